@@ -1,0 +1,72 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace generator {
+
+/// Base of every error the programs raise on purpose; kind() is the name printed before the message.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+  /// The short name of the error kind, as shown on standard error ("ValueError", "HalvaneError").
+  [[nodiscard]] virtual const char* kind() const noexcept = 0;
+};
+
+#define GENERATOR_DECLARE_ERROR(Name)                                                  \
+  class Name : public Error {                                                          \
+   public:                                                                             \
+    using Error::Error;                                                                \
+    [[nodiscard]] const char* kind() const noexcept override { return #Name; }        \
+  }
+
+/// A value of the wrong type (a text where a list was expected, say).
+GENERATOR_DECLARE_ERROR(TypeError);
+/// A value of the right type but not acceptable (a malformed CIDR, an unknown boolean word).
+GENERATOR_DECLARE_ERROR(ValueError);
+/// A required key or column is missing.
+GENERATOR_DECLARE_ERROR(KeyError);
+/// An index out of range, or a sequence that had to hold at least one item and was empty.
+GENERATOR_DECLARE_ERROR(IndexError);
+/// A consistency check between records failed.
+GENERATOR_DECLARE_ERROR(AssertionError);
+/// A file that had to exist does not.
+GENERATOR_DECLARE_ERROR(FileNotFoundError);
+/// Reading or writing a file failed at the operating-system level.
+GENERATOR_DECLARE_ERROR(OSError);
+/// The loader registry could not register or pick a reader.
+GENERATOR_DECLARE_ERROR(LoaderError);
+/// The exporter registry could not register or pick a writer.
+GENERATOR_DECLARE_ERROR(ExporterError);
+/// The Halvane Controller refused the login or answered in a way the session cannot use.
+GENERATOR_DECLARE_ERROR(HalvaneError);
+
+#undef GENERATOR_DECLARE_ERROR
+
+/// The command line cannot be accepted; the program prints its usage and ends with status 2.
+class UsageError : public std::runtime_error {
+ public:
+  UsageError(std::string usage, std::string program, const std::string& message)
+      : std::runtime_error(message), usage_(std::move(usage)), program_(std::move(program)) {}
+  [[nodiscard]] const std::string& usage() const noexcept { return usage_; }
+  [[nodiscard]] const std::string& program() const noexcept { return program_; }
+
+ private:
+  std::string usage_;
+  std::string program_;
+};
+
+/// A request to end the program at once with the given status (after --version or --help printed).
+class EarlyExit {
+ public:
+  explicit EarlyExit(int status) : status_(status) {}
+  [[nodiscard]] int status() const noexcept { return status_; }
+
+ private:
+  int status_;
+};
+
+/// Exit statuses of both programs.
+enum ExitStatus : int { EXIT_STATUS_SUCCESS = 0, EXIT_STATUS_FAILURE = 1, EXIT_STATUS_USAGE = 2 };
+
+}  // namespace generator

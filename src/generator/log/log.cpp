@@ -1,0 +1,245 @@
+#include "generator/log/log.hpp"
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include <fmt/format.h>
+
+namespace generator::log {
+
+namespace {
+
+class SystemClock : public Clock {
+ public:
+  [[nodiscard]] std::chrono::system_clock::time_point now() const override {
+    return std::chrono::system_clock::now();
+  }
+};
+
+std::shared_ptr<const Clock>& current_clock() {
+  static std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>();
+  return clock;
+}
+
+std::string format_asctime(std::chrono::system_clock::time_point time) {
+  const auto since_epoch = time.time_since_epoch();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch - seconds).count();
+  const std::time_t whole = seconds.count();
+  std::tm local{};
+  localtime_r(&whole, &local);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return fmt::format("{},{:03d}", buffer, static_cast<int>(millis));
+}
+
+}  // namespace
+
+const std::shared_ptr<const Formatter> DEBUG_FORMATTER = std::make_shared<Formatter>(LOG_DEBUG_FORMAT);
+const std::shared_ptr<const Formatter> QUIET_FORMATTER = std::make_shared<Formatter>(LOG_QUIET_FORMAT);
+
+std::string level_name(int level) {
+  switch (level) {
+    case NOTSET: return "NOTSET";
+    case DEBUG: return "DEBUG";
+    case INFO: return "INFO";
+    case WARNING: return "WARNING";
+    case ERROR: return "ERROR";
+    case CRITICAL: return "CRITICAL";
+    default: return fmt::format("Level {}", level);
+  }
+}
+
+Formatter::Formatter(std::string_view layout) : layout_(layout) {}
+
+std::string Formatter::format(const Record& record) const {
+  std::string out;
+  out.reserve(layout_.size() + record.message.size() + 32);
+  for (std::size_t i = 0; i < layout_.size(); ++i) {
+    if (layout_[i] == '{') {
+      const auto close = layout_.find('}', i);
+      if (close != std::string::npos) {
+        const std::string_view field(layout_.data() + i + 1, close - i - 1);
+        bool known = true;
+        if (field == "name") out += record.logger_name;
+        else if (field == "levelname") out += level_name(record.level);
+        else if (field == "funcName") out += record.function_name;
+        else if (field == "asctime") out += format_asctime(record.time);
+        else if (field == "message") out += record.message;
+        else known = false;
+        if (known) {
+          i = close;
+          continue;
+        }
+      }
+    }
+    out += layout_[i];
+  }
+  return out;
+}
+
+void Handler::handle(const Record& record) { write_line(formatter_->format(record)); }
+
+void StandardErrorHandler::write_line(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+void set_clock(std::shared_ptr<const Clock> clock) {
+  current_clock() = clock ? std::move(clock) : std::make_shared<SystemClock>();
+}
+
+std::string to_log_text(std::string_view text) { return std::string(text); }
+std::string to_log_text(const char* text) { return text ? std::string(text) : std::string("None"); }
+std::string to_log_text(const std::string& text) { return text; }
+std::string to_log_text(const std::filesystem::path& path) { return path.string(); }
+std::string to_log_text(bool value) { return value ? "True" : "False"; }
+std::string to_log_text(double value) { return fmt::format("{}", value); }
+std::string to_log_text(std::nullopt_t) { return "None"; }
+std::string to_log_text(const nlohmann::ordered_json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return "None";
+  if (value.is_boolean()) return to_log_text(value.get<bool>());
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+std::string to_log_text(const nlohmann::json& value) {
+  return to_log_text(nlohmann::ordered_json(value));
+}
+
+std::string fill_placeholders(std::string_view text, const std::vector<std::string>& arguments) {
+  std::string out;
+  out.reserve(text.size() + 16 * arguments.size());
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size()) {
+      const char conversion = text[i + 1];
+      if (conversion == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+      if ((conversion == 's' || conversion == 'd') && next < arguments.size()) {
+        out += arguments[next++];
+        ++i;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+std::string bare_function_name(std::string_view signature) {
+  // The parameter list starts at the first '(' outside template brackets; the name is the
+  // identifier just before it, after the last scope separator.
+  int depth = 0;
+  std::size_t open = std::string_view::npos;
+  for (std::size_t i = 0; i < signature.size(); ++i) {
+    const char c = signature[i];
+    if (c == '<') ++depth;
+    else if (c == '>' && depth > 0) --depth;
+    else if (c == '(' && depth == 0) {
+      open = i;
+      break;
+    }
+  }
+  std::string_view head = signature.substr(0, open);
+  // Drop template arguments of the function itself ("f<int>").
+  if (!head.empty() && head.back() == '>') {
+    int nesting = 0;
+    for (std::size_t i = head.size(); i-- > 0;) {
+      if (head[i] == '>') ++nesting;
+      else if (head[i] == '<' && --nesting == 0) {
+        head = head.substr(0, i);
+        break;
+      }
+    }
+  }
+  std::size_t start = head.size();
+  while (start > 0) {
+    const char c = head[start - 1];
+    if (c == ':' || c == ' ' || c == '*' || c == '&') break;
+    --start;
+  }
+  const std::string_view name = head.substr(start);
+  return name.empty() ? std::string(signature) : std::string(name);
+}
+
+Logger::Logger(std::string name, Logger* parent) : name_(std::move(name)), parent_(parent) {
+  if (!parent_) level_ = WARNING;
+}
+
+int Logger::effective_level() const {
+  for (const Logger* logger = this; logger; logger = logger->parent_) {
+    if (logger->level_) return *logger->level_;
+  }
+  return WARNING;
+}
+
+void Logger::remove_handler(const std::shared_ptr<Handler>& handler) {
+  std::erase(handlers_, handler);
+}
+
+void Logger::emit(int level, const Message& message, const std::vector<std::string>& arguments) {
+  Record record{name_, level, bare_function_name(message.location.function_name()),
+                current_clock()->now(), fill_placeholders(message.text, arguments)};
+  bool handled = false;
+  for (Logger* logger = this; logger; logger = logger->parent_) {
+    for (const auto& handler : logger->handlers_) {
+      handler->handle(record);
+      handled = true;
+    }
+  }
+  // With no handler anywhere, warnings and worse still reach the operator, bare.
+  if (!handled && level >= WARNING) {
+    std::fprintf(stderr, "%s\n", record.message.c_str());
+  }
+}
+
+Logger& get_logger(std::string_view name) {
+  static std::map<std::string, std::unique_ptr<Logger>, std::less<>> loggers;
+  if (auto found = loggers.find(name); found != loggers.end()) return *found->second;
+  Logger* parent = nullptr;
+  if (!name.empty()) {
+    const auto dot = name.rfind('.');
+    parent = &get_logger(dot == std::string_view::npos ? std::string_view() : name.substr(0, dot));
+  }
+  auto [inserted, unused] =
+      loggers.emplace(std::string(name), std::make_unique<Logger>(std::string(name.empty() ? "root" : name), parent));
+  return *inserted->second;
+}
+
+void configure_logger() {
+  Logger& logger = get_logger(TOP_LOGGER);
+  auto stream_log = std::make_shared<StandardErrorHandler>();
+  stream_log->set_formatter(std::make_shared<Formatter>(LOG_FORMAT));
+  logger.add_handler(std::move(stream_log));
+  logger.set_level(INFO);
+}
+
+void increase_logging_level() {
+  Logger& logger = get_logger(TOP_LOGGER);
+  const int level = logger.effective_level();
+  logger.set_level(level - 10 < DEBUG ? DEBUG : level - 10);
+  for (const auto& handler : logger.handlers()) {
+    if (handler->formatter() != DEBUG_FORMATTER) handler->set_formatter(DEBUG_FORMATTER);
+  }
+}
+
+void decrease_logging_level() {
+  Logger& logger = get_logger(TOP_LOGGER);
+  const int level = logger.effective_level();
+  logger.set_level(level + 10 > CRITICAL ? CRITICAL : level + 10);
+  for (const auto& handler : logger.handlers()) {
+    if (handler->formatter() != QUIET_FORMATTER) handler->set_formatter(QUIET_FORMATTER);
+  }
+}
+
+int _get_logging_level(std::optional<int> verbosity) {
+  const int v = (!verbosity || *verbosity == 0) ? 3 : *verbosity;
+  return 50 - 10 * v;
+}
+
+}  // namespace generator::log

@@ -1,0 +1,185 @@
+#pragma once
+
+// The "generator" logger tree: named loggers that hand every message up to "generator", three
+// message layouts and the verbosity steps that -v and -q trigger.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace generator::log {
+
+/// Message levels; any integer is a level, these are the named ones.
+enum Level : int { NOTSET = 0, DEBUG = 10, INFO = 20, WARNING = 30, ERROR = 40, CRITICAL = 50 };
+
+/// The level name shown in messages ("INFO"), or "Level <n>" for an unnamed level.
+std::string level_name(int level);
+
+inline constexpr std::string_view LOG_FORMAT = "{name}:{levelname} {message}";
+inline constexpr std::string_view LOG_DEBUG_FORMAT = "{asctime} {levelname} {name}:{funcName} {message}";
+inline constexpr std::string_view LOG_QUIET_FORMAT = "{levelname}: {message}";
+
+/// One message on its way to the handlers.
+struct Record {
+  std::string logger_name;
+  int level;
+  std::string function_name;
+  std::chrono::system_clock::time_point time;
+  std::string message;  // placeholders already filled
+};
+
+/// Fills a layout template with the fields of a record.
+class Formatter {
+ public:
+  explicit Formatter(std::string_view layout);
+  /// The record rendered in this layout, without a line end.
+  [[nodiscard]] std::string format(const Record& record) const;
+  [[nodiscard]] const std::string& layout() const noexcept { return layout_; }
+
+ private:
+  std::string layout_;
+};
+
+/// The shared debug and quiet layouts; the level steps compare a handler's formatter with these
+/// by identity.
+extern const std::shared_ptr<const Formatter> DEBUG_FORMATTER;
+extern const std::shared_ptr<const Formatter> QUIET_FORMATTER;
+
+/// Where formatted lines go.
+class Handler {
+ public:
+  virtual ~Handler() = default;
+  /// Formats the record with the current formatter and writes it.
+  void handle(const Record& record);
+  [[nodiscard]] const std::shared_ptr<const Formatter>& formatter() const noexcept { return formatter_; }
+  void set_formatter(std::shared_ptr<const Formatter> formatter) { formatter_ = std::move(formatter); }
+
+ protected:
+  /// Writes one formatted message; `text` carries no line end.
+  virtual void write_line(const std::string& text) = 0;
+
+ private:
+  std::shared_ptr<const Formatter> formatter_ = std::make_shared<Formatter>("{message}");
+};
+
+/// A handler that writes to standard error.
+class StandardErrorHandler : public Handler {
+ protected:
+  void write_line(const std::string& text) override;
+};
+
+/// Source of the time stamp of each message; tests put a fixed clock here.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  [[nodiscard]] virtual std::chrono::system_clock::time_point now() const = 0;
+};
+
+/// Replaces the clock used for new records; nullptr restores the system clock.
+void set_clock(std::shared_ptr<const Clock> clock);
+
+/// The text a log argument is substituted as; overloads give each type its rendering.
+std::string to_log_text(std::string_view text);
+std::string to_log_text(const char* text);
+std::string to_log_text(const std::string& text);
+std::string to_log_text(const std::filesystem::path& path);
+std::string to_log_text(bool value);
+std::string to_log_text(double value);
+std::string to_log_text(const nlohmann::ordered_json& value);
+std::string to_log_text(const nlohmann::json& value);
+template <class Integer>
+  requires std::is_integral_v<Integer> && (!std::is_same_v<Integer, bool>) && (!std::is_same_v<Integer, char>)
+std::string to_log_text(Integer value) {
+  return std::to_string(value);
+}
+template <class T>
+std::string to_log_text(const std::optional<T>& value) {
+  return value ? to_log_text(*value) : std::string("None");
+}
+std::string to_log_text(std::nullopt_t);
+
+/// A message template together with the place in the source that issued it.
+struct Message {
+  template <class Text>
+    requires std::is_convertible_v<const Text&, std::string_view>
+  Message(const Text& template_text, std::source_location where = std::source_location::current())
+      : text(template_text), location(where) {}
+  std::string_view text;
+  std::source_location location;
+};
+
+/// Fills "%s" (and "%d") placeholders of `text` with `arguments` in order; "%%" is a percent sign.
+std::string fill_placeholders(std::string_view text, const std::vector<std::string>& arguments);
+
+/// The bare name of the function in a compiler's function signature ("run" for "int a::run(int)").
+std::string bare_function_name(std::string_view signature);
+
+/// A named logger of the tree; module loggers have no level or handler of their own.
+class Logger {
+ public:
+  Logger(std::string name, Logger* parent);
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+  [[nodiscard]] const std::string& name() const noexcept { return name_; }
+  /// Own level, or the nearest ancestor's; the root has WARNING.
+  [[nodiscard]] int effective_level() const;
+  /// Sets the logger's own level.
+  void set_level(int level) { level_ = level; }
+  /// Whether a message of `level` issued here would be written.
+  [[nodiscard]] bool is_enabled_for(int level) const { return level >= effective_level(); }
+
+  void add_handler(std::shared_ptr<Handler> handler) { handlers_.push_back(std::move(handler)); }
+  void remove_handler(const std::shared_ptr<Handler>& handler);
+  [[nodiscard]] const std::vector<std::shared_ptr<Handler>>& handlers() const noexcept { return handlers_; }
+
+  /// Issues a message at `level`; the arguments are rendered only when the level passes.
+  template <class... Arguments>
+  void log(int level, Message message, const Arguments&... arguments) {
+    if (!is_enabled_for(level)) return;
+    emit(level, message, {to_log_text(arguments)...});
+  }
+  template <class... Arguments>
+  void debug(Message message, const Arguments&... arguments) { log(DEBUG, message, arguments...); }
+  template <class... Arguments>
+  void info(Message message, const Arguments&... arguments) { log(INFO, message, arguments...); }
+  template <class... Arguments>
+  void warning(Message message, const Arguments&... arguments) { log(WARNING, message, arguments...); }
+  template <class... Arguments>
+  void error(Message message, const Arguments&... arguments) { log(ERROR, message, arguments...); }
+  template <class... Arguments>
+  void critical(Message message, const Arguments&... arguments) { log(CRITICAL, message, arguments...); }
+
+ private:
+  void emit(int level, const Message& message, const std::vector<std::string>& arguments);
+
+  std::string name_;
+  Logger* parent_;
+  std::optional<int> level_;
+  std::vector<std::shared_ptr<Handler>> handlers_;
+};
+
+/// The logger of that dotted name, created with its ancestors on first use; "" is the root.
+Logger& get_logger(std::string_view name);
+
+/// The top logger of the system.
+inline constexpr std::string_view TOP_LOGGER = "generator";
+
+/// Attaches one more standard-error handler in the normal layout to "generator" and sets INFO.
+void configure_logger();
+/// One step towards more output (not below DEBUG), every handler switched to the debug layout.
+void increase_logging_level();
+/// One step towards less output (not above CRITICAL), every handler switched to the quiet layout.
+void decrease_logging_level();
+/// 50 - 10 * verbosity, with 3 for a count of 0 or none; not clamped.
+int _get_logging_level(std::optional<int> verbosity);
+
+}  // namespace generator::log

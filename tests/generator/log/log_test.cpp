@@ -1,0 +1,131 @@
+#include "generator/log/log.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace generator::log {
+namespace {
+
+class CapturingHandler : public Handler {
+ public:
+  std::vector<std::string> lines;
+
+ protected:
+  void write_line(const std::string& text) override { lines.push_back(text); }
+};
+
+class FixedClock : public Clock {
+ public:
+  [[nodiscard]] std::chrono::system_clock::time_point now() const override {
+    // 2024-05-01 09:30:05.123 UTC
+    return std::chrono::system_clock::time_point(std::chrono::milliseconds(1714555805123LL));
+  }
+};
+
+// The logger tree is process-wide; each test starts from a "generator" logger with no handlers.
+class LoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    Logger& top = get_logger(TOP_LOGGER);
+    for (auto handler : std::vector(top.handlers())) top.remove_handler(handler);
+    top.set_level(INFO);
+    capture = std::make_shared<CapturingHandler>();
+    capture->set_formatter(std::make_shared<Formatter>(LOG_FORMAT));
+    top.add_handler(capture);
+    set_clock(std::make_shared<FixedClock>());
+  }
+  void TearDown() override {
+    get_logger(TOP_LOGGER).remove_handler(capture);
+    set_clock(nullptr);
+  }
+  std::shared_ptr<CapturingHandler> capture;
+};
+
+void main() { get_logger("generator.convert").info("Loading VPC data from %s", "book.xlsx"); }
+
+TEST_F(LoggerTest, ThreeLayoutsRenderTheDocumentedLines) {
+  main();
+  capture->set_formatter(DEBUG_FORMATTER);
+  main();
+  capture->set_formatter(QUIET_FORMATTER);
+  main();
+  ASSERT_EQ(capture->lines.size(), 3u);
+  EXPECT_EQ(capture->lines[0], "generator.convert:INFO Loading VPC data from book.xlsx");
+  EXPECT_EQ(capture->lines[1], "2024-05-01 09:30:05,123 INFO generator.convert:main Loading VPC data from book.xlsx");
+  EXPECT_EQ(capture->lines[2], "INFO: Loading VPC data from book.xlsx");
+}
+
+TEST_F(LoggerTest, LevelStepsClampAndSwitchLayoutByIdentity) {
+  Logger& top = get_logger(TOP_LOGGER);
+  increase_logging_level();
+  EXPECT_EQ(top.effective_level(), DEBUG);
+  EXPECT_EQ(capture->formatter(), DEBUG_FORMATTER);
+  increase_logging_level();
+  EXPECT_EQ(top.effective_level(), DEBUG);
+  decrease_logging_level();
+  EXPECT_EQ(top.effective_level(), INFO);
+  EXPECT_EQ(capture->formatter(), QUIET_FORMATTER);
+  for (int expected : {WARNING, ERROR, CRITICAL, CRITICAL}) {
+    decrease_logging_level();
+    EXPECT_EQ(top.effective_level(), expected);
+  }
+  // A formatter with the same template is still replaced: identity, not text, decides.
+  capture->set_formatter(std::make_shared<Formatter>(LOG_DEBUG_FORMAT));
+  increase_logging_level();
+  EXPECT_EQ(capture->formatter(), DEBUG_FORMATTER);
+}
+
+TEST_F(LoggerTest, MessagesBelowTheLevelAreDroppedWithoutRenderingArguments) {
+  get_logger(TOP_LOGGER).set_level(WARNING);
+  get_logger("generator.convert").info("dropped %s", "x");
+  get_logger("generator.convert").warning("kept %s of %s", 1, std::optional<int>());
+  ASSERT_EQ(capture->lines.size(), 1u);
+  EXPECT_EQ(capture->lines[0], "generator.convert:WARNING kept 1 of None");
+}
+
+TEST_F(LoggerTest, EveryHandlerWritesAndEveryHandlerSwitches) {
+  auto second = std::make_shared<CapturingHandler>();
+  get_logger(TOP_LOGGER).add_handler(second);
+  decrease_logging_level();
+  get_logger("generator.generate").error("twice");
+  EXPECT_EQ(capture->lines, std::vector<std::string>{"ERROR: twice"});
+  EXPECT_EQ(second->lines, std::vector<std::string>{"ERROR: twice"});
+  get_logger(TOP_LOGGER).remove_handler(second);
+}
+
+TEST(LoggingLevel, CountMapsToLevelWithoutClamp) {
+  EXPECT_EQ(_get_logging_level(1), 40);
+  EXPECT_EQ(_get_logging_level(2), 30);
+  EXPECT_EQ(_get_logging_level(3), 20);
+  EXPECT_EQ(_get_logging_level(0), 20);
+  EXPECT_EQ(_get_logging_level(std::nullopt), 20);
+  EXPECT_EQ(_get_logging_level(4), 10);
+  EXPECT_EQ(_get_logging_level(5), 0);
+}
+
+TEST(Placeholders, FilledInOrderWithPercentEscapes) {
+  EXPECT_EQ(fill_placeholders("a %s b %s", {"1", "2"}), "a 1 b 2");
+  EXPECT_EQ(fill_placeholders("100%% of %s", {"x"}), "100% of x");
+  EXPECT_EQ(fill_placeholders("VPC Data:\n%s", {"{}"}), "VPC Data:\n{}");
+  EXPECT_EQ(fill_placeholders("missing %s", {}), "missing %s");
+}
+
+TEST(FunctionName, BareNameFromCompilerSignatures) {
+  EXPECT_EQ(bare_function_name("int main()"), "main");
+  EXPECT_EQ(bare_function_name("void generator::generate::run(const std::vector<std::__cxx11::basic_string<char> >&)"), "run");
+  EXPECT_EQ(bare_function_name("std::optional<std::map<int, int> > aws::assume_role(int)"), "assume_role");
+  EXPECT_EQ(bare_function_name("T f<T>(T) [with T = int]"), "f");
+}
+
+TEST(RootLogger, StartsAtWarningWhenNothingIsConfigured) {
+  EXPECT_EQ(get_logger("").effective_level(), WARNING);
+  EXPECT_EQ(&get_logger("generator.a.b"), &get_logger("generator.a.b"));
+  EXPECT_EQ(get_logger("generator.a.b").name(), "generator.a.b");
+}
+
+}  // namespace
+}  // namespace generator::log

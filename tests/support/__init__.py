@@ -1,0 +1,1 @@
+"""Shared helpers of the script tests: scratch folders, running the built programs, free ports."""

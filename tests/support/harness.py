@@ -1,0 +1,61 @@
+"""Scratch folders that survive a failing test, the built programs, and free loopback ports."""
+
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+BIN_DIR = Path(os.environ.get("GENERATOR_BIN_DIR", "build/bin"))
+SOURCE_DIR = Path(os.environ.get("GENERATOR_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+SCRATCH_ROOT = Path(os.environ.get("GENERATOR_SCRATCH_DIR", "build/test-scratch"))
+
+
+def program(name):
+    """Path of a built program ("generate", "convert")."""
+    return BIN_DIR / name
+
+
+def run_program(name, *args, env=None, cwd=None, input=None, timeout=120, extra_env=None):
+    """Runs a built program and returns the completed process (text output, never raises on status)."""
+    environment = dict(os.environ if env is None else env)
+    environment.update(extra_env or {})
+    return subprocess.run([str(program(name)), *map(str, args)], env=environment, cwd=cwd,
+                          input=input, capture_output=True, text=True, timeout=timeout)
+
+
+def free_port():
+    """A TCP port on 127.0.0.1 that nothing listens on right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
+
+
+class ScratchTestCase(unittest.TestCase):
+    """Each test gets its own scratch folder; it is removed when the test passes and kept when it fails."""
+
+    def setUp(self):
+        super().setUp()
+        self.scratch = SCRATCH_ROOT / self.id().replace("__main__.", "")
+        shutil.rmtree(self.scratch, ignore_errors=True)
+        self.scratch.mkdir(parents=True)
+
+    def tearDown(self):
+        outcome = getattr(self, "_outcome", None)
+        failed = False
+        if outcome is not None:
+            result = getattr(outcome, "result", None)
+            errors = list(getattr(result, "errors", [])) + list(getattr(result, "failures", []))
+            failed = any(test is self for test, _ in errors) or not getattr(outcome, "success", True)
+        if failed:
+            print(f"\nscratch folder kept: {self.scratch}", file=sys.stderr)
+        else:
+            shutil.rmtree(self.scratch, ignore_errors=True)
+        super().tearDown()
+
+
+def main():
+    """Runs the unittest cases of the calling script; exits non-zero when any fails."""
+    unittest.main(verbosity=2)
