@@ -1,0 +1,76 @@
+#include "generator/common/files/atomic_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "generator/common/errors.hpp"
+
+namespace generator::files {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& target, int error_number) {
+  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number));
+}
+
+// mkstemp creates files readable by the owner only; an output file gets the usual mode instead,
+// or the mode the file it replaces had.
+mode_t mode_for(const std::filesystem::path& target) {
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0) return existing.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+void replace_file_atomically(const std::filesystem::path& target,
+                             const std::function<void(const std::filesystem::path& temporary)>& write) {
+  const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
+  std::string pattern = (directory / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  const int descriptor = ::mkstemp(pattern.data());
+  if (descriptor < 0) fail("Cannot write", target, errno);
+  const std::filesystem::path temporary = pattern;
+  ::close(descriptor);
+  try {
+    write(temporary);
+    const int written = ::open(temporary.c_str(), O_RDONLY);
+    if (written < 0) fail("Cannot write", target, errno);
+    const int synced = ::fsync(written);
+    const int sync_error = errno;
+    ::close(written);
+    if (synced != 0) fail("Cannot write", target, sync_error);
+    if (::chmod(temporary.c_str(), mode_for(target)) != 0) fail("Cannot write", target, errno);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) fail("Cannot replace", target, errno);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+}
+
+void write_text_atomically(const std::filesystem::path& target, std::string_view contents) {
+  replace_file_atomically(target, [&](const std::filesystem::path& temporary) {
+    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_TRUNC);
+    if (descriptor < 0) fail("Cannot write", target, errno);
+    std::size_t done = 0;
+    while (done < contents.size()) {
+      const ssize_t count = ::write(descriptor, contents.data() + done, contents.size() - done);
+      if (count < 0) {
+        if (errno == EINTR) continue;
+        const int error_number = errno;
+        ::close(descriptor);
+        fail("Cannot write", target, error_number);
+      }
+      done += static_cast<std::size_t>(count);
+    }
+    if (::close(descriptor) != 0) fail("Cannot write", target, errno);
+  });
+}
+
+}  // namespace generator::files

@@ -1,0 +1,50 @@
+#pragma once
+
+// The configuration record of `generate` and its loader.
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace generator::config {
+
+/// Where the Halvane Controller is and who logs in.
+struct ControllerSettings {
+  std::string ip;        // host name or address, optionally with ":port"
+  std::string username;
+};
+
+/// Values copied into every account of the outputs, and the role to assume.
+struct Defaults {
+  std::string role_name;
+  bool add_vpc_cidr = false;
+  bool hpe = false;
+  std::optional<bool> managed_tgw;
+  std::optional<std::vector<std::string>> filter_cidrs;
+  std::optional<std::string> spoke_gw_size;
+  std::optional<std::string> transit_gw_name;
+  std::optional<std::vector<std::string>> gw_zones;
+  std::optional<std::string> domain;
+  std::optional<bool> encrypt;
+  std::optional<bool> inspection;
+  /// Names of the members written in the file (as opposed to taking the loader's default).
+  std::set<std::string> given;
+
+  /// Whether the member of that name was written in the file.
+  [[nodiscard]] bool is_given(const std::string& member) const { return given.contains(member); }
+};
+
+/// What `generate` reads from its configuration file.
+struct Config {
+  ControllerSettings controller;
+  std::vector<std::string> account_ids;  // 12-digit account numbers, as written
+  std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
+  Defaults defaults;
+};
+
+/// Reads and checks the configuration file; a bad file fails with an error naming the file and key.
+Config load_config(const std::filesystem::path& path);
+
+}  // namespace generator::config
