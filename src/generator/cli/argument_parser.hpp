@@ -1,0 +1,160 @@
+#pragma once
+
+// A command-line parser with the conventions operators know from the usual Unix tools: short
+// options that cluster (-vq), long options that may be shortened to any unambiguous prefix,
+// "--name=value", a generated usage and help listing, and usage errors that end with status 2.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace generator::cli {
+
+class ArgumentParser;
+
+/// What the parser has read so far: flags, counts and values by destination name.
+class ParsedOptions {
+ public:
+  /// A store-true flag: false unless given.
+  [[nodiscard]] bool flag(const std::string& dest) const;
+  /// An option's value, absent unless given.
+  [[nodiscard]] std::optional<std::string> value(const std::string& dest) const;
+  /// A counting flag's count, absent unless given at least once.
+  [[nodiscard]] std::optional<int> count(const std::string& dest) const;
+
+  void set_flag(const std::string& dest, bool value) { flags_[dest] = value; }
+  void set_value(const std::string& dest, std::string value) { values_[dest] = std::move(value); }
+  void set_count(const std::string& dest, int value) { counts_[dest] = value; }
+
+ private:
+  std::map<std::string, bool> flags_;
+  std::map<std::string, std::string> values_;
+  std::map<std::string, int> counts_;
+};
+
+/// Whether an option takes a value from the command line.
+enum class Arity { none, one };
+
+/// What happens when an option occurs on the command line.
+class Action {
+ public:
+  Action(std::vector<std::string> option_strings, std::string dest, Arity arity, std::string help,
+         std::string metavar = "");
+  virtual ~Action() = default;
+
+  /// Performs the option's effect; `value` is set exactly when the option takes a value.
+  virtual void operator()(ArgumentParser& parser, ParsedOptions& namespace_,
+                          const std::optional<std::string>& value,
+                          std::string_view option_string = {}) = 0;
+
+  [[nodiscard]] const std::vector<std::string>& option_strings() const noexcept { return option_strings_; }
+  [[nodiscard]] const std::string& dest() const noexcept { return dest_; }
+  [[nodiscard]] Arity arity() const noexcept { return arity_; }
+  [[nodiscard]] const std::string& help() const noexcept { return help_; }
+  [[nodiscard]] const std::string& metavar() const noexcept { return metavar_; }
+  /// "-c/--config": how usage errors name the option.
+  [[nodiscard]] std::string display_name() const;
+
+ private:
+  std::vector<std::string> option_strings_;
+  std::string dest_;
+  Arity arity_;
+  std::string help_;
+  std::string metavar_;
+};
+
+/// A flag that stores true when given.
+class StoreTrueAction : public Action {
+ public:
+  StoreTrueAction(std::vector<std::string> option_strings, std::string dest, std::string help);
+  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
+                  std::string_view = {}) override;
+};
+
+/// An option that stores its one value.
+class StoreAction : public Action {
+ public:
+  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help, std::string metavar);
+  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>& value,
+                  std::string_view = {}) override;
+};
+
+/// A flag that counts its occurrences.
+class CountAction : public Action {
+ public:
+  CountAction(std::vector<std::string> option_strings, std::string dest, std::string help);
+  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
+                  std::string_view = {}) override;
+};
+
+/// Prints the version text ("%(prog)s" replaced by the program name) and ends the program with 0.
+class VersionAction : public Action {
+ public:
+  VersionAction(std::vector<std::string> option_strings, std::string version, std::string help);
+  void operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
+                  std::string_view = {}) override;
+
+ private:
+  std::string version_;
+};
+
+/// Prints the help listing and ends the program with 0.
+class HelpAction : public Action {
+ public:
+  explicit HelpAction(std::vector<std::string> option_strings);
+  void operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
+                  std::string_view = {}) override;
+};
+
+/// Whether a parser carries the standard -h/--help option.
+enum class HelpOption { add, omit };
+
+/// Settings of a parser.
+struct ParserSettings {
+  std::string prog;         // empty: the name under which the program was started
+  std::string description;  // shown under the usage in the help listing
+  std::string epilog;       // shown at the end of the help listing
+  HelpOption help_option = HelpOption::add;
+  /// Parsers whose options this one takes over, in order, after its own help option.
+  std::vector<std::shared_ptr<ArgumentParser>> parents;
+};
+
+/// The parser of one program.
+class ArgumentParser {
+ public:
+  explicit ArgumentParser(ParserSettings settings);
+
+  /// Adds an option; its spellings must start with "-".
+  void add_action(std::shared_ptr<Action> action);
+  [[nodiscard]] const std::vector<std::shared_ptr<Action>>& actions() const noexcept { return actions_; }
+
+  /// Parses the arguments (program name excluded). Throws UsageError for a command line it cannot
+  /// accept and EarlyExit after --help or --version; actions run in command-line order.
+  ParsedOptions parse_args(const std::vector<std::string>& args);
+
+  [[nodiscard]] std::string format_usage() const;
+  [[nodiscard]] std::string format_help() const;
+  [[nodiscard]] const std::string& prog() const noexcept { return settings_.prog; }
+  /// Sets the program name shown in usage, help and --version.
+  void set_prog(std::string prog) { settings_.prog = std::move(prog); }
+
+  /// Where --help and --version print; standard output unless a test redirects it.
+  void set_output(std::ostream& out) { out_ = &out; }
+  [[nodiscard]] std::ostream& output() const { return *out_; }
+
+  /// Ends parsing with a usage error carrying `message`.
+  [[noreturn]] void error(const std::string& message) const;
+
+ private:
+  std::shared_ptr<Action> find_action(std::string_view option_string) const;
+
+  ParserSettings settings_;
+  std::vector<std::shared_ptr<Action>> actions_;
+  std::ostream* out_;
+};
+
+}  // namespace generator::cli

@@ -1,0 +1,41 @@
+#include "generator/cli/program.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "generator/common/errors.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::cli {
+
+int run_program(int argc, char** argv, const ProgramEntry& entry, const ErrorKindNamer& name_error_kind) {
+  const std::string program_name =
+      argc > 0 && argv[0] ? std::filesystem::path(argv[0]).filename().string() : std::string("generate");
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  try {
+    log::configure_logger();
+    entry(args, program_name);
+    std::cout.flush();
+    return EXIT_STATUS_SUCCESS;
+  } catch (const EarlyExit& exit) {
+    std::cout.flush();
+    return exit.status();
+  } catch (const UsageError& error) {
+    std::cout.flush();
+    std::cerr << error.usage() << error.program() << ": error: " << error.what() << std::endl;
+    return EXIT_STATUS_USAGE;
+  } catch (const Error& error) {
+    std::cout.flush();
+    std::cerr << error.kind() << ": " << error.what() << std::endl;
+    return EXIT_STATUS_FAILURE;
+  } catch (const std::exception& error) {
+    std::cout.flush();
+    std::optional<std::string> kind;
+    if (name_error_kind) kind = name_error_kind(error);
+    std::cerr << kind.value_or("Error") << ": " << error.what() << std::endl;
+    return EXIT_STATUS_FAILURE;
+  }
+}
+
+}  // namespace generator::cli

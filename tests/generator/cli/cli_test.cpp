@@ -1,0 +1,155 @@
+#include "generator/cli/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "generator/common/errors.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::cli {
+namespace {
+
+class NullHandler : public log::Handler {
+ protected:
+  void write_line(const std::string&) override {}
+};
+
+// A program parser like generate's: the shared options plus a flag and three value options.
+class ParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log::Logger& top = log::get_logger(log::TOP_LOGGER);
+    for (auto existing : std::vector(top.handlers())) top.remove_handler(existing);
+    handler = std::make_shared<NullHandler>();
+    top.add_handler(handler);
+    top.set_level(log::INFO);
+  }
+  void TearDown() override { log::get_logger(log::TOP_LOGGER).remove_handler(handler); }
+
+  ArgumentParser make_parser() {
+    ParserSettings settings;
+    settings.prog = "generate";
+    settings.description = "Generate discovery yaml and Excel file";
+    settings.parents = get_parent_parser();
+    ArgumentParser parser(std::move(settings));
+    parser.add_action(std::make_shared<StoreTrueAction>(std::vector<std::string>{"--example-config"}, "example_config",
+                                                        "Generate an example config file."));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-c", "--config"}, "config_path",
+                                                    "Configuration file", "config_file"));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel", "Workbook",
+                                                    "excel_file"));
+    parser.set_output(out);
+    return parser;
+  }
+
+  std::string usage_error(const std::vector<std::string>& args) {
+    auto parser = make_parser();
+    try {
+      parser.parse_args(args);
+    } catch (const UsageError& error) {
+      return error.what();
+    }
+    return "(accepted)";
+  }
+
+  int level() const { return log::get_logger(log::TOP_LOGGER).effective_level(); }
+  const log::Formatter* layout() const { return handler->formatter().get(); }
+
+  std::shared_ptr<NullHandler> handler;
+  std::ostringstream out;
+};
+
+TEST_F(ParserTest, ValueOptionsInEveryUsualSpelling) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-c", "cfg.yaml"}, {"-ccfg.yaml"}, {"--config", "cfg.yaml"}, {"--config=cfg.yaml"}, {"--conf", "cfg.yaml"}}) {
+    auto parser = make_parser();
+    EXPECT_EQ(parser.parse_args(args).value("config_path"), "cfg.yaml") << args.front();
+  }
+  auto parser = make_parser();
+  const auto parsed = parser.parse_args({});
+  EXPECT_FALSE(parsed.value("config_path"));
+  EXPECT_FALSE(parsed.flag("example_config"));
+  EXPECT_FALSE(parsed.count("verbose"));
+}
+
+TEST_F(ParserTest, UnambiguousPrefixesAreAcceptedAndAmbiguousOnesRefused) {
+  auto parser = make_parser();
+  EXPECT_TRUE(parser.parse_args({"--exa"}).flag("example_config"));
+  EXPECT_EQ(make_parser().parse_args({"--exc", "x.xlsx"}).value("excel"), "x.xlsx");
+  EXPECT_EQ(usage_error({"--ex"}), "ambiguous option: --ex could match --example-config, --excel");
+  EXPECT_EQ(usage_error({"--ver"}), "ambiguous option: --ver could match --version, --verbose");
+  EXPECT_EQ(usage_error({"--verb"}), "(accepted)");
+}
+
+TEST_F(ParserTest, MalformedCommandLinesAreUsageErrors) {
+  EXPECT_EQ(usage_error({"-c"}), "argument -c/--config: expected one argument");
+  EXPECT_EQ(usage_error({"-c", "--excel", "x"}), "argument -c/--config: expected one argument");
+  EXPECT_EQ(usage_error({"--verbose=2"}), "argument --verbose/-v: ignored explicit argument '2'");
+  EXPECT_EQ(usage_error({"--bogus", "stray"}), "unrecognized arguments: --bogus stray");
+  EXPECT_EQ(usage_error({"-vz"}), "argument --verbose/-v: ignored explicit argument 'z'");
+}
+
+TEST_F(ParserTest, VerbosityStepsRunInCommandLineOrderPerLetter) {
+  auto parsed = make_parser().parse_args({"-v"});
+  EXPECT_EQ(level(), log::DEBUG);
+  EXPECT_EQ(layout(), log::DEBUG_FORMATTER.get());
+  EXPECT_EQ(parsed.count("verbose"), 1);
+
+  parsed = make_parser().parse_args({"-q"});  // from DEBUG back to INFO, quiet layout
+  EXPECT_EQ(level(), log::INFO);
+  EXPECT_EQ(layout(), log::QUIET_FORMATTER.get());
+
+  parsed = make_parser().parse_args({"-qv"});  // WARNING, then INFO again, debug layout last
+  EXPECT_EQ(level(), log::INFO);
+  EXPECT_EQ(layout(), log::DEBUG_FORMATTER.get());
+  EXPECT_EQ(parsed.count("quiet"), 1);
+  EXPECT_EQ(parsed.count("verbose"), 1);
+
+  parsed = make_parser().parse_args({"-qqqq", "--quiet"});
+  EXPECT_EQ(level(), log::CRITICAL);
+  EXPECT_EQ(parsed.count("quiet"), 5);
+
+  parsed = make_parser().parse_args({"-vvvvvv"});
+  EXPECT_EQ(level(), log::DEBUG);
+  EXPECT_EQ(parsed.count("verbose"), 6);
+}
+
+TEST_F(ParserTest, VersionPrintsProgramNameAndEndsAtOnce) {
+  auto parser = make_parser();
+  try {
+    parser.parse_args({"-q", "--version", "--bogus", "-c"});
+    FAIL() << "--version did not end the parse";
+  } catch (const EarlyExit& exit) {
+    EXPECT_EQ(exit.status(), 0);
+  }
+  EXPECT_EQ(out.str(), "generate " + package_version() + "\n");
+  EXPECT_EQ(level(), log::WARNING) << "options before --version still act";
+}
+
+TEST_F(ParserTest, HelpListsSharedOptionsFirstWithTheirTexts) {
+  auto parser = make_parser();
+  EXPECT_THROW(parser.parse_args({"-h"}), EarlyExit);
+  const std::string help = out.str();
+  EXPECT_EQ(help.rfind("usage: generate [-h] [--version] [--verbose] [--quiet] [--example-config]", 0), 0u) << help;
+  for (const char* line : {"  -h, --help            show this help message and exit\n",
+                           "  --verbose, -v         Increase verbosity of the generator\n",
+                           "  --quiet, -q           decrease verbosity of the generator\n",
+                           "  -c config_file, --config config_file\n"}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line << " missing from\n" << help;
+  }
+  EXPECT_LT(help.find("--version"), help.find("--example-config"));
+}
+
+TEST(ParentParser, HasNoHelpOptionAndTheThreeSharedOptionsInOrder) {
+  const auto parents = get_parent_parser();
+  ASSERT_EQ(parents.size(), 1u);
+  EXPECT_EQ(parents[0]->prog(), "discovery-generator");
+  std::vector<std::string> first_spellings;
+  for (const auto& action : parents[0]->actions()) first_spellings.push_back(action->option_strings().front());
+  EXPECT_EQ(first_spellings, (std::vector<std::string>{"--version", "--verbose", "--quiet"}));
+  EXPECT_NE(get_parent_parser()[0], parents[0]) << "every call builds a new parser";
+}
+
+}  // namespace
+}  // namespace generator::cli
