@@ -1,0 +1,36 @@
+#pragma once
+
+// Cell texts of the workbook back into the values of the discovery data: booleans, lists of
+// texts, and gateway tags.
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace generator::convert {
+
+using Value = nlohmann::ordered_json;
+
+/// Turns one non-empty cell into the value its column stands for; fails with ValueError or
+/// TypeError on a cell it cannot read.
+using FieldFormatter = std::function<Value(const Value& cell)>;
+
+/// Reads a boolean cell: a boolean keeps its value, a number is false only when zero, and the
+/// words true/false, yes/no, y/n, on/off and 1/0 are read in any letter case. Any other text is
+/// refused, as reading it as true would give the operator the opposite of what was meant.
+bool _bool(const Value& value);
+
+/// A formatter for list cells: removes "[", "]" and "'", splits at ", ", drops empty pieces and
+/// converts each piece with `item_conversion`.
+FieldFormatter _list(std::function<Value(const std::string&)> item_conversion);
+
+/// Reads "key=value" pairs separated by commas into a list of {"key", "value"} mappings; empty
+/// pieces are skipped, a piece without exactly one "=" is refused.
+Value parse_spoke_gw_tags(const Value& tags_str);
+
+/// The formatter of each column that has one.
+const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS();
+
+}  // namespace generator::convert
