@@ -233,16 +233,17 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
       send_or_fail(client, login, {{"action", "login"}, {"username", username}, {"password", password}},
                    std::move(login_headers)),
       login);
+  // The identifier is known before the answer is shown, so that the rendering can mask it wherever it appears.
+  const std::optional<std::string> cid = session_identifier(login_answer);
+  if (cid) secrets.push_back(*cid);
   log_answer("login response: \n%s", login_answer, secrets);
 
-  const std::optional<std::string> cid = session_identifier(login_answer);
   if (!cid) {
     const std::string trace = "HalvaneError: The Halvane Controller's answer to " + login.description() +
                               " has no usable member \"CID\"." + controller_reason(login_answer, secrets);
     logger().error("Login failed. Please check Halvane Controller IP, username and password.\n%s", trace);
     throw HalvaneError("Failed to login to controller.\nUsername: " + username + "\nController IP: " + ip);
   }
-  secrets.push_back(*cid);
 
   logger().info("Getting list of accounts on controller.");
   const ControllerRequest list_accounts{"list_accounts", "POST", v1_url};
