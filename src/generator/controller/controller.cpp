@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <source_location>
 #include <utility>
 #include <vector>
 
@@ -155,8 +156,10 @@ void log_answer(log::Message header, const Json& answer, const std::vector<std::
 }
 
 // The V2 API token, or nothing when the controller offers none; failures are logged and fall back to V1.
+// Its messages are issued in the name of the caller, whose step this is.
 std::optional<std::string> request_api_token(http::Client& client, const std::string& v2_url,
-                                             const std::vector<std::string>& secrets) {
+                                             const std::vector<std::string>& secrets,
+                                             std::source_location where = std::source_location::current()) {
   const ControllerRequest request{"get_api_token", "GET", v2_url};
   std::optional<std::string> api_token;
   try {
@@ -169,14 +172,14 @@ std::optional<std::string> request_api_token(http::Client& client, const std::st
                            " carries an \"api_token\" that is not a text.");
       }
       api_token = token.get<std::string>();
-      logger().info("Use controller login V2 api");
+      logger().info(log::Message("Use controller login V2 api", where));
     } else {
-      logger().info("Use controller login V1 api");
+      logger().info(log::Message("Use controller login V1 api", where));
     }
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
-    logger().error("Failed to get V2 API token. Retry V1 login API.\n%s", trace_of(error, known));
+    logger().error(log::Message("Failed to get V2 API token. Retry V1 login API.\n%s", where), trace_of(error, known));
   }
   return api_token;
 }

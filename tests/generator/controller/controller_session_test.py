@@ -63,8 +63,9 @@ class AccountListOverHttps(harness.ScratchTestCase):
 
         for request in controller.requests:
             self.assertEqual(header(request, "Content-Type"), "application/x-www-form-urlencoded")
-        self.assertIn("Use controller login V2 api", result.stderr)
-        self.assertIn("Account List:", result.stderr)
+        # Every message of the session is issued in the name of get_account_list.
+        self.assertIn("generator.generate:get_account_list Use controller login V2 api", result.stderr)
+        self.assertIn("generator.generate:get_account_list Account List:", result.stderr)
         self.assert_no_secret(result.stderr)
 
     def test_controller_without_v2_token_is_used_over_v1_without_an_error(self):
