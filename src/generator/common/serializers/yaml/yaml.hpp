@@ -1,0 +1,77 @@
+#pragma once
+
+// The YAML format: a YAML 1.1 reader (safe schema, one document) and the writer that gives every
+// YAML file of the system its layout (block style, sequences indented under their key, every string
+// value double-quoted, plain ASCII).
+//
+// Dates and timestamps: a plain scalar that YAML 1.1 reads as a timestamp (2024-05-01,
+// 2001-12-14 21:59:43.10 -5, 2001-12-14t21:59:43.10-05:00, or any scalar tagged !!timestamp) is kept
+// as its exact text in a binary node with the subtype TIMESTAMP_SUBTYPE (see make_timestamp). The
+// writer writes such a node back as that same plain text, so a read-then-write round trip leaves the
+// scalar unchanged in the file and other YAML readers still see a date, not a string.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "generator/common/errors.hpp"
+#include "generator/common/serializers/document.hpp"
+
+namespace generator::serializers {
+
+/// The extensions the YAML reader and writer are registered under, in this order.
+inline const std::vector<std::string> YAML_EXTS{"yaml", "yml"};
+
+/// Deepest nesting of mappings and sequences that is read or written.
+inline constexpr std::size_t MAX_NESTING_DEPTH = 1000;
+
+/// Most nodes that aliases may copy into one document (guards against alias bombs).
+inline constexpr std::size_t MAX_ALIAS_EXPANSION_NODES = 1'000'000;
+
+/// Most text bytes that aliases may copy into one document.
+inline constexpr std::size_t MAX_ALIAS_EXPANSION_BYTES = 64u << 20;
+
+/// Binary subtype that marks a date or timestamp node ("ts").
+inline constexpr std::uint64_t TIMESTAMP_SUBTYPE = 0x7473;
+
+/// A YAML text that cannot be read; the message names the source, line and column.
+class YAMLError : public ValueError {
+ public:
+  using ValueError::ValueError;
+  [[nodiscard]] const char* kind() const noexcept override { return "YAMLError"; }
+};
+
+/// A date or timestamp node holding `text` exactly as written (ValueError unless it is a YAML 1.1
+/// timestamp with a valid date and time).
+Document make_timestamp(std::string_view text);
+
+/// True when `node` is a date or timestamp node made by make_timestamp or the reader.
+bool is_timestamp(const Document& node);
+
+/// The text of a date or timestamp node (TypeError for any other node).
+std::string timestamp_text(const Document& node);
+
+/// Reads exactly one YAML document (an empty text gives null); `source_name` names the text in
+/// error messages. Plain scalars are typed by the YAML 1.1 rules, quoted ones are always strings;
+/// anchors, aliases and merge keys are resolved; mapping keys are the key scalars' texts.
+Document parse_yaml(std::string_view text, const std::string& source_name);
+
+/// Reads the YAML file at `path`: a mapping, or null for an empty document; any other top level is
+/// a TypeError, a missing file a FileNotFoundError, an unreadable one an OSError.
+Document load_from_yaml(const std::filesystem::path& path);
+
+/// The YAML text of `data` in the system's layout, ending with a line break.
+std::string dump_yaml(const Document& data);
+
+/// Writes the mapping `data` to `path` all or nothing (TypeError naming `data` for anything but a
+/// mapping, before the file is touched).
+void export_to_yaml(const Document& data, const std::filesystem::path& path);
+
+/// Enters load_from_yaml and export_to_yaml in the two registries under YAML_EXTS; a second call
+/// fails with LoaderError.
+void register_yaml_serializers();
+
+}  // namespace generator::serializers

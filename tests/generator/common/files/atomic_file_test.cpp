@@ -1,0 +1,132 @@
+#include "generator/common/files/atomic_file.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "generator/common/errors.hpp"
+
+namespace generator::files {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AtomicFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    directory_ = fs::path(TEST_SCRATCH_DIR) / "atomic_file" / info->name();
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(directory_);
+  }
+
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static void write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path directory_;
+};
+
+TEST_F(AtomicFile, CreatesANewFileWithTheUsualModeAndLeavesNothingElse) {
+  const fs::path target = directory_ / "out.yaml";
+  write_text_atomically(target, "a: 1\n");
+  EXPECT_EQ(read(target), "a: 1\n");
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST_F(AtomicFile, ReplacesAnExistingFileAndKeepsItsMode) {
+  const fs::path target = directory_ / "out.yaml";
+  write(target, "old contents that are longer than the new ones\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  write_text_atomically(target, "new\n");
+  EXPECT_EQ(read(target), "new\n");
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640);
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+TEST_F(AtomicFile, AWriterThatFailsPartWayLeavesTheOldFileAndNoTemporaryFile) {
+  const fs::path target = directory_ / "out.yaml";
+  write(target, "precious\n");
+  EXPECT_THROW(replace_file_atomically(target,
+                                       [](const fs::path& temporary) {
+                                         write(temporary, "half writ");
+                                         throw std::runtime_error("disk on fire");
+                                       }),
+               std::runtime_error);
+  EXPECT_EQ(read(target), "precious\n");
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+TEST_F(AtomicFile, AMissingDirectoryFailsWithOSErrorNamingTheTarget) {
+  const fs::path target = directory_ / "missing" / "out.yaml";
+  try {
+    write_text_atomically(target, "x\n");
+    FAIL() << "no error";
+  } catch (const OSError& error) {
+    EXPECT_NE(std::string(error.what()).find(target.string()), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(fs::exists(directory_ / "missing"));
+}
+
+TEST_F(AtomicFile, ATargetThatIsADirectoryIsRefusedAndNoTemporaryFileStays) {
+  fs::create_directory(directory_ / "out.yaml");
+  EXPECT_THROW(write_text_atomically(directory_ / "out.yaml", "x\n"), OSError);
+  EXPECT_TRUE(fs::is_directory(directory_ / "out.yaml"));
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+// A file size limit makes write() fail part-way, like a full disk.
+TEST_F(AtomicFile, AFailedWriteLeavesTheOldFileIntact) {
+  const fs::path target = directory_ / "out.yaml";
+  write(target, "precious\n");
+  rlimit original{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+  const auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = original;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool failed = false;
+  try {
+    write_text_atomically(target, std::string(100000, 'x'));
+  } catch (const OSError&) {
+    failed = true;
+  }
+  ::setrlimit(RLIMIT_FSIZE, &original);
+  ::signal(SIGXFSZ, previous_handler);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(read(target), "precious\n");
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+}  // namespace
+}  // namespace generator::files
