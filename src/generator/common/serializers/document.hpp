@@ -18,6 +18,7 @@ inline const char* kind_name(const Document& node) {
     case Document::value_t::number_unsigned: return "an integer";
     case Document::value_t::number_float: return "a float";
     case Document::value_t::null: return "null";
+    case Document::value_t::binary: return "a date or timestamp";  // the only binary nodes the YAML reader makes
     default: return "an unsupported value";
   }
 }

@@ -75,6 +75,13 @@ struct Event {
   ~Event() { yaml_event_delete(&event); }
 };
 
+// Appends a key known to be new. The ordered object looks keys up one by one, which would make
+// reading a mapping with many keys take quadratic time.
+void append_new_entry(Document& mapping, std::string key, Document value) {
+  auto& entries = static_cast<Document::object_t::Container&>(mapping.get_ref<Document::object_t&>());
+  entries.emplace_back(std::move(key), std::move(value));
+}
+
 std::string text_of(const yaml_char_t* text) { return text == nullptr ? "" : reinterpret_cast<const char*>(text); }
 
 // A finished node with its size, for the alias budget, and its text when it is a scalar (for keys).
@@ -95,6 +102,7 @@ struct Frame {
   std::size_t bytes = 0;
   // Mapping state: the key read and waiting for its value.
   std::optional<std::string> key;
+  std::unordered_set<std::string> keys;
   bool key_is_merge = false;
   yaml_mark_t key_mark{};
   // Key-value pairs that merge keys bring in, in the order they take effect.
@@ -159,11 +167,18 @@ class Builder {
     node.mark = marks_.back();
     marks_.pop_back();
     if (frame.is_mapping && !frame.merged.empty()) {
-      // Keys written in the mapping itself win over merged ones.
-      Document combined = Document::object();
-      for (auto& [key, value] : frame.merged) combined[key] = std::move(value);
-      for (auto& [key, value] : frame.value.items()) combined[key] = std::move(value);
-      frame.value = std::move(combined);
+      // Keys written in the mapping itself win over merged ones; a key keeps its first position.
+      std::vector<std::pair<std::string, Document>> combined;
+      std::unordered_map<std::string, std::size_t> position;
+      const auto put = [&](const std::string& key, Document value) {
+        const auto [found, added] = position.emplace(key, combined.size());
+        if (added) combined.emplace_back(key, std::move(value));
+        else combined[found->second].second = std::move(value);
+      };
+      for (auto& [key, value] : frame.merged) put(key, std::move(value));
+      for (auto& [key, value] : frame.value.items()) put(key, std::move(value));
+      frame.value = Document::object();
+      for (auto& [key, value] : combined) append_new_entry(frame.value, std::move(key), std::move(value));
     }
     node.value = std::move(frame.value);
     node.nodes = frame.nodes;
@@ -325,10 +340,10 @@ class Builder {
     }
     if (parent.key_is_merge) {
       merge_into(parent, node);
-    } else if (parent.value.contains(*parent.key)) {
+    } else if (!parent.keys.insert(*parent.key).second) {
       parser_.fail(parent.key_mark, "duplicate key \"" + *parent.key + "\" in a mapping");
     } else {
-      parent.value[*parent.key] = std::move(node.value);
+      append_new_entry(parent.value, std::move(*parent.key), std::move(node.value));
     }
     parent.key.reset();
   }

@@ -169,6 +169,11 @@ TEST(YamlReader, HostileInputEndsQuicklyWithAClearError) {
   std::string deep_block;
   for (int level = 0; level < 1200; ++level) deep_block += std::string(static_cast<std::size_t>(level), ' ') + "k:\n";
   EXPECT_NE(error_of(deep_block).find("nested deeper than"), std::string::npos);
+  std::string many_keys;
+  for (int key = 0; key < 50000; ++key) many_keys += "k" + std::to_string(key) + ": 1\n";
+  const auto keys_start = std::chrono::steady_clock::now();
+  EXPECT_EQ(parse_yaml(many_keys, "t").size(), 50000u);
+  EXPECT_LT(std::chrono::steady_clock::now() - keys_start, std::chrono::seconds(20));
   // Just inside the limit is fine.
   const std::string at_limit = std::string(1000, '[') + std::string(1000, ']');
   EXPECT_NO_THROW(parse_yaml(at_limit, "t"));
