@@ -1,0 +1,37 @@
+#pragma once
+
+// What the AWS layer needs of the outside world: environment, HTTP transport, clock, pauses and
+// randomness. The process context uses the real ones; tests put stand-ins in each slot.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "aws/environment.hpp"
+#include "http/http.hpp"
+
+namespace aws {
+
+/// Waits between attempts; tests record the pauses instead of waiting.
+class Sleeper {
+ public:
+  virtual ~Sleeper() = default;
+  /// Blocks the caller for `duration`.
+  virtual void sleep_for(std::chrono::milliseconds duration) = 0;
+};
+
+/// The outside world of every AWS call; cheap to copy, copies share the transport.
+struct Context {
+  Environment environment = Environment::process();
+  std::shared_ptr<http::Client> http;
+  std::shared_ptr<Sleeper> sleeper;
+  /// A uniformly distributed number in [0, 1), for back-off jitter.
+  std::function<double()> random;
+  /// The current time, for request signatures.
+  std::function<std::chrono::system_clock::time_point()> now;
+
+  /// The process environment, libcurl, real pauses, a random jitter source and the system clock.
+  static Context for_process();
+};
+
+}  // namespace aws

@@ -1,0 +1,42 @@
+#include "aws/environment.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+
+namespace aws {
+
+Environment Environment::process() {
+  return Environment([](const std::string& name) -> std::optional<std::string> {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  });
+}
+
+Environment Environment::fixed(std::map<std::string, std::string> variables) {
+  auto shared = std::make_shared<const std::map<std::string, std::string>>(std::move(variables));
+  return Environment([shared](const std::string& name) -> std::optional<std::string> {
+    const auto found = shared->find(name);
+    if (found == shared->end()) return std::nullopt;
+    return found->second;
+  });
+}
+
+std::optional<std::string> Environment::get(const std::string& name) const {
+  auto value = lookup_(name);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
+bool Environment::is_true(const std::string& name) const {
+  auto value = get(name);
+  if (!value) return false;
+  std::string lowered = *value;
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lowered == "true";
+}
+
+}  // namespace aws

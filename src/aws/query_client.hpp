@@ -1,0 +1,49 @@
+#pragma once
+
+// Calls of the AWS Query protocol (STS, EC2): a form-encoded POST, signed, tried again under the
+// standard retry policy, with the XML answer or the service's error read from the body.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aws/context.hpp"
+#include "aws/credentials.hpp"
+#include "aws/endpoints.hpp"
+#include "aws/errors.hpp"
+#include "aws/retry.hpp"
+#include "aws/xml.hpp"
+
+namespace aws {
+
+/// Request parameters in the order they are sent (Action and Version are added).
+using QueryParameters = std::vector<std::pair<std::string, std::string>>;
+
+/// One service endpoint with one set of credentials.
+class QueryClient {
+ public:
+  QueryClient(Context context, Endpoint endpoint, Credentials credentials, std::string signing_name,
+              std::string api_version);
+
+  /// Performs `operation` and returns the root of its XML answer. ServiceError when the service
+  /// refused it (after the retries the policy allows); ClientError when no usable answer came.
+  [[nodiscard]] xml::Element call(const std::string& operation, const QueryParameters& parameters) const;
+
+  [[nodiscard]] const Endpoint& endpoint() const noexcept { return endpoint_; }
+  [[nodiscard]] const RetryPolicy& retry_policy() const noexcept { return retry_; }
+
+ private:
+  Context context_;
+  Endpoint endpoint_;
+  Credentials credentials_;
+  std::string signing_name_;
+  std::string api_version_;
+  RetryPolicy retry_;
+};
+
+/// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and
+/// the <ErrorResponse><Error> of the other Query services); an unreadable body gives the HTTP
+/// status as the code.
+[[nodiscard]] ServiceError read_service_error(const std::string& operation, long http_status, const std::string& body);
+
+}  // namespace aws

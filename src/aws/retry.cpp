@@ -1,0 +1,66 @@
+#include "aws/retry.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include <curl/curl.h>
+
+namespace aws {
+
+RetryPolicy RetryPolicy::standard(const Environment& environment) {
+  RetryPolicy policy;
+  if (const auto text = environment.get("AWS_MAX_ATTEMPTS")) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    // An unreadable setting keeps the default rather than disabling retries by accident.
+    if (error == std::errc() && end == text->data() + text->size() && value > 0) {
+      policy.max_attempts = std::min(value, 20);
+    }
+  }
+  return policy;
+}
+
+bool is_throttling_code(std::string_view code) {
+  static constexpr std::array<std::string_view, 14> codes = {
+      "Throttling",           "ThrottlingException",   "ThrottledException",     "RequestThrottledException",
+      "TooManyRequestsException", "ProvisionedThroughputExceededException", "TransactionInProgressException",
+      "RequestLimitExceeded", "BandwidthLimitExceeded", "LimitExceededException", "RequestThrottled",
+      "SlowDown",             "PriorRequestNotComplete", "EC2ThrottledException"};
+  return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+bool is_transient_service_failure(std::string_view code, long http_status) {
+  static constexpr std::array<std::string_view, 4> codes = {"RequestTimeout", "RequestTimeoutException",
+                                                            "InternalError", "IDPCommunicationError"};
+  if (std::find(codes.begin(), codes.end(), code) != codes.end()) return true;
+  return http_status == 429 || http_status == 500 || http_status == 502 || http_status == 503 || http_status == 504;
+}
+
+bool is_transient_transport_failure(int curl_code) {
+  switch (curl_code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number, double random) {
+  const double exponent = std::min(retry_number - 1, 30);
+  const double ceiling = static_cast<double>(policy.base_backoff.count()) * std::pow(2.0, exponent);
+  const double capped = std::min(std::clamp(random, 0.0, 1.0) * ceiling, static_cast<double>(policy.max_backoff.count()));
+  return std::chrono::milliseconds(static_cast<long long>(capped));
+}
+
+}  // namespace aws

@@ -1,0 +1,44 @@
+#pragma once
+
+// The shared AWS config file (~/.aws/config) and credentials file (~/.aws/credentials).
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "aws/environment.hpp"
+
+namespace aws {
+
+/// The settings of one profile, by key.
+using ProfileSettings = std::map<std::string, std::string>;
+
+/// Both files as read for one process.
+struct SharedConfig {
+  std::filesystem::path config_file;       // AWS_CONFIG_FILE or ~/.aws/config
+  std::filesystem::path credentials_file;  // AWS_SHARED_CREDENTIALS_FILE or ~/.aws/credentials
+  std::map<std::string, ProfileSettings> config_profiles;       // "[profile x]" and "[default]"
+  std::map<std::string, ProfileSettings> credentials_profiles;  // "[x]"
+  /// AWS_PROFILE, else "default".
+  std::string profile_name;
+  /// Whether AWS_PROFILE named the profile (then it must exist).
+  bool profile_named_explicitly = false;
+
+  /// The profile's settings with the credentials file's values over the config file's; nothing
+  /// when neither file has the profile.
+  [[nodiscard]] std::optional<ProfileSettings> profile(const std::string& name) const;
+  /// One setting of the config file's profile `name`.
+  [[nodiscard]] std::optional<std::string> config_value(const std::string& name, const std::string& key) const;
+};
+
+/// Reads both files; a missing file is an empty one, an unreadable line a ClientError naming the
+/// file and line.
+[[nodiscard]] SharedConfig load_shared_config(const Environment& environment);
+
+/// Sections of one INI-style file: "[name]" headers, "key = value" lines, "#" and ";" comments;
+/// indented lines below a key without value (nested settings) are skipped.
+[[nodiscard]] std::map<std::string, ProfileSettings> parse_profile_file(const std::string& text,
+                                                                      const std::string& file_name);
+
+}  // namespace aws

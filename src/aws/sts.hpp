@@ -1,0 +1,43 @@
+#pragma once
+
+// AWS Security Token Service: AssumeRole.
+
+#include <optional>
+#include <string>
+
+#include "aws/context.hpp"
+#include "aws/credentials.hpp"
+#include "aws/query_client.hpp"
+
+namespace aws {
+
+/// The parameters of AssumeRole; the optional ones are left to the service's defaults when absent.
+struct AssumeRoleRequest {
+  std::string role_arn;
+  std::string role_session_name;
+  std::optional<std::string> external_id;
+  std::optional<int> duration_seconds;
+};
+
+/// STS at one endpoint with one set of credentials.
+class StsClient {
+ public:
+  /// STS at the endpoint that `region` (us-east-1's when absent) and the configured overrides give.
+  StsClient(const Context& context, Credentials credentials, const std::optional<std::string>& region);
+  /// STS at an explicit endpoint.
+  StsClient(const Context& context, Credentials credentials, Endpoint endpoint);
+
+  /// The temporary credentials of the role. ServiceError when STS refuses.
+  [[nodiscard]] Credentials assume_role(const AssumeRoleRequest& request) const;
+
+  [[nodiscard]] const Endpoint& endpoint() const noexcept { return client_.endpoint(); }
+
+ private:
+  QueryClient client_;
+};
+
+/// STS as an SDK client made without arguments builds it: the default credential chain, the
+/// default region (none: us-east-1) and the configured endpoint overrides.
+[[nodiscard]] StsClient make_default_sts_client(const Context& context);
+
+}  // namespace aws
