@@ -1,0 +1,110 @@
+#include "generator/generate/account_access.hpp"
+
+#include "aws/errors.hpp"
+#include "aws/sts.hpp"
+#include "generator/common/errors.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::generate {
+
+namespace {
+
+log::Logger& logger() { return log::get_logger("generator.generate"); }
+
+class AwsEc2Handle : public Ec2Handle {
+ public:
+  AwsEc2Handle(const aws::Context& context, const std::string& region, const aws::Credentials& creds)
+      : client_(context, region, creds) {}
+
+  void list_vpc_pages(int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
+    client_.for_each_vpc_page(page_size, on_page);
+  }
+  std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
+    return client_.describe_subnets(vpc_id, page_size);
+  }
+  std::vector<std::string> describe_regions() const override {
+    std::vector<std::string> names;
+    for (const auto& region : client_.describe_regions()) names.push_back(region.name);
+    return names;
+  }
+
+ private:
+  aws::Ec2Client client_;
+};
+
+}  // namespace
+
+std::vector<CidrBlockAssociation> Ec2Vpc::cidr_block_association_set() const {
+  std::vector<CidrBlockAssociation> associations;
+  for (const auto& association : vpc_.cidr_block_association_set) {
+    associations.push_back(CidrBlockAssociation{association.cidr_block, association.state});
+  }
+  return associations;
+}
+
+std::vector<Tag> Ec2Vpc::tags() const {
+  std::vector<Tag> tags;
+  for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
+  return tags;
+}
+
+std::vector<std::optional<std::string>> Ec2Vpc::list_subnet_cidr_blocks() const {
+  std::vector<std::optional<std::string>> blocks;
+  for (const auto& subnet : handle_.list_subnets(vpc_.id, subnet_page_size_)) blocks.push_back(subnet.cidr_block);
+  return blocks;
+}
+
+nlohmann::ordered_json get_acct_name(const std::string& account_id, const nlohmann::ordered_json& account_list) {
+  if (!account_list.is_array()) throw TypeError("the controller's account list is not a list");
+  const nlohmann::ordered_json wanted = account_id;
+  for (const auto& entry : account_list) {
+    if (!entry.is_object() || !entry.contains("account_number")) {
+      throw KeyError("'account_number' (an entry of the controller's account list has none)");
+    }
+    if (entry["account_number"] == wanted) {
+      if (!entry.contains("account_name")) throw KeyError("'account_name' (the controller's entry of account " + account_id + " has none)");
+      return entry["account_name"];
+    }
+  }
+  return nullptr;
+}
+
+std::string get_role_arn(const std::string& account_id, const std::string& role_name) {
+  logger().debug("Role ARN for account_id: %s, role_name: %s", account_id, role_name);
+  std::string role_arn = "arn:aws:iam::" + account_id + ":role/" + role_name;
+  logger().debug("Role ARN: %s", role_arn);
+  return role_arn;
+}
+
+std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn, const aws::Context& context) {
+  try {
+    const aws::StsClient sts = aws::make_default_sts_client(context);
+    return sts.assume_role(aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
+  } catch (const std::exception& error) {
+    // Refused permission, a missing role, no network or no own credentials: the account is skipped
+    // by the caller, the others are still scanned. The texts of this layer carry no secrets.
+    logger().error("%s", std::string(error.what()));
+    return std::nullopt;
+  }
+}
+
+std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
+  return get_temp_creds_for_account(role_arn, aws::Context::for_process());
+}
+
+std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context) {
+  return get_ec2_resource_handler("us-east-1", creds, context)->describe_regions();
+}
+
+std::vector<std::string> get_regions(const aws::Credentials& creds) { return get_regions(creds, aws::Context::for_process()); }
+
+std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region, const aws::Credentials& creds,
+                                                   const aws::Context& context) {
+  return std::make_unique<AwsEc2Handle>(context, aws_region, creds);
+}
+
+std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region, const aws::Credentials& creds) {
+  return get_ec2_resource_handler(aws_region, creds, aws::Context::for_process());
+}
+
+}  // namespace generator::generate
