@@ -1,0 +1,238 @@
+// The default credential chain: environment, shared files and profiles, role assumption from a
+// source profile, credential_process, container credentials and the instance metadata service.
+
+#include "aws/credentials.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "aws/errors.hpp"
+#include "stand_ins.hpp"
+
+namespace aws {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::answer;
+using testing::form_fields;
+using testing::make_context;
+using testing::ScriptedClient;
+
+class CredentialChain : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::path(TEST_SCRATCH_DIR) / "aws_credentials" /
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    // Nothing of the real home folder or machine may leak into a case.
+    variables_ = {{"HOME", folder_.string()}, {"AWS_EC2_METADATA_DISABLED", "true"}};
+  }
+
+  fs::path write(const std::string& name, const std::string& text) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  // Fails every request: cases that must not reach the network use it.
+  static std::shared_ptr<ScriptedClient> no_network() {
+    return std::make_shared<ScriptedClient>([](const http::Request& request) -> http::Response {
+      ADD_FAILURE() << "unexpected request to " << request.url;
+      throw http::TransportError("no network", 7, false);
+    });
+  }
+
+  Credentials resolve(std::shared_ptr<http::Client> client = no_network()) {
+    return resolve_default_credentials(make_context(variables_, std::move(client)));
+  }
+
+  fs::path folder_;
+  std::map<std::string, std::string> variables_;
+};
+
+TEST_F(CredentialChain, EnvironmentVariablesComeFirstAndMustBeComplete) {
+  fs::create_directories(folder_ / ".aws");
+  write(".aws/credentials", "[default]\naws_access_key_id = FILEKEY\naws_secret_access_key = file-secret\n");
+  variables_["AWS_ACCESS_KEY_ID"] = "ENVKEY";
+  variables_["AWS_SECRET_ACCESS_KEY"] = "env-secret";
+  variables_["AWS_SESSION_TOKEN"] = "env-token";
+  const Credentials credentials = resolve();
+  EXPECT_EQ(credentials.access_key_id, "ENVKEY");
+  EXPECT_EQ(credentials.secret_access_key, "env-secret");
+  EXPECT_EQ(credentials.session_token, "env-token");
+
+  variables_.erase("AWS_SECRET_ACCESS_KEY");
+  try {
+    (void)resolve();
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("AWS_SECRET_ACCESS_KEY"), std::string::npos);
+  }
+}
+
+TEST_F(CredentialChain, ProfilesOfBothFilesAreReadFromTheConfiguredPaths) {
+  const auto credentials_file = write("creds.ini",
+                                      "# comment\n[default]\naws_access_key_id = DEFKEY\naws_secret_access_key = def-secret\n"
+                                      "[ops]\naws_access_key_id=OPSKEY\naws_secret_access_key=ops-secret\n"
+                                      "aws_session_token = ops-token\n");
+  const auto config_file = write("config.ini",
+                                 "[profile cfg]\nregion = eu-west-1\ns3 =\n  max_concurrent_requests = 10\n"
+                                 "aws_access_key_id = CFGKEY\naws_secret_access_key = cfg-secret\n");
+  variables_["AWS_SHARED_CREDENTIALS_FILE"] = credentials_file.string();
+  variables_["AWS_CONFIG_FILE"] = config_file.string();
+  EXPECT_EQ(resolve().access_key_id, "DEFKEY");
+
+  variables_["AWS_PROFILE"] = "ops";
+  const Credentials ops = resolve();
+  EXPECT_EQ(ops.access_key_id, "OPSKEY");
+  EXPECT_EQ(ops.session_token, "ops-token");
+
+  variables_["AWS_PROFILE"] = "cfg";
+  EXPECT_EQ(resolve().access_key_id, "CFGKEY");
+
+  variables_["AWS_PROFILE"] = "missing";
+  try {
+    (void)resolve();
+    FAIL() << "no error";
+  } catch (const NoCredentialsError&) {
+    FAIL() << "a named profile that does not exist is a configuration error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("(missing)"), std::string::npos) << error.what();
+  }
+}
+
+TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteItsOutput) {
+  const auto script = write("helper.sh",
+                            "#!/bin/sh\nif [ \"$1\" = fail ]; then echo '{\"SecretAccessKey\":\"printed-secret\"}'; exit 3; fi\n"
+                            "if [ \"$1\" = v2 ]; then echo '{\"Version\":2,\"AccessKeyId\":\"K\",\"SecretAccessKey\":\"printed-secret\"}'; exit 0; fi\n"
+                            "echo '{\"Version\": 1, \"AccessKeyId\": \"PROCKEY\", \"SecretAccessKey\": \"proc-secret\",'\n"
+                            "echo ' \"SessionToken\": \"proc-token\", \"Expiration\": \"2030-01-01T00:00:00Z\"}'\n");
+  fs::permissions(script, fs::perms::owner_all);
+  write("config", "[profile sso]\ncredential_process = " + script.string() +
+                      " ok\n[profile broken]\ncredential_process = " + script.string() +
+                      " fail\n[profile newer]\ncredential_process = " + script.string() + " v2\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_PROFILE"] = "sso";
+  const Credentials credentials = resolve();
+  EXPECT_EQ(credentials.access_key_id, "PROCKEY");
+  EXPECT_EQ(credentials.session_token, "proc-token");
+  EXPECT_EQ(credentials.expiration, "2030-01-01T00:00:00Z");
+
+  for (const char* profile : {"broken", "newer"}) {
+    variables_["AWS_PROFILE"] = profile;
+    try {
+      (void)resolve();
+      FAIL() << profile << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_EQ(std::string(error.what()).find("printed-secret"), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find(profile), std::string::npos) << error.what();
+    }
+  }
+}
+
+http::Response assume_role_answer(const std::string& key) {
+  return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
+                         "</AccessKeyId><SecretAccessKey>secret-of-" + key + "</SecretAccessKey><SessionToken>token-of-" +
+                         key + "</SessionToken><Expiration>2030-01-01T00:00:00Z</Expiration></Credentials>"
+                         "</AssumeRoleResult></AssumeRoleResponse>");
+}
+
+TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsEndpoint) {
+  write("credentials", "[base]\naws_access_key_id = BASEKEY\naws_secret_access_key = base-secret\n");
+  write("config",
+        "[profile middle]\nrole_arn = arn:aws:iam::111111111111:role/Middle\nsource_profile = base\n"
+        "[profile top]\nrole_arn = arn:aws:iam::222222222222:role/Top\nsource_profile = middle\n"
+        "role_session_name = operator\nexternal_id = ext-1\nregion = eu-central-1\n"
+        "[profile loop-a]\nrole_arn = arn:aws:iam::1:role/A\nsource_profile = loop-b\n"
+        "[profile loop-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = loop-a\n");
+  variables_["AWS_SHARED_CREDENTIALS_FILE"] = (folder_ / "credentials").string();
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
+  variables_["AWS_PROFILE"] = "top";
+  auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
+    EXPECT_EQ(request.url, "http://sts.local:4566/");
+    const auto fields = form_fields(request.body);
+    return assume_role_answer(fields.at("RoleArn").ends_with("Middle") ? "MIDDLEKEY" : "TOPKEY");
+  });
+  const Credentials credentials = resolve(sts);
+  EXPECT_EQ(credentials.access_key_id, "TOPKEY");
+  EXPECT_EQ(credentials.session_token, "token-of-TOPKEY");
+  ASSERT_EQ(sts->requests.size(), 2u);
+  // The middle role is assumed with the base keys, the top role with the middle role's keys.
+  EXPECT_NE(testing::header(sts->requests[0], "Authorization").find("Credential=BASEKEY/"), std::string::npos);
+  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("Credential=MIDDLEKEY/"), std::string::npos);
+  EXPECT_EQ(testing::header(sts->requests[1], "X-Amz-Security-Token"), "token-of-MIDDLEKEY");
+  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("/eu-central-1/sts/"), std::string::npos);
+  const auto top = form_fields(sts->requests[1].body);
+  EXPECT_EQ(top.at("RoleSessionName"), "operator");
+  EXPECT_EQ(top.at("ExternalId"), "ext-1");
+
+  variables_["AWS_PROFILE"] = "loop-a";
+  EXPECT_THROW((void)resolve(sts), ClientError);
+}
+
+TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheTokenFromItsFile) {
+  variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
+  variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] = write("token", "container-token\n").string();
+  auto container = std::make_shared<ScriptedClient>([](const http::Request&) {
+    return answer(200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
+                       R"("Expiration":"2030-01-01T00:00:00Z"})");
+  });
+  const Credentials credentials = resolve(container);
+  EXPECT_EQ(credentials.access_key_id, "CONTKEY");
+  EXPECT_EQ(credentials.session_token, "cont-token");
+  ASSERT_EQ(container->requests.size(), 1u);
+  EXPECT_EQ(container->requests[0].url, "http://127.0.0.1:9911/creds");
+  EXPECT_EQ(testing::header(container->requests[0], "Authorization"), "container-token");
+
+  // Plain http to anywhere but a loopback or container host would hand the token to a stranger.
+  variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://203.0.113.9/creds";
+  EXPECT_THROW((void)resolve(), ClientError);
+}
+
+TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts) {
+  variables_.erase("AWS_EC2_METADATA_DISABLED");
+  variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://169.254.169.254/";
+  auto imds = std::make_shared<ScriptedClient>([](const http::Request& request) {
+    if (request.method == "PUT") return answer(200, "imds-token");
+    if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token") return answer(401, "");
+    if (request.url.ends_with("/security-credentials/")) return answer(200, "instance-role\n");
+    return answer(200, R"({"Code":"Success","AccessKeyId":"IMDSKEY","SecretAccessKey":"imds-secret","Token":"imds-tok"})");
+  });
+  const Credentials credentials = resolve(imds);
+  EXPECT_EQ(credentials.access_key_id, "IMDSKEY");
+  ASSERT_EQ(imds->requests.size(), 3u);
+  EXPECT_EQ(imds->requests[0].url, "http://169.254.169.254/latest/api/token");
+  EXPECT_EQ(testing::header(imds->requests[0], "X-aws-ec2-metadata-token-ttl-seconds"), "21600");
+  EXPECT_EQ(imds->requests[2].url, "http://169.254.169.254/latest/meta-data/iam/security-credentials/instance-role");
+  for (const auto& request : imds->requests) EXPECT_LE(request.timeout, std::chrono::seconds(1));
+}
+
+TEST_F(CredentialChain, NothingAnywhereNamesEveryPlaceLookedAt) {
+  try {
+    (void)resolve();
+    FAIL() << "no error";
+  } catch (const NoCredentialsError& error) {
+    const std::string message = error.what();
+    for (const char* place : {"AWS_ACCESS_KEY_ID", "profile 'default'", ".aws/credentials", ".aws/config",
+                              "container credentials", "disabled by AWS_EC2_METADATA_DISABLED"}) {
+      EXPECT_NE(message.find(place), std::string::npos) << place << " missing from: " << message;
+    }
+  }
+}
+
+TEST_F(CredentialChain, AMachineWithoutMetadataServiceGivesUpQuickly) {
+  variables_.erase("AWS_EC2_METADATA_DISABLED");
+  // A local port nobody listens on stands for the unreachable link-local address.
+  variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://127.0.0.1:9";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW((void)resolve(std::make_shared<http::CurlClient>()), NoCredentialsError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace aws
