@@ -1,0 +1,76 @@
+// Drives the account access operations from the command line so that script tests can run them
+// against moto_server:
+//   aws_driver scan <role_arn> [region...]   assumes the role and lists every VPC (pages of 64)
+//                                           with its subnets; without regions, the account's own
+//   aws_driver regions <role_arn>            assumes the role and lists the enabled regions
+// Prints one JSON document on standard output; log lines go to standard error.
+
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "generator/generate/account_access.hpp"
+#include "generator/log/log.hpp"
+
+namespace {
+
+constexpr int PAGE_SIZE = 64;
+
+nlohmann::ordered_json scan(const std::string& role_arn, std::vector<std::string> regions) {
+  using namespace generator::generate;
+  nlohmann::ordered_json result = {{"credentials", false}};
+  const auto creds = get_temp_creds_for_account(role_arn);
+  if (!creds) return result;
+  result["credentials"] = true;
+  if (regions.empty()) regions = get_regions(*creds);
+  result["regions"] = nlohmann::ordered_json::array();
+  for (const auto& region : regions) {
+    const auto handle = get_ec2_resource_handler(region, *creds);
+    nlohmann::ordered_json vpcs = nlohmann::ordered_json::array();
+    nlohmann::ordered_json pages = nlohmann::ordered_json::array();
+    handle->list_vpc_pages(PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
+      pages.push_back(page.size());
+      for (auto& vpc : page) {
+        const Ec2Vpc view(vpc, *handle, PAGE_SIZE);
+        nlohmann::ordered_json entry = {{"id", view.id()}, {"cidr_block", view.cidr_block()}};
+        entry["associations"] = nlohmann::ordered_json::array();
+        for (const auto& association : view.cidr_block_association_set()) {
+          entry["associations"].push_back({association.cidr_block, association.state});
+        }
+        entry["tags"] = nlohmann::ordered_json::array();
+        for (const auto& tag : view.tags()) entry["tags"].push_back({tag.key, tag.value});
+        entry["subnets"] = nlohmann::ordered_json::array();
+        for (const auto& block : view.list_subnet_cidr_blocks()) {
+          entry["subnets"].push_back(block ? nlohmann::ordered_json(*block) : nlohmann::ordered_json(nullptr));
+        }
+        vpcs.push_back(std::move(entry));
+      }
+    });
+    result["regions"].push_back({{"region", region}, {"pages", pages}, {"vpcs", vpcs}});
+  }
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  generator::log::configure_logger();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() >= 2 && args[0] == "scan") {
+      std::cout << scan(args[1], std::vector<std::string>(args.begin() + 2, args.end())).dump() << std::endl;
+      return 0;
+    }
+    if (args.size() == 2 && args[0] == "regions") {
+      const auto creds = generator::generate::get_temp_creds_for_account(args[1]);
+      if (!creds) return 1;
+      std::cout << nlohmann::ordered_json(generator::generate::get_regions(*creds)).dump() << std::endl;
+      return 0;
+    }
+  } catch (const std::exception& error) {
+    std::cerr << "aws_driver: " << error.what() << std::endl;
+    return 1;
+  }
+  std::cerr << "usage: aws_driver scan <role_arn> [region...] | regions <role_arn>" << std::endl;
+  return 2;
+}
