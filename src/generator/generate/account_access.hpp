@@ -35,7 +35,8 @@ class Ec2Handle {
 };
 
 /// A VPC of an EC2 listing as the gateway subnet and name rules read it; its subnets are listed
-/// anew through the handle, `subnet_page_size` per request, on every call.
+/// anew through the handle, `subnet_page_size` per request, on every call; the handle must outlive
+/// the view.
 class Ec2Vpc : public VpcView {
  public:
   Ec2Vpc(aws::Vpc vpc, const Ec2Handle& handle, int subnet_page_size)
