@@ -1,0 +1,44 @@
+#pragma once
+
+// Read access to the parts of a workbook package (a zip archive), each bounded in size.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+struct zip;
+
+namespace generator::serializers::xlsx_detail {
+
+/// An open workbook package; the parts are looked up by name, ignoring case as packages do.
+class Archive {
+ public:
+  /// Opens the archive at `path`: FileNotFoundError when it is missing, OSError when it cannot be
+  /// read, XLSXError when it is not a consistent zip archive.
+  explicit Archive(const std::filesystem::path& path);
+  ~Archive();
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+
+  /// Whether the package holds a part of that name (without a leading slash).
+  [[nodiscard]] bool has(std::string_view part) const;
+
+  /// Hands the uncompressed bytes of `part` to `consume` piece by piece; XLSXError when the part is
+  /// missing, corrupt or larger than `max_bytes` once uncompressed.
+  void stream(std::string_view part, std::uint64_t max_bytes,
+              const std::function<void(std::string_view bytes)>& consume) const;
+
+  /// The path the archive was opened from, for messages.
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  zip* archive_ = nullptr;
+};
+
+/// "'<path>'" as messages name a workbook.
+std::string quoted(const std::filesystem::path& path);
+
+}  // namespace generator::serializers::xlsx_detail

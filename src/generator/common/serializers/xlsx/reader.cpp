@@ -1,0 +1,548 @@
+#include "generator/common/serializers/xlsx/reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <optional>
+
+#include "generator/common/serializers/xlsx/archive.hpp"
+#include "generator/common/serializers/xlsx/dates.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/common/serializers/xlsx/xml.hpp"
+
+namespace generator::serializers::xlsx_detail {
+
+namespace {
+
+// Relationship parts and small parts (workbook, styles) are read with this bound.
+constexpr std::uint64_t MAX_SMALL_PART_BYTES = 16u << 20;
+
+struct Relationship {
+  std::string id;
+  std::string type;
+  std::string target;  // resolved part name
+};
+
+// Relationship types are compared by their last segment, which is the same in the transitional
+// and the strict spelling.
+bool has_type(const Relationship& relationship, std::string_view last_segment) {
+  const auto slash = relationship.type.rfind('/');
+  return slash != std::string::npos && std::string_view(relationship.type).substr(slash + 1) == last_segment;
+}
+
+std::string relationships_part_of(const std::string& part) {
+  const auto slash = part.rfind('/');
+  if (slash == std::string::npos) return "_rels/" + part + ".rels";
+  return part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
+}
+
+class RelationshipsReader : public XmlHandler {
+ public:
+  RelationshipsReader(std::string source_part, const std::filesystem::path& workbook)
+      : source_part_(std::move(source_part)), workbook_(workbook) {}
+
+  void start(const XmlName& name, const XmlAttributes& attributes) override {
+    if (name.local != "Relationship" || name.ns != PACKAGE_RELATIONSHIPS_NS) return;
+    if (attributes.get({}, "TargetMode").value_or("Internal") == "External") return;
+    const auto id = attributes.get({}, "Id");
+    const auto type = attributes.get({}, "Type");
+    const auto target = attributes.get({}, "Target");
+    if (!id || !type || !target) return;
+    relationships.push_back(
+        {std::string(*id), std::string(*type), resolve_target(source_part_, std::string(*target), workbook_)});
+  }
+  void end(const XmlName&) override {}
+  void text(std::string_view) override {}
+
+  std::vector<Relationship> relationships;
+
+ private:
+  std::string source_part_;
+  const std::filesystem::path& workbook_;
+};
+
+// The relationships of `part`; none when the package has no relationship part for it.
+std::vector<Relationship> read_relationships(const Archive& archive, const std::string& part) {
+  const std::string relationships_part = relationships_part_of(part);
+  if (!archive.has(relationships_part)) return {};
+  RelationshipsReader reader(part, archive.path());
+  parse_part(archive, relationships_part, MAX_SMALL_PART_BYTES, reader);
+  return std::move(reader.relationships);
+}
+
+struct SheetEntry {
+  std::string name;
+  std::string relationship_id;
+};
+
+class WorkbookReader : public XmlHandler {
+ public:
+  void start(const XmlName& name, const XmlAttributes& attributes) override {
+    if (depth_++ == 0) is_workbook = name.is_spreadsheet("workbook");
+    if (name.is_spreadsheet("workbookPr")) {
+      const auto date1904 = attributes.get({}, "date1904").value_or("0");
+      date_system = (date1904 == "1" || date1904 == "true") ? DateSystem::FROM_1904 : DateSystem::FROM_1900;
+    } else if (name.is_spreadsheet("sheet")) {
+      sheets.push_back({std::string(attributes.get({}, "name").value_or("")),
+                        std::string(attributes.relationship("id").value_or(""))});
+    }
+  }
+  void end(const XmlName&) override { --depth_; }
+  void text(std::string_view) override {}
+
+  bool is_workbook = false;
+  DateSystem date_system = DateSystem::FROM_1900;
+  std::vector<SheetEntry> sheets;
+
+ private:
+  int depth_ = 0;
+};
+
+// Which cell formats show a date, by their index in the cell formats of the styles part.
+class StylesReader : public XmlHandler {
+ public:
+  void start(const XmlName& name, const XmlAttributes& attributes) override {
+    if (name.is_spreadsheet("numFmt")) {
+      const auto id = attributes.get({}, "numFmtId");
+      const auto code = attributes.get({}, "formatCode");
+      if (id && code) custom_formats_[std::string(*id)] = is_date_format_code(*code);
+    } else if (name.is_spreadsheet("cellXfs")) {
+      in_cell_formats_ = true;
+    } else if (in_cell_formats_ && name.is_spreadsheet("xf")) {
+      format_ids_.emplace_back(attributes.get({}, "numFmtId").value_or("0"));
+    }
+  }
+  void end(const XmlName& name) override {
+    if (name.is_spreadsheet("cellXfs")) in_cell_formats_ = false;
+  }
+  void text(std::string_view) override {}
+
+  // Resolved after the whole part is read: number formats may follow the cell formats.
+  [[nodiscard]] std::vector<bool> date_styles() const {
+    std::vector<bool> dates;
+    dates.reserve(format_ids_.size());
+    for (const auto& id : format_ids_) {
+      const auto custom = custom_formats_.find(id);
+      if (custom != custom_formats_.end()) {
+        dates.push_back(custom->second);
+        continue;
+      }
+      unsigned number = 0;
+      const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
+      dates.push_back(error == std::errc() && end == id.data() + id.size() && is_date_format_id(number));
+    }
+    return dates;
+  }
+
+ private:
+  bool in_cell_formats_ = false;
+  std::map<std::string, bool> custom_formats_;
+  std::vector<std::string> format_ids_;
+};
+
+// Collects the text runs of a string item (<si> or <is>): <t> directly or inside <r>; the phonetic
+// runs (<rPh>) are readings shown above the text, not part of it.
+class RichTextCollector {
+ public:
+  void start(const XmlName& name) {
+    if (name.is_spreadsheet("rPh")) ++phonetic_depth_;
+    else if (name.is_spreadsheet("t") && phonetic_depth_ == 0) in_text_ = true;
+  }
+  void end(const XmlName& name) {
+    if (name.is_spreadsheet("rPh")) --phonetic_depth_;
+    else if (name.is_spreadsheet("t") && in_text_) {
+      in_text_ = false;
+      text_ += decode_escapes(run_);
+      run_.clear();
+    }
+  }
+  void text(std::string_view characters) {
+    if (in_text_) run_ += characters;
+  }
+  std::string take() {
+    std::string text = std::move(text_);
+    text_.clear();
+    run_.clear();
+    in_text_ = false;
+    phonetic_depth_ = 0;
+    return text;
+  }
+
+ private:
+  std::string text_;
+  std::string run_;
+  bool in_text_ = false;
+  int phonetic_depth_ = 0;
+};
+
+class SharedStringsReader : public XmlHandler {
+ public:
+  explicit SharedStringsReader(const std::filesystem::path& workbook) : workbook_(workbook) {}
+
+  void start(const XmlName& name, const XmlAttributes&) override {
+    if (name.is_spreadsheet("si")) {
+      if (strings.size() >= MAX_TABLE_CELLS) {
+        throw XLSXError("workbook " + quoted(workbook_) + " has more than " + std::to_string(MAX_TABLE_CELLS) +
+                        " shared strings");
+      }
+      in_item_ = true;
+    } else if (in_item_) {
+      collector_.start(name);
+    }
+  }
+  void end(const XmlName& name) override {
+    if (name.is_spreadsheet("si")) {
+      strings.push_back(collector_.take());
+      in_item_ = false;
+    } else if (in_item_) {
+      collector_.end(name);
+    }
+  }
+  void text(std::string_view characters) override {
+    if (in_item_) collector_.text(characters);
+  }
+
+  std::vector<std::string> strings;
+
+ private:
+  const std::filesystem::path& workbook_;
+  RichTextCollector collector_;
+  bool in_item_ = false;
+};
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+template <class Number>
+std::optional<Number> parse_whole(std::string_view text) {
+  text = trimmed(text);
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> parse_number(std::string_view text) {
+  text = trimmed(text);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Integral numbers within the range of a 64-bit integer come back as integers.
+Document number_value(double number) {
+  constexpr double INTEGER_LIMIT = 9'223'372'036'854'775'808.0;  // 2^63
+  if (std::trunc(number) == number && number >= -INTEGER_LIMIT && number < INTEGER_LIMIT) {
+    return static_cast<std::int64_t>(number);
+  }
+  return number;
+}
+
+class SheetReader : public XmlHandler {
+ public:
+  SheetReader(const std::filesystem::path& workbook, std::string part, const std::vector<std::string>& shared,
+              const std::vector<bool>& date_styles, DateSystem date_system)
+      : workbook_(workbook), part_(std::move(part)), shared_(shared), date_styles_(date_styles),
+        date_system_(date_system) {}
+
+  void start(const XmlName& name, const XmlAttributes& attributes) override {
+    if (in_cell_) {
+      if (name.is_spreadsheet("v")) in_value_ = true;
+      else if (name.is_spreadsheet("is")) in_inline_ = true;
+      else if (in_inline_) inline_text_.start(name);
+      return;
+    }
+    if (name.is_spreadsheet("sheetData")) {
+      in_sheet_data_ = true;
+    } else if (in_sheet_data_ && name.is_spreadsheet("row")) {
+      const auto number = attributes.get({}, "r");
+      if (number) {
+        const auto row = parse_whole<std::uint32_t>(*number);
+        if (!row || *row < 1 || *row > MAX_SHEET_ROWS) fail("row number '" + std::string(*number) + "' is invalid");
+        row_ = *row;
+      } else {
+        ++row_;
+      }
+      column_ = 0;
+    } else if (in_sheet_data_ && name.is_spreadsheet("c")) {
+      start_cell(attributes);
+    }
+  }
+
+  void end(const XmlName& name) override {
+    if (in_cell_) {
+      if (name.is_spreadsheet("c")) finish_cell();
+      else if (name.is_spreadsheet("v")) in_value_ = false;
+      else if (name.is_spreadsheet("is")) in_inline_ = false;
+      else if (in_inline_) inline_text_.end(name);
+      return;
+    }
+    if (name.is_spreadsheet("sheetData")) in_sheet_data_ = false;
+  }
+
+  void text(std::string_view characters) override {
+    if (in_value_) value_text_ += characters;
+    else if (in_inline_) inline_text_.text(characters);
+  }
+
+  std::vector<RawCell> cells;
+
+ private:
+  [[noreturn]] void fail(const std::string& what) const {
+    throw XLSXError("part " + part_ + " of workbook " + quoted(workbook_) + ": " + what);
+  }
+
+  [[nodiscard]] std::string cell_name() const { return column_name(cell_column_) + std::to_string(cell_row_); }
+
+  void start_cell(const XmlAttributes& attributes) {
+    in_cell_ = true;
+    value_text_.clear();
+    inline_text_.take();
+    if (const auto reference = attributes.get({}, "r")) {
+      std::tie(cell_column_, cell_row_) = parse_cell_reference(*reference, workbook_);
+    } else {
+      if (row_ == 0) row_ = 1;
+      cell_row_ = row_;
+      cell_column_ = column_ + 1;
+      if (cell_column_ > MAX_SHEET_COLUMNS) fail("row " + std::to_string(row_) + " has too many cells");
+    }
+    column_ = cell_column_;
+    type_ = std::string(attributes.get({}, "t").value_or("n"));
+    const auto style = attributes.get({}, "s");
+    const auto style_index = style ? parse_whole<std::size_t>(*style) : std::optional<std::size_t>(0);
+    is_date_style_ = style_index && *style_index < date_styles_.size() && date_styles_[*style_index];
+  }
+
+  void finish_cell() {
+    in_cell_ = in_value_ = in_inline_ = false;
+    std::optional<Document> value = cell_value();
+    if (!value) return;
+    if (value->is_string()) {
+      text_bytes_ += value->get_ref<const std::string&>().size();
+      if (text_bytes_ > MAX_TABLE_TEXT_BYTES) {
+        fail("the sheet holds more than " + std::to_string(MAX_TABLE_TEXT_BYTES) + " bytes of text");
+      }
+    }
+    if (cells.size() >= MAX_TABLE_CELLS) {
+      fail("the sheet holds more than " + std::to_string(MAX_TABLE_CELLS) + " filled cells");
+    }
+    cells.push_back({cell_row_, cell_column_, std::move(*value)});
+  }
+
+  // The raw value of the finished cell, or nothing when it is empty.
+  std::optional<Document> cell_value() {
+    if (type_ == "inlineStr") return non_empty_text(inline_text_.take());
+    if (type_ == "str") return non_empty_text(decode_escapes(value_text_));
+    if (trimmed(value_text_).empty()) return std::nullopt;
+    if (type_ == "s") {
+      const auto index = parse_whole<std::size_t>(value_text_);
+      if (!index || *index >= shared_.size()) {
+        fail("cell " + cell_name() + " refers to shared string '" + std::string(trimmed(value_text_)) +
+             "', but the workbook has " + std::to_string(shared_.size()));
+      }
+      return non_empty_text(shared_[*index]);
+    }
+    if (type_ == "b") {
+      const auto flag = trimmed(value_text_);
+      if (flag == "1" || flag == "true") return Document(true);
+      if (flag == "0" || flag == "false") return Document(false);
+      fail("cell " + cell_name() + " holds an unreadable boolean '" + std::string(flag) + "'");
+    }
+    if (type_ == "e") return Document(nullptr);
+    if (type_ == "d") {
+      const auto text = trimmed(value_text_);
+      if (auto date = iso_to_date_text(text)) return make_date(*date);
+      return Document(std::string(text));
+    }
+    if (type_ != "n") fail("cell " + cell_name() + " has the unknown type '" + type_ + "'");
+    const auto number = parse_number(value_text_);
+    if (!number) fail("cell " + cell_name() + " holds an unreadable number '" + std::string(trimmed(value_text_)) + "'");
+    if (is_date_style_) {
+      if (auto date = serial_to_date_text(*number, date_system_)) return make_date(*date);
+    }
+    return number_value(*number);
+  }
+
+  static std::optional<Document> non_empty_text(std::string text) {
+    if (text.empty()) return std::nullopt;
+    return Document(std::move(text));
+  }
+
+  const std::filesystem::path& workbook_;
+  std::string part_;
+  const std::vector<std::string>& shared_;
+  const std::vector<bool>& date_styles_;
+  DateSystem date_system_;
+
+  bool in_sheet_data_ = false;
+  std::uint32_t row_ = 0;
+  std::uint32_t column_ = 0;
+
+  bool in_cell_ = false;
+  bool in_value_ = false;
+  bool in_inline_ = false;
+  std::uint32_t cell_row_ = 0;
+  std::uint32_t cell_column_ = 0;
+  std::string type_;
+  bool is_date_style_ = false;
+  std::string value_text_;
+  RichTextCollector inline_text_;
+  std::size_t text_bytes_ = 0;
+};
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percent_decoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 && hex_digit(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string resolve_target(const std::string& source_part, const std::string& target,
+                           const std::filesystem::path& workbook) {
+  std::string decoded = percent_decoded(target);
+  std::string joined;
+  if (!decoded.empty() && decoded.front() == '/') {
+    joined = decoded.substr(1);
+  } else {
+    const auto slash = source_part.rfind('/');
+    joined = (slash == std::string::npos ? std::string() : source_part.substr(0, slash + 1)) + decoded;
+  }
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= joined.size()) {
+    const auto end = std::min(joined.find('/', start), joined.size());
+    const std::string segment = joined.substr(start, end - start);
+    if (segment == "..") {
+      if (segments.empty()) {
+        throw XLSXError("workbook " + quoted(workbook) + " refers to '" + target + "' outside the package");
+      }
+      segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string part;
+  for (const auto& segment : segments) part += (part.empty() ? "" : "/") + segment;
+  return part;
+}
+
+std::pair<std::uint32_t, std::uint32_t> parse_cell_reference(std::string_view reference,
+                                                             const std::filesystem::path& workbook) {
+  const auto invalid = [&] {
+    return XLSXError("workbook " + quoted(workbook) + " has an invalid cell reference '" + std::string(reference) + "'");
+  };
+  std::size_t position = 0;
+  std::uint64_t column = 0;
+  while (position < reference.size() && std::isalpha(static_cast<unsigned char>(reference[position]))) {
+    column = column * 26 + static_cast<std::uint64_t>(std::toupper(static_cast<unsigned char>(reference[position])) - 'A' + 1);
+    if (column > MAX_SHEET_COLUMNS) throw invalid();
+    ++position;
+  }
+  if (position == 0) throw invalid();
+  const auto row = parse_whole<std::uint32_t>(reference.substr(position));
+  if (!row || *row < 1 || *row > MAX_SHEET_ROWS || !std::isdigit(static_cast<unsigned char>(reference[position]))) {
+    throw invalid();
+  }
+  return {static_cast<std::uint32_t>(column), *row};
+}
+
+RawSheet read_first_sheet(const std::filesystem::path& path) {
+  const Archive archive(path);
+  const auto not_a_workbook = [&](const std::string& why) {
+    return XLSXError(quoted(path) + " is not a workbook: " + why);
+  };
+
+  std::string workbook_part = "xl/workbook.xml";
+  for (const auto& relationship : read_relationships(archive, "")) {
+    if (has_type(relationship, "officeDocument")) {
+      workbook_part = relationship.target;
+      break;
+    }
+  }
+  if (!archive.has(workbook_part)) throw not_a_workbook("it has no workbook part");
+  WorkbookReader workbook;
+  parse_part(archive, workbook_part, MAX_SMALL_PART_BYTES, workbook);
+  if (!workbook.is_workbook) throw not_a_workbook("its main part is not a spreadsheet");
+
+  const auto relationships = read_relationships(archive, workbook_part);
+  const auto find = [&](std::string_view id) -> const Relationship* {
+    for (const auto& relationship : relationships) {
+      if (relationship.id == id) return &relationship;
+    }
+    return nullptr;
+  };
+  // Chart sheets and dialog sheets hold no cells: the first sheet is the first worksheet.
+  const SheetEntry* first = nullptr;
+  const Relationship* sheet_relationship = nullptr;
+  for (const auto& sheet : workbook.sheets) {
+    const auto* relationship = find(sheet.relationship_id);
+    if (relationship != nullptr && has_type(*relationship, "worksheet")) {
+      first = &sheet;
+      sheet_relationship = relationship;
+      break;
+    }
+  }
+  if (first == nullptr) throw not_a_workbook("it has no worksheet");
+  if (!archive.has(sheet_relationship->target)) {
+    throw XLSXError("workbook " + quoted(path) + " has no part " + sheet_relationship->target + " for its sheet '" +
+                    first->name + "'");
+  }
+
+  std::vector<std::string> shared_strings;
+  std::vector<bool> date_styles;
+  for (const auto& relationship : relationships) {
+    if (has_type(relationship, "sharedStrings") && archive.has(relationship.target)) {
+      SharedStringsReader reader(path);
+      parse_part(archive, relationship.target, MAX_PART_BYTES, reader);
+      shared_strings = std::move(reader.strings);
+    } else if (has_type(relationship, "styles") && archive.has(relationship.target)) {
+      StylesReader reader;
+      parse_part(archive, relationship.target, MAX_SMALL_PART_BYTES, reader);
+      date_styles = reader.date_styles();
+    }
+  }
+
+  SheetReader sheet(path, sheet_relationship->target, shared_strings, date_styles, workbook.date_system);
+  parse_part(archive, sheet_relationship->target, MAX_PART_BYTES, sheet);
+
+  // A cell written twice keeps its last value.
+  auto& cells = sheet.cells;
+  std::stable_sort(cells.begin(), cells.end(), [](const RawCell& a, const RawCell& b) {
+    return a.row != b.row ? a.row < b.row : a.column < b.column;
+  });
+  std::vector<RawCell> unique;
+  unique.reserve(cells.size());
+  for (auto& cell : cells) {
+    if (!unique.empty() && unique.back().row == cell.row && unique.back().column == cell.column) {
+      unique.back() = std::move(cell);
+    } else {
+      unique.push_back(std::move(cell));
+    }
+  }
+  return {first->name, std::move(unique)};
+}
+
+}  // namespace generator::serializers::xlsx_detail

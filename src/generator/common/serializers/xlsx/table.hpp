@@ -1,0 +1,29 @@
+#pragma once
+
+// From the filled cells of a sheet to the list of row records, with conversions and column typing.
+
+#include <filesystem>
+#include <string>
+
+#include "generator/common/serializers/document.hpp"
+#include "generator/common/serializers/xlsx/reader.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
+
+namespace generator::serializers::xlsx_detail {
+
+/// Whether a value read from a cell counts as missing: an error cell (null) or a text that is one of
+/// MISSING_VALUE_MARKERS.
+bool is_missing(const Document& value);
+
+/// Whether `text` reads as a decimal number ("42", "-1.5", ".5", "1e3"), and which one.
+std::optional<Document> decimal_number(std::string_view text);
+
+/// The records of `sheet`: row 1 gives the headers (an empty header cell gives "Unnamed: <index>",
+/// a repeated header gets ".1", ".2" appended), each later row that holds a value a record.
+/// XLSXError naming `workbook` when the table would exceed MAX_TABLE_CELLS.
+Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook);
+
+/// A plain-text rendering of a table for the log: a header line and one line per record.
+std::string render_table(const Document& records);
+
+}  // namespace generator::serializers::xlsx_detail

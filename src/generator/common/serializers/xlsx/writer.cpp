@@ -1,0 +1,230 @@
+#include <xlsxwriter.h>
+
+#include <cctype>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <variant>
+
+#include "generator/common/files/atomic_file.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
+
+namespace generator::serializers {
+
+namespace {
+
+// Longest text a cell holds, in characters.
+constexpr std::size_t MAX_CELL_CHARACTERS = 32'767;
+
+// Integers beyond this lose digits as a spreadsheet number, so they are written as their digits.
+constexpr std::int64_t LARGEST_EXACT_INTEGER = std::int64_t{1} << 53;
+
+struct Empty {};
+
+bool is_hex_digit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// Spreadsheet programs read _xHHHH_ in a text as an escaped character; the library escapes control
+// characters that way but not a text that merely looks like an escape, so its underscore is escaped
+// here (_x005F_) to keep the text as it was.
+std::string protect_escape_lookalikes(const std::string& text) {
+  if (text.find("_x") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 14);
+  for (std::size_t position = 0; position < text.size(); ++position) {
+    if (position + 7 <= text.size() && text[position] == '_' && text[position + 1] == 'x' &&
+        is_hex_digit(text[position + 2]) && is_hex_digit(text[position + 3]) && is_hex_digit(text[position + 4]) &&
+        is_hex_digit(text[position + 5]) && text[position + 6] == '_') {
+      out += "_x005F_";
+    } else {
+      out += text[position];
+    }
+  }
+  return out;
+}
+using Cell = std::variant<Empty, std::string, bool, double>;
+
+// The number of characters of `text`, or nothing when it is not valid UTF-8.
+std::optional<std::size_t> utf8_length(std::string_view text) {
+  std::size_t characters = 0;
+  std::size_t position = 0;
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  while (position < text.size()) {
+    const unsigned char lead = byte(position);
+    std::size_t length = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if (lead < 0x80) length = 1, code = lead;
+    else if ((lead & 0xE0) == 0xC0) length = 2, code = lead & 0x1F, least = 0x80;
+    else if ((lead & 0xF0) == 0xE0) length = 3, code = lead & 0x0F, least = 0x800;
+    else if ((lead & 0xF8) == 0xF0) length = 4, code = lead & 0x07, least = 0x10000;
+    else return std::nullopt;
+    if (position + length > text.size()) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+      if ((byte(position + i) & 0xC0) != 0x80) return std::nullopt;
+      code = (code << 6) | (byte(position + i) & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
+    position += length;
+    ++characters;
+  }
+  return characters;
+}
+
+// Where a cell sits, for messages: row 3, column 'vpc_id' (C).
+std::string place(std::size_t sheet_row, std::size_t column, const std::string& header) {
+  return "row " + std::to_string(sheet_row) + ", column '" + header + "' (" + column_name(column + 1) + ")";
+}
+
+void check_text(const std::string& text, const std::string& where) {
+  const auto length = utf8_length(text);
+  if (!length) throw ValueError("Cannot write the text at " + where + ": it is not valid UTF-8");
+  if (*length > MAX_CELL_CHARACTERS) {
+    throw ValueError("Cannot write the text at " + where + ": it has " + std::to_string(*length) +
+                     " characters, a cell holds at most " + std::to_string(MAX_CELL_CHARACTERS));
+  }
+}
+
+Cell cell_of(const Document& value, const std::string& where) {
+  switch (value.type()) {
+    case Document::value_t::null: return Empty{};
+    case Document::value_t::boolean: return value.get<bool>();
+    case Document::value_t::number_integer:
+    case Document::value_t::number_unsigned: {
+      const bool exact = value.is_number_integer()
+                             ? value.get<std::int64_t>() >= -LARGEST_EXACT_INTEGER &&
+                                   value.get<std::int64_t>() <= LARGEST_EXACT_INTEGER
+                             : value.get<std::uint64_t>() <= static_cast<std::uint64_t>(LARGEST_EXACT_INTEGER);
+      if (exact) return value.get<double>();
+      return to_text(value).get<std::string>();
+    }
+    case Document::value_t::number_float: {
+      const double number = value.get<double>();
+      if (!std::isfinite(number)) throw ValueError("Cannot write the number at " + where + ": it is not finite");
+      return number;
+    }
+    case Document::value_t::string: {
+      const auto& text = value.get_ref<const std::string&>();
+      if (text.empty()) return Empty{};
+      check_text(text, where);
+      return protect_escape_lookalikes(text);
+    }
+    default: {
+      std::string text;
+      try {
+        text = to_text(value).get<std::string>();
+      } catch (const TypeError& error) {
+        throw TypeError("Cannot write the value at " + where + ": " + error.what());
+      }
+      check_text(text, where);
+      return protect_escape_lookalikes(text);
+    }
+  }
+}
+
+struct Table {
+  std::vector<std::string> headers;
+  std::vector<std::vector<Cell>> rows;
+  std::size_t first_record_columns = 0;
+};
+
+// Everything is checked and converted before the file is touched.
+Table prepare(const Document& data) {
+  if (!data.is_array()) {
+    throw TypeError(std::string("data must be a list of row records, not ") + kind_name(data));
+  }
+  if (data.empty()) throw IndexError("Cannot write a workbook from an empty list of rows: data has no first record");
+  if (data.size() + 1 > MAX_SHEET_ROWS) {
+    throw ValueError("Cannot write " + std::to_string(data.size()) + " rows: a sheet holds at most " +
+                     std::to_string(MAX_SHEET_ROWS - 1) + " below its header row");
+  }
+  Table table;
+  std::unordered_map<std::string, std::size_t> column_of;
+  for (std::size_t index = 0; index < data.size(); ++index) {
+    const auto& record = data[index];
+    if (!record.is_object()) {
+      throw TypeError("Row " + std::to_string(index + 1) + " of data must be a mapping, not " + kind_name(record));
+    }
+    for (const auto& [header, value] : record.items()) {
+      if (column_of.emplace(header, table.headers.size()).second) {
+        if (table.headers.size() == MAX_SHEET_COLUMNS) {
+          throw ValueError("Cannot write more than " + std::to_string(MAX_SHEET_COLUMNS) + " columns");
+        }
+        check_text(header, "the header of column " + column_name(table.headers.size() + 1));
+        table.headers.push_back(protect_escape_lookalikes(header));
+      }
+    }
+  }
+  table.first_record_columns = data.front().size();
+  table.rows.reserve(data.size());
+  for (std::size_t index = 0; index < data.size(); ++index) {
+    std::vector<Cell> row(table.headers.size());
+    for (const auto& [header, value] : data[index].items()) {
+      const std::size_t column = column_of.at(header);
+      row[column] = cell_of(value, place(index + 2, column, header));
+    }
+    table.rows.push_back(std::move(row));
+  }
+  return table;
+}
+
+struct WorkbookFreer {
+  void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
+};
+
+void check(lxw_error error, const std::filesystem::path& path, const std::string& what) {
+  if (error != LXW_NO_ERROR) {
+    throw OSError("Cannot write workbook " + path.string() + " (" + what + "): " + lxw_strerror(error));
+  }
+}
+
+void write_workbook(const Table& table, const std::filesystem::path& temporary, const std::filesystem::path& target) {
+  std::unique_ptr<lxw_workbook, WorkbookFreer> workbook(workbook_new(temporary.c_str()));
+  if (!workbook) throw OSError("Cannot write workbook " + target.string());
+  lxw_worksheet* sheet = workbook_add_worksheet(workbook.get(), nullptr);
+  lxw_format* header_format = workbook_add_format(workbook.get());
+  if (sheet == nullptr || header_format == nullptr) throw OSError("Cannot write workbook " + target.string());
+  format_set_bold(header_format);
+  format_set_align(header_format, LXW_ALIGN_CENTER);
+  format_set_border(header_format, LXW_BORDER_THIN);
+
+  const auto columns = static_cast<lxw_col_t>(table.headers.size());
+  for (lxw_col_t column = 0; column < columns; ++column) {
+    check(worksheet_write_string(sheet, 0, column, table.headers[column].c_str(), header_format), target, "header");
+  }
+  for (std::size_t index = 0; index < table.rows.size(); ++index) {
+    const auto row = static_cast<lxw_row_t>(index + 1);
+    for (lxw_col_t column = 0; column < columns; ++column) {
+      const Cell& cell = table.rows[index][column];
+      lxw_error error = LXW_NO_ERROR;
+      // Texts always go in as strings, never as formulas, whatever they start with.
+      if (const auto* text = std::get_if<std::string>(&cell)) error = worksheet_write_string(sheet, row, column, text->c_str(), nullptr);
+      else if (const auto* flag = std::get_if<bool>(&cell)) error = worksheet_write_boolean(sheet, row, column, *flag, nullptr);
+      else if (const auto* number = std::get_if<double>(&cell)) error = worksheet_write_number(sheet, row, column, *number, nullptr);
+      check(error, target, "cell " + column_name(column + 1) + std::to_string(row + 1));
+    }
+  }
+  if (table.first_record_columns > 0) {
+    check(worksheet_set_column(sheet, 0, static_cast<lxw_col_t>(table.first_record_columns - 1), DEFAULT_COL_WIDTH,
+                               nullptr),
+          target, "column widths");
+  }
+  worksheet_freeze_panes(sheet, 1, 0);
+  if (columns > 0) {
+    check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(table.rows.size()), columns - 1), target,
+          "autofilter");
+  }
+  // workbook_close frees the workbook whatever it returns.
+  check(workbook_close(workbook.release()), target, "saving");
+}
+
+}  // namespace
+
+void export_to_xlsx(const Document& data, const std::filesystem::path& path) {
+  const Table table = prepare(data);
+  files::replace_file_atomically(path, [&](const std::filesystem::path& temporary) {
+    write_workbook(table, temporary, path);
+  });
+}
+
+}  // namespace generator::serializers
