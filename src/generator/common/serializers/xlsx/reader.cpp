@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -145,6 +146,7 @@ class StylesReader : public XmlHandler {
 // runs (<rPh>) are readings shown above the text, not part of it.
 class RichTextCollector {
  public:
+  explicit RichTextCollector(std::function<void()> too_long) : too_long_(std::move(too_long)) {}
   void start(const XmlName& name) {
     if (name.is_spreadsheet("rPh")) ++phonetic_depth_;
     else if (name.is_spreadsheet("t") && phonetic_depth_ == 0) in_text_ = true;
@@ -158,7 +160,9 @@ class RichTextCollector {
     }
   }
   void text(std::string_view characters) {
-    if (in_text_) run_ += characters;
+    if (!in_text_) return;
+    run_ += characters;
+    if (text_.size() + run_.size() > MAX_CELL_TEXT_BYTES) too_long_();
   }
   std::string take() {
     std::string text = std::move(text_);
@@ -170,15 +174,25 @@ class RichTextCollector {
   }
 
  private:
+  std::function<void()> too_long_;
   std::string text_;
   std::string run_;
   bool in_text_ = false;
   int phonetic_depth_ = 0;
 };
 
+std::string too_long_text(const std::filesystem::path& workbook, const std::string& part, const std::string& what) {
+  return "part " + part + " of workbook " + quoted(workbook) + ": " + what + " holds more than " +
+         std::to_string(MAX_CELL_TEXT_BYTES) + " bytes of text";
+}
+
 class SharedStringsReader : public XmlHandler {
  public:
-  explicit SharedStringsReader(const std::filesystem::path& workbook) : workbook_(workbook) {}
+  SharedStringsReader(const std::filesystem::path& workbook, const std::string& part)
+      : workbook_(workbook),
+        collector_([this, part] {
+          throw XLSXError(too_long_text(workbook_, part, "shared string " + std::to_string(strings.size())));
+        }) {}
 
   void start(const XmlName& name, const XmlAttributes&) override {
     if (name.is_spreadsheet("si")) {
@@ -250,7 +264,7 @@ class SheetReader : public XmlHandler {
   SheetReader(const std::filesystem::path& workbook, std::string part, const std::vector<std::string>& shared,
               const std::vector<bool>& date_styles, DateSystem date_system)
       : workbook_(workbook), part_(std::move(part)), shared_(shared), date_styles_(date_styles),
-        date_system_(date_system) {}
+        date_system_(date_system), inline_text_([this] { fail_too_long(); }) {}
 
   void start(const XmlName& name, const XmlAttributes& attributes) override {
     if (in_cell_) {
@@ -288,8 +302,12 @@ class SheetReader : public XmlHandler {
   }
 
   void text(std::string_view characters) override {
-    if (in_value_) value_text_ += characters;
-    else if (in_inline_) inline_text_.text(characters);
+    if (in_value_) {
+      value_text_ += characters;
+      if (value_text_.size() > MAX_CELL_TEXT_BYTES) fail_too_long();
+    } else if (in_inline_) {
+      inline_text_.text(characters);
+    }
   }
 
   std::vector<RawCell> cells;
@@ -297,6 +315,10 @@ class SheetReader : public XmlHandler {
  private:
   [[noreturn]] void fail(const std::string& what) const {
     throw XLSXError("part " + part_ + " of workbook " + quoted(workbook_) + ": " + what);
+  }
+
+  [[noreturn]] void fail_too_long() const {
+    throw XLSXError(too_long_text(workbook_, part_, "cell " + cell_name()));
   }
 
   [[nodiscard]] std::string cell_name() const { return column_name(cell_column_) + std::to_string(cell_row_); }
@@ -515,7 +537,7 @@ RawSheet read_first_sheet(const std::filesystem::path& path) {
   std::vector<bool> date_styles;
   for (const auto& relationship : relationships) {
     if (has_type(relationship, "sharedStrings") && archive.has(relationship.target)) {
-      SharedStringsReader reader(path);
+      SharedStringsReader reader(path, relationship.target);
       parse_part(archive, relationship.target, MAX_PART_BYTES, reader);
       shared_strings = std::move(reader.strings);
     } else if (has_type(relationship, "styles") && archive.has(relationship.target)) {

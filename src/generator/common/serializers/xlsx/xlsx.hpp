@@ -48,13 +48,16 @@ inline const std::vector<std::string> MISSING_VALUE_MARKERS{
 inline constexpr std::uint64_t DATE_SUBTYPE = 0x7473;
 
 /// Most bytes one part of a workbook (a sheet, the shared strings) may hold once uncompressed.
-inline constexpr std::uint64_t MAX_PART_BYTES = 256u << 20;
+inline constexpr std::uint64_t MAX_PART_BYTES = 128u << 20;
 
 /// Most cells a table read from a workbook may hold (records times columns).
-inline constexpr std::size_t MAX_TABLE_CELLS = 4'000'000;
+inline constexpr std::size_t MAX_TABLE_CELLS = 2'000'000;
 
 /// Most bytes of cell text a table read from a workbook may hold.
-inline constexpr std::size_t MAX_TABLE_TEXT_BYTES = 256u << 20;
+inline constexpr std::size_t MAX_TABLE_TEXT_BYTES = 64u << 20;
+
+/// Most bytes of text one cell or shared string may hold (a spreadsheet shows 32767 characters).
+inline constexpr std::size_t MAX_CELL_TEXT_BYTES = 1u << 20;
 
 /// The largest sheet a workbook can hold.
 inline constexpr std::size_t MAX_SHEET_ROWS = 1'048'576;
