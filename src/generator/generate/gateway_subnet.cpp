@@ -1,0 +1,153 @@
+#include "generator/generate/gateway_subnet.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "generator/common/errors.hpp"
+#include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::generate {
+
+namespace {
+
+log::Logger& logger() { return log::get_logger("generator.generate"); }
+
+ipv4::Network parse_network(const VpcView& vpc, std::string_view cidr) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork& error) {
+    throw ValueError("VPC '" + vpc.id() + "': " + error.what());
+  }
+}
+
+std::vector<ipv4::Network> list_existing_subnets(const VpcView& vpc) {
+  std::vector<ipv4::Network> existing;
+  for (const auto& cidr : vpc.list_subnet_cidr_blocks())
+    if (cidr) existing.push_back(parse_network(vpc, *cidr));
+  return existing;
+}
+
+std::string render_networks(const std::vector<ipv4::Network>& networks) {
+  if (networks.empty()) return "(none)";
+  std::string text;
+  for (const auto& network : networks) {
+    if (!text.empty()) text += '\n';
+    text += network.to_string();
+  }
+  return text;
+}
+
+// A run of candidate positions [first, last] inside the block that an existing subnet covers.
+struct CoveredRun {
+  std::uint64_t first;
+  std::uint64_t last;
+};
+
+// The candidate positions that the existing subnets cover, sorted and merged. Candidates and
+// subnets are both aligned blocks, so a subnet covers exactly the candidates between the one
+// holding its first address and the one holding its last address (clipped to the block).
+std::vector<CoveredRun> covered_runs(const ipv4::Network& block, int prefix,
+                                     const std::vector<ipv4::Network>& existing) {
+  const int shift = 32 - prefix;
+  std::vector<CoveredRun> runs;
+  for (const auto& subnet : existing) {
+    if (!subnet.overlaps(block)) continue;
+    const std::uint32_t first = std::max(subnet.first_address(), block.first_address()) - block.first_address();
+    const std::uint32_t last = std::min(subnet.last_address(), block.last_address()) - block.first_address();
+    runs.push_back({first >> shift, last >> shift});
+  }
+  std::sort(runs.begin(), runs.end(), [](const CoveredRun& a, const CoveredRun& b) { return a.first < b.first; });
+  std::vector<CoveredRun> merged;
+  for (const auto& run : runs) {
+    if (!merged.empty() && run.first <= merged.back().last + 1)
+      merged.back().last = std::max(merged.back().last, run.last);
+    else
+      merged.push_back(run);
+  }
+  return merged;
+}
+
+// The lowest candidate position outside every run, or nothing when the runs cover all `count`.
+std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& runs, std::uint64_t count) {
+  const std::uint64_t candidate = !runs.empty() && runs.front().first == 0 ? runs.front().last + 1 : 0;
+  if (candidate < count) return candidate;
+  return std::nullopt;
+}
+
+// Walks every candidate in address order with the per-candidate messages; only worth its cost
+// when those messages are written.
+std::vector<ipv4::Network> viable_candidates_logged(const ipv4::Network& block, int prefix,
+                                                    const std::vector<CoveredRun>& runs) {
+  std::vector<ipv4::Network> viable;
+  const std::uint64_t count = block.subnet_count(prefix);
+  std::size_t run_index = 0;
+  for (std::uint64_t position = 0; position < count; ++position) {
+    const ipv4::Network candidate = block.subnet_at(prefix, position);
+    logger().debug("Checking candidate subnet: %s", candidate.to_string());
+    while (run_index < runs.size() && runs[run_index].last < position) ++run_index;
+    const bool covered = run_index < runs.size() && runs[run_index].first <= position;
+    if (covered) {
+      logger().debug("Subnet '%s' overlaps with existing subnet.", candidate.to_string());
+    } else {
+      logger().debug("Subnet '%s' is viable.", candidate.to_string());
+      viable.push_back(candidate);
+    }
+  }
+  return viable;
+}
+
+}  // namespace
+
+std::string _compute_hvn_cidr(const VpcView& vpc, Hpe hpe, std::string_view cidr) {
+  const int prefix = gateway_prefix_length(hpe);
+  const ipv4::Network block = parse_network(vpc, cidr);
+  logger().debug("VPC cidr_block: %s", block.to_string());
+
+  const std::vector<ipv4::Network> existing = list_existing_subnets(vpc);
+  const bool debugging = logger().is_enabled_for(log::DEBUG);
+  if (debugging) logger().debug("VPC subnets:\n%s", render_networks(existing));
+
+  std::optional<ipv4::Network> chosen;
+  std::vector<ipv4::Network> viable;
+  if (prefix >= block.prefix_length()) {
+    const std::vector<CoveredRun> runs = covered_runs(block, prefix, existing);
+    if (debugging) {
+      viable = viable_candidates_logged(block, prefix, runs);
+      if (!viable.empty()) chosen = viable.front();
+    } else if (const auto position = first_free_position(runs, block.subnet_count(prefix))) {
+      chosen = block.subnet_at(prefix, *position);
+    }
+  } else {
+    logger().debug("%s", "cidr block " + std::string(cidr) + " prefix value must be less than or equal to " +
+                             std::to_string(prefix));
+  }
+
+  if (debugging) logger().debug("Viable subnets:\n%s", render_networks(viable));
+  if (!chosen) {
+    logger().debug("Could not compute hvn_cidr for vpc '%s' in cidr block '%s': No available subnets with prefix %s",
+                   vpc.id(), std::string(cidr), prefix);
+    return "";
+  }
+  return chosen->to_string();
+}
+
+std::string compute_hvn_cidr(const VpcView& vpc, Hpe hpe) {
+  const std::string primary = vpc.cidr_block();
+  if (std::string result = _compute_hvn_cidr(vpc, hpe, primary); !result.empty()) return result;
+
+  for (const auto& association : vpc.cidr_block_association_set()) {
+    // The primary block was tried first; other states (disassociated, failed, ...) do not count.
+    if (association.cidr_block == primary) continue;
+    if (association.state != "associated") continue;
+    if (std::string result = _compute_hvn_cidr(vpc, hpe, association.cidr_block); !result.empty()) return result;
+  }
+
+  logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s", vpc.id(),
+                   gateway_prefix_length(hpe));
+  return "";
+}
+
+}  // namespace generator::generate
