@@ -1,0 +1,20 @@
+#pragma once
+
+// The generate program: command line, example configuration, configuration file, and the two
+// output passes (discovery file first, then workbook).
+
+#include <string>
+#include <vector>
+
+namespace generator::generate {
+
+/// Page size when the VPCs of a region are listed.
+inline constexpr int VPC_PAGE_SIZE = 64;
+/// Page size when the subnets of a VPC are listed.
+inline constexpr int SUBNET_PAGE_SIZE = 64;
+
+/// Runs the program on `args` (without the program name); `program_name` is shown in usage,
+/// help and --version. Errors pass to the caller.
+void main(const std::vector<std::string>& args, const std::string& program_name);
+
+}  // namespace generator::generate
