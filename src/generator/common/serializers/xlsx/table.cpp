@@ -143,13 +143,18 @@ std::optional<Document> decimal_number(std::string_view text) {
   return Document(number);
 }
 
-Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook) {
-  std::size_t column_count = 0;
+std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet) {
   std::vector<std::uint32_t> record_rows;
   for (const auto& cell : sheet.cells) {
-    column_count = std::max<std::size_t>(column_count, cell.column);
     if (cell.row > 1 && (record_rows.empty() || record_rows.back() != cell.row)) record_rows.push_back(cell.row);
   }
+  return record_rows;
+}
+
+Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook) {
+  std::size_t column_count = 0;
+  for (const auto& cell : sheet.cells) column_count = std::max<std::size_t>(column_count, cell.column);
+  const std::vector<std::uint32_t> record_rows = record_row_numbers(sheet);
   if (column_count != 0 && record_rows.size() > MAX_TABLE_CELLS / column_count) {
     throw XLSXError("the first sheet of workbook " + quoted(workbook) + " spans " + std::to_string(record_rows.size()) +
                     " rows of " + std::to_string(column_count) + " columns, more than " +

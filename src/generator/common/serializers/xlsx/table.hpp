@@ -2,8 +2,10 @@
 
 // From the filled cells of a sheet to the list of row records, with conversions and column typing.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/xlsx/reader.hpp"
@@ -22,6 +24,9 @@ std::optional<Document> decimal_number(std::string_view text);
 /// a repeated header gets ".1", ".2" appended), each later row that holds a value a record.
 /// XLSXError naming `workbook` when the table would exceed MAX_TABLE_CELLS.
 Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook);
+
+/// The sheet row numbers of the records build_table makes from `sheet`, in the same order.
+std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet);
 
 /// A plain-text rendering of a table for the log: a header line and one line per record.
 std::string render_table(const Document& records);

@@ -100,6 +100,21 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
 
 Document load_from_xlsx(const std::filesystem::path& path) { return load_from_xlsx(path, Converters{}); }
 
+std::vector<NumberedRecord> load_numbered_records_from_xlsx(const std::filesystem::path& path,
+                                                            const Converters& converters) {
+  auto& log = log::get_logger("generator.common.serializers.xlsx");
+  const auto sheet = xlsx_detail::read_first_sheet(path);
+  Document records = xlsx_detail::build_table(sheet, converters, path);
+  if (log.is_enabled_for(log::DEBUG)) log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
+  const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
+  std::vector<NumberedRecord> numbered;
+  numbered.reserve(row_numbers.size());
+  for (std::size_t index = 0; index < row_numbers.size(); ++index) {
+    numbered.push_back(NumberedRecord{row_numbers[index], std::move(records[index])});
+  }
+  return numbered;
+}
+
 void register_xlsx_serializers() {
   register_loader(FileExtensions(XLSX_EXTS))(static_cast<Loader>(&load_from_xlsx));
   register_exporter(FileExtensions(XLSX_EXTS))(&export_to_xlsx);

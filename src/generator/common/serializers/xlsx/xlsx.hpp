@@ -103,6 +103,17 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
 /// load_from_xlsx without conversions; the loader entered in the registry.
 Document load_from_xlsx(const std::filesystem::path& path);
 
+/// One record of a sheet with the number the spreadsheet shows for its row.
+struct NumberedRecord {
+  std::size_t row_number;
+  Document record;
+};
+
+/// The records of load_from_xlsx, each with its sheet row number (2 for the row under the headers),
+/// so that a reader of the records can name the row a value came from.
+std::vector<NumberedRecord> load_numbered_records_from_xlsx(const std::filesystem::path& path,
+                                                            const Converters& converters);
+
 /// Writes the list of row records `data` as a new one-sheet workbook at `path`, all or nothing.
 /// TypeError for anything but a list of mappings, IndexError for an empty list, ValueError naming
 /// the row and column for a text that is not UTF-8 or too long for a cell; the file is not touched

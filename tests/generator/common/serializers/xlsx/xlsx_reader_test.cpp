@@ -79,6 +79,20 @@ TEST(XlsxFixtures, WithoutConversionAccountNumbersBecomeNumbersAndLoseTheirZeros
   }
 }
 
+TEST(XlsxFixtures, NumberedRecordsCarryTheRowNumberTheSpreadsheetShows) {
+  for (const char* name : {"openpyxl.xlsx", "libreoffice.xlsx"}) {
+    const auto numbered = load_numbered_records_from_xlsx(FIXTURES / name, account_id_as_text());
+    std::vector<std::size_t> rows;
+    Document records = Document::array();
+    for (const auto& [row_number, record] : numbered) {
+      rows.push_back(row_number);
+      records.push_back(record);
+    }
+    EXPECT_EQ(rows, (std::vector<std::size_t>{2, 4, 5})) << name << ": row 3 is empty and gives no record";
+    EXPECT_EQ(records, load_from_xlsx(FIXTURES / name, account_id_as_text())) << name;
+  }
+}
+
 TEST(XlsxFixtures, FirstSheetIsFoundThroughTheWorkbookNotByName) {
   EXPECT_EQ(xlsx_detail::read_first_sheet(FIXTURES / "openpyxl.xlsx").name, "Discovery");
   EXPECT_EQ(xlsx_detail::read_first_sheet(FIXTURES / "libreoffice.xlsx").name, "Accounts");
@@ -105,6 +119,23 @@ TEST_F(XlsxCrafted, SharedStringRunsAreJoinedAndPhoneticRunsSkipped) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0]["city"], "Tokyo ");
   EXPECT_EQ(records[0]["escaped"], "a\rb_x0041_ \U0001F600 \u00e9");
+}
+
+TEST_F(XlsxCrafted, NumberedRecordsFollowGapsAndAnErrorCellAloneStillMakesARow) {
+  const auto path = write(workbook_parts(
+      R"(<row r="1"><c r="A1" t="inlineStr"><is><t>name</t></is></c></row>)"
+      R"(<row r="3"><c r="A3" t="inlineStr"><is><t>first</t></is></c></row>)"
+      R"(<row r="9"><c r="A9" t="e"><v>#N/A</v></c></row>)"
+      R"(<row r="1000"><c r="A1000" t="inlineStr"><is><t>last</t></is></c></row>)",
+      ""));
+  const auto numbered = load_numbered_records_from_xlsx(path, {});
+  ASSERT_EQ(numbered.size(), 3u);
+  EXPECT_EQ(numbered[0].row_number, 3u);
+  EXPECT_EQ(numbered[0].record, (Document{{"name", "first"}}));
+  EXPECT_EQ(numbered[1].row_number, 9u);
+  EXPECT_EQ(numbered[1].record, (Document{{"name", ""}}));
+  EXPECT_EQ(numbered[2].row_number, 1000u);
+  EXPECT_EQ(numbered[2].record, (Document{{"name", "last"}}));
 }
 
 TEST_F(XlsxCrafted, EveryCellType) {
