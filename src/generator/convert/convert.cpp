@@ -1,0 +1,117 @@
+#include "generator/convert/convert.hpp"
+
+#include <filesystem>
+#include <iostream>
+
+#include "generator/cli/cli.hpp"
+#include "generator/common/data/data_files.hpp"
+#include "generator/common/errors.hpp"
+#include "generator/common/serializers/export/export.hpp"
+#include "generator/common/serializers/load/load.hpp"
+#include "generator/common/serializers/serializers.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/convert/account_records.hpp"
+#include "generator/log/log.hpp"
+#include "ovra/config.hpp"
+
+namespace generator::convert {
+
+namespace {
+
+constexpr const char* TEMPLATE_FILE = "template.yaml";
+
+log::Logger& logger() { return log::get_logger("generator.convert"); }
+
+cli::ArgumentParser build_parser(const std::string& program_name) {
+  cli::ParserSettings settings;
+  settings.prog = program_name;
+  settings.description = "Convert Excel to YAML for Ovra";
+  settings.parents = cli::get_parent_parser();
+  cli::ArgumentParser parser(std::move(settings));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel",
+                                                       "Excel file to convert from", ""));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-y", "--yaml"}, "yaml",
+                                                       "YAML file to convert to", ""));
+  parser.add_action(std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-template"},
+                                                           "example_template", "Generate an example template file."));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"--template"}, "template",
+                                                       "Path to a template file.", ""));
+  return parser;
+}
+
+// The workbook and the output file are required in every run, the example template included.
+void require_paths(const cli::ArgumentParser& parser, const cli::ParsedOptions& options) {
+  std::string missing;
+  if (!options.value("excel")) missing += "-e/--excel";
+  if (!options.value("yaml")) missing += std::string(missing.empty() ? "" : ", ") + "-y/--yaml";
+  if (!missing.empty()) parser.error("the following arguments are required: " + missing);
+}
+
+// Account numbers are read as text, so that a leading zero stays.
+serializers::Converters account_id_as_text() { return {{"account_id", &serializers::to_text}}; }
+
+Value rendered_rows(const std::vector<WorkbookRow>& rows) {
+  Value rendering = Value::array();
+  for (const auto& row : rows) rendering.push_back(Value{{"row", row.row_number}, {"cells", row.record}});
+  return rendering;
+}
+
+void debug_rendering(log::Message message, const Value& value) {
+  if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
+}
+
+}  // namespace
+
+void _validate_discovery_config(const Value& discovery_config) { (void)ovra::load_from_dict(discovery_config); }
+
+std::optional<std::string> name_error_kind(const std::exception& error) {
+  if (dynamic_cast<const ovra::ValidationError*>(&error) != nullptr) return ovra::ValidationError::KIND;
+  return std::nullopt;
+}
+
+void main(const std::vector<std::string>& args, const std::string& program_name) {
+  cli::ArgumentParser parser = build_parser(program_name);
+  const cli::ParsedOptions options = parser.parse_args(args);
+  require_paths(parser, options);
+
+  if (options.flag("example_template")) {
+    std::cout << data::read_data_file(TEMPLATE_FILE) << '\n';
+    return;
+  }
+
+  serializers::start_serializers();
+  const std::string template_path =
+      options.value("template").value_or((data::data_directory() / TEMPLATE_FILE).string());
+  const std::string excel_path = *options.value("excel");
+  const std::string yaml_path = *options.value("yaml");
+
+  logger().info("Loading VPC data from %s", excel_path);
+  const std::vector<WorkbookRow> vpc_data = serializers::load_numbered_records_from_xlsx(excel_path, account_id_as_text());
+  debug_rendering("Loaded data from excel:\n%s", rendered_rows(vpc_data));
+
+  logger().info("Reading discovery configuration template: %s", template_path);
+  Value discovery_config = serializers::load_from_path(template_path);
+
+  logger().info("Parsing discovery account information");
+  Value account_info = generate_discovery_account_info(vpc_data, discovery_config);
+
+  // An empty template document reads as null, which has no place for the accounts.
+  if (!discovery_config.is_object()) {
+    throw TypeError("template " + template_path + " holds " + serializers::kind_name(discovery_config) +
+                    ", not a mapping to put account_info in");
+  }
+  discovery_config["account_info"] = std::move(account_info["account_info"]);
+  debug_rendering("Generated DiscoveryConfig:\n%s", discovery_config);
+
+  try {
+    _validate_discovery_config(discovery_config);
+  } catch (const ovra::ValidationError& error) {
+    // The accounts passed the model one by one, so what it refuses now comes from the template.
+    throw ovra::ValidationError("template " + template_path + ": " + error.what());
+  }
+
+  logger().info("Exporting accounts to discovery file: %s", yaml_path);
+  serializers::export_to_path(discovery_config, yaml_path);
+}
+
+}  // namespace generator::convert

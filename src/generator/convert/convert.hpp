@@ -1,0 +1,27 @@
+#pragma once
+
+// The convert program: reads the edited discovery workbook and a discovery template, builds the
+// accounts, checks the whole with the migration model and only then writes the discovery file.
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generator/convert/field_formatters.hpp"
+
+namespace generator::convert {
+
+/// Runs the program on `args` (without the program name); `program_name` is shown in usage,
+/// help and --version. Errors pass to the caller.
+void main(const std::vector<std::string>& args, const std::string& program_name);
+
+/// Checks the complete discovery configuration with the migration model; ovra::ValidationError when
+/// the model refuses it.
+void _validate_discovery_config(const Value& discovery_config);
+
+/// The kind name of errors that are not the generator's own but can end a conversion (the migration
+/// model's ValidationError); nothing for any other error.
+std::optional<std::string> name_error_kind(const std::exception& error);
+
+}  // namespace generator::convert

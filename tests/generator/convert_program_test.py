@@ -1,0 +1,241 @@
+"""The convert program end to end: command line, example template, workbook to discovery file, and
+errors that name the row and column and leave every output file as it was."""
+
+import json
+import os
+import subprocess
+import sys
+
+import yaml
+
+from support import harness
+
+WRITE_WORKBOOK = sys.argv.pop(1) if len(sys.argv) > 1 else str(harness.program("write_workbook"))
+
+HEADERS = ["account_id", "account_name", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size", "role_name",
+           "region", "vpc_id", "vpc_cidrs", "hvn_cidr", "gw_zones", "spoke_gw_tags", "domain", "encrypt",
+           "inspection", "spoke_advertisement", "spoke_routes", "spoke_gw_name", "transit_gw_name"]
+
+PROD = "012345678901"
+TEST = "000987654321"
+
+
+def workbook_row(account_id, region, vpc_id, **cells):
+    """A row as generate writes it: every column, the account columns repeated in each row."""
+    name = {PROD: "Prod", TEST: "Test"}.get(account_id, "Other")
+    row = dict.fromkeys(HEADERS, "")
+    row.update(account_id=account_id, account_name=name, hpe=False, managed_tgw=None, filter_cidrs=["10.0.0.0/8"],
+               role_name="discovery", region=region, vpc_id=vpc_id, vpc_cidrs="10.0.0.0/16,100.64.0.0/16",
+               hvn_cidr="10.0.255.128/25", gw_zones=None, encrypt=True, inspection=None,
+               spoke_gw_name="gw-" + vpc_id[4:], transit_gw_name="transit-1")
+    row.update(cells)
+    return row
+
+
+def estate_rows():
+    return [
+        workbook_row(PROD, "us-east-1", "vpc-0000000a", spoke_gw_tags="Name=web,env=prod", encrypt="no"),
+        workbook_row(TEST, "eu-west-1", "vpc-0000000b", hvn_cidr=""),
+        workbook_row(PROD, "us-west-2", "vpc-0000000c", gw_zones=["us-west-2a", "us-west-2b"]),
+        workbook_row(PROD, "us-east-1", "vpc-0000000d", domain="prod", spoke_routes="10.1.0.0/16, 10.2.0.0/16"),
+    ]
+
+
+def vpc(vpc_id, hvn_cidr="10.0.255.128/25", names=True, **fields):
+    entry = {"vpc_id": vpc_id, "hvn_cidr": hvn_cidr}
+    entry.update(fields)
+    entry.update({"encrypt": fields.get("encrypt", True)})
+    ordered = {key: entry[key] for key in ["vpc_id", "hvn_cidr", "gw_zones", "spoke_gw_tags", "domain", "encrypt",
+                                           "inspection", "spoke_routes"] if key in entry}
+    if names:
+        ordered.update(spoke_gw_name="gw-" + vpc_id[4:], transit_gw_name="transit-1")
+    return ordered
+
+
+def expected_accounts(names=True):
+    account = {"hpe": False, "filter_cidrs": ["10.0.0.0/8"], "role_name": "discovery"}
+    return [
+        {"account_id": PROD, "account_name": "Prod", **account, "regions": [
+            {"region": "us-east-1", "vpcs": [
+                vpc("vpc-0000000a", names=names, spoke_gw_tags=[{"key": "Name", "value": "web"},
+                                                                {"key": "env", "value": "prod"}], encrypt=False),
+                vpc("vpc-0000000d", names=names, domain="prod", spoke_routes=["10.1.0.0/16", "10.2.0.0/16"]),
+            ]},
+            {"region": "us-west-2", "vpcs": [vpc("vpc-0000000c", names=names, gw_zones=["us-west-2a", "us-west-2b"])]},
+        ]},
+        {"account_id": TEST, "account_name": "Test", **account, "regions": [
+            {"region": "eu-west-1", "vpcs": [vpc("vpc-0000000b", hvn_cidr="", names=names)]},
+        ]},
+    ]
+
+
+class ConvertProgram(harness.ScratchTestCase):
+    def write_workbook(self, rows, name="book.xlsx"):
+        rows_path = self.scratch / (name + ".json")
+        rows_path.write_text(json.dumps(rows))
+        path = self.scratch / name
+        subprocess.run([WRITE_WORKBOOK, str(rows_path), str(path)], check=True, timeout=60)
+        rows_path.unlink()
+        return path
+
+    def convert(self, *args):
+        return harness.run_program("convert", *args, cwd=self.scratch)
+
+    def assert_fails_leaving_files_alone(self, args, kind, message_part):
+        """Runs convert twice, without and with an existing output file: exit 1, the error on the
+        last line of standard error, and afterwards the folder exactly as it was."""
+        output = self.scratch / "out.yaml"
+        for existing in (None, "account_info: [] # before\n"):
+            if existing is None:
+                output.unlink(missing_ok=True)
+            else:
+                output.write_text(existing)
+            before = sorted(os.listdir(self.scratch))
+            result = self.convert(*args, "-y", "out.yaml")
+            self.assertEqual(result.returncode, 1, result.stderr)
+            last_line = result.stderr.splitlines()[-1]
+            self.assertTrue(last_line.startswith(kind + ": "), result.stderr)
+            self.assertIn(message_part, last_line)
+            self.assertEqual(sorted(os.listdir(self.scratch)), before, "no file left behind")
+            if existing is not None:
+                self.assertEqual(output.read_text(), existing, "the existing output is unchanged")
+        return last_line
+
+    def test_version_help_and_required_options(self):
+        version = self.convert("--version", "-e")
+        self.assertEqual(version.returncode, 0, version.stderr)
+        self.assertRegex(version.stdout, r"^convert \d+\.\d+\.\d+\n$")
+
+        usage = self.convert("--help")
+        self.assertEqual(usage.returncode, 0)
+        self.assertIn("Convert Excel to YAML for Ovra", usage.stdout)
+        for line in ("-e EXCEL, --excel EXCEL", "Excel file to convert from", "-y YAML, --yaml YAML",
+                     "YAML file to convert to", "--example-template    Generate an example template file.",
+                     "--template TEMPLATE   Path to a template file."):
+            self.assertIn(line, usage.stdout)
+        self.assertLess(usage.stdout.index("--quiet"), usage.stdout.index("--excel"))
+
+        for args, missing in ((["--example-template"], "-e/--excel, -y/--yaml"), (["-e", "book.xlsx"], "-y/--yaml"),
+                              (["-y", "out.yaml"], "-e/--excel")):
+            result = self.convert(*args)
+            self.assertEqual(result.returncode, 2)
+            self.assertTrue(result.stderr.startswith("usage: convert [-h]"), result.stderr)
+            self.assertTrue(result.stderr.endswith(
+                f"convert: error: the following arguments are required: {missing}\n"), result.stderr)
+
+        ambiguous = self.convert("--ex", "book.xlsx", "-y", "out.yaml")
+        self.assertEqual(ambiguous.returncode, 2)
+        self.assertIn("ambiguous option: --ex could match --excel, --example-template", ambiguous.stderr)
+        self.assertEqual(os.listdir(self.scratch), [])
+
+    def test_example_template_prints_the_data_file_and_touches_nothing(self):
+        expected = (harness.SOURCE_DIR / "data" / "template.yaml").read_text() + "\n"
+        result = self.convert("--example-template", "-e", "missing.xlsx", "-y", "out.yaml")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, expected, ""))
+        self.assertEqual(os.listdir(self.scratch), [])
+        template = yaml.safe_load(expected)
+        self.assertEqual(template["config"], {"configure_gw_name": True})
+
+    def test_workbook_becomes_the_discovery_file_in_the_default_template(self):
+        book = self.write_workbook(estate_rows())
+        result = self.convert("-e", book.name, "-y", "discovery.yaml")
+        self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
+        default_template = (harness.BIN_DIR / "data" / "template.yaml").resolve()
+        self.assertEqual(result.stderr.splitlines(), [
+            "generator.convert:INFO Loading VPC data from book.xlsx",
+            f"generator.convert:INFO Reading discovery configuration template: {default_template}",
+            "generator.convert:INFO Parsing discovery account information",
+            "generator.convert:INFO Exporting accounts to discovery file: discovery.yaml",
+        ])
+        written = (self.scratch / "discovery.yaml").read_text()
+        self.assertIn('account_id: "012345678901"', written, "account numbers are written as quoted text")
+        self.assertEqual(yaml.safe_load(written),
+                         {"config": {"configure_gw_name": True}, "account_info": expected_accounts()})
+
+    def test_template_replaces_account_info_in_place_and_can_drop_gateway_names(self):
+        book = self.write_workbook(estate_rows())
+        (self.scratch / "template.yml").write_text(
+            "account_info:\n  - account_id: '999999999999'\nconfig:\n  configure_gw_name: false\n")
+        result = self.convert("-e", book.name, "-y", "out.yaml", "--temp", "template.yml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("generator.convert:INFO Reading discovery configuration template: template.yml", result.stderr)
+        written = yaml.safe_load((self.scratch / "out.yaml").read_text())
+        self.assertEqual(list(written), ["account_info", "config"])
+        self.assertEqual(written, {"account_info": expected_accounts(names=False),
+                                   "config": {"configure_gw_name": False}})
+
+    def test_header_only_workbook_gives_no_accounts_and_verbose_shows_the_data(self):
+        book = self.write_workbook([dict.fromkeys(HEADERS, "")])
+        result = self.convert("-v", "-e", book.name, "-y", "out.yaml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(yaml.safe_load((self.scratch / "out.yaml").read_text())["account_info"], [])
+        self.assertIn("Loaded data from excel:", result.stderr)
+        self.assertIn("Generated DiscoveryConfig:", result.stderr)
+
+        book = self.write_workbook(estate_rows()[:1])
+        result = self.convert("-v", "-e", book.name, "-y", "out.yaml")
+        for header in ("Record:", "Parsing VPC Record:", "VPC Data:", "Region Data:", "Account Data:"):
+            self.assertIn(header, result.stderr)
+        self.assertRegex(result.stderr, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} DEBUG generator.convert:\w+ Record:")
+
+    def test_cell_errors_name_row_and_column_and_write_nothing(self):
+        rows = estate_rows()
+        rows[2]["encrypt"] = "maybe"
+        book = self.write_workbook(rows)
+        line = self.assert_fails_leaving_files_alone(["-e", book.name], "ValueError",
+                                                     "row 4, column encrypt: \"maybe\" is not a yes/no value")
+        self.assertNotIn("Exporting", line)
+
+        rows = estate_rows()
+        rows[3]["spoke_gw_tags"] = "Name"
+        self.assert_fails_leaving_files_alone(["-e", self.write_workbook(rows).name], "ValueError",
+                                              "row 5, column spoke_gw_tags: tag \"Name\"")
+
+        rows = estate_rows()
+        rows[1]["hvn_cidr"] = "10.0.0.1/27"
+        self.assert_fails_leaving_files_alone(["-e", self.write_workbook(rows).name], "ValidationError",
+                                              "row 3, column hvn_cidr: account '000987654321', region 'eu-west-1', "
+                                              "VPC 'vpc-0000000b': hvn_cidr")
+
+        rows = estate_rows()
+        rows[2]["role_name"] = "other"
+        self.assert_fails_leaving_files_alone(["-e", self.write_workbook(rows).name], "AssertionError",
+                                              "account 012345678901: rows 2 and 4 differ in role_name "
+                                              "(row 2: \"discovery\", row 4: \"other\")")
+
+        rows = [{key: value for key, value in row.items() if key != "region"} for row in estate_rows()]
+        self.assert_fails_leaving_files_alone(["-e", self.write_workbook(rows).name], "KeyError",
+                                              "row 2, column region: the workbook has no such column")
+
+    def test_file_and_template_errors_write_nothing(self):
+        book = self.write_workbook(estate_rows())
+        self.assert_fails_leaving_files_alone(["-e", "missing.xlsx"], "FileNotFoundError", "missing.xlsx")
+        self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "none.yaml"], "FileNotFoundError",
+                                              "none.yaml")
+        (self.scratch / "template.json").write_text("{}")
+        self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "template.json"], "ValueError",
+                                              "Could not determine loader from template.json")
+        (self.scratch / "empty.yaml").write_text("# nothing\n")
+        self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "empty.yaml"], "TypeError",
+                                              "template empty.yaml holds null")
+        (self.scratch / "worded.yaml").write_text("config:\n  configure_gw_name: sometimes\n")
+        self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "worded.yaml"], "ValidationError",
+                                              "template worded.yaml: ")
+        (self.scratch / "nulled.yaml").write_text("config:\n")
+        self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "nulled.yaml"], "TypeError",
+                                              "config section must be a mapping")
+
+        result = self.convert("-e", book.name, "-y", "out.txt")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Could not determine exporter from out.txt", result.stderr.splitlines()[-1])
+        self.assertFalse((self.scratch / "out.txt").exists())
+
+        # The workbook itself as the output: refused before anything is written.
+        before = book.read_bytes()
+        result = self.convert("-e", book.name, "-y", book.name)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(book.read_bytes(), before)
+
+
+if __name__ == "__main__":
+    harness.main()
