@@ -1,8 +1,10 @@
 """The convert program end to end: command line, example template, workbook to discovery file, and
 errors that name the row and column and leave every output file as it was."""
 
+import csv
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -11,6 +13,8 @@ import yaml
 from support import harness
 
 WRITE_WORKBOOK = sys.argv.pop(1) if len(sys.argv) > 1 else str(harness.program("write_workbook"))
+OPENPYXL_READER = harness.SOURCE_DIR / "tests/generator/common/serializers/xlsx/read_with_openpyxl.py"
+SOFFICE_SECONDS = 120
 
 HEADERS = ["account_id", "account_name", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size", "role_name",
            "region", "vpc_id", "vpc_cidrs", "hvn_cidr", "gw_zones", "spoke_gw_tags", "domain", "encrypt",
@@ -235,6 +239,126 @@ class ConvertProgram(harness.ScratchTestCase):
         result = self.convert("-e", book.name, "-y", book.name)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertEqual(book.read_bytes(), before)
+
+
+class ConvertLibreOfficeWorkbooks(harness.ScratchTestCase):
+    """Workbooks that LibreOffice Calc opened, changed and saved, as an operator's would be."""
+
+    def setUp(self):
+        super().setUp()
+        self.assertIsNotNone(shutil.which("soffice"), "LibreOffice (soffice) is required: run scripts/install-deps")
+        self.profile = self.scratch / "lo-profile"
+
+    def soffice(self, *args, cwd):
+        result = subprocess.run(["soffice", f"-env:UserInstallation=file://{self.profile}", "--headless", *args],
+                                cwd=cwd, capture_output=True, text=True, timeout=SOFFICE_SECONDS)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return result
+
+    def saved_by_calc(self, source, folder, *import_options):
+        """Has Calc open `source` and save it as a workbook in `folder`; returns the new workbook."""
+        self.soffice(*import_options, "--convert-to", "xlsx:Calc MS Excel 2007 XML", "--outdir", str(folder),
+                     str(source), cwd=self.scratch)
+        saved = folder / (source.stem + ".xlsx")
+        self.assertTrue(saved.exists(), f"Calc wrote no {saved}")
+        return saved
+
+    def as_csv(self, workbook):
+        """The sheet as Calc exports it to CSV, as rows of texts."""
+        folder = self.scratch / "csv"
+        self.soffice("--convert-to", "csv", "--outdir", str(folder), str(workbook), cwd=self.scratch)
+        with open(folder / (workbook.stem + ".csv"), newline="") as handle:
+            return list(csv.reader(handle))
+
+    def edited_in_calc(self, workbook, edit, name, account_column_as_text=True):
+        """Exports the sheet to CSV with Calc, applies `edit` to the rows, and has Calc import the CSV
+        again and save it as a workbook: with the account column imported as text, or with Calc's
+        usual detection, which turns digits into numbers."""
+        rows = self.as_csv(workbook)
+        edit(rows)
+        source = self.scratch / "edited" / (name + ".csv")
+        source.parent.mkdir(exist_ok=True)
+        with open(source, "w", newline="") as handle:
+            csv.writer(handle).writerows(rows)
+        # Comma separated, double-quoted texts, UTF-8, from line 1; column 1 as text ("1/2") or standard.
+        options = "CSV:44,34,76,1," + ("1/2" if account_column_as_text else "")
+        return self.saved_by_calc(source, self.scratch / "calc", "--infilter=" + options)
+
+    def openpyxl_account_cells(self, workbook):
+        result = subprocess.run(["/usr/bin/python3", str(OPENPYXL_READER), str(workbook)], capture_output=True,
+                                text=True, timeout=120, check=True)
+        return [row[0] for row in json.loads(result.stdout)["rows"][1:]]
+
+    def converted(self, workbook, output):
+        result = harness.run_program("convert", "-e", workbook, "-y", output, cwd=self.scratch)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return yaml.safe_load(output.read_text())
+
+    def write_workbook(self, rows):
+        rows_path = self.scratch / "rows.json"
+        rows_path.write_text(json.dumps(rows))
+        path = self.scratch / "generated.xlsx"
+        subprocess.run([WRITE_WORKBOOK, str(rows_path), str(path)], check=True, timeout=60)
+        return path
+
+    def test_workbook_saved_by_calc_converts_like_the_original(self):
+        original = self.write_workbook(estate_rows())
+        saved = self.saved_by_calc(original, self.scratch / "calc")
+        self.assertEqual([cell["type"] for cell in self.openpyxl_account_cells(saved)], ["text"] * 4)
+        expected = self.converted(original, self.scratch / "original.yaml")
+        self.assertEqual(expected["account_info"], expected_accounts())
+        self.assertEqual(self.converted(saved, self.scratch / "saved.yaml"), expected)
+
+    def test_cells_edited_in_calc_arrive_in_the_discovery_file(self):
+        original = self.write_workbook(estate_rows())
+
+        def edit(rows):
+            header = rows[0]
+            column = {name: header.index(name) for name in header}
+            rows[2][column["spoke_gw_tags"]] = "Name=test,owner=ops"
+            rows[2][column["inspection"]] = "Yes"
+            rows[3][column["spoke_gw_name"]] = "renamed-gw"
+            rows[4][column["hvn_cidr"]] = ""
+            self.assertEqual(rows[1][column["account_id"]], PROD, "Calc exports the account number as written")
+
+        edited = self.edited_in_calc(original, edit, "edited")
+        self.assertEqual([cell["value"] for cell in self.openpyxl_account_cells(edited)], [PROD, TEST, PROD, PROD])
+        written = self.converted(edited, self.scratch / "edited.yaml")
+
+        accounts = expected_accounts()
+        test_vpc = accounts[1]["regions"][0]["vpcs"][0]
+        test_vpc.update(spoke_gw_tags=[{"key": "Name", "value": "test"}, {"key": "owner", "value": "ops"}],
+                        inspection=True)
+        accounts[0]["regions"][1]["vpcs"][0]["spoke_gw_name"] = "renamed-gw"
+        accounts[0]["regions"][0]["vpcs"][1]["hvn_cidr"] = ""
+        self.assertEqual(written["account_info"], accounts)
+
+    def test_account_numbers_calc_turned_into_numbers_give_the_right_account_or_a_clear_error(self):
+        rows = estate_rows()
+        numbers = self.edited_in_calc(self.write_workbook(rows), lambda rows: None, "numbers",
+                                      account_column_as_text=False)
+        cells = self.openpyxl_account_cells(numbers)
+        self.assertEqual([cell["type"] for cell in cells], ["number"] * 4, "Calc stored the accounts as numbers")
+        self.assertEqual(cells[0]["value"], int(PROD), "and the leading zero is gone")
+
+        output = self.scratch / "numbers.yaml"
+        result = harness.run_program("convert", "-e", numbers, "-y", output, cwd=self.scratch)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ValueError: row 2, column account_id: account number 12345678901 has 11 digits, not 12; "
+                         "a spreadsheet that stores the column as numbers drops leading zeros. Format the column "
+                         "as text and write all 12 digits (012345678901 if only zeros were lost)")
+        self.assertFalse(output.exists())
+
+        # Twelve digits survive the change to numbers: the same account comes back.
+        for row in rows:
+            row["account_id"] = "123456789012" if row["account_id"] == PROD else "987654321098"
+        numbers = self.edited_in_calc(self.write_workbook(rows), lambda rows: None, "twelve",
+                                      account_column_as_text=False)
+        self.assertEqual([cell["type"] for cell in self.openpyxl_account_cells(numbers)], ["number"] * 4)
+        written = self.converted(numbers, self.scratch / "twelve.yaml")
+        self.assertEqual([account["account_id"] for account in written["account_info"]],
+                         ["123456789012", "987654321098"])
 
 
 if __name__ == "__main__":
