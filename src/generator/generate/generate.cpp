@@ -4,11 +4,19 @@
 #include <iostream>
 #include <optional>
 
+#include "aws/errors.hpp"
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/common/serializers/export/export.hpp"
+#include "generator/common/serializers/serializers.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/discovery.hpp"
+#include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
+#include "http/http.hpp"
+#include "ovra/config.hpp"
 
 namespace generator::generate {
 
@@ -49,7 +57,19 @@ config::Config load_configuration(const std::optional<std::string>& config_path)
 
 }  // namespace
 
+std::optional<std::string> name_error_kind(const std::exception& error) {
+  if (dynamic_cast<const aws::ServiceError*>(&error)) return "ClientError";
+  if (dynamic_cast<const aws::NoCredentialsError*>(&error)) return "NoCredentialsError";
+  if (dynamic_cast<const aws::ClientError*>(&error)) return "AWSClientError";
+  if (dynamic_cast<const http::TransportError*>(&error)) return "ConnectionError";
+  if (dynamic_cast<const ovra::ValidationError*>(&error)) return ovra::ValidationError::KIND;
+  return std::nullopt;
+}
+
 void main(const std::vector<std::string>& args, const std::string& program_name) {
+  // Discovery output may name accounts the controller does not know; set before any record exists.
+  ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
+  serializers::start_serializers();
   cli::ArgumentParser parser = build_parser(program_name);
   const cli::ParsedOptions options = parser.parse_args(args);
 
@@ -59,14 +79,23 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   }
 
   const config::Config config = load_configuration(options.value("config_path"));
+  const std::unique_ptr<PassProgress> progress = make_status_line();
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
-    throw ValueError("Writing the discovery file is not available in this build yet");
+    const nlohmann::ordered_json data = generate_min_discovery_yaml(config, *make_live_services(), *progress);
+    // The YAML writer double-quotes every text value by itself, so marking the texts first
+    // changes nothing in the file; the two steps are still announced for those who follow a run.
+    logger().debug("Adding presenter for _quoted class");
+    logger().debug("Recursing through discovery config to update strings");
+    logger().info("Exporting accounts to discovery file: %s", *discovery);
+    serializers::export_to_path(data, *discovery);
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
-    throw ValueError("Writing the discovery workbook is not available in this build yet");
+    const nlohmann::ordered_json rows = generate_discovery_excel_data(config, *make_live_services(), *progress);
+    logger().info("Exporting accounts to discovery excel: %s", *excel);
+    serializers::export_to_xlsx(rows, *excel);
   }
 }
 

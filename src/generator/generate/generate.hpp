@@ -3,6 +3,8 @@
 // The generate program: command line, example configuration, configuration file, and the two
 // output passes (discovery file first, then workbook).
 
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,5 +18,10 @@ inline constexpr int SUBNET_PAGE_SIZE = 64;
 /// Runs the program on `args` (without the program name); `program_name` is shown in usage,
 /// help and --version. Errors pass to the caller.
 void main(const std::vector<std::string>& args, const std::string& program_name);
+
+/// The kind shown before the message of an error that is not one of the generator's own: AWS
+/// refusals ("ClientError"), missing AWS credentials, unreachable peers, the migration model's
+/// refusals; nothing for errors it does not know.
+std::optional<std::string> name_error_kind(const std::exception& error);
 
 }  // namespace generator::generate

@@ -82,9 +82,11 @@ std::string Formatter::format(const Record& record) const {
 void Handler::handle(const Record& record) { write_line(formatter_->format(record)); }
 
 void StandardErrorHandler::write_line(const std::string& text) {
+  if (transient_line_) transient_line_->clear();
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
   std::fflush(stderr);
+  if (transient_line_) transient_line_->redraw();
 }
 
 void set_clock(std::shared_ptr<const Clock> clock) {

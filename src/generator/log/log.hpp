@@ -70,10 +70,27 @@ class Handler {
   std::shared_ptr<const Formatter> formatter_ = std::make_shared<Formatter>("{message}");
 };
 
+/// Something drawn on the last line of standard error between messages (a live status line).
+class TransientLine {
+ public:
+  virtual ~TransientLine() = default;
+  /// Removes the line, leaving the cursor at the start of an empty line.
+  virtual void clear() = 0;
+  /// Draws the line again after a message was written.
+  virtual void redraw() = 0;
+};
+
 /// A handler that writes to standard error.
 class StandardErrorHandler : public Handler {
+ public:
+  /// Messages clear `line` before they are written and redraw it afterwards; nullptr for none.
+  void set_transient_line(TransientLine* line) noexcept { transient_line_ = line; }
+
  protected:
   void write_line(const std::string& text) override;
+
+ private:
+  TransientLine* transient_line_ = nullptr;
 };
 
 /// Source of the time stamp of each message; tests put a fixed clock here.

@@ -1,0 +1,122 @@
+#include "generator/generate/status_line.hpp"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace generator::generate {
+
+namespace {
+
+constexpr std::string_view ERASE_LINE = "\r\x1b[K";
+constexpr std::size_t FALLBACK_COLUMNS = 80;
+
+std::size_t terminal_columns(int descriptor) {
+  winsize size{};
+  if (ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return FALLBACK_COLUMNS;
+}
+
+// The terminal's status line, hooked into every standard-error handler of the program's loggers
+// while it lives.
+class AttachedStatusLine : public StatusLine {
+ public:
+  AttachedStatusLine()
+      : StatusLine(
+            [](std::string_view text) {
+              std::fwrite(text.data(), 1, text.size(), stderr);
+              std::fflush(stderr);
+            },
+            terminal_columns(STDERR_FILENO)) {
+    for (const auto& handler : log::get_logger("generator").handlers()) {
+      if (auto* standard_error = dynamic_cast<log::StandardErrorHandler*>(handler.get())) {
+        standard_error->set_transient_line(this);
+        attached_.push_back(standard_error);
+      }
+    }
+  }
+  ~AttachedStatusLine() override {
+    clear();
+    for (auto* handler : attached_) handler->set_transient_line(nullptr);
+  }
+  AttachedStatusLine(const AttachedStatusLine&) = delete;
+  AttachedStatusLine& operator=(const AttachedStatusLine&) = delete;
+
+ private:
+  std::vector<log::StandardErrorHandler*> attached_;
+};
+
+class SilentProgress : public PassProgress {};
+
+}  // namespace
+
+StatusLine::StatusLine(std::function<void(std::string_view)> write, std::size_t columns)
+    : write_(std::move(write)), columns_(columns) {}
+
+void StatusLine::pass_started(const std::string& pass) {
+  pass_ = pass;
+  account_number_ = account_count_ = vpcs_found_ = 0;
+  account_id_.clear();
+  region_.clear();
+  active_ = true;
+  redraw();
+}
+
+void StatusLine::account_started(std::size_t number, std::size_t count, const std::string& account_id) {
+  account_number_ = number;
+  account_count_ = count;
+  account_id_ = account_id;
+  region_.clear();
+  redraw();
+}
+
+void StatusLine::region_started(const std::string& region) {
+  region_ = region;
+  redraw();
+}
+
+void StatusLine::vpc_found() {
+  ++vpcs_found_;
+  redraw();
+}
+
+void StatusLine::pass_ended() {
+  clear();
+  active_ = false;
+}
+
+void StatusLine::clear() {
+  if (!drawn_) return;
+  write_(ERASE_LINE);
+  drawn_ = false;
+}
+
+void StatusLine::redraw() {
+  if (!active_) return;
+  std::string line = text();
+  // A line that wraps could no longer be erased by returning to its start.
+  if (columns_ > 1 && line.size() > columns_ - 1) line.resize(columns_ - 1);
+  write_(std::string(ERASE_LINE) + line);
+  drawn_ = true;
+}
+
+std::string StatusLine::text() const {
+  std::string line = pass_ + ":";
+  if (account_count_ == 0) return line + " logging in to the controller";
+  {
+    line += " account " + std::to_string(account_number_) + " of " + std::to_string(account_count_) + " (" +
+            account_id_ + ")";
+  }
+  if (!region_.empty()) line += ", region " + region_;
+  line += ", " + std::to_string(vpcs_found_) + (vpcs_found_ == 1 ? " VPC" : " VPCs") + " found";
+  return line;
+}
+
+std::unique_ptr<PassProgress> make_status_line() {
+  if (isatty(STDERR_FILENO) != 1) return std::make_unique<SilentProgress>();
+  return std::make_unique<AttachedStatusLine>();
+}
+
+}  // namespace generator::generate
