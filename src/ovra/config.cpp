@@ -15,6 +15,7 @@ using Json = nlohmann::ordered_json;
 
 enum class Kind {
   text,
+  text_or_number,
   boolean,
   text_list,
   cidr_list,
@@ -52,7 +53,7 @@ constexpr std::array ACCOUNT_FIELDS{
     Field{"hpe", Kind::boolean, Need::optional},
     Field{"managed_tgw", Kind::boolean, Need::optional},
     Field{"filter_cidrs", Kind::cidr_list, Need::optional},
-    Field{"spoke_gw_size", Kind::text, Need::optional},
+    Field{"spoke_gw_size", Kind::text_or_number, Need::optional},
     Field{"role_name", Kind::text, Need::optional},
     Field{"regions", Kind::regions, Need::required},
 };
@@ -99,7 +100,11 @@ std::string describe(const Json& value) {
       return std::string("boolean ") + (value.get<bool>() ? "true" : "false");
     case Json::value_t::string: {
       const auto& text = value.get_ref<const std::string&>();
-      return "text '" + (text.size() > SHOWN ? text.substr(0, SHOWN) + "..." : text) + "'";
+      if (text.size() <= SHOWN) return "text '" + text + "'";
+      // Cut before a UTF-8 continuation byte would split a character in the message.
+      std::size_t cut = SHOWN;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+      return "text '" + text.substr(0, cut) + "...'";
     }
     case Json::value_t::array:
       return "a list";
@@ -182,11 +187,16 @@ std::string item_field(std::string_view field, std::size_t position) {
 
 Json check_fields(const Json& mapping, std::span<const Field> fields, const Where& where, std::string_view what);
 
-Json check_value(const Field& field, const Json& value, const Where& where) {
-  const std::string_view name = field.name;
+// `name` is the field's full name in messages, with the list item or section it lies in.
+Json check_value(const Field& field, const Json& value, const Where& where, std::string_view name) {
   switch (field.kind) {
     case Kind::text:
       expect_text(value, where, name);
+      return value;
+    case Kind::text_or_number:
+      // A size typed into a workbook cell arrives as a number and is kept as one.
+      if (!value.is_string() && !value.is_number())
+        refuse(where, name, "expected text or a number, got " + describe(value));
       return value;
     case Kind::boolean:
       if (!value.is_boolean()) refuse(where, name, "expected true or false, got " + describe(value));
@@ -291,7 +301,7 @@ Json check_fields(const Json& mapping, std::span<const Field> fields, const Wher
       checked[key] = nullptr;
       continue;
     }
-    checked[key] = check_value(field, *found, where);
+    checked[key] = check_value(field, *found, where, field_name(key));
   }
   return checked;
 }
@@ -304,7 +314,7 @@ AccountInfo::AccountInfo(const nlohmann::ordered_json& entry, std::size_t positi
     : document_(check_fields(entry, ACCOUNT_FIELDS, Where{}.with(label(entry, "account_id", "account", position)), "")) {}
 
 DiscoveryConfig::DiscoveryConfig(const nlohmann::ordered_json& mapping)
-    : document_(check_fields(mapping, TOP_FIELDS, Where{}, "discovery configuration")) {
+    : document_(check_fields(mapping, TOP_FIELDS, Where{}.with("discovery configuration"), "")) {
   std::size_t position = 0;
   for (const auto& entry : mapping.at("account_info")) accounts_.push_back(AccountInfo(entry, ++position));
   Json& account_info = document_["account_info"];

@@ -17,7 +17,7 @@
 //   hpe               optional  true/false
 //   managed_tgw       optional  true/false
 //   filter_cidrs      optional  list of CIDR blocks
-//   spoke_gw_size     optional  text
+//   spoke_gw_size     optional  text or a number (a workbook cell may hold a number)
 //   role_name         optional  text
 //   regions           required  list of region entries
 // Region entry: region (required, a region name such as us-east-1 or us-gov-west-1), then vpcs
