@@ -123,7 +123,8 @@ std::string describe(const Json& value) {
   throw ValidationError(message);
 }
 
-std::string label(const Json& mapping, std::string_view key, std::string_view noun, std::size_t position) {
+std::string label(const Json& mapping, std::string_view key, std::string_view noun,
+                  std::size_t position) {
   if (mapping.is_object()) {
     const auto found = mapping.find(key);
     if (found != mapping.end() && found->is_string())
@@ -149,7 +150,8 @@ bool is_region_name(std::string_view text) {
     if (dash == std::string_view::npos) break;
     start = dash + 1;
   }
-  if (parts.size() < 3 || parts.front().size() != 2 || !all_of_chars(parts.front(), is_lower)) return false;
+  if (parts.size() < 3 || parts.front().size() != 2 || !all_of_chars(parts.front(), is_lower))
+    return false;
   for (std::size_t index = 1; index + 1 < parts.size(); ++index)
     if (!all_of_chars(parts[index], is_lower)) return false;
   return all_of_chars(parts.back(), is_digit);
@@ -185,7 +187,8 @@ std::string item_field(std::string_view field, std::size_t position) {
   return std::string(field) + " item " + std::to_string(position);
 }
 
-Json check_fields(const Json& mapping, std::span<const Field> fields, const Where& where, std::string_view what);
+Json check_fields(const Json& mapping, std::span<const Field> fields, const Where& where,
+                  std::string_view what);
 
 // `name` is the field's full name in messages, with the list item or section it lies in.
 Json check_value(const Field& field, const Json& value, const Where& where, std::string_view name) {
@@ -199,16 +202,19 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
         refuse(where, name, "expected text or a number, got " + describe(value));
       return value;
     case Kind::boolean:
-      if (!value.is_boolean()) refuse(where, name, "expected true or false, got " + describe(value));
+      if (!value.is_boolean())
+        refuse(where, name, "expected true or false, got " + describe(value));
       return value;
     case Kind::text_list: {
       std::size_t position = 0;
-      for (const auto& item : expect_list(value, where, name)) expect_text(item, where, item_field(name, ++position));
+      for (const auto& item : expect_list(value, where, name))
+        expect_text(item, where, item_field(name, ++position));
       return value;
     }
     case Kind::cidr_list: {
       std::size_t position = 0;
-      for (const auto& item : expect_list(value, where, name)) expect_cidr(item, where, item_field(name, ++position));
+      for (const auto& item : expect_list(value, where, name))
+        expect_cidr(item, where, item_field(name, ++position));
       return value;
     }
     case Kind::cidr_or_empty:
@@ -224,7 +230,8 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
     case Kind::account_number: {
       const std::string& text = expect_text(value, where, name);
       if (text.size() != 12 || !all_of_chars(text, is_digit))
-        refuse(where, name, "expected an account number of exactly 12 digits, got " + describe(value));
+        refuse(where, name,
+               "expected an account number of exactly 12 digits, got " + describe(value));
       return value;
     }
     case Kind::account_name:
@@ -236,15 +243,16 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
       return value;
     case Kind::vpc_identifier:
       if (!is_vpc_identifier(expect_text(value, where, name)))
-        refuse(where, name, "expected a VPC identifier such as vpc-0123456789abcdef0, got " + describe(value));
+        refuse(where, name,
+               "expected a VPC identifier such as vpc-0123456789abcdef0, got " + describe(value));
       return value;
     case Kind::regions: {
       Json regions = Json::array();
       std::size_t position = 0;
       for (const auto& item : expect_list(value, where, name)) {
         ++position;
-        regions.push_back(
-            check_fields(item, REGION_FIELDS, where.with(label(item, "region", "region", position)), ""));
+        regions.push_back(check_fields(item, REGION_FIELDS,
+                                       where.with(label(item, "region", "region", position)), ""));
       }
       return regions;
     }
@@ -253,7 +261,8 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
       std::size_t position = 0;
       for (const auto& item : expect_list(value, where, name)) {
         ++position;
-        vpcs.push_back(check_fields(item, VPC_FIELDS, where.with(label(item, "vpc_id", "VPC", position)), ""));
+        vpcs.push_back(
+            check_fields(item, VPC_FIELDS, where.with(label(item, "vpc_id", "VPC", position)), ""));
       }
       return vpcs;
     }
@@ -275,25 +284,31 @@ std::string known_names(std::span<const Field> fields) {
 
 // Checks a mapping against a field table and returns the given fields in table order; `what`
 // names the mapping itself when it is a list item or a section ("spoke_gw_tags item 2").
-Json check_fields(const Json& mapping, std::span<const Field> fields, const Where& where, std::string_view what) {
+Json check_fields(const Json& mapping, std::span<const Field> fields, const Where& where,
+                  std::string_view what) {
   if (!mapping.is_object()) refuse(where, what, "expected a mapping, got " + describe(mapping));
   const auto field_name = [&](std::string_view name) {
     return what.empty() ? std::string(name) : std::string(what) + ": " + std::string(name);
   };
   for (const auto& [key, value] : mapping.items()) {
-    const bool known = std::any_of(fields.begin(), fields.end(), [&](const Field& f) { return f.name == key; });
-    if (!known) refuse(where, field_name(key), "unknown field (known fields: " + known_names(fields) + ")");
+    const bool known =
+        std::any_of(fields.begin(), fields.end(), [&](const Field& f) { return f.name == key; });
+    if (!known)
+      refuse(where, field_name(key), "unknown field (known fields: " + known_names(fields) + ")");
   }
   const bool relaxed = BaseModel::discovery_only();
   Json checked = Json::object();
   for (const auto& field : fields) {
     const std::string key(field.name);
-    const bool needed = field.need == Need::required || (field.need == Need::required_for_migration && !relaxed);
+    const bool needed =
+        field.need == Need::required || (field.need == Need::required_for_migration && !relaxed);
     const auto found = mapping.find(key);
     if (found == mapping.end()) {
-      if (needed) refuse(where, field_name(key), field.need == Need::required
-                                                     ? "missing"
-                                                     : "missing; a migration needs it (only discovery output may omit it)");
+      if (needed)
+        refuse(where, field_name(key),
+               field.need == Need::required
+                   ? "missing"
+                   : "missing; a migration needs it (only discovery output may omit it)");
       continue;
     }
     if (found->is_null()) {
@@ -311,17 +326,21 @@ Json check_fields(const Json& mapping, std::span<const Field> fields, const Wher
 AccountInfo::AccountInfo(const nlohmann::ordered_json& entry) : AccountInfo(entry, 0) {}
 
 AccountInfo::AccountInfo(const nlohmann::ordered_json& entry, std::size_t position)
-    : document_(check_fields(entry, ACCOUNT_FIELDS, Where{}.with(label(entry, "account_id", "account", position)), "")) {}
+    : document_(check_fields(entry, ACCOUNT_FIELDS,
+                             Where{}.with(label(entry, "account_id", "account", position)), "")) {}
 
 DiscoveryConfig::DiscoveryConfig(const nlohmann::ordered_json& mapping)
     : document_(check_fields(mapping, TOP_FIELDS, Where{}.with("discovery configuration"), "")) {
   std::size_t position = 0;
-  for (const auto& entry : mapping.at("account_info")) accounts_.push_back(AccountInfo(entry, ++position));
+  for (const auto& entry : mapping.at("account_info"))
+    accounts_.push_back(AccountInfo(entry, ++position));
   Json& account_info = document_["account_info"];
   account_info = Json::array();
   for (const auto& account : accounts_) account_info.push_back(account.to_document());
 }
 
-DiscoveryConfig load_from_dict(const nlohmann::ordered_json& mapping) { return DiscoveryConfig(mapping); }
+DiscoveryConfig load_from_dict(const nlohmann::ordered_json& mapping) {
+  return DiscoveryConfig(mapping);
+}
 
 }  // namespace ovra

@@ -5,7 +5,8 @@
 //
 // Rules (the only ones; each refusal is a ValidationError whose message names the account, the
 // region, the VPC and the field, such as
-//   account '012345678901', region 'us-east-1', VPC 'vpc-0a1b2c3d': hvn_cidr: '10.0.0.1/27' is ...):
+//   account '012345678901', region 'us-east-1', VPC 'vpc-0a1b2c3d': hvn_cidr: '10.0.0.1/27' is
+//   ...):
 //
 // Discovery configuration (load_from_dict): a mapping with
 //   config        optional  mapping: configure_gw_name (true/false), nothing else
@@ -38,11 +39,10 @@
 // controller may not know an account that discovery still reports. A migration (the default, used
 // by `convert`) needs the controller's name of every account.
 
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace ovra {
 
@@ -80,7 +80,9 @@ class AccountInfo : public BaseModel {
   /// The fields that were given, at every level, in the model's field order.
   [[nodiscard]] const nlohmann::ordered_json& to_document() const noexcept { return document_; }
   /// The account number.
-  [[nodiscard]] const std::string& account_id() const { return document_.at("account_id").get_ref<const std::string&>(); }
+  [[nodiscard]] const std::string& account_id() const {
+    return document_.at("account_id").get_ref<const std::string&>();
+  }
 
  private:
   friend class DiscoveryConfig;

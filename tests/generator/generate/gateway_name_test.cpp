@@ -29,7 +29,11 @@ std::u32string code_points(const std::string& text) {
   std::u32string points;
   for (std::size_t index = 0; index < text.size();) {
     const auto lead = static_cast<unsigned char>(text[index]);
-    const int length = lead < 0x80 ? 1 : lead >> 5 == 0x6 ? 2 : lead >> 4 == 0xE ? 3 : lead >> 3 == 0x1E ? 4 : 0;
+    const int length = lead < 0x80         ? 1
+                       : lead >> 5 == 0x6  ? 2
+                       : lead >> 4 == 0xE  ? 3
+                       : lead >> 3 == 0x1E ? 4
+                                           : 0;
     if (length == 0 || index + length > text.size()) {
       ADD_FAILURE() << "ill-formed UTF-8 at byte " << index << " of '" << text << "'";
       return points;
@@ -54,7 +58,8 @@ TEST(GetSpokeGwName, TakesTheNameTagOrTheIdentifier) {
   EXPECT_EQ(name_of({}), "vpc-0123456789abcdef0-HVNGW");
   EXPECT_EQ(name_of({{"Owner", "network team"}, {"env", "prod"}}), "vpc-0123456789abcdef0-HVNGW");
   // The key is compared exactly.
-  EXPECT_EQ(name_of({{"name", "web"}, {"NAME", "web"}, {"Name ", "web"}}), "vpc-0123456789abcdef0-HVNGW");
+  EXPECT_EQ(name_of({{"name", "web"}, {"NAME", "web"}, {"Name ", "web"}}),
+            "vpc-0123456789abcdef0-HVNGW");
   // The first Name tag wins, wherever it stands.
   EXPECT_EQ(name_of({{"env", "prod"}, {"Name", "first"}, {"Name", "second"}}), "first-HVNGW");
   // An empty name is still the name; the identifier is not used.
@@ -63,7 +68,8 @@ TEST(GetSpokeGwName, TakesTheNameTagOrTheIdentifier) {
 }
 
 TEST(GetSpokeGwName, KeepsTwentyThreeCharactersAndReplacesOnlyPlainSpaces) {
-  EXPECT_EQ(name_of({{"Name", "my very long vpc name exceeding limits"}}), "my_very_long_vpc_name_e-HVNGW");
+  EXPECT_EQ(name_of({{"Name", "my very long vpc name exceeding limits"}}),
+            "my_very_long_vpc_name_e-HVNGW");
   EXPECT_EQ(name_of({{"Name", "my very long vpc name exceeding limits"}}).size(), 29u);
   EXPECT_EQ(name_of({{"Name", " web"}}), "_web-HVNGW");
   EXPECT_EQ(name_of({{"Name", "abcdefghijklmnopqrstuvw"}}), "abcdefghijklmnopqrstuvw-HVNGW");
@@ -87,12 +93,14 @@ TEST(GetSpokeGwName, CountsCharactersNotBytes) {
   EXPECT_EQ(code_points(accented_name).size(), 29u);
 
   // The 23rd character is three bytes long and is kept whole; the 24th is dropped whole.
-  EXPECT_EQ(name_of({{"Name", "Lager Zürich Ost 2 – 東京 Nord"}}), "Lager_Zürich_Ost_2_–_東京-HVNGW");
+  EXPECT_EQ(name_of({{"Name", "Lager Zürich Ost 2 – 東京 Nord"}}),
+            "Lager_Zürich_Ost_2_–_東京-HVNGW");
   EXPECT_EQ(name_of({{"Name", std::string(22, 'a') + "€x"}}), std::string(22, 'a') + "€-HVNGW");
   EXPECT_EQ(name_of({{"Name", std::string(23, 'a') + "€"}}), std::string(23, 'a') + "-HVNGW");
   // Four-byte characters likewise.
   EXPECT_EQ(name_of({{"Name", std::string(22, 'b') + "🚀🚀"}}), std::string(22, 'b') + "🚀-HVNGW");
-  EXPECT_EQ(name_of({{"Name", "数据中心 生产环境 东部区域 网络 核心交换 备份链路"}}), "数据中心_生产环境_东部区域_网络_核心交换_-HVNGW");
+  EXPECT_EQ(name_of({{"Name", "数据中心 生产环境 东部区域 网络 核心交换 备份链路"}}),
+            "数据中心_生产环境_东部区域_网络_核心交换_-HVNGW");
 
   EXPECT_EQ(first_characters("", 5), "");
   EXPECT_EQ(first_characters("abc", 0), "");
@@ -102,8 +110,8 @@ TEST(GetSpokeGwName, CountsCharactersNotBytes) {
 }
 
 TEST(GetSpokeGwName, NeverSplitsACharacterOfRandomNames) {
-  const std::vector<std::string> pieces{"a", "Z", "7", " ", "-", "\u00E9", "\u00DF", "\u20AC", "\u6771", "\U0001F680",
-                                        "\U00010348"};
+  const std::vector<std::string> pieces{
+      "a", "Z", "7", " ", "-", "\u00E9", "\u00DF", "\u20AC", "\u6771", "\U0001F680", "\U00010348"};
   std::mt19937 random(4242);
   for (int iteration = 0; iteration < 300; ++iteration) {
     std::string value;

@@ -105,18 +105,35 @@ TEST(ComputeHvnCidr, TakesTheLowestCandidateThatOverlapsNoSubnet) {
       {"10.0.0.0/24", {"10.0.0.16/28", "10.0.0.48/28"}, Hpe::disabled, "10.0.0.64/27"},
       {"10.0.0.0/24", {"10.0.0.31/32", "10.0.0.32/32"}, Hpe::disabled, "10.0.0.64/27"},
       // Listing order does not matter; nested and duplicate subnets do no harm.
-      {"10.0.0.0/24", {"10.0.0.64/27", "10.0.0.32/27", "10.0.0.0/27"}, Hpe::disabled, "10.0.0.96/27"},
-      {"10.0.0.0/24", {"10.0.0.0/25", "10.0.0.0/27", "10.0.0.0/25"}, Hpe::disabled, "10.0.0.128/27"},
+      {"10.0.0.0/24",
+       {"10.0.0.64/27", "10.0.0.32/27", "10.0.0.0/27"},
+       Hpe::disabled,
+       "10.0.0.96/27"},
+      {"10.0.0.0/24",
+       {"10.0.0.0/25", "10.0.0.0/27", "10.0.0.0/25"},
+       Hpe::disabled,
+       "10.0.0.128/27"},
       {"10.0.0.0/24", {"10.0.0.0/27", "10.0.0.64/27"}, Hpe::disabled, "10.0.0.32/27"},
       // Only the last candidate is free.
-      {"10.0.0.0/24", {"10.0.0.0/25", "10.0.0.128/26", "10.0.0.192/27"}, Hpe::disabled, "10.0.0.224/27"},
+      {"10.0.0.0/24",
+       {"10.0.0.0/25", "10.0.0.128/26", "10.0.0.192/27"},
+       Hpe::disabled,
+       "10.0.0.224/27"},
       // Subnets of other blocks never block a candidate; one covering the whole block does.
-      {"10.0.0.0/24", {"10.1.0.0/24", "10.0.1.0/27", "9.255.255.224/27"}, Hpe::disabled, "10.0.0.0/27"},
+      {"10.0.0.0/24",
+       {"10.1.0.0/24", "10.0.1.0/27", "9.255.255.224/27"},
+       Hpe::disabled,
+       "10.0.0.0/27"},
       {"10.0.0.0/24", {"10.0.0.0/8"}, Hpe::disabled, ""},
-      {"10.0.0.0/24", {"10.0.0.0/26", "10.0.0.64/26", "10.0.0.128/26", "10.0.0.192/26"}, Hpe::disabled, ""},
+      {"10.0.0.0/24",
+       {"10.0.0.0/26", "10.0.0.64/26", "10.0.0.128/26", "10.0.0.192/26"},
+       Hpe::disabled,
+       ""},
       // The ends of the address space.
       {"255.255.255.0/24", {"255.255.255.0/25"}, Hpe::disabled, "255.255.255.128/27"},
-      {"255.255.255.0/24", {"255.255.255.0/25", "255.255.255.128/26", "255.255.255.192/27"}, Hpe::disabled,
+      {"255.255.255.0/24",
+       {"255.255.255.0/25", "255.255.255.128/26", "255.255.255.192/27"},
+       Hpe::disabled,
        "255.255.255.224/27"},
       {"0.0.0.0/0", {"0.0.0.0/1"}, Hpe::disabled, "128.0.0.0/27"},
       {"0.0.0.0/0", {"0.0.0.0/1", "128.0.0.0/2", "192.0.0.0/25"}, Hpe::enabled, "192.0.0.128/25"},
@@ -133,17 +150,20 @@ TEST(ComputeHvnCidr, TriesFurtherAssociatedBlocksInOrderAfterThePrimary) {
   const std::optional<std::string> primary_full = "10.0.0.0/24";
 
   // The primary block is full; the second block has room.
-  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", "associated"}}),
-                             Hpe::disabled),
-            "100.64.0.0/27");
+  EXPECT_EQ(
+      compute_hvn_cidr(vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", "associated"}}),
+                       Hpe::disabled),
+      "100.64.0.0/27");
   EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/24", {primary_full, "100.64.0.0/25"},
                                       {{"100.64.0.0/24", "associated"}}),
                              Hpe::enabled),
             "100.64.0.128/25");
 
   // Only the state "associated", spelt exactly, counts.
-  for (const char* state : {"disassociated", "associating", "disassociating", "failed", "Associated", ""}) {
-    EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", state}}), Hpe::disabled),
+  for (const char* state :
+       {"disassociated", "associating", "disassociating", "failed", "Associated", ""}) {
+    EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", state}}),
+                               Hpe::disabled),
               "")
         << state;
   }
@@ -158,14 +178,17 @@ TEST(ComputeHvnCidr, TriesFurtherAssociatedBlocksInOrderAfterThePrimary) {
             "192.168.0.0/27");
 
   // A block smaller than the wanted subnet has no candidate; the next block is still tried.
-  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.1.0.0/28", {}, {{"100.64.0.0/24", "associated"}}), Hpe::disabled),
+  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.1.0.0/28", {}, {{"100.64.0.0/24", "associated"}}),
+                             Hpe::disabled),
             "100.64.0.0/27");
-  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.1.0.0/26", {}, {{"100.64.0.0/24", "associated"}}), Hpe::enabled),
+  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.1.0.0/26", {}, {{"100.64.0.0/24", "associated"}}),
+                             Hpe::enabled),
             "100.64.0.0/25");
   EXPECT_EQ(compute_hvn_cidr(vpc_with("10.1.0.0/26", {}), Hpe::disabled), "10.1.0.0/27");
 
   // The association list need not hold the primary block at all.
-  VpcStandIn without_primary = vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", "associated"}});
+  VpcStandIn without_primary =
+      vpc_with("10.0.0.0/24", {primary_full}, {{"100.64.0.0/24", "associated"}});
   without_primary.associations.erase(without_primary.associations.begin());
   EXPECT_EQ(compute_hvn_cidr(without_primary, Hpe::disabled), "100.64.0.0/27");
 }
@@ -179,7 +202,8 @@ TEST(ComputeHvnCidr, ListsTheSubnetsOncePerBlockTried) {
     int expected_listings;
   };
   std::vector<ListingCase> cases;
-  cases.push_back({"room in the primary block", vpc_with("10.0.0.0/24", {}, {{"100.64.0.0/24", "associated"}}), 1});
+  cases.push_back({"room in the primary block",
+                   vpc_with("10.0.0.0/24", {}, {{"100.64.0.0/24", "associated"}}), 1});
   cases.push_back({"primary full, nothing else", vpc_with("10.0.0.0/24", {primary_full}), 1});
   cases.push_back({"the primary's own record and a duplicate of it are skipped",
                    vpc_with("10.0.0.0/24", {primary_full}, {{"10.0.0.0/24", "associated"}}), 1});
@@ -195,11 +219,13 @@ TEST(ComputeHvnCidr, ListsTheSubnetsOncePerBlockTried) {
                              {"100.66.0.0/24", "associated"}}),
                    3});
   cases.push_back({"a too small block is listed too",
-                   vpc_with("10.1.0.0/28", {}, {{"10.2.0.0/28", "associated"}, {"100.64.0.0/24", "associated"}}),
+                   vpc_with("10.1.0.0/28", {},
+                            {{"10.2.0.0/28", "associated"}, {"100.64.0.0/24", "associated"}}),
                    3});
-  cases.push_back({"no room anywhere",
-                   vpc_with("10.0.0.0/24", {primary_full, "100.64.0.0/24"}, {{"100.64.0.0/24", "associated"}}),
-                   2});
+  cases.push_back(
+      {"no room anywhere",
+       vpc_with("10.0.0.0/24", {primary_full, "100.64.0.0/24"}, {{"100.64.0.0/24", "associated"}}),
+       2});
   for (const auto& test_case : cases) {
     (void)compute_hvn_cidr(test_case.vpc, Hpe::disabled);
     EXPECT_EQ(test_case.vpc.listings, test_case.expected_listings) << test_case.what;
@@ -224,7 +250,8 @@ TEST(ComputeHvnCidr, WritesEveryStepAtDebug) {
   EXPECT_NE(lines[1].find("10.0.0.0/27"), std::string::npos);
   EXPECT_NE(lines[1].find("192.168.0.0/24"), std::string::npos);
   EXPECT_EQ(lines[2], "DEBUG|generator.generate|Checking candidate subnet: 10.0.0.0/27");
-  EXPECT_EQ(lines[3], "DEBUG|generator.generate|Subnet '10.0.0.0/27' overlaps with existing subnet.");
+  EXPECT_EQ(lines[3],
+            "DEBUG|generator.generate|Subnet '10.0.0.0/27' overlaps with existing subnet.");
   EXPECT_EQ(lines[4], "DEBUG|generator.generate|Checking candidate subnet: 10.0.0.32/27");
   EXPECT_EQ(lines[5], "DEBUG|generator.generate|Subnet '10.0.0.32/27' is viable.");
   EXPECT_EQ(lines[6].rfind("DEBUG|generator.generate|Viable subnets:\n", 0), 0u);
@@ -237,47 +264,58 @@ TEST(ComputeHvnCidr, ChecksEveryCandidateToTheEndOfTheBlockAtDebug) {
   // The first candidate is free, yet all eight are checked and the five free ones are listed.
   const VpcStandIn vpc = vpc_with("10.0.0.0/24", {"10.0.0.32/27", "10.0.0.64/26"});
   EXPECT_EQ(compute_hvn_cidr(vpc, Hpe::disabled), "10.0.0.0/27");
-  EXPECT_EQ(capture.starting_with("DEBUG|generator.generate|Checking candidate subnet: ").size(), 8u);
+  EXPECT_EQ(capture.starting_with("DEBUG|generator.generate|Checking candidate subnet: ").size(),
+            8u);
   const std::string start = "DEBUG|generator.generate|Subnet '";
   const std::string end = "' is viable.";
   std::vector<std::string> viable;
   for (const auto& line : capture.starting_with(start))
-    if (line.ends_with(end)) viable.push_back(line.substr(start.size(), line.size() - start.size() - end.size()));
-  EXPECT_EQ(viable, (std::vector<std::string>{"10.0.0.0/27", "10.0.0.128/27", "10.0.0.160/27", "10.0.0.192/27",
-                                              "10.0.0.224/27"}));
+    if (line.ends_with(end))
+      viable.push_back(line.substr(start.size(), line.size() - start.size() - end.size()));
+  EXPECT_EQ(viable, (std::vector<std::string>{"10.0.0.0/27", "10.0.0.128/27", "10.0.0.160/27",
+                                              "10.0.0.192/27", "10.0.0.224/27"}));
   const auto summary = capture.starting_with("DEBUG|generator.generate|Viable subnets:\n");
   ASSERT_EQ(summary.size(), 1u);
-  for (const auto& network : viable) EXPECT_NE(summary[0].find(network), std::string::npos) << network;
+  for (const auto& network : viable)
+    EXPECT_NE(summary[0].find(network), std::string::npos) << network;
 }
 
 TEST(ComputeHvnCidr, ReportsABlockWithoutRoomAndAVpcWithoutRoom) {
   LogCapture capture(log::DEBUG);
-  const VpcStandIn vpc = vpc_with("10.1.0.0/28", {"100.64.0.0/24"},
-                                  {{"100.64.0.0/24", "associated"}, {"100.65.0.0/24", "disassociated"}});
+  const VpcStandIn vpc =
+      vpc_with("10.1.0.0/28", {"100.64.0.0/24"},
+               {{"100.64.0.0/24", "associated"}, {"100.65.0.0/24", "disassociated"}});
   EXPECT_EQ(compute_hvn_cidr(vpc, Hpe::disabled), "");
 
   const std::vector<std::string> expected_summaries{
-      "DEBUG|generator.generate|cidr block 10.1.0.0/28 prefix value must be less than or equal to 27",
-      "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' in cidr block "
+      "DEBUG|generator.generate|cidr block 10.1.0.0/28 prefix value must be less than or equal to "
+      "27",
+      "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' in cidr "
+      "block "
       "'10.1.0.0/28': No available subnets with prefix 27",
-      "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' in cidr block "
+      "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' in cidr "
+      "block "
       "'100.64.0.0/24': No available subnets with prefix 27",
-      "WARNING|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0': No available "
+      "WARNING|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0': No "
+      "available "
       "subnets with prefix 27",
   };
   std::vector<std::string> summaries;
   for (const auto& line : capture.lines())
-    if (line.find("cidr block ") != std::string::npos || line.rfind("WARNING", 0) == 0) summaries.push_back(line);
+    if (line.find("cidr block ") != std::string::npos || line.rfind("WARNING", 0) == 0)
+      summaries.push_back(line);
   EXPECT_EQ(summaries, expected_summaries);
   // The too small block enumerates nothing; its viable list is still written, empty.
-  EXPECT_EQ(capture.starting_with("DEBUG|generator.generate|Checking candidate subnet: ").size(), 8u);
+  EXPECT_EQ(capture.starting_with("DEBUG|generator.generate|Checking candidate subnet: ").size(),
+            8u);
   EXPECT_EQ(capture.starting_with("DEBUG|generator.generate|Viable subnets:\n").size(), 2u);
   EXPECT_EQ(capture.lines().back(), expected_summaries.back());
 
   capture.clear();
   EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/25", {"10.0.0.0/28"}), Hpe::enabled), "");
   EXPECT_EQ(capture.lines().back(),
-            "WARNING|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0': No available "
+            "WARNING|generator.generate|Could not compute hvn_cidr for vpc "
+            "'vpc-0123456789abcdef0': No available "
             "subnets with prefix 25");
 
   // A block examined alone is named as it was given.
@@ -285,20 +323,24 @@ TEST(ComputeHvnCidr, ReportsABlockWithoutRoomAndAVpcWithoutRoom) {
   EXPECT_EQ(_compute_hvn_cidr(vpc, Hpe::enabled, "100.64.0.0/26"), "");
   EXPECT_EQ(capture.lines().front(), "DEBUG|generator.generate|VPC cidr_block: 100.64.0.0/26");
   EXPECT_EQ(capture.lines().back(),
-            "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' in cidr block "
+            "DEBUG|generator.generate|Could not compute hvn_cidr for vpc 'vpc-0123456789abcdef0' "
+            "in cidr block "
             "'100.64.0.0/26': No available subnets with prefix 25");
 }
 
 TEST(ComputeHvnCidr, WritesOnlyTheWarningAboveDebug) {
   LogCapture capture(log::INFO);
-  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/16", {"10.0.0.0/27"}), Hpe::disabled), "10.0.0.32/27");
+  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/16", {"10.0.0.0/27"}), Hpe::disabled),
+            "10.0.0.32/27");
   EXPECT_TRUE(capture.lines().empty()) << ::testing::PrintToString(capture.lines());
-  EXPECT_EQ(compute_hvn_cidr(vpc_with("10.0.0.0/24", {"10.0.0.0/24"}, {{"10.9.0.0/28", "associated"}}),
-                            Hpe::disabled),
-            "");
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"WARNING|generator.generate|Could not compute hvn_cidr for "
-                                                       "vpc 'vpc-0123456789abcdef0': No available subnets with "
-                                                       "prefix 27"}));
+  EXPECT_EQ(
+      compute_hvn_cidr(vpc_with("10.0.0.0/24", {"10.0.0.0/24"}, {{"10.9.0.0/28", "associated"}}),
+                       Hpe::disabled),
+      "");
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"WARNING|generator.generate|Could not compute hvn_cidr for "
+                                      "vpc 'vpc-0123456789abcdef0': No available subnets with "
+                                      "prefix 27"}));
 }
 
 class ListingRefused : public std::runtime_error {
@@ -319,7 +361,8 @@ TEST(ComputeHvnCidr, UnreadableBlocksAndFailedListingsReachTheCaller) {
   const std::string primary_message = value_error(vpc_with("10.0.0.1/24", {}));
   EXPECT_NE(primary_message.find("vpc-0123456789abcdef0"), std::string::npos) << primary_message;
   EXPECT_NE(primary_message.find("10.0.0.1/24"), std::string::npos) << primary_message;
-  const std::string subnet_message = value_error(vpc_with("10.0.0.0/24", {"10.0.0.0/27", "10.0.0.33/27"}));
+  const std::string subnet_message =
+      value_error(vpc_with("10.0.0.0/24", {"10.0.0.0/27", "10.0.0.33/27"}));
   EXPECT_NE(subnet_message.find("10.0.0.33/27"), std::string::npos) << subnet_message;
   // Reached only after the primary block is full.
   EXPECT_NE(value_error(vpc_with("10.0.0.0/24", {"10.0.0.0/24"}, {{"100.64.0.0/33", "associated"}}))
@@ -355,12 +398,15 @@ class RandomVpcs {
       // Sometimes the same block twice, sometimes the primary again.
       const ipv4::Network extra = chance(8) ? blocks.back() : block(18, 28);
       blocks.push_back(extra);
-      static const char* const states[]{"associated", "associated", "disassociated", "associating", "failed"};
+      static const char* const states[]{"associated", "associated", "disassociated", "associating",
+                                        "failed"};
       vpc.associations.push_back({extra.to_string(), states[pick(0, 4)]});
     }
     for (const auto& each : blocks) add_subnets(vpc, each);
     if (chance(10)) vpc.subnet_blocks.push_back(std::nullopt);
-    if (chance(15)) vpc.subnet_blocks.push_back(ipv4::Network(primary.first_address() & ~0xFFFFu, 16).to_string());
+    if (chance(15))
+      vpc.subnet_blocks.push_back(
+          ipv4::Network(primary.first_address() & ~0xFFFFu, 16).to_string());
     std::shuffle(vpc.subnet_blocks.begin(), vpc.subnet_blocks.end(), random_);
     return vpc;
   }
@@ -372,7 +418,8 @@ class RandomVpcs {
   ipv4::Network block(int shortest, int longest) {
     const int prefix = pick(shortest, longest);
     const bool shared_space = chance(3);
-    const std::uint32_t base = shared_space ? 0x64400000u : 0x0A000000u;  // 100.64.0.0/10 or 10.0.0.0/8
+    const std::uint32_t base =
+        shared_space ? 0x64400000u : 0x0A000000u;  // 100.64.0.0/10 or 10.0.0.0/8
     const std::uint32_t span = shared_space ? 0x003FFFFFu : 0x00FFFFFFu;
     // Few distinct high bits so that blocks and subnets of different draws meet now and then.
     const std::uint32_t offset = static_cast<std::uint32_t>(random_()) & span & 0x0003FFFFu;
@@ -384,7 +431,8 @@ class RandomVpcs {
   ipv4::Network inside(const ipv4::Network& within, int prefix) {
     if (prefix <= within.prefix_length()) return within;
     const auto count = within.subnet_count(prefix);
-    return within.subnet_at(prefix, std::uniform_int_distribution<std::uint64_t>(0, count - 1)(random_));
+    return within.subnet_at(prefix,
+                            std::uniform_int_distribution<std::uint64_t>(0, count - 1)(random_));
   }
 
   void add_subnets(VpcStandIn& vpc, const ipv4::Network& within) {
@@ -394,7 +442,8 @@ class RandomVpcs {
       case 1: {  // sparse
         const int count = pick(1, 12);
         for (int index = 0; index < count; ++index)
-          vpc.subnet_blocks.push_back(inside(within, pick(within.prefix_length(), chance(4) ? 32 : 28)).to_string());
+          vpc.subnet_blocks.push_back(
+              inside(within, pick(within.prefix_length(), chance(4) ? 32 : 28)).to_string());
         break;
       }
       case 2:
@@ -406,7 +455,8 @@ class RandomVpcs {
           const auto address = static_cast<std::uint32_t>(covered_until);
           int prefix = pick(std::max(within.prefix_length(), 22), 28);
           // Grow the prefix until the subnet is aligned at this address.
-          while (prefix < 32 && (address & ((std::uint32_t{1} << (32 - prefix)) - 1)) != 0) ++prefix;
+          while (prefix < 32 && (address & ((std::uint32_t{1} << (32 - prefix)) - 1)) != 0)
+            ++prefix;
           tiles.emplace_back(address, prefix);
           covered_until += tiles.back().size();
         }
@@ -456,7 +506,8 @@ TEST(ComputeHvnCidrProperty, AtDebugClassifiesEveryCandidateAsThePlainScanDoes) 
     std::vector<std::string> expected_viable;
     for (const auto& block_viable : expected.viable_per_block)
       for (const auto& network : block_viable)
-        expected_viable.push_back("DEBUG|generator.generate|Subnet '" + network.to_string() + "' is viable.");
+        expected_viable.push_back("DEBUG|generator.generate|Subnet '" + network.to_string() +
+                                  "' is viable.");
     std::vector<std::string> viable;
     for (const auto& line : capture.starting_with("DEBUG|generator.generate|Subnet '"))
       if (line.ends_with(" is viable.")) viable.push_back(line);

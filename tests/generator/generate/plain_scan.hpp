@@ -14,7 +14,8 @@ namespace generator::generate::testing {
 
 /// The candidates of one block that overlap no subnet of the VPC, in address order; the subnets
 /// are listed from `vpc` once per call. Empty when the block is smaller than a candidate.
-inline std::vector<ipv4::Network> plain_scan_viable(const VpcView& vpc, int prefix, const std::string& cidr) {
+inline std::vector<ipv4::Network> plain_scan_viable(const VpcView& vpc, int prefix,
+                                                    const std::string& cidr) {
   const ipv4::Network block = ipv4::Network::parse(cidr);
   std::vector<ipv4::Network> existing;
   for (const auto& subnet : vpc.list_subnet_cidr_blocks())
