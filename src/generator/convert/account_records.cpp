@@ -19,7 +19,9 @@ void debug_rendering(log::Message message, const Value& value) {
   if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
 }
 
-std::string row_label(const WorkbookRow& record) { return "row " + std::to_string(record.row_number); }
+std::string row_label(const WorkbookRow& record) {
+  return "row " + std::to_string(record.row_number);
+}
 
 std::string cell_label(const WorkbookRow& record, const std::string& column) {
   return row_label(record) + ", column " + column;
@@ -28,12 +30,15 @@ std::string cell_label(const WorkbookRow& record, const std::string& column) {
 const Value& read_cell(const WorkbookRow& record, const std::string& column) {
   const auto found = record.record.find(column);
   if (found == record.record.end()) {
-    throw KeyError(cell_label(record, column) + ": the workbook has no such column (its header row must name it)");
+    throw KeyError(cell_label(record, column) +
+                   ": the workbook has no such column (its header row must name it)");
   }
   return *found;
 }
 
-bool is_empty_cell(const Value& cell) { return cell.is_string() && cell.get_ref<const std::string&>() == NULL_CELL; }
+bool is_empty_cell(const Value& cell) {
+  return cell.is_string() && cell.get_ref<const std::string&>() == NULL_CELL;
+}
 
 // The formatters know the cell but not where it stands; the error they raise gets the place.
 Value formatted(const WorkbookRow& record, const std::string& column, const Value& cell) {
@@ -54,29 +59,37 @@ Value formatted(const WorkbookRow& record, const std::string& column, const Valu
 void check_account_number_digits(const WorkbookRow& record, const Value& account_id) {
   if (!account_id.is_string()) return;
   const auto& text = account_id.get_ref<const std::string&>();
-  const bool all_digits = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool all_digits =
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!all_digits || text.size() >= ACCOUNT_NUMBER_DIGITS) return;
   const std::string padded = std::string(ACCOUNT_NUMBER_DIGITS - text.size(), '0') + text;
-  throw ValueError(cell_label(record, "account_id") + ": account number " + text + " has " +
-                   std::to_string(text.size()) + " digits, not " + std::to_string(ACCOUNT_NUMBER_DIGITS) +
-                   "; a spreadsheet that stores the column as numbers drops leading zeros. Format the column as "
-                   "text and write all " + std::to_string(ACCOUNT_NUMBER_DIGITS) + " digits (" + padded +
-                   " if only zeros were lost)");
+  throw ValueError(
+      cell_label(record, "account_id") + ": account number " + text + " has " +
+      std::to_string(text.size()) + " digits, not " + std::to_string(ACCOUNT_NUMBER_DIGITS) +
+      "; a spreadsheet that stores the column as numbers drops leading zeros. Format the column as "
+      "text and write all " +
+      std::to_string(ACCOUNT_NUMBER_DIGITS) + " digits (" + padded + " if only zeros were lost)");
 }
 
 // Truth of a template value, as an operator would read it: false, 0, "", an empty list or mapping
 // and null all switch the names off.
 bool is_truthy(const Value& value) {
   switch (value.type()) {
-    case Value::value_t::null: return false;
-    case Value::value_t::boolean: return value.get<bool>();
+    case Value::value_t::null:
+      return false;
+    case Value::value_t::boolean:
+      return value.get<bool>();
     case Value::value_t::number_integer:
     case Value::value_t::number_unsigned:
-    case Value::value_t::number_float: return value.get<double>() != 0.0;
-    case Value::value_t::string: return !value.get_ref<const std::string&>().empty();
+    case Value::value_t::number_float:
+      return value.get<double>() != 0.0;
+    case Value::value_t::string:
+      return !value.get_ref<const std::string&>().empty();
     case Value::value_t::array:
-    case Value::value_t::object: return !value.empty();
-    default: return true;
+    case Value::value_t::object:
+      return !value.empty();
+    default:
+      return true;
   }
 }
 
@@ -85,8 +98,10 @@ bool configure_gw_name(const Value& ovra_config) {
   const auto config = ovra_config.find("config");
   if (config == ovra_config.end()) return true;
   if (!config->is_object()) {
-    throw TypeError(std::string("the template's config section must be a mapping holding configure_gw_name, got ") +
-                    serializers::kind_name(*config));
+    throw TypeError(
+        std::string(
+            "the template's config section must be a mapping holding configure_gw_name, got ") +
+        serializers::kind_name(*config));
   }
   const auto setting = config->find("configure_gw_name");
   return setting == config->end() || is_truthy(*setting);
@@ -122,13 +137,16 @@ bool model_accepts(const Value& entry) {
 // valid stand-ins one column at a time, so the first refusal is that column's. The model's rules
 // concern one field each, so this finds the column the model's own message is about.
 std::optional<std::string> refused_column(const RowEntry& entry) {
-  Value account = {{"account_id", std::string(ACCOUNT_NUMBER_DIGITS, '0')}, {"account_name", "account"}};
+  Value account = {{"account_id", std::string(ACCOUNT_NUMBER_DIGITS, '0')},
+                   {"account_name", "account"}};
   Value region = "us-east-1";
   Value vpc = {{"vpc_id", "vpc-00000000"}};
   const auto take = [](Value& target, const Value& source, const std::string& field) {
     const auto found = source.find(field);
-    if (found != source.end()) target[field] = *found;
-    else target.erase(field);
+    if (found != source.end())
+      target[field] = *found;
+    else
+      target.erase(field);
   };
   for (const auto& field : ACCOUNT_INFO_FIELDS) {
     take(account, entry.account_fields, field);
@@ -144,18 +162,21 @@ std::optional<std::string> refused_column(const RowEntry& entry) {
 }
 
 // The model refused a whole account: name the first row, and its column, that it refuses alone.
-[[noreturn]] void refuse_account(const ovra::ValidationError& error, const std::vector<RowEntry>& rows) {
+[[noreturn]] void refuse_account(const ovra::ValidationError& error,
+                                 const std::vector<RowEntry>& rows) {
   for (const auto& entry : rows) {
     try {
       (void)ovra::AccountInfo(account_entry(entry.account_fields, entry.region, entry.vpc));
     } catch (const ovra::ValidationError& row_error) {
       const auto column = refused_column(entry);
-      throw ovra::ValidationError((column ? cell_label(*entry.row, *column) : row_label(*entry.row)) + ": " +
-                                  row_error.what());
+      throw ovra::ValidationError(
+          (column ? cell_label(*entry.row, *column) : row_label(*entry.row)) + ": " +
+          row_error.what());
     }
   }
   std::string numbers;
-  for (const auto& entry : rows) numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.row->row_number);
+  for (const auto& entry : rows)
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.row->row_number);
   throw ovra::ValidationError("rows " + numbers + ": " + error.what());
 }
 
@@ -164,8 +185,8 @@ std::string shown_value(const Value& fields, const std::string& field) {
   return found == fields.end() ? std::string("empty") : found->dump();
 }
 
-void check_consistency(const Value& account_info, const WorkbookRow& first_row, const Value& row_info,
-                       const WorkbookRow& row) {
+void check_consistency(const Value& account_info, const WorkbookRow& first_row,
+                       const Value& row_info, const WorkbookRow& row) {
   if (row_info == account_info) return;
   std::string differences;
   for (const auto& field : ACCOUNT_INFO_FIELDS) {
@@ -175,15 +196,15 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row, 
     const bool other_present = other != row_info.end();
     if (first_present == other_present && (!first_present || *first == *other)) continue;
     differences += (differences.empty() ? "" : ", ") + field + " (" + row_label(first_row) + ": " +
-                   shown_value(account_info, field) + ", " + row_label(row) + ": " + shown_value(row_info, field) +
-                   ")";
+                   shown_value(account_info, field) + ", " + row_label(row) + ": " +
+                   shown_value(row_info, field) + ")";
   }
   const auto account_id = account_info.find("account_id");
   const std::string account = account_id != account_info.end() && account_id->is_string()
                                   ? account_id->get<std::string>()
                                   : shown_value(account_info, "account_id");
-  throw AssertionError("account " + account + ": rows " + std::to_string(first_row.row_number) + " and " +
-                       std::to_string(row.row_number) + " differ in " + differences +
+  throw AssertionError("account " + account + ": rows " + std::to_string(first_row.row_number) +
+                       " and " + std::to_string(row.row_number) + " differ in " + differences +
                        "; every row of an account must repeat the same account columns");
 }
 
@@ -226,7 +247,8 @@ Value _get_vpc_data(const WorkbookRow& record, const Value& ovra_config) {
   return vpc_data;
 }
 
-Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data, const Value& discovery_config) {
+Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
+                                      const Value& discovery_config) {
   // Grouping: account and region keys compare as exact values, in order of first appearance.
   std::vector<std::pair<Value, AccountRecords>> account_record_map;
   std::unordered_map<std::string, std::size_t> account_index;
@@ -234,7 +256,8 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data, 
     debug_rendering("Record:\n%s", Value{{"row", record.row_number}, {"cells", record.record}});
     const Value& account_id = read_cell(record, "account_id");
     const Value& region = read_cell(record, "region");
-    const auto [account_at, new_account] = account_index.try_emplace(account_id.dump(), account_record_map.size());
+    const auto [account_at, new_account] =
+        account_index.try_emplace(account_id.dump(), account_record_map.size());
     if (new_account) account_record_map.emplace_back(account_id, AccountRecords{});
     AccountRecords& region_records = account_record_map[account_at->second].second;
     const auto [region_at, new_region] =
@@ -255,7 +278,8 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data, 
       region_data["vpcs"] = Value::array();
       Value& region_vpcs = region_data["vpcs"];
       for (const WorkbookRow* record : records) {
-        debug_rendering("Parsing VPC Record:\n%s", Value{{"row", record->row_number}, {"cells", record->record}});
+        debug_rendering("Parsing VPC Record:\n%s",
+                        Value{{"row", record->row_number}, {"cells", record->record}});
         Value row_info = _get_account_info(*record);
         if (account_info.empty()) {
           account_info = row_info;

@@ -18,11 +18,13 @@ inline const std::string NULL_CELL;
 
 /// The account columns, in the order they are read.
 inline const std::vector<std::string> ACCOUNT_INFO_FIELDS{
-    "account_id", "account_name", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size", "role_name"};
+    "account_id",   "account_name",  "hpe",      "managed_tgw",
+    "filter_cidrs", "spoke_gw_size", "role_name"};
 
 /// The VPC columns, in the order they are read.
 inline const std::vector<std::string> VPC_FIELDS{
-    "vpc_id",     "hvn_cidr", "gw_zones", "spoke_gw_tags", "domain", "encrypt", "inspection", "spoke_advertisement",
+    "vpc_id",       "hvn_cidr",      "gw_zones",       "spoke_gw_tags",
+    "domain",       "encrypt",       "inspection",     "spoke_advertisement",
     "spoke_routes", "spoke_gw_name", "transit_gw_name"};
 
 /// Digits of an AWS account number.
@@ -34,10 +36,12 @@ using WorkbookRow = serializers::NumberedRecord;
 /// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
 /// builds one entry per account (account fields from its first row, regions, VPCs) and passes each
 /// through the migration model; returns {"account_info": [accounts]}. `discovery_config` is the
-/// template mapping or null; its config -> configure_gw_name decides whether gateway names are kept.
-/// KeyError for a missing column, AssertionError when rows of one account disagree on account
-/// fields, ValueError/TypeError for an unreadable cell, ovra::ValidationError when the model refuses.
-Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data, const Value& discovery_config = {});
+/// template mapping or null; its config -> configure_gw_name decides whether gateway names are
+/// kept. KeyError for a missing column, AssertionError when rows of one account disagree on account
+/// fields, ValueError/TypeError for an unreadable cell, ovra::ValidationError when the model
+/// refuses.
+Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
+                                      const Value& discovery_config = {});
 
 /// The non-empty account fields of one row, formatted; errors name the row and column.
 Value _get_account_info(const WorkbookRow& record);

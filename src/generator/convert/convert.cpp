@@ -28,14 +28,15 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   settings.description = "Convert Excel to YAML for Ovra";
   settings.parents = cli::get_parent_parser();
   cli::ArgumentParser parser(std::move(settings));
-  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel",
-                                                       "Excel file to convert from", ""));
-  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-y", "--yaml"}, "yaml",
-                                                       "YAML file to convert to", ""));
-  parser.add_action(std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-template"},
-                                                           "example_template", "Generate an example template file."));
-  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"--template"}, "template",
-                                                       "Path to a template file.", ""));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"},
+                                                       "excel", "Excel file to convert from", ""));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-y", "--yaml"},
+                                                       "yaml", "YAML file to convert to", ""));
+  parser.add_action(std::make_shared<cli::StoreTrueAction>(
+      std::vector<std::string>{"--example-template"}, "example_template",
+      "Generate an example template file."));
+  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"--template"},
+                                                       "template", "Path to a template file.", ""));
   return parser;
 }
 
@@ -52,7 +53,8 @@ serializers::Converters account_id_as_text() { return {{"account_id", &serialize
 
 Value rendered_rows(const std::vector<WorkbookRow>& rows) {
   Value rendering = Value::array();
-  for (const auto& row : rows) rendering.push_back(Value{{"row", row.row_number}, {"cells", row.record}});
+  for (const auto& row : rows)
+    rendering.push_back(Value{{"row", row.row_number}, {"cells", row.record}});
   return rendering;
 }
 
@@ -62,10 +64,13 @@ void debug_rendering(log::Message message, const Value& value) {
 
 }  // namespace
 
-void _validate_discovery_config(const Value& discovery_config) { (void)ovra::load_from_dict(discovery_config); }
+void _validate_discovery_config(const Value& discovery_config) {
+  (void)ovra::load_from_dict(discovery_config);
+}
 
 std::optional<std::string> name_error_kind(const std::exception& error) {
-  if (dynamic_cast<const ovra::ValidationError*>(&error) != nullptr) return ovra::ValidationError::KIND;
+  if (dynamic_cast<const ovra::ValidationError*>(&error) != nullptr)
+    return ovra::ValidationError::KIND;
   return std::nullopt;
 }
 
@@ -86,7 +91,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::string yaml_path = *options.value("yaml");
 
   logger().info("Loading VPC data from %s", excel_path);
-  const std::vector<WorkbookRow> vpc_data = serializers::load_numbered_records_from_xlsx(excel_path, account_id_as_text());
+  const std::vector<WorkbookRow> vpc_data =
+      serializers::load_numbered_records_from_xlsx(excel_path, account_id_as_text());
   debug_rendering("Loaded data from excel:\n%s", rendered_rows(vpc_data));
 
   logger().info("Reading discovery configuration template: %s", template_path);
@@ -97,7 +103,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   // An empty template document reads as null, which has no place for the accounts.
   if (!discovery_config.is_object()) {
-    throw TypeError("template " + template_path + " holds " + serializers::kind_name(discovery_config) +
+    throw TypeError("template " + template_path + " holds " +
+                    serializers::kind_name(discovery_config) +
                     ", not a mapping to put account_info in");
   }
   discovery_config["account_info"] = std::move(account_info["account_info"]);
