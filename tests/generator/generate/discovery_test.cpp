@@ -1,0 +1,320 @@
+#include "generator/generate/discovery.hpp"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "aws/errors.hpp"
+#include "generator/generate/status_line.hpp"
+#include "generator/log/log.hpp"
+#include "ovra/config.hpp"
+
+namespace generator::generate {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+class CapturingHandler : public log::Handler {
+ public:
+  std::vector<std::string> lines;
+
+ protected:
+  void write_line(const std::string& text) override { lines.push_back(text); }
+};
+
+// One region's VPCs, served in pages; a region may refuse its VPC listing or one VPC's subnets.
+struct RegionEstate {
+  std::vector<aws::Vpc> vpcs;
+  std::map<std::string, std::vector<aws::Subnet>> subnets;  // by VPC id
+  bool refuse_vpc_listing = false;
+  std::string refuse_subnets_of;
+};
+
+struct Calls {
+  int logins = 0;
+  int region_listings = 0;
+  int subnet_listings = 0;
+  std::vector<int> vpc_page_sizes;
+  std::vector<int> subnet_page_sizes;
+};
+
+aws::ServiceError refusal(const std::string& operation) {
+  return aws::ServiceError("UnauthorizedOperation", "You are not authorized to perform this operation.", "req-1",
+                           operation, 403);
+}
+
+class RegionHandle : public Ec2Handle {
+ public:
+  RegionHandle(const RegionEstate& estate, Calls& calls) : estate_(estate), calls_(calls) {}
+  void list_vpc_pages(int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
+    calls_.vpc_page_sizes.push_back(page_size);
+    if (estate_.refuse_vpc_listing) throw refusal("DescribeVpcs");
+    for (std::size_t start = 0; start < estate_.vpcs.size(); start += static_cast<std::size_t>(page_size)) {
+      const auto end = std::min(estate_.vpcs.size(), start + static_cast<std::size_t>(page_size));
+      std::vector<aws::Vpc> page(estate_.vpcs.begin() + static_cast<long>(start), estate_.vpcs.begin() + static_cast<long>(end));
+      on_page(page);
+    }
+  }
+  [[nodiscard]] std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
+    ++calls_.subnet_listings;
+    calls_.subnet_page_sizes.push_back(page_size);
+    if (vpc_id == estate_.refuse_subnets_of) throw refusal("DescribeSubnets");
+    const auto found = estate_.subnets.find(vpc_id);
+    return found == estate_.subnets.end() ? std::vector<aws::Subnet>{} : found->second;
+  }
+  [[nodiscard]] std::vector<std::string> describe_regions() const override { return {}; }
+
+ private:
+  const RegionEstate& estate_;
+  Calls& calls_;
+};
+
+// The controller and AWS in memory: accounts by number, each with its regions.
+class EstateServices : public DiscoveryServices {
+ public:
+  Json controller_accounts = Json::array();
+  std::set<std::string> refusing_accounts;
+  std::map<std::string, std::map<std::string, RegionEstate>> accounts;  // account -> region -> estate
+  std::vector<std::string> enabled_regions{"us-east-1", "eu-west-1"};
+  Calls calls;
+
+  Json account_list(const config::Config&) override {
+    ++calls.logins;
+    return controller_accounts;
+  }
+  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
+    const std::string account = role_arn.substr(13, 12);
+    if (refusing_accounts.contains(account)) return std::nullopt;
+    return aws::Credentials{"ASIA" + account, "secret", "token", ""};
+  }
+  std::vector<std::string> regions(const aws::Credentials&) override {
+    ++calls.region_listings;
+    return enabled_regions;
+  }
+  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region, const aws::Credentials& creds) override {
+    return std::make_unique<RegionHandle>(accounts[creds.access_key_id.substr(4)][region], calls);
+  }
+};
+
+aws::Vpc make_vpc(const std::string& id, const std::string& primary, std::vector<aws::CidrBlockAssociation> more = {},
+                  const std::string& name = "") {
+  aws::Vpc vpc;
+  vpc.id = id;
+  vpc.cidr_block = primary;
+  vpc.cidr_block_association_set.push_back({primary, "associated", "assoc-" + id});
+  for (auto& association : more) vpc.cidr_block_association_set.push_back(std::move(association));
+  if (!name.empty()) vpc.tags.push_back({"Name", name});
+  return vpc;
+}
+
+aws::Subnet make_subnet(const std::string& vpc_id, std::optional<std::string> block) {
+  aws::Subnet subnet;
+  subnet.vpc_id = vpc_id;
+  subnet.cidr_block = std::move(block);
+  return subnet;
+}
+
+constexpr const char* ALPHA = "111111111111";
+constexpr const char* BETA = "222222222222";
+
+class DiscoveryPasses : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
+    capture_ = std::make_shared<CapturingHandler>();
+    capture_->set_formatter(std::make_shared<log::Formatter>("{levelname} {funcName} {message}"));
+    log::get_logger("generator").add_handler(capture_);
+    log::get_logger("generator").set_level(log::DEBUG);
+
+    config_.controller = {"127.0.0.1", "admin"};
+    config_.account_ids = {ALPHA, BETA};
+    config_.aws_regions = {"us-east-1", "eu-west-1"};
+    config_.defaults.role_name = "Discovery";
+    config_.defaults.transit_gw_name = "transit";
+
+    services_.controller_accounts = Json::parse(R"([{"account_number": "111111111111", "account_name": "prod"}])");
+    auto& alpha = services_.accounts[ALPHA];
+    alpha["us-east-1"].vpcs = {make_vpc("vpc-00000001", "10.0.0.0/24", {}, "Production VPC East"),
+                               make_vpc("vpc-00000002", "10.1.0.0/27",
+                                        {{"100.64.0.0/24", "disassociated", "a1"}, {"100.65.0.0/24", "associated", "a2"}})};
+    alpha["us-east-1"].subnets["vpc-00000001"] = {make_subnet("vpc-00000001", "10.0.0.0/25"),
+                                                  make_subnet("vpc-00000001", std::nullopt)};
+    alpha["us-east-1"].subnets["vpc-00000002"] = {make_subnet("vpc-00000002", "10.1.0.0/27")};
+    alpha["eu-west-1"].vpcs = {make_vpc("vpc-00000003", "10.2.0.0/16")};
+    services_.accounts[BETA]["us-east-1"].vpcs = {make_vpc("vpc-00000004", "10.3.0.0/16")};
+  }
+  void TearDown() override {
+    log::get_logger("generator").remove_handler(capture_);
+    log::get_logger("generator").set_level(log::INFO);
+    ovra::BaseModel::set_scope(ovra::Scope::migration);
+  }
+
+  [[nodiscard]] bool logged(const std::string& line) const {
+    return std::find(capture_->lines.begin(), capture_->lines.end(), line) != capture_->lines.end();
+  }
+
+  config::Config config_;
+  EstateServices services_;
+  PassProgress no_progress_;
+  std::shared_ptr<CapturingHandler> capture_;
+};
+
+TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
+  config_.defaults.hpe = false;
+  config_.defaults.given = {"role_name", "hpe", "transit_gw_name"};
+  services_.refusing_accounts = {BETA};
+  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+
+  const Json expected = Json::parse(R"({"account_info": [{
+    "account_id": "111111111111", "account_name": "prod", "hpe": false, "role_name": "Discovery",
+    "regions": [
+      {"region": "us-east-1", "vpcs": [
+        {"vpc_id": "vpc-00000001", "hvn_cidr": "10.0.0.128/27", "spoke_gw_name": "Production_VPC_East-HVNGW",
+         "transit_gw_name": "transit"},
+        {"vpc_id": "vpc-00000002", "hvn_cidr": "100.65.0.0/27", "spoke_gw_name": "vpc-00000002-HVNGW",
+         "transit_gw_name": "transit"}]},
+      {"region": "eu-west-1", "vpcs": [
+        {"vpc_id": "vpc-00000003", "hvn_cidr": "10.2.0.0/27", "spoke_gw_name": "vpc-00000003-HVNGW",
+         "transit_gw_name": "transit"}]}]}]})");
+  EXPECT_EQ(document, expected);
+  EXPECT_EQ(document.dump(), expected.dump()) << "key order";
+  EXPECT_EQ(services_.calls.logins, 1);
+  EXPECT_EQ(services_.calls.region_listings, 0) << "configured regions are not listed";
+  EXPECT_EQ(services_.calls.vpc_page_sizes, (std::vector<int>{64, 64}));
+  EXPECT_EQ(services_.calls.subnet_page_sizes, (std::vector<int>(services_.calls.subnet_listings, 64)));
+  EXPECT_TRUE(logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 -- skipped"));
+  EXPECT_TRUE(logged("INFO generate_min_discovery_yaml Discovering info for account 111111111111"));
+  // Messages issued while a region's VPCs are walked still name the pass's own function.
+  EXPECT_TRUE(std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
+    return line.starts_with("DEBUG generate_min_discovery_yaml VPC Data:\n");
+  }));
+}
+
+TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
+  config_.account_ids = {ALPHA};
+  config_.defaults.managed_tgw = true;
+  config_.defaults.filter_cidrs = std::vector<std::string>{"10.0.0.0/8"};
+  config_.defaults.given = {"role_name", "managed_tgw", "filter_cidrs"};
+  config_.defaults.transit_gw_name.reset();
+  const Json account = generate_min_discovery_yaml(config_, services_, no_progress_)["account_info"][0];
+  std::vector<std::string> keys;
+  for (const auto& [key, unused] : account.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"account_id", "account_name", "managed_tgw", "filter_cidrs", "role_name",
+                                            "regions"}));
+  EXPECT_EQ(account["regions"][0]["vpcs"][0]["transit_gw_name"], "");
+}
+
+TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileButEndsTheWorkbookPass) {
+  services_.accounts[ALPHA]["us-east-1"].refuse_subnets_of = "vpc-00000002";
+  config_.account_ids = {ALPHA};
+  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+  const Json& regions = document["account_info"][0]["regions"];
+  ASSERT_EQ(regions.size(), 1u);
+  EXPECT_EQ(regions[0]["region"], "eu-west-1");
+  EXPECT_TRUE(logged("WARNING generate_min_discovery_yaml Error occured while scanning VPCs in region 'us-east-1'."));
+  EXPECT_TRUE(std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
+    return line.starts_with("DEBUG generate_min_discovery_yaml Error encountered during 'us-east-1' region scan:\n") &&
+           line.find("UnauthorizedOperation") != std::string::npos;
+  }));
+
+  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_), aws::ServiceError);
+}
+
+TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubnets) {
+  config_.defaults.add_vpc_cidr = true;
+  config_.account_ids = {ALPHA};
+  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+  for (const auto& region : document["account_info"][0]["regions"]) {
+    for (const auto& vpc : region["vpcs"]) EXPECT_EQ(vpc["hvn_cidr"], "");
+  }
+  const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
+  for (const auto& row : rows) EXPECT_EQ(row["hvn_cidr"], "");
+  EXPECT_EQ(services_.calls.subnet_listings, 0);
+}
+
+TEST_F(DiscoveryPasses, WithoutConfiguredRegionsEachAccountsEnabledRegionsAreScanned) {
+  config_.aws_regions.clear();
+  services_.enabled_regions = {"eu-west-1"};
+  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+  EXPECT_EQ(services_.calls.region_listings, 2);
+  ASSERT_EQ(document["account_info"].size(), 2u);
+  EXPECT_EQ(document["account_info"][1]["account_name"], nullptr) << "unknown to the controller";
+  for (const auto& account : document["account_info"]) {
+    ASSERT_EQ(account["regions"].size(), 1u);
+    EXPECT_EQ(account["regions"][0]["region"], "eu-west-1");
+  }
+}
+
+TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
+  config_.defaults.hpe = true;
+  config_.defaults.managed_tgw = false;
+  config_.defaults.filter_cidrs = std::vector<std::string>{};
+  config_.defaults.gw_zones = std::vector<std::string>{"a", "b"};
+  config_.defaults.spoke_gw_size = "";
+  config_.defaults.inspection = true;
+  services_.refusing_accounts = {BETA};
+  const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
+
+  ASSERT_EQ(rows.size(), 3u);
+  std::vector<std::string> columns;
+  for (const auto& [key, unused] : rows[0].items()) columns.push_back(key);
+  EXPECT_EQ(columns, HEADERS);
+  const Json& second = rows[1];
+  EXPECT_EQ(second["account_id"], ALPHA);
+  EXPECT_EQ(second["account_name"], "prod");
+  EXPECT_EQ(second["hpe"], true);
+  EXPECT_EQ(second["managed_tgw"], false);
+  EXPECT_EQ(second["filter_cidrs"], Json::array());
+  EXPECT_EQ(second["spoke_gw_size"], "");
+  EXPECT_EQ(second["role_name"], "Discovery");
+  EXPECT_EQ(second["region"], "us-east-1");
+  EXPECT_EQ(second["vpc_cidrs"], "10.1.0.0/27,100.65.0.0/24");
+  EXPECT_EQ(second["hvn_cidr"], "100.65.0.0/25") << "the /27 primary block is too small for a /25";
+  EXPECT_EQ(second["gw_zones"], Json::parse(R"(["a", "b"])"));
+  EXPECT_EQ(second["domain"], "");
+  EXPECT_EQ(second["encrypt"], "");
+  EXPECT_EQ(second["inspection"], true);
+  EXPECT_EQ(second["spoke_gw_tags"], "");
+  EXPECT_EQ(second["spoke_advertisement"], "");
+  EXPECT_EQ(second["spoke_routes"], "");
+  EXPECT_EQ(second["spoke_gw_name"], "vpc-00000002-HVNGW");
+  EXPECT_EQ(second["transit_gw_name"], "transit");
+  EXPECT_EQ(rows[0]["hvn_cidr"], "10.0.0.128/25");
+  EXPECT_EQ(rows[2]["region"], "eu-west-1");
+  EXPECT_TRUE(logged("ERROR generate_discovery_excel_data - Failed to assume role into account 222222222222 -- skipped"));
+}
+
+TEST_F(DiscoveryPasses, NoAccountEnteredIsReportedOnceAfterTheSkips) {
+  services_.refusing_accounts = {ALPHA, BETA};
+  EXPECT_EQ(generate_min_discovery_yaml(config_, services_, no_progress_), Json::parse(R"({"account_info": []})"));
+  EXPECT_EQ(generate_discovery_excel_data(config_, services_, no_progress_), Json::array());
+  const std::string warning =
+      "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check the role name "
+      "'Discovery' and the AWS credentials that assume it";
+  EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
+}
+
+TEST(StatusLine, TellsPassAccountRegionAndCountAndFitsTheTerminal) {
+  std::string screen;
+  StatusLine line([&](std::string_view text) { screen += text; }, 40);
+  line.pass_started("workbook");
+  line.account_started(2, 3, "111111111111");
+  line.region_started("eu-west-1");
+  line.vpc_found();
+  EXPECT_EQ(line.text(), "workbook: account 2 of 3 (111111111111), region eu-west-1, 1 VPC found");
+  const std::string last_draw = screen.substr(screen.rfind("\r\x1b[K"));
+  EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39)) << "a wrapped line could not be erased";
+
+  screen.clear();
+  line.clear();
+  line.redraw();
+  EXPECT_EQ(screen, "\r\x1b[K\r\x1b[K" + line.text().substr(0, 39));
+  screen.clear();
+  line.pass_ended();
+  line.redraw();
+  line.clear();
+  EXPECT_EQ(screen, "\r\x1b[K") << "nothing is drawn between passes";
+}
+
+}  // namespace
+}  // namespace generator::generate
