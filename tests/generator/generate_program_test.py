@@ -113,6 +113,30 @@ class GenerateCommandLine(harness.ScratchTestCase):
                 self.assertEqual(len(lines), 1, result.stderr)
                 self.assertRegex(lines[0], pattern)
 
+    def test_help_lists_every_option_and_ends_with_an_example(self):
+        result = harness.run_program("generate", "--help")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for option in ("--example-config", "-c config_file, --config config_file", "-d discovery_file",
+                       "-e excel_file", "--version", "--verbose, -v", "--quiet, -q"):
+            self.assertIn(option, result.stdout)
+        self.assertTrue(result.stdout.endswith(
+            "example:\n  generate --example-config > config.yaml     # then edit it\n"
+            "  halvane_controller_password=... generate -c config.yaml -d discovery.yaml -e discovery.xlsx\n"),
+            result.stdout)
+
+    def test_unreachable_controller_ends_the_run_with_the_address_it_tried(self):
+        port = harness.free_port()
+        config = self.write("config.yaml", VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{port}"))
+        out = self.scratch / "discovery.yaml"
+        result = harness.run_program("generate", "-c", config, "-d", out,
+                                     extra_env={"halvane_controller_password": "secret"})
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         f"HalvaneError: The Halvane Controller did not answer the login request "
+                         f"(POST https://127.0.0.1:{port}/v1/api): POST https://127.0.0.1:{port}/v1/api: "
+                         f"Failed to connect to 127.0.0.1 port {port} after 0 ms: Couldn't connect to server")
+        self.assertFalse(out.exists())
+
 
 if __name__ == "__main__":
     harness.main()

@@ -29,6 +29,10 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   settings.prog = program_name;
   settings.description = "Generate discovery yaml and Excel file";
   settings.parents = cli::get_parent_parser();
+  settings.epilog =
+      "example:\n"
+      "  " + program_name + " --example-config > config.yaml     # then edit it\n"
+      "  halvane_controller_password=... " + program_name + " -c config.yaml -d discovery.yaml -e discovery.xlsx\n";
   cli::ArgumentParser parser(std::move(settings));
   parser.add_action(std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-config"},
                                                            "example_config", "Generate an example config file."));
