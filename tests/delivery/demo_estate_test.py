@@ -1,0 +1,116 @@
+"""The demo's estate run (scripts/demo_estate.py) against this build: what a newcomer gets from the
+demo, and that every process it started is gone afterwards, also after an interruption."""
+
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import yaml
+
+from support import harness
+
+SCRIPT = harness.SOURCE_DIR / "scripts" / "demo_estate.py"
+RUN_TIMEOUT = 600
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A child of ours that ended but was not reaped yet is gone as far as the demo is concerned.
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def pids_of_children(pid):
+    """The ids of the processes whose parent is `pid`."""
+    children = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as stat:
+                    fields = stat.read().split(")")[-1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid:
+                children.append(int(entry))
+    return children
+
+
+class DemoEstateTest(harness.ScratchTestCase):
+    def start_demo(self):
+        return subprocess.Popen([sys.executable, str(SCRIPT), "--bin", str(harness.BIN_DIR), "--out", str(self.scratch)],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    def test_demo_writes_both_outputs_and_stops_its_servers(self):
+        demo = self.start_demo()
+        output, _ = demo.communicate(timeout=RUN_TIMEOUT)
+        self.assertEqual(demo.returncode, 0, output)
+
+        # The refusing account is reported and skipped; the others are scanned.
+        self.assertIn("- Failed to assume role into account 222222222222 -- skipped", output)
+        discovery = yaml.safe_load((self.scratch / "discovery.yaml").read_text(encoding="utf-8"))
+        accounts = {entry["account_id"]: entry for entry in discovery["account_info"]}
+        self.assertEqual(list(accounts), ["111111111111", "333333333333"])
+        self.assertEqual(accounts["111111111111"]["account_name"], "prod-network")
+
+        vpcs = {}
+        for entry in accounts.values():
+            self.assertEqual([region["region"] for region in entry["regions"]],
+                             ["us-east-1", "eu-west-1", "ap-southeast-2", "us-west-2"])
+            for region in entry["regions"]:
+                for vpc in region["vpcs"]:
+                    vpcs[vpc["spoke_gw_name"]] = vpc
+        self.assertEqual(len(vpcs), 7)
+        # Name tags with spaces, one cut to 23 characters; the VPC without a Name tag is named by its id.
+        self.assertEqual(vpcs["Production_VPC_East-HVNGW"]["hvn_cidr"], "10.10.4.0/27")
+        self.assertEqual(vpcs["shared_services-HVNGW"]["hvn_cidr"], "10.21.0.64/27")  # from the second block
+        self.assertEqual(vpcs["payments_eu_west-HVNGW"]["hvn_cidr"], "10.30.0.32/27")
+        self.assertEqual(vpcs["legacy_full_vpc-HVNGW"]["hvn_cidr"], "")  # no room anywhere
+        self.assertEqual(vpcs["analytics_platform_with-HVNGW"]["hvn_cidr"], "10.60.7.0/27")
+        self.assertEqual(vpcs["edge__ingress-HVNGW"]["hvn_cidr"], "192.168.0.0/27")
+        unnamed = [name for name in vpcs if name.startswith("vpc-")]
+        self.assertEqual(len(unnamed), 1)
+        self.assertEqual(vpcs[unnamed[0]]["hvn_cidr"], "10.50.1.0/27")
+        self.assertIn("Could not compute hvn_cidr for vpc", output)
+
+        self.assertTrue((self.scratch / "discovery.xlsx").stat().st_size > 0)
+        if (harness.BIN_DIR / "convert").exists():
+            converted = yaml.safe_load((self.scratch / "converted.yaml").read_text(encoding="utf-8"))
+            self.assertEqual([a["account_id"] for a in converted["account_info"]], ["111111111111", "333333333333"])
+        self.assertIn(str(self.scratch / "discovery.xlsx"), output)
+        self.assertFalse((self.scratch / "demo.pids").exists())
+
+    def test_interrupted_demo_stops_every_process_it_started(self):
+        demo = self.start_demo()
+        pids_file = self.scratch / "demo.pids"
+        started = []
+        deadline = time.monotonic() + 120
+        # Interrupt once both servers run (two ids in the file).
+        while time.monotonic() < deadline and demo.poll() is None:
+            if pids_file.exists():
+                started = [int(line) for line in pids_file.read_text().split()]
+                if len(started) == 2:
+                    break
+            time.sleep(0.1)
+        self.assertEqual(len(started), 2, "the demo did not start its two servers")
+        started += pids_of_children(demo.pid)
+        demo.send_signal(signal.SIGINT)
+        output, _ = demo.communicate(timeout=60)
+        self.assertEqual(demo.returncode, 130, output)
+        self.assertIn("demo: stopped by SIGINT", output)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and any(alive(pid) for pid in started):
+            time.sleep(0.1)
+        self.assertEqual([pid for pid in started if alive(pid)], [])
+        self.assertFalse(pids_file.exists())
+
+
+if __name__ == "__main__":
+    harness.main()
