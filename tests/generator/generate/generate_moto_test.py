@@ -2,6 +2,7 @@
 refuses the role, one the controller does not know), two regions, VPCs with secondary blocks in and
 out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters."""
 
+import json
 import os
 import pty
 import subprocess
@@ -15,6 +16,7 @@ from support.moto import MotoServer, role_arn
 from support.workbook import read_rows
 
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
+DELTA = "444444444444"  # its role may not list VPCs
 ROLE = "Discovery"
 PASSWORD = "s3cret&=+% ü"
 LONG_NAME = "Réseau de production très étendu"  # 32 characters, 36 bytes
@@ -62,6 +64,10 @@ class GenerateAgainstMoto(harness.ScratchTestCase):
             if association["CidrBlock"] == "100.65.0.0/24":
                 ec2.disassociate_vpc_cidr_block(AssociationId=association["AssociationId"])
         cls.gamma = moto.add_vpc(GAMMA, "eu-west-1", "172.16.0.0/16", name="gamma")
+        moto.add_account(DELTA, ROLE)
+        moto.client("iam", DELTA).put_role_policy(RoleName=ROLE, PolicyName="no-vpcs", PolicyDocument=json.dumps(
+            {"Version": "2012-10-17",
+             "Statement": [{"Effect": "Deny", "Action": "ec2:DescribeVpcs", "Resource": "*"}]}))
         moto.enable_signature_checks()
 
     def setUp(self):
@@ -69,13 +75,13 @@ class GenerateAgainstMoto(harness.ScratchTestCase):
         self.controller = ControllerStandIn(self.scratch, username="admin", password=PASSWORD).start()
         self.addCleanup(self.controller.stop)
 
-    def write_config(self, extra_defaults=""):
+    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA)):
         path = self.scratch / "config.yaml"
         path.write_text(textwrap.dedent(f"""\
             controller:
               ip: "{self.controller.address}"
               username: admin
-            account_ids: ["{ALPHA}", "{BETA}", "{GAMMA}"]
+            account_ids: {json.dumps(list(accounts))}
             aws_regions: [us-east-1, eu-west-1]
             defaults:
               role_name: {ROLE}
@@ -193,6 +199,25 @@ class GenerateAgainstMoto(harness.ScratchTestCase):
         for account in yaml.safe_load(discovery.read_text())["account_info"]:
             for region in account["regions"]:
                 self.assertTrue(all(vpc["hvn_cidr"] == "" for vpc in region["vpcs"]))
+
+    def test_refused_vpc_listing_skips_regions_in_the_discovery_file_and_ends_the_workbook_pass(self):
+        config = self.write_config(accounts=(DELTA, GAMMA))
+        discovery = self.scratch / "discovery.yaml"
+        result = self.generate("-c", config, "-d", discovery)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for region in ("us-east-1", "eu-west-1"):
+            self.assertIn(f"generator.generate:WARNING Error occured while scanning VPCs in region '{region}'.",
+                          result.stderr)
+        accounts = yaml.safe_load(discovery.read_text())["account_info"]
+        self.assertEqual([(a["account_id"], a["regions"]) for a in accounts][0], (DELTA, []))
+        self.assertEqual(accounts[1]["regions"][1]["vpcs"][0]["vpc_id"], self.gamma)
+
+        workbook = self.scratch / "discovery.xlsx"
+        result = self.generate("-c", config, "-v", "-e", workbook)
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr.splitlines()[-1],
+                         r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the DescribeVpcs operation")
+        self.assertFalse(workbook.exists())
 
     def test_wrong_controller_password_ends_the_run_before_any_file(self):
         config = self.write_config()
