@@ -55,11 +55,14 @@ std::vector<CoveredRun> covered_runs(const ipv4::Network& block, int prefix,
   std::vector<CoveredRun> runs;
   for (const auto& subnet : existing) {
     if (!subnet.overlaps(block)) continue;
-    const std::uint32_t first = std::max(subnet.first_address(), block.first_address()) - block.first_address();
-    const std::uint32_t last = std::min(subnet.last_address(), block.last_address()) - block.first_address();
+    const std::uint32_t first =
+        std::max(subnet.first_address(), block.first_address()) - block.first_address();
+    const std::uint32_t last =
+        std::min(subnet.last_address(), block.last_address()) - block.first_address();
     runs.push_back({first >> shift, last >> shift});
   }
-  std::sort(runs.begin(), runs.end(), [](const CoveredRun& a, const CoveredRun& b) { return a.first < b.first; });
+  std::sort(runs.begin(), runs.end(),
+            [](const CoveredRun& a, const CoveredRun& b) { return a.first < b.first; });
   std::vector<CoveredRun> merged;
   for (const auto& run : runs) {
     if (!merged.empty() && run.first <= merged.back().last + 1)
@@ -71,8 +74,10 @@ std::vector<CoveredRun> covered_runs(const ipv4::Network& block, int prefix,
 }
 
 // The lowest candidate position outside every run, or nothing when the runs cover all `count`.
-std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& runs, std::uint64_t count) {
-  const std::uint64_t candidate = !runs.empty() && runs.front().first == 0 ? runs.front().last + 1 : 0;
+std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& runs,
+                                                 std::uint64_t count) {
+  const std::uint64_t candidate =
+      !runs.empty() && runs.front().first == 0 ? runs.front().last + 1 : 0;
   if (candidate < count) return candidate;
   return std::nullopt;
 }
@@ -121,14 +126,17 @@ std::string _compute_hvn_cidr(const VpcView& vpc, Hpe hpe, std::string_view cidr
       chosen = block.subnet_at(prefix, *position);
     }
   } else {
-    logger().debug("%s", "cidr block " + std::string(cidr) + " prefix value must be less than or equal to " +
+    logger().debug("%s", "cidr block " + std::string(cidr) +
+                             " prefix value must be less than or equal to " +
                              std::to_string(prefix));
   }
 
   if (debugging) logger().debug("Viable subnets:\n%s", render_networks(viable));
   if (!chosen) {
-    logger().debug("Could not compute hvn_cidr for vpc '%s' in cidr block '%s': No available subnets with prefix %s",
-                   vpc.id(), std::string(cidr), prefix);
+    logger().debug(
+        "Could not compute hvn_cidr for vpc '%s' in cidr block '%s': No available subnets with "
+        "prefix %s",
+        vpc.id(), std::string(cidr), prefix);
     return "";
   }
   return chosen->to_string();
@@ -142,11 +150,12 @@ std::string compute_hvn_cidr(const VpcView& vpc, Hpe hpe) {
     // The primary block was tried first; other states (disassociated, failed, ...) do not count.
     if (association.cidr_block == primary) continue;
     if (association.state != "associated") continue;
-    if (std::string result = _compute_hvn_cidr(vpc, hpe, association.cidr_block); !result.empty()) return result;
+    if (std::string result = _compute_hvn_cidr(vpc, hpe, association.cidr_block); !result.empty())
+      return result;
   }
 
-  logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s", vpc.id(),
-                   gateway_prefix_length(hpe));
+  logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s",
+                   vpc.id(), gateway_prefix_length(hpe));
   return "";
 }
 

@@ -8,23 +8,28 @@ namespace ipv4 {
 
 namespace {
 
-// The mask of the host bits of a prefix length; computed in 64 bits so that /0 does not shift by 32.
+// The mask of the host bits of a prefix length; computed in 64 bits so that /0 does not shift
+// by 32.
 std::uint32_t host_mask(int prefix_length) {
   return static_cast<std::uint32_t>((std::uint64_t{1} << (32 - prefix_length)) - 1);
 }
 
-// A decimal number of at most `max_digits` digits, without sign or leading zeros, not above `limit`.
-std::optional<unsigned> parse_decimal(std::string_view text, std::size_t max_digits, unsigned limit) {
+// A decimal number of at most `max_digits` digits, without sign or leading zeros, not above
+// `limit`.
+std::optional<unsigned> parse_decimal(std::string_view text, std::size_t max_digits,
+                                      unsigned limit) {
   if (text.empty() || text.size() > max_digits) return std::nullopt;
   if (text.size() > 1 && text.front() == '0') return std::nullopt;
   unsigned value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value > limit) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || value > limit)
+    return std::nullopt;
   return value;
 }
 
 [[noreturn]] void refuse(std::string_view cidr, std::string_view why) {
-  throw InvalidNetwork("'" + std::string(cidr) + "' is not a valid IPv4 CIDR block: " + std::string(why));
+  throw InvalidNetwork("'" + std::string(cidr) +
+                       "' is not a valid IPv4 CIDR block: " + std::string(why));
 }
 
 void check_prefix_length(int prefix_length) {
@@ -51,11 +56,13 @@ Network Network::parse(std::string_view cidr) {
   for (int octet_index = 0; octet_index < 4; ++octet_index) {
     // The last octet runs to the slash; a stray fifth dot then makes it unreadable as a number.
     const std::size_t dot = octet_index < 3 ? address_text.find('.', start) : address_text.size();
-    if (dot == std::string_view::npos) refuse(cidr, "the address must have four dot-separated octets");
+    if (dot == std::string_view::npos)
+      refuse(cidr, "the address must have four dot-separated octets");
     const std::string_view octet_text = address_text.substr(start, dot - start);
     const auto octet = parse_decimal(octet_text, 3, 255);
     if (!octet)
-      refuse(cidr, "octet '" + std::string(octet_text) + "' is not a number from 0 to 255 without leading zeros");
+      refuse(cidr, "octet '" + std::string(octet_text) +
+                       "' is not a number from 0 to 255 without leading zeros");
     address = (address << 8) | *octet;
     start = dot + 1;
   }
@@ -79,9 +86,13 @@ Network::Network(std::uint32_t network_address, int prefix_length)
                          " has host bits set");
 }
 
-std::uint32_t Network::last_address() const noexcept { return address_ | host_mask(prefix_length_); }
+std::uint32_t Network::last_address() const noexcept {
+  return address_ | host_mask(prefix_length_);
+}
 
-std::string Network::to_string() const { return format_address(address_) + "/" + std::to_string(prefix_length_); }
+std::string Network::to_string() const {
+  return format_address(address_) + "/" + std::to_string(prefix_length_);
+}
 
 bool Network::overlaps(const Network& other) const noexcept {
   return first_address() <= other.last_address() && other.first_address() <= last_address();
@@ -94,7 +105,8 @@ bool Network::contains(const Network& other) const noexcept {
 std::uint64_t Network::subnet_count(int new_prefix_length) const {
   check_prefix_length(new_prefix_length);
   if (new_prefix_length < prefix_length_)
-    throw InvalidNetwork("/" + std::to_string(new_prefix_length) + " subnets do not fit in " + to_string());
+    throw InvalidNetwork("/" + std::to_string(new_prefix_length) + " subnets do not fit in " +
+                         to_string());
   return std::uint64_t{1} << (new_prefix_length - prefix_length_);
 }
 
@@ -110,7 +122,8 @@ std::vector<Network> Network::subnets(int new_prefix_length) const {
   const std::uint64_t count = subnet_count(new_prefix_length);
   std::vector<Network> result;
   result.reserve(count);
-  for (std::uint64_t index = 0; index < count; ++index) result.push_back(subnet_at(new_prefix_length, index));
+  for (std::uint64_t index = 0; index < count; ++index)
+    result.push_back(subnet_at(new_prefix_length, index));
   return result;
 }
 

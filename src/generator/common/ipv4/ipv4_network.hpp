@@ -39,7 +39,9 @@ class Network {
   /// The highest address of the network.
   [[nodiscard]] std::uint32_t last_address() const noexcept;
   /// The number of addresses the network holds (2^32 for /0).
-  [[nodiscard]] std::uint64_t size() const noexcept { return std::uint64_t{1} << (32 - prefix_length_); }
+  [[nodiscard]] std::uint64_t size() const noexcept {
+    return std::uint64_t{1} << (32 - prefix_length_);
+  }
 
   /// Canonical CIDR text: network address in dotted decimal, slash, prefix length.
   [[nodiscard]] std::string to_string() const;
