@@ -118,6 +118,9 @@ class ConvertProgram(harness.ScratchTestCase):
                      "--template TEMPLATE   Path to a template file."):
             self.assertIn(line, usage.stdout)
         self.assertLess(usage.stdout.index("--quiet"), usage.stdout.index("--excel"))
+        self.assertIn("usage: convert [-h] [--version] [--verbose] [--quiet] -e EXCEL -y YAML", usage.stdout)
+        self.assertTrue(usage.stdout.endswith("example:\n  convert -e discovery.xlsx -y discovery.yaml\n"),
+                        usage.stdout)
 
         for args, missing in ((["--example-template"], "-e/--excel, -y/--yaml"), (["-e", "book.xlsx"], "-y/--yaml"),
                               (["-y", "out.yaml"], "-e/--excel")):

@@ -65,7 +65,7 @@ std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
 std::string usage_part(const Action& action) {
   std::string part = action.option_strings().front();
   if (action.arity() == Arity::one) part += " " + action.metavar();
-  return "[" + part + "]";
+  return action.requirement() == Requirement::required ? part : "[" + part + "]";
 }
 
 std::string invocation(const Action& action) {
@@ -103,12 +103,13 @@ std::optional<int> ParsedOptions::count(const std::string& dest) const {
 }
 
 Action::Action(std::vector<std::string> option_strings, std::string dest, Arity arity, std::string help,
-               std::string metavar)
+               std::string metavar, Requirement requirement)
     : option_strings_(std::move(option_strings)),
       dest_(std::move(dest)),
       arity_(arity),
       help_(std::move(help)),
-      metavar_(std::move(metavar)) {
+      metavar_(std::move(metavar)),
+      requirement_(requirement) {
   if (arity_ == Arity::one && metavar_.empty()) {
     metavar_ = dest_;
     std::transform(metavar_.begin(), metavar_.end(), metavar_.begin(),
@@ -127,8 +128,9 @@ void StoreTrueAction::operator()(ArgumentParser&, ParsedOptions& namespace_, con
 }
 
 StoreAction::StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help,
-                         std::string metavar)
-    : Action(std::move(option_strings), std::move(dest), Arity::one, std::move(help), std::move(metavar)) {}
+                         std::string metavar, Requirement requirement)
+    : Action(std::move(option_strings), std::move(dest), Arity::one, std::move(help), std::move(metavar),
+             requirement) {}
 
 void StoreAction::operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>& value,
                              std::string_view) {
@@ -244,6 +246,7 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
 
   ParsedOptions parsed;
   std::vector<std::string> extras;
+  std::vector<const Action*> seen;
   for (std::size_t k = 0; k < occurrences.size(); ++k) {
     Occurrence occurrence = occurrences[k];
     if (!occurrence.action) {
@@ -253,6 +256,7 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
     // A short-option cluster acts letter by letter: "-vq" is -v then -q.
     while (true) {
       Action& action = *occurrence.action;
+      seen.push_back(&action);
       if (action.arity() == Arity::one) {
         std::optional<std::string> value = occurrence.explicit_arg;
         if (!value || (value->empty() && !occurrence.option_string.starts_with("--"))) {
@@ -282,6 +286,13 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
       break;
     }
   }
+  std::vector<std::string> missing;
+  for (const auto& action : actions_) {
+    if (action->requirement() == Requirement::required && std::find(seen.begin(), seen.end(), action.get()) == seen.end()) {
+      missing.push_back(action->display_name());
+    }
+  }
+  if (!missing.empty()) error("the following arguments are required: " + join(missing, ", "));
   if (!extras.empty()) error("unrecognized arguments: " + join(extras, " "));
   return parsed;
 }

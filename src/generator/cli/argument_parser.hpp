@@ -39,11 +39,14 @@ class ParsedOptions {
 /// Whether an option takes a value from the command line.
 enum class Arity { none, one };
 
+/// Whether a command line without the option is a usage error.
+enum class Requirement { optional, required };
+
 /// What happens when an option occurs on the command line.
 class Action {
  public:
   Action(std::vector<std::string> option_strings, std::string dest, Arity arity, std::string help,
-         std::string metavar = "");
+         std::string metavar = "", Requirement requirement = Requirement::optional);
   virtual ~Action() = default;
 
   /// Performs the option's effect; `value` is set exactly when the option takes a value.
@@ -56,6 +59,7 @@ class Action {
   [[nodiscard]] Arity arity() const noexcept { return arity_; }
   [[nodiscard]] const std::string& help() const noexcept { return help_; }
   [[nodiscard]] const std::string& metavar() const noexcept { return metavar_; }
+  [[nodiscard]] Requirement requirement() const noexcept { return requirement_; }
   /// "-c/--config": how usage errors name the option.
   [[nodiscard]] std::string display_name() const;
 
@@ -65,6 +69,7 @@ class Action {
   Arity arity_;
   std::string help_;
   std::string metavar_;
+  Requirement requirement_;
 };
 
 /// A flag that stores true when given.
@@ -78,7 +83,8 @@ class StoreTrueAction : public Action {
 /// An option that stores its one value.
 class StoreAction : public Action {
  public:
-  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help, std::string metavar);
+  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help, std::string metavar,
+              Requirement requirement = Requirement::optional);
   void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>& value,
                   std::string_view = {}) override;
 };

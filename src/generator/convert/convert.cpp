@@ -27,25 +27,21 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   settings.prog = program_name;
   settings.description = "Convert Excel to YAML for Ovra";
   settings.parents = cli::get_parent_parser();
+  settings.epilog = "example:\n  " + program_name + " -e discovery.xlsx -y discovery.yaml\n";
   cli::ArgumentParser parser(std::move(settings));
+  // The workbook and the output file are required in every run, the example template included.
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"},
-                                                       "excel", "Excel file to convert from", ""));
+                                                       "excel", "Excel file to convert from", "",
+                                                       cli::Requirement::required));
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-y", "--yaml"},
-                                                       "yaml", "YAML file to convert to", ""));
+                                                       "yaml", "YAML file to convert to", "",
+                                                       cli::Requirement::required));
   parser.add_action(std::make_shared<cli::StoreTrueAction>(
       std::vector<std::string>{"--example-template"}, "example_template",
       "Generate an example template file."));
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"--template"},
                                                        "template", "Path to a template file.", ""));
   return parser;
-}
-
-// The workbook and the output file are required in every run, the example template included.
-void require_paths(const cli::ArgumentParser& parser, const cli::ParsedOptions& options) {
-  std::string missing;
-  if (!options.value("excel")) missing += "-e/--excel";
-  if (!options.value("yaml")) missing += std::string(missing.empty() ? "" : ", ") + "-y/--yaml";
-  if (!missing.empty()) parser.error("the following arguments are required: " + missing);
 }
 
 // Account numbers are read as text, so that a leading zero stays.
@@ -77,7 +73,6 @@ std::optional<std::string> name_error_kind(const std::exception& error) {
 void main(const std::vector<std::string>& args, const std::string& program_name) {
   cli::ArgumentParser parser = build_parser(program_name);
   const cli::ParsedOptions options = parser.parse_args(args);
-  require_paths(parser, options);
 
   if (options.flag("example_template")) {
     std::cout << data::read_data_file(TEMPLATE_FILE) << '\n';

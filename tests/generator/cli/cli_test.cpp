@@ -90,6 +90,32 @@ TEST_F(ParserTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_EQ(usage_error({"-vz"}), "argument --verbose/-v: ignored explicit argument 'z'");
 }
 
+TEST_F(ParserTest, RequiredOptionsAreNamedTogetherBeforeStrayArgumentsAndShownWithoutBrackets) {
+  const auto required_parser = [this] {
+    auto parser = make_parser();
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-y", "--yaml"}, "yaml", "Output", "",
+                                                    Requirement::required));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"--template"}, "template", "Template",
+                                                    "", Requirement::required));
+    return parser;
+  };
+  const auto error_of = [&](const std::vector<std::string>& args) -> std::string {
+    try {
+      required_parser().parse_args(args);
+    } catch (const UsageError& error) {
+      return std::string(error.usage()) + "|" + error.what();
+    }
+    return "(accepted)";
+  };
+  EXPECT_EQ(error_of({"--example-config", "stray"}),
+            "usage: generate [-h] [--version] [--verbose] [--quiet] [--example-config]\n"
+            "                [-c config_file] [-e excel_file] -y YAML --template TEMPLATE\n"
+            "|the following arguments are required: -y/--yaml, --template");
+  EXPECT_EQ(error_of({"--templ", "t.yaml", "-y", "o.yaml"}), "(accepted)");
+  EXPECT_EQ(error_of({"-y", "o.yaml"}).substr(error_of({"-y", "o.yaml"}).find('|')),
+            "|the following arguments are required: --template");
+}
+
 TEST_F(ParserTest, VerbosityStepsRunInCommandLineOrderPerLetter) {
   auto parsed = make_parser().parse_args({"-v"});
   EXPECT_EQ(level(), log::DEBUG);
