@@ -237,6 +237,19 @@ class ConvertProgram(harness.ScratchTestCase):
         self.assertIn("Could not determine exporter from out.txt", result.stderr.splitlines()[-1])
         self.assertFalse((self.scratch / "out.txt").exists())
 
+        # A workbook open in a spreadsheet program converts with a warning; its lock file is refused.
+        lock = self.scratch / f".~lock.{book.name}#"
+        lock.write_text(",operator,host,09.12.2026 10:00,file:///home/operator/.config/libreoffice/4;")
+        result = self.convert("-e", book.name, "-y", "open.yaml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"generator.convert:WARNING {book.name} is open in a spreadsheet program (lock file "
+                      f"{lock.name}): changes not saved there are not converted", result.stderr)
+        (self.scratch / "open.yaml").unlink()
+        self.assert_fails_leaving_files_alone(["-e", lock.name], "ValueError",
+                                              "is the lock file of a workbook that is open in a spreadsheet "
+                                              "program, not the workbook itself")
+        lock.unlink()
+
         # The workbook itself as the output: refused before anything is written.
         before = book.read_bytes()
         result = self.convert("-e", book.name, "-y", book.name)

@@ -58,6 +58,36 @@ void debug_rendering(log::Message message, const Value& value) {
   if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
 }
 
+// The lock files that LibreOffice (".~lock.<name>#") and Excel ("~$<name>", or "~$" over the first
+// two letters of a longer name) keep beside a workbook while it is open.
+std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& workbook) {
+  const std::string name = workbook.filename().string();
+  const std::filesystem::path folder = workbook.parent_path();
+  std::vector<std::filesystem::path> locks{folder / (".~lock." + name + "#"), folder / ("~$" + name)};
+  if (name.size() > 2) locks.push_back(folder / ("~$" + name.substr(2)));
+  return locks;
+}
+
+// Reading a workbook that is open elsewhere works, but what the operator sees on screen may not be
+// saved yet; and a lock file given by mistake is no workbook at all.
+void check_not_open_elsewhere(const std::filesystem::path& workbook) {
+  const std::string name = workbook.filename().string();
+  if (name.starts_with(".~lock.") || name.starts_with("~$")) {
+    throw ValueError("'" + workbook.string() +
+                     "' is the lock file of a workbook that is open in a spreadsheet program, not the "
+                     "workbook itself");
+  }
+  for (const auto& lock : lock_files_of(workbook)) {
+    std::error_code unreadable;
+    if (std::filesystem::is_regular_file(lock, unreadable)) {
+      logger().warning("%s is open in a spreadsheet program (lock file %s): changes not saved there are not "
+                       "converted",
+                       workbook, lock);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 void _validate_discovery_config(const Value& discovery_config) {
@@ -86,6 +116,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::string yaml_path = *options.value("yaml");
 
   logger().info("Loading VPC data from %s", excel_path);
+  check_not_open_elsewhere(excel_path);
   const std::vector<WorkbookRow> vpc_data =
       serializers::load_numbered_records_from_xlsx(excel_path, account_id_as_text());
   debug_rendering("Loaded data from excel:\n%s", rendered_rows(vpc_data));
