@@ -9,7 +9,9 @@ namespace {
 
 class ThreadSleeper : public Sleeper {
  public:
-  void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  void sleep_for(std::chrono::milliseconds duration) override {
+    std::this_thread::sleep_for(duration);
+  }
 };
 
 }  // namespace
@@ -20,7 +22,9 @@ Context Context::for_process() {
   context.http = std::make_shared<http::CurlClient>();
   context.sleeper = std::make_shared<ThreadSleeper>();
   auto generator = std::make_shared<std::mt19937_64>(std::random_device{}());
-  context.random = [generator] { return std::uniform_real_distribution<double>(0.0, 1.0)(*generator); };
+  context.random = [generator] {
+    return std::uniform_real_distribution<double>(0.0, 1.0)(*generator);
+  };
   context.now = [] { return std::chrono::system_clock::now(); };
   return context;
 }

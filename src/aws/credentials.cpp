@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-
-#include <nlohmann/json.hpp>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
@@ -39,11 +38,15 @@ std::optional<Credentials> from_environment(const Environment& environment, Trai
     throw ClientError(std::string("Partial credentials in the environment: ") +
                       (key ? "AWS_SECRET_ACCESS_KEY" : "AWS_ACCESS_KEY_ID") + " is not set");
   }
-  return Credentials{*key, *secret, environment.get("AWS_SESSION_TOKEN").value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")), ""};
+  return Credentials{*key, *secret,
+                     environment.get("AWS_SESSION_TOKEN")
+                         .value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")),
+                     ""};
 }
 
 // Static keys of a profile, from the file section given.
-std::optional<Credentials> static_keys(const ProfileSettings& settings, const std::string& profile, const std::string& file) {
+std::optional<Credentials> static_keys(const ProfileSettings& settings, const std::string& profile,
+                                       const std::string& file) {
   const auto key = setting(settings, "aws_access_key_id");
   const auto secret = setting(settings, "aws_secret_access_key");
   if (!key && !secret) return std::nullopt;
@@ -54,7 +57,8 @@ std::optional<Credentials> static_keys(const ProfileSettings& settings, const st
   return Credentials{*key, *secret, setting(settings, "aws_session_token").value_or(""), ""};
 }
 
-std::string text_member(const nlohmann::json& document, const char* name, const std::string& source, bool required) {
+std::string text_member(const nlohmann::json& document, const char* name, const std::string& source,
+                        bool required) {
   const auto found = document.find(name);
   if (found == document.end() || found->is_null()) {
     if (required) throw ClientError(source + " gave no " + name);
@@ -95,8 +99,10 @@ Credentials run_credential_process(const std::string& command, const std::string
   if (version == document.end() || !version->is_number_integer() || version->get<int>() != 1) {
     throw ClientError(source + " printed an unsupported Version (1 is expected)");
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true), text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "SessionToken", source, false), text_member(document, "Expiration", source, false)};
+  return Credentials{text_member(document, "AccessKeyId", source, true),
+                     text_member(document, "SecretAccessKey", source, true),
+                     text_member(document, "SessionToken", source, false),
+                     text_member(document, "Expiration", source, false)};
 }
 
 // A JSON answer of the container or instance metadata service.
@@ -111,8 +117,10 @@ Credentials read_metadata_credentials(const std::string& body, const std::string
   if (document.contains("Code") && document["Code"].is_string() && document["Code"] != "Success") {
     throw ClientError(source + " answered with the code " + document["Code"].get<std::string>());
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true), text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "Token", source, false), text_member(document, "Expiration", source, false)};
+  return Credentials{text_member(document, "AccessKeyId", source, true),
+                     text_member(document, "SecretAccessKey", source, true),
+                     text_member(document, "Token", source, false),
+                     text_member(document, "Expiration", source, false)};
 }
 
 std::string without_line_ends(std::string text) {
@@ -128,15 +136,16 @@ bool is_allowed_container_host(const sigv4::UrlParts& url) {
   } else if (const auto colon = host.rfind(':'); colon != std::string::npos) {
     host.erase(colon);
   }
-  return host == "localhost" || host.starts_with("127.") || host == "[::1]" || host == "169.254.170.2" ||
-         host == "169.254.170.23" || host == "[fd00:ec2::23]";
+  return host == "localhost" || host.starts_with("127.") || host == "[::1]" ||
+         host == "169.254.170.2" || host == "169.254.170.23" || host == "[fd00:ec2::23]";
 }
 
 std::optional<Credentials> from_container(const Context& context, Trail& trail) {
   const auto relative = context.environment.get("AWS_CONTAINER_CREDENTIALS_RELATIVE_URI");
   const auto full = context.environment.get("AWS_CONTAINER_CREDENTIALS_FULL_URI");
   if (!relative && !full) {
-    trail.push_back("container credentials (AWS_CONTAINER_CREDENTIALS_RELATIVE_URI and _FULL_URI are not set)");
+    trail.push_back(
+        "container credentials (AWS_CONTAINER_CREDENTIALS_RELATIVE_URI and _FULL_URI are not set)");
     return std::nullopt;
   }
   std::string url;
@@ -145,7 +154,9 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
   } else {
     url = *full;
     if (!is_allowed_container_host(sigv4::split_url(url))) {
-      throw ClientError("AWS_CONTAINER_CREDENTIALS_FULL_URI must use https or a loopback or container host: " + url);
+      throw ClientError(
+          "AWS_CONTAINER_CREDENTIALS_FULL_URI must use https or a loopback or container host: " +
+          url);
     }
   }
   http::Request request;
@@ -162,7 +173,8 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
     token = context.environment.get("AWS_CONTAINER_AUTHORIZATION_TOKEN");
   }
   if (token) {
-    if (token->find_first_of("\r\n") != std::string::npos) throw ClientError("The container authorization token holds a line break");
+    if (token->find_first_of("\r\n") != std::string::npos)
+      throw ClientError("The container authorization token holds a line break");
     request.headers.emplace_back("Authorization", *token);
   }
   request.timeout = std::chrono::seconds(2);
@@ -186,7 +198,8 @@ std::chrono::milliseconds metadata_timeout(const Environment& environment) {
   if (const auto text = environment.get("AWS_METADATA_SERVICE_TIMEOUT")) {
     try {
       const double seconds = std::stod(*text);
-      if (seconds > 0 && seconds <= 60) return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+      if (seconds > 0 && seconds <= 60)
+        return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     } catch (const std::exception&) {
       // An unreadable value keeps the short default.
     }
@@ -211,12 +224,14 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
     trail.push_back("the EC2 instance metadata service (disabled by AWS_EC2_METADATA_DISABLED)");
     return std::nullopt;
   }
-  std::string base = context.environment.get("AWS_EC2_METADATA_SERVICE_ENDPOINT").value_or("http://169.254.169.254");
+  std::string base = context.environment.get("AWS_EC2_METADATA_SERVICE_ENDPOINT")
+                         .value_or("http://169.254.169.254");
   while (base.ends_with('/')) base.pop_back();
   const auto timeout = metadata_timeout(context.environment);
   const int attempts = metadata_attempts(context.environment);
   // A laptop has no metadata service: every step gives up quickly and the chain reports it.
-  const auto fetch = [&](const std::string& method, const std::string& path, const http::Headers& headers) -> std::optional<http::Response> {
+  const auto fetch = [&](const std::string& method, const std::string& path,
+                         const http::Headers& headers) -> std::optional<http::Response> {
     for (int attempt = 1; attempt <= attempts; ++attempt) {
       http::Request request;
       request.method = method;
@@ -235,7 +250,8 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
     return std::nullopt;
   };
   const std::string where = "the EC2 instance metadata service at " + base;
-  const auto token = fetch("PUT", "/latest/api/token", {{"X-aws-ec2-metadata-token-ttl-seconds", "21600"}});
+  const auto token =
+      fetch("PUT", "/latest/api/token", {{"X-aws-ec2-metadata-token-ttl-seconds", "21600"}});
   if (!token || token->body.empty()) {
     trail.push_back(where + " (no session token)");
     return std::nullopt;
@@ -248,7 +264,9 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
     trail.push_back(where + " (no instance role)");
     return std::nullopt;
   }
-  const auto answer = fetch("GET", "/latest/meta-data/iam/security-credentials/" + http::percent_encode(role), with_token);
+  const auto answer =
+      fetch("GET", "/latest/meta-data/iam/security-credentials/" + http::percent_encode(role),
+            with_token);
   if (!answer) {
     trail.push_back(where + " (no credentials for the instance role)");
     return std::nullopt;
@@ -258,34 +276,44 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
 
 class ProfileResolver {
  public:
-  ProfileResolver(const Context& context, const SharedConfig& config) : context_(context), config_(config) {}
+  ProfileResolver(const Context& context, const SharedConfig& config)
+      : context_(context), config_(config) {}
 
   // The credentials a profile gives, in the SDKs' order within a profile; nothing when the
   // profile holds no credential settings.
-  std::optional<Credentials> resolve(const std::string& name, std::set<std::string>& visited, Trail& trail) {
+  std::optional<Credentials> resolve(const std::string& name, std::set<std::string>& visited,
+                                     Trail& trail) {
     const auto settings = config_.profile(name);
     if (!settings) return std::nullopt;
     if (setting(*settings, "role_arn")) return assume_role(name, *settings, visited);
-    if (const auto found = config_.credentials_profiles.find(name); found != config_.credentials_profiles.end()) {
-      if (auto keys = static_keys(found->second, name, config_.credentials_file.string())) return keys;
+    if (const auto found = config_.credentials_profiles.find(name);
+        found != config_.credentials_profiles.end()) {
+      if (auto keys = static_keys(found->second, name, config_.credentials_file.string()))
+        return keys;
     }
-    if (const auto command = setting(*settings, "credential_process")) return run_credential_process(*command, name);
-    if (const auto found = config_.config_profiles.find(name); found != config_.config_profiles.end()) {
+    if (const auto command = setting(*settings, "credential_process"))
+      return run_credential_process(*command, name);
+    if (const auto found = config_.config_profiles.find(name);
+        found != config_.config_profiles.end()) {
       if (auto keys = static_keys(found->second, name, config_.config_file.string())) return keys;
     }
     if (setting(*settings, "sso_session") || setting(*settings, "sso_start_url")) {
-      trail.push_back("profile '" + name + "' names an SSO sign-in, which is only read through credential_process");
+      trail.push_back("profile '" + name +
+                      "' names an SSO sign-in, which is only read through credential_process");
     }
     return std::nullopt;
   }
 
  private:
-  Credentials assume_role(const std::string& name, const ProfileSettings& settings, std::set<std::string>& visited) {
+  Credentials assume_role(const std::string& name, const ProfileSettings& settings,
+                          std::set<std::string>& visited) {
     if (!visited.insert(name).second) {
-      throw ClientError("The profiles that assume roles form a loop through profile '" + name + "'");
+      throw ClientError("The profiles that assume roles form a loop through profile '" + name +
+                        "'");
     }
     if (setting(settings, "mfa_serial")) {
-      throw ClientError("Profile '" + name + "' needs an MFA code (mfa_serial), which cannot be asked for here");
+      throw ClientError("Profile '" + name +
+                        "' needs an MFA code (mfa_serial), which cannot be asked for here");
     }
     const auto source_profile = setting(settings, "source_profile");
     const auto credential_source = setting(settings, "credential_source");
@@ -298,13 +326,17 @@ class ProfileResolver {
     } else if (credential_source) {
       source = named_source(*credential_source, name);
     } else {
-      throw ClientError("Profile '" + name + "' has a role_arn but neither source_profile nor credential_source");
+      throw ClientError("Profile '" + name +
+                        "' has a role_arn but neither source_profile nor credential_source");
     }
     AssumeRoleRequest request;
     request.role_arn = *setting(settings, "role_arn");
-    request.role_session_name = setting(settings, "role_session_name")
-                                    .value_or("aws-session-" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
-                                                                   context_.now().time_since_epoch()).count()));
+    request.role_session_name =
+        setting(settings, "role_session_name")
+            .value_or("aws-session-" +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                         context_.now().time_since_epoch())
+                                         .count()));
     request.external_id = setting(settings, "external_id");
     if (const auto duration = setting(settings, "duration_seconds")) {
       try {
@@ -317,9 +349,12 @@ class ProfileResolver {
     return sts.assume_role(request);
   }
 
-  Credentials source_credentials(const std::string& source_name, const std::string& name, std::set<std::string>& visited) {
+  Credentials source_credentials(const std::string& source_name, const std::string& name,
+                                 std::set<std::string>& visited) {
     const auto settings = config_.profile(source_name);
-    if (!settings) throw ClientError("The source_profile '" + source_name + "' of profile '" + name + "' does not exist");
+    if (!settings)
+      throw ClientError("The source_profile '" + source_name + "' of profile '" + name +
+                        "' does not exist");
     // A profile may name itself as its source when it holds the keys that assume its role.
     if (source_name == name) {
       if (auto keys = static_keys(*settings, name, "the shared files")) return *keys;
@@ -327,7 +362,8 @@ class ProfileResolver {
     }
     Trail ignored;
     if (auto credentials = resolve(source_name, visited, ignored)) return *credentials;
-    throw ClientError("The source_profile '" + source_name + "' of profile '" + name + "' holds no credentials");
+    throw ClientError("The source_profile '" + source_name + "' of profile '" + name +
+                      "' holds no credentials");
   }
 
   Credentials named_source(const std::string& source, const std::string& name) {
@@ -340,9 +376,12 @@ class ProfileResolver {
     } else if (source == "EcsContainer") {
       credentials = from_container(context_, ignored);
     } else {
-      throw ClientError("Profile '" + name + "' names an unknown credential_source '" + source + "'");
+      throw ClientError("Profile '" + name + "' names an unknown credential_source '" + source +
+                        "'");
     }
-    if (!credentials) throw ClientError("The credential_source " + source + " of profile '" + name + "' gave no credentials");
+    if (!credentials)
+      throw ClientError("The credential_source " + source + " of profile '" + name +
+                        "' gave no credentials");
     return *credentials;
   }
 
@@ -370,10 +409,13 @@ Credentials resolve_default_credentials(const Context& context) {
     throw ClientError("The config profile (" + config.profile_name + ") could not be found in " +
                       config.config_file.string() + " or " + config.credentials_file.string());
   }
-  trail.push_back("profile '" + config.profile_name + "' of the shared credentials file " + config.credentials_file.string() +
-                  " and config file " + config.config_file.string());
+  trail.push_back("profile '" + config.profile_name + "' of the shared credentials file " +
+                  config.credentials_file.string() + " and config file " +
+                  config.config_file.string());
   std::set<std::string> visited;
-  if (auto credentials = ProfileResolver(context, config).resolve(config.profile_name, visited, trail)) return *credentials;
+  if (auto credentials =
+          ProfileResolver(context, config).resolve(config.profile_name, visited, trail))
+    return *credentials;
 
   if (auto credentials = from_container(context, trail)) return *credentials;
   if (auto credentials = from_instance_metadata(context, trail)) return *credentials;

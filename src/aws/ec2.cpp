@@ -23,9 +23,10 @@ Vpc read_vpc(const xml::Element& item) {
   vpc.cidr_block = item.child_text_or_empty("cidrBlock");
   for (const xml::Element* association : item.items("cidrBlockAssociationSet")) {
     const xml::Element* state = association->child("cidrBlockState");
-    vpc.cidr_block_association_set.push_back(CidrBlockAssociation{
-        association->child_text_or_empty("cidrBlock"), state != nullptr ? state->child_text_or_empty("state") : "",
-        association->child_text_or_empty("associationId")});
+    vpc.cidr_block_association_set.push_back(
+        CidrBlockAssociation{association->child_text_or_empty("cidrBlock"),
+                             state != nullptr ? state->child_text_or_empty("state") : "",
+                             association->child_text_or_empty("associationId")});
   }
   vpc.tags = read_tags(item);
   vpc.state = item.child_text_or_empty("state");
@@ -39,7 +40,8 @@ Subnet read_subnet(const xml::Element& item) {
   subnet.id = item.child_text_or_empty("subnetId");
   subnet.vpc_id = item.child_text_or_empty("vpcId");
   // An IPv6-only subnet has no cidrBlock element (or, from some servers, an empty one).
-  if (auto cidr = item.child_text("cidrBlock"); cidr && !cidr->empty()) subnet.cidr_block = std::move(*cidr);
+  if (auto cidr = item.child_text("cidrBlock"); cidr && !cidr->empty())
+    subnet.cidr_block = std::move(*cidr);
   for (const xml::Element* association : item.items("ipv6CidrBlockAssociationSet")) {
     subnet.ipv6_cidr_blocks.push_back(association->child_text_or_empty("ipv6CidrBlock"));
   }
@@ -50,7 +52,8 @@ Subnet read_subnet(const xml::Element& item) {
 }
 
 Endpoint ec2_endpoint(const Context& context, const std::string& region) {
-  return resolve_endpoint(Service::ec2, region, context.environment, load_shared_config(context.environment));
+  return resolve_endpoint(Service::ec2, region, context.environment,
+                          load_shared_config(context.environment));
 }
 
 }  // namespace
@@ -61,8 +64,9 @@ Ec2Client::Ec2Client(const Context& context, const std::string& region, Credenti
 Ec2Client::Ec2Client(const Context& context, Endpoint endpoint, Credentials credentials)
     : client_(context, std::move(endpoint), std::move(credentials), "ec2", EC2_API_VERSION) {}
 
-void Ec2Client::for_each_page(const std::string& operation, QueryParameters parameters,
-                              const std::function<void(const xml::Element& answer)>& on_answer) const {
+void Ec2Client::for_each_page(
+    const std::string& operation, QueryParameters parameters,
+    const std::function<void(const xml::Element& answer)>& on_answer) const {
   std::string token;
   for (;;) {
     QueryParameters page_parameters = parameters;
@@ -71,7 +75,8 @@ void Ec2Client::for_each_page(const std::string& operation, QueryParameters para
     on_answer(answer);
     std::string next = answer.child_text_or_empty("nextToken");
     if (next.empty()) return;
-    if (next == token) throw ClientError("The " + operation + " listing returned the same page token twice");
+    if (next == token)
+      throw ClientError("The " + operation + " listing returned the same page token twice");
     token = std::move(next);
   }
 }
@@ -80,18 +85,22 @@ std::vector<Region> Ec2Client::describe_regions() const {
   std::vector<Region> regions;
   const xml::Element answer = client_.call("DescribeRegions", {});
   for (const xml::Element* item : answer.items("regionInfo")) {
-    regions.push_back(Region{item->child_text_or_empty("regionName"), item->child_text_or_empty("regionEndpoint"),
+    regions.push_back(Region{item->child_text_or_empty("regionName"),
+                             item->child_text_or_empty("regionEndpoint"),
                              item->child_text_or_empty("optInStatus")});
   }
   return regions;
 }
 
-void Ec2Client::for_each_vpc_page(int max_results, const std::function<void(std::vector<Vpc>& page)>& on_page) const {
-  for_each_page("DescribeVpcs", {{"MaxResults", std::to_string(max_results)}}, [&](const xml::Element& answer) {
-    std::vector<Vpc> page;
-    for (const xml::Element* item : answer.items("vpcSet")) page.push_back(read_vpc(*item));
-    on_page(page);
-  });
+void Ec2Client::for_each_vpc_page(
+    int max_results, const std::function<void(std::vector<Vpc>& page)>& on_page) const {
+  for_each_page("DescribeVpcs", {{"MaxResults", std::to_string(max_results)}},
+                [&](const xml::Element& answer) {
+                  std::vector<Vpc> page;
+                  for (const xml::Element* item : answer.items("vpcSet"))
+                    page.push_back(read_vpc(*item));
+                  on_page(page);
+                });
 }
 
 std::vector<Vpc> Ec2Client::describe_vpcs(int max_results) const {
@@ -102,10 +111,12 @@ std::vector<Vpc> Ec2Client::describe_vpcs(int max_results) const {
   return vpcs;
 }
 
-void Ec2Client::for_each_subnet_page(const std::string& vpc_id, int max_results,
-                                     const std::function<void(std::vector<Subnet>& page)>& on_page) const {
-  const QueryParameters parameters{
-      {"Filter.1.Name", "vpc-id"}, {"Filter.1.Value.1", vpc_id}, {"MaxResults", std::to_string(max_results)}};
+void Ec2Client::for_each_subnet_page(
+    const std::string& vpc_id, int max_results,
+    const std::function<void(std::vector<Subnet>& page)>& on_page) const {
+  const QueryParameters parameters{{"Filter.1.Name", "vpc-id"},
+                                   {"Filter.1.Value.1", vpc_id},
+                                   {"MaxResults", std::to_string(max_results)}};
   for_each_page("DescribeSubnets", parameters, [&](const xml::Element& answer) {
     std::vector<Subnet> page;
     for (const xml::Element* item : answer.items("subnetSet")) page.push_back(read_subnet(*item));

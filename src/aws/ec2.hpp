@@ -29,7 +29,7 @@ struct CidrBlockAssociation {
 /// A VPC as DescribeVpcs gives it.
 struct Vpc {
   std::string id;
-  std::string cidr_block;  // the primary IPv4 block
+  std::string cidr_block;                                        // the primary IPv4 block
   std::vector<CidrBlockAssociation> cidr_block_association_set;  // the primary block included
   std::vector<Tag> tags;
   std::string state;
@@ -68,7 +68,8 @@ class Ec2Client {
   [[nodiscard]] std::vector<Region> describe_regions() const;
 
   /// DescribeVpcs, `max_results` per request; `on_page` gets each page in order as it arrives.
-  void for_each_vpc_page(int max_results, const std::function<void(std::vector<Vpc>& page)>& on_page) const;
+  void for_each_vpc_page(int max_results,
+                         const std::function<void(std::vector<Vpc>& page)>& on_page) const;
   /// Every VPC of the region, in listing order.
   [[nodiscard]] std::vector<Vpc> describe_vpcs(int max_results) const;
 
@@ -76,7 +77,8 @@ class Ec2Client {
   void for_each_subnet_page(const std::string& vpc_id, int max_results,
                             const std::function<void(std::vector<Subnet>& page)>& on_page) const;
   /// Every subnet of the VPC, in listing order.
-  [[nodiscard]] std::vector<Subnet> describe_subnets(const std::string& vpc_id, int max_results) const;
+  [[nodiscard]] std::vector<Subnet> describe_subnets(const std::string& vpc_id,
+                                                     int max_results) const;
 
   [[nodiscard]] const Endpoint& endpoint() const noexcept { return client_.endpoint(); }
 

@@ -10,7 +10,8 @@ namespace aws {
 namespace {
 
 std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return text;
 }
 
@@ -23,12 +24,15 @@ bool profile_says_true(const SharedConfig& config, const std::string& key) {
   const auto value = config.config_value(config.profile_name, key);
   if (!value) return false;
   std::string lowered = *value;
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return lowered == "true";
 }
 
-std::optional<std::string> configured_endpoint(Service service, const Environment& environment, const SharedConfig& config) {
-  if (environment.is_true("AWS_IGNORE_CONFIGURED_ENDPOINT_URLS") || profile_says_true(config, "ignore_configured_endpoint_urls")) {
+std::optional<std::string> configured_endpoint(Service service, const Environment& environment,
+                                               const SharedConfig& config) {
+  if (environment.is_true("AWS_IGNORE_CONFIGURED_ENDPOINT_URLS") ||
+      profile_says_true(config, "ignore_configured_endpoint_urls")) {
     return std::nullopt;
   }
   if (auto url = environment.get("AWS_ENDPOINT_URL_" + upper(service_name(service)))) return url;
@@ -48,7 +52,8 @@ void check_region_name(const std::string& region) {
   if (!well_formed) throw ClientError("\"" + region + "\" is not a valid AWS region name");
 }
 
-std::optional<std::string> resolve_region(const Environment& environment, const SharedConfig& config) {
+std::optional<std::string> resolve_region(const Environment& environment,
+                                          const SharedConfig& config) {
   std::optional<std::string> region = environment.get("AWS_REGION");
   if (!region) region = environment.get("AWS_DEFAULT_REGION");
   if (!region) region = config.config_value(config.profile_name, "region");
@@ -65,8 +70,8 @@ std::string dns_suffix(const std::string& region) {
   return "amazonaws.com";
 }
 
-Endpoint resolve_endpoint(Service service, const std::optional<std::string>& region, const Environment& environment,
-                          const SharedConfig& config) {
+Endpoint resolve_endpoint(Service service, const std::optional<std::string>& region,
+                          const Environment& environment, const SharedConfig& config) {
   std::string signing_region;
   if (region) {
     check_region_name(*region);
@@ -82,8 +87,9 @@ Endpoint resolve_endpoint(Service service, const std::optional<std::string>& reg
   if (auto url = configured_endpoint(service, environment, config)) {
     return Endpoint{without_trailing_slash(*url), signing_region};
   }
-  return Endpoint{"https://" + service_name(service) + "." + signing_region + "." + dns_suffix(signing_region),
-                  signing_region};
+  return Endpoint{
+      "https://" + service_name(service) + "." + signing_region + "." + dns_suffix(signing_region),
+      signing_region};
 }
 
 }  // namespace aws

@@ -15,13 +15,14 @@ enum class Service { sts, ec2 };
 
 /// Where requests for a service go and the region their signatures name.
 struct Endpoint {
-  std::string url;             // scheme and authority, optionally a path; no trailing slash
+  std::string url;  // scheme and authority, optionally a path; no trailing slash
   std::string signing_region;
 };
 
 /// AWS_REGION, else AWS_DEFAULT_REGION, else the region of the active profile; nothing when none
 /// is set. ClientError for a value that is not a region name.
-[[nodiscard]] std::optional<std::string> resolve_region(const Environment& environment, const SharedConfig& config);
+[[nodiscard]] std::optional<std::string> resolve_region(const Environment& environment,
+                                                        const SharedConfig& config);
 
 /// Throws ClientError unless `region` is made of lower-case letters, digits and dashes only, so
 /// that it can be placed into a host name.

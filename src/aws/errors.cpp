@@ -2,9 +2,10 @@
 
 namespace aws {
 
-ServiceError::ServiceError(std::string code, std::string message, std::string request_id, std::string operation,
-                           long http_status)
-    : Error("An error occurred (" + code + ") when calling the " + operation + " operation: " + message),
+ServiceError::ServiceError(std::string code, std::string message, std::string request_id,
+                           std::string operation, long http_status)
+    : Error("An error occurred (" + code + ") when calling the " + operation +
+            " operation: " + message),
       code_(std::move(code)),
       message_(std::move(message)),
       request_id_(std::move(request_id)),

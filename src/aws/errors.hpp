@@ -17,7 +17,8 @@ class Error : public std::runtime_error {
 /// An AWS service answered the request with an error (AccessDenied, AuthFailure, Throttling, ...).
 class ServiceError : public Error {
  public:
-  ServiceError(std::string code, std::string message, std::string request_id, std::string operation, long http_status);
+  ServiceError(std::string code, std::string message, std::string request_id, std::string operation,
+               long http_status);
   [[nodiscard]] const std::string& code() const noexcept { return code_; }
   [[nodiscard]] const std::string& message() const noexcept { return message_; }
   [[nodiscard]] const std::string& request_id() const noexcept { return request_id_; }

@@ -9,21 +9,31 @@ namespace {
 
 std::string status_phrase(long status) {
   switch (status) {
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "HTTP status " + std::to_string(status);
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return "HTTP status " + std::to_string(status);
   }
 }
 
 }  // namespace
 
-ServiceError read_service_error(const std::string& operation, long http_status, const std::string& body) {
+ServiceError read_service_error(const std::string& operation, long http_status,
+                                const std::string& body) {
   try {
     const xml::Element root = xml::parse(body);
     const xml::Element* error = nullptr;
@@ -36,17 +46,18 @@ ServiceError read_service_error(const std::string& operation, long http_status, 
       request_id = root.child_text("RequestId").value_or(root.child_text_or_empty("RequestID"));
     }
     if (error != nullptr && error->child("Code") != nullptr) {
-      return ServiceError(error->child_text_or_empty("Code"), error->child_text_or_empty("Message"), request_id, operation,
-                          http_status);
+      return ServiceError(error->child_text_or_empty("Code"), error->child_text_or_empty("Message"),
+                          request_id, operation, http_status);
     }
   } catch (const ClientError&) {
     // Not an XML error document (a proxy's page, an empty body): fall back to the status.
   }
-  return ServiceError(std::to_string(http_status), status_phrase(http_status), "", operation, http_status);
+  return ServiceError(std::to_string(http_status), status_phrase(http_status), "", operation,
+                      http_status);
 }
 
-QueryClient::QueryClient(Context context, Endpoint endpoint, Credentials credentials, std::string signing_name,
-                         std::string api_version)
+QueryClient::QueryClient(Context context, Endpoint endpoint, Credentials credentials,
+                         std::string signing_name, std::string api_version)
     : context_(std::move(context)),
       endpoint_(std::move(endpoint)),
       credentials_(std::move(credentials)),
@@ -54,7 +65,8 @@ QueryClient::QueryClient(Context context, Endpoint endpoint, Credentials credent
       api_version_(std::move(api_version)),
       retry_(RetryPolicy::standard(context_.environment)) {}
 
-xml::Element QueryClient::call(const std::string& operation, const QueryParameters& parameters) const {
+xml::Element QueryClient::call(const std::string& operation,
+                               const QueryParameters& parameters) const {
   QueryParameters fields{{"Action", operation}, {"Version", api_version_}};
   fields.insert(fields.end(), parameters.begin(), parameters.end());
   const std::string body = http::form_encode(fields);
@@ -76,17 +88,19 @@ xml::Element QueryClient::call(const std::string& operation, const QueryParamete
         try {
           return xml::parse(response.body);
         } catch (const ClientError& error) {
-          throw ClientError("The answer of the " + operation + " operation could not be read: " + error.what());
+          throw ClientError("The answer of the " + operation +
+                            " operation could not be read: " + error.what());
         }
       }
       ServiceError error = read_service_error(operation, response.status, response.body);
-      const bool retryable =
-          is_throttling_code(error.code()) || is_transient_service_failure(error.code(), error.http_status());
+      const bool retryable = is_throttling_code(error.code()) ||
+                             is_transient_service_failure(error.code(), error.http_status());
       if (!retryable || attempt >= retry_.max_attempts) throw error;
     } catch (const http::TransportError& error) {
       if (!is_transient_transport_failure(error.curl_code()) || attempt >= retry_.max_attempts) {
-        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" + endpoint_.url +
-                          ") after " + std::to_string(attempt) + " attempt(s): " + error.what());
+        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
+                          endpoint_.url + ") after " + std::to_string(attempt) +
+                          " attempt(s): " + error.what());
       }
     }
     context_.sleeper->sleep_for(backoff_delay(retry_, attempt, context_.random()));

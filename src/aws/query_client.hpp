@@ -27,7 +27,8 @@ class QueryClient {
 
   /// Performs `operation` and returns the root of its XML answer. ServiceError when the service
   /// refused it (after the retries the policy allows); ClientError when no usable answer came.
-  [[nodiscard]] xml::Element call(const std::string& operation, const QueryParameters& parameters) const;
+  [[nodiscard]] xml::Element call(const std::string& operation,
+                                  const QueryParameters& parameters) const;
 
   [[nodiscard]] const Endpoint& endpoint() const noexcept { return endpoint_; }
   [[nodiscard]] const RetryPolicy& retry_policy() const noexcept { return retry_; }
@@ -44,6 +45,7 @@ class QueryClient {
 /// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and
 /// the <ErrorResponse><Error> of the other Query services); an unreadable body gives the HTTP
 /// status as the code.
-[[nodiscard]] ServiceError read_service_error(const std::string& operation, long http_status, const std::string& body);
+[[nodiscard]] ServiceError read_service_error(const std::string& operation, long http_status,
+                                              const std::string& body);
 
 }  // namespace aws

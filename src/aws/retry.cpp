@@ -1,11 +1,11 @@
 #include "aws/retry.hpp"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
-
-#include <curl/curl.h>
 
 namespace aws {
 
@@ -24,18 +24,29 @@ RetryPolicy RetryPolicy::standard(const Environment& environment) {
 
 bool is_throttling_code(std::string_view code) {
   static constexpr std::array<std::string_view, 14> codes = {
-      "Throttling",           "ThrottlingException",   "ThrottledException",     "RequestThrottledException",
-      "TooManyRequestsException", "ProvisionedThroughputExceededException", "TransactionInProgressException",
-      "RequestLimitExceeded", "BandwidthLimitExceeded", "LimitExceededException", "RequestThrottled",
-      "SlowDown",             "PriorRequestNotComplete", "EC2ThrottledException"};
+      "Throttling",
+      "ThrottlingException",
+      "ThrottledException",
+      "RequestThrottledException",
+      "TooManyRequestsException",
+      "ProvisionedThroughputExceededException",
+      "TransactionInProgressException",
+      "RequestLimitExceeded",
+      "BandwidthLimitExceeded",
+      "LimitExceededException",
+      "RequestThrottled",
+      "SlowDown",
+      "PriorRequestNotComplete",
+      "EC2ThrottledException"};
   return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
 bool is_transient_service_failure(std::string_view code, long http_status) {
-  static constexpr std::array<std::string_view, 4> codes = {"RequestTimeout", "RequestTimeoutException",
-                                                            "InternalError", "IDPCommunicationError"};
+  static constexpr std::array<std::string_view, 4> codes = {
+      "RequestTimeout", "RequestTimeoutException", "InternalError", "IDPCommunicationError"};
   if (std::find(codes.begin(), codes.end(), code) != codes.end()) return true;
-  return http_status == 429 || http_status == 500 || http_status == 502 || http_status == 503 || http_status == 504;
+  return http_status == 429 || http_status == 500 || http_status == 502 || http_status == 503 ||
+         http_status == 504;
 }
 
 bool is_transient_transport_failure(int curl_code) {
@@ -56,10 +67,12 @@ bool is_transient_transport_failure(int curl_code) {
   }
 }
 
-std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number, double random) {
+std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number,
+                                        double random) {
   const double exponent = std::min(retry_number - 1, 30);
   const double ceiling = static_cast<double>(policy.base_backoff.count()) * std::pow(2.0, exponent);
-  const double capped = std::min(std::clamp(random, 0.0, 1.0) * ceiling, static_cast<double>(policy.max_backoff.count()));
+  const double capped = std::min(std::clamp(random, 0.0, 1.0) * ceiling,
+                                 static_cast<double>(policy.max_backoff.count()));
   return std::chrono::milliseconds(static_cast<long long>(capped));
 }
 

@@ -32,6 +32,7 @@ struct RetryPolicy {
 [[nodiscard]] bool is_transient_transport_failure(int curl_code);
 
 /// The pause before retry `retry_number` (1 for the first retry): random * base * 2^(n-1), capped.
-[[nodiscard]] std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number, double random);
+[[nodiscard]] std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number,
+                                                      double random);
 
 }  // namespace aws

@@ -30,13 +30,15 @@ std::filesystem::path home_file(const Environment& environment, const char* name
 }
 
 std::filesystem::path expanded(const std::string& path, const Environment& environment) {
-  if (path.starts_with("~/")) return std::filesystem::path(environment.get("HOME").value_or("")) / path.substr(2);
+  if (path.starts_with("~/"))
+    return std::filesystem::path(environment.get("HOME").value_or("")) / path.substr(2);
   return path;
 }
 
 }  // namespace
 
-std::map<std::string, ProfileSettings> parse_profile_file(const std::string& text, const std::string& file_name) {
+std::map<std::string, ProfileSettings> parse_profile_file(const std::string& text,
+                                                          const std::string& file_name) {
   std::map<std::string, ProfileSettings> sections;
   ProfileSettings* current = nullptr;
   bool in_nested_block = false;
@@ -52,17 +54,20 @@ std::map<std::string, ProfileSettings> parse_profile_file(const std::string& tex
     in_nested_block = false;
     if (content.front() == '[') {
       if (content.back() != ']') {
-        throw ClientError(file_name + ", line " + std::to_string(number) + ": a section header must end with ']'");
+        throw ClientError(file_name + ", line " + std::to_string(number) +
+                          ": a section header must end with ']'");
       }
       current = &sections[trimmed(std::string_view(content).substr(1, content.size() - 2))];
       continue;
     }
     const auto equals = content.find('=');
     if (equals == std::string::npos) {
-      throw ClientError(file_name + ", line " + std::to_string(number) + ": expected 'key = value'");
+      throw ClientError(file_name + ", line " + std::to_string(number) +
+                        ": expected 'key = value'");
     }
     if (current == nullptr) {
-      throw ClientError(file_name + ", line " + std::to_string(number) + ": a setting outside any [section]");
+      throw ClientError(file_name + ", line " + std::to_string(number) +
+                        ": a setting outside any [section]");
     }
     const std::string key = trimmed(std::string_view(content).substr(0, equals));
     const std::string value = trimmed(std::string_view(content).substr(equals + 1));
@@ -78,7 +83,8 @@ std::map<std::string, ProfileSettings> parse_profile_file(const std::string& tex
 
 std::optional<ProfileSettings> SharedConfig::profile(const std::string& name) const {
   std::optional<ProfileSettings> merged;
-  if (const auto found = config_profiles.find(name); found != config_profiles.end()) merged = found->second;
+  if (const auto found = config_profiles.find(name); found != config_profiles.end())
+    merged = found->second;
   if (const auto found = credentials_profiles.find(name); found != credentials_profiles.end()) {
     if (!merged) merged.emplace();
     for (const auto& [key, value] : found->second) (*merged)[key] = value;
@@ -86,7 +92,8 @@ std::optional<ProfileSettings> SharedConfig::profile(const std::string& name) co
   return merged;
 }
 
-std::optional<std::string> SharedConfig::config_value(const std::string& name, const std::string& key) const {
+std::optional<std::string> SharedConfig::config_value(const std::string& name,
+                                                      const std::string& key) const {
   const auto found = config_profiles.find(name);
   if (found == config_profiles.end()) return std::nullopt;
   const auto value = found->second.find(key);
@@ -96,24 +103,27 @@ std::optional<std::string> SharedConfig::config_value(const std::string& name, c
 
 SharedConfig load_shared_config(const Environment& environment) {
   SharedConfig config;
-  config.config_file = environment.get("AWS_CONFIG_FILE") ? expanded(*environment.get("AWS_CONFIG_FILE"), environment)
-                                                          : home_file(environment, "config");
-  config.credentials_file = environment.get("AWS_SHARED_CREDENTIALS_FILE")
-                                ? expanded(*environment.get("AWS_SHARED_CREDENTIALS_FILE"), environment)
-                                : home_file(environment, "credentials");
+  config.config_file = environment.get("AWS_CONFIG_FILE")
+                           ? expanded(*environment.get("AWS_CONFIG_FILE"), environment)
+                           : home_file(environment, "config");
+  config.credentials_file =
+      environment.get("AWS_SHARED_CREDENTIALS_FILE")
+          ? expanded(*environment.get("AWS_SHARED_CREDENTIALS_FILE"), environment)
+          : home_file(environment, "credentials");
   config.profile_named_explicitly = environment.get("AWS_PROFILE").has_value();
   config.profile_name = environment.get("AWS_PROFILE").value_or("default");
 
   // The config file names profiles "[profile x]", except "[default]".
-  for (auto& [section, settings] : parse_profile_file(read_file_or_empty(config.config_file), config.config_file.string())) {
+  for (auto& [section, settings] :
+       parse_profile_file(read_file_or_empty(config.config_file), config.config_file.string())) {
     if (section == "default") {
       config.config_profiles.try_emplace("default", settings);
     } else if (section.starts_with("profile ")) {
       config.config_profiles[trimmed(std::string_view(section).substr(8))] = settings;
     }
   }
-  config.credentials_profiles =
-      parse_profile_file(read_file_or_empty(config.credentials_file), config.credentials_file.string());
+  config.credentials_profiles = parse_profile_file(read_file_or_empty(config.credentials_file),
+                                                   config.credentials_file.string());
   return config;
 }
 

@@ -29,7 +29,8 @@ struct SharedConfig {
   /// when neither file has the profile.
   [[nodiscard]] std::optional<ProfileSettings> profile(const std::string& name) const;
   /// One setting of the config file's profile `name`.
-  [[nodiscard]] std::optional<std::string> config_value(const std::string& name, const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> config_value(const std::string& name,
+                                                        const std::string& key) const;
 };
 
 /// Reads both files; a missing file is an empty one, an unreadable line a ClientError naming the
@@ -38,7 +39,7 @@ struct SharedConfig {
 
 /// Sections of one INI-style file: "[name]" headers, "key = value" lines, "#" and ";" comments;
 /// indented lines below a key without value (nested settings) are skipped.
-[[nodiscard]] std::map<std::string, ProfileSettings> parse_profile_file(const std::string& text,
-                                                                      const std::string& file_name);
+[[nodiscard]] std::map<std::string, ProfileSettings> parse_profile_file(
+    const std::string& text, const std::string& file_name);
 
 }  // namespace aws

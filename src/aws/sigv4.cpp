@@ -18,7 +18,8 @@ namespace {
 
 std::string lower(std::string_view text) {
   std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
@@ -34,7 +35,8 @@ std::string percent_decode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+        hex_value(text[i + 2]) >= 0) {
       out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
       i += 2;
     } else {
@@ -58,8 +60,8 @@ std::string hex(const unsigned char* data, std::size_t size) {
 std::string hmac_sha256(std::string_view key, std::string_view data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
-       data.size(), digest, &length);
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest, &length);
   return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
@@ -80,7 +82,8 @@ std::string canonical_header_value(std::string_view value) {
 }
 
 bool is_unsigned_header(const std::string& name) {
-  return name == "authorization" || name == "user-agent" || name == "expect" || name == "x-amzn-trace-id";
+  return name == "authorization" || name == "user-agent" || name == "expect" ||
+         name == "x-amzn-trace-id";
 }
 
 }  // namespace
@@ -90,15 +93,18 @@ UrlParts split_url(const std::string& url) {
   if (scheme_end == std::string::npos) throw ClientError("not an absolute URL: " + url);
   UrlParts parts;
   parts.scheme = lower(std::string_view(url).substr(0, scheme_end));
-  if (parts.scheme != "http" && parts.scheme != "https") throw ClientError("not an http or https URL: " + url);
+  if (parts.scheme != "http" && parts.scheme != "https")
+    throw ClientError("not an http or https URL: " + url);
   const auto rest = std::string_view(url).substr(scheme_end + 3);
   const auto authority_end = rest.find_first_of("/?#");
   parts.authority = std::string(rest.substr(0, authority_end));
   if (parts.authority.empty() || parts.authority.find('@') != std::string::npos) {
     throw ClientError("URL without a plain host: " + url);
   }
-  std::string_view remainder = authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end);
-  if (const auto fragment = remainder.find('#'); fragment != std::string_view::npos) remainder = remainder.substr(0, fragment);
+  std::string_view remainder =
+      authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end);
+  if (const auto fragment = remainder.find('#'); fragment != std::string_view::npos)
+    remainder = remainder.substr(0, fragment);
   const auto question = remainder.find('?');
   parts.path = std::string(remainder.substr(0, question));
   if (question != std::string_view::npos) parts.query = std::string(remainder.substr(question + 1));
@@ -132,7 +138,8 @@ std::string canonical_uri(std::string_view path) {
   std::string out;
   for (const auto& segment : segments) out += "/" + http::percent_encode(segment);
   // A path that ends in a slash (or a dot segment) keeps its trailing slash.
-  const bool trailing = !segments.empty() && (path.ends_with('/') || path.ends_with("/.") || path.ends_with("/.."));
+  const bool trailing =
+      !segments.empty() && (path.ends_with('/') || path.ends_with("/.") || path.ends_with("/.."));
   if (out.empty() || trailing) out += "/";
   return out;
 }
@@ -147,8 +154,10 @@ std::string canonical_query(std::string_view query) {
     if (!pair.empty()) {
       const auto equals = pair.find('=');
       const auto name = pair.substr(0, equals);
-      const auto value = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-      parameters.emplace_back(http::percent_encode(percent_decode(name)), http::percent_encode(percent_decode(value)));
+      const auto value =
+          equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+      parameters.emplace_back(http::percent_encode(percent_decode(name)),
+                              http::percent_encode(percent_decode(value)));
     }
     start = end + 1;
   }
@@ -171,7 +180,8 @@ std::string canonical_request(const http::Request& request, std::string& signed_
     auto [position, added] = headers.try_emplace(key, canonical_header_value(value));
     if (!added) position->second += "," + canonical_header_value(value);
   }
-  std::string text = request.method + "\n" + canonical_uri(url.path) + "\n" + canonical_query(url.query) + "\n";
+  std::string text =
+      request.method + "\n" + canonical_uri(url.path) + "\n" + canonical_query(url.query) + "\n";
   signed_headers.clear();
   for (const auto& [name, value] : headers) {
     text += name + ":" + value + "\n";
@@ -182,13 +192,14 @@ std::string canonical_request(const http::Request& request, std::string& signed_
   return text;
 }
 
-std::string string_to_sign(std::string_view amz_date_text, std::string_view scope, std::string_view canonical_request_text) {
+std::string string_to_sign(std::string_view amz_date_text, std::string_view scope,
+                           std::string_view canonical_request_text) {
   return "AWS4-HMAC-SHA256\n" + std::string(amz_date_text) + "\n" + std::string(scope) + "\n" +
          sha256_hex(canonical_request_text);
 }
 
-std::string signing_key(std::string_view secret_access_key, std::string_view date, std::string_view region,
-                        std::string_view service) {
+std::string signing_key(std::string_view secret_access_key, std::string_view date,
+                        std::string_view region, std::string_view service) {
   const std::string date_key = hmac_sha256("AWS4" + std::string(secret_access_key), date);
   const std::string region_key = hmac_sha256(date_key, region);
   const std::string service_key = hmac_sha256(region_key, service);
@@ -210,28 +221,32 @@ std::string amz_date(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void sign(http::Request& request, const Credentials& credentials, std::string_view region, std::string_view service,
-          std::chrono::system_clock::time_point time) {
+void sign(http::Request& request, const Credentials& credentials, std::string_view region,
+          std::string_view service, std::chrono::system_clock::time_point time) {
   const UrlParts url = split_url(request.url);
   const std::string date_time = amz_date(time);
   const std::string date = date_time.substr(0, 8);
   std::erase_if(request.headers, [](const auto& header) {
     const std::string name = lower(header.first);
-    return name == "host" || name == "x-amz-date" || name == "x-amz-security-token" || name == "authorization";
+    return name == "host" || name == "x-amz-date" || name == "x-amz-security-token" ||
+           name == "authorization";
   });
   request.headers.emplace_back("Host", url.authority);
   request.headers.emplace_back("X-Amz-Date", date_time);
-  if (!credentials.session_token.empty()) request.headers.emplace_back("X-Amz-Security-Token", credentials.session_token);
+  if (!credentials.session_token.empty())
+    request.headers.emplace_back("X-Amz-Security-Token", credentials.session_token);
 
   std::string signed_headers;
   const std::string canonical = canonical_request(request, signed_headers);
-  const std::string scope = date + "/" + std::string(region) + "/" + std::string(service) + "/aws4_request";
+  const std::string scope =
+      date + "/" + std::string(region) + "/" + std::string(service) + "/aws4_request";
   const std::string key = signing_key(credentials.secret_access_key, date, region, service);
   const std::string signature = hmac_sha256(key, string_to_sign(date_time, scope, canonical));
   request.headers.emplace_back(
-      "Authorization", "AWS4-HMAC-SHA256 Credential=" + credentials.access_key_id + "/" + scope +
-                           ", SignedHeaders=" + signed_headers + ", Signature=" +
-                           hex(reinterpret_cast<const unsigned char*>(signature.data()), signature.size()));
+      "Authorization",
+      "AWS4-HMAC-SHA256 Credential=" + credentials.access_key_id + "/" + scope +
+          ", SignedHeaders=" + signed_headers + ", Signature=" +
+          hex(reinterpret_cast<const unsigned char*>(signature.data()), signature.size()));
 }
 
 }  // namespace aws::sigv4

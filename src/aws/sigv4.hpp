@@ -31,7 +31,8 @@ struct UrlParts {
 
 /// The canonical request of a request that already carries its Host and X-Amz-Date headers;
 /// `signed_headers` receives the "a;b;c" list of the headers signed.
-[[nodiscard]] std::string canonical_request(const http::Request& request, std::string& signed_headers);
+[[nodiscard]] std::string canonical_request(const http::Request& request,
+                                            std::string& signed_headers);
 /// The string to sign for a canonical request, an "yyyymmddThhmmssZ" time and a credential scope.
 [[nodiscard]] std::string string_to_sign(std::string_view amz_date, std::string_view scope,
                                          std::string_view canonical_request_text);
@@ -47,7 +48,7 @@ struct UrlParts {
 /// Signs `request` in place: sets Host, X-Amz-Date, X-Amz-Security-Token (temporary credentials)
 /// and Authorization, replacing any earlier ones. Every other header of the request is signed too,
 /// except User-Agent and Expect, which proxies may change.
-void sign(http::Request& request, const Credentials& credentials, std::string_view region, std::string_view service,
-          std::chrono::system_clock::time_point time);
+void sign(http::Request& request, const Credentials& credentials, std::string_view region,
+          std::string_view service, std::chrono::system_clock::time_point time);
 
 }  // namespace aws::sigv4

@@ -10,36 +10,44 @@ namespace {
 constexpr const char* STS_API_VERSION = "2011-06-15";
 
 Endpoint sts_endpoint(const Context& context, const std::optional<std::string>& region) {
-  return resolve_endpoint(Service::sts, region, context.environment, load_shared_config(context.environment));
+  return resolve_endpoint(Service::sts, region, context.environment,
+                          load_shared_config(context.environment));
 }
 
 }  // namespace
 
-StsClient::StsClient(const Context& context, Credentials credentials, const std::optional<std::string>& region)
+StsClient::StsClient(const Context& context, Credentials credentials,
+                     const std::optional<std::string>& region)
     : StsClient(context, std::move(credentials), sts_endpoint(context, region)) {}
 
 StsClient::StsClient(const Context& context, Credentials credentials, Endpoint endpoint)
     : client_(context, std::move(endpoint), std::move(credentials), "sts", STS_API_VERSION) {}
 
 Credentials StsClient::assume_role(const AssumeRoleRequest& request) const {
-  QueryParameters parameters{{"RoleArn", request.role_arn}, {"RoleSessionName", request.role_session_name}};
+  QueryParameters parameters{{"RoleArn", request.role_arn},
+                             {"RoleSessionName", request.role_session_name}};
   if (request.external_id) parameters.emplace_back("ExternalId", *request.external_id);
-  if (request.duration_seconds) parameters.emplace_back("DurationSeconds", std::to_string(*request.duration_seconds));
+  if (request.duration_seconds)
+    parameters.emplace_back("DurationSeconds", std::to_string(*request.duration_seconds));
   const xml::Element answer = client_.call("AssumeRole", parameters);
   const xml::Element* result = answer.child("AssumeRoleResult");
   const xml::Element* credentials = result != nullptr ? result->child("Credentials") : nullptr;
-  if (credentials == nullptr || !credentials->child_text("AccessKeyId") || !credentials->child_text("SecretAccessKey")) {
+  if (credentials == nullptr || !credentials->child_text("AccessKeyId") ||
+      !credentials->child_text("SecretAccessKey")) {
     throw ClientError("The answer of the AssumeRole operation holds no credentials");
   }
-  return Credentials{credentials->child_text_or_empty("AccessKeyId"), credentials->child_text_or_empty("SecretAccessKey"),
-                     credentials->child_text_or_empty("SessionToken"), credentials->child_text_or_empty("Expiration")};
+  return Credentials{credentials->child_text_or_empty("AccessKeyId"),
+                     credentials->child_text_or_empty("SecretAccessKey"),
+                     credentials->child_text_or_empty("SessionToken"),
+                     credentials->child_text_or_empty("Expiration")};
 }
 
 StsClient make_default_sts_client(const Context& context) {
   const SharedConfig config = load_shared_config(context.environment);
   Credentials credentials = resolve_default_credentials(context);
   return StsClient(context, std::move(credentials),
-                   resolve_endpoint(Service::sts, resolve_region(context.environment, config), context.environment, config));
+                   resolve_endpoint(Service::sts, resolve_region(context.environment, config),
+                                    context.environment, config));
 }
 
 }  // namespace aws

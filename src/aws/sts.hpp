@@ -23,7 +23,8 @@ struct AssumeRoleRequest {
 class StsClient {
  public:
   /// STS at the endpoint that `region` (us-east-1's when absent) and the configured overrides give.
-  StsClient(const Context& context, Credentials credentials, const std::optional<std::string>& region);
+  StsClient(const Context& context, Credentials credentials,
+            const std::optional<std::string>& region);
   /// STS at an explicit endpoint.
   StsClient(const Context& context, Credentials credentials, Endpoint endpoint);
 

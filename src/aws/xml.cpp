@@ -48,7 +48,8 @@ void XMLCALL on_end(void* data, const XML_Char*) {
 
 void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   auto* builder = static_cast<Builder*>(data);
-  if (!builder->open.empty()) builder->open.back().text.append(text, static_cast<std::size_t>(length));
+  if (!builder->open.empty())
+    builder->open.back().text.append(text, static_cast<std::size_t>(length));
 }
 
 struct ParserDeleter {
@@ -96,11 +97,14 @@ Element parse(std::string_view document) {
   XML_SetUserData(parser.get(), &builder);
   XML_SetElementHandler(parser.get(), &on_start, &on_end);
   XML_SetCharacterDataHandler(parser.get(), &on_text);
-  const auto status = XML_Parse(parser.get(), document.data(), static_cast<int>(document.size()), XML_TRUE);
-  if (builder.too_deep) throw ClientError("XML answer nested more than " + std::to_string(MAX_DEPTH) + " levels deep");
+  const auto status =
+      XML_Parse(parser.get(), document.data(), static_cast<int>(document.size()), XML_TRUE);
+  if (builder.too_deep)
+    throw ClientError("XML answer nested more than " + std::to_string(MAX_DEPTH) + " levels deep");
   if (status != XML_STATUS_OK) {
-    throw ClientError(std::string("unreadable XML answer: ") + XML_ErrorString(XML_GetErrorCode(parser.get())) +
-                      " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())) + ", column " +
+    throw ClientError(std::string("unreadable XML answer: ") +
+                      XML_ErrorString(XML_GetErrorCode(parser.get())) + " at line " +
+                      std::to_string(XML_GetCurrentLineNumber(parser.get())) + ", column " +
                       std::to_string(XML_GetCurrentColumnNumber(parser.get())));
   }
   if (!builder.root) throw ClientError("XML answer without a root element");

@@ -39,7 +39,8 @@ std::size_t append_header(char* data, std::size_t size, std::size_t count, void*
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   std::string_view value = line.substr(colon + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) value.remove_suffix(1);
+  while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
+    value.remove_suffix(1);
   response->headers.emplace_back(std::move(name), std::string(value));
   return size * count;
 }
@@ -84,7 +85,8 @@ Response CurlClient::send(const Request& request) {
   if (request.method == "HEAD") curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
   if (!request.body.empty() || request.method == "POST" || request.method == "PUT") {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body.size()));
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, header_list.list);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &append_body);
@@ -98,9 +100,11 @@ Response CurlClient::send(const Request& request) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
   }
-  if (request.timeout.count() > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+  if (request.timeout.count() > 0)
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
   if (request.connect_timeout.count() > 0) {
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connect_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(request.connect_timeout.count()));
   }
 
   const CURLcode code = curl_easy_perform(curl);

@@ -6,7 +6,6 @@
 // Prints one JSON document on standard output; log lines go to standard error.
 
 #include <iostream>
-
 #include <nlohmann/json.hpp>
 
 #include "generator/generate/account_access.hpp"
@@ -41,7 +40,8 @@ nlohmann::ordered_json scan(const std::string& role_arn, std::vector<std::string
         for (const auto& tag : view.tags()) entry["tags"].push_back({tag.key, tag.value});
         entry["subnets"] = nlohmann::ordered_json::array();
         for (const auto& block : view.list_subnet_cidr_blocks()) {
-          entry["subnets"].push_back(block ? nlohmann::ordered_json(*block) : nlohmann::ordered_json(nullptr));
+          entry["subnets"].push_back(block ? nlohmann::ordered_json(*block)
+                                           : nlohmann::ordered_json(nullptr));
         }
         vpcs.push_back(std::move(entry));
       }
@@ -58,13 +58,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
     if (args.size() >= 2 && args[0] == "scan") {
-      std::cout << scan(args[1], std::vector<std::string>(args.begin() + 2, args.end())).dump() << std::endl;
+      std::cout << scan(args[1], std::vector<std::string>(args.begin() + 2, args.end())).dump()
+                << std::endl;
       return 0;
     }
     if (args.size() == 2 && args[0] == "regions") {
       const auto creds = generator::generate::get_temp_creds_for_account(args[1]);
       if (!creds) return 1;
-      std::cout << nlohmann::ordered_json(generator::generate::get_regions(*creds)).dump() << std::endl;
+      std::cout << nlohmann::ordered_json(generator::generate::get_regions(*creds)).dump()
+                << std::endl;
       return 0;
     }
   } catch (const std::exception& error) {

@@ -56,7 +56,8 @@ class CredentialChain : public ::testing::Test {
 
 TEST_F(CredentialChain, EnvironmentVariablesComeFirstAndMustBeComplete) {
   fs::create_directories(folder_ / ".aws");
-  write(".aws/credentials", "[default]\naws_access_key_id = FILEKEY\naws_secret_access_key = file-secret\n");
+  write(".aws/credentials",
+        "[default]\naws_access_key_id = FILEKEY\naws_secret_access_key = file-secret\n");
   variables_["AWS_ACCESS_KEY_ID"] = "ENVKEY";
   variables_["AWS_SECRET_ACCESS_KEY"] = "env-secret";
   variables_["AWS_SESSION_TOKEN"] = "env-token";
@@ -75,13 +76,15 @@ TEST_F(CredentialChain, EnvironmentVariablesComeFirstAndMustBeComplete) {
 }
 
 TEST_F(CredentialChain, ProfilesOfBothFilesAreReadFromTheConfiguredPaths) {
-  const auto credentials_file = write("creds.ini",
-                                      "# comment\n[default]\naws_access_key_id = DEFKEY\naws_secret_access_key = def-secret\n"
-                                      "[ops]\naws_access_key_id=OPSKEY\naws_secret_access_key=ops-secret\n"
-                                      "aws_session_token = ops-token\n");
-  const auto config_file = write("config.ini",
-                                 "[profile cfg]\nregion = eu-west-1\ns3 =\n  max_concurrent_requests = 10\n"
-                                 "aws_access_key_id = CFGKEY\naws_secret_access_key = cfg-secret\n");
+  const auto credentials_file =
+      write("creds.ini",
+            "# comment\n[default]\naws_access_key_id = DEFKEY\naws_secret_access_key = def-secret\n"
+            "[ops]\naws_access_key_id=OPSKEY\naws_secret_access_key=ops-secret\n"
+            "aws_session_token = ops-token\n");
+  const auto config_file =
+      write("config.ini",
+            "[profile cfg]\nregion = eu-west-1\ns3 =\n  max_concurrent_requests = 10\n"
+            "aws_access_key_id = CFGKEY\naws_secret_access_key = cfg-secret\n");
   variables_["AWS_SHARED_CREDENTIALS_FILE"] = credentials_file.string();
   variables_["AWS_CONFIG_FILE"] = config_file.string();
   EXPECT_EQ(resolve().access_key_id, "DEFKEY");
@@ -106,11 +109,15 @@ TEST_F(CredentialChain, ProfilesOfBothFilesAreReadFromTheConfiguredPaths) {
 }
 
 TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteItsOutput) {
-  const auto script = write("helper.sh",
-                            "#!/bin/sh\nif [ \"$1\" = fail ]; then echo '{\"SecretAccessKey\":\"printed-secret\"}'; exit 3; fi\n"
-                            "if [ \"$1\" = v2 ]; then echo '{\"Version\":2,\"AccessKeyId\":\"K\",\"SecretAccessKey\":\"printed-secret\"}'; exit 0; fi\n"
-                            "echo '{\"Version\": 1, \"AccessKeyId\": \"PROCKEY\", \"SecretAccessKey\": \"proc-secret\",'\n"
-                            "echo ' \"SessionToken\": \"proc-token\", \"Expiration\": \"2030-01-01T00:00:00Z\"}'\n");
+  const auto script = write(
+      "helper.sh",
+      "#!/bin/sh\nif [ \"$1\" = fail ]; then echo '{\"SecretAccessKey\":\"printed-secret\"}'; exit "
+      "3; fi\n"
+      "if [ \"$1\" = v2 ]; then echo "
+      "'{\"Version\":2,\"AccessKeyId\":\"K\",\"SecretAccessKey\":\"printed-secret\"}'; exit 0; fi\n"
+      "echo '{\"Version\": 1, \"AccessKeyId\": \"PROCKEY\", \"SecretAccessKey\": "
+      "\"proc-secret\",'\n"
+      "echo ' \"SessionToken\": \"proc-token\", \"Expiration\": \"2030-01-01T00:00:00Z\"}'\n");
   fs::permissions(script, fs::perms::owner_all);
   write("config", "[profile sso]\ncredential_process = " + script.string() +
                       " ok\n[profile broken]\ncredential_process = " + script.string() +
@@ -128,27 +135,32 @@ TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteIt
       (void)resolve();
       FAIL() << profile << ": no error";
     } catch (const ClientError& error) {
-      EXPECT_EQ(std::string(error.what()).find("printed-secret"), std::string::npos) << error.what();
+      EXPECT_EQ(std::string(error.what()).find("printed-secret"), std::string::npos)
+          << error.what();
       EXPECT_NE(std::string(error.what()).find(profile), std::string::npos) << error.what();
     }
   }
 }
 
 http::Response assume_role_answer(const std::string& key) {
-  return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
-                         "</AccessKeyId><SecretAccessKey>secret-of-" + key + "</SecretAccessKey><SessionToken>token-of-" +
-                         key + "</SessionToken><Expiration>2030-01-01T00:00:00Z</Expiration></Credentials>"
-                         "</AssumeRoleResult></AssumeRoleResponse>");
+  return answer(200,
+                "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
+                    "</AccessKeyId><SecretAccessKey>secret-of-" + key +
+                    "</SecretAccessKey><SessionToken>token-of-" + key +
+                    "</SessionToken><Expiration>2030-01-01T00:00:00Z</Expiration></Credentials>"
+                    "</AssumeRoleResult></AssumeRoleResponse>");
 }
 
 TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsEndpoint) {
-  write("credentials", "[base]\naws_access_key_id = BASEKEY\naws_secret_access_key = base-secret\n");
-  write("config",
-        "[profile middle]\nrole_arn = arn:aws:iam::111111111111:role/Middle\nsource_profile = base\n"
-        "[profile top]\nrole_arn = arn:aws:iam::222222222222:role/Top\nsource_profile = middle\n"
-        "role_session_name = operator\nexternal_id = ext-1\nregion = eu-central-1\n"
-        "[profile loop-a]\nrole_arn = arn:aws:iam::1:role/A\nsource_profile = loop-b\n"
-        "[profile loop-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = loop-a\n");
+  write("credentials",
+        "[base]\naws_access_key_id = BASEKEY\naws_secret_access_key = base-secret\n");
+  write(
+      "config",
+      "[profile middle]\nrole_arn = arn:aws:iam::111111111111:role/Middle\nsource_profile = base\n"
+      "[profile top]\nrole_arn = arn:aws:iam::222222222222:role/Top\nsource_profile = middle\n"
+      "role_session_name = operator\nexternal_id = ext-1\nregion = eu-central-1\n"
+      "[profile loop-a]\nrole_arn = arn:aws:iam::1:role/A\nsource_profile = loop-b\n"
+      "[profile loop-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = loop-a\n");
   variables_["AWS_SHARED_CREDENTIALS_FILE"] = (folder_ / "credentials").string();
   variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
   variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
@@ -163,10 +175,13 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
   EXPECT_EQ(credentials.session_token, "token-of-TOPKEY");
   ASSERT_EQ(sts->requests.size(), 2u);
   // The middle role is assumed with the base keys, the top role with the middle role's keys.
-  EXPECT_NE(testing::header(sts->requests[0], "Authorization").find("Credential=BASEKEY/"), std::string::npos);
-  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("Credential=MIDDLEKEY/"), std::string::npos);
+  EXPECT_NE(testing::header(sts->requests[0], "Authorization").find("Credential=BASEKEY/"),
+            std::string::npos);
+  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("Credential=MIDDLEKEY/"),
+            std::string::npos);
   EXPECT_EQ(testing::header(sts->requests[1], "X-Amz-Security-Token"), "token-of-MIDDLEKEY");
-  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("/eu-central-1/sts/"), std::string::npos);
+  EXPECT_NE(testing::header(sts->requests[1], "Authorization").find("/eu-central-1/sts/"),
+            std::string::npos);
   const auto top = form_fields(sts->requests[1].body);
   EXPECT_EQ(top.at("RoleSessionName"), "operator");
   EXPECT_EQ(top.at("ExternalId"), "ext-1");
@@ -177,10 +192,12 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
 
 TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheTokenFromItsFile) {
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
-  variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] = write("token", "container-token\n").string();
+  variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] =
+      write("token", "container-token\n").string();
   auto container = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
-                       R"("Expiration":"2030-01-01T00:00:00Z"})");
+    return answer(
+        200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
+             R"("Expiration":"2030-01-01T00:00:00Z"})");
   });
   const Credentials credentials = resolve(container);
   EXPECT_EQ(credentials.access_key_id, "CONTKEY");
@@ -199,16 +216,20 @@ TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts
   variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://169.254.169.254/";
   auto imds = std::make_shared<ScriptedClient>([](const http::Request& request) {
     if (request.method == "PUT") return answer(200, "imds-token");
-    if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token") return answer(401, "");
+    if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token")
+      return answer(401, "");
     if (request.url.ends_with("/security-credentials/")) return answer(200, "instance-role\n");
-    return answer(200, R"({"Code":"Success","AccessKeyId":"IMDSKEY","SecretAccessKey":"imds-secret","Token":"imds-tok"})");
+    return answer(
+        200,
+        R"({"Code":"Success","AccessKeyId":"IMDSKEY","SecretAccessKey":"imds-secret","Token":"imds-tok"})");
   });
   const Credentials credentials = resolve(imds);
   EXPECT_EQ(credentials.access_key_id, "IMDSKEY");
   ASSERT_EQ(imds->requests.size(), 3u);
   EXPECT_EQ(imds->requests[0].url, "http://169.254.169.254/latest/api/token");
   EXPECT_EQ(testing::header(imds->requests[0], "X-aws-ec2-metadata-token-ttl-seconds"), "21600");
-  EXPECT_EQ(imds->requests[2].url, "http://169.254.169.254/latest/meta-data/iam/security-credentials/instance-role");
+  EXPECT_EQ(imds->requests[2].url,
+            "http://169.254.169.254/latest/meta-data/iam/security-credentials/instance-role");
   for (const auto& request : imds->requests) EXPECT_LE(request.timeout, std::chrono::seconds(1));
 }
 
@@ -218,8 +239,9 @@ TEST_F(CredentialChain, NothingAnywhereNamesEveryPlaceLookedAt) {
     FAIL() << "no error";
   } catch (const NoCredentialsError& error) {
     const std::string message = error.what();
-    for (const char* place : {"AWS_ACCESS_KEY_ID", "profile 'default'", ".aws/credentials", ".aws/config",
-                              "container credentials", "disabled by AWS_EC2_METADATA_DISABLED"}) {
+    for (const char* place :
+         {"AWS_ACCESS_KEY_ID", "profile 'default'", ".aws/credentials", ".aws/config",
+          "container credentials", "disabled by AWS_EC2_METADATA_DISABLED"}) {
       EXPECT_NE(message.find(place), std::string::npos) << place << " missing from: " << message;
     }
   }

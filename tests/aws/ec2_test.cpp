@@ -4,7 +4,6 @@
 #include "aws/ec2.hpp"
 
 #include <gtest/gtest.h>
-
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,24 +26,33 @@ const Endpoint LOCAL_EC2{"http://ec2.local:8080", "eu-west-1"};
 
 std::string vpc_item(int index) {
   const std::string id = "vpc-" + std::to_string(1000 + index);
-  return "<item><vpcId>" + id + "</vpcId><ownerId>111111111111</ownerId><state>available</state>"
-         "<cidrBlock>10." + std::to_string(index) + ".0.0/16</cidrBlock><cidrBlockAssociationSet>"
-         "<item><cidrBlock>10." + std::to_string(index) + ".0.0/16</cidrBlock><associationId>a-" + id +
+  return "<item><vpcId>" + id +
+         "</vpcId><ownerId>111111111111</ownerId><state>available</state>"
+         "<cidrBlock>10." +
+         std::to_string(index) +
+         ".0.0/16</cidrBlock><cidrBlockAssociationSet>"
+         "<item><cidrBlock>10." +
+         std::to_string(index) + ".0.0/16</cidrBlock><associationId>a-" + id +
          "</associationId><cidrBlockState><state>associated</state></cidrBlockState></item>"
-         "<item><cidrBlock>100.64.0.0/24</cidrBlock><associationId>b-" + id +
+         "<item><cidrBlock>100.64.0.0/24</cidrBlock><associationId>b-" +
+         id +
          "</associationId><cidrBlockState><state>disassociated</state></cidrBlockState></item>"
          "</cidrBlockAssociationSet><isDefault>false</isDefault>"
-         "<tagSet><item><key>Name</key><value>spoke " + std::to_string(index) + "</value></item></tagSet></item>";
+         "<tagSet><item><key>Name</key><value>spoke " +
+         std::to_string(index) + "</value></item></tagSet></item>";
 }
 
 // Pages the given number of items as EC2 does; the page after the last item is an empty one that
 // still had to be asked for.
-http::Response page_of(const std::map<std::string, std::string>& fields, int total, const std::string& set_name,
-                       const std::function<std::string(int)>& item) {
+http::Response page_of(const std::map<std::string, std::string>& fields, int total,
+                       const std::string& set_name, const std::function<std::string(int)>& item) {
   const int size = std::stoi(fields.at("MaxResults"));
   const int start = fields.contains("NextToken") ? std::stoi(fields.at("NextToken").substr(6)) : 0;
-  std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
-                     "<requestId>r</requestId><" + set_name + ">";
+  std::string body =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response "
+      "xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
+      "<requestId>r</requestId><" +
+      set_name + ">";
   for (int i = start; i < std::min(start + size, total); ++i) body += item(i);
   body += "</" + set_name + ">";
   if (start < total) body += "<nextToken>token-" + std::to_string(start + size) + "</nextToken>";
@@ -95,12 +103,15 @@ TEST(Ec2Paging, AVpcWithOneHundredThirtySubnetsIsListedWhollyThroughItsFilter) {
     return page_of(fields, 130, "subnetSet", [](int i) {
       // Every tenth subnet is IPv6-only: it has no IPv4 block at all.
       if (i % 10 == 9) {
-        return "<item><subnetId>subnet-" + std::to_string(i) + "</subnetId><vpcId>vpc-big</vpcId>"
-               "<ipv6CidrBlockAssociationSet><item><ipv6CidrBlock>2600:1f18::/64</ipv6CidrBlock></item>"
+        return "<item><subnetId>subnet-" + std::to_string(i) +
+               "</subnetId><vpcId>vpc-big</vpcId>"
+               "<ipv6CidrBlockAssociationSet><item><ipv6CidrBlock>2600:1f18::/64</ipv6CidrBlock></"
+               "item>"
                "</ipv6CidrBlockAssociationSet></item>";
       }
-      return "<item><subnetId>subnet-" + std::to_string(i) + "</subnetId><vpcId>vpc-big</vpcId><cidrBlock>10.0." +
-             std::to_string(i) + ".0/24</cidrBlock><availabilityZone>eu-west-1a</availabilityZone></item>";
+      return "<item><subnetId>subnet-" + std::to_string(i) +
+             "</subnetId><vpcId>vpc-big</vpcId><cidrBlock>10.0." + std::to_string(i) +
+             ".0/24</cidrBlock><availabilityZone>eu-west-1a</availabilityZone></item>";
     });
   });
   const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
@@ -131,12 +142,16 @@ TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
   int calls = 0;
   auto client = std::make_shared<ScriptedClient>([&](const http::Request&) {
     if (++calls <= 2) {
-      return answer(503, "<Response><Errors><Error><Code>RequestLimitExceeded</Code><Message>Request limit exceeded."
-                         "</Message></Error></Errors><RequestID>req-1</RequestID></Response>");
+      return answer(503,
+                    "<Response><Errors><Error><Code>RequestLimitExceeded</Code><Message>Request "
+                    "limit exceeded."
+                    "</Message></Error></Errors><RequestID>req-1</RequestID></Response>");
     }
-    return answer(200, "<DescribeRegionsResponse><regionInfo><item><regionName>eu-west-1</regionName>"
-                       "<regionEndpoint>ec2.eu-west-1.amazonaws.com</regionEndpoint></item><item><regionName>us-east-1"
-                       "</regionName></item></regionInfo></DescribeRegionsResponse>");
+    return answer(200,
+                  "<DescribeRegionsResponse><regionInfo><item><regionName>eu-west-1</regionName>"
+                  "<regionEndpoint>ec2.eu-west-1.amazonaws.com</regionEndpoint></"
+                  "item><item><regionName>us-east-1"
+                  "</regionName></item></regionInfo></DescribeRegionsResponse>");
   });
   auto sleeper = std::make_shared<RecordingSleeper>();
   const Ec2Client ec2(make_context({}, client, sleeper), LOCAL_EC2, ROLE_CREDENTIALS);
@@ -146,7 +161,8 @@ TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
   EXPECT_EQ(regions[1].name, "us-east-1");
   EXPECT_EQ(calls, 3);
   // random 0.5 of at most 1 s, then of at most 2 s.
-  EXPECT_EQ(sleeper->pauses, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(500), std::chrono::milliseconds(1000)}));
+  EXPECT_EQ(sleeper->pauses, (std::vector<std::chrono::milliseconds>{
+                                 std::chrono::milliseconds(500), std::chrono::milliseconds(1000)}));
   // Each attempt carries its own signature.
   EXPECT_FALSE(testing::header(client->requests[0], "Authorization").empty());
   EXPECT_EQ(client->requests.size(), 3u);
@@ -154,18 +170,23 @@ TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
 
 TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
   auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(400, "<Response><Errors><Error><Code>Throttling</Code><Message>Rate exceeded</Message></Error>"
-                       "</Errors><RequestID>req-9</RequestID></Response>");
+    return answer(
+        400,
+        "<Response><Errors><Error><Code>Throttling</Code><Message>Rate exceeded</Message></Error>"
+        "</Errors><RequestID>req-9</RequestID></Response>");
   });
   auto sleeper = std::make_shared<RecordingSleeper>();
-  const Ec2Client ec2(make_context({{"AWS_MAX_ATTEMPTS", "5"}}, client, sleeper), LOCAL_EC2, ROLE_CREDENTIALS);
+  const Ec2Client ec2(make_context({{"AWS_MAX_ATTEMPTS", "5"}}, client, sleeper), LOCAL_EC2,
+                      ROLE_CREDENTIALS);
   try {
     (void)ec2.describe_regions();
     FAIL() << "no error";
   } catch (const ServiceError& error) {
     EXPECT_EQ(error.code(), "Throttling");
     EXPECT_EQ(error.request_id(), "req-9");
-    EXPECT_STREQ(error.what(), "An error occurred (Throttling) when calling the DescribeRegions operation: Rate exceeded");
+    EXPECT_STREQ(
+        error.what(),
+        "An error occurred (Throttling) when calling the DescribeRegions operation: Rate exceeded");
   }
   EXPECT_EQ(client->requests.size(), 5u);
   EXPECT_EQ(sleeper->pauses.size(), 4u);
@@ -173,12 +194,16 @@ TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
 
 TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {
   auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(403, "<ErrorResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><Error><Type>Sender</Type>"
-                       "<Code>AccessDenied</Code><Message>User is not authorized to perform: sts:AssumeRole</Message>"
-                       "</Error><RequestId>sts-req</RequestId></ErrorResponse>");
+    return answer(403,
+                  "<ErrorResponse "
+                  "xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><Error><Type>Sender</Type>"
+                  "<Code>AccessDenied</Code><Message>User is not authorized to perform: "
+                  "sts:AssumeRole</Message>"
+                  "</Error><RequestId>sts-req</RequestId></ErrorResponse>");
   });
   auto sleeper = std::make_shared<RecordingSleeper>();
-  const StsClient sts(make_context({}, client, sleeper), ROLE_CREDENTIALS, Endpoint{"http://sts.local", "us-east-1"});
+  const StsClient sts(make_context({}, client, sleeper), ROLE_CREDENTIALS,
+                      Endpoint{"http://sts.local", "us-east-1"});
   try {
     (void)sts.assume_role({"arn:aws:iam::222222222222:role/R", "s", std::nullopt, std::nullopt});
     FAIL() << "no error";
@@ -193,7 +218,8 @@ TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {
 }
 
 TEST(Retries, AServerErrorWithoutXmlIsRetriedAndThenReportedByItsStatus) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) { return answer(502, "<html>proxy</html"); });
+  auto client = std::make_shared<ScriptedClient>(
+      [](const http::Request&) { return answer(502, "<html>proxy</html"); });
   const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
   try {
     (void)ec2.describe_regions();
@@ -220,14 +246,17 @@ int closed_port() {
 TEST(Retries, ARefusedConnectionIsRetriedThenReportedAsAClientError) {
   auto sleeper = std::make_shared<RecordingSleeper>();
   const Context context = make_context({}, std::make_shared<http::CurlClient>(), sleeper);
-  const Ec2Client ec2(context, Endpoint{"http://127.0.0.1:" + std::to_string(closed_port()), "us-east-1"}, ROLE_CREDENTIALS);
+  const Ec2Client ec2(context,
+                      Endpoint{"http://127.0.0.1:" + std::to_string(closed_port()), "us-east-1"},
+                      ROLE_CREDENTIALS);
   try {
     (void)ec2.describe_regions();
     FAIL() << "no error";
   } catch (const ServiceError&) {
     FAIL() << "a transport failure is not a service error";
   } catch (const ClientError& error) {
-    EXPECT_NE(std::string(error.what()).find("after 3 attempt(s)"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("after 3 attempt(s)"), std::string::npos)
+        << error.what();
   }
   EXPECT_EQ(sleeper->pauses.size(), 2u);
 }
@@ -236,7 +265,8 @@ TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
   auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
     return answer(200, "<AssumeRoleResponse><SecretAccessKey>leaked-secret</SecretAccessKey");
   });
-  const StsClient sts(make_context({}, client), ROLE_CREDENTIALS, Endpoint{"http://sts.local", "us-east-1"});
+  const StsClient sts(make_context({}, client), ROLE_CREDENTIALS,
+                      Endpoint{"http://sts.local", "us-east-1"});
   try {
     (void)sts.assume_role({"arn:aws:iam::1:role/R", "s", std::nullopt, std::nullopt});
     FAIL() << "no error";
@@ -247,13 +277,19 @@ TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
 
 TEST(Answers, AssumeRoleSendsItsParametersAndReadsTheCredentials) {
   auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(200, "<AssumeRoleResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><AssumeRoleResult>"
-                       "<Credentials><AccessKeyId>ASIANEW</AccessKeyId><SecretAccessKey>new-secret</SecretAccessKey>"
-                       "<SessionToken>new-token</SessionToken><Expiration>2030-01-01T01:00:00Z</Expiration></Credentials>"
-                       "</AssumeRoleResult></AssumeRoleResponse>");
+    return answer(
+        200,
+        "<AssumeRoleResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><AssumeRoleResult>"
+        "<Credentials><AccessKeyId>ASIANEW</AccessKeyId><SecretAccessKey>new-secret</"
+        "SecretAccessKey>"
+        "<SessionToken>new-token</SessionToken><Expiration>2030-01-01T01:00:00Z</Expiration></"
+        "Credentials>"
+        "</AssumeRoleResult></AssumeRoleResponse>");
   });
-  const StsClient sts(make_context({}, client), ROLE_CREDENTIALS, Endpoint{"http://sts.local", "us-east-1"});
-  const Credentials credentials = sts.assume_role({"arn:aws:iam::1:role/a/b", "Session1", std::string("ext"), 900});
+  const StsClient sts(make_context({}, client), ROLE_CREDENTIALS,
+                      Endpoint{"http://sts.local", "us-east-1"});
+  const Credentials credentials =
+      sts.assume_role({"arn:aws:iam::1:role/a/b", "Session1", std::string("ext"), 900});
   EXPECT_EQ(credentials.access_key_id, "ASIANEW");
   EXPECT_EQ(credentials.secret_access_key, "new-secret");
   EXPECT_EQ(credentials.session_token, "new-token");
@@ -266,7 +302,9 @@ TEST(Answers, AssumeRoleSendsItsParametersAndReadsTheCredentials) {
   EXPECT_EQ(fields.at("ExternalId"), "ext");
   EXPECT_EQ(fields.at("DurationSeconds"), "900");
   EXPECT_EQ(testing::header(client->requests[0], "X-Amz-Security-Token"), "role-token");
-  EXPECT_NE(testing::header(client->requests[0], "Authorization").find("/us-east-1/sts/aws4_request"), std::string::npos);
+  EXPECT_NE(
+      testing::header(client->requests[0], "Authorization").find("/us-east-1/sts/aws4_request"),
+      std::string::npos);
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ std::map<std::string, std::string> form_fields(const std::string& body) {
     if (end == std::string::npos) end = body.size();
     const std::string pair = body.substr(start, end - start);
     const auto equals = pair.find('=');
-    fields[decode(pair.substr(0, equals))] = equals == std::string::npos ? "" : decode(pair.substr(equals + 1));
+    fields[decode(pair.substr(0, equals))] =
+        equals == std::string::npos ? "" : decode(pair.substr(equals + 1));
     start = end + 1;
   }
   return fields;
@@ -40,7 +41,8 @@ std::map<std::string, std::string> form_fields(const std::string& body) {
 
 std::string header(const http::Request& request, const std::string& name) {
   const auto lower = [](std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
   };
   for (const auto& [key, value] : request.headers) {
@@ -49,7 +51,8 @@ std::string header(const http::Request& request, const std::string& name) {
   return "";
 }
 
-Context make_context(std::map<std::string, std::string> variables, std::shared_ptr<http::Client> client,
+Context make_context(std::map<std::string, std::string> variables,
+                     std::shared_ptr<http::Client> client,
                      std::shared_ptr<RecordingSleeper> sleeper) {
   Context context;
   context.environment = Environment::fixed(std::move(variables));

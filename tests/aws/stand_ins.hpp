@@ -44,8 +44,9 @@ std::string header(const http::Request& request, const std::string& name);
 
 /// A context with fixed variables, the client given, a recording sleeper, random 0.5 and a fixed
 /// clock (2015-08-30T12:36:00Z).
-Context make_context(std::map<std::string, std::string> variables, std::shared_ptr<http::Client> client,
-                     std::shared_ptr<RecordingSleeper> sleeper = std::make_shared<RecordingSleeper>());
+Context make_context(
+    std::map<std::string, std::string> variables, std::shared_ptr<http::Client> client,
+    std::shared_ptr<RecordingSleeper> sleeper = std::make_shared<RecordingSleeper>());
 
 /// An HTTP answer with status and body.
 http::Response answer(long status, std::string body);

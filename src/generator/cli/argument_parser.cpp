@@ -15,8 +15,10 @@ bool looks_like_negative_number(std::string_view text) {
   if (text.size() < 2 || text[0] != '-') return false;
   bool digit = false;
   for (std::size_t i = 1; i < text.size(); ++i) {
-    if (std::isdigit(static_cast<unsigned char>(text[i]))) digit = true;
-    else if (text[i] != '.') return false;
+    if (std::isdigit(static_cast<unsigned char>(text[i])))
+      digit = true;
+    else if (text[i] != '.')
+      return false;
   }
   return digit;
 }
@@ -71,16 +73,17 @@ std::string usage_part(const Action& action) {
 std::string invocation(const Action& action) {
   std::vector<std::string> spellings;
   for (const auto& spelling : action.option_strings()) {
-    spellings.push_back(action.arity() == Arity::one ? spelling + " " + action.metavar() : spelling);
+    spellings.push_back(action.arity() == Arity::one ? spelling + " " + action.metavar()
+                                                     : spelling);
   }
   return join(spellings, ", ");
 }
 
 // One occurrence found while scanning the command line.
 struct Occurrence {
-  std::shared_ptr<Action> action;          // null for an unknown option or a positional argument
-  std::string option_string;               // the spelling the action was found under
-  std::optional<std::string> explicit_arg; // text after "=" or after a short option's letter
+  std::shared_ptr<Action> action;           // null for an unknown option or a positional argument
+  std::string option_string;                // the spelling the action was found under
+  std::optional<std::string> explicit_arg;  // text after "=" or after a short option's letter
 };
 
 }  // namespace
@@ -102,8 +105,8 @@ std::optional<int> ParsedOptions::count(const std::string& dest) const {
   return found->second;
 }
 
-Action::Action(std::vector<std::string> option_strings, std::string dest, Arity arity, std::string help,
-               std::string metavar, Requirement requirement)
+Action::Action(std::vector<std::string> option_strings, std::string dest, Arity arity,
+               std::string help, std::string metavar, Requirement requirement)
     : option_strings_(std::move(option_strings)),
       dest_(std::move(dest)),
       arity_(arity),
@@ -119,37 +122,41 @@ Action::Action(std::vector<std::string> option_strings, std::string dest, Arity 
 
 std::string Action::display_name() const { return join(option_strings_, "/"); }
 
-StoreTrueAction::StoreTrueAction(std::vector<std::string> option_strings, std::string dest, std::string help)
+StoreTrueAction::StoreTrueAction(std::vector<std::string> option_strings, std::string dest,
+                                 std::string help)
     : Action(std::move(option_strings), std::move(dest), Arity::none, std::move(help)) {}
 
-void StoreTrueAction::operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
-                                 std::string_view) {
+void StoreTrueAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
+                                 const std::optional<std::string>&, std::string_view) {
   namespace_.set_flag(dest(), true);
 }
 
-StoreAction::StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help,
-                         std::string metavar, Requirement requirement)
-    : Action(std::move(option_strings), std::move(dest), Arity::one, std::move(help), std::move(metavar),
-             requirement) {}
+StoreAction::StoreAction(std::vector<std::string> option_strings, std::string dest,
+                         std::string help, std::string metavar, Requirement requirement)
+    : Action(std::move(option_strings), std::move(dest), Arity::one, std::move(help),
+             std::move(metavar), requirement) {}
 
-void StoreAction::operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>& value,
-                             std::string_view) {
+void StoreAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
+                             const std::optional<std::string>& value, std::string_view) {
   namespace_.set_value(dest(), value.value_or(""));
 }
 
-CountAction::CountAction(std::vector<std::string> option_strings, std::string dest, std::string help)
+CountAction::CountAction(std::vector<std::string> option_strings, std::string dest,
+                         std::string help)
     : Action(std::move(option_strings), std::move(dest), Arity::none, std::move(help)) {}
 
-void CountAction::operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
-                             std::string_view) {
+void CountAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
+                             const std::optional<std::string>&, std::string_view) {
   namespace_.set_count(dest(), namespace_.count(dest()).value_or(0) + 1);
 }
 
-VersionAction::VersionAction(std::vector<std::string> option_strings, std::string version, std::string help)
-    : Action(std::move(option_strings), "version", Arity::none, std::move(help)), version_(std::move(version)) {}
+VersionAction::VersionAction(std::vector<std::string> option_strings, std::string version,
+                             std::string help)
+    : Action(std::move(option_strings), "version", Arity::none, std::move(help)),
+      version_(std::move(version)) {}
 
-void VersionAction::operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
-                               std::string_view) {
+void VersionAction::operator()(ArgumentParser& parser, ParsedOptions&,
+                               const std::optional<std::string>&, std::string_view) {
   std::string text = version_;
   const std::string placeholder = "%(prog)s";
   for (auto at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
@@ -163,13 +170,14 @@ void VersionAction::operator()(ArgumentParser& parser, ParsedOptions&, const std
 HelpAction::HelpAction(std::vector<std::string> option_strings)
     : Action(std::move(option_strings), "help", Arity::none, "show this help message and exit") {}
 
-void HelpAction::operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
-                            std::string_view) {
+void HelpAction::operator()(ArgumentParser& parser, ParsedOptions&,
+                            const std::optional<std::string>&, std::string_view) {
   parser.output() << parser.format_help() << std::flush;
   throw EarlyExit(EXIT_STATUS_SUCCESS);
 }
 
-ArgumentParser::ArgumentParser(ParserSettings settings) : settings_(std::move(settings)), out_(&std::cout) {
+ArgumentParser::ArgumentParser(ParserSettings settings)
+    : settings_(std::move(settings)), out_(&std::cout) {
   if (settings_.help_option == HelpOption::add) {
     add_action(std::make_shared<HelpAction>(std::vector<std::string>{"-h", "--help"}));
   }
@@ -178,7 +186,9 @@ ArgumentParser::ArgumentParser(ParserSettings settings) : settings_(std::move(se
   }
 }
 
-void ArgumentParser::add_action(std::shared_ptr<Action> action) { actions_.push_back(std::move(action)); }
+void ArgumentParser::add_action(std::shared_ptr<Action> action) {
+  actions_.push_back(std::move(action));
+}
 
 std::shared_ptr<Action> ArgumentParser::find_action(std::string_view option_string) const {
   for (const auto& action : actions_) {
@@ -224,7 +234,8 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
               }
             }
           }
-          if (matches.size() > 1) error("ambiguous option: " + name + " could match " + join(matches, ", "));
+          if (matches.size() > 1)
+            error("ambiguous option: " + name + " could match " + join(matches, ", "));
           if (matches.size() == 1) {
             occurrence.action = match;
             occurrence.option_string = matches.front();
@@ -271,12 +282,14 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
       const bool is_long = occurrence.option_string.starts_with("--");
       if (occurrence.explicit_arg && (is_long || !occurrence.explicit_arg->empty())) {
         if (is_long) {
-          error("argument " + action.display_name() + ": ignored explicit argument '" + *occurrence.explicit_arg + "'");
+          error("argument " + action.display_name() + ": ignored explicit argument '" +
+                *occurrence.explicit_arg + "'");
         }
         const std::string next_option = "-" + occurrence.explicit_arg->substr(0, 1);
         auto next_action = find_action(next_option);
         if (!next_action) {
-          error("argument " + action.display_name() + ": ignored explicit argument '" + *occurrence.explicit_arg + "'");
+          error("argument " + action.display_name() + ": ignored explicit argument '" +
+                *occurrence.explicit_arg + "'");
         }
         action(*this, parsed, std::nullopt, occurrence.option_string);
         occurrence = Occurrence{next_action, next_option, occurrence.explicit_arg->substr(1)};
@@ -288,7 +301,8 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
   }
   std::vector<std::string> missing;
   for (const auto& action : actions_) {
-    if (action->requirement() == Requirement::required && std::find(seen.begin(), seen.end(), action.get()) == seen.end()) {
+    if (action->requirement() == Requirement::required &&
+        std::find(seen.begin(), seen.end(), action.get()) == seen.end()) {
       missing.push_back(action->display_name());
     }
   }
@@ -318,9 +332,11 @@ std::string ArgumentParser::format_help() const {
   const std::size_t width = text_width();
   constexpr std::size_t indent = 2;
   std::size_t longest = 0;
-  for (const auto& action : actions_) longest = std::max(longest, invocation(*action).size() + indent);
+  for (const auto& action : actions_)
+    longest = std::max(longest, invocation(*action).size() + indent);
   const std::size_t help_position = std::min<std::size_t>(longest + 2, 24);
-  const std::size_t help_width = std::max<std::size_t>(width > help_position ? width - help_position : 11, 11);
+  const std::size_t help_width =
+      std::max<std::size_t>(width > help_position ? width - help_position : 11, 11);
 
   std::string out = format_usage();
   if (!settings_.description.empty()) {
@@ -346,7 +362,8 @@ std::string ArgumentParser::format_help() const {
       out += std::string(help_position, ' ') + help_lines[i] + "\n";
     }
   }
-  if (!settings_.epilog.empty()) out += "\n" + settings_.epilog + (settings_.epilog.ends_with('\n') ? "" : "\n");
+  if (!settings_.epilog.empty())
+    out += "\n" + settings_.epilog + (settings_.epilog.ends_with('\n') ? "" : "\n");
   return out;
 }
 

@@ -54,7 +54,9 @@ class Action {
                           const std::optional<std::string>& value,
                           std::string_view option_string = {}) = 0;
 
-  [[nodiscard]] const std::vector<std::string>& option_strings() const noexcept { return option_strings_; }
+  [[nodiscard]] const std::vector<std::string>& option_strings() const noexcept {
+    return option_strings_;
+  }
   [[nodiscard]] const std::string& dest() const noexcept { return dest_; }
   [[nodiscard]] Arity arity() const noexcept { return arity_; }
   [[nodiscard]] const std::string& help() const noexcept { return help_; }
@@ -83,10 +85,10 @@ class StoreTrueAction : public Action {
 /// An option that stores its one value.
 class StoreAction : public Action {
  public:
-  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help, std::string metavar,
-              Requirement requirement = Requirement::optional);
-  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>& value,
-                  std::string_view = {}) override;
+  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help,
+              std::string metavar, Requirement requirement = Requirement::optional);
+  void operator()(ArgumentParser&, ParsedOptions& namespace_,
+                  const std::optional<std::string>& value, std::string_view = {}) override;
 };
 
 /// A flag that counts its occurrences.
@@ -136,7 +138,9 @@ class ArgumentParser {
 
   /// Adds an option; its spellings must start with "-".
   void add_action(std::shared_ptr<Action> action);
-  [[nodiscard]] const std::vector<std::shared_ptr<Action>>& actions() const noexcept { return actions_; }
+  [[nodiscard]] const std::vector<std::shared_ptr<Action>>& actions() const noexcept {
+    return actions_;
+  }
 
   /// Parses the arguments (program name excluded). Throws UsageError for a command line it cannot
   /// accept and EarlyExit after --help or --version; actions run in command-line order.

@@ -17,7 +17,8 @@ std::string package_version();
 class _IncreaseVerbosityAction : public CountAction {
  public:
   using CountAction::CountAction;
-  void operator()(ArgumentParser& parser, ParsedOptions& namespace_, const std::optional<std::string>& values,
+  void operator()(ArgumentParser& parser, ParsedOptions& namespace_,
+                  const std::optional<std::string>& values,
                   std::string_view option_string = {}) override;
 };
 
@@ -25,7 +26,8 @@ class _IncreaseVerbosityAction : public CountAction {
 class _DecreaseVerbosityAction : public CountAction {
  public:
   using CountAction::CountAction;
-  void operator()(ArgumentParser& parser, ParsedOptions& namespace_, const std::optional<std::string>& values,
+  void operator()(ArgumentParser& parser, ParsedOptions& namespace_,
+                  const std::optional<std::string>& values,
                   std::string_view option_string = {}) override;
 };
 

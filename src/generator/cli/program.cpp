@@ -9,9 +9,11 @@
 
 namespace generator::cli {
 
-int run_program(int argc, char** argv, const ProgramEntry& entry, const ErrorKindNamer& name_error_kind) {
-  const std::string program_name =
-      argc > 0 && argv[0] ? std::filesystem::path(argv[0]).filename().string() : std::string("generate");
+int run_program(int argc, char** argv, const ProgramEntry& entry,
+                const ErrorKindNamer& name_error_kind) {
+  const std::string program_name = argc > 0 && argv[0]
+                                       ? std::filesystem::path(argv[0]).filename().string()
+                                       : std::string("generate");
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   try {
     log::configure_logger();

@@ -11,7 +11,8 @@
 namespace generator::cli {
 
 /// A program's run: the arguments without the program name, and the name it was started under.
-using ProgramEntry = std::function<void(const std::vector<std::string>& args, const std::string& program_name)>;
+using ProgramEntry =
+    std::function<void(const std::vector<std::string>& args, const std::string& program_name)>;
 
 /// Names the kind of an error that is not one of the generator's own (an AWS error, say); returns
 /// nothing for errors it does not know.
@@ -19,6 +20,7 @@ using ErrorKindNamer = std::function<std::optional<std::string>(const std::excep
 
 /// Configures the logger, runs the entry and turns its outcome into an exit status: 0 on success,
 /// 2 with usage and message after a usage error, 1 with "<Kind>: <message>" after any other error.
-int run_program(int argc, char** argv, const ProgramEntry& entry, const ErrorKindNamer& name_error_kind = {});
+int run_program(int argc, char** argv, const ProgramEntry& entry,
+                const ErrorKindNamer& name_error_kind = {});
 
 }  // namespace generator::cli

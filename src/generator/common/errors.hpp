@@ -5,7 +5,8 @@
 
 namespace generator {
 
-/// Base of every error the programs raise on purpose; kind() is the name printed before the message.
+/// Base of every error the programs raise on purpose; kind() is the name printed before the
+/// message.
 class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -13,11 +14,11 @@ class Error : public std::runtime_error {
   [[nodiscard]] virtual const char* kind() const noexcept = 0;
 };
 
-#define GENERATOR_DECLARE_ERROR(Name)                                                  \
-  class Name : public Error {                                                          \
-   public:                                                                             \
-    using Error::Error;                                                                \
-    [[nodiscard]] const char* kind() const noexcept override { return #Name; }        \
+#define GENERATOR_DECLARE_ERROR(Name)                                          \
+  class Name : public Error {                                                  \
+   public:                                                                     \
+    using Error::Error;                                                        \
+    [[nodiscard]] const char* kind() const noexcept override { return #Name; } \
   }
 
 /// A value of the wrong type (a text where a list was expected, say).

@@ -33,12 +33,14 @@ class Checker {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
         std::string list;
         for (const auto name : allowed) list += (list.empty() ? "" : ", ") + std::string(name);
-        fail<ValueError>(where.empty() ? key : where + "." + key, "unknown key (expected one of: " + list + ")");
+        fail<ValueError>(where.empty() ? key : where + "." + key,
+                         "unknown key (expected one of: " + list + ")");
       }
     }
   }
 
-  const Document& require(const Document& mapping, const std::string& where, const std::string& key) const {
+  const Document& require(const Document& mapping, const std::string& where,
+                          const std::string& key) const {
     if (!mapping.contains(key) || mapping.at(key).is_null()) {
       fail<KeyError>(where.empty() ? key : where + "." + key, "missing required key");
     }
@@ -46,24 +48,29 @@ class Checker {
   }
 
   void expect_mapping(const Document& value, const std::string& key) const {
-    if (!value.is_object()) fail<TypeError>(key, std::string("expected a mapping of keys, got ") + kind_name(value));
+    if (!value.is_object())
+      fail<TypeError>(key, std::string("expected a mapping of keys, got ") + kind_name(value));
   }
 
   std::string text(const Document& value, const std::string& key) const {
-    if (!value.is_string()) fail<TypeError>(key, std::string("expected a text, got ") + kind_name(value));
+    if (!value.is_string())
+      fail<TypeError>(key, std::string("expected a text, got ") + kind_name(value));
     const auto result = value.get<std::string>();
     if (result.empty()) fail<ValueError>(key, "must not be empty");
     return result;
   }
 
   bool boolean(const Document& value, const std::string& key) const {
-    if (!value.is_boolean()) fail<TypeError>(key, std::string("expected true or false, got ") + kind_name(value));
+    if (!value.is_boolean())
+      fail<TypeError>(key, std::string("expected true or false, got ") + kind_name(value));
     return value.get<bool>();
   }
 
-  std::vector<std::string> texts(const Document& value, const std::string& key,
-                                 const std::function<void(const std::string&, const std::string&)>& check = {}) const {
-    if (!value.is_array()) fail<TypeError>(key, std::string("expected a list, got ") + kind_name(value));
+  std::vector<std::string> texts(
+      const Document& value, const std::string& key,
+      const std::function<void(const std::string&, const std::string&)>& check = {}) const {
+    if (!value.is_array())
+      fail<TypeError>(key, std::string("expected a list, got ") + kind_name(value));
     std::vector<std::string> result;
     for (std::size_t i = 0; i < value.size(); ++i) {
       const std::string item_key = key + "[" + std::to_string(i) + "]";
@@ -78,7 +85,8 @@ class Checker {
 };
 
 bool is_twelve_digits(std::string_view text) {
-  return text.size() == 12 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return text.size() == 12 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string account_number(const Document& value, const std::string& key, const Checker& checker) {
@@ -87,26 +95,32 @@ std::string account_number(const Document& value, const std::string& key, const 
     // only a plain 12-digit number can be the account the operator wrote.
     const std::string digits = value.dump();
     if (is_twelve_digits(digits)) return digits;
-    checker.fail<ValueError>(key, "read as the number " + digits +
-                                      ", which is not a 12-digit AWS account number; unquoted numbers with a "
-                                      "leading 0 are read as octal, so write account numbers in quotes, e.g. "
-                                      "\"012345678901\"");
+    checker.fail<ValueError>(
+        key, "read as the number " + digits +
+                 ", which is not a 12-digit AWS account number; unquoted numbers with a "
+                 "leading 0 are read as octal, so write account numbers in quotes, e.g. "
+                 "\"012345678901\"");
   }
-  if (!value.is_string()) checker.fail<TypeError>(key, std::string("expected an account number, got ") + kind_name(value));
+  if (!value.is_string())
+    checker.fail<TypeError>(key,
+                            std::string("expected an account number, got ") + kind_name(value));
   const auto text = value.get<std::string>();
-  if (!is_twelve_digits(text)) checker.fail<ValueError>(key, "\"" + text + "\" is not a 12-digit AWS account number");
+  if (!is_twelve_digits(text))
+    checker.fail<ValueError>(key, "\"" + text + "\" is not a 12-digit AWS account number");
   return text;
 }
 
 void check_region(const std::string& region, const std::string& key, const Checker& checker) {
   static const std::regex form("[a-z]{2}(-[a-z0-9]+)+-[0-9]+");
   if (!std::regex_match(region, form)) {
-    checker.fail<ValueError>(key, "\"" + region + "\" is not an AWS region name such as \"us-east-1\"");
+    checker.fail<ValueError>(key,
+                             "\"" + region + "\" is not an AWS region name such as \"us-east-1\"");
   }
 }
 
 void check_cidr(const std::string& cidr, const std::string& key, const Checker& checker) {
-  static const std::regex form("([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})/([0-9]{1,2})");
+  static const std::regex form(
+      "([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})/([0-9]{1,2})");
   std::smatch parts;
   const auto refuse = [&](const std::string& why) {
     checker.fail<ValueError>(key, "\"" + cidr + "\" is not an IPv4 network in CIDR form: " + why);
@@ -115,12 +129,14 @@ void check_cidr(const std::string& cidr, const std::string& key, const Checker& 
   std::uint32_t address = 0;
   for (int octet = 1; octet <= 4; ++octet) {
     const int value = std::stoi(parts[octet].str());
-    if (value > 255 || (parts[octet].length() > 1 && parts[octet].str()[0] == '0')) refuse("bad number " + parts[octet].str());
+    if (value > 255 || (parts[octet].length() > 1 && parts[octet].str()[0] == '0'))
+      refuse("bad number " + parts[octet].str());
     address = (address << 8) | static_cast<std::uint32_t>(value);
   }
   const int prefix = std::stoi(parts[5].str());
   if (prefix > 32) refuse("prefix length above 32");
-  const std::uint32_t host_mask = prefix == 0 ? 0xFFFFFFFFu : (prefix == 32 ? 0u : (0xFFFFFFFFu >> prefix));
+  const std::uint32_t host_mask =
+      prefix == 0 ? 0xFFFFFFFFu : (prefix == 32 ? 0u : (0xFFFFFFFFu >> prefix));
   if ((address & host_mask) != 0) refuse("host bits are set");
 }
 
@@ -133,10 +149,13 @@ Config load_config(const std::filesystem::path& path) {
   }
   const Document document = serializers::load_from_yaml(path);
   if (!document.is_object()) {
-    throw TypeError(path.string() + ": expected a mapping with the keys controller, account_ids, aws_regions and "
-                    "defaults, got " + kind_name(document));
+    throw TypeError(path.string() +
+                    ": expected a mapping with the keys controller, account_ids, aws_regions and "
+                    "defaults, got " +
+                    kind_name(document));
   }
-  checker.refuse_unknown_keys(document, "", {"controller", "account_ids", "aws_regions", "defaults"});
+  checker.refuse_unknown_keys(document, "",
+                              {"controller", "account_ids", "aws_regions", "defaults"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -145,25 +164,33 @@ Config load_config(const std::filesystem::path& path) {
   const Document& ip = checker.require(controller, "controller", "ip");
   // An address may be written unquoted and read as a number; any value names the host.
   config.controller.ip = ip.is_string() ? checker.text(ip, "controller.ip") : ip.dump();
-  config.controller.username = checker.text(checker.require(controller, "controller", "username"), "controller.username");
+  config.controller.username =
+      checker.text(checker.require(controller, "controller", "username"), "controller.username");
 
   const Document& accounts = checker.require(document, "", "account_ids");
-  if (!accounts.is_array()) checker.fail<TypeError>("account_ids", std::string("expected a list, got ") + kind_name(accounts));
-  if (accounts.empty()) checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
+  if (!accounts.is_array())
+    checker.fail<TypeError>("account_ids",
+                            std::string("expected a list, got ") + kind_name(accounts));
+  if (accounts.empty())
+    checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
   for (std::size_t i = 0; i < accounts.size(); ++i) {
-    config.account_ids.push_back(account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker));
+    config.account_ids.push_back(
+        account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker));
   }
 
   if (document.contains("aws_regions") && !document["aws_regions"].is_null()) {
     config.aws_regions = checker.texts(document["aws_regions"], "aws_regions",
-                                       [&](const std::string& region, const std::string& key) { check_region(region, key, checker); });
+                                       [&](const std::string& region, const std::string& key) {
+                                         check_region(region, key, checker);
+                                       });
   }
 
   const Document& defaults = checker.require(document, "", "defaults");
   checker.expect_mapping(defaults, "defaults");
-  checker.refuse_unknown_keys(defaults, "defaults",
-                              {"role_name", "add_vpc_cidr", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size",
-                               "transit_gw_name", "gw_zones", "domain", "encrypt", "inspection"});
+  checker.refuse_unknown_keys(
+      defaults, "defaults",
+      {"role_name", "add_vpc_cidr", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size",
+       "transit_gw_name", "gw_zones", "domain", "encrypt", "inspection"});
   Defaults& out = config.defaults;
   const auto given = [&](const char* key) -> const Document* {
     if (!defaults.contains(key) || defaults[key].is_null()) return nullptr;
@@ -171,21 +198,30 @@ Config load_config(const std::filesystem::path& path) {
     return &defaults[key];
   };
   const auto key_of = [](const char* key) { return std::string("defaults.") + key; };
-  out.role_name = checker.text(checker.require(defaults, "defaults", "role_name"), "defaults.role_name");
+  out.role_name =
+      checker.text(checker.require(defaults, "defaults", "role_name"), "defaults.role_name");
   out.given.insert("role_name");
-  if (const auto* value = given("add_vpc_cidr")) out.add_vpc_cidr = checker.boolean(*value, key_of("add_vpc_cidr"));
+  if (const auto* value = given("add_vpc_cidr"))
+    out.add_vpc_cidr = checker.boolean(*value, key_of("add_vpc_cidr"));
   if (const auto* value = given("hpe")) out.hpe = checker.boolean(*value, key_of("hpe"));
-  if (const auto* value = given("managed_tgw")) out.managed_tgw = checker.boolean(*value, key_of("managed_tgw"));
+  if (const auto* value = given("managed_tgw"))
+    out.managed_tgw = checker.boolean(*value, key_of("managed_tgw"));
   if (const auto* value = given("filter_cidrs")) {
-    out.filter_cidrs = checker.texts(*value, key_of("filter_cidrs"),
-                                     [&](const std::string& cidr, const std::string& key) { check_cidr(cidr, key, checker); });
+    out.filter_cidrs = checker.texts(
+        *value, key_of("filter_cidrs"),
+        [&](const std::string& cidr, const std::string& key) { check_cidr(cidr, key, checker); });
   }
-  if (const auto* value = given("spoke_gw_size")) out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"));
-  if (const auto* value = given("transit_gw_name")) out.transit_gw_name = checker.text(*value, key_of("transit_gw_name"));
-  if (const auto* value = given("gw_zones")) out.gw_zones = checker.texts(*value, key_of("gw_zones"));
+  if (const auto* value = given("spoke_gw_size"))
+    out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"));
+  if (const auto* value = given("transit_gw_name"))
+    out.transit_gw_name = checker.text(*value, key_of("transit_gw_name"));
+  if (const auto* value = given("gw_zones"))
+    out.gw_zones = checker.texts(*value, key_of("gw_zones"));
   if (const auto* value = given("domain")) out.domain = checker.text(*value, key_of("domain"));
-  if (const auto* value = given("encrypt")) out.encrypt = checker.boolean(*value, key_of("encrypt"));
-  if (const auto* value = given("inspection")) out.inspection = checker.boolean(*value, key_of("inspection"));
+  if (const auto* value = given("encrypt"))
+    out.encrypt = checker.boolean(*value, key_of("encrypt"));
+  if (const auto* value = given("inspection"))
+    out.inspection = checker.boolean(*value, key_of("inspection"));
   return config;
 }
 

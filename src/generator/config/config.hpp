@@ -12,7 +12,7 @@ namespace generator::config {
 
 /// Where the Halvane Controller is and who logs in.
 struct ControllerSettings {
-  std::string ip;        // host name or address, optionally with ":port"
+  std::string ip;  // host name or address, optionally with ":port"
   std::string username;
 };
 

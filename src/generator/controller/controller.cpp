@@ -22,8 +22,10 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 
 constexpr std::string_view MASK = "********";
 // Member names whose values are secrets wherever they appear in an answer (compared in lower case).
-constexpr std::array<std::string_view, 4> SECRET_MEMBERS = {"cid", "api_token", "password", "x-access-key"};
-// Shorter secrets are masked only where they make up a whole value, or every log line would be riddled.
+constexpr std::array<std::string_view, 4> SECRET_MEMBERS = {"cid", "api_token", "password",
+                                                            "x-access-key"};
+// Shorter secrets are masked only where they make up a whole value, or every log line would be
+// riddled.
 constexpr std::size_t SHORTEST_SECRET_MASKED_INSIDE_TEXT = 4;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
@@ -45,7 +47,8 @@ std::string mask_text(std::string text, const std::vector<std::string>& secrets)
     if (secret.empty()) continue;
     if (text == secret) return std::string(MASK);
     if (secret.size() < SHORTEST_SECRET_MASKED_INSIDE_TEXT) continue;
-    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + MASK.size())) {
+    for (auto at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + MASK.size())) {
       text.replace(at, secret.size(), MASK);
     }
   }
@@ -56,7 +59,8 @@ Json masked(const Json& value, const std::vector<std::string>& secrets) {
   if (value.is_object()) {
     Json copy = Json::object();
     for (const auto& [name, member] : value.items()) {
-      copy[name] = is_secret_member(name) && !member.is_null() ? Json(MASK) : masked(member, secrets);
+      copy[name] =
+          is_secret_member(name) && !member.is_null() ? Json(MASK) : masked(member, secrets);
     }
     return copy;
   }
@@ -75,7 +79,9 @@ struct ControllerRequest {
   std::string method;
   std::string url;
 
-  [[nodiscard]] std::string description() const { return "the " + action + " request (" + method + " " + url + ")"; }
+  [[nodiscard]] std::string description() const {
+    return "the " + action + " request (" + method + " " + url + ")";
+  }
 };
 
 // The name shown before an error's message in the trace lines of a log message.
@@ -89,8 +95,8 @@ std::string trace_of(const std::exception& error, const std::vector<std::string>
   return error_kind(error) + ": " + mask_text(error.what(), secrets);
 }
 
-http::Response send_form(http::Client& client, const ControllerRequest& request, const Fields& fields,
-                         http::Headers extra_headers) {
+http::Response send_form(http::Client& client, const ControllerRequest& request,
+                         const Fields& fields, http::Headers extra_headers) {
   http::Request outgoing;
   outgoing.method = request.method;
   outgoing.url = request.url;
@@ -104,13 +110,15 @@ http::Response send_form(http::Client& client, const ControllerRequest& request,
 }
 
 Json decode(const http::Response& response, const ControllerRequest& request) {
-  // The parser's own message quotes the text it choked on, which may hold a secret: name the place only.
+  // The parser's own message quotes the text it choked on, which may hold a secret: name the place
+  // only.
   try {
     return Json::parse(response.body);
   } catch (const Json::parse_error& error) {
-    throw HalvaneError("The Halvane Controller's answer to " + request.description() + " is not JSON (HTTP status " +
-                       std::to_string(response.status) + ", " + std::to_string(response.body.size()) +
-                       " bytes, unreadable at byte " + std::to_string(error.byte) + ").");
+    throw HalvaneError("The Halvane Controller's answer to " + request.description() +
+                       " is not JSON (HTTP status " + std::to_string(response.status) + ", " +
+                       std::to_string(response.body.size()) + " bytes, unreadable at byte " +
+                       std::to_string(error.byte) + ").");
   }
 }
 
@@ -123,48 +131,52 @@ std::string controller_reason(const Json& answer, const std::vector<std::string>
 }
 
 // The member at `path`, or HalvaneError naming the request and the first missing step of the path.
-const Json& member_at(const Json& answer, std::initializer_list<const char*> path, const ControllerRequest& request,
-                      const std::vector<std::string>& secrets) {
+const Json& member_at(const Json& answer, std::initializer_list<const char*> path,
+                      const ControllerRequest& request, const std::vector<std::string>& secrets) {
   const Json* current = &answer;
   std::string walked;
   for (const char* name : path) {
     walked += walked.empty() ? "" : " -> ";
     walked += std::string("\"") + name + "\"";
     if (!current->is_object() || !current->contains(name)) {
-      throw HalvaneError("The Halvane Controller's answer to " + request.description() + " has no member " +
-                         walked + "." + controller_reason(answer, secrets));
+      throw HalvaneError("The Halvane Controller's answer to " + request.description() +
+                         " has no member " + walked + "." + controller_reason(answer, secrets));
     }
     current = &(*current)[name];
   }
   return *current;
 }
 
-http::Response send_or_fail(http::Client& client, const ControllerRequest& request, const Fields& fields,
-                            http::Headers extra_headers) {
+http::Response send_or_fail(http::Client& client, const ControllerRequest& request,
+                            const Fields& fields, http::Headers extra_headers) {
   try {
     return send_form(client, request, fields, std::move(extra_headers));
   } catch (const http::TransportError& error) {
-    throw HalvaneError("The Halvane Controller did not answer " + request.description() + ": " + error.what());
+    throw HalvaneError("The Halvane Controller did not answer " + request.description() + ": " +
+                       error.what());
   }
 }
 
 // The header is taken at the caller, so that the message names the caller as its origin.
 void log_answer(log::Message header, const Json& answer, const std::vector<std::string>& secrets) {
   if (!logger().is_enabled_for(log::DEBUG)) return;
-  const std::string rendering = masked(answer, secrets).dump(2, ' ', false, Json::error_handler_t::replace);
+  const std::string rendering =
+      masked(answer, secrets).dump(2, ' ', false, Json::error_handler_t::replace);
   logger().log(log::DEBUG, header, rendering);
 }
 
-// The V2 API token, or nothing when the controller offers none; failures are logged and fall back to V1.
-// Its messages are issued in the name of the caller, whose step this is.
-std::optional<std::string> request_api_token(http::Client& client, const std::string& v2_url,
-                                             const std::vector<std::string>& secrets,
-                                             std::source_location where = std::source_location::current()) {
+// The V2 API token, or nothing when the controller offers none; failures are logged and fall back
+// to V1. Its messages are issued in the name of the caller, whose step this is.
+std::optional<std::string> request_api_token(
+    http::Client& client, const std::string& v2_url, const std::vector<std::string>& secrets,
+    std::source_location where = std::source_location::current()) {
   const ControllerRequest request{"get_api_token", "GET", v2_url};
   std::optional<std::string> api_token;
   try {
-    const Json answer = decode(send_form(client, request, {{"action", "get_api_token"}}, {}), request);
-    const bool v2_offered = answer.is_object() && answer.contains("return") && answer["return"] == true;
+    const Json answer =
+        decode(send_form(client, request, {{"action", "get_api_token"}}, {}), request);
+    const bool v2_offered =
+        answer.is_object() && answer.contains("return") && answer["return"] == true;
     if (v2_offered) {
       const Json& token = member_at(answer, {"results", "api_token"}, request, secrets);
       if (!token.is_string()) {
@@ -179,7 +191,8 @@ std::optional<std::string> request_api_token(http::Client& client, const std::st
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
-    logger().error(log::Message("Failed to get V2 API token. Retry V1 login API.\n%s", where), trace_of(error, known));
+    logger().error(log::Message("Failed to get V2 API token. Retry V1 login API.\n%s", where),
+                   trace_of(error, known));
   }
   return api_token;
 }
@@ -196,15 +209,16 @@ std::optional<std::string> session_identifier(const Json& login_answer) {
 
 }  // namespace
 
-std::string _masked_rendering(const nlohmann::ordered_json& answer, const std::vector<std::string>& secrets) {
+std::string _masked_rendering(const nlohmann::ordered_json& answer,
+                              const std::vector<std::string>& secrets) {
   return masked(answer, secrets).dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string _get_hvn_password(const config::Config& config, Terminal& terminal) {
   const char* from_environment = std::getenv(std::string(PASSWORD_VARIABLE).c_str());
   if (from_environment != nullptr && *from_environment != '\0') return from_environment;
-  return terminal.read_secret("Halvane Controller " + config.controller.username + "@" + config.controller.ip +
-                              "'s password:");
+  return terminal.read_secret("Halvane Controller " + config.controller.username + "@" +
+                              config.controller.ip + "'s password:");
 }
 
 std::string _get_hvn_password(const config::Config& config) {
@@ -212,7 +226,8 @@ std::string _get_hvn_password(const config::Config& config) {
   return _get_hvn_password(config, terminal);
 }
 
-nlohmann::ordered_json get_account_list(const config::Config& config, http::Client& client, Terminal& terminal) {
+nlohmann::ordered_json get_account_list(const config::Config& config, http::Client& client,
+                                        Terminal& terminal) {
   const std::string& ip = config.controller.ip;
   const std::string& username = config.controller.username;
   logger().debug("Controller IP: '%s'", ip);
@@ -232,31 +247,38 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   const ControllerRequest login{"login", "POST", api_token ? v2_url : v1_url};
   http::Headers login_headers;
   if (api_token) login_headers.emplace_back("X-Access-Key", *api_token);
-  const Json login_answer = decode(
-      send_or_fail(client, login, {{"action", "login"}, {"username", username}, {"password", password}},
-                   std::move(login_headers)),
-      login);
-  // The identifier is known before the answer is shown, so that the rendering can mask it wherever it appears.
+  const Json login_answer =
+      decode(send_or_fail(client, login,
+                          {{"action", "login"}, {"username", username}, {"password", password}},
+                          std::move(login_headers)),
+             login);
+  // The identifier is known before the answer is shown, so that the rendering can mask it wherever
+  // it appears.
   const std::optional<std::string> cid = session_identifier(login_answer);
   if (cid) secrets.push_back(*cid);
   log_answer("login response: \n%s", login_answer, secrets);
 
   if (!cid) {
-    const std::string trace = "HalvaneError: The Halvane Controller's answer to " + login.description() +
-                              " has no usable member \"CID\"." + controller_reason(login_answer, secrets);
-    logger().error("Login failed. Please check Halvane Controller IP, username and password.\n%s", trace);
-    throw HalvaneError("Failed to login to controller.\nUsername: " + username + "\nController IP: " + ip);
+    const std::string trace = "HalvaneError: The Halvane Controller's answer to " +
+                              login.description() + " has no usable member \"CID\"." +
+                              controller_reason(login_answer, secrets);
+    logger().error("Login failed. Please check Halvane Controller IP, username and password.\n%s",
+                   trace);
+    throw HalvaneError("Failed to login to controller.\nUsername: " + username +
+                       "\nController IP: " + ip);
   }
 
   logger().info("Getting list of accounts on controller.");
   const ControllerRequest list_accounts{"list_accounts", "POST", v1_url};
-  const Json list_answer = decode(
-      send_or_fail(client, list_accounts, {{"action", "list_accounts"}, {"CID", *cid}, {"aws_iam_role_based", "True"}},
-                   {}),
-      list_accounts);
+  const Json list_answer =
+      decode(send_or_fail(
+                 client, list_accounts,
+                 {{"action", "list_accounts"}, {"CID", *cid}, {"aws_iam_role_based", "True"}}, {}),
+             list_accounts);
   log_answer("list_accounts response:\n%s", list_answer, secrets);
 
-  const Json& account_list = member_at(list_answer, {"results", "account_list"}, list_accounts, secrets);
+  const Json& account_list =
+      member_at(list_answer, {"results", "account_list"}, list_accounts, secrets);
   if (!account_list.is_array()) {
     throw HalvaneError("The Halvane Controller's answer to " + list_accounts.description() +
                        " carries an \"account_list\" that is not a list.");

@@ -46,7 +46,8 @@ class TerminalFile {
       const ssize_t written = ::write(fd_, text.data(), text.size());
       if (written < 0) {
         if (errno == EINTR) continue;
-        throw OSError("Cannot write the password prompt to the terminal: " + system_error_text(errno));
+        throw OSError("Cannot write the password prompt to the terminal: " +
+                      system_error_text(errno));
       }
       text.remove_prefix(static_cast<std::size_t>(written));
     }
@@ -129,7 +130,8 @@ ReadOutcome read_line(int fd, const SignalCatcher& catcher, std::string& line) {
     pollfd waiting{fd, POLLIN, 0};
     const int ready = ::ppoll(&waiting, 1, nullptr, catcher.waiting_mask());
     if (ready < 0) {
-      if (errno != EINTR) throw OSError("Cannot wait for the terminal: " + system_error_text(errno));
+      if (errno != EINTR)
+        throw OSError("Cannot wait for the terminal: " + system_error_text(errno));
       if (interrupting_signal != 0) return ReadOutcome::interrupted;
       continue;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
-// The operator's terminal, reached for the one thing the programs ask of it: a line typed without echo.
+// The operator's terminal, reached for the one thing the programs ask of it: a line typed without
+// echo.
 
 #include <string>
 

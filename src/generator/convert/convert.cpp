@@ -63,7 +63,8 @@ void debug_rendering(log::Message message, const Value& value) {
 std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& workbook) {
   const std::string name = workbook.filename().string();
   const std::filesystem::path folder = workbook.parent_path();
-  std::vector<std::filesystem::path> locks{folder / (".~lock." + name + "#"), folder / ("~$" + name)};
+  std::vector<std::filesystem::path> locks{folder / (".~lock." + name + "#"),
+                                           folder / ("~$" + name)};
   if (name.size() > 2) locks.push_back(folder / ("~$" + name.substr(2)));
   return locks;
 }
@@ -73,16 +74,18 @@ std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& wo
 void check_not_open_elsewhere(const std::filesystem::path& workbook) {
   const std::string name = workbook.filename().string();
   if (name.starts_with(".~lock.") || name.starts_with("~$")) {
-    throw ValueError("'" + workbook.string() +
-                     "' is the lock file of a workbook that is open in a spreadsheet program, not the "
-                     "workbook itself");
+    throw ValueError(
+        "'" + workbook.string() +
+        "' is the lock file of a workbook that is open in a spreadsheet program, not the "
+        "workbook itself");
   }
   for (const auto& lock : lock_files_of(workbook)) {
     std::error_code unreadable;
     if (std::filesystem::is_regular_file(lock, unreadable)) {
-      logger().warning("%s is open in a spreadsheet program (lock file %s): changes not saved there are not "
-                       "converted",
-                       workbook, lock);
+      logger().warning(
+          "%s is open in a spreadsheet program (lock file %s): changes not saved there are not "
+          "converted",
+          workbook, lock);
       return;
     }
   }

@@ -13,16 +13,20 @@ namespace generator::convert {
 namespace {
 
 std::string lower_trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
   std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
 const std::string& require_text(const Value& cell, std::string_view expected) {
   if (!cell.is_string()) {
-    throw TypeError("expected " + std::string(expected) + ", got " + serializers::kind_name(cell) + " " + cell.dump());
+    throw TypeError("expected " + std::string(expected) + ", got " + serializers::kind_name(cell) +
+                    " " + cell.dump());
   }
   return cell.get_ref<const std::string&>();
 }
@@ -48,7 +52,8 @@ bool _bool(const Value& value) {
     const std::string word = lower_trimmed(value.get<std::string>());
     if (std::find(true_words.begin(), true_words.end(), word) != true_words.end()) return true;
     if (std::find(false_words.begin(), false_words.end(), word) != false_words.end()) return false;
-    throw ValueError("\"" + value.get<std::string>() + "\" is not a yes/no value (write true or false)");
+    throw ValueError("\"" + value.get<std::string>() +
+                     "\" is not a yes/no value (write true or false)");
   }
   if (value.is_boolean()) return value.get<bool>();
   if (value.is_number()) return value.get<double>() != 0.0;
@@ -76,7 +81,8 @@ Value parse_spoke_gw_tags(const Value& tags_str) {
     if (piece.empty()) continue;
     const auto parts = split(piece, "=");
     if (parts.size() != 2) {
-      throw ValueError("tag \"" + piece + "\" must be written as key=value (tags are separated by commas)");
+      throw ValueError("tag \"" + piece +
+                       "\" must be written as key=value (tags are separated by commas)");
     }
     Value tag = Value::object();
     tag["key"] = parts[0];

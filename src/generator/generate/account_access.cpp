@@ -13,10 +13,13 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 class AwsEc2Handle : public Ec2Handle {
  public:
-  AwsEc2Handle(const aws::Context& context, const std::string& region, const aws::Credentials& creds)
+  AwsEc2Handle(const aws::Context& context, const std::string& region,
+               const aws::Credentials& creds)
       : client_(context, region, creds) {}
 
-  void list_vpc_pages(int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
+  void list_vpc_pages(
+      int page_size,
+      const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
     client_.for_each_vpc_page(page_size, on_page);
   }
   std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
@@ -50,11 +53,13 @@ std::vector<Tag> Ec2Vpc::tags() const {
 
 std::vector<std::optional<std::string>> Ec2Vpc::list_subnet_cidr_blocks() const {
   std::vector<std::optional<std::string>> blocks;
-  for (const auto& subnet : handle_.list_subnets(vpc_.id, subnet_page_size_)) blocks.push_back(subnet.cidr_block);
+  for (const auto& subnet : handle_.list_subnets(vpc_.id, subnet_page_size_))
+    blocks.push_back(subnet.cidr_block);
   return blocks;
 }
 
-nlohmann::ordered_json get_acct_name(const std::string& account_id, const nlohmann::ordered_json& account_list) {
+nlohmann::ordered_json get_acct_name(const std::string& account_id,
+                                     const nlohmann::ordered_json& account_list) {
   if (!account_list.is_array()) throw TypeError("the controller's account list is not a list");
   const nlohmann::ordered_json wanted = account_id;
   for (const auto& entry : account_list) {
@@ -62,7 +67,9 @@ nlohmann::ordered_json get_acct_name(const std::string& account_id, const nlohma
       throw KeyError("'account_number' (an entry of the controller's account list has none)");
     }
     if (entry["account_number"] == wanted) {
-      if (!entry.contains("account_name")) throw KeyError("'account_name' (the controller's entry of account " + account_id + " has none)");
+      if (!entry.contains("account_name"))
+        throw KeyError("'account_name' (the controller's entry of account " + account_id +
+                       " has none)");
       return entry["account_name"];
     }
   }
@@ -76,10 +83,12 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
   return role_arn;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn, const aws::Context& context) {
+std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
+                                                           const aws::Context& context) {
   try {
     const aws::StsClient sts = aws::make_default_sts_client(context);
-    return sts.assume_role(aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
+    return sts.assume_role(
+        aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
   } catch (const std::exception& error) {
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
     // by the caller, the others are still scanned. The texts of this layer carry no secrets.
@@ -96,14 +105,18 @@ std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::C
   return get_ec2_resource_handler("us-east-1", creds, context)->describe_regions();
 }
 
-std::vector<std::string> get_regions(const aws::Credentials& creds) { return get_regions(creds, aws::Context::for_process()); }
+std::vector<std::string> get_regions(const aws::Credentials& creds) {
+  return get_regions(creds, aws::Context::for_process());
+}
 
-std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region, const aws::Credentials& creds,
-                                                   const aws::Context& context) {
+std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
+                                                    const aws::Credentials& creds,
+                                                    const aws::Context& context) {
   return std::make_unique<AwsEc2Handle>(context, aws_region, creds);
 }
 
-std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region, const aws::Credentials& creds) {
+std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
+                                                    const aws::Credentials& creds) {
   return get_ec2_resource_handler(aws_region, creds, aws::Context::for_process());
 }
 

@@ -5,11 +5,10 @@
 
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
@@ -27,9 +26,11 @@ class Ec2Handle {
   virtual ~Ec2Handle() = default;
   /// Lists the region's VPCs, `page_size` per request, handing each page to `on_page` in order;
   /// EC2 errors (aws::ServiceError, aws::ClientError) pass to the caller.
-  virtual void list_vpc_pages(int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const = 0;
+  virtual void list_vpc_pages(
+      int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const = 0;
   /// Every subnet of the VPC, listed `page_size` per request, in listing order.
-  [[nodiscard]] virtual std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const = 0;
+  [[nodiscard]] virtual std::vector<aws::Subnet> list_subnets(const std::string& vpc_id,
+                                                              int page_size) const = 0;
   /// The names of the regions enabled for the account (DescribeRegions without parameters).
   [[nodiscard]] virtual std::vector<std::string> describe_regions() const = 0;
 };
@@ -58,7 +59,8 @@ class Ec2Vpc : public VpcView {
 /// The "account_name" of the first entry of the controller's list whose "account_number" equals
 /// `account_id` (a text equals only a text); null when none does. KeyError for an entry without
 /// "account_number" reached before a match.
-[[nodiscard]] nlohmann::ordered_json get_acct_name(const std::string& account_id, const nlohmann::ordered_json& account_list);
+[[nodiscard]] nlohmann::ordered_json get_acct_name(const std::string& account_id,
+                                                   const nlohmann::ordered_json& account_list);
 
 /// "arn:aws:iam::<account_id>:role/<role_name>", the role name as it stands.
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
@@ -66,22 +68,24 @@ class Ec2Vpc : public VpcView {
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
 /// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
 /// message logged, when the role could not be assumed for any reason.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
-                                                                        const aws::Context& context);
+[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
+    const std::string& role_arn, const aws::Context& context);
 /// The same in the process's own context.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn);
+[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
+    const std::string& role_arn);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
-[[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context);
+[[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,
+                                                   const aws::Context& context);
 /// The same in the process's own context.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds);
 
 /// An EC2 handle for the region with the account's credentials; sends nothing yet.
 [[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                                 const aws::Credentials& creds,
-                                                                 const aws::Context& context);
+                                                                  const aws::Credentials& creds,
+                                                                  const aws::Context& context);
 /// The same in the process's own context.
 [[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                                 const aws::Credentials& creds);
+                                                                  const aws::Credentials& creds);
 
 }  // namespace generator::generate

@@ -20,12 +20,17 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 class LiveServices : public DiscoveryServices {
  public:
-  Json account_list(const config::Config& config) override { return controller::get_account_list(config); }
+  Json account_list(const config::Config& config) override {
+    return controller::get_account_list(config);
+  }
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
     return get_temp_creds_for_account(role_arn, context_);
   }
-  std::vector<std::string> regions(const aws::Credentials& creds) override { return get_regions(creds, context_); }
-  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region, const aws::Credentials& creds) override {
+  std::vector<std::string> regions(const aws::Credentials& creds) override {
+    return get_regions(creds, context_);
+  }
+  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
+                                         const aws::Credentials& creds) override {
     return get_ec2_resource_handler(region, creds, context_);
   }
 
@@ -38,7 +43,9 @@ class NoProgress : public PassProgress {};
 // Ends the status line however the pass ends.
 class PassScope {
  public:
-  PassScope(PassProgress& progress, const std::string& pass) : progress_(progress) { progress_.pass_started(pass); }
+  PassScope(PassProgress& progress, const std::string& pass) : progress_(progress) {
+    progress_.pass_started(pass);
+  }
   ~PassScope() { progress_.pass_ended(); }
   PassScope(const PassScope&) = delete;
   PassScope& operator=(const PassScope&) = delete;
@@ -69,7 +76,9 @@ std::string text_or_null(const std::optional<std::string>& value) {
   return value && !value->empty() ? *value : NULL_TEXT;
 }
 
-Json bool_or_null(const std::optional<bool>& value) { return value ? Json(*value) : Json(NULL_TEXT); }
+Json bool_or_null(const std::optional<bool>& value) {
+  return value ? Json(*value) : Json(NULL_TEXT);
+}
 
 Json list_or_null(const std::optional<std::vector<std::string>>& items) {
   return items ? Json(*items) : Json(NULL_TEXT);
@@ -101,16 +110,18 @@ std::string error_rendering(const std::exception& error) {
 // identity), so it gets one line of its own after the per-account errors.
 void warn_no_account_entered(const config::Config& config) {
   if (config.account_ids.empty()) return;
-  logger().warning("None of the %s configured accounts could be entered: check the role name '%s' and the AWS "
-                   "credentials that assume it",
-                   config.account_ids.size(), config.defaults.role_name);
+  logger().warning(
+      "None of the %s configured accounts could be entered: check the role name '%s' and the AWS "
+      "credentials that assume it",
+      config.account_ids.size(), config.defaults.role_name);
 }
 
 }  // namespace
 
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
-Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services, PassProgress& progress) {
+Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
+                                 PassProgress& progress) {
   const PassScope pass(progress, "discovery file");
   const Json account_list = services.account_list(config);
   const config::Defaults& defaults = config.defaults;
@@ -130,7 +141,8 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
     }
     logger().debug("Account Info data:\n%s", account);
 
-    const auto creds = services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
+    const auto creds =
+        services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
     if (!creds) {
       logger().error("- Failed to assume role into account %s -- skipped", account_id);
       continue;
@@ -161,7 +173,8 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
         // One refusing region (an opt-in region, a policy that denies it) must not cost the
         // operator the whole account; the region is left out and the scan goes on.
         logger().warning("Error occured while scanning VPCs in region '%s'.", region);
-        logger().debug("Error encountered during '%s' region scan:\n%s", region, error_rendering(error));
+        logger().debug("Error encountered during '%s' region scan:\n%s", region,
+                       error_rendering(error));
         continue;
       }
       logger().debug("Region Data:\n%s", region_data);
@@ -180,7 +193,8 @@ Json generate_min_discovery_yaml(const config::Config& config) {
   return generate_min_discovery_yaml(config, *make_live_services(), progress);
 }
 
-Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services, PassProgress& progress) {
+Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
+                                   PassProgress& progress) {
   const PassScope pass(progress, "workbook");
   Json rows = Json::array();
   const Json account_list = services.account_list(config);
@@ -192,7 +206,8 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
     progress.account_started(++account_number, config.account_ids.size(), account_id);
     logger().info("Discovering info for account %s", account_id);
     const Json account_name = get_acct_name(account_id, account_list);
-    const auto creds = services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
+    const auto creds =
+        services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
     if (!creds) {
       logger().error("- Failed to assume role into account %s -- skipped", account_id);
       continue;

@@ -4,11 +4,10 @@
 // pass logs in to the controller and walks every configured account, region and VPC anew.
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "aws/credentials.hpp"
 #include "generator/config/config.hpp"
@@ -18,14 +17,30 @@ namespace generator::generate {
 
 /// The `defaults` members that an account entry of the discovery file repeats when the
 /// configuration file gives them.
-inline const std::vector<std::string> MIN_ACCOUNT_INFO_FIELDS{"hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size",
-                                                              "role_name"};
+inline const std::vector<std::string> MIN_ACCOUNT_INFO_FIELDS{"hpe", "managed_tgw", "filter_cidrs",
+                                                              "spoke_gw_size", "role_name"};
 
 /// The workbook's column headers, in column order.
-inline const std::vector<std::string> HEADERS{
-    "account_id", "account_name", "hpe",         "managed_tgw", "filter_cidrs",  "spoke_gw_size",       "role_name",
-    "region",     "vpc_id",       "vpc_cidrs",   "hvn_cidr",    "gw_zones",      "spoke_gw_tags",       "domain",
-    "encrypt",    "inspection",   "spoke_advertisement",        "spoke_routes",  "spoke_gw_name",       "transit_gw_name"};
+inline const std::vector<std::string> HEADERS{"account_id",
+                                              "account_name",
+                                              "hpe",
+                                              "managed_tgw",
+                                              "filter_cidrs",
+                                              "spoke_gw_size",
+                                              "role_name",
+                                              "region",
+                                              "vpc_id",
+                                              "vpc_cidrs",
+                                              "hvn_cidr",
+                                              "gw_zones",
+                                              "spoke_gw_tags",
+                                              "domain",
+                                              "encrypt",
+                                              "inspection",
+                                              "spoke_advertisement",
+                                              "spoke_routes",
+                                              "spoke_gw_name",
+                                              "transit_gw_name"};
 
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
@@ -41,7 +56,8 @@ class DiscoveryServices {
   /// The regions enabled for the account.
   virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
   /// EC2 of one region with the account's credentials.
-  virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region, const aws::Credentials& creds) = 0;
+  virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
+                                                 const aws::Credentials& creds) = 0;
 };
 
 /// The real controller and AWS, with the process's environment.
@@ -54,7 +70,8 @@ class PassProgress {
   /// A pass begins ("discovery file" or "workbook").
   virtual void pass_started(const std::string& /*pass*/) {}
   /// Account `number` of `count` (1-based) is being scanned.
-  virtual void account_started(std::size_t /*number*/, std::size_t /*count*/, const std::string& /*account_id*/) {}
+  virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
+                               const std::string& /*account_id*/) {}
   /// A region of the current account is being scanned.
   virtual void region_started(const std::string& /*region*/) {}
   /// One more VPC was found.
@@ -67,13 +84,15 @@ class PassProgress {
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
 /// checked and ordered by the migration model.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
-                                                                 DiscoveryServices& services, PassProgress& progress);
+                                                                 DiscoveryServices& services,
+                                                                 PassProgress& progress);
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 
 /// The workbook rows, one mapping of the HEADERS per VPC; any AWS error ends the pass.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
-                                                                   DiscoveryServices& services, PassProgress& progress);
+                                                                   DiscoveryServices& services,
+                                                                   PassProgress& progress);
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config);
 

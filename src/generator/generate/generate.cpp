@@ -31,28 +31,35 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   settings.parents = cli::get_parent_parser();
   settings.epilog =
       "example:\n"
-      "  " + program_name + " --example-config > config.yaml     # then edit it\n"
-      "  halvane_controller_password=... " + program_name + " -c config.yaml -d discovery.yaml -e discovery.xlsx\n";
+      "  " +
+      program_name +
+      " --example-config > config.yaml     # then edit it\n"
+      "  halvane_controller_password=... " +
+      program_name + " -c config.yaml -d discovery.yaml -e discovery.xlsx\n";
   cli::ArgumentParser parser(std::move(settings));
-  parser.add_action(std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-config"},
-                                                           "example_config", "Generate an example config file."));
+  parser.add_action(
+      std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-config"},
+                                             "example_config", "Generate an example config file."));
+  parser.add_action(
+      std::make_shared<cli::StoreAction>(std::vector<std::string>{"-c", "--config"}, "config_path",
+                                         "Configuration file specifying AWS account_ids and "
+                                         "regions, Halvane Controller information and default "
+                                         "values to populatethe Excel file with.",
+                                         "config_file"));
   parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-c", "--config"}, "config_path",
-      "Configuration file specifying AWS account_ids and regions, Halvane Controller information and default "
-      "values to populatethe Excel file with.",
-      "config_file"));
-  parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-d", "--discovery"}, "discovery",
-                                                       "Generates a yaml file for use with the ovra script",
-                                                       "discovery_file"));
-  parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-e", "--excel"}, "excel",
-      "Generates an Excel file that can be updated and then convertedto yaml using convert_excel_to_yaml",
-      "excel_file"));
+      std::vector<std::string>{"-d", "--discovery"}, "discovery",
+      "Generates a yaml file for use with the ovra script", "discovery_file"));
+  parser.add_action(
+      std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel",
+                                         "Generates an Excel file that can be updated and then "
+                                         "convertedto yaml using convert_excel_to_yaml",
+                                         "excel_file"));
   return parser;
 }
 
 config::Config load_configuration(const std::optional<std::string>& config_path) {
-  if (config_path && std::filesystem::exists(*config_path)) return config::load_config(*config_path);
+  if (config_path && std::filesystem::exists(*config_path))
+    return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
   logger().error("Configuration file not found: %s", shown);
   logger().error("You can generate an example file with 'generate --example-config'");
@@ -87,7 +94,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
-    const nlohmann::ordered_json data = generate_min_discovery_yaml(config, *make_live_services(), *progress);
+    const nlohmann::ordered_json data =
+        generate_min_discovery_yaml(config, *make_live_services(), *progress);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
@@ -97,7 +105,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
-    const nlohmann::ordered_json rows = generate_discovery_excel_data(config, *make_live_services(), *progress);
+    const nlohmann::ordered_json rows =
+        generate_discovery_excel_data(config, *make_live_services(), *progress);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
   }

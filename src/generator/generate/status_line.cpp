@@ -64,7 +64,8 @@ void StatusLine::pass_started(const std::string& pass) {
   redraw();
 }
 
-void StatusLine::account_started(std::size_t number, std::size_t count, const std::string& account_id) {
+void StatusLine::account_started(std::size_t number, std::size_t count,
+                                 const std::string& account_id) {
   account_number_ = number;
   account_count_ = count;
   account_id_ = account_id;
@@ -106,8 +107,8 @@ std::string StatusLine::text() const {
   std::string line = pass_ + ":";
   if (account_count_ == 0) return line + " logging in to the controller";
   {
-    line += " account " + std::to_string(account_number_) + " of " + std::to_string(account_count_) + " (" +
-            account_id_ + ")";
+    line += " account " + std::to_string(account_number_) + " of " +
+            std::to_string(account_count_) + " (" + account_id_ + ")";
   }
   if (!region_.empty()) line += ", region " + region_;
   line += ", " + std::to_string(vpcs_found_) + (vpcs_found_ == 1 ? " VPC" : " VPCs") + " found";

@@ -19,7 +19,8 @@ class StatusLine : public PassProgress, public log::TransientLine {
   StatusLine(std::function<void(std::string_view)> write, std::size_t columns);
 
   void pass_started(const std::string& pass) override;
-  void account_started(std::size_t number, std::size_t count, const std::string& account_id) override;
+  void account_started(std::size_t number, std::size_t count,
+                       const std::string& account_id) override;
   void region_started(const std::string& region) override;
   void vpc_found() override;
   void pass_ended() override;
@@ -27,7 +28,8 @@ class StatusLine : public PassProgress, public log::TransientLine {
   void clear() override;
   void redraw() override;
 
-  /// The text the line shows now ("discovery file: account 1 of 3 (...), region ..., 4 VPCs found").
+  /// The text the line shows now ("discovery file: account 1 of 3 (...), region ..., 4 VPCs
+  /// found").
   [[nodiscard]] std::string text() const;
 
  private:

@@ -1,10 +1,10 @@
 #include "generator/log/log.hpp"
 
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <ctime>
 #include <map>
-
-#include <fmt/format.h>
 
 namespace generator::log {
 
@@ -25,7 +25,8 @@ std::shared_ptr<const Clock>& current_clock() {
 std::string format_asctime(std::chrono::system_clock::time_point time) {
   const auto since_epoch = time.time_since_epoch();
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch - seconds).count();
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch - seconds).count();
   const std::time_t whole = seconds.count();
   std::tm local{};
   localtime_r(&whole, &local);
@@ -36,18 +37,27 @@ std::string format_asctime(std::chrono::system_clock::time_point time) {
 
 }  // namespace
 
-const std::shared_ptr<const Formatter> DEBUG_FORMATTER = std::make_shared<Formatter>(LOG_DEBUG_FORMAT);
-const std::shared_ptr<const Formatter> QUIET_FORMATTER = std::make_shared<Formatter>(LOG_QUIET_FORMAT);
+const std::shared_ptr<const Formatter> DEBUG_FORMATTER =
+    std::make_shared<Formatter>(LOG_DEBUG_FORMAT);
+const std::shared_ptr<const Formatter> QUIET_FORMATTER =
+    std::make_shared<Formatter>(LOG_QUIET_FORMAT);
 
 std::string level_name(int level) {
   switch (level) {
-    case NOTSET: return "NOTSET";
-    case DEBUG: return "DEBUG";
-    case INFO: return "INFO";
-    case WARNING: return "WARNING";
-    case ERROR: return "ERROR";
-    case CRITICAL: return "CRITICAL";
-    default: return fmt::format("Level {}", level);
+    case NOTSET:
+      return "NOTSET";
+    case DEBUG:
+      return "DEBUG";
+    case INFO:
+      return "INFO";
+    case WARNING:
+      return "WARNING";
+    case ERROR:
+      return "ERROR";
+    case CRITICAL:
+      return "CRITICAL";
+    default:
+      return fmt::format("Level {}", level);
   }
 }
 
@@ -62,12 +72,18 @@ std::string Formatter::format(const Record& record) const {
       if (close != std::string::npos) {
         const std::string_view field(layout_.data() + i + 1, close - i - 1);
         bool known = true;
-        if (field == "name") out += record.logger_name;
-        else if (field == "levelname") out += level_name(record.level);
-        else if (field == "funcName") out += record.function_name;
-        else if (field == "asctime") out += format_asctime(record.time);
-        else if (field == "message") out += record.message;
-        else known = false;
+        if (field == "name")
+          out += record.logger_name;
+        else if (field == "levelname")
+          out += level_name(record.level);
+        else if (field == "funcName")
+          out += record.function_name;
+        else if (field == "asctime")
+          out += format_asctime(record.time);
+        else if (field == "message")
+          out += record.message;
+        else
+          known = false;
         if (known) {
           i = close;
           continue;
@@ -140,8 +156,10 @@ std::string bare_function_name(std::string_view signature) {
   std::size_t open = std::string_view::npos;
   for (std::size_t i = 0; i < signature.size(); ++i) {
     const char c = signature[i];
-    if (c == '<') ++depth;
-    else if (c == '>' && depth > 0) --depth;
+    if (c == '<')
+      ++depth;
+    else if (c == '>' && depth > 0)
+      --depth;
     else if (c == '(' && depth == 0) {
       open = i;
       break;
@@ -152,7 +170,8 @@ std::string bare_function_name(std::string_view signature) {
   if (!head.empty() && head.back() == '>') {
     int nesting = 0;
     for (std::size_t i = head.size(); i-- > 0;) {
-      if (head[i] == '>') ++nesting;
+      if (head[i] == '>')
+        ++nesting;
       else if (head[i] == '<' && --nesting == 0) {
         head = head.substr(0, i);
         break;
@@ -209,7 +228,8 @@ Logger& get_logger(std::string_view name) {
     parent = &get_logger(dot == std::string_view::npos ? std::string_view() : name.substr(0, dot));
   }
   auto [inserted, unused] =
-      loggers.emplace(std::string(name), std::make_unique<Logger>(std::string(name.empty() ? "root" : name), parent));
+      loggers.emplace(std::string(name),
+                      std::make_unique<Logger>(std::string(name.empty() ? "root" : name), parent));
   return *inserted->second;
 }
 

@@ -6,14 +6,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace generator::log {
 
@@ -24,7 +23,8 @@ enum Level : int { NOTSET = 0, DEBUG = 10, INFO = 20, WARNING = 30, ERROR = 40, 
 std::string level_name(int level);
 
 inline constexpr std::string_view LOG_FORMAT = "{name}:{levelname} {message}";
-inline constexpr std::string_view LOG_DEBUG_FORMAT = "{asctime} {levelname} {name}:{funcName} {message}";
+inline constexpr std::string_view LOG_DEBUG_FORMAT =
+    "{asctime} {levelname} {name}:{funcName} {message}";
 inline constexpr std::string_view LOG_QUIET_FORMAT = "{levelname}: {message}";
 
 /// One message on its way to the handlers.
@@ -59,8 +59,12 @@ class Handler {
   virtual ~Handler() = default;
   /// Formats the record with the current formatter and writes it.
   void handle(const Record& record);
-  [[nodiscard]] const std::shared_ptr<const Formatter>& formatter() const noexcept { return formatter_; }
-  void set_formatter(std::shared_ptr<const Formatter> formatter) { formatter_ = std::move(formatter); }
+  [[nodiscard]] const std::shared_ptr<const Formatter>& formatter() const noexcept {
+    return formatter_;
+  }
+  void set_formatter(std::shared_ptr<const Formatter> formatter) {
+    formatter_ = std::move(formatter);
+  }
 
  protected:
   /// Writes one formatted message; `text` carries no line end.
@@ -113,8 +117,9 @@ std::string to_log_text(double value);
 std::string to_log_text(const nlohmann::ordered_json& value);
 std::string to_log_text(const nlohmann::json& value);
 template <class Integer>
-  requires std::is_integral_v<Integer> && (!std::is_same_v<Integer, bool>) && (!std::is_same_v<Integer, char>)
-std::string to_log_text(Integer value) {
+requires std::is_integral_v<Integer> &&
+    (!std::is_same_v<Integer, bool>)&&(!std::is_same_v<Integer, char>)std::string
+    to_log_text(Integer value) {
   return std::to_string(value);
 }
 template <class T>
@@ -126,8 +131,8 @@ std::string to_log_text(std::nullopt_t);
 /// A message template together with the place in the source that issued it.
 struct Message {
   template <class Text>
-    requires std::is_convertible_v<const Text&, std::string_view>
-  Message(const Text& template_text, std::source_location where = std::source_location::current())
+  requires std::is_convertible_v<const Text&, std::string_view> Message(
+      const Text& template_text, std::source_location where = std::source_location::current())
       : text(template_text), location(where) {}
   std::string_view text;
   std::source_location location;
@@ -156,7 +161,9 @@ class Logger {
 
   void add_handler(std::shared_ptr<Handler> handler) { handlers_.push_back(std::move(handler)); }
   void remove_handler(const std::shared_ptr<Handler>& handler);
-  [[nodiscard]] const std::vector<std::shared_ptr<Handler>>& handlers() const noexcept { return handlers_; }
+  [[nodiscard]] const std::vector<std::shared_ptr<Handler>>& handlers() const noexcept {
+    return handlers_;
+  }
 
   /// Issues a message at `level`; the arguments are rendered only when the level passes.
   template <class... Arguments>
@@ -165,15 +172,25 @@ class Logger {
     emit(level, message, {to_log_text(arguments)...});
   }
   template <class... Arguments>
-  void debug(Message message, const Arguments&... arguments) { log(DEBUG, message, arguments...); }
+  void debug(Message message, const Arguments&... arguments) {
+    log(DEBUG, message, arguments...);
+  }
   template <class... Arguments>
-  void info(Message message, const Arguments&... arguments) { log(INFO, message, arguments...); }
+  void info(Message message, const Arguments&... arguments) {
+    log(INFO, message, arguments...);
+  }
   template <class... Arguments>
-  void warning(Message message, const Arguments&... arguments) { log(WARNING, message, arguments...); }
+  void warning(Message message, const Arguments&... arguments) {
+    log(WARNING, message, arguments...);
+  }
   template <class... Arguments>
-  void error(Message message, const Arguments&... arguments) { log(ERROR, message, arguments...); }
+  void error(Message message, const Arguments&... arguments) {
+    log(ERROR, message, arguments...);
+  }
   template <class... Arguments>
-  void critical(Message message, const Arguments&... arguments) { log(CRITICAL, message, arguments...); }
+  void critical(Message message, const Arguments&... arguments) {
+    log(CRITICAL, message, arguments...);
+  }
 
  private:
   void emit(int level, const Message& message, const std::vector<std::string>& arguments);

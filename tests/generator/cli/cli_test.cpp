@@ -33,12 +33,14 @@ class ParserTest : public ::testing::Test {
     settings.description = "Generate discovery yaml and Excel file";
     settings.parents = get_parent_parser();
     ArgumentParser parser(std::move(settings));
-    parser.add_action(std::make_shared<StoreTrueAction>(std::vector<std::string>{"--example-config"}, "example_config",
-                                                        "Generate an example config file."));
-    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-c", "--config"}, "config_path",
-                                                    "Configuration file", "config_file"));
-    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel", "Workbook",
-                                                    "excel_file"));
+    parser.add_action(
+        std::make_shared<StoreTrueAction>(std::vector<std::string>{"--example-config"},
+                                          "example_config", "Generate an example config file."));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-c", "--config"},
+                                                    "config_path", "Configuration file",
+                                                    "config_file"));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-e", "--excel"},
+                                                    "excel", "Workbook", "excel_file"));
     parser.set_output(out);
     return parser;
   }
@@ -61,8 +63,11 @@ class ParserTest : public ::testing::Test {
 };
 
 TEST_F(ParserTest, ValueOptionsInEveryUsualSpelling) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-c", "cfg.yaml"}, {"-ccfg.yaml"}, {"--config", "cfg.yaml"}, {"--config=cfg.yaml"}, {"--conf", "cfg.yaml"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-c", "cfg.yaml"},
+                                                                {"-ccfg.yaml"},
+                                                                {"--config", "cfg.yaml"},
+                                                                {"--config=cfg.yaml"},
+                                                                {"--conf", "cfg.yaml"}}) {
     auto parser = make_parser();
     EXPECT_EQ(parser.parse_args(args).value("config_path"), "cfg.yaml") << args.front();
   }
@@ -93,10 +98,10 @@ TEST_F(ParserTest, MalformedCommandLinesAreUsageErrors) {
 TEST_F(ParserTest, RequiredOptionsAreNamedTogetherBeforeStrayArgumentsAndShownWithoutBrackets) {
   const auto required_parser = [this] {
     auto parser = make_parser();
-    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-y", "--yaml"}, "yaml", "Output", "",
-                                                    Requirement::required));
-    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"--template"}, "template", "Template",
-                                                    "", Requirement::required));
+    parser.add_action(std::make_shared<StoreAction>(std::vector<std::string>{"-y", "--yaml"},
+                                                    "yaml", "Output", "", Requirement::required));
+    parser.add_action(std::make_shared<StoreAction>(
+        std::vector<std::string>{"--template"}, "template", "Template", "", Requirement::required));
     return parser;
   };
   const auto error_of = [&](const std::vector<std::string>& args) -> std::string {
@@ -157,7 +162,10 @@ TEST_F(ParserTest, HelpListsSharedOptionsFirstWithTheirTexts) {
   auto parser = make_parser();
   EXPECT_THROW(parser.parse_args({"-h"}), EarlyExit);
   const std::string help = out.str();
-  EXPECT_EQ(help.rfind("usage: generate [-h] [--version] [--verbose] [--quiet] [--example-config]", 0), 0u) << help;
+  EXPECT_EQ(
+      help.rfind("usage: generate [-h] [--version] [--verbose] [--quiet] [--example-config]", 0),
+      0u)
+      << help;
   for (const char* line : {"  -h, --help            show this help message and exit\n",
                            "  --verbose, -v         Increase verbosity of the generator\n",
                            "  --quiet, -q           decrease verbosity of the generator\n",
@@ -172,7 +180,8 @@ TEST(ParentParser, HasNoHelpOptionAndTheThreeSharedOptionsInOrder) {
   ASSERT_EQ(parents.size(), 1u);
   EXPECT_EQ(parents[0]->prog(), "discovery-generator");
   std::vector<std::string> first_spellings;
-  for (const auto& action : parents[0]->actions()) first_spellings.push_back(action->option_strings().front());
+  for (const auto& action : parents[0]->actions())
+    first_spellings.push_back(action->option_strings().front());
   EXPECT_EQ(first_spellings, (std::vector<std::string>{"--version", "--verbose", "--quiet"}));
   EXPECT_NE(get_parent_parser()[0], parents[0]) << "every call builds a new parser";
 }

@@ -12,18 +12,21 @@
 #include "generator/log/log.hpp"
 
 int main(int argc, char** argv) {
-  return generator::cli::run_program(argc, argv, [](const std::vector<std::string>& args, const std::string&) {
-    if (args.size() != 3 || (args[0] != "password" && args[0] != "accounts")) {
-      throw generator::ValueError("usage: controller_driver password|accounts <ip> <username>");
-    }
-    generator::config::Config config;
-    config.controller.ip = args[1];
-    config.controller.username = args[2];
-    if (args[0] == "password") {
-      std::cout << nlohmann::ordered_json(generator::controller::_get_hvn_password(config)).dump() << std::endl;
-      return;
-    }
-    generator::log::increase_logging_level();
-    std::cout << generator::controller::get_account_list(config).dump() << std::endl;
-  });
+  return generator::cli::run_program(
+      argc, argv, [](const std::vector<std::string>& args, const std::string&) {
+        if (args.size() != 3 || (args[0] != "password" && args[0] != "accounts")) {
+          throw generator::ValueError("usage: controller_driver password|accounts <ip> <username>");
+        }
+        generator::config::Config config;
+        config.controller.ip = args[1];
+        config.controller.username = args[2];
+        if (args[0] == "password") {
+          std::cout
+              << nlohmann::ordered_json(generator::controller::_get_hvn_password(config)).dump()
+              << std::endl;
+          return;
+        }
+        generator::log::increase_logging_level();
+        std::cout << generator::controller::get_account_list(config).dump() << std::endl;
+      });
 }

@@ -23,9 +23,13 @@ class ScriptedClient : public http::Client {
  public:
   using Step = std::variant<http::Response, http::TransportError>;
 
-  void answer(long status, std::string body) { steps_.emplace_back(http::Response{status, {}, std::move(body)}); }
+  void answer(long status, std::string body) {
+    steps_.emplace_back(http::Response{status, {}, std::move(body)});
+  }
   void answer_json(const Json& body) { answer(200, body.dump()); }
-  void fail(const std::string& message) { steps_.emplace_back(http::TransportError(message, 7, false)); }
+  void fail(const std::string& message) {
+    steps_.emplace_back(http::TransportError(message, 7, false));
+  }
 
   http::Response send(const http::Request& request) override {
     requests.push_back(request);
@@ -104,7 +108,8 @@ class ControllerSessionTest : public ::testing::Test {
   [[nodiscard]] std::vector<std::string> lines_at(std::string_view level) const {
     std::vector<std::string> found;
     for (const auto& line : capture->lines) {
-      if (line.starts_with(std::string(level) + " ")) found.push_back(line.substr(level.size() + 1));
+      if (line.starts_with(std::string(level) + " "))
+        found.push_back(line.substr(level.size() + 1));
     }
     return found;
   }
@@ -171,7 +176,8 @@ TEST_F(ControllerSessionTest, V2TokenLogsInOverV2ButListsAccountsOverV1WithoutTh
 }
 
 TEST_F(ControllerSessionTest, AControllerWithoutV2TokenIsUsedOverV1WithoutAnError) {
-  for (const Json& token_answer : {Json{{"return", false}}, Json{{"results", "nothing"}}, Json::array()}) {
+  for (const Json& token_answer :
+       {Json{{"return", false}}, Json{{"results", "nothing"}}, Json::array()}) {
     client = ScriptedClient();
     client.answer_json(token_answer);
     answer_login_and_list();
@@ -186,10 +192,18 @@ TEST_F(ControllerSessionTest, AControllerWithoutV2TokenIsUsedOverV1WithoutAnErro
 TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) {
   const auto script_token_failure = [](ScriptedClient& scripted, int which) {
     switch (which) {
-      case 0: scripted.fail("GET https://10.1.2.3/v2/api: Connection refused"); break;
-      case 1: scripted.answer(502, "<html>Bad Gateway</html>"); break;
-      case 2: scripted.answer_json({{"return", true}}); break;
-      case 3: scripted.answer_json({{"return", true}, {"results", {{"api_token", 42}}}}); break;
+      case 0:
+        scripted.fail("GET https://10.1.2.3/v2/api: Connection refused");
+        break;
+      case 1:
+        scripted.answer(502, "<html>Bad Gateway</html>");
+        break;
+      case 2:
+        scripted.answer_json({{"return", true}});
+        break;
+      case 3:
+        scripted.answer_json({{"return", true}, {"results", {{"api_token", 42}}}});
+        break;
     }
   };
   for (int which = 0; which < 4; ++which) {
@@ -203,7 +217,8 @@ TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) 
     const auto errors = lines_at("ERROR");
     ASSERT_EQ(errors.size(), 1U) << which;
     // The message comes first, the error it was caused by on the lines that follow.
-    EXPECT_TRUE(errors[0].starts_with("Failed to get V2 API token. Retry V1 login API.\n")) << errors[0];
+    EXPECT_TRUE(errors[0].starts_with("Failed to get V2 API token. Retry V1 login API.\n"))
+        << errors[0];
   }
 }
 
@@ -220,12 +235,15 @@ TEST_F(ControllerSessionTest, ALoginAnswerWithoutSessionIdentifierIsARefusedLogi
       run();
       ADD_FAILURE() << "login accepted: " << refusal;
     } catch (const HalvaneError& error) {
-      EXPECT_STREQ(error.what(), "Failed to login to controller.\nUsername: admin\nController IP: ctl.example.net:8443");
+      EXPECT_STREQ(
+          error.what(),
+          "Failed to login to controller.\nUsername: admin\nController IP: ctl.example.net:8443");
     }
     EXPECT_EQ(client.requests.size(), 2U);
     EXPECT_EQ(client.requests[1].url, "https://ctl.example.net:8443/v1/api");
     ASSERT_EQ(lines_at("ERROR").size(), 1U);
-    EXPECT_TRUE(logged("ERROR", "Login failed. Please check Halvane Controller IP, username and password."));
+    EXPECT_TRUE(logged("ERROR",
+                       "Login failed. Please check Halvane Controller IP, username and password."));
   }
 }
 
@@ -238,19 +256,22 @@ TEST_F(ControllerSessionTest, ANumericSessionIdentifierIsSentBackAsWritten) {
 }
 
 // Expects HalvaneError whose message contains every one of `parts`.
-void expect_halvane_error(const std::function<void()>& action, const std::vector<std::string>& parts) {
+void expect_halvane_error(const std::function<void()>& action,
+                          const std::vector<std::string>& parts) {
   try {
     action();
     ADD_FAILURE() << "no error";
   } catch (const HalvaneError& error) {
-    for (const auto& part : parts) EXPECT_NE(std::string(error.what()).find(part), std::string::npos) << error.what();
+    for (const auto& part : parts)
+      EXPECT_NE(std::string(error.what()).find(part), std::string::npos) << error.what();
   }
 }
 
 TEST_F(ControllerSessionTest, UnusableAnswersToLoginAndAccountListNameTheRequestAndTheMissingPart) {
   client.answer_json({{"return", false}});
   client.answer(500, "<html>Internal Server Error</html>");
-  expect_halvane_error([&] { run(); }, {"login request (POST https://10.1.2.3/v1/api)", "not JSON", "500"});
+  expect_halvane_error([&] { run(); },
+                       {"login request (POST https://10.1.2.3/v1/api)", "not JSON", "500"});
 
   client = ScriptedClient();
   client.answer_json({{"return", false}});
@@ -261,8 +282,8 @@ TEST_F(ControllerSessionTest, UnusableAnswersToLoginAndAccountListNameTheRequest
   client.answer_json({{"return", false}});
   client.answer_json({{"CID", CID}});
   client.answer_json({{"return", false}, {"reason", "CID is invalid or expired."}});
-  expect_halvane_error([&] { run(); },
-                       {"list_accounts request (POST https://10.1.2.3/v1/api)", "\"results\"", "CID is invalid"});
+  expect_halvane_error([&] { run(); }, {"list_accounts request (POST https://10.1.2.3/v1/api)",
+                                        "\"results\"", "CID is invalid"});
 
   client = ScriptedClient();
   client.answer_json({{"return", false}});
@@ -290,7 +311,8 @@ TEST_F(ControllerSessionTest, FormValuesArriveIntact) {
   client.answer_json({{"CID", "c&d=e"}});
   client.answer_json({{"results", {{"account_list", ACCOUNTS}}}});
   run();
-  EXPECT_EQ(client.requests[1].body, "action=login&username=ops+user%2B1&password=a%26b%3Dc%2Bd%25e+f%2F%C3%A9");
+  EXPECT_EQ(client.requests[1].body,
+            "action=login&username=ops+user%2B1&password=a%26b%3Dc%2Bd%25e+f%2F%C3%A9");
   EXPECT_EQ(client.requests[2].body, "action=list_accounts&CID=c%26d%3De&aws_iam_role_based=True");
 }
 
@@ -300,9 +322,11 @@ TEST_F(ControllerSessionTest, NoSecretReachesTheLogEvenWhenTheControllerEchoesTh
                       {"results", "authorized " + CID + " with token " + TOKEN},
                       {"CID", CID},
                       {"password", PASSWORD}});
-  client.answer_json({{"return", true},
-                      {"CID", CID},
-                      {"results", {{"account_list", Json::array({{{"account_name", PASSWORD}}, {{"api_token", "x"}}})}}}});
+  client.answer_json(
+      {{"return", true},
+       {"CID", CID},
+       {"results",
+        {{"account_list", Json::array({{{"account_name", PASSWORD}}, {{"api_token", "x"}}})}}}});
   run();
   ASSERT_TRUE(logged("DEBUG", "login response: \n"));
   ASSERT_TRUE(logged("DEBUG", "list_accounts response:\n"));
@@ -325,7 +349,8 @@ TEST_F(ControllerSessionTest, NoSecretReachesTheLogEvenWhenTheControllerEchoesTh
 }
 
 TEST(MaskedRenderingTest, MasksSecretMembersAndKnownValuesAtAnyDepth) {
-  const Json answer = Json::parse(R"({"cid": "abc", "list": [{"Api_Token": "t"}, "say hunter22 twice hunter22"],
+  const Json answer =
+      Json::parse(R"({"cid": "abc", "list": [{"Api_Token": "t"}, "say hunter22 twice hunter22"],
                                       "short": "pw", "other": "pwd", "none": null, "CID": null})");
   const Json rendered = Json::parse(_masked_rendering(answer, {"hunter22", "pw", ""}));
   EXPECT_EQ(rendered, Json::parse(R"({"cid": "********", "list": [{"Api_Token": "********"},

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "aws/errors.hpp"
+#include "aws/stand_ins.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
-#include "aws/stand_ins.hpp"
 
 namespace generator::generate {
 namespace {
@@ -40,7 +40,9 @@ class LogCapture {
     top_.remove_handler(handler_);
     top_.set_level(previous_level_);
   }
-  [[nodiscard]] const std::vector<std::pair<int, std::string>>& lines() const { return handler_->lines; }
+  [[nodiscard]] const std::vector<std::pair<int, std::string>>& lines() const {
+    return handler_->lines;
+  }
 
  private:
   std::shared_ptr<CapturedLog> handler_;
@@ -71,34 +73,45 @@ TEST(GetAcctName, AnEntryWithoutNumberStopsTheLookupOnlyWhenReachedBeforeAMatch)
 
 TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {
   LogCapture capture;
-  EXPECT_EQ(get_role_arn("123456789012", "halvane-role"), "arn:aws:iam::123456789012:role/halvane-role");
-  EXPECT_EQ(get_role_arn("123456789012", "path/to/role"), "arn:aws:iam::123456789012:role/path/to/role");
+  EXPECT_EQ(get_role_arn("123456789012", "halvane-role"),
+            "arn:aws:iam::123456789012:role/halvane-role");
+  EXPECT_EQ(get_role_arn("123456789012", "path/to/role"),
+            "arn:aws:iam::123456789012:role/path/to/role");
   ASSERT_EQ(capture.lines().size(), 4u);
-  EXPECT_EQ(capture.lines()[0].second, "Role ARN for account_id: 123456789012, role_name: halvane-role");
+  EXPECT_EQ(capture.lines()[0].second,
+            "Role ARN for account_id: 123456789012, role_name: halvane-role");
   EXPECT_EQ(capture.lines()[1].second, "Role ARN: arn:aws:iam::123456789012:role/halvane-role");
 }
 
 const std::map<std::string, std::string> OPERATOR_ENVIRONMENT{
-    {"AWS_ACCESS_KEY_ID", "AKIAOPERATOR"}, {"AWS_SECRET_ACCESS_KEY", "operator-secret"},
-    {"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}};
+    {"AWS_ACCESS_KEY_ID", "AKIAOPERATOR"},
+    {"AWS_SECRET_ACCESS_KEY", "operator-secret"},
+    {"AWS_EC2_METADATA_DISABLED", "true"},
+    {"HOME", "/nonexistent"}};
 
 TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOthersGetCredentials) {
   auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("RoleArn") == "arn:aws:iam::222222222222:role/R") {
-      return answer(403, "<ErrorResponse><Error><Type>Sender</Type><Code>AccessDenied</Code><Message>not authorized to "
-                         "perform sts:AssumeRole</Message></Error><RequestId>x</RequestId></ErrorResponse>");
+      return answer(
+          403,
+          "<ErrorResponse><Error><Type>Sender</Type><Code>AccessDenied</Code><Message>not "
+          "authorized to "
+          "perform sts:AssumeRole</Message></Error><RequestId>x</RequestId></ErrorResponse>");
     }
     const std::string account = fields.at("RoleArn").substr(13, 12);
-    return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>ASIA" + account +
-                           "</AccessKeyId><SecretAccessKey>s</SecretAccessKey><SessionToken>t</SessionToken>"
-                           "<Expiration>2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult></AssumeRoleResponse>");
+    return answer(
+        200, "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>ASIA" + account +
+                 "</AccessKeyId><SecretAccessKey>s</SecretAccessKey><SessionToken>t</SessionToken>"
+                 "<Expiration>2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult></"
+                 "AssumeRoleResponse>");
   });
   const aws::Context context = make_context(OPERATOR_ENVIRONMENT, sts);
   LogCapture capture;
   std::vector<std::optional<aws::Credentials>> results;
   for (const char* account : {"111111111111", "222222222222", "333333333333"}) {
-    results.push_back(get_temp_creds_for_account(std::string("arn:aws:iam::") + account + ":role/R", context));
+    results.push_back(
+        get_temp_creds_for_account(std::string("arn:aws:iam::") + account + ":role/R", context));
   }
   ASSERT_TRUE(results[0].has_value());
   EXPECT_EQ(results[0]->access_key_id, "ASIA111111111111");
@@ -108,14 +121,17 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
 
   ASSERT_EQ(capture.lines().size(), 1u);
   EXPECT_EQ(capture.lines()[0].second,
-            "An error occurred (AccessDenied) when calling the AssumeRole operation: not authorized to perform sts:AssumeRole");
+            "An error occurred (AccessDenied) when calling the AssumeRole operation: not "
+            "authorized to perform sts:AssumeRole");
   // A new client per account, each at us-east-1's regional endpoint, with the fixed session name.
   ASSERT_EQ(sts->requests.size(), 3u);
   for (const auto& request : sts->requests) {
     EXPECT_EQ(request.url, "https://sts.us-east-1.amazonaws.com/");
     EXPECT_EQ(form_fields(request.body).at("RoleSessionName"), "AssumeRoleSession1");
     EXPECT_FALSE(form_fields(request.body).contains("DurationSeconds"));
-    EXPECT_NE(header(request, "Authorization").find("Credential=AKIAOPERATOR/20150830/us-east-1/sts/"), std::string::npos);
+    EXPECT_NE(
+        header(request, "Authorization").find("Credential=AKIAOPERATOR/20150830/us-east-1/sts/"),
+        std::string::npos);
   }
 }
 
@@ -125,7 +141,8 @@ TEST(GetTempCredsForAccount, MissingOwnCredentialsAreLoggedAndGiveNothing) {
   });
   LogCapture capture;
   const auto credentials = get_temp_creds_for_account(
-      "arn:aws:iam::1:role/R", make_context({{"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}}, no_network));
+      "arn:aws:iam::1:role/R",
+      make_context({{"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}}, no_network));
   EXPECT_FALSE(credentials.has_value());
   ASSERT_EQ(capture.lines().size(), 1u);
   EXPECT_NE(capture.lines()[0].second.find("Unable to locate credentials"), std::string::npos);
@@ -136,24 +153,32 @@ const aws::Credentials ROLE{"ASIAROLE", "role-secret", "role-token", ""};
 
 TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInUsEast1WithTheRoleCredentials) {
   auto ec2 = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(200, "<DescribeRegionsResponse><regionInfo><item><regionName>eu-north-1</regionName></item>"
-                       "<item><regionName>ap-south-1</regionName></item><item><regionName>us-east-1</regionName></item>"
-                       "</regionInfo></DescribeRegionsResponse>");
+    return answer(
+        200,
+        "<DescribeRegionsResponse><regionInfo><item><regionName>eu-north-1</regionName></item>"
+        "<item><regionName>ap-south-1</regionName></item><item><regionName>us-east-1</regionName></"
+        "item>"
+        "</regionInfo></DescribeRegionsResponse>");
   });
   EXPECT_EQ(get_regions(ROLE, make_context({{"AWS_REGION", "eu-west-3"}}, ec2)),
             (std::vector<std::string>{"eu-north-1", "ap-south-1", "us-east-1"}));
   ASSERT_EQ(ec2->requests.size(), 1u);
   EXPECT_EQ(ec2->requests[0].url, "https://ec2.us-east-1.amazonaws.com/");
   EXPECT_EQ(form_fields(ec2->requests[0].body),
-            (std::map<std::string, std::string>{{"Action", "DescribeRegions"}, {"Version", "2016-11-15"}}));
-  EXPECT_NE(header(ec2->requests[0], "Authorization").find("Credential=ASIAROLE/20150830/us-east-1/ec2/"), std::string::npos);
+            (std::map<std::string, std::string>{{"Action", "DescribeRegions"},
+                                                {"Version", "2016-11-15"}}));
+  EXPECT_NE(
+      header(ec2->requests[0], "Authorization").find("Credential=ASIAROLE/20150830/us-east-1/ec2/"),
+      std::string::npos);
   EXPECT_EQ(header(ec2->requests[0], "X-Amz-Security-Token"), "role-token");
 }
 
 TEST(GetRegions, ARefusalPassesToTheCaller) {
   auto ec2 = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(403, "<Response><Errors><Error><Code>UnauthorizedOperation</Code><Message>no</Message></Error>"
-                       "</Errors><RequestID>r</RequestID></Response>");
+    return answer(
+        403,
+        "<Response><Errors><Error><Code>UnauthorizedOperation</Code><Message>no</Message></Error>"
+        "</Errors><RequestID>r</RequestID></Response>");
   });
   EXPECT_THROW((void)get_regions(ROLE, make_context({}, ec2)), aws::ServiceError);
 }
@@ -163,22 +188,30 @@ TEST(Ec2Handle, NothingIsSentUntilAListingAndTheVpcViewListsItsSubnetsAnewEachTi
     const auto fields = form_fields(request.body);
     if (fields.at("Action") == "DescribeVpcs") {
       EXPECT_EQ(fields.at("MaxResults"), "64");
-      return answer(200, "<DescribeVpcsResponse><vpcSet><item><vpcId>vpc-1</vpcId><cidrBlock>10.0.0.0/16</cidrBlock>"
-                         "<cidrBlockAssociationSet><item><cidrBlock>10.0.0.0/16</cidrBlock><cidrBlockState><state>"
-                         "associated</state></cidrBlockState></item><item><cidrBlock>100.64.0.0/16</cidrBlock>"
-                         "<cidrBlockState><state>associated</state></cidrBlockState></item></cidrBlockAssociationSet>"
-                         "<tagSet><item><key>Name</key><value>prod vpc</value></item></tagSet></item></vpcSet>"
-                         "</DescribeVpcsResponse>");
+      return answer(
+          200,
+          "<DescribeVpcsResponse><vpcSet><item><vpcId>vpc-1</vpcId><cidrBlock>10.0.0.0/16</"
+          "cidrBlock>"
+          "<cidrBlockAssociationSet><item><cidrBlock>10.0.0.0/16</cidrBlock><cidrBlockState><state>"
+          "associated</state></cidrBlockState></item><item><cidrBlock>100.64.0.0/16</cidrBlock>"
+          "<cidrBlockState><state>associated</state></cidrBlockState></item></"
+          "cidrBlockAssociationSet>"
+          "<tagSet><item><key>Name</key><value>prod vpc</value></item></tagSet></item></vpcSet>"
+          "</DescribeVpcsResponse>");
     }
     EXPECT_EQ(fields.at("Filter.1.Value.1"), "vpc-1");
-    return answer(200, "<DescribeSubnetsResponse><subnetSet><item><subnetId>s-1</subnetId><cidrBlock>10.0.0.0/24"
-                       "</cidrBlock></item><item><subnetId>s-2</subnetId></item></subnetSet></DescribeSubnetsResponse>");
+    return answer(
+        200,
+        "<DescribeSubnetsResponse><subnetSet><item><subnetId>s-1</subnetId><cidrBlock>10.0.0.0/24"
+        "</cidrBlock></item><item><subnetId>s-2</subnetId></item></subnetSet></"
+        "DescribeSubnetsResponse>");
   });
   const auto handle = get_ec2_resource_handler("eu-west-1", ROLE, make_context({}, ec2));
   EXPECT_TRUE(ec2->requests.empty());
 
   std::vector<aws::Vpc> vpcs;
-  handle->list_vpc_pages(64, [&](std::vector<aws::Vpc>& page) { vpcs.insert(vpcs.end(), page.begin(), page.end()); });
+  handle->list_vpc_pages(
+      64, [&](std::vector<aws::Vpc>& page) { vpcs.insert(vpcs.end(), page.begin(), page.end()); });
   ASSERT_EQ(vpcs.size(), 1u);
   EXPECT_EQ(ec2->requests[0].url, "https://ec2.eu-west-1.amazonaws.com/");
 

@@ -1,8 +1,8 @@
 #include "generator/generate/discovery.hpp"
 
-#include <map>
-
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "aws/errors.hpp"
 #include "generator/generate/status_line.hpp"
@@ -39,23 +39,29 @@ struct Calls {
 };
 
 aws::ServiceError refusal(const std::string& operation) {
-  return aws::ServiceError("UnauthorizedOperation", "You are not authorized to perform this operation.", "req-1",
-                           operation, 403);
+  return aws::ServiceError("UnauthorizedOperation",
+                           "You are not authorized to perform this operation.", "req-1", operation,
+                           403);
 }
 
 class RegionHandle : public Ec2Handle {
  public:
   RegionHandle(const RegionEstate& estate, Calls& calls) : estate_(estate), calls_(calls) {}
-  void list_vpc_pages(int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
+  void list_vpc_pages(
+      int page_size,
+      const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
     calls_.vpc_page_sizes.push_back(page_size);
     if (estate_.refuse_vpc_listing) throw refusal("DescribeVpcs");
-    for (std::size_t start = 0; start < estate_.vpcs.size(); start += static_cast<std::size_t>(page_size)) {
+    for (std::size_t start = 0; start < estate_.vpcs.size();
+         start += static_cast<std::size_t>(page_size)) {
       const auto end = std::min(estate_.vpcs.size(), start + static_cast<std::size_t>(page_size));
-      std::vector<aws::Vpc> page(estate_.vpcs.begin() + static_cast<long>(start), estate_.vpcs.begin() + static_cast<long>(end));
+      std::vector<aws::Vpc> page(estate_.vpcs.begin() + static_cast<long>(start),
+                                 estate_.vpcs.begin() + static_cast<long>(end));
       on_page(page);
     }
   }
-  [[nodiscard]] std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
+  [[nodiscard]] std::vector<aws::Subnet> list_subnets(const std::string& vpc_id,
+                                                      int page_size) const override {
     ++calls_.subnet_listings;
     calls_.subnet_page_sizes.push_back(page_size);
     if (vpc_id == estate_.refuse_subnets_of) throw refusal("DescribeSubnets");
@@ -74,7 +80,8 @@ class EstateServices : public DiscoveryServices {
  public:
   Json controller_accounts = Json::array();
   std::set<std::string> refusing_accounts;
-  std::map<std::string, std::map<std::string, RegionEstate>> accounts;  // account -> region -> estate
+  std::map<std::string, std::map<std::string, RegionEstate>>
+      accounts;  // account -> region -> estate
   std::vector<std::string> enabled_regions{"us-east-1", "eu-west-1"};
   Calls calls;
 
@@ -91,13 +98,14 @@ class EstateServices : public DiscoveryServices {
     ++calls.region_listings;
     return enabled_regions;
   }
-  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region, const aws::Credentials& creds) override {
+  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
+                                         const aws::Credentials& creds) override {
     return std::make_unique<RegionHandle>(accounts[creds.access_key_id.substr(4)][region], calls);
   }
 };
 
-aws::Vpc make_vpc(const std::string& id, const std::string& primary, std::vector<aws::CidrBlockAssociation> more = {},
-                  const std::string& name = "") {
+aws::Vpc make_vpc(const std::string& id, const std::string& primary,
+                  std::vector<aws::CidrBlockAssociation> more = {}, const std::string& name = "") {
   aws::Vpc vpc;
   vpc.id = id;
   vpc.cidr_block = primary;
@@ -132,11 +140,13 @@ class DiscoveryPasses : public ::testing::Test {
     config_.defaults.role_name = "Discovery";
     config_.defaults.transit_gw_name = "transit";
 
-    services_.controller_accounts = Json::parse(R"([{"account_number": "111111111111", "account_name": "prod"}])");
+    services_.controller_accounts =
+        Json::parse(R"([{"account_number": "111111111111", "account_name": "prod"}])");
     auto& alpha = services_.accounts[ALPHA];
     alpha["us-east-1"].vpcs = {make_vpc("vpc-00000001", "10.0.0.0/24", {}, "Production VPC East"),
                                make_vpc("vpc-00000002", "10.1.0.0/27",
-                                        {{"100.64.0.0/24", "disassociated", "a1"}, {"100.65.0.0/24", "associated", "a2"}})};
+                                        {{"100.64.0.0/24", "disassociated", "a1"},
+                                         {"100.65.0.0/24", "associated", "a2"}})};
     alpha["us-east-1"].subnets["vpc-00000001"] = {make_subnet("vpc-00000001", "10.0.0.0/25"),
                                                   make_subnet("vpc-00000001", std::nullopt)};
     alpha["us-east-1"].subnets["vpc-00000002"] = {make_subnet("vpc-00000002", "10.1.0.0/27")};
@@ -181,13 +191,17 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   EXPECT_EQ(services_.calls.logins, 1);
   EXPECT_EQ(services_.calls.region_listings, 0) << "configured regions are not listed";
   EXPECT_EQ(services_.calls.vpc_page_sizes, (std::vector<int>{64, 64}));
-  EXPECT_EQ(services_.calls.subnet_page_sizes, (std::vector<int>(services_.calls.subnet_listings, 64)));
-  EXPECT_TRUE(logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 -- skipped"));
+  EXPECT_EQ(services_.calls.subnet_page_sizes,
+            (std::vector<int>(services_.calls.subnet_listings, 64)));
+  EXPECT_TRUE(
+      logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 "
+             "-- skipped"));
   EXPECT_TRUE(logged("INFO generate_min_discovery_yaml Discovering info for account 111111111111"));
   // Messages issued while a region's VPCs are walked still name the pass's own function.
-  EXPECT_TRUE(std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
-    return line.starts_with("DEBUG generate_min_discovery_yaml VPC Data:\n");
-  }));
+  EXPECT_TRUE(
+      std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
+        return line.starts_with("DEBUG generate_min_discovery_yaml VPC Data:\n");
+      }));
 }
 
 TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
@@ -196,11 +210,12 @@ TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
   config_.defaults.filter_cidrs = std::vector<std::string>{"10.0.0.0/8"};
   config_.defaults.given = {"role_name", "managed_tgw", "filter_cidrs"};
   config_.defaults.transit_gw_name.reset();
-  const Json account = generate_min_discovery_yaml(config_, services_, no_progress_)["account_info"][0];
+  const Json account =
+      generate_min_discovery_yaml(config_, services_, no_progress_)["account_info"][0];
   std::vector<std::string> keys;
   for (const auto& [key, unused] : account.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"account_id", "account_name", "managed_tgw", "filter_cidrs", "role_name",
-                                            "regions"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"account_id", "account_name", "managed_tgw",
+                                            "filter_cidrs", "role_name", "regions"}));
   EXPECT_EQ(account["regions"][0]["vpcs"][0]["transit_gw_name"], "");
 }
 
@@ -211,13 +226,19 @@ TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileButEndsTheWork
   const Json& regions = document["account_info"][0]["regions"];
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0]["region"], "eu-west-1");
-  EXPECT_TRUE(logged("WARNING generate_min_discovery_yaml Error occured while scanning VPCs in region 'us-east-1'."));
-  EXPECT_TRUE(std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
-    return line.starts_with("DEBUG generate_min_discovery_yaml Error encountered during 'us-east-1' region scan:\n") &&
-           line.find("UnauthorizedOperation") != std::string::npos;
-  }));
+  EXPECT_TRUE(
+      logged("WARNING generate_min_discovery_yaml Error occured while scanning VPCs in region "
+             "'us-east-1'."));
+  EXPECT_TRUE(
+      std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
+        return line.starts_with(
+                   "DEBUG generate_min_discovery_yaml Error encountered during 'us-east-1' region "
+                   "scan:\n") &&
+               line.find("UnauthorizedOperation") != std::string::npos;
+      }));
 
-  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_), aws::ServiceError);
+  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_),
+               aws::ServiceError);
 }
 
 TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubnets) {
@@ -281,15 +302,19 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   EXPECT_EQ(second["transit_gw_name"], "transit");
   EXPECT_EQ(rows[0]["hvn_cidr"], "10.0.0.128/25");
   EXPECT_EQ(rows[2]["region"], "eu-west-1");
-  EXPECT_TRUE(logged("ERROR generate_discovery_excel_data - Failed to assume role into account 222222222222 -- skipped"));
+  EXPECT_TRUE(
+      logged("ERROR generate_discovery_excel_data - Failed to assume role into account "
+             "222222222222 -- skipped"));
 }
 
 TEST_F(DiscoveryPasses, NoAccountEnteredIsReportedOnceAfterTheSkips) {
   services_.refusing_accounts = {ALPHA, BETA};
-  EXPECT_EQ(generate_min_discovery_yaml(config_, services_, no_progress_), Json::parse(R"({"account_info": []})"));
+  EXPECT_EQ(generate_min_discovery_yaml(config_, services_, no_progress_),
+            Json::parse(R"({"account_info": []})"));
   EXPECT_EQ(generate_discovery_excel_data(config_, services_, no_progress_), Json::array());
   const std::string warning =
-      "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check the role name "
+      "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check "
+      "the role name "
       "'Discovery' and the AWS credentials that assume it";
   EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
 }
@@ -303,7 +328,8 @@ TEST(StatusLine, TellsPassAccountRegionAndCountAndFitsTheTerminal) {
   line.vpc_found();
   EXPECT_EQ(line.text(), "workbook: account 2 of 3 (111111111111), region eu-west-1, 1 VPC found");
   const std::string last_draw = screen.substr(screen.rfind("\r\x1b[K"));
-  EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39)) << "a wrapped line could not be erased";
+  EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39))
+      << "a wrapped line could not be erased";
 
   screen.clear();
   line.clear();

@@ -55,7 +55,8 @@ TEST_F(LoggerTest, ThreeLayoutsRenderTheDocumentedLines) {
   main();
   ASSERT_EQ(capture->lines.size(), 3u);
   EXPECT_EQ(capture->lines[0], "generator.convert:INFO Loading VPC data from book.xlsx");
-  EXPECT_EQ(capture->lines[1], "2024-05-01 09:30:05,123 INFO generator.convert:main Loading VPC data from book.xlsx");
+  EXPECT_EQ(capture->lines[1],
+            "2024-05-01 09:30:05,123 INFO generator.convert:main Loading VPC data from book.xlsx");
   EXPECT_EQ(capture->lines[2], "INFO: Loading VPC data from book.xlsx");
 }
 
@@ -116,8 +117,12 @@ TEST(Placeholders, FilledInOrderWithPercentEscapes) {
 
 TEST(FunctionName, BareNameFromCompilerSignatures) {
   EXPECT_EQ(bare_function_name("int main()"), "main");
-  EXPECT_EQ(bare_function_name("void generator::generate::run(const std::vector<std::__cxx11::basic_string<char> >&)"), "run");
-  EXPECT_EQ(bare_function_name("std::optional<std::map<int, int> > aws::assume_role(int)"), "assume_role");
+  EXPECT_EQ(
+      bare_function_name(
+          "void generator::generate::run(const std::vector<std::__cxx11::basic_string<char> >&)"),
+      "run");
+  EXPECT_EQ(bare_function_name("std::optional<std::map<int, int> > aws::assume_role(int)"),
+            "assume_role");
   EXPECT_EQ(bare_function_name("T f<T>(T) [with T = int]"), "f");
 }
 

@@ -20,12 +20,14 @@ std::filesystem::path executable_directory() {
 
 std::filesystem::path data_directory() {
   const auto here = executable_directory();
-  const std::filesystem::path candidates[] = {here / "data", here / ".." / "share" / "halvane-discovery" / "data"};
+  const std::filesystem::path candidates[] = {here / "data",
+                                              here / ".." / "share" / "halvane-discovery" / "data"};
   for (const auto& candidate : candidates) {
     if (std::filesystem::is_directory(candidate)) return candidate.lexically_normal();
   }
-  throw FileNotFoundError("No data folder found beside " + here.string() + " (looked in " + candidates[0].string() +
-                          " and " + candidates[1].lexically_normal().string() + ")");
+  throw FileNotFoundError("No data folder found beside " + here.string() + " (looked in " +
+                          candidates[0].string() + " and " +
+                          candidates[1].lexically_normal().string() + ")");
 }
 
 std::string read_data_file(const std::string& name) {

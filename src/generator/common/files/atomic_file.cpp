@@ -14,7 +14,8 @@ namespace generator::files {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what, const std::filesystem::path& target, int error_number) {
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& target,
+                       int error_number) {
   throw OSError(what + " " + target.string() + ": " + std::strerror(error_number));
 }
 
@@ -30,8 +31,9 @@ mode_t mode_for(const std::filesystem::path& target) {
 
 }  // namespace
 
-void replace_file_atomically(const std::filesystem::path& target,
-                             const std::function<void(const std::filesystem::path& temporary)>& write) {
+void replace_file_atomically(
+    const std::filesystem::path& target,
+    const std::function<void(const std::filesystem::path& temporary)>& write) {
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
   std::string pattern = (directory / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
   const int descriptor = ::mkstemp(pattern.data());

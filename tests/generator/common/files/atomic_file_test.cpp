@@ -38,11 +38,14 @@ class AtomicFile : public ::testing::Test {
     return text.str();
   }
 
-  static void write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+  static void write(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
 
   std::vector<std::string> entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory_)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(directory_))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -26,7 +26,8 @@ ExportDecorator Exporters::register_exporter(FileExtensions file_exts) {
       const std::string dot_ext = "." + ext;
       const bool present = std::any_of(registry.begin(), registry.end(),
                                        [&](const auto& entry) { return entry.first == dot_ext; });
-      if (present) throw ExporterError("Exporter for file extension " + ext + " already exists in registry.");
+      if (present)
+        throw ExporterError("Exporter for file extension " + ext + " already exists in registry.");
       registry.emplace_back(dot_ext, exporter);
     }
     return exporter;

@@ -37,7 +37,8 @@ LoadDecorator Loaders::register_loader(FileExtensions file_exts) {
       const std::string dot_ext = "." + ext;
       const bool present = std::any_of(registry.begin(), registry.end(),
                                        [&](const auto& entry) { return entry.first == dot_ext; });
-      if (present) throw LoaderError("Loader for file extension " + ext + " already exists in registry.");
+      if (present)
+        throw LoaderError("Loader for file extension " + ext + " already exists in registry.");
       registry.emplace_back(dot_ext, loader);
     }
     return loader;
@@ -56,7 +57,8 @@ Document load_from_path(const std::filesystem::path& path) {
   const Loader loader = Loaders::guess(path);
   Document data = loader(path);
   if (!data.is_object() && !data.is_null()) {
-    throw TypeError("Expected a mapping at the top of " + path.string() + ", got " + kind_name(data));
+    throw TypeError("Expected a mapping at the top of " + path.string() + ", got " +
+                    kind_name(data));
   }
   return data;
 }

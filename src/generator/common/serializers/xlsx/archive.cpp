@@ -52,7 +52,8 @@ Archive::Archive(const std::filesystem::path& path) : path_(path) {
     case ZIP_ER_TELL: {
       const int system_error = errno;
       throw OSError("Cannot read " + quoted(path) + ": " + zip_error_text(code) +
-                    (system_error != 0 ? std::string(" (") + std::strerror(system_error) + ")" : std::string()));
+                    (system_error != 0 ? std::string(" (") + std::strerror(system_error) + ")"
+                                       : std::string()));
     }
     case ZIP_ER_NOZIP:
       throw XLSXError(quoted(path) + " is not a workbook: it is not a zip archive");
@@ -75,16 +76,18 @@ void Archive::stream(std::string_view part, std::uint64_t max_bytes,
   const std::string name(part);
   const auto where = [&] { return "part " + name + " of workbook " + quoted(path_); };
   const zip_int64_t index = zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE);
-  if (index < 0) throw XLSXError(quoted(path_) + " is not a readable workbook: it has no part " + name);
+  if (index < 0)
+    throw XLSXError(quoted(path_) + " is not a readable workbook: it has no part " + name);
 
   zip_stat_t stat;
   zip_stat_init(&stat);
-  if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE) &&
-      stat.size > max_bytes) {
-    throw XLSXError(where() + " is too large: " + std::to_string(stat.size) + " bytes uncompressed, at most " +
-                    std::to_string(max_bytes) + " are read");
+  if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &stat) == 0 &&
+      (stat.valid & ZIP_STAT_SIZE) && stat.size > max_bytes) {
+    throw XLSXError(where() + " is too large: " + std::to_string(stat.size) +
+                    " bytes uncompressed, at most " + std::to_string(max_bytes) + " are read");
   }
-  std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0));
+  std::unique_ptr<zip_file_t, ZipFileCloser> file(
+      zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0));
   if (!file) throw XLSXError(where() + " cannot be read: " + zip_strerror(archive_));
 
   // The declared size is not trusted: the bytes are counted as they come.

@@ -25,8 +25,10 @@ void civil_from_days(std::int64_t days, std::int64_t& year, unsigned& month, uns
   days += 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const auto day_of_era = static_cast<unsigned>(days - era * 146097);
-  const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const unsigned year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const unsigned day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const unsigned month_index = (5 * day_of_year + 2) / 153;
   day = day_of_year - (153 * month_index + 2) / 5 + 1;
   month = month_index < 10 ? month_index + 3 : month_index - 9;
@@ -55,18 +57,20 @@ bool valid_day(unsigned year, unsigned month, unsigned day) {
 }
 
 bool valid_date_part(std::string_view text) {
-  return text.size() == 10 && all_digits(text.substr(0, 4)) && text[4] == '-' && all_digits(text.substr(5, 2)) &&
-         text[7] == '-' && all_digits(text.substr(8, 2)) &&
-         valid_day(number_of(text.substr(0, 4)), number_of(text.substr(5, 2)), number_of(text.substr(8, 2)));
+  return text.size() == 10 && all_digits(text.substr(0, 4)) && text[4] == '-' &&
+         all_digits(text.substr(5, 2)) && text[7] == '-' && all_digits(text.substr(8, 2)) &&
+         valid_day(number_of(text.substr(0, 4)), number_of(text.substr(5, 2)),
+                   number_of(text.substr(8, 2)));
 }
 
 // "HH:MM:SS" with an optional fraction of digits.
 bool valid_time_part(std::string_view text) {
-  if (text.size() < 8 || !all_digits(text.substr(0, 2)) || text[2] != ':' || !all_digits(text.substr(3, 2)) ||
-      text[5] != ':' || !all_digits(text.substr(6, 2))) {
+  if (text.size() < 8 || !all_digits(text.substr(0, 2)) || text[2] != ':' ||
+      !all_digits(text.substr(3, 2)) || text[5] != ':' || !all_digits(text.substr(6, 2))) {
     return false;
   }
-  if (number_of(text.substr(0, 2)) > 23 || number_of(text.substr(3, 2)) > 59 || number_of(text.substr(6, 2)) > 60) {
+  if (number_of(text.substr(0, 2)) > 23 || number_of(text.substr(3, 2)) > 59 ||
+      number_of(text.substr(6, 2)) > 60) {
     return false;
   }
   if (text.size() == 8) return true;
@@ -95,29 +99,38 @@ bool is_date_format_code(std::string_view format_code) {
       continue;
     }
     switch (c) {
-      case '"': quoted = true; continue;
+      case '"':
+        quoted = true;
+        continue;
       case '\\':
       case '_':
-      case '*': ++i; continue;  // the next character is shown or used as padding, not a field
+      case '*':
+        ++i;
+        continue;  // the next character is shown or used as padding, not a field
       case '[': {
         // [Red], [$-409] are decoration; [h], [mm], [ss] are elapsed-time fields.
         const auto close = format_code.find(']', i);
         if (close == std::string_view::npos) return false;
         const auto inside = format_code.substr(i + 1, close - i - 1);
-        if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos) return true;
+        if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos)
+          return true;
         i = close;
         continue;
       }
-      case ';': return false;  // only the first section decides
-      default: break;
+      case ';':
+        return false;  // only the first section decides
+      default:
+        break;
     }
     switch (std::tolower(static_cast<unsigned char>(c))) {
       case 'd':
       case 'm':
       case 'y':
       case 'h':
-      case 's': return true;
-      default: break;
+      case 's':
+        return true;
+      default:
+        break;
     }
   }
   return false;
@@ -126,7 +139,8 @@ bool is_date_format_code(std::string_view format_code) {
 std::optional<std::string> serial_to_date_text(double serial, DateSystem system) {
   const double last = system == DateSystem::FROM_1900 ? LAST_SERIAL_1900 : LAST_SERIAL_1904;
   if (!(serial >= 0 && serial < last)) return std::nullopt;
-  std::int64_t epoch = system == DateSystem::FROM_1900 ? days_from_civil(1899, 12, 30) : days_from_civil(1904, 1, 1);
+  std::int64_t epoch =
+      system == DateSystem::FROM_1900 ? days_from_civil(1899, 12, 30) : days_from_civil(1904, 1, 1);
   // The 1900 system counts a 29 February 1900 that never was: days before it sit one later.
   if (system == DateSystem::FROM_1900 && serial >= 1 && serial < 60) epoch += 1;
   const auto milliseconds = std::llround(serial * static_cast<double>(MILLISECONDS_PER_DAY));
@@ -139,9 +153,9 @@ std::optional<std::string> serial_to_date_text(double serial, DateSystem system)
   const auto milli = static_cast<unsigned>(rest % 1000);
   rest /= 1000;
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(year), month, day,
-                static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
-                static_cast<unsigned>(rest % 60));
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02u:%02u:%02u",
+                static_cast<long long>(year), month, day, static_cast<unsigned>(rest / 3600),
+                static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
   std::string text(buffer);
   if (milli != 0) {
     std::snprintf(buffer, sizeof buffer, ".%03u", milli);
@@ -161,7 +175,8 @@ std::optional<std::string> iso_to_date_text(std::string_view iso) {
   const auto time = iso.substr(11);
   if (valid_time_part(time)) return text + " " + std::string(time);
   // A time without seconds ("13:45").
-  if (time.size() == 5 && valid_time_part(std::string(time) + ":00")) return text + " " + std::string(time) + ":00";
+  if (time.size() == 5 && valid_time_part(std::string(time) + ":00"))
+    return text + " " + std::string(time) + ":00";
   return std::nullopt;
 }
 

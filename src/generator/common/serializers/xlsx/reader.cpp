@@ -29,7 +29,8 @@ struct Relationship {
 // and the strict spelling.
 bool has_type(const Relationship& relationship, std::string_view last_segment) {
   const auto slash = relationship.type.rfind('/');
-  return slash != std::string::npos && std::string_view(relationship.type).substr(slash + 1) == last_segment;
+  return slash != std::string::npos &&
+         std::string_view(relationship.type).substr(slash + 1) == last_segment;
 }
 
 std::string relationships_part_of(const std::string& part) {
@@ -50,8 +51,8 @@ class RelationshipsReader : public XmlHandler {
     const auto type = attributes.get({}, "Type");
     const auto target = attributes.get({}, "Target");
     if (!id || !type || !target) return;
-    relationships.push_back(
-        {std::string(*id), std::string(*type), resolve_target(source_part_, std::string(*target), workbook_)});
+    relationships.push_back({std::string(*id), std::string(*type),
+                             resolve_target(source_part_, std::string(*target), workbook_)});
   }
   void end(const XmlName&) override {}
   void text(std::string_view) override {}
@@ -83,7 +84,8 @@ class WorkbookReader : public XmlHandler {
     if (depth_++ == 0) is_workbook = name.is_spreadsheet("workbook");
     if (name.is_spreadsheet("workbookPr")) {
       const auto date1904 = attributes.get({}, "date1904").value_or("0");
-      date_system = (date1904 == "1" || date1904 == "true") ? DateSystem::FROM_1904 : DateSystem::FROM_1900;
+      date_system =
+          (date1904 == "1" || date1904 == "true") ? DateSystem::FROM_1904 : DateSystem::FROM_1900;
     } else if (name.is_spreadsheet("sheet")) {
       sheets.push_back({std::string(attributes.get({}, "name").value_or("")),
                         std::string(attributes.relationship("id").value_or(""))});
@@ -131,7 +133,8 @@ class StylesReader : public XmlHandler {
       }
       unsigned number = 0;
       const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
-      dates.push_back(error == std::errc() && end == id.data() + id.size() && is_date_format_id(number));
+      dates.push_back(error == std::errc() && end == id.data() + id.size() &&
+                      is_date_format_id(number));
     }
     return dates;
   }
@@ -148,11 +151,14 @@ class RichTextCollector {
  public:
   explicit RichTextCollector(std::function<void()> too_long) : too_long_(std::move(too_long)) {}
   void start(const XmlName& name) {
-    if (name.is_spreadsheet("rPh")) ++phonetic_depth_;
-    else if (name.is_spreadsheet("t") && phonetic_depth_ == 0) in_text_ = true;
+    if (name.is_spreadsheet("rPh"))
+      ++phonetic_depth_;
+    else if (name.is_spreadsheet("t") && phonetic_depth_ == 0)
+      in_text_ = true;
   }
   void end(const XmlName& name) {
-    if (name.is_spreadsheet("rPh")) --phonetic_depth_;
+    if (name.is_spreadsheet("rPh"))
+      --phonetic_depth_;
     else if (name.is_spreadsheet("t") && in_text_) {
       in_text_ = false;
       text_ += decode_escapes(run_);
@@ -181,7 +187,8 @@ class RichTextCollector {
   int phonetic_depth_ = 0;
 };
 
-std::string too_long_text(const std::filesystem::path& workbook, const std::string& part, const std::string& what) {
+std::string too_long_text(const std::filesystem::path& workbook, const std::string& part,
+                          const std::string& what) {
   return "part " + part + " of workbook " + quoted(workbook) + ": " + what + " holds more than " +
          std::to_string(MAX_CELL_TEXT_BYTES) + " bytes of text";
 }
@@ -189,16 +196,16 @@ std::string too_long_text(const std::filesystem::path& workbook, const std::stri
 class SharedStringsReader : public XmlHandler {
  public:
   SharedStringsReader(const std::filesystem::path& workbook, const std::string& part)
-      : workbook_(workbook),
-        collector_([this, part] {
-          throw XLSXError(too_long_text(workbook_, part, "shared string " + std::to_string(strings.size())));
+      : workbook_(workbook), collector_([this, part] {
+          throw XLSXError(
+              too_long_text(workbook_, part, "shared string " + std::to_string(strings.size())));
         }) {}
 
   void start(const XmlName& name, const XmlAttributes&) override {
     if (name.is_spreadsheet("si")) {
       if (strings.size() >= MAX_TABLE_CELLS) {
-        throw XLSXError("workbook " + quoted(workbook_) + " has more than " + std::to_string(MAX_TABLE_CELLS) +
-                        " shared strings");
+        throw XLSXError("workbook " + quoted(workbook_) + " has more than " +
+                        std::to_string(MAX_TABLE_CELLS) + " shared strings");
       }
       in_item_ = true;
     } else if (in_item_) {
@@ -244,7 +251,8 @@ std::optional<double> parse_number(std::string_view text) {
   text = trimmed(text);
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty() || !std::isfinite(value)) {
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() ||
+      !std::isfinite(value)) {
     return std::nullopt;
   }
   return value;
@@ -261,16 +269,24 @@ Document number_value(double number) {
 
 class SheetReader : public XmlHandler {
  public:
-  SheetReader(const std::filesystem::path& workbook, std::string part, const std::vector<std::string>& shared,
-              const std::vector<bool>& date_styles, DateSystem date_system)
-      : workbook_(workbook), part_(std::move(part)), shared_(shared), date_styles_(date_styles),
-        date_system_(date_system), inline_text_([this] { fail_too_long(); }) {}
+  SheetReader(const std::filesystem::path& workbook, std::string part,
+              const std::vector<std::string>& shared, const std::vector<bool>& date_styles,
+              DateSystem date_system)
+      : workbook_(workbook),
+        part_(std::move(part)),
+        shared_(shared),
+        date_styles_(date_styles),
+        date_system_(date_system),
+        inline_text_([this] { fail_too_long(); }) {}
 
   void start(const XmlName& name, const XmlAttributes& attributes) override {
     if (in_cell_) {
-      if (name.is_spreadsheet("v")) in_value_ = true;
-      else if (name.is_spreadsheet("is")) in_inline_ = true;
-      else if (in_inline_) inline_text_.start(name);
+      if (name.is_spreadsheet("v"))
+        in_value_ = true;
+      else if (name.is_spreadsheet("is"))
+        in_inline_ = true;
+      else if (in_inline_)
+        inline_text_.start(name);
       return;
     }
     if (name.is_spreadsheet("sheetData")) {
@@ -279,7 +295,8 @@ class SheetReader : public XmlHandler {
       const auto number = attributes.get({}, "r");
       if (number) {
         const auto row = parse_whole<std::uint32_t>(*number);
-        if (!row || *row < 1 || *row > MAX_SHEET_ROWS) fail("row number '" + std::string(*number) + "' is invalid");
+        if (!row || *row < 1 || *row > MAX_SHEET_ROWS)
+          fail("row number '" + std::string(*number) + "' is invalid");
         row_ = *row;
       } else {
         ++row_;
@@ -292,10 +309,14 @@ class SheetReader : public XmlHandler {
 
   void end(const XmlName& name) override {
     if (in_cell_) {
-      if (name.is_spreadsheet("c")) finish_cell();
-      else if (name.is_spreadsheet("v")) in_value_ = false;
-      else if (name.is_spreadsheet("is")) in_inline_ = false;
-      else if (in_inline_) inline_text_.end(name);
+      if (name.is_spreadsheet("c"))
+        finish_cell();
+      else if (name.is_spreadsheet("v"))
+        in_value_ = false;
+      else if (name.is_spreadsheet("is"))
+        in_inline_ = false;
+      else if (in_inline_)
+        inline_text_.end(name);
       return;
     }
     if (name.is_spreadsheet("sheetData")) in_sheet_data_ = false;
@@ -321,7 +342,9 @@ class SheetReader : public XmlHandler {
     throw XLSXError(too_long_text(workbook_, part_, "cell " + cell_name()));
   }
 
-  [[nodiscard]] std::string cell_name() const { return column_name(cell_column_) + std::to_string(cell_row_); }
+  [[nodiscard]] std::string cell_name() const {
+    return column_name(cell_column_) + std::to_string(cell_row_);
+  }
 
   void start_cell(const XmlAttributes& attributes) {
     in_cell_ = true;
@@ -333,13 +356,16 @@ class SheetReader : public XmlHandler {
       if (row_ == 0) row_ = 1;
       cell_row_ = row_;
       cell_column_ = column_ + 1;
-      if (cell_column_ > MAX_SHEET_COLUMNS) fail("row " + std::to_string(row_) + " has too many cells");
+      if (cell_column_ > MAX_SHEET_COLUMNS)
+        fail("row " + std::to_string(row_) + " has too many cells");
     }
     column_ = cell_column_;
     type_ = std::string(attributes.get({}, "t").value_or("n"));
     const auto style = attributes.get({}, "s");
-    const auto style_index = style ? parse_whole<std::size_t>(*style) : std::optional<std::size_t>(0);
-    is_date_style_ = style_index && *style_index < date_styles_.size() && date_styles_[*style_index];
+    const auto style_index =
+        style ? parse_whole<std::size_t>(*style) : std::optional<std::size_t>(0);
+    is_date_style_ =
+        style_index && *style_index < date_styles_.size() && date_styles_[*style_index];
   }
 
   void finish_cell() {
@@ -349,7 +375,8 @@ class SheetReader : public XmlHandler {
     if (value->is_string()) {
       text_bytes_ += value->get_ref<const std::string&>().size();
       if (text_bytes_ > MAX_TABLE_TEXT_BYTES) {
-        fail("the sheet holds more than " + std::to_string(MAX_TABLE_TEXT_BYTES) + " bytes of text");
+        fail("the sheet holds more than " + std::to_string(MAX_TABLE_TEXT_BYTES) +
+             " bytes of text");
       }
     }
     if (cells.size() >= MAX_TABLE_CELLS) {
@@ -366,8 +393,9 @@ class SheetReader : public XmlHandler {
     if (type_ == "s") {
       const auto index = parse_whole<std::size_t>(value_text_);
       if (!index || *index >= shared_.size()) {
-        fail("cell " + cell_name() + " refers to shared string '" + std::string(trimmed(value_text_)) +
-             "', but the workbook has " + std::to_string(shared_.size()));
+        fail("cell " + cell_name() + " refers to shared string '" +
+             std::string(trimmed(value_text_)) + "', but the workbook has " +
+             std::to_string(shared_.size()));
       }
       return non_empty_text(shared_[*index]);
     }
@@ -385,7 +413,9 @@ class SheetReader : public XmlHandler {
     }
     if (type_ != "n") fail("cell " + cell_name() + " has the unknown type '" + type_ + "'");
     const auto number = parse_number(value_text_);
-    if (!number) fail("cell " + cell_name() + " holds an unreadable number '" + std::string(trimmed(value_text_)) + "'");
+    if (!number)
+      fail("cell " + cell_name() + " holds an unreadable number '" +
+           std::string(trimmed(value_text_)) + "'");
     if (is_date_style_) {
       if (auto date = serial_to_date_text(*number, date_system_)) return make_date(*date);
     }
@@ -429,7 +459,8 @@ int hex_digit(char c) {
 std::string percent_decoded(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 && hex_digit(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
+        hex_digit(text[i + 2]) >= 0) {
       out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
       i += 2;
     } else {
@@ -449,7 +480,8 @@ std::string resolve_target(const std::string& source_part, const std::string& ta
     joined = decoded.substr(1);
   } else {
     const auto slash = source_part.rfind('/');
-    joined = (slash == std::string::npos ? std::string() : source_part.substr(0, slash + 1)) + decoded;
+    joined =
+        (slash == std::string::npos ? std::string() : source_part.substr(0, slash + 1)) + decoded;
   }
   std::vector<std::string> segments;
   std::size_t start = 0;
@@ -458,7 +490,8 @@ std::string resolve_target(const std::string& source_part, const std::string& ta
     const std::string segment = joined.substr(start, end - start);
     if (segment == "..") {
       if (segments.empty()) {
-        throw XLSXError("workbook " + quoted(workbook) + " refers to '" + target + "' outside the package");
+        throw XLSXError("workbook " + quoted(workbook) + " refers to '" + target +
+                        "' outside the package");
       }
       segments.pop_back();
     } else if (!segment.empty() && segment != ".") {
@@ -471,21 +504,26 @@ std::string resolve_target(const std::string& source_part, const std::string& ta
   return part;
 }
 
-std::pair<std::uint32_t, std::uint32_t> parse_cell_reference(std::string_view reference,
-                                                             const std::filesystem::path& workbook) {
+std::pair<std::uint32_t, std::uint32_t> parse_cell_reference(
+    std::string_view reference, const std::filesystem::path& workbook) {
   const auto invalid = [&] {
-    return XLSXError("workbook " + quoted(workbook) + " has an invalid cell reference '" + std::string(reference) + "'");
+    return XLSXError("workbook " + quoted(workbook) + " has an invalid cell reference '" +
+                     std::string(reference) + "'");
   };
   std::size_t position = 0;
   std::uint64_t column = 0;
-  while (position < reference.size() && std::isalpha(static_cast<unsigned char>(reference[position]))) {
-    column = column * 26 + static_cast<std::uint64_t>(std::toupper(static_cast<unsigned char>(reference[position])) - 'A' + 1);
+  while (position < reference.size() &&
+         std::isalpha(static_cast<unsigned char>(reference[position]))) {
+    column =
+        column * 26 + static_cast<std::uint64_t>(
+                          std::toupper(static_cast<unsigned char>(reference[position])) - 'A' + 1);
     if (column > MAX_SHEET_COLUMNS) throw invalid();
     ++position;
   }
   if (position == 0) throw invalid();
   const auto row = parse_whole<std::uint32_t>(reference.substr(position));
-  if (!row || *row < 1 || *row > MAX_SHEET_ROWS || !std::isdigit(static_cast<unsigned char>(reference[position]))) {
+  if (!row || *row < 1 || *row > MAX_SHEET_ROWS ||
+      !std::isdigit(static_cast<unsigned char>(reference[position]))) {
     throw invalid();
   }
   return {static_cast<std::uint32_t>(column), *row};
@@ -529,8 +567,8 @@ RawSheet read_first_sheet(const std::filesystem::path& path) {
   }
   if (first == nullptr) throw not_a_workbook("it has no worksheet");
   if (!archive.has(sheet_relationship->target)) {
-    throw XLSXError("workbook " + quoted(path) + " has no part " + sheet_relationship->target + " for its sheet '" +
-                    first->name + "'");
+    throw XLSXError("workbook " + quoted(path) + " has no part " + sheet_relationship->target +
+                    " for its sheet '" + first->name + "'");
   }
 
   std::vector<std::string> shared_strings;
@@ -547,7 +585,8 @@ RawSheet read_first_sheet(const std::filesystem::path& path) {
     }
   }
 
-  SheetReader sheet(path, sheet_relationship->target, shared_strings, date_styles, workbook.date_system);
+  SheetReader sheet(path, sheet_relationship->target, shared_strings, date_styles,
+                    workbook.date_system);
   parse_part(archive, sheet_relationship->target, MAX_PART_BYTES, sheet);
 
   // A cell written twice keeps its last value.

@@ -49,8 +49,10 @@ void type_column(std::vector<Document>& values) {
     }
     if (all_numbers) {
       const auto number = number_of(value);
-      if (!number) all_numbers = false;
-      else if (number->is_number_float()) any_fraction = true;
+      if (!number)
+        all_numbers = false;
+      else if (number->is_number_float())
+        any_fraction = true;
     }
     if (all_booleans && !boolean_of(value)) all_booleans = false;
     if (!all_numbers && !all_booleans) return;
@@ -99,7 +101,8 @@ std::vector<std::string> headers_of(const RawSheet& sheet, std::size_t column_co
 }  // namespace
 
 bool is_missing(const Document& value) {
-  return value.is_null() || (value.is_string() && is_one_of(value.get_ref<const std::string&>(), MISSING_VALUE_MARKERS));
+  return value.is_null() || (value.is_string() &&
+                             is_one_of(value.get_ref<const std::string&>(), MISSING_VALUE_MARKERS));
 }
 
 std::optional<Document> decimal_number(std::string_view text) {
@@ -134,36 +137,43 @@ std::optional<Document> decimal_number(std::string_view text) {
   const std::string_view digits = text.front() == '+' ? text.substr(1) : text;
   if (!is_float) {
     std::int64_t integer = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), integer);
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), integer);
     if (error == std::errc() && end == digits.data() + digits.size()) return Document(integer);
   }
   double number = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(number)) return std::nullopt;
+  if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(number))
+    return std::nullopt;
   return Document(number);
 }
 
 std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet) {
   std::vector<std::uint32_t> record_rows;
   for (const auto& cell : sheet.cells) {
-    if (cell.row > 1 && (record_rows.empty() || record_rows.back() != cell.row)) record_rows.push_back(cell.row);
+    if (cell.row > 1 && (record_rows.empty() || record_rows.back() != cell.row))
+      record_rows.push_back(cell.row);
   }
   return record_rows;
 }
 
-Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook) {
+Document build_table(const RawSheet& sheet, const Converters& converters,
+                     const std::filesystem::path& workbook) {
   std::size_t column_count = 0;
-  for (const auto& cell : sheet.cells) column_count = std::max<std::size_t>(column_count, cell.column);
+  for (const auto& cell : sheet.cells)
+    column_count = std::max<std::size_t>(column_count, cell.column);
   const std::vector<std::uint32_t> record_rows = record_row_numbers(sheet);
   if (column_count != 0 && record_rows.size() > MAX_TABLE_CELLS / column_count) {
-    throw XLSXError("the first sheet of workbook " + quoted(workbook) + " spans " + std::to_string(record_rows.size()) +
-                    " rows of " + std::to_string(column_count) + " columns, more than " +
+    throw XLSXError("the first sheet of workbook " + quoted(workbook) + " spans " +
+                    std::to_string(record_rows.size()) + " rows of " +
+                    std::to_string(column_count) + " columns, more than " +
                     std::to_string(MAX_TABLE_CELLS) + " cells");
   }
   const std::vector<std::string> headers = headers_of(sheet, column_count);
 
   // Column by column, an empty cell being the empty text.
-  std::vector<std::vector<Document>> columns(column_count, std::vector<Document>(record_rows.size(), ""));
+  std::vector<std::vector<Document>> columns(column_count,
+                                             std::vector<Document>(record_rows.size(), ""));
   std::size_t record = 0;
   for (const auto& cell : sheet.cells) {
     if (cell.row == 1) continue;

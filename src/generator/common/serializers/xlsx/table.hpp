@@ -13,8 +13,8 @@
 
 namespace generator::serializers::xlsx_detail {
 
-/// Whether a value read from a cell counts as missing: an error cell (null) or a text that is one of
-/// MISSING_VALUE_MARKERS.
+/// Whether a value read from a cell counts as missing: an error cell (null) or a text that is one
+/// of MISSING_VALUE_MARKERS.
 bool is_missing(const Document& value);
 
 /// Whether `text` reads as a decimal number ("42", "-1.5", ".5", "1e3"), and which one.
@@ -23,7 +23,8 @@ std::optional<Document> decimal_number(std::string_view text);
 /// The records of `sheet`: row 1 gives the headers (an empty header cell gives "Unnamed: <index>",
 /// a repeated header gets ".1", ".2" appended), each later row that holds a value a record.
 /// XLSXError naming `workbook` when the table would exceed MAX_TABLE_CELLS.
-Document build_table(const RawSheet& sheet, const Converters& converters, const std::filesystem::path& workbook);
+Document build_table(const RawSheet& sheet, const Converters& converters,
+                     const std::filesystem::path& workbook);
 
 /// The sheet row numbers of the records build_table makes from `sheet`, in the same order.
 std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet);

@@ -33,8 +33,9 @@ std::string protect_escape_lookalikes(const std::string& text) {
   out.reserve(text.size() + 14);
   for (std::size_t position = 0; position < text.size(); ++position) {
     if (position + 7 <= text.size() && text[position] == '_' && text[position + 1] == 'x' &&
-        is_hex_digit(text[position + 2]) && is_hex_digit(text[position + 3]) && is_hex_digit(text[position + 4]) &&
-        is_hex_digit(text[position + 5]) && text[position + 6] == '_') {
+        is_hex_digit(text[position + 2]) && is_hex_digit(text[position + 3]) &&
+        is_hex_digit(text[position + 4]) && is_hex_digit(text[position + 5]) &&
+        text[position + 6] == '_') {
       out += "_x005F_";
     } else {
       out += text[position];
@@ -54,11 +55,16 @@ std::optional<std::size_t> utf8_length(std::string_view text) {
     std::size_t length = 0;
     char32_t code = 0;
     char32_t least = 0;
-    if (lead < 0x80) length = 1, code = lead;
-    else if ((lead & 0xE0) == 0xC0) length = 2, code = lead & 0x1F, least = 0x80;
-    else if ((lead & 0xF0) == 0xE0) length = 3, code = lead & 0x0F, least = 0x800;
-    else if ((lead & 0xF8) == 0xF0) length = 4, code = lead & 0x07, least = 0x10000;
-    else return std::nullopt;
+    if (lead < 0x80)
+      length = 1, code = lead;
+    else if ((lead & 0xE0) == 0xC0)
+      length = 2, code = lead & 0x1F, least = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+      length = 3, code = lead & 0x0F, least = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+      length = 4, code = lead & 0x07, least = 0x10000;
+    else
+      return std::nullopt;
     if (position + length > text.size()) return std::nullopt;
     for (std::size_t i = 1; i < length; ++i) {
       if ((byte(position + i) & 0xC0) != 0x80) return std::nullopt;
@@ -73,7 +79,8 @@ std::optional<std::size_t> utf8_length(std::string_view text) {
 
 // Where a cell sits, for messages: row 3, column 'vpc_id' (C).
 std::string place(std::size_t sheet_row, std::size_t column, const std::string& header) {
-  return "row " + std::to_string(sheet_row) + ", column '" + header + "' (" + column_name(column + 1) + ")";
+  return "row " + std::to_string(sheet_row) + ", column '" + header + "' (" +
+         column_name(column + 1) + ")";
 }
 
 void check_text(const std::string& text, const std::string& where) {
@@ -87,20 +94,24 @@ void check_text(const std::string& text, const std::string& where) {
 
 Cell cell_of(const Document& value, const std::string& where) {
   switch (value.type()) {
-    case Document::value_t::null: return Empty{};
-    case Document::value_t::boolean: return value.get<bool>();
+    case Document::value_t::null:
+      return Empty{};
+    case Document::value_t::boolean:
+      return value.get<bool>();
     case Document::value_t::number_integer:
     case Document::value_t::number_unsigned: {
-      const bool exact = value.is_number_integer()
-                             ? value.get<std::int64_t>() >= -LARGEST_EXACT_INTEGER &&
-                                   value.get<std::int64_t>() <= LARGEST_EXACT_INTEGER
-                             : value.get<std::uint64_t>() <= static_cast<std::uint64_t>(LARGEST_EXACT_INTEGER);
+      const bool exact =
+          value.is_number_integer()
+              ? value.get<std::int64_t>() >= -LARGEST_EXACT_INTEGER &&
+                    value.get<std::int64_t>() <= LARGEST_EXACT_INTEGER
+              : value.get<std::uint64_t>() <= static_cast<std::uint64_t>(LARGEST_EXACT_INTEGER);
       if (exact) return value.get<double>();
       return to_text(value).get<std::string>();
     }
     case Document::value_t::number_float: {
       const double number = value.get<double>();
-      if (!std::isfinite(number)) throw ValueError("Cannot write the number at " + where + ": it is not finite");
+      if (!std::isfinite(number))
+        throw ValueError("Cannot write the number at " + where + ": it is not finite");
       return number;
     }
     case Document::value_t::string: {
@@ -133,22 +144,27 @@ Table prepare(const Document& data) {
   if (!data.is_array()) {
     throw TypeError(std::string("data must be a list of row records, not ") + kind_name(data));
   }
-  if (data.empty()) throw IndexError("Cannot write a workbook from an empty list of rows: data has no first record");
+  if (data.empty())
+    throw IndexError(
+        "Cannot write a workbook from an empty list of rows: data has no first record");
   if (data.size() + 1 > MAX_SHEET_ROWS) {
-    throw ValueError("Cannot write " + std::to_string(data.size()) + " rows: a sheet holds at most " +
-                     std::to_string(MAX_SHEET_ROWS - 1) + " below its header row");
+    throw ValueError("Cannot write " + std::to_string(data.size()) +
+                     " rows: a sheet holds at most " + std::to_string(MAX_SHEET_ROWS - 1) +
+                     " below its header row");
   }
   Table table;
   std::unordered_map<std::string, std::size_t> column_of;
   for (std::size_t index = 0; index < data.size(); ++index) {
     const auto& record = data[index];
     if (!record.is_object()) {
-      throw TypeError("Row " + std::to_string(index + 1) + " of data must be a mapping, not " + kind_name(record));
+      throw TypeError("Row " + std::to_string(index + 1) + " of data must be a mapping, not " +
+                      kind_name(record));
     }
     for (const auto& [header, value] : record.items()) {
       if (column_of.emplace(header, table.headers.size()).second) {
         if (table.headers.size() == MAX_SHEET_COLUMNS) {
-          throw ValueError("Cannot write more than " + std::to_string(MAX_SHEET_COLUMNS) + " columns");
+          throw ValueError("Cannot write more than " + std::to_string(MAX_SHEET_COLUMNS) +
+                           " columns");
         }
         check_text(header, "the header of column " + column_name(table.headers.size() + 1));
         table.headers.push_back(protect_escape_lookalikes(header));
@@ -174,23 +190,27 @@ struct WorkbookFreer {
 
 void check(lxw_error error, const std::filesystem::path& path, const std::string& what) {
   if (error != LXW_NO_ERROR) {
-    throw OSError("Cannot write workbook " + path.string() + " (" + what + "): " + lxw_strerror(error));
+    throw OSError("Cannot write workbook " + path.string() + " (" + what +
+                  "): " + lxw_strerror(error));
   }
 }
 
-void write_workbook(const Table& table, const std::filesystem::path& temporary, const std::filesystem::path& target) {
+void write_workbook(const Table& table, const std::filesystem::path& temporary,
+                    const std::filesystem::path& target) {
   std::unique_ptr<lxw_workbook, WorkbookFreer> workbook(workbook_new(temporary.c_str()));
   if (!workbook) throw OSError("Cannot write workbook " + target.string());
   lxw_worksheet* sheet = workbook_add_worksheet(workbook.get(), nullptr);
   lxw_format* header_format = workbook_add_format(workbook.get());
-  if (sheet == nullptr || header_format == nullptr) throw OSError("Cannot write workbook " + target.string());
+  if (sheet == nullptr || header_format == nullptr)
+    throw OSError("Cannot write workbook " + target.string());
   format_set_bold(header_format);
   format_set_align(header_format, LXW_ALIGN_CENTER);
   format_set_border(header_format, LXW_BORDER_THIN);
 
   const auto columns = static_cast<lxw_col_t>(table.headers.size());
   for (lxw_col_t column = 0; column < columns; ++column) {
-    check(worksheet_write_string(sheet, 0, column, table.headers[column].c_str(), header_format), target, "header");
+    check(worksheet_write_string(sheet, 0, column, table.headers[column].c_str(), header_format),
+          target, "header");
   }
   for (std::size_t index = 0; index < table.rows.size(); ++index) {
     const auto row = static_cast<lxw_row_t>(index + 1);
@@ -198,21 +218,24 @@ void write_workbook(const Table& table, const std::filesystem::path& temporary, 
       const Cell& cell = table.rows[index][column];
       lxw_error error = LXW_NO_ERROR;
       // Texts always go in as strings, never as formulas, whatever they start with.
-      if (const auto* text = std::get_if<std::string>(&cell)) error = worksheet_write_string(sheet, row, column, text->c_str(), nullptr);
-      else if (const auto* flag = std::get_if<bool>(&cell)) error = worksheet_write_boolean(sheet, row, column, *flag, nullptr);
-      else if (const auto* number = std::get_if<double>(&cell)) error = worksheet_write_number(sheet, row, column, *number, nullptr);
+      if (const auto* text = std::get_if<std::string>(&cell))
+        error = worksheet_write_string(sheet, row, column, text->c_str(), nullptr);
+      else if (const auto* flag = std::get_if<bool>(&cell))
+        error = worksheet_write_boolean(sheet, row, column, *flag, nullptr);
+      else if (const auto* number = std::get_if<double>(&cell))
+        error = worksheet_write_number(sheet, row, column, *number, nullptr);
       check(error, target, "cell " + column_name(column + 1) + std::to_string(row + 1));
     }
   }
   if (table.first_record_columns > 0) {
-    check(worksheet_set_column(sheet, 0, static_cast<lxw_col_t>(table.first_record_columns - 1), DEFAULT_COL_WIDTH,
-                               nullptr),
+    check(worksheet_set_column(sheet, 0, static_cast<lxw_col_t>(table.first_record_columns - 1),
+                               DEFAULT_COL_WIDTH, nullptr),
           target, "column widths");
   }
   worksheet_freeze_panes(sheet, 1, 0);
   if (columns > 0) {
-    check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(table.rows.size()), columns - 1), target,
-          "autofilter");
+    check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(table.rows.size()), columns - 1),
+          target, "autofilter");
   }
   // workbook_close frees the workbook whatever it returns.
   check(workbook_close(workbook.release()), target, "saving");

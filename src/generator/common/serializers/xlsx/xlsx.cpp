@@ -18,7 +18,8 @@ namespace {
 std::string number_text(double number) {
   if (std::trunc(number) == number && std::isfinite(number)) {
     constexpr double INTEGER_LIMIT = 9'223'372'036'854'775'808.0;  // 2^63
-    if (number >= -INTEGER_LIMIT && number < INTEGER_LIMIT) return std::to_string(static_cast<std::int64_t>(number));
+    if (number >= -INTEGER_LIMIT && number < INTEGER_LIMIT)
+      return std::to_string(static_cast<std::int64_t>(number));
     char buffer[400];
     std::snprintf(buffer, sizeof buffer, "%.0f", number);
     return buffer;
@@ -39,18 +40,25 @@ std::string element_text(const Document& value) {
 
 Document to_text(const Document& value) {
   switch (value.type()) {
-    case Document::value_t::string: return value;
-    case Document::value_t::boolean: return value.get<bool>() ? "True" : "False";
-    case Document::value_t::number_integer: return std::to_string(value.get<std::int64_t>());
-    case Document::value_t::number_unsigned: return std::to_string(value.get<std::uint64_t>());
-    case Document::value_t::number_float: return number_text(value.get<double>());
-    case Document::value_t::null: return "";
+    case Document::value_t::string:
+      return value;
+    case Document::value_t::boolean:
+      return value.get<bool>() ? "True" : "False";
+    case Document::value_t::number_integer:
+      return std::to_string(value.get<std::int64_t>());
+    case Document::value_t::number_unsigned:
+      return std::to_string(value.get<std::uint64_t>());
+    case Document::value_t::number_float:
+      return number_text(value.get<double>());
+    case Document::value_t::null:
+      return "";
     case Document::value_t::binary:
       if (is_date(value)) return date_text(value);
       break;
     case Document::value_t::array: {
       std::string text = "[";
-      for (const auto& element : value) text += (text.size() > 1 ? ", " : "") + element_text(element);
+      for (const auto& element : value)
+        text += (text.size() > 1 ? ", " : "") + element_text(element);
       return text + "]";
     }
     case Document::value_t::object: {
@@ -60,7 +68,8 @@ Document to_text(const Document& value) {
       }
       return text + "}";
     }
-    default: break;
+    default:
+      break;
   }
   throw TypeError(std::string("cannot convert ") + kind_name(value) + " to text");
 }
@@ -76,16 +85,19 @@ std::string column_name(std::size_t column_number) {
 }
 
 Document make_date(std::string_view text) {
-  if (!xlsx_detail::is_date_text(text)) throw ValueError("\"" + std::string(text) + "\" is not a date or timestamp");
+  if (!xlsx_detail::is_date_text(text))
+    throw ValueError("\"" + std::string(text) + "\" is not a date or timestamp");
   return Document::binary(std::vector<std::uint8_t>(text.begin(), text.end()), DATE_SUBTYPE);
 }
 
 bool is_date(const Document& node) {
-  return node.is_binary() && node.get_binary().has_subtype() && node.get_binary().subtype() == DATE_SUBTYPE;
+  return node.is_binary() && node.get_binary().has_subtype() &&
+         node.get_binary().subtype() == DATE_SUBTYPE;
 }
 
 std::string date_text(const Document& node) {
-  if (!is_date(node)) throw TypeError(std::string("expected a date or timestamp, got ") + kind_name(node));
+  if (!is_date(node))
+    throw TypeError(std::string("expected a date or timestamp, got ") + kind_name(node));
   const auto& bytes = node.get_binary();
   return std::string(bytes.begin(), bytes.end());
 }
@@ -94,18 +106,22 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
   auto& log = log::get_logger("generator.common.serializers.xlsx");
   const auto sheet = xlsx_detail::read_first_sheet(path);
   Document records = xlsx_detail::build_table(sheet, converters, path);
-  if (log.is_enabled_for(log::DEBUG)) log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
+  if (log.is_enabled_for(log::DEBUG))
+    log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
   return records;
 }
 
-Document load_from_xlsx(const std::filesystem::path& path) { return load_from_xlsx(path, Converters{}); }
+Document load_from_xlsx(const std::filesystem::path& path) {
+  return load_from_xlsx(path, Converters{});
+}
 
 std::vector<NumberedRecord> load_numbered_records_from_xlsx(const std::filesystem::path& path,
                                                             const Converters& converters) {
   auto& log = log::get_logger("generator.common.serializers.xlsx");
   const auto sheet = xlsx_detail::read_first_sheet(path);
   Document records = xlsx_detail::build_table(sheet, converters, path);
-  if (log.is_enabled_for(log::DEBUG)) log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
+  if (log.is_enabled_for(log::DEBUG))
+    log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
   const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
   std::vector<NumberedRecord> numbered;
   numbered.reserve(row_numbers.size());

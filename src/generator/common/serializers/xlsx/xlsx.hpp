@@ -41,8 +41,8 @@ inline constexpr double DEFAULT_COL_WIDTH = 20;
 
 /// Whole-cell texts that count as a missing value when a workbook is read (exact, case-sensitive).
 inline const std::vector<std::string> MISSING_VALUE_MARKERS{
-    "",     "#N/A", "#N/A N/A", "#NA", "-1.#IND", "-1.#QNAN", "-NaN", "-nan", "1.#IND", "1.#QNAN",
-    "<NA>", "N/A",  "NA",       "NULL", "NaN",  "None",     "n/a",  "nan",  "null"};
+    "",     "#N/A", "#N/A N/A", "#NA",  "-1.#IND", "-1.#QNAN", "-NaN", "-nan", "1.#IND", "1.#QNAN",
+    "<NA>", "N/A",  "NA",       "NULL", "NaN",     "None",     "n/a",  "nan",  "null"};
 
 /// Binary subtype of a date or timestamp node ("ts"), the same marker the YAML module uses.
 inline constexpr std::uint64_t DATE_SUBTYPE = 0x7473;
@@ -63,8 +63,8 @@ inline constexpr std::size_t MAX_CELL_TEXT_BYTES = 1u << 20;
 inline constexpr std::size_t MAX_SHEET_ROWS = 1'048'576;
 inline constexpr std::size_t MAX_SHEET_COLUMNS = 16'384;
 
-/// A workbook that cannot be read (not a workbook, corrupt, too large or hostile); the message names
-/// the file and, where it helps, the part and cell.
+/// A workbook that cannot be read (not a workbook, corrupt, too large or hostile); the message
+/// names the file and, where it helps, the part and cell.
 class XLSXError : public ValueError {
  public:
   using ValueError::ValueError;

@@ -80,7 +80,8 @@ int hex_value(char digit) {
 
 // The UTF-16 unit of an _xHHHH_ escape at `position`, if there is one.
 std::optional<char32_t> escape_at(std::string_view text, std::size_t position) {
-  if (position + 7 > text.size() || text[position] != '_' || text[position + 1] != 'x' || text[position + 6] != '_') {
+  if (position + 7 > text.size() || text[position] != '_' || text[position + 1] != 'x' ||
+      text[position + 6] != '_') {
     return std::nullopt;
   }
   char32_t unit = 0;
@@ -114,7 +115,8 @@ constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
 
 }  // namespace
 
-std::optional<std::string_view> XmlAttributes::get(std::string_view ns, std::string_view local) const {
+std::optional<std::string_view> XmlAttributes::get(std::string_view ns,
+                                                   std::string_view local) const {
   for (const char** pair = pairs_; pair[0] != nullptr; pair += 2) {
     const XmlName name = split_name(pair[0]);
     if (name.ns == ns && name.local == local) return std::string_view(pair[1]);
@@ -127,8 +129,10 @@ std::optional<std::string_view> XmlAttributes::relationship(std::string_view loc
   return get(RELATIONSHIPS_STRICT_NS, local);
 }
 
-void parse_part(const Archive& archive, std::string_view part, std::uint64_t max_bytes, XmlHandler& handler) {
-  std::unique_ptr<XML_ParserStruct, ParserFreer> parser(XML_ParserCreateNS(nullptr, NAMESPACE_SEPARATOR));
+void parse_part(const Archive& archive, std::string_view part, std::uint64_t max_bytes,
+                XmlHandler& handler) {
+  std::unique_ptr<XML_ParserStruct, ParserFreer> parser(
+      XML_ParserCreateNS(nullptr, NAMESPACE_SEPARATOR));
   if (!parser) throw std::bad_alloc();
   ParseState state{parser.get(), handler, nullptr};
   XML_SetUserData(parser.get(), &state);
@@ -136,13 +140,17 @@ void parse_part(const Archive& archive, std::string_view part, std::uint64_t max
   XML_SetCharacterDataHandler(parser.get(), on_text);
   XML_SetStartDoctypeDeclHandler(parser.get(), on_doctype);
 
-  const auto where = [&] { return "part " + std::string(part) + " of workbook " + quoted(archive.path()); };
+  const auto where = [&] {
+    return "part " + std::string(part) + " of workbook " + quoted(archive.path());
+  };
   const auto check = [&](XML_Status status) {
     if (state.failure) std::rethrow_exception(state.failure);
-    if (state.doctype) throw XLSXError(where() + " carries a document type declaration, which workbooks never do");
+    if (state.doctype)
+      throw XLSXError(where() + " carries a document type declaration, which workbooks never do");
     if (status == XML_STATUS_ERROR) {
-      throw XLSXError(where() + " is not well-formed XML: " + XML_ErrorString(XML_GetErrorCode(parser.get())) +
-                      " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())));
+      throw XLSXError(
+          where() + " is not well-formed XML: " + XML_ErrorString(XML_GetErrorCode(parser.get())) +
+          " at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())));
     }
   };
   archive.stream(part, max_bytes, [&](std::string_view bytes) {

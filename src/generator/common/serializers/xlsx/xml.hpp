@@ -12,11 +12,14 @@
 namespace generator::serializers::xlsx_detail {
 
 /// Namespaces of the workbook parts, in their transitional and strict spellings.
-inline constexpr std::string_view SPREADSHEET_NS = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-inline constexpr std::string_view SPREADSHEET_STRICT_NS = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+inline constexpr std::string_view SPREADSHEET_NS =
+    "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+inline constexpr std::string_view SPREADSHEET_STRICT_NS =
+    "http://purl.oclc.org/ooxml/spreadsheetml/main";
 inline constexpr std::string_view RELATIONSHIPS_NS =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-inline constexpr std::string_view RELATIONSHIPS_STRICT_NS = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+inline constexpr std::string_view RELATIONSHIPS_STRICT_NS =
+    "http://purl.oclc.org/ooxml/officeDocument/relationships";
 inline constexpr std::string_view PACKAGE_RELATIONSHIPS_NS =
     "http://schemas.openxmlformats.org/package/2006/relationships";
 
@@ -35,7 +38,8 @@ class XmlAttributes {
  public:
   explicit XmlAttributes(const char** pairs) : pairs_(pairs) {}
   /// The value of the attribute `local` in namespace `ns` ("" for an attribute without one).
-  [[nodiscard]] std::optional<std::string_view> get(std::string_view ns, std::string_view local) const;
+  [[nodiscard]] std::optional<std::string_view> get(std::string_view ns,
+                                                    std::string_view local) const;
   /// The value of a relationship-id attribute such as r:id, in either spelling of its namespace.
   [[nodiscard]] std::optional<std::string_view> relationship(std::string_view local) const;
 
@@ -52,10 +56,11 @@ class XmlHandler {
   virtual void text(std::string_view characters) = 0;
 };
 
-/// Parses `part` of the archive with `handler`, at most `max_bytes` of it; XLSXError naming the part
-/// and the workbook for malformed XML or a document type declaration (workbooks never carry one, and
-/// entity definitions are how XML bombs work).
-void parse_part(const Archive& archive, std::string_view part, std::uint64_t max_bytes, XmlHandler& handler);
+/// Parses `part` of the archive with `handler`, at most `max_bytes` of it; XLSXError naming the
+/// part and the workbook for malformed XML or a document type declaration (workbooks never carry
+/// one, and entity definitions are how XML bombs work).
+void parse_part(const Archive& archive, std::string_view part, std::uint64_t max_bytes,
+                XmlHandler& handler);
 
 /// `text` with the _xHHHH_ escapes of workbook strings decoded (_x005F_ is a literal underscore).
 std::string decode_escapes(std::string_view text);

@@ -26,8 +26,10 @@ constexpr std::string_view TAG_PREFIX = "tag:yaml.org,2002:";
 class Parser {
  public:
   Parser(std::string_view text, const std::string& source_name) : source_(source_name) {
-    if (yaml_parser_initialize(&parser_) == 0) throw YAMLError(source_ + ": cannot start the YAML reader");
-    yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    if (yaml_parser_initialize(&parser_) == 0)
+      throw YAMLError(source_ + ": cannot start the YAML reader");
+    yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()),
+                                 text.size());
   }
   ~Parser() { yaml_parser_delete(&parser_); }
   Parser(const Parser&) = delete;
@@ -43,16 +45,19 @@ class Parser {
   }
 
   std::string where(const yaml_mark_t& mark) const {
-    return source_ + ": line " + std::to_string(mark.line + 1) + ", column " + std::to_string(mark.column + 1);
+    return source_ + ": line " + std::to_string(mark.line + 1) + ", column " +
+           std::to_string(mark.column + 1);
   }
 
  private:
   [[noreturn]] void fail_with_parser_error() const {
     const std::string problem = parser_.problem != nullptr ? parser_.problem : "malformed YAML";
     if (parser_.error == YAML_READER_ERROR) {
-      throw YAMLError(source_ + ": byte " + std::to_string(parser_.problem_offset) + ": " + problem);
+      throw YAMLError(source_ + ": byte " + std::to_string(parser_.problem_offset) + ": " +
+                      problem);
     }
-    if (parser_.error == YAML_MEMORY_ERROR) throw YAMLError(source_ + ": out of memory while reading YAML");
+    if (parser_.error == YAML_MEMORY_ERROR)
+      throw YAMLError(source_ + ": out of memory while reading YAML");
     std::string message = where(parser_.problem_mark) + ": " + problem;
     if (parser_.context != nullptr) {
       message += " (" + std::string(parser_.context) + " that starts at line " +
@@ -78,11 +83,14 @@ struct Event {
 // Appends a key known to be new. The ordered object looks keys up one by one, which would make
 // reading a mapping with many keys take quadratic time.
 void append_new_entry(Document& mapping, std::string key, Document value) {
-  auto& entries = static_cast<Document::object_t::Container&>(mapping.get_ref<Document::object_t&>());
+  auto& entries =
+      static_cast<Document::object_t::Container&>(mapping.get_ref<Document::object_t&>());
   entries.emplace_back(std::move(key), std::move(value));
 }
 
-std::string text_of(const yaml_char_t* text) { return text == nullptr ? "" : reinterpret_cast<const char*>(text); }
+std::string text_of(const yaml_char_t* text) {
+  return text == nullptr ? "" : reinterpret_cast<const char*>(text);
+}
 
 // A finished node with its size, for the alias budget, and its text when it is a scalar (for keys).
 struct Node {
@@ -119,14 +127,26 @@ class Builder {
       parser_.next(event.event);
       const yaml_event_t& e = event.event;
       switch (e.type) {
-        case YAML_SCALAR_EVENT: add(scalar(e)); break;
-        case YAML_ALIAS_EVENT: add(alias(e)); break;
-        case YAML_SEQUENCE_START_EVENT: open(e, false); break;
-        case YAML_MAPPING_START_EVENT: open(e, true); break;
+        case YAML_SCALAR_EVENT:
+          add(scalar(e));
+          break;
+        case YAML_ALIAS_EVENT:
+          add(alias(e));
+          break;
+        case YAML_SEQUENCE_START_EVENT:
+          open(e, false);
+          break;
+        case YAML_MAPPING_START_EVENT:
+          open(e, true);
+          break;
         case YAML_SEQUENCE_END_EVENT:
-        case YAML_MAPPING_END_EVENT: add(close()); break;
-        case YAML_DOCUMENT_END_EVENT: return std::move(root_);
-        default: break;
+        case YAML_MAPPING_END_EVENT:
+          add(close());
+          break;
+        case YAML_DOCUMENT_END_EVENT:
+          return std::move(root_);
+        default:
+          break;
       }
     }
   }
@@ -172,13 +192,16 @@ class Builder {
       std::unordered_map<std::string, std::size_t> position;
       const auto put = [&](const std::string& key, Document value) {
         const auto [found, added] = position.emplace(key, combined.size());
-        if (added) combined.emplace_back(key, std::move(value));
-        else combined[found->second].second = std::move(value);
+        if (added)
+          combined.emplace_back(key, std::move(value));
+        else
+          combined[found->second].second = std::move(value);
       };
       for (auto& [key, value] : frame.merged) put(key, std::move(value));
       for (auto& [key, value] : frame.value.items()) put(key, std::move(value));
       frame.value = Document::object();
-      for (auto& [key, value] : combined) append_new_entry(frame.value, std::move(key), std::move(value));
+      for (auto& [key, value] : combined)
+        append_new_entry(frame.value, std::move(key), std::move(value));
     }
     node.value = std::move(frame.value);
     node.nodes = frame.nodes;
@@ -215,20 +238,26 @@ class Builder {
 
   Document plain_scalar(const yaml_event_t& e, const std::string& text) {
     switch (yaml_scalars::classify_plain(text)) {
-      case PlainKind::NULL_VALUE: return nullptr;
-      case PlainKind::BOOLEAN: return *yaml_scalars::construct_bool(text);
+      case PlainKind::NULL_VALUE:
+        return nullptr;
+      case PlainKind::BOOLEAN:
+        return *yaml_scalars::construct_bool(text);
       case PlainKind::INTEGER: {
         auto value = yaml_scalars::construct_int(text);
-        if (!value) parser_.fail(e.start_mark, "the integer " + text + " is malformed or out of range");
+        if (!value)
+          parser_.fail(e.start_mark, "the integer " + text + " is malformed or out of range");
         return std::move(*value);
       }
-      case PlainKind::FLOAT: return *yaml_scalars::construct_float(text);
+      case PlainKind::FLOAT:
+        return *yaml_scalars::construct_float(text);
       case PlainKind::TIMESTAMP: {
-        if (!yaml_scalars::is_valid_timestamp(text)) parser_.fail(e.start_mark, "the date " + text + " is not a real date or time");
+        if (!yaml_scalars::is_valid_timestamp(text))
+          parser_.fail(e.start_mark, "the date " + text + " is not a real date or time");
         return make_timestamp(text);
       }
       case PlainKind::MERGE:
-      case PlainKind::STRING: break;
+      case PlainKind::STRING:
+        break;
     }
     return text;
   }
@@ -272,9 +301,11 @@ class Builder {
     const Node& anchored = found->second;
     expanded_nodes_ += anchored.nodes;
     expanded_bytes_ += anchored.bytes;
-    if (expanded_nodes_ > MAX_ALIAS_EXPANSION_NODES || expanded_bytes_ > MAX_ALIAS_EXPANSION_BYTES) {
-      parser_.fail(e.start_mark, "aliases expand to more than " + std::to_string(MAX_ALIAS_EXPANSION_NODES) +
-                                     " nodes or " + std::to_string(MAX_ALIAS_EXPANSION_BYTES >> 20) +
+    if (expanded_nodes_ > MAX_ALIAS_EXPANSION_NODES ||
+        expanded_bytes_ > MAX_ALIAS_EXPANSION_BYTES) {
+      parser_.fail(e.start_mark, "aliases expand to more than " +
+                                     std::to_string(MAX_ALIAS_EXPANSION_NODES) + " nodes or " +
+                                     std::to_string(MAX_ALIAS_EXPANSION_BYTES >> 20) +
                                      " MiB of text; refusing to read further");
     }
     Node node = anchored;
@@ -310,7 +341,8 @@ class Builder {
     if (node.value.is_array()) {
       // Earlier mappings of the list win, so they are applied last.
       for (auto item = node.value.rbegin(); item != node.value.rend(); ++item) {
-        if (!item->is_object()) parser_.fail(node.mark, "a merge key (<<) takes a mapping or a list of mappings");
+        if (!item->is_object())
+          parser_.fail(node.mark, "a merge key (<<) takes a mapping or a list of mappings");
         take(*item);
       }
       return;
@@ -405,7 +437,8 @@ Document parse_yaml(std::string_view text, const std::string& source_name) {
 Document load_from_yaml(const std::filesystem::path& path) {
   Document document = parse_yaml(read_whole_file(path), path.string());
   if (!document.is_object() && !document.is_null()) {
-    throw TypeError("Expected a mapping at the top of " + path.string() + ", got " + kind_name(document));
+    throw TypeError("Expected a mapping at the top of " + path.string() + ", got " +
+                    kind_name(document));
   }
   return document;
 }

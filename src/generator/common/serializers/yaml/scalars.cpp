@@ -56,15 +56,17 @@ std::size_t leading_digit_run(std::string_view text) {
 }
 
 bool is_exponent(std::string_view text) {
-  return text.size() >= 3 && (text[0] == 'e' || text[0] == 'E') && (text[1] == '-' || text[1] == '+') &&
-         all_of(text.substr(2), is_digit);
+  return text.size() >= 3 && (text[0] == 'e' || text[0] == 'E') &&
+         (text[1] == '-' || text[1] == '+') && all_of(text.substr(2), is_digit);
 }
 
 bool matches_int(std::string_view text) {
   const std::string_view rest = without_sign(text);
   if (rest.empty()) return false;
-  if (rest.size() > 2 && rest.substr(0, 2) == "0b") return all_of(rest.substr(2), is_binary_or_underscore);
-  if (rest.size() > 2 && rest.substr(0, 2) == "0x") return all_of(rest.substr(2), is_hex_or_underscore);
+  if (rest.size() > 2 && rest.substr(0, 2) == "0b")
+    return all_of(rest.substr(2), is_binary_or_underscore);
+  if (rest.size() > 2 && rest.substr(0, 2) == "0x")
+    return all_of(rest.substr(2), is_hex_or_underscore);
   if (rest[0] == '0') return all_of(rest.substr(1), is_octal_or_underscore);
   const std::size_t run = leading_digit_run(rest);
   if (run == 0) return false;
@@ -192,12 +194,17 @@ std::optional<std::uint64_t> magnitude(std::string_view digits, unsigned base) {
   std::uint64_t value = 0;
   for (char c : digits) {
     unsigned digit = 0;
-    if (is_digit(c)) digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-    else return std::nullopt;
+    if (is_digit(c))
+      digit = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return std::nullopt;
     if (digit >= base) return std::nullopt;
-    if (__builtin_mul_overflow(value, base, &value) || __builtin_add_overflow(value, digit, &value)) {
+    if (__builtin_mul_overflow(value, base, &value) ||
+        __builtin_add_overflow(value, digit, &value)) {
       return std::nullopt;
     }
   }
@@ -215,7 +222,8 @@ std::optional<double> plain_double(std::string_view text) {
 std::vector<std::string_view> split_colons(std::string_view text) {
   std::vector<std::string_view> parts;
   std::size_t start = 0;
-  for (std::size_t colon = text.find(':'); colon != std::string_view::npos; colon = text.find(':', start)) {
+  for (std::size_t colon = text.find(':'); colon != std::string_view::npos;
+       colon = text.find(':', start)) {
     parts.push_back(text.substr(start, colon - start));
     start = colon + 1;
   }
@@ -230,8 +238,8 @@ PlainKind classify_plain(std::string_view text) {
     return PlainKind::NULL_VALUE;
   }
   static constexpr std::array<std::string_view, 18> booleans{
-      "yes", "Yes", "YES", "no", "No", "NO", "true", "True", "TRUE",
-      "false", "False", "FALSE", "on", "On", "ON", "off", "Off", "OFF"};
+      "yes",   "Yes",   "YES",   "no", "No", "NO", "true", "True", "TRUE",
+      "false", "False", "FALSE", "on", "On", "ON", "off",  "Off",  "OFF"};
   for (std::string_view word : booleans) {
     if (text == word) return PlainKind::BOOLEAN;
   }
@@ -259,15 +267,20 @@ std::optional<Document> construct_int(std::string_view text) {
   const bool negative = !digits.empty() && digits[0] == '-';
   std::string_view rest = without_sign(digits);
   std::optional<std::uint64_t> value;
-  if (rest == "0") value = 0;
-  else if (rest.substr(0, 2) == "0b") value = magnitude(rest.substr(2), 2);
-  else if (rest.substr(0, 2) == "0x") value = magnitude(rest.substr(2), 16);
-  else if (rest[0] == '0') value = magnitude(rest.substr(1), 8);
+  if (rest == "0")
+    value = 0;
+  else if (rest.substr(0, 2) == "0b")
+    value = magnitude(rest.substr(2), 2);
+  else if (rest.substr(0, 2) == "0x")
+    value = magnitude(rest.substr(2), 16);
+  else if (rest[0] == '0')
+    value = magnitude(rest.substr(1), 8);
   else if (rest.find(':') != std::string_view::npos) {
     value = 0;
     for (std::string_view part : split_colons(rest)) {
       const auto digit = magnitude(part, 10);
-      if (!digit || __builtin_mul_overflow(*value, 60u, &*value) || __builtin_add_overflow(*value, *digit, &*value)) {
+      if (!digit || __builtin_mul_overflow(*value, 60u, &*value) ||
+          __builtin_add_overflow(*value, *digit, &*value)) {
         return std::nullopt;
       }
     }
@@ -275,7 +288,8 @@ std::optional<Document> construct_int(std::string_view text) {
     value = magnitude(rest, 10);
   }
   if (!value) return std::nullopt;
-  constexpr auto largest_signed = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  constexpr auto largest_signed =
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
   if (negative) {
     if (*value > largest_signed + 1) return std::nullopt;
     if (*value == largest_signed + 1) return Document(std::numeric_limits<std::int64_t>::min());
@@ -336,8 +350,10 @@ std::string format_float(double value) {
   // YAML 1.1 reads a number as a float only when it has a dot.
   if (text.find('.') == std::string::npos) {
     const std::size_t exponent = text.find('e');
-    if (exponent == std::string::npos) text += ".0";
-    else text.insert(exponent, ".0");
+    if (exponent == std::string::npos)
+      text += ".0";
+    else
+      text.insert(exponent, ".0");
   }
   return text;
 }

@@ -24,7 +24,8 @@ std::optional<bool> construct_bool(std::string_view text);
 /// underscores), or nothing when malformed or outside the 64-bit range.
 std::optional<Document> construct_int(std::string_view text);
 
-/// The number of a YAML 1.1 float text (also .inf, .nan and sexagesimal), or nothing when malformed.
+/// The number of a YAML 1.1 float text (also .inf, .nan and sexagesimal), or nothing when
+/// malformed.
 std::optional<double> construct_float(std::string_view text);
 
 /// True when `text` has the form of a YAML 1.1 date or timestamp and names a real date and time.

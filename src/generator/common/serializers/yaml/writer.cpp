@@ -15,7 +15,8 @@ constexpr std::size_t LONGEST_SIMPLE_KEY = 127;
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
 void append_hex(std::string& out, char32_t code, int digits) {
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += HEX_DIGITS[(code >> shift) & 0xF];
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+    out += HEX_DIGITS[(code >> shift) & 0xF];
 }
 
 // The next code point of UTF-8 `text` at `position` (advanced past it), or nothing when the bytes
@@ -30,10 +31,14 @@ std::optional<char32_t> next_code_point(std::string_view text, std::size_t& posi
     ++position;
     return lead;
   }
-  if ((lead & 0xE0) == 0xC0) length = 2, code = lead & 0x1F, least = 0x80;
-  else if ((lead & 0xF0) == 0xE0) length = 3, code = lead & 0x0F, least = 0x800;
-  else if ((lead & 0xF8) == 0xF0) length = 4, code = lead & 0x07, least = 0x10000;
-  else return std::nullopt;
+  if ((lead & 0xE0) == 0xC0)
+    length = 2, code = lead & 0x1F, least = 0x80;
+  else if ((lead & 0xF0) == 0xE0)
+    length = 3, code = lead & 0x0F, least = 0x800;
+  else if ((lead & 0xF8) == 0xF0)
+    length = 4, code = lead & 0x07, least = 0x10000;
+  else
+    return std::nullopt;
   if (position + length > text.size()) return std::nullopt;
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(position + i) & 0xC0) != 0x80) return std::nullopt;
@@ -51,26 +56,58 @@ void append_double_quoted(std::string& out, std::string_view text) {
   while (position < text.size()) {
     const auto code = next_code_point(text, position);
     if (!code) {
-      throw ValueError("cannot write a text that is not valid UTF-8 (byte " + std::to_string(position) + " of \"" +
-                       std::string(text.substr(0, 40)) + "\")");
+      throw ValueError("cannot write a text that is not valid UTF-8 (byte " +
+                       std::to_string(position) + " of \"" + std::string(text.substr(0, 40)) +
+                       "\")");
     }
     switch (*code) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case 0x00: out += "\\0"; continue;
-      case 0x07: out += "\\a"; continue;
-      case 0x08: out += "\\b"; continue;
-      case 0x09: out += "\\t"; continue;
-      case 0x0A: out += "\\n"; continue;
-      case 0x0B: out += "\\v"; continue;
-      case 0x0C: out += "\\f"; continue;
-      case 0x0D: out += "\\r"; continue;
-      case 0x1B: out += "\\e"; continue;
-      case 0x85: out += "\\N"; continue;
-      case 0xA0: out += "\\_"; continue;
-      case 0x2028: out += "\\L"; continue;
-      case 0x2029: out += "\\P"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case 0x00:
+        out += "\\0";
+        continue;
+      case 0x07:
+        out += "\\a";
+        continue;
+      case 0x08:
+        out += "\\b";
+        continue;
+      case 0x09:
+        out += "\\t";
+        continue;
+      case 0x0A:
+        out += "\\n";
+        continue;
+      case 0x0B:
+        out += "\\v";
+        continue;
+      case 0x0C:
+        out += "\\f";
+        continue;
+      case 0x0D:
+        out += "\\r";
+        continue;
+      case 0x1B:
+        out += "\\e";
+        continue;
+      case 0x85:
+        out += "\\N";
+        continue;
+      case 0xA0:
+        out += "\\_";
+        continue;
+      case 0x2028:
+        out += "\\L";
+        continue;
+      case 0x2029:
+        out += "\\P";
+        continue;
+      default:
+        break;
     }
     if (*code >= 0x20 && *code <= 0x7E) {
       out += static_cast<char>(*code);
@@ -89,12 +126,13 @@ void append_double_quoted(std::string& out, std::string_view text) {
 }
 
 bool is_plain_key_character(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '/' ||
-         c == '.' || c == '-' || c == ' ';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '/' || c == '.' || c == '-' || c == ' ';
 }
 
 // A key is written plain only when it is made of letters, digits and a few harmless marks, starts
-// with a letter, digit, "_" or "/", has no trailing blank, and a YAML 1.1 reader types it as a string.
+// with a letter, digit, "_" or "/", has no trailing blank, and a YAML 1.1 reader types it as a
+// string.
 bool key_can_be_plain(std::string_view key) {
   if (key.empty()) return false;
   const char first = key.front();
@@ -136,7 +174,8 @@ class Writer {
 
   void indent(std::size_t columns) { out_.append(columns, ' '); }
 
-  void mapping_entries(const Document& mapping, std::size_t column, bool first_line_started, std::size_t depth) {
+  void mapping_entries(const Document& mapping, std::size_t column, bool first_line_started,
+                       std::size_t depth) {
     bool first = true;
     for (const auto& [key, value] : mapping.items()) {
       if (!(first && first_line_started)) indent(column);
@@ -149,15 +188,18 @@ class Writer {
         out_ += ':';
         compact_value(value, column, depth + 1);
       } else {
-        if (key_can_be_plain(key)) out_ += key;
-        else append_double_quoted(out_, key);
+        if (key_can_be_plain(key))
+          out_ += key;
+        else
+          append_double_quoted(out_, key);
         out_ += ':';
         value_after_key(value, column, depth + 1);
       }
     }
   }
 
-  void sequence_items(const Document& sequence, std::size_t column, bool first_line_started, std::size_t depth) {
+  void sequence_items(const Document& sequence, std::size_t column, bool first_line_started,
+                      std::size_t depth) {
     bool first = true;
     for (const auto& item : sequence) {
       if (!(first && first_line_started)) indent(column);
@@ -177,8 +219,10 @@ class Writer {
       return;
     }
     out_ += '\n';
-    if (value.is_object()) mapping_entries(value, column + 2, false, depth);
-    else sequence_items(value, column + 2, false, depth);
+    if (value.is_object())
+      mapping_entries(value, column + 2, false, depth);
+    else
+      sequence_items(value, column + 2, false, depth);
   }
 
   // A value that follows "-" or the ":" of an explicit key: collections start on the same line.
@@ -190,20 +234,38 @@ class Writer {
       out_ += '\n';
       return;
     }
-    if (value.is_object()) mapping_entries(value, column + 2, true, depth);
-    else sequence_items(value, column + 2, true, depth);
+    if (value.is_object())
+      mapping_entries(value, column + 2, true, depth);
+    else
+      sequence_items(value, column + 2, true, depth);
   }
 
   void scalar(const Document& value) {
     switch (value.type()) {
-      case Document::value_t::null: out_ += "null"; return;
-      case Document::value_t::boolean: out_ += value.get<bool>() ? "true" : "false"; return;
-      case Document::value_t::number_integer: out_ += std::to_string(value.get<std::int64_t>()); return;
-      case Document::value_t::number_unsigned: out_ += std::to_string(value.get<std::uint64_t>()); return;
-      case Document::value_t::number_float: out_ += yaml_scalars::format_float(value.get<double>()); return;
-      case Document::value_t::string: append_double_quoted(out_, value.get_ref<const std::string&>()); return;
-      case Document::value_t::object: out_ += "{}"; return;
-      case Document::value_t::array: out_ += "[]"; return;
+      case Document::value_t::null:
+        out_ += "null";
+        return;
+      case Document::value_t::boolean:
+        out_ += value.get<bool>() ? "true" : "false";
+        return;
+      case Document::value_t::number_integer:
+        out_ += std::to_string(value.get<std::int64_t>());
+        return;
+      case Document::value_t::number_unsigned:
+        out_ += std::to_string(value.get<std::uint64_t>());
+        return;
+      case Document::value_t::number_float:
+        out_ += yaml_scalars::format_float(value.get<double>());
+        return;
+      case Document::value_t::string:
+        append_double_quoted(out_, value.get_ref<const std::string&>());
+        return;
+      case Document::value_t::object:
+        out_ += "{}";
+        return;
+      case Document::value_t::array:
+        out_ += "[]";
+        return;
       case Document::value_t::binary: {
         // Only a valid timestamp may stand plain: anything else would read back differently.
         const std::string text = timestamp_text(value);
@@ -213,7 +275,8 @@ class Writer {
         out_ += text;
         return;
       }
-      case Document::value_t::discarded: break;
+      case Document::value_t::discarded:
+        break;
     }
     throw TypeError(std::string("cannot write ") + kind_name(value) + " to YAML");
   }

@@ -16,11 +16,13 @@ Document make_timestamp(std::string_view text) {
 }
 
 bool is_timestamp(const Document& node) {
-  return node.is_binary() && node.get_binary().has_subtype() && node.get_binary().subtype() == TIMESTAMP_SUBTYPE;
+  return node.is_binary() && node.get_binary().has_subtype() &&
+         node.get_binary().subtype() == TIMESTAMP_SUBTYPE;
 }
 
 std::string timestamp_text(const Document& node) {
-  if (!is_timestamp(node)) throw TypeError(std::string("expected a date or timestamp, got ") + kind_name(node));
+  if (!is_timestamp(node))
+    throw TypeError(std::string("expected a date or timestamp, got ") + kind_name(node));
   const auto& bytes = node.get_binary();
   return std::string(bytes.begin(), bytes.end());
 }

@@ -5,10 +5,10 @@
 // value double-quoted, plain ASCII).
 //
 // Dates and timestamps: a plain scalar that YAML 1.1 reads as a timestamp (2024-05-01,
-// 2001-12-14 21:59:43.10 -5, 2001-12-14t21:59:43.10-05:00, or any scalar tagged !!timestamp) is kept
-// as its exact text in a binary node with the subtype TIMESTAMP_SUBTYPE (see make_timestamp). The
-// writer writes such a node back as that same plain text, so a read-then-write round trip leaves the
-// scalar unchanged in the file and other YAML readers still see a date, not a string.
+// 2001-12-14 21:59:43.10 -5, 2001-12-14t21:59:43.10-05:00, or any scalar tagged !!timestamp) is
+// kept as its exact text in a binary node with the subtype TIMESTAMP_SUBTYPE (see make_timestamp).
+// The writer writes such a node back as that same plain text, so a read-then-write round trip
+// leaves the scalar unchanged in the file and other YAML readers still see a date, not a string.
 
 #include <cstddef>
 #include <cstdint>

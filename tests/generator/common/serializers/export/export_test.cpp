@@ -12,7 +12,9 @@ namespace {
 
 std::vector<std::pair<Document, std::filesystem::path>> calls;
 
-void recording_exporter(const Document& data, const std::filesystem::path& path) { calls.emplace_back(data, path); }
+void recording_exporter(const Document& data, const std::filesystem::path& path) {
+  calls.emplace_back(data, path);
+}
 void other_exporter(const Document&, const std::filesystem::path&) {}
 
 std::string message_of(const std::function<void()>& action) {

@@ -60,7 +60,8 @@ TEST(Loaders, ASingleExtensionAndAListOfOneRegisterAlike) {
 TEST(Loaders, ASecondRegistrationFailsAndKeepsWhatWasEnteredBeforeIt) {
   Loaders::register_loader("lt4")(&mapping_loader);
   const auto second = register_loader({"lt5", "lt4", "lt6"});
-  EXPECT_EQ(message_of([&] { second(&other_loader); }), "Loader for file extension lt4 already exists in registry.");
+  EXPECT_EQ(message_of([&] { second(&other_loader); }),
+            "Loader for file extension lt4 already exists in registry.");
   EXPECT_THROW(second(&other_loader), LoaderError);
   EXPECT_EQ(Loaders::guess("a.lt5"), &other_loader);
   EXPECT_EQ(Loaders::guess("a.lt4"), &mapping_loader);
@@ -75,9 +76,11 @@ TEST(Loaders, AnEmptyListEntersNothingAndUpperCaseKeysAreNeverFound) {
 }
 
 TEST(LoadFromPath, AnUnknownExtensionFailsWithValueErrorBeforeAnyFileIsOpened) {
-  EXPECT_EQ(message_of([] { load_from_path("notes.txt"); }), "Could not determine loader from notes.txt");
+  EXPECT_EQ(message_of([] { load_from_path("notes.txt"); }),
+            "Could not determine loader from notes.txt");
   EXPECT_THROW(load_from_path("does/not/exist/README"), ValueError);
-  EXPECT_EQ(message_of([] { load_from_path("dir/.yaml"); }), "Could not determine loader from dir/.yaml");
+  EXPECT_EQ(message_of([] { load_from_path("dir/.yaml"); }),
+            "Could not determine loader from dir/.yaml");
 }
 
 TEST(LoadFromPath, PassesThePathAndAcceptsOnlyAMappingOrNull) {

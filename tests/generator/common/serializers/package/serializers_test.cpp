@@ -1,9 +1,9 @@
 #include "generator/common/serializers/serializers.hpp"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/load/load.hpp"

@@ -14,7 +14,8 @@ using xlsx_test::Part;
 using xlsx_test::workbook_parts;
 using xlsx_test::write_zip;
 
-const std::filesystem::path FIXTURES = std::filesystem::path(TEST_SOURCE_DIR) / "generator/common/serializers/xlsx/fixtures";
+const std::filesystem::path FIXTURES =
+    std::filesystem::path(TEST_SOURCE_DIR) / "generator/common/serializers/xlsx/fixtures";
 
 std::filesystem::path scratch() {
   return xlsx_test::scratch_folder(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -55,11 +56,16 @@ TEST(XlsxHostile, MissingFileDirectoryAndNonWorkbooks) {
   expect_refused(folder / "plain.xlsx", "it has no workbook part");
 
   const std::string rel_ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-  write_zip(folder / "document.xlsx",
-            {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" + rel_ns + "/officeDocument\" Target=\"word/document.xml\"/>"
-                             "</Relationships>"},
-             {"word/document.xml", "<document xmlns=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"/>"}});
+  write_zip(
+      folder / "document.xlsx",
+      {{"_rels/.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+            rel_ns +
+            "/officeDocument\" Target=\"word/document.xml\"/>"
+            "</Relationships>"},
+       {"word/document.xml",
+        "<document xmlns=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"/>"}});
   expect_refused(folder / "document.xlsx", "its main part is not a spreadsheet");
 }
 
@@ -72,7 +78,8 @@ TEST(XlsxHostile, TruncatedAndCorruptArchives) {
 
   // Damage the compressed bytes of every part but keep the archive's directory intact.
   std::string damaged = whole;
-  for (std::size_t at = 200; at < damaged.size() / 2; at += 97) damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+  for (std::size_t at = 200; at < damaged.size() / 2; at += 97)
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
   write_bytes(folder / "damaged.xlsx", damaged);
   expect_refused(folder / "damaged.xlsx", "");
 }
@@ -83,16 +90,20 @@ TEST(XlsxHostile, EntityExpansionIsRefused) {
       "<?xml version=\"1.0\"?><!DOCTYPE worksheet [<!ENTITY a \"hahahahahahahahahaha\">"
       "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
       "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
-      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">]>";
+      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g "
+      "\"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">]>";
   auto parts = workbook_parts("", "<si><t>x</t></si>");
-  parts[3].content = laughs + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-                              "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&g;</t></is></c></row>"
-                              "</sheetData></worksheet>";
+  parts[3].content =
+      laughs +
+      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&g;</t></is></c></row>"
+      "</sheetData></worksheet>";
   write_zip(folder / "laughs.xlsx", parts);
   expect_refused(folder / "laughs.xlsx", "document type declaration");
 
   auto external = workbook_parts("", "<si><t>&x;</t></si>");
-  external[4].content = "<!DOCTYPE sst [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + external[4].content;
+  external[4].content =
+      "<!DOCTYPE sst [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + external[4].content;
   write_zip(folder / "external.xlsx", external);
   expect_refused(folder / "external.xlsx", "document type declaration");
 }
@@ -108,8 +119,10 @@ TEST(XlsxHostile, MalformedXmlNamesThePart) {
 TEST(XlsxHostile, OversizedPartsAreRefusedBeforeTheyAreRead) {
   const auto folder = scratch();
   // Seventeen megabytes of blanks compress to a few kilobytes: a small zip bomb.
-  auto parts = workbook_parts("<row r=\"1\"><c r=\"A1\" s=\"0\"><v>1</v></c></row>", "", "<cellXfs><xf numFmtId=\"0\"/></cellXfs>");
-  parts.back().content.insert(parts.back().content.size() - std::string("</styleSheet>").size(), 17u << 20, ' ');
+  auto parts = workbook_parts("<row r=\"1\"><c r=\"A1\" s=\"0\"><v>1</v></c></row>", "",
+                              "<cellXfs><xf numFmtId=\"0\"/></cellXfs>");
+  parts.back().content.insert(parts.back().content.size() - std::string("</styleSheet>").size(),
+                              17u << 20, ' ');
   write_zip(folder / "bomb.xlsx", parts);
   ASSERT_LT(std::filesystem::file_size(folder / "bomb.xlsx"), 200'000u);
   expect_refused(folder / "bomb.xlsx", "too large");
@@ -120,7 +133,8 @@ TEST(XlsxHostile, SparseSheetsCannotBlowUpTheTable) {
   // One header far to the right and a few hundred one-cell rows: a small file, a huge table.
   std::string rows = "<row r=\"1\"><c r=\"XFD1\"><v>1</v></c></row>";
   for (int row = 2; row <= 400; ++row) {
-    rows += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\"><v>1</v></c></row>";
+    rows += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) +
+            "\"><v>1</v></c></row>";
   }
   write_zip(folder / "sparse.xlsx", workbook_parts(rows));
   expect_refused(folder / "sparse.xlsx", "cells");
@@ -131,7 +145,8 @@ TEST(XlsxHostile, PartsOutsideThePackageAreRefused) {
   auto parts = workbook_parts("");
   parts[2].content =
       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+      "<Relationship Id=\"rId1\" "
+      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
       "Target=\"../../../etc/passwd\"/></Relationships>";
   write_zip(folder / "escape.xlsx", parts);
   expect_refused(folder / "escape.xlsx", "outside the package");

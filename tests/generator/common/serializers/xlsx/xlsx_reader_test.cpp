@@ -15,7 +15,8 @@ namespace {
 using xlsx_test::workbook_parts;
 using xlsx_test::write_zip;
 
-const std::filesystem::path FIXTURES = std::filesystem::path(TEST_SOURCE_DIR) / "generator/common/serializers/xlsx/fixtures";
+const std::filesystem::path FIXTURES =
+    std::filesystem::path(TEST_SOURCE_DIR) / "generator/common/serializers/xlsx/fixtures";
 
 Converters account_id_as_text() { return {{"account_id", &to_text}}; }
 
@@ -24,14 +25,16 @@ void expect_fixture_records(const Document& records) {
   ASSERT_TRUE(records.is_array());
   ASSERT_EQ(records.size(), 3u) << "the empty row between the first two records gives no record";
   const Document& first = records[0];
-  const std::vector<std::string> headers{"account_id", "account_name", "hpe",   "managed_tgw", "region",
-                                         "vpc_id",     "created",      "count", "ratio",       "note"};
+  const std::vector<std::string> headers{"account_id", "account_name", "hpe",     "managed_tgw",
+                                         "region",     "vpc_id",       "created", "count",
+                                         "ratio",      "note"};
   std::vector<std::string> keys;
   for (const auto& [key, value] : first.items()) keys.push_back(key);
   EXPECT_EQ(keys, headers);
 
   EXPECT_EQ(first["account_id"], "012345678901");
-  EXPECT_EQ(records[1]["account_id"], "123456789012") << "a number cell is written without a fraction";
+  EXPECT_EQ(records[1]["account_id"], "123456789012")
+      << "a number cell is written without a fraction";
   EXPECT_EQ(records[2]["account_id"], "000000000042");
 
   EXPECT_EQ(first["account_name"], "Prod");
@@ -40,7 +43,8 @@ void expect_fixture_records(const Document& records) {
   EXPECT_EQ(first["hpe"], true);
   EXPECT_EQ(records[1]["hpe"], false);
   EXPECT_EQ(first["managed_tgw"], false);
-  EXPECT_EQ(records[1]["managed_tgw"], "") << "an empty cell in a boolean column stays the empty text";
+  EXPECT_EQ(records[1]["managed_tgw"], "")
+      << "an empty cell in a boolean column stays the empty text";
   EXPECT_EQ(records[2]["managed_tgw"], true);
 
   ASSERT_TRUE(is_date(first["created"]));
@@ -88,7 +92,8 @@ TEST(XlsxFixtures, NumberedRecordsCarryTheRowNumberTheSpreadsheetShows) {
       rows.push_back(row_number);
       records.push_back(record);
     }
-    EXPECT_EQ(rows, (std::vector<std::size_t>{2, 4, 5})) << name << ": row 3 is empty and gives no record";
+    EXPECT_EQ(rows, (std::vector<std::size_t>{2, 4, 5}))
+        << name << ": row 3 is empty and gives no record";
     EXPECT_EQ(records, load_from_xlsx(FIXTURES / name, account_id_as_text())) << name;
   }
 }
@@ -101,8 +106,9 @@ TEST(XlsxFixtures, FirstSheetIsFoundThroughTheWorkbookNotByName) {
 class XlsxCrafted : public ::testing::Test {
  protected:
   std::filesystem::path write(const std::vector<xlsx_test::Part>& parts) {
-    const auto path = xlsx_test::scratch_folder(::testing::UnitTest::GetInstance()->current_test_info()->name()) /
-                      "crafted.xlsx";
+    const auto path =
+        xlsx_test::scratch_folder(::testing::UnitTest::GetInstance()->current_test_info()->name()) /
+        "crafted.xlsx";
     write_zip(path, parts);
     return path;
   }
@@ -122,12 +128,12 @@ TEST_F(XlsxCrafted, SharedStringRunsAreJoinedAndPhoneticRunsSkipped) {
 }
 
 TEST_F(XlsxCrafted, NumberedRecordsFollowGapsAndAnErrorCellAloneStillMakesARow) {
-  const auto path = write(workbook_parts(
-      R"(<row r="1"><c r="A1" t="inlineStr"><is><t>name</t></is></c></row>)"
-      R"(<row r="3"><c r="A3" t="inlineStr"><is><t>first</t></is></c></row>)"
-      R"(<row r="9"><c r="A9" t="e"><v>#N/A</v></c></row>)"
-      R"(<row r="1000"><c r="A1000" t="inlineStr"><is><t>last</t></is></c></row>)",
-      ""));
+  const auto path = write(
+      workbook_parts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>name</t></is></c></row>)"
+                     R"(<row r="3"><c r="A3" t="inlineStr"><is><t>first</t></is></c></row>)"
+                     R"(<row r="9"><c r="A9" t="e"><v>#N/A</v></c></row>)"
+                     R"(<row r="1000"><c r="A1000" t="inlineStr"><is><t>last</t></is></c></row>)",
+                     ""));
   const auto numbered = load_numbered_records_from_xlsx(path, {});
   ASSERT_EQ(numbered.size(), 3u);
   EXPECT_EQ(numbered[0].row_number, 3u);
@@ -168,9 +174,9 @@ TEST_F(XlsxCrafted, EveryCellType) {
 
 TEST_F(XlsxCrafted, Dates1904AndTheYear1900Leap) {
   const std::string formats = R"(<cellXfs><xf numFmtId="0"/><xf numFmtId="14"/></cellXfs>)";
-  const auto path1904 =
-      write(workbook_parts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>d</t></is></c></row><row r="2"><c r="A2" s="1"><v>0</v></c></row>)",
-                           "", formats, R"(<workbookPr date1904="1"/>)"));
+  const auto path1904 = write(workbook_parts(
+      R"(<row r="1"><c r="A1" t="inlineStr"><is><t>d</t></is></c></row><row r="2"><c r="A2" s="1"><v>0</v></c></row>)",
+      "", formats, R"(<workbookPr date1904="1"/>)"));
   EXPECT_EQ(date_text(load_from_xlsx(path1904)[0]["d"]), "1904-01-01 00:00:00");
 
   using xlsx_detail::DateSystem;
@@ -190,7 +196,8 @@ TEST_F(XlsxCrafted, CellsWithoutReferencesFollowTheirNeighbours) {
       R"(<row><c><v>1</v></c><c t="b"><v>1</v></c></row><row><c r="B3" t="b"><v>0</v></c></row>)"));
   const Document records = load_from_xlsx(path);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0], (Document{{"a", 1.0}, {"b", true}})) << "a missing value makes a number column float";
+  EXPECT_EQ(records[0], (Document{{"a", 1.0}, {"b", true}}))
+      << "a missing value makes a number column float";
   EXPECT_EQ(records[1], (Document{{"a", ""}, {"b", false}}));
 }
 
@@ -204,13 +211,15 @@ TEST_F(XlsxCrafted, HeadersMissingOrRepeatedAreNamedApart) {
 }
 
 TEST_F(XlsxCrafted, HeaderOnlyAndEmptySheetsGiveNoRecords) {
-  EXPECT_EQ(load_from_xlsx(write(workbook_parts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>a</t></is></c></row>)"))),
+  EXPECT_EQ(load_from_xlsx(write(workbook_parts(
+                R"(<row r="1"><c r="A1" t="inlineStr"><is><t>a</t></is></c></row>)"))),
             Document::array());
   EXPECT_EQ(load_from_xlsx(write(workbook_parts(""))), Document::array());
 }
 
 TEST_F(XlsxCrafted, BrokenCellsNameTheCell) {
-  const auto expect_error = [&](const std::string& sheet_data, const std::string& shared, const std::string& needle) {
+  const auto expect_error = [&](const std::string& sheet_data, const std::string& shared,
+                                const std::string& needle) {
     const auto path = write(workbook_parts(sheet_data, shared));
     try {
       load_from_xlsx(path);
@@ -220,9 +229,12 @@ TEST_F(XlsxCrafted, BrokenCellsNameTheCell) {
       EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos) << error.what();
     }
   };
-  expect_error(R"(<row r="1"><c r="B7" t="s"><v>3</v></c></row>)", "<si><t>only</t></si>", "cell B7 refers to shared string '3'");
-  expect_error(R"(<row r="1"><c r="C2" t="b"><v>maybe</v></c></row>)", "", "cell C2 holds an unreadable boolean");
-  expect_error(R"(<row r="1"><c r="A1"><v>12abc</v></c></row>)", "", "cell A1 holds an unreadable number");
+  expect_error(R"(<row r="1"><c r="B7" t="s"><v>3</v></c></row>)", "<si><t>only</t></si>",
+               "cell B7 refers to shared string '3'");
+  expect_error(R"(<row r="1"><c r="C2" t="b"><v>maybe</v></c></row>)", "",
+               "cell C2 holds an unreadable boolean");
+  expect_error(R"(<row r="1"><c r="A1"><v>12abc</v></c></row>)", "",
+               "cell A1 holds an unreadable number");
   expect_error(R"(<row r="1"><c r="A1" t="q"><v>1</v></c></row>)", "", "unknown type 'q'");
   expect_error(R"(<row r="1"><c r="XFE1"><v>1</v></c></row>)", "", "invalid cell reference 'XFE1'");
   expect_error(R"(<row r="1"><c r="A0"><v>1</v></c></row>)", "", "invalid cell reference 'A0'");
@@ -234,12 +246,9 @@ TEST(XlsxTyping, ColumnRules) {
   using xlsx_detail::RawSheet;
   RawSheet sheet{"s", {}};
   const std::vector<std::vector<Document>> columns{
-      {"numbers_as_text", "7", "-2.5", "1e3"},
-      {"boolean_words", "TRUE", false, "false"},
-      {"yes_no", "yes", "no", "yes"},
-      {"mixed", true, 1, "x"},
-      {"all_missing", "NaN", nullptr, "#N/A"},
-      {"integers", 1, "+2", 3},
+      {"numbers_as_text", "7", "-2.5", "1e3"}, {"boolean_words", "TRUE", false, "false"},
+      {"yes_no", "yes", "no", "yes"},          {"mixed", true, 1, "x"},
+      {"all_missing", "NaN", nullptr, "#N/A"}, {"integers", 1, "+2", 3},
       {"big", "99999999999999999999", 1, 2},
   };
   for (std::uint32_t column = 0; column < columns.size(); ++column) {
@@ -247,8 +256,9 @@ TEST(XlsxTyping, ColumnRules) {
       sheet.cells.push_back({row + 1, column + 1, columns[column][row]});
     }
   }
-  std::sort(sheet.cells.begin(), sheet.cells.end(),
-            [](const auto& a, const auto& b) { return std::tie(a.row, a.column) < std::tie(b.row, b.column); });
+  std::sort(sheet.cells.begin(), sheet.cells.end(), [](const auto& a, const auto& b) {
+    return std::tie(a.row, a.column) < std::tie(b.row, b.column);
+  });
   const Document records = build_table(sheet, {}, "t.xlsx");
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0]["numbers_as_text"], 7.0);
@@ -263,11 +273,13 @@ TEST(XlsxTyping, ColumnRules) {
   for (const auto& record : records) EXPECT_EQ(record["all_missing"], "");
   EXPECT_EQ(records[1]["integers"], 2);
   EXPECT_TRUE(records[1]["integers"].is_number_integer());
-  EXPECT_TRUE(records[0]["big"].is_number_float()) << "digits beyond a 64-bit integer read as a float";
+  EXPECT_TRUE(records[0]["big"].is_number_float())
+      << "digits beyond a 64-bit integer read as a float";
 }
 
 TEST(XlsxTyping, ConvertedColumnsKeepTheConversion) {
-  xlsx_detail::RawSheet sheet{"s", {{1, 1, "account_id"}, {2, 1, 12345678901.0}, {3, 1, "NULL"}, {4, 1, true}}};
+  xlsx_detail::RawSheet sheet{
+      "s", {{1, 1, "account_id"}, {2, 1, 12345678901.0}, {3, 1, "NULL"}, {4, 1, true}}};
   const Document records = xlsx_detail::build_table(sheet, {{"account_id", &to_text}}, "t.xlsx");
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0]["account_id"], "12345678901");
@@ -280,13 +292,21 @@ TEST(XlsxText, ToTextAndColumnNames) {
   EXPECT_EQ(to_text(1e20), "100000000000000000000");
   EXPECT_EQ(to_text(0.1), "0.1");
   EXPECT_EQ(to_text(-7), "-7");
-  EXPECT_EQ(to_text(Document::array({"10.0.0.0/8", "192.168.0.0/16"})), "['10.0.0.0/8', '192.168.0.0/16']");
+  EXPECT_EQ(to_text(Document::array({"10.0.0.0/8", "192.168.0.0/16"})),
+            "['10.0.0.0/8', '192.168.0.0/16']");
   EXPECT_EQ(to_text(Document::array()), "[]");
   EXPECT_EQ(to_text(make_date("2024-05-01 00:00:00")), "2024-05-01 00:00:00");
   EXPECT_THROW(to_text(Document::binary({1, 2})), TypeError);
   EXPECT_THROW(make_date("2024-02-30 00:00:00"), ValueError);
-  for (const auto& [number, name] : std::vector<std::pair<std::size_t, std::string>>{
-           {1, "A"}, {26, "Z"}, {27, "AA"}, {28, "AB"}, {52, "AZ"}, {53, "BA"}, {703, "AAA"}, {16384, "XFD"}}) {
+  for (const auto& [number, name] :
+       std::vector<std::pair<std::size_t, std::string>>{{1, "A"},
+                                                        {26, "Z"},
+                                                        {27, "AA"},
+                                                        {28, "AB"},
+                                                        {52, "AZ"},
+                                                        {53, "BA"},
+                                                        {703, "AAA"},
+                                                        {16384, "XFD"}}) {
     EXPECT_EQ(column_name(number), name);
     EXPECT_EQ(xlsx_detail::parse_cell_reference(name + "9", "t.xlsx").first, number);
   }
@@ -294,8 +314,10 @@ TEST(XlsxText, ToTextAndColumnNames) {
 
 TEST(XlsxPackage, TargetsResolveRelativeAndAbsolute) {
   using xlsx_detail::resolve_target;
-  EXPECT_EQ(resolve_target("xl/workbook.xml", "worksheets/sheet1.xml", "t"), "xl/worksheets/sheet1.xml");
-  EXPECT_EQ(resolve_target("xl/workbook.xml", "/xl/worksheets/sheet1.xml", "t"), "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(resolve_target("xl/workbook.xml", "worksheets/sheet1.xml", "t"),
+            "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(resolve_target("xl/workbook.xml", "/xl/worksheets/sheet1.xml", "t"),
+            "xl/worksheets/sheet1.xml");
   EXPECT_EQ(resolve_target("xl/workbook.xml", "./../xl/my%20sheet.xml", "t"), "xl/my sheet.xml");
   EXPECT_EQ(resolve_target("", "xl/workbook.xml", "t"), "xl/workbook.xml");
   EXPECT_THROW(resolve_target("xl/workbook.xml", "../../etc/passwd", "t"), XLSXError);

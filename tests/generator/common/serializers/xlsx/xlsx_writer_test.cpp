@@ -32,7 +32,8 @@ CommandResult run(const std::string& command) {
   if (!pipe) return {-1, ""};
   std::string output;
   std::array<char, 4096> buffer{};
-  while (const auto count = std::fread(buffer.data(), 1, buffer.size(), pipe.get())) output.append(buffer.data(), count);
+  while (const auto count = std::fread(buffer.data(), 1, buffer.size(), pipe.get()))
+    output.append(buffer.data(), count);
   return {pclose(pipe.release()), output};
 }
 
@@ -51,16 +52,18 @@ std::string read_bytes(const std::filesystem::path& path) {
 // Only the named files are in the folder: no temporary file was left behind.
 std::vector<std::string> files_in(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
 
 TEST(XlsxWriter, LayoutSeenByOpenpyxl) {
   const auto path = scratch() / "layout.xlsx";
-  const Document rows = Document::array({{{"one", "a"}, {"two", "b"}, {"three", "c"}},
-                                         {{"one", "d"}, {"two", "e"}, {"three", "f"}, {"four", "g"}},
-                                         {{"one", "h"}, {"two", "i"}, {"three", "j"}}});
+  const Document rows =
+      Document::array({{{"one", "a"}, {"two", "b"}, {"three", "c"}},
+                       {{"one", "d"}, {"two", "e"}, {"three", "f"}, {"four", "g"}},
+                       {{"one", "h"}, {"two", "i"}, {"three", "j"}}});
   export_to_xlsx(rows, path);
   const Document seen = read_with_openpyxl(path);
   EXPECT_EQ(seen["sheets"], Document::array({"Sheet1"}));
@@ -100,7 +103,9 @@ TEST(XlsxWriter, CellKindsSeenByOpenpyxlAndReadBack) {
       {"list", Document::array({"10.0.0.0/8", "192.168.0.0/16"})},
       {"empty_list", Document::array()},
       {"escape_lookalike", "_x0041_x0042_ _x005F_"},
-      {"control", "a\x01" "b\tc"},
+      {"control",
+       "a\x01"
+       "b\tc"},
       {"unicode", "Z\u00fcrich \u6771\u4eac \U0001F600"},
       {"huge", std::int64_t{1} << 60},
   };
@@ -129,7 +134,8 @@ TEST(XlsxWriter, CellKindsSeenByOpenpyxlAndReadBack) {
   EXPECT_EQ(cell("list")["value"], "['10.0.0.0/8', '192.168.0.0/16']");
   EXPECT_EQ(cell("empty_list")["value"], "[]");
   EXPECT_EQ(cell("unicode")["value"], record["unicode"]);
-  EXPECT_EQ(cell("huge")["value"], "1152921504606846976") << "digits a spreadsheet number would round";
+  EXPECT_EQ(cell("huge")["value"], "1152921504606846976")
+      << "digits a spreadsheet number would round";
 
   const Document back = load_from_xlsx(path);
   ASSERT_EQ(back.size(), 1u);
@@ -147,8 +153,9 @@ TEST(XlsxWriter, CellKindsSeenByOpenpyxlAndReadBack) {
 
 // Rows shaped as the discovery workbook's.
 Document discovery_rows() {
-  const auto row = [](const char* account_id, const char* account_name, Document hpe, const char* region,
-                      const char* vpc_id, Document hvn_cidr, const char* domain = "") {
+  const auto row = [](const char* account_id, const char* account_name, Document hpe,
+                      const char* region, const char* vpc_id, Document hvn_cidr,
+                      const char* domain = "") {
     return Document{{"account_id", account_id},
                     {"account_name", account_name},
                     {"hpe", std::move(hpe)},
@@ -170,10 +177,11 @@ Document discovery_rows() {
                     {"spoke_gw_name", "=cmd|' /C calc'!A0"},
                     {"transit_gw_name", "transit-1"}};
   };
-  return Document::array({row("012345678901", "Prod", true, "us-east-1", "vpc-1", "10.0.255.128/25"),
-                          row("012345678901", "Prod", true, "us-west-2", "vpc-2", ""),
-                          row("210987654321", "", nullptr, "eu-west-1", "vpc-3", "10.1.0.0/27",
-                              "_x0041_x0042_ _x005F_.example")});
+  return Document::array(
+      {row("012345678901", "Prod", true, "us-east-1", "vpc-1", "10.0.255.128/25"),
+       row("012345678901", "Prod", true, "us-west-2", "vpc-2", ""),
+       row("210987654321", "", nullptr, "eu-west-1", "vpc-3", "10.1.0.0/27",
+           "_x0041_x0042_ _x005F_.example")});
 }
 
 TEST(XlsxWriter, DiscoveryRowsReadBackToTheSameRecords) {
@@ -185,8 +193,10 @@ TEST(XlsxWriter, DiscoveryRowsReadBackToTheSameRecords) {
   Document expected = rows;
   for (auto& record : expected) {
     for (auto& [key, value] : record.items()) {
-      if (value.is_null()) value = "";
-      else if (value.is_array()) value = to_text(value);
+      if (value.is_null())
+        value = "";
+      else if (value.is_array())
+        value = to_text(value);
     }
   }
   EXPECT_EQ(back, expected);
@@ -210,11 +220,13 @@ TEST(XlsxWriter, RefusedDataLeavesTheFileUntouched) {
     export_to_xlsx(bad_text, path);
     ADD_FAILURE() << "invalid UTF-8 was written";
   } catch (const ValueError& error) {
-    EXPECT_NE(std::string(error.what()).find("row 3, column 'vpc_id' (I)"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("row 3, column 'vpc_id' (I)"), std::string::npos)
+        << error.what();
     EXPECT_NE(std::string(error.what()).find("UTF-8"), std::string::npos) << error.what();
   }
   EXPECT_THROW(export_to_xlsx(Document::array({{{"bad\xc3", 1}}}), path), ValueError);
-  EXPECT_THROW(export_to_xlsx(Document::array({{{"long", std::string(32'768, 'x')}}}), path), ValueError);
+  EXPECT_THROW(export_to_xlsx(Document::array({{{"long", std::string(32'768, 'x')}}}), path),
+               ValueError);
 
   EXPECT_EQ(read_bytes(path), before);
   EXPECT_EQ(files_in(folder), std::vector<std::string>{"kept.xlsx"});
@@ -228,7 +240,8 @@ TEST(XlsxWriter, ReplacesAnExistingFileAndFailsOnAMissingFolder) {
   EXPECT_EQ(load_from_xlsx(path), Document::array({{{"a", "new"}}}));
   EXPECT_EQ(files_in(folder), std::vector<std::string>{"out.xlsx"});
 
-  EXPECT_THROW(export_to_xlsx(Document::array({{{"a", 1}}}), folder / "missing" / "out.xlsx"), OSError);
+  EXPECT_THROW(export_to_xlsx(Document::array({{{"a", 1}}}), folder / "missing" / "out.xlsx"),
+               OSError);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
 }
 
@@ -240,32 +253,41 @@ TEST(XlsxRegistration, EnteredOnceUnderXlsx) {
 
   const auto folder = scratch();
   export_to_xlsx(Document::array({{{"a", 1}}}), folder / "rows.xlsx");
-  EXPECT_THROW(load_from_path(folder / "rows.xlsx"), TypeError) << "a list of rows is not a mapping";
+  EXPECT_THROW(load_from_path(folder / "rows.xlsx"), TypeError)
+      << "a list of rows is not a mapping";
   EXPECT_THROW(export_to_path(Document{{"a", 1}}, folder / "mapping.xlsx"), TypeError);
   EXPECT_FALSE(std::filesystem::exists(folder / "mapping.xlsx"));
 }
 
 TEST(XlsxLibreOffice, ConvertsOurWorkbookWithoutComplaint) {
-  if (run("command -v soffice >/dev/null 2>&1").status != 0) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+  if (run("command -v soffice >/dev/null 2>&1").status != 0)
+    GTEST_SKIP() << "LibreOffice (soffice) is not installed";
   const auto folder = scratch();
   const auto path = folder / "discovery.xlsx";
   export_to_xlsx(discovery_rows(), path);
-  const auto result = run("cd '" + folder.string() + "' && timeout 300 soffice -env:UserInstallation=file://" +
-                          folder.string() + "/profile --headless --convert-to csv --outdir '" + folder.string() +
-                          "/csv' '" + path.string() + "' 2>&1");
+  const auto result =
+      run("cd '" + folder.string() + "' && timeout 300 soffice -env:UserInstallation=file://" +
+          folder.string() + "/profile --headless --convert-to csv --outdir '" + folder.string() +
+          "/csv' '" + path.string() + "' 2>&1");
   ASSERT_EQ(result.status, 0) << result.output;
   const std::string csv = read_bytes(folder / "csv" / "discovery.csv");
   const auto first_line_end = csv.find('\n');
   ASSERT_NE(first_line_end, std::string::npos) << result.output;
   EXPECT_EQ(csv.substr(0, first_line_end),
-            "account_id,account_name,hpe,managed_tgw,filter_cidrs,spoke_gw_size,role_name,region,vpc_id,vpc_cidrs,"
-            "hvn_cidr,gw_zones,spoke_gw_tags,domain,encrypt,inspection,spoke_advertisement,spoke_routes,spoke_gw_name,"
+            "account_id,account_name,hpe,managed_tgw,filter_cidrs,spoke_gw_size,role_name,region,"
+            "vpc_id,vpc_cidrs,"
+            "hvn_cidr,gw_zones,spoke_gw_tags,domain,encrypt,inspection,spoke_advertisement,spoke_"
+            "routes,spoke_gw_name,"
             "transit_gw_name");
-  EXPECT_NE(csv.find("012345678901,Prod,TRUE,FALSE,['10.0.0.0/8'],t3.small,halvane-role,us-east-1,vpc-1,"
-                     "\"10.0.0.0/16,100.64.0.0/16\",10.0.255.128/25,,,,TRUE,,,,=cmd|' /C calc'!A0,transit-1"),
-            std::string::npos)
+  EXPECT_NE(
+      csv.find(
+          "012345678901,Prod,TRUE,FALSE,['10.0.0.0/8'],t3.small,halvane-role,us-east-1,vpc-1,"
+          "\"10.0.0.0/16,100.64.0.0/16\",10.0.255.128/25,,,,TRUE,,,,=cmd|' /C calc'!A0,transit-1"),
+      std::string::npos)
       << csv;
-  EXPECT_NE(csv.find(",_x0041_x0042_ _x005F_.example,"), std::string::npos) << "a text that looks like an escape\n" << csv;
+  EXPECT_NE(csv.find(",_x0041_x0042_ _x005F_.example,"), std::string::npos)
+      << "a text that looks like an escape\n"
+      << csv;
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ void write_zip(const std::filesystem::path& path, const std::vector<Part>& parts
   for (const auto& part : parts) {
     // libzip reads the buffers when the archive is closed; `parts` outlives that.
     zip_source_t* source = zip_source_buffer(archive, part.content.data(), part.content.size(), 0);
-    if (source == nullptr || zip_file_add(archive, part.name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+    if (source == nullptr ||
+        zip_file_add(archive, part.name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
       zip_source_free(source);
       zip_discard(archive);
       throw std::runtime_error("cannot add " + part.name);
@@ -34,30 +35,38 @@ void write_zip(const std::filesystem::path& path, const std::vector<Part>& parts
 }
 
 std::vector<Part> workbook_parts(const std::string& sheet_data, const std::string& shared_strings,
-                                 const std::string& cell_formats, const std::string& workbook_properties) {
+                                 const std::string& cell_formats,
+                                 const std::string& workbook_properties) {
   std::string relationships = "<Relationships xmlns=\"" + PACKAGE_REL_NS + "\">" +
-                              "<Relationship Id=\"rId1\" Type=\"" + REL_NS + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>";
+                              "<Relationship Id=\"rId1\" Type=\"" + REL_NS +
+                              "/worksheet\" Target=\"worksheets/sheet1.xml\"/>";
   if (!shared_strings.empty()) {
-    relationships += "<Relationship Id=\"rId2\" Type=\"" + REL_NS + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
+    relationships += "<Relationship Id=\"rId2\" Type=\"" + REL_NS +
+                     "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
   }
   if (!cell_formats.empty()) {
-    relationships += "<Relationship Id=\"rId3\" Type=\"" + REL_NS + "/styles\" Target=\"styles.xml\"/>";
+    relationships +=
+        "<Relationship Id=\"rId3\" Type=\"" + REL_NS + "/styles\" Target=\"styles.xml\"/>";
   }
   relationships += "</Relationships>";
   std::vector<Part> parts{
-      {"_rels/.rels", "<Relationships xmlns=\"" + PACKAGE_REL_NS + "\"><Relationship Id=\"rId1\" Type=\"" + REL_NS +
+      {"_rels/.rels", "<Relationships xmlns=\"" + PACKAGE_REL_NS +
+                          "\"><Relationship Id=\"rId1\" Type=\"" + REL_NS +
                           "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-      {"xl/workbook.xml", "<workbook xmlns=\"" + MAIN_NS + "\" xmlns:r=\"" + REL_NS + "\">" + workbook_properties +
-                              "<sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/workbook.xml",
+       "<workbook xmlns=\"" + MAIN_NS + "\" xmlns:r=\"" + REL_NS + "\">" + workbook_properties +
+           "<sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels", relationships},
-      {"xl/worksheets/sheet1.xml",
-       "<worksheet xmlns=\"" + MAIN_NS + "\"><sheetData>" + sheet_data + "</sheetData></worksheet>"},
+      {"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + MAIN_NS + "\"><sheetData>" + sheet_data +
+                                       "</sheetData></worksheet>"},
   };
   if (!shared_strings.empty()) {
-    parts.push_back({"xl/sharedStrings.xml", "<sst xmlns=\"" + MAIN_NS + "\">" + shared_strings + "</sst>"});
+    parts.push_back(
+        {"xl/sharedStrings.xml", "<sst xmlns=\"" + MAIN_NS + "\">" + shared_strings + "</sst>"});
   }
   if (!cell_formats.empty()) {
-    parts.push_back({"xl/styles.xml", "<styleSheet xmlns=\"" + MAIN_NS + "\">" + cell_formats + "</styleSheet>"});
+    parts.push_back({"xl/styles.xml",
+                     "<styleSheet xmlns=\"" + MAIN_NS + "\">" + cell_formats + "</styleSheet>"});
   }
   return parts;
 }

@@ -20,8 +20,10 @@ void write_zip(const std::filesystem::path& path, const std::vector<Part>& parts
 
 /// The parts of a one-sheet workbook whose sheet holds `sheet_data` (the inside of <sheetData>);
 /// shared strings and styles parts are added when their inside is given.
-std::vector<Part> workbook_parts(const std::string& sheet_data, const std::string& shared_strings = "",
-                                 const std::string& cell_formats = "", const std::string& workbook_properties = "");
+std::vector<Part> workbook_parts(const std::string& sheet_data,
+                                 const std::string& shared_strings = "",
+                                 const std::string& cell_formats = "",
+                                 const std::string& workbook_properties = "");
 
 /// A fresh, empty scratch folder for one test.
 std::filesystem::path scratch_folder(const std::string& test_name);

@@ -13,7 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Document value_of(const std::string& scalar) { return parse_yaml("v: " + scalar + "\n", "test.yaml")["v"]; }
+Document value_of(const std::string& scalar) {
+  return parse_yaml("v: " + scalar + "\n", "test.yaml")["v"];
+}
 
 std::string error_of(const std::string& text) {
   try {
@@ -31,29 +33,48 @@ TEST(YamlReader, PlainScalarsAreTypedByTheYaml11Rules) {
   for (const char* word : {"no", "No", "NO", "false", "False", "FALSE", "off", "Off", "OFF"}) {
     EXPECT_EQ(value_of(word), Document(false)) << word;
   }
-  for (const char* word : {"~", "null", "Null", "NULL", ""}) EXPECT_TRUE(value_of(word).is_null()) << word;
-  const std::pair<const char*, std::int64_t> integers[] = {
-      {"0", 0},          {"-42", -42},        {"+12", 12},        {"1_000", 1000},     {"012345670123", 01234567'0123},
-      {"0x1F", 31},      {"-0x1f", -31},      {"0b1010", 10},     {"0b1_0", 2},        {"190:20:30", 685230},
-      {"010", 8}, {"1__", 1},        {"9223372036854775807", INT64_MAX},      {"-9223372036854775808", INT64_MIN}};
+  for (const char* word : {"~", "null", "Null", "NULL", ""})
+    EXPECT_TRUE(value_of(word).is_null()) << word;
+  const std::pair<const char*, std::int64_t> integers[] = {{"0", 0},
+                                                           {"-42", -42},
+                                                           {"+12", 12},
+                                                           {"1_000", 1000},
+                                                           {"012345670123", 01234567'0123},
+                                                           {"0x1F", 31},
+                                                           {"-0x1f", -31},
+                                                           {"0b1010", 10},
+                                                           {"0b1_0", 2},
+                                                           {"190:20:30", 685230},
+                                                           {"010", 8},
+                                                           {"1__", 1},
+                                                           {"9223372036854775807", INT64_MAX},
+                                                           {"-9223372036854775808", INT64_MIN}};
   for (const auto& [text, expected] : integers) {
     const Document value = value_of(text);
     EXPECT_TRUE(value.is_number_integer()) << text;
     EXPECT_EQ(value, Document(expected)) << text;
   }
   EXPECT_EQ(value_of("18446744073709551615"), Document(UINT64_MAX));
-  const std::pair<const char*, double> floats[] = {{"1.5", 1.5},     {"1.", 1.0},          {".5", 0.5},
-                                                   {"-1_0.25", -10.25}, {"1.0e+3", 1000.0}, {"6.8523015e-5", 6.8523015e-5},
-                                                   {"190:20:30.15", 685230.15}, {".inf", INFINITY}, {"-.Inf", -INFINITY},
+  const std::pair<const char*, double> floats[] = {{"1.5", 1.5},
+                                                   {"1.", 1.0},
+                                                   {".5", 0.5},
+                                                   {"-1_0.25", -10.25},
+                                                   {"1.0e+3", 1000.0},
+                                                   {"6.8523015e-5", 6.8523015e-5},
+                                                   {"190:20:30.15", 685230.15},
+                                                   {".inf", INFINITY},
+                                                   {"-.Inf", -INFINITY},
                                                    {"+.INF", INFINITY}};
   for (const auto& [text, expected] : floats) {
     const Document value = value_of(text);
     EXPECT_TRUE(value.is_number_float()) << text;
     EXPECT_DOUBLE_EQ(value.get<double>(), expected) << text;
   }
-  for (const char* text : {".nan", ".NaN", ".NAN"}) EXPECT_TRUE(std::isnan(value_of(text).get<double>())) << text;
+  for (const char* text : {".nan", ".NaN", ".NAN"})
+    EXPECT_TRUE(std::isnan(value_of(text).get<double>())) << text;
   // Forms that other YAML versions or loose readers treat as numbers or booleans stay strings here.
-  for (const char* text : {"0o17", "08", "1e5", "-.5", "y", "n", "=", "<<", "0x", "1:60", "12:30:45x"}) {
+  for (const char* text :
+       {"0o17", "08", "1e5", "-.5", "y", "n", "=", "<<", "0x", "1:60", "12:30:45x"}) {
     const Document value = value_of(text);
     EXPECT_TRUE(value.is_string()) << text << " gave " << value.dump();
     EXPECT_EQ(value, Document(text));
@@ -62,10 +83,16 @@ TEST(YamlReader, PlainScalarsAreTypedByTheYaml11Rules) {
 
 TEST(YamlReader, QuotedAndBlockScalarsAreAlwaysStrings) {
   const Document document = parse_yaml(
-      "a: \"yes\"\nb: '123'\nc: \"\"\nd: |\n  true\ne: >-\n  null\nf: '2024-05-01'\ng: \"\\x41\\u00e9\\U0001F600\"\n",
+      "a: \"yes\"\nb: '123'\nc: \"\"\nd: |\n  true\ne: >-\n  null\nf: '2024-05-01'\ng: "
+      "\"\\x41\\u00e9\\U0001F600\"\n",
       "t");
-  EXPECT_EQ(document, (Document{{"a", "yes"}, {"b", "123"}, {"c", ""}, {"d", "true\n"}, {"e", "null"},
-                                {"f", "2024-05-01"}, {"g", "A\xC3\xA9\xF0\x9F\x98\x80"}}));
+  EXPECT_EQ(document, (Document{{"a", "yes"},
+                                {"b", "123"},
+                                {"c", ""},
+                                {"d", "true\n"},
+                                {"e", "null"},
+                                {"f", "2024-05-01"},
+                                {"g", "A\xC3\xA9\xF0\x9F\x98\x80"}}));
 }
 
 TEST(YamlReader, ExplicitTagsOfTheSafeSchemaAreApplied) {
@@ -78,7 +105,8 @@ TEST(YamlReader, ExplicitTagsOfTheSafeSchemaAreApplied) {
   EXPECT_TRUE(value_of("!!null whatever").is_null());
   EXPECT_EQ(parse_yaml("!!map {a: !!seq [1]}", "t"), (Document{{"a", {1}}}));
   EXPECT_NE(error_of("v: !!int abc").find("in.yaml: line 1, column 4"), std::string::npos);
-  EXPECT_NE(error_of("a: 1\nv: !custom x\n").find("in.yaml: line 2, column 4: the tag !custom is not supported"),
+  EXPECT_NE(error_of("a: 1\nv: !custom x\n")
+                .find("in.yaml: line 2, column 4: the tag !custom is not supported"),
             std::string::npos)
       << error_of("a: 1\nv: !custom x\n");
   EXPECT_NE(error_of("v: !!python/object:os.system x").find("not supported"), std::string::npos);
@@ -87,8 +115,9 @@ TEST(YamlReader, ExplicitTagsOfTheSafeSchemaAreApplied) {
 }
 
 TEST(YamlReader, DatesAndTimestampsKeepTheirExactText) {
-  for (const char* text : {"2024-05-01", "2001-12-14t21:59:43.10-05:00", "2001-12-14 21:59:43.10 -5",
-                           "2001-12-15T02:59:43.1Z", "2002-12-14", "2001-2-3 4:05:06", "2024-02-29 10:00:00"}) {
+  for (const char* text :
+       {"2024-05-01", "2001-12-14t21:59:43.10-05:00", "2001-12-14 21:59:43.10 -5",
+        "2001-12-15T02:59:43.1Z", "2002-12-14", "2001-2-3 4:05:06", "2024-02-29 10:00:00"}) {
     const Document value = value_of(text);
     ASSERT_TRUE(is_timestamp(value)) << text;
     EXPECT_EQ(timestamp_text(value), text);
@@ -125,9 +154,12 @@ TEST(YamlReader, AnchorsAliasesAndMergeKeysAreResolved) {
 }
 
 TEST(YamlReader, BadStructureIsAnErrorWithSourceLineAndColumn) {
-  EXPECT_NE(error_of("a: [1, 2\n").find("in.yaml: line 2, column 1"), std::string::npos) << error_of("a: [1, 2\n");
-  EXPECT_NE(error_of("a: 1\n---\nb: 2\n").find("line 2, column 1: expected a single document"), std::string::npos);
-  EXPECT_NE(error_of("a: 1\nb: 2\na: 3\n").find("line 3, column 1: duplicate key \"a\""), std::string::npos);
+  EXPECT_NE(error_of("a: [1, 2\n").find("in.yaml: line 2, column 1"), std::string::npos)
+      << error_of("a: [1, 2\n");
+  EXPECT_NE(error_of("a: 1\n---\nb: 2\n").find("line 2, column 1: expected a single document"),
+            std::string::npos);
+  EXPECT_NE(error_of("a: 1\nb: 2\na: 3\n").find("line 3, column 1: duplicate key \"a\""),
+            std::string::npos);
   EXPECT_NE(error_of("a: *nothing\n").find("undefined alias *nothing"), std::string::npos);
   EXPECT_NE(error_of("a: &x 1\nb: &x 2\n").find("duplicate anchor &x"), std::string::npos);
   EXPECT_NE(error_of("a: &x [*x]\n").find("contains it"), std::string::npos);
@@ -149,11 +181,15 @@ TEST(YamlReader, EmptyDocumentsAreNullAndOtherTopLevelsComeBackAsTheyAre) {
   EXPECT_TRUE(parse_yaml("# only a comment\n", "t").is_null());
   EXPECT_TRUE(parse_yaml("---\n...\n", "t").is_null());
   EXPECT_EQ(parse_yaml("- a\n- 1\n", "t"), (Document{"a", 1}));
-  EXPECT_EQ(parse_yaml("\xEF\xBB\xBF" "a: 1\n", "t"), (Document{{"a", 1}}));
+  EXPECT_EQ(parse_yaml("\xEF\xBB\xBF"
+                       "a: 1\n",
+                       "t"),
+            (Document{{"a", 1}}));
 }
 
 TEST(YamlReader, HostileInputEndsQuicklyWithAClearError) {
-  std::string bomb = "a: &a [\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\"]\n";
+  std::string bomb =
+      "a: &a [\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\"]\n";
   for (char name = 'b'; name <= 'j'; ++name) {
     const std::string previous(1, static_cast<char>(name - 1));
     bomb += std::string(1, name) + ": &" + name + " [";
@@ -161,13 +197,15 @@ TEST(YamlReader, HostileInputEndsQuicklyWithAClearError) {
     bomb += "]\n";
   }
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_NE(error_of(bomb).find("aliases expand to more than"), std::string::npos) << error_of(bomb);
+  EXPECT_NE(error_of(bomb).find("aliases expand to more than"), std::string::npos)
+      << error_of(bomb);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
   const std::string deep_flow = std::string(100000, '[') + std::string(100000, ']');
   EXPECT_NE(error_of(deep_flow).find("nested deeper than 1000 levels"), std::string::npos);
   std::string deep_block;
-  for (int level = 0; level < 1200; ++level) deep_block += std::string(static_cast<std::size_t>(level), ' ') + "k:\n";
+  for (int level = 0; level < 1200; ++level)
+    deep_block += std::string(static_cast<std::size_t>(level), ' ') + "k:\n";
   EXPECT_NE(error_of(deep_block).find("nested deeper than"), std::string::npos);
   std::string many_keys;
   for (int key = 0; key < 50000; ++key) many_keys += "k" + std::to_string(key) + ": 1\n";
@@ -209,7 +247,8 @@ TEST_F(YamlFiles, LoadFromYamlReadsAMappingOrNullAndRefusesOtherTopLevels) {
     load_from_yaml(file("bad.yaml", "a: 1\n  b: 2\n"));
     FAIL();
   } catch (const YAMLError& error) {
-    EXPECT_NE(std::string(error.what()).find((directory_ / "bad.yaml").string() + ": line 2"), std::string::npos)
+    EXPECT_NE(std::string(error.what()).find((directory_ / "bad.yaml").string() + ": line 2"),
+              std::string::npos)
         << error.what();
   }
 }

@@ -58,8 +58,10 @@ TEST(YamlWriter, NestsMappingsAndSequencesTwoColumnsDeeper) {
 }
 
 TEST(YamlWriter, StringsAreAlwaysQuotedAndOtherScalarsBare) {
-  const Document data{{"t", "true"}, {"n", "123"}, {"z", "null"}, {"e", ""}, {"b", true}, {"i", 123}, {"x", nullptr},
-                      {"neg", -7}, {"big", std::numeric_limits<std::uint64_t>::max()}};
+  const Document data{
+      {"t", "true"},  {"n", "123"}, {"z", "null"},
+      {"e", ""},      {"b", true},  {"i", 123},
+      {"x", nullptr}, {"neg", -7},  {"big", std::numeric_limits<std::uint64_t>::max()}};
   EXPECT_EQ(dump_yaml(data),
             "t: \"true\"\nn: \"123\"\nz: \"null\"\ne: \"\"\nb: true\ni: 123\nx: null\nneg: -7\n"
             "big: 18446744073709551615\n");
@@ -67,20 +69,23 @@ TEST(YamlWriter, StringsAreAlwaysQuotedAndOtherScalarsBare) {
 }
 
 TEST(YamlWriter, EscapesEverythingOutsidePrintableAsciiWithUpperCaseHex) {
-  const std::string text = std::string("line\nnext\ttab \"q\" \\ ") + std::string(1, '\0') +
-                           "\x07\x08\x0B\x0C\r\x1B\x7F\x01 \xC3\xA9 \xC2\x85 \xC2\xA0 \xE2\x80\xA8 \xE2\x80\xA9 "
-                           "\xE2\x82\xAC \xEF\xBB\xBF \xF0\x9F\x98\x80";
+  const std::string text =
+      std::string("line\nnext\ttab \"q\" \\ ") + std::string(1, '\0') +
+      "\x07\x08\x0B\x0C\r\x1B\x7F\x01 \xC3\xA9 \xC2\x85 \xC2\xA0 \xE2\x80\xA8 \xE2\x80\xA9 "
+      "\xE2\x82\xAC \xEF\xBB\xBF \xF0\x9F\x98\x80";
   const std::string written = dump_yaml(Document{{"s", text}});
   EXPECT_EQ(written,
-            "s: \"line\\nnext\\ttab \\\"q\\\" \\\\ \\0\\a\\b\\v\\f\\r\\e\\x7F\\x01 \\xE9 \\N \\_ \\L \\P \\u20AC "
+            "s: \"line\\nnext\\ttab \\\"q\\\" \\\\ \\0\\a\\b\\v\\f\\r\\e\\x7F\\x01 \\xE9 \\N \\_ "
+            "\\L \\P \\u20AC "
             "\\uFEFF \\U0001F600\"\n");
   EXPECT_EQ(parse_yaml(written, "t")["s"], Document(text));
 }
 
 TEST(YamlWriter, KeysArePlainOnlyWhenTheyReadBackAsTheSameString) {
   Document data = Document::object();
-  for (const char* key : {"plain_key", "with space", "a/b.c-d", "yes", "123", "null", "", "a: b", "- x", "<<", "=",
-                          "#c", "2024-05-01", "1.5", "trailing ", "line\nbreak"}) {
+  for (const char* key :
+       {"plain_key", "with space", "a/b.c-d", "yes", "123", "null", "", "a: b", "- x", "<<", "=",
+        "#c", "2024-05-01", "1.5", "trailing ", "line\nbreak"}) {
     data[key] = 1;
   }
   const std::string written = dump_yaml(data);
@@ -102,8 +107,9 @@ TEST(YamlWriter, LongKeysUseTheExplicitForm) {
 }
 
 TEST(YamlWriter, FloatsReadBackAsTheSameNumber) {
-  for (double value : {0.0, -0.0, 1.0, 0.1, 1e20, 1e-5, 123456789.125, 1e300, -2.5e-300,
-                       std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()}) {
+  for (double value :
+       {0.0, -0.0, 1.0, 0.1, 1e20, 1e-5, 123456789.125, 1e300, -2.5e-300,
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()}) {
     const Document read = parse_yaml(dump_yaml(Document{{"f", value}}), "t")["f"];
     ASSERT_TRUE(read.is_number_float()) << value;
     EXPECT_EQ(read.get<double>(), value);
@@ -116,7 +122,8 @@ TEST(YamlWriter, FloatsReadBackAsTheSameNumber) {
 }
 
 TEST(YamlWriter, TimestampsAreWrittenBackExactlyAsRead) {
-  const std::string text = "d: 2024-05-01\nt: 2001-12-14 21:59:43.10 -5\nu: 2001-12-14t21:59:43.10-05:00\n";
+  const std::string text =
+      "d: 2024-05-01\nt: 2001-12-14 21:59:43.10 -5\nu: 2001-12-14t21:59:43.10-05:00\n";
   EXPECT_EQ(dump_yaml(parse_yaml(text, "t")), text);
   EXPECT_EQ(dump_yaml(Document{{"d", make_timestamp("2024-05-01")}}), "d: 2024-05-01\n");
   EXPECT_THROW(dump_yaml(Document{{"d", Document::binary({1, 2})}}), TypeError);
@@ -130,7 +137,8 @@ TEST(YamlWriter, RefusesWhatCannotBeWrittenFaithfully) {
   for (std::size_t level = 0; level < MAX_NESTING_DEPTH; ++level) deep = Document::array({deep});
   EXPECT_THROW(dump_yaml(Document{{"deep", deep}}), ValueError);
   Document at_limit = 1;
-  for (std::size_t level = 1; level < MAX_NESTING_DEPTH; ++level) at_limit = Document::array({at_limit});
+  for (std::size_t level = 1; level < MAX_NESTING_DEPTH; ++level)
+    at_limit = Document::array({at_limit});
   const std::string written = dump_yaml(Document{{"deep", at_limit}});
   EXPECT_EQ(parse_yaml(written, "t")["deep"], at_limit);
 }
@@ -154,7 +162,8 @@ class YamlExport : public ::testing::Test {
 
 TEST_F(YamlExport, WritesTheFileAndReadsItBack) {
   const fs::path target = directory_ / "out.yaml";
-  const Document data{{"account_info", {{{"account_id", "012345678901"}, {"regions", Document::array()}}}}};
+  const Document data{
+      {"account_info", {{{"account_id", "012345678901"}, {"regions", Document::array()}}}}};
   export_to_yaml(data, target);
   EXPECT_EQ(read(target), "account_info:\n  - account_id: \"012345678901\"\n    regions: []\n");
   EXPECT_EQ(load_from_yaml(target), data);
