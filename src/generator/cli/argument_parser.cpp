@@ -285,7 +285,8 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
           error("argument " + action.display_name() + ": ignored explicit argument '" +
                 *occurrence.explicit_arg + "'");
         }
-        const std::string next_option = "-" + occurrence.explicit_arg->substr(0, 1);
+        const std::string next_option =
+            std::string(1, '-').append(occurrence.explicit_arg->substr(0, 1));
         auto next_action = find_action(next_option);
         if (!next_action) {
           error("argument " + action.display_name() + ": ignored explicit argument '" +
@@ -319,7 +320,7 @@ std::string ArgumentParser::format_usage() const {
   for (const auto& action : actions_) {
     const std::string part = usage_part(*action);
     if (line_length + 1 + part.size() > width && line_length > prefix.size()) {
-      out += "\n" + std::string(prefix.size(), ' ');
+      out.append("\n").append(prefix.size(), ' ');
       line_length = prefix.size();
     }
     out += " " + part;

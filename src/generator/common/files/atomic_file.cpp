@@ -35,7 +35,9 @@ void replace_file_atomically(
     const std::filesystem::path& target,
     const std::function<void(const std::filesystem::path& temporary)>& write) {
   const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern = (directory / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  std::string pattern =
+      (directory / std::string(1, '.').append(target.filename().string()).append(".tmp-XXXXXX"))
+          .string();
   const int descriptor = ::mkstemp(pattern.data());
   if (descriptor < 0) fail("Cannot write", target, errno);
   const std::filesystem::path temporary = pattern;

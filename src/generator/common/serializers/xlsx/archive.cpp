@@ -31,7 +31,9 @@ constexpr std::size_t READ_CHUNK_BYTES = 64 * 1024;
 
 }  // namespace
 
-std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const std::filesystem::path& path) {
+  return std::string(1, '\'').append(path.string()).append(1, '\'');
+}
 
 Archive::Archive(const std::filesystem::path& path) : path_(path) {
   std::error_code status_error;

@@ -31,7 +31,9 @@ std::string number_text(double number) {
 
 // The text form of a value inside a list: texts in single quotes.
 std::string element_text(const Document& value) {
-  if (value.is_string()) return "'" + value.get<std::string>() + "'";
+  if (value.is_string()) {
+    return std::string(1, '\'').append(value.get_ref<const std::string&>()).append(1, '\'');
+  }
   if (value.is_null()) return "None";
   return to_text(value).get<std::string>();
 }
