@@ -9,6 +9,7 @@
 
 #include "generator/common/files/atomic_file.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/common/text/utf8.hpp"
 
 namespace generator::serializers {
 
@@ -45,38 +46,6 @@ std::string protect_escape_lookalikes(const std::string& text) {
 }
 using Cell = std::variant<Empty, std::string, bool, double>;
 
-// The number of characters of `text`, or nothing when it is not valid UTF-8.
-std::optional<std::size_t> utf8_length(std::string_view text) {
-  std::size_t characters = 0;
-  std::size_t position = 0;
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  while (position < text.size()) {
-    const unsigned char lead = byte(position);
-    std::size_t length = 0;
-    char32_t code = 0;
-    char32_t least = 0;
-    if (lead < 0x80)
-      length = 1, code = lead;
-    else if ((lead & 0xE0) == 0xC0)
-      length = 2, code = lead & 0x1F, least = 0x80;
-    else if ((lead & 0xF0) == 0xE0)
-      length = 3, code = lead & 0x0F, least = 0x800;
-    else if ((lead & 0xF8) == 0xF0)
-      length = 4, code = lead & 0x07, least = 0x10000;
-    else
-      return std::nullopt;
-    if (position + length > text.size()) return std::nullopt;
-    for (std::size_t i = 1; i < length; ++i) {
-      if ((byte(position + i) & 0xC0) != 0x80) return std::nullopt;
-      code = (code << 6) | (byte(position + i) & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
-    position += length;
-    ++characters;
-  }
-  return characters;
-}
-
 // Where a cell sits, for messages: row 3, column 'vpc_id' (C).
 std::string place(std::size_t sheet_row, std::size_t column, const std::string& header) {
   return "row " + std::to_string(sheet_row) + ", column '" + header + "' (" +
@@ -84,7 +53,7 @@ std::string place(std::size_t sheet_row, std::size_t column, const std::string& 
 }
 
 void check_text(const std::string& text, const std::string& where) {
-  const auto length = utf8_length(text);
+  const auto length = generator::text::utf8_length(text);
   if (!length) throw ValueError("Cannot write the text at " + where + ": it is not valid UTF-8");
   if (*length > MAX_CELL_CHARACTERS) {
     throw ValueError("Cannot write the text at " + where + ": it has " + std::to_string(*length) +

@@ -4,6 +4,7 @@
 #include "generator/common/files/atomic_file.hpp"
 #include "generator/common/serializers/yaml/scalars.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
+#include "generator/common/text/utf8.hpp"
 
 namespace generator::serializers {
 
@@ -19,42 +20,12 @@ void append_hex(std::string& out, char32_t code, int digits) {
     out += HEX_DIGITS[(code >> shift) & 0xF];
 }
 
-// The next code point of UTF-8 `text` at `position` (advanced past it), or nothing when the bytes
-// there are not well-formed UTF-8.
-std::optional<char32_t> next_code_point(std::string_view text, std::size_t& position) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char lead = byte(position);
-  std::size_t length = 0;
-  char32_t code = 0;
-  char32_t least = 0;
-  if (lead < 0x80) {
-    ++position;
-    return lead;
-  }
-  if ((lead & 0xE0) == 0xC0)
-    length = 2, code = lead & 0x1F, least = 0x80;
-  else if ((lead & 0xF0) == 0xE0)
-    length = 3, code = lead & 0x0F, least = 0x800;
-  else if ((lead & 0xF8) == 0xF0)
-    length = 4, code = lead & 0x07, least = 0x10000;
-  else
-    return std::nullopt;
-  if (position + length > text.size()) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(position + i) & 0xC0) != 0x80) return std::nullopt;
-    code = (code << 6) | (byte(position + i) & 0x3F);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
-  position += length;
-  return code;
-}
-
 // Double-quoted YAML scalar in plain ASCII: everything outside printable ASCII is escaped.
 void append_double_quoted(std::string& out, std::string_view text) {
   out += '"';
   std::size_t position = 0;
   while (position < text.size()) {
-    const auto code = next_code_point(text, position);
+    const auto code = generator::text::next_code_point(text, position);
     if (!code) {
       throw ValueError("cannot write a text that is not valid UTF-8 (byte " +
                        std::to_string(position) + " of \"" + std::string(text.substr(0, 40)) +
