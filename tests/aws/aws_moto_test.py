@@ -5,28 +5,14 @@ import json
 import subprocess
 
 from support import harness
-from support.moto import MotoServer, role_arn
+from support.moto import MotoEstateTestCase, role_arn
 
 DRIVER = str(harness.program("aws_driver"))
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "333333333333"
 ROLE = "Scanner"
 
 
-class AwsAgainstMoto(harness.ScratchTestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.moto = MotoServer(harness.SCRATCH_ROOT / "aws_moto_server")
-        cls.moto.start()
-        try:
-            cls.seed()
-        except BaseException:
-            cls.moto.stop()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.moto.stop()
+class AwsAgainstMoto(MotoEstateTestCase):
 
     @classmethod
     def seed(cls):

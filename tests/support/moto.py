@@ -188,3 +188,28 @@ class MotoServer:
         ec2 = self.client("ec2", account_id, region)
         vpc = ec2.describe_vpcs(VpcIds=[vpc_id])["Vpcs"][0]
         return vpc["Ipv6CidrBlockAssociationSet"][0]["Ipv6CidrBlock"]
+
+
+class MotoEstateTestCase(harness.ScratchTestCase):
+    """Test cases that share one moto_server for the whole class: started once, seeded by the
+    class's `seed` (before signature checks are on), stopped after the last case."""
+
+    @classmethod
+    def seed(cls):
+        raise NotImplementedError("a MotoEstateTestCase seeds its estate in seed()")
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.moto = MotoServer(harness.SCRATCH_ROOT / f"{cls.__name__}_moto_server")
+        cls.moto.start()
+        try:
+            cls.seed()
+        except BaseException:
+            cls.moto.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.moto.stop()
+        super().tearDownClass()

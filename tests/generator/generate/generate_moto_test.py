@@ -12,7 +12,7 @@ import yaml
 
 from support import harness
 from support.controller_stand_in import ControllerStandIn
-from support.moto import MotoServer, role_arn
+from support.moto import MotoEstateTestCase, role_arn
 from support.workbook import read_rows
 
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
@@ -22,21 +22,7 @@ PASSWORD = "s3cret&=+% ü"
 LONG_NAME = "Réseau de production très étendu"  # 32 characters, 36 bytes
 
 
-class GenerateAgainstMoto(harness.ScratchTestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        cls.moto = MotoServer(harness.SCRATCH_ROOT / "generate_moto_server")
-        cls.moto.start()
-        try:
-            cls.seed()
-        except BaseException:
-            cls.moto.stop()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.moto.stop()
+class GenerateAgainstMoto(MotoEstateTestCase):
 
     @classmethod
     def seed(cls):
