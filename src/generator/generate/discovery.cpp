@@ -139,7 +139,7 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
     for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
       if (defaults.is_given(name)) account[name] = default_member(defaults, name);
     }
-    logger().debug("Account Info data:\n%s", account);
+    logger().debug("Account Info data:\n%s", log::Readable{account});
 
     const auto creds =
         services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
@@ -164,7 +164,7 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
             vpc_data["hvn_cidr"] = hvn_cidr_of(vpc, defaults);
             vpc_data["spoke_gw_name"] = get_spoke_gw_name(vpc);
             vpc_data["transit_gw_name"] = text_or_null(defaults.transit_gw_name);
-            logger().debug("VPC Data:\n%s", vpc_data);
+            logger().debug("VPC Data:\n%s", log::Readable{vpc_data});
             region_data["vpcs"].push_back(std::move(vpc_data));
             progress.vpc_found();
           }
@@ -177,14 +177,14 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
                        error_rendering(error));
         continue;
       }
-      logger().debug("Region Data:\n%s", region_data);
+      logger().debug("Region Data:\n%s", log::Readable{region_data});
       account["regions"].push_back(std::move(region_data));
     }
-    logger().debug("Account Data:\n%s", account);
+    logger().debug("Account Data:\n%s", log::Readable{account});
     accounts.push_back(ovra::AccountInfo(account).to_document());
   }
   if (accounts_entered == 0) warn_no_account_entered(config);
-  logger().debug("Accounts:\n%s", accounts);
+  logger().debug("Accounts:\n%s", log::Readable{accounts});
   return Json{{"account_info", std::move(accounts)}};
 }
 
@@ -244,7 +244,7 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
           row_data["spoke_routes"] = NULL_TEXT;
           row_data["spoke_gw_name"] = get_spoke_gw_name(vpc);
           row_data["transit_gw_name"] = text_or_null(defaults.transit_gw_name);
-          logger().debug("Row Data:\n%s", row_data);
+          logger().debug("Row Data:\n%s", log::Readable{row_data});
           rows.push_back(std::move(row_data));
           progress.vpc_found();
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <source_location>
 #include <vector>
 
 #include "generator/common/errors.hpp"
@@ -83,21 +84,22 @@ std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& 
 }
 
 // Walks every candidate in address order with the per-candidate messages; only worth its cost
-// when those messages are written.
-std::vector<ipv4::Network> viable_candidates_logged(const ipv4::Network& block, int prefix,
-                                                    const std::vector<CoveredRun>& runs) {
+// when those messages are written. The messages are issued in the name of the caller.
+std::vector<ipv4::Network> viable_candidates_logged(
+    const ipv4::Network& block, int prefix, const std::vector<CoveredRun>& runs,
+    std::source_location issuer = std::source_location::current()) {
   std::vector<ipv4::Network> viable;
   const std::uint64_t count = block.subnet_count(prefix);
   std::size_t run_index = 0;
   for (std::uint64_t position = 0; position < count; ++position) {
     const ipv4::Network candidate = block.subnet_at(prefix, position);
-    logger().debug("Checking candidate subnet: %s", candidate.to_string());
+    logger().debug({"Checking candidate subnet: %s", issuer}, candidate.to_string());
     while (run_index < runs.size() && runs[run_index].last < position) ++run_index;
     const bool covered = run_index < runs.size() && runs[run_index].first <= position;
     if (covered) {
-      logger().debug("Subnet '%s' overlaps with existing subnet.", candidate.to_string());
+      logger().debug({"Subnet '%s' overlaps with existing subnet.", issuer}, candidate.to_string());
     } else {
-      logger().debug("Subnet '%s' is viable.", candidate.to_string());
+      logger().debug({"Subnet '%s' is viable.", issuer}, candidate.to_string());
       viable.push_back(candidate);
     }
   }

@@ -122,6 +122,9 @@ std::string to_log_text(const nlohmann::ordered_json& value) {
   if (value.is_boolean()) return to_log_text(value.get<bool>());
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+std::string to_log_text(const Readable& readable) {
+  return readable.document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 std::string to_log_text(const nlohmann::json& value) {
   return to_log_text(nlohmann::ordered_json(value));
 }

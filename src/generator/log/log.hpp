@@ -116,6 +116,12 @@ std::string to_log_text(bool value);
 std::string to_log_text(double value);
 std::string to_log_text(const nlohmann::ordered_json& value);
 std::string to_log_text(const nlohmann::json& value);
+
+/// A document shown over several indented lines in a message, rendered only when it is written.
+struct Readable {
+  const nlohmann::ordered_json& document;
+};
+std::string to_log_text(const Readable& readable);
 template <class Integer>
 requires std::is_integral_v<Integer> &&
     (!std::is_same_v<Integer, bool>)&&(!std::is_same_v<Integer, char>)std::string

@@ -197,6 +197,8 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
       logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 "
              "-- skipped"));
   EXPECT_TRUE(logged("INFO generate_min_discovery_yaml Discovering info for account 111111111111"));
+  EXPECT_TRUE(logged("DEBUG _compute_hvn_cidr Checking candidate subnet: 10.0.0.96/27"));
+  EXPECT_TRUE(logged("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."));
   // Messages issued while a region's VPCs are walked still name the pass's own function.
   EXPECT_TRUE(
       std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
