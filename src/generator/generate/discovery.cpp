@@ -1,5 +1,7 @@
 #include "generator/generate/discovery.hpp"
 
+#include <source_location>
+
 #include "aws/context.hpp"
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
@@ -106,6 +108,23 @@ std::string error_rendering(const std::exception& error) {
   return error.what();
 }
 
+// The role's credentials in the account, or nothing when the account is skipped; the skip is
+// reported in the name of the calling pass.
+std::optional<aws::Credentials> enter_account(
+    DiscoveryServices& services, const std::string& account_id, const config::Defaults& defaults,
+    std::source_location pass = std::source_location::current()) {
+  auto creds = services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
+  if (!creds)
+    logger().error({"- Failed to assume role into account %s -- skipped", pass}, account_id);
+  return creds;
+}
+
+// The configured regions, or the account's enabled ones when none are configured.
+std::vector<std::string> regions_to_scan(const config::Config& config, DiscoveryServices& services,
+                                         const aws::Credentials& creds) {
+  return config.aws_regions.empty() ? services.regions(creds) : config.aws_regions;
+}
+
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
 // identity), so it gets one line of its own after the per-account errors.
 void warn_no_account_entered(const config::Config& config) {
@@ -141,15 +160,10 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
     }
     logger().debug("Account Info data:\n%s", log::Readable{account});
 
-    const auto creds =
-        services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
-    if (!creds) {
-      logger().error("- Failed to assume role into account %s -- skipped", account_id);
-      continue;
-    }
+    const auto creds = enter_account(services, account_id, defaults);
+    if (!creds) continue;
     ++accounts_entered;
-    const std::vector<std::string> regions =
-        config.aws_regions.empty() ? services.regions(*creds) : config.aws_regions;
+    const std::vector<std::string> regions = regions_to_scan(config, services, *creds);
 
     for (const std::string& region : regions) {
       progress.region_started(region);
@@ -206,15 +220,10 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
     progress.account_started(++account_number, config.account_ids.size(), account_id);
     logger().info("Discovering info for account %s", account_id);
     const Json account_name = get_acct_name(account_id, account_list);
-    const auto creds =
-        services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
-    if (!creds) {
-      logger().error("- Failed to assume role into account %s -- skipped", account_id);
-      continue;
-    }
+    const auto creds = enter_account(services, account_id, defaults);
+    if (!creds) continue;
     ++accounts_entered;
-    const std::vector<std::string> regions =
-        config.aws_regions.empty() ? services.regions(*creds) : config.aws_regions;
+    const std::vector<std::string> regions = regions_to_scan(config, services, *creds);
 
     for (const std::string& region : regions) {
       progress.region_started(region);
