@@ -84,6 +84,7 @@ struct Occurrence {
   std::shared_ptr<Action> action;           // null for an unknown option or a positional argument
   std::string option_string;                // the spelling the action was found under
   std::optional<std::string> explicit_arg;  // text after "=" or after a short option's letter
+  bool after_equals = false;                // explicit_arg was written as "=value"
 };
 
 }  // namespace
@@ -219,7 +220,10 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
       if (arg.starts_with("--")) {
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (equals != std::string::npos) occurrence.explicit_arg = arg.substr(equals + 1);
+        if (equals != std::string::npos) {
+          occurrence.explicit_arg = arg.substr(equals + 1);
+          occurrence.after_equals = true;
+        }
         if (auto exact = find_action(name)) {
           occurrence.action = exact;
           occurrence.option_string = name;
@@ -244,6 +248,13 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
       } else if (auto exact = find_action(arg)) {
         occurrence.action = exact;
         occurrence.option_string = arg;
+      } else if (const auto equals = arg.find('=');
+                 equals != std::string::npos && find_action(arg.substr(0, equals))) {
+        // "-c=value": the option spelled before "=" takes the rest as its value.
+        occurrence.action = find_action(arg.substr(0, equals));
+        occurrence.option_string = arg.substr(0, equals);
+        occurrence.explicit_arg = arg.substr(equals + 1);
+        occurrence.after_equals = true;
       } else if (auto short_option = find_action(arg.substr(0, 2))) {
         occurrence.action = short_option;
         occurrence.option_string = arg.substr(0, 2);
@@ -270,7 +281,7 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
       seen.push_back(&action);
       if (action.arity() == Arity::one) {
         std::optional<std::string> value = occurrence.explicit_arg;
-        if (!value || (value->empty() && !occurrence.option_string.starts_with("--"))) {
+        if (!value) {
           const bool has_next = k + 1 < occurrences.size() && !occurrences[k + 1].action &&
                                 !looks_like_option(occurrences[k + 1].option_string);
           if (!has_next) error("argument " + action.display_name() + ": expected one argument");
@@ -279,9 +290,8 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
         action(*this, parsed, value, occurrence.option_string);
         break;
       }
-      const bool is_long = occurrence.option_string.starts_with("--");
-      if (occurrence.explicit_arg && (is_long || !occurrence.explicit_arg->empty())) {
-        if (is_long) {
+      if (occurrence.explicit_arg) {
+        if (occurrence.after_equals) {
           error("argument " + action.display_name() + ": ignored explicit argument '" +
                 *occurrence.explicit_arg + "'");
         }
@@ -293,7 +303,10 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
                 *occurrence.explicit_arg + "'");
         }
         action(*this, parsed, std::nullopt, occurrence.option_string);
-        occurrence = Occurrence{next_action, next_option, occurrence.explicit_arg->substr(1)};
+        // The letters left after this one belong to the next option; none left means none given.
+        std::string rest = occurrence.explicit_arg->substr(1);
+        occurrence = Occurrence{next_action, next_option,
+                                rest.empty() ? std::nullopt : std::optional<std::string>(rest)};
         continue;
       }
       action(*this, parsed, std::nullopt, occurrence.option_string);

@@ -67,6 +67,8 @@ TEST_F(ParserTest, ValueOptionsInEveryUsualSpelling) {
                                                                 {"-ccfg.yaml"},
                                                                 {"--config", "cfg.yaml"},
                                                                 {"--config=cfg.yaml"},
+                                                                {"-c=cfg.yaml"},
+                                                                {"-vc", "cfg.yaml"},
                                                                 {"--conf", "cfg.yaml"}}) {
     auto parser = make_parser();
     EXPECT_EQ(parser.parse_args(args).value("config_path"), "cfg.yaml") << args.front();
@@ -93,6 +95,8 @@ TEST_F(ParserTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_EQ(usage_error({"--verbose=2"}), "argument --verbose/-v: ignored explicit argument '2'");
   EXPECT_EQ(usage_error({"--bogus", "stray"}), "unrecognized arguments: --bogus stray");
   EXPECT_EQ(usage_error({"-vz"}), "argument --verbose/-v: ignored explicit argument 'z'");
+  EXPECT_EQ(usage_error({"-v=1"}), "argument --verbose/-v: ignored explicit argument '1'");
+  EXPECT_EQ(usage_error({"-vc"}), "argument -c/--config: expected one argument");
 }
 
 TEST_F(ParserTest, RequiredOptionsAreNamedTogetherBeforeStrayArgumentsAndShownWithoutBrackets) {
