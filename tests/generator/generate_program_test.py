@@ -113,6 +113,16 @@ class GenerateCommandLine(harness.ScratchTestCase):
                 self.assertEqual(len(lines), 1, result.stderr)
                 self.assertRegex(lines[0], pattern)
 
+    def test_optional_texts_may_be_left_empty(self):
+        config = self.write("config.yaml", VALID_CONFIG + '  transit_gw_name: ""\n  spoke_gw_size: ""\n'
+                                                          '  domain: ""\n')
+        result = harness.run_program("generate", "-c", config)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        config = self.write("config.yaml", VALID_CONFIG.replace("role_name: discovery", 'role_name: ""'))
+        result = harness.run_program("generate", "-c", config)
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr, r"ValueError: .*config\.yaml: defaults\.role_name: must not be empty")
+
     def test_help_lists_every_option_and_ends_with_an_example(self):
         result = harness.run_program("generate", "--help")
         self.assertEqual(result.returncode, 0, result.stderr)

@@ -17,6 +17,9 @@ namespace {
 using serializers::Document;
 using serializers::kind_name;
 
+// Whether an empty text is a value of its own (an optional setting left blank) or a mistake.
+enum class EmptyText { refused, allowed };
+
 // Every check names the file and the key path, so that the operator can go straight to the line.
 class Checker {
  public:
@@ -52,11 +55,12 @@ class Checker {
       fail<TypeError>(key, std::string("expected a mapping of keys, got ") + kind_name(value));
   }
 
-  std::string text(const Document& value, const std::string& key) const {
+  std::string text(const Document& value, const std::string& key,
+                   EmptyText empty = EmptyText::refused) const {
     if (!value.is_string())
       fail<TypeError>(key, std::string("expected a text, got ") + kind_name(value));
     const auto result = value.get<std::string>();
-    if (result.empty()) fail<ValueError>(key, "must not be empty");
+    if (result.empty() && empty == EmptyText::refused) fail<ValueError>(key, "must not be empty");
     return result;
   }
 
@@ -212,12 +216,13 @@ Config load_config(const std::filesystem::path& path) {
         [&](const std::string& cidr, const std::string& key) { check_cidr(cidr, key, checker); });
   }
   if (const auto* value = given("spoke_gw_size"))
-    out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"));
+    out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"), EmptyText::allowed);
   if (const auto* value = given("transit_gw_name"))
-    out.transit_gw_name = checker.text(*value, key_of("transit_gw_name"));
+    out.transit_gw_name = checker.text(*value, key_of("transit_gw_name"), EmptyText::allowed);
   if (const auto* value = given("gw_zones"))
     out.gw_zones = checker.texts(*value, key_of("gw_zones"));
-  if (const auto* value = given("domain")) out.domain = checker.text(*value, key_of("domain"));
+  if (const auto* value = given("domain"))
+    out.domain = checker.text(*value, key_of("domain"), EmptyText::allowed);
   if (const auto* value = given("encrypt"))
     out.encrypt = checker.boolean(*value, key_of("encrypt"));
   if (const auto* value = given("inspection"))

@@ -95,7 +95,9 @@ void StatusLine::clear() {
 }
 
 void StatusLine::redraw() {
-  if (!active_) return;
+  // Before the first account the pass is still logging in, and the password prompt may be on
+  // the terminal's last line.
+  if (!active_ || account_count_ == 0) return;
   std::string line = text();
   // A line that wraps could no longer be erased by returning to its start.
   if (columns_ > 1 && line.size() > columns_ - 1) line.resize(columns_ - 1);
@@ -104,12 +106,8 @@ void StatusLine::redraw() {
 }
 
 std::string StatusLine::text() const {
-  std::string line = pass_ + ":";
-  if (account_count_ == 0) return line + " logging in to the controller";
-  {
-    line += " account " + std::to_string(account_number_) + " of " +
-            std::to_string(account_count_) + " (" + account_id_ + ")";
-  }
+  std::string line = pass_ + ": account " + std::to_string(account_number_) + " of " +
+                     std::to_string(account_count_) + " (" + account_id_ + ")";
   if (!region_.empty()) line += ", region " + region_;
   line += ", " + std::to_string(vpcs_found_) + (vpcs_found_ == 1 ? " VPC" : " VPCs") + " found";
   return line;

@@ -325,6 +325,8 @@ TEST(StatusLine, TellsPassAccountRegionAndCountAndFitsTheTerminal) {
   std::string screen;
   StatusLine line([&](std::string_view text) { screen += text; }, 40);
   line.pass_started("workbook");
+  EXPECT_EQ(screen, "")
+      << "nothing is drawn while the pass logs in: a password prompt may be shown";
   line.account_started(2, 3, "111111111111");
   line.region_started("eu-west-1");
   line.vpc_found();

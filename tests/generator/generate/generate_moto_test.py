@@ -231,7 +231,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         workbook = self.scratch / "discovery.xlsx"
         result = self.generate("-c", config, "-e", workbook, env=env)
         self.assertEqual(result.returncode, 1)
-        self.assertRegex(result.stderr.splitlines()[-1], r"^IndexError: .*empty list of rows")
+        self.assertRegex(result.stderr.splitlines()[-1], rf"^IndexError: Cannot write workbook '{workbook}' from an empty list of rows")
         self.assertFalse(workbook.exists())
 
     def test_status_line_on_a_terminal_only(self):

@@ -109,13 +109,14 @@ struct Table {
 };
 
 // Everything is checked and converted before the file is touched.
-Table prepare(const Document& data) {
+Table prepare(const Document& data, const std::filesystem::path& path) {
   if (!data.is_array()) {
     throw TypeError(std::string("data must be a list of row records, not ") + kind_name(data));
   }
   if (data.empty())
-    throw IndexError(
-        "Cannot write a workbook from an empty list of rows: data has no first record");
+    throw IndexError("Cannot write workbook '" + path.string() +
+                     "' from an empty list of rows: data has no first record to take the columns "
+                     "from");
   if (data.size() + 1 > MAX_SHEET_ROWS) {
     throw ValueError("Cannot write " + std::to_string(data.size()) +
                      " rows: a sheet holds at most " + std::to_string(MAX_SHEET_ROWS - 1) +
@@ -213,7 +214,7 @@ void write_workbook(const Table& table, const std::filesystem::path& temporary,
 }  // namespace
 
 void export_to_xlsx(const Document& data, const std::filesystem::path& path) {
-  const Table table = prepare(data);
+  const Table table = prepare(data, path);
   files::replace_file_atomically(path, [&](const std::filesystem::path& temporary) {
     write_workbook(table, temporary, path);
   });
