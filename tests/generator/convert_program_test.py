@@ -159,6 +159,17 @@ class ConvertProgram(harness.ScratchTestCase):
         self.assertEqual(yaml.safe_load(written),
                          {"config": {"configure_gw_name": True}, "account_info": expected_accounts()})
 
+    def test_names_made_of_digits_stay_texts(self):
+        rows = [workbook_row(PROD, "us-east-1", "vpc-0000000a", account_name=PROD, transit_gw_name="0123",
+                             spoke_gw_name="0042", domain="7")]
+        result = self.convert("-e", self.write_workbook(rows).name, "-y", "discovery.yaml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        account = yaml.safe_load((self.scratch / "discovery.yaml").read_text())["account_info"][0]
+        self.assertEqual(account["account_name"], PROD)
+        self.assertEqual({key: account["regions"][0]["vpcs"][0][key]
+                          for key in ("transit_gw_name", "spoke_gw_name", "domain")},
+                         {"transit_gw_name": "0123", "spoke_gw_name": "0042", "domain": "7"})
+
     def test_template_replaces_account_info_in_place_and_can_drop_gateway_names(self):
         book = self.write_workbook(estate_rows())
         (self.scratch / "template.yml").write_text(

@@ -44,8 +44,18 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   return parser;
 }
 
-// Account numbers are read as text, so that a leading zero stays.
-serializers::Converters account_id_as_text() { return {{"account_id", &serializers::to_text}}; }
+// Columns read as text whatever a spreadsheet made of them: account numbers keep their leading
+// zeros, and a name made only of digits (an account named after its number, a gateway "0123")
+// stays the text the operator sees instead of turning into a number.
+serializers::Converters text_columns() {
+  serializers::Converters converters;
+  for (const char* column :
+       {"account_id", "account_name", "role_name", "region", "vpc_id", "hvn_cidr", "domain",
+        "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
+    converters.emplace(column, &serializers::to_text);
+  }
+  return converters;
+}
 
 Value rendered_rows(const std::vector<WorkbookRow>& rows) {
   Value rendering = Value::array();
@@ -58,15 +68,14 @@ void debug_rendering(log::Message message, const Value& value) {
   if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
 }
 
-// The lock files that LibreOffice (".~lock.<name>#") and Excel ("~$<name>", or "~$" over the first
-// two letters of a longer name) keep beside a workbook while it is open.
+// The lock files that LibreOffice and Excel keep beside a workbook while it is open.
 std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& workbook) {
   const std::string name = workbook.filename().string();
   const std::filesystem::path folder = workbook.parent_path();
-  std::vector<std::filesystem::path> locks{folder / (".~lock." + name + "#"),
-                                           folder / ("~$" + name)};
-  if (name.size() > 2) locks.push_back(folder / ("~$" + name.substr(2)));
-  return locks;
+  // Excel writes "~$" over the first two letters once the name without its extension has eight
+  // or more, and in front of shorter names.
+  const bool long_name = workbook.stem().string().size() >= 8;
+  return {folder / (".~lock." + name + "#"), folder / ("~$" + (long_name ? name.substr(2) : name))};
 }
 
 // Reading a workbook that is open elsewhere works, but what the operator sees on screen may not be
@@ -121,7 +130,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   logger().info("Loading VPC data from %s", excel_path);
   check_not_open_elsewhere(excel_path);
   const std::vector<WorkbookRow> vpc_data =
-      serializers::load_numbered_records_from_xlsx(excel_path, account_id_as_text());
+      serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
   debug_rendering("Loaded data from excel:\n%s", rendered_rows(vpc_data));
 
   logger().info("Reading discovery configuration template: %s", template_path);
