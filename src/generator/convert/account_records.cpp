@@ -15,10 +15,6 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
-void debug_rendering(log::Message message, const Value& value) {
-  if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
-}
-
 std::string row_label(const WorkbookRow& record) {
   return "row " + std::to_string(record.row_number);
 }
@@ -253,7 +249,8 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
   std::vector<std::pair<Value, AccountRecords>> account_record_map;
   std::unordered_map<std::string, std::size_t> account_index;
   for (const auto& record : vpc_data) {
-    debug_rendering("Record:\n%s", Value{{"row", record.row_number}, {"cells", record.record}});
+    logger().debug("Record:\n%s",
+                   log::Readable{Value{{"row", record.row_number}, {"cells", record.record}}});
     const Value& account_id = read_cell(record, "account_id");
     const Value& region = read_cell(record, "region");
     const auto [account_at, new_account] =
@@ -278,8 +275,8 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
       region_data["vpcs"] = Value::array();
       Value& region_vpcs = region_data["vpcs"];
       for (const WorkbookRow* record : records) {
-        debug_rendering("Parsing VPC Record:\n%s",
-                        Value{{"row", record->row_number}, {"cells", record->record}});
+        logger().debug("Parsing VPC Record:\n%s", log::Readable{Value{{"row", record->row_number},
+                                                                      {"cells", record->record}}});
         Value row_info = _get_account_info(*record);
         if (account_info.empty()) {
           account_info = row_info;
@@ -288,15 +285,15 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
           check_consistency(account_info, *account_info_row, row_info, *record);
         }
         Value vpc = _get_vpc_data(*record, discovery_config);
-        debug_rendering("VPC Data:\n%s", vpc);
+        logger().debug("VPC Data:\n%s", log::Readable{vpc});
         region_vpcs.push_back(vpc);
         row_entries.push_back(RowEntry{record, std::move(row_info), region, std::move(vpc)});
       }
-      debug_rendering("Region Data:\n%s", region_data);
+      logger().debug("Region Data:\n%s", log::Readable{region_data});
       regions.push_back(std::move(region_data));
     }
     account_info["regions"] = std::move(regions);
-    debug_rendering("Account Data:\n%s", account_info);
+    logger().debug("Account Data:\n%s", log::Readable{account_info});
     try {
       accounts.push_back(ovra::AccountInfo(account_info).to_document());
     } catch (const ovra::ValidationError& error) {

@@ -64,10 +64,6 @@ Value rendered_rows(const std::vector<WorkbookRow>& rows) {
   return rendering;
 }
 
-void debug_rendering(log::Message message, const Value& value) {
-  if (logger().is_enabled_for(log::DEBUG)) logger().debug(std::move(message), value.dump(2));
-}
-
 // The lock files that LibreOffice and Excel keep beside a workbook while it is open.
 std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& workbook) {
   const std::string name = workbook.filename().string();
@@ -131,7 +127,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   check_not_open_elsewhere(excel_path);
   const std::vector<WorkbookRow> vpc_data =
       serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
-  debug_rendering("Loaded data from excel:\n%s", rendered_rows(vpc_data));
+  logger().debug("Loaded data from excel:\n%s", log::Readable{rendered_rows(vpc_data)});
 
   logger().info("Reading discovery configuration template: %s", template_path);
   Value discovery_config = serializers::load_from_path(template_path);
@@ -146,7 +142,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
                     ", not a mapping to put account_info in");
   }
   discovery_config["account_info"] = std::move(account_info["account_info"]);
-  debug_rendering("Generated DiscoveryConfig:\n%s", discovery_config);
+  logger().debug("Generated DiscoveryConfig:\n%s", log::Readable{discovery_config});
 
   try {
     _validate_discovery_config(discovery_config);

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -122,8 +124,43 @@ std::string to_log_text(const nlohmann::ordered_json& value) {
   if (value.is_boolean()) return to_log_text(value.get<bool>());
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+namespace {
+
+// Binary nodes carry dates and timestamps as their text; a log shows that text, not byte values.
+bool holds_binary(const nlohmann::ordered_json& value) {
+  if (value.is_binary()) return true;
+  if (!value.is_structured()) return false;
+  return std::any_of(value.begin(), value.end(),
+                     [](const auto& element) { return holds_binary(element); });
+}
+
+nlohmann::ordered_json with_binary_as_text(const nlohmann::ordered_json& value) {
+  if (value.is_binary()) {
+    const auto& bytes = value.get_binary();
+    const bool printable = std::all_of(
+        bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; });
+    return printable ? nlohmann::ordered_json(std::string(bytes.begin(), bytes.end())) : value;
+  }
+  if (value.is_object()) {
+    nlohmann::ordered_json copy = nlohmann::ordered_json::object();
+    for (const auto& [key, element] : value.items()) copy[key] = with_binary_as_text(element);
+    return copy;
+  }
+  if (value.is_array()) {
+    nlohmann::ordered_json copy = nlohmann::ordered_json::array();
+    for (const auto& element : value) copy.push_back(with_binary_as_text(element));
+    return copy;
+  }
+  return value;
+}
+
+}  // namespace
+
 std::string to_log_text(const Readable& readable) {
-  return readable.document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  constexpr auto replace_invalid = nlohmann::ordered_json::error_handler_t::replace;
+  if (!holds_binary(readable.document))
+    return readable.document.dump(2, ' ', false, replace_invalid);
+  return with_binary_as_text(readable.document).dump(2, ' ', false, replace_invalid);
 }
 std::string to_log_text(const nlohmann::json& value) {
   return to_log_text(nlohmann::ordered_json(value));

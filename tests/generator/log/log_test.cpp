@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace generator::log {
 namespace {
@@ -113,6 +114,20 @@ TEST(Placeholders, FilledInOrderWithPercentEscapes) {
   EXPECT_EQ(fill_placeholders("100%% of %s", {"x"}), "100% of x");
   EXPECT_EQ(fill_placeholders("VPC Data:\n%s", {"{}"}), "VPC Data:\n{}");
   EXPECT_EQ(fill_placeholders("missing %s", {}), "missing %s");
+}
+
+TEST(Readable, DocumentsOverIndentedLinesWithDatesAsTheirText) {
+  nlohmann::ordered_json document = {{"row", 2}, {"cells", {{"when", nullptr}, {"raw", nullptr}}}};
+  const std::string date = "2024-05-01 13:45:00";
+  document["cells"]["when"] =
+      nlohmann::ordered_json::binary(std::vector<std::uint8_t>(date.begin(), date.end()), 0x7473);
+  document["cells"]["raw"] = nlohmann::ordered_json::binary({0x00, 0xFF});
+  const std::string text = to_log_text(Readable{document});
+  EXPECT_NE(text.find("{\n  \"row\": 2,\n  \"cells\": {\n    \"when\": \"2024-05-01 13:45:00\","),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"raw\": {\n      \"bytes\": [0, 255],"), std::string::npos)
+      << "unprintable bytes stay bytes: " << text;
 }
 
 TEST(FunctionName, BareNameFromCompilerSignatures) {
