@@ -40,8 +40,6 @@ class LiveServices : public DiscoveryServices {
   aws::Context context_ = aws::Context::for_process();
 };
 
-class NoProgress : public PassProgress {};
-
 // Ends the status line however the pass ends.
 class PassScope {
  public:
@@ -203,7 +201,7 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
 }
 
 Json generate_min_discovery_yaml(const config::Config& config) {
-  NoProgress progress;
+  PassProgress progress;
   return generate_min_discovery_yaml(config, *make_live_services(), progress);
 }
 
@@ -265,7 +263,7 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
 }
 
 Json generate_discovery_excel_data(const config::Config& config) {
-  NoProgress progress;
+  PassProgress progress;
   return generate_discovery_excel_data(config, *make_live_services(), progress);
 }
 

@@ -48,8 +48,6 @@ class AttachedStatusLine : public StatusLine {
   std::vector<log::StandardErrorHandler*> attached_;
 };
 
-class SilentProgress : public PassProgress {};
-
 }  // namespace
 
 StatusLine::StatusLine(std::function<void(std::string_view)> write, std::size_t columns)
@@ -114,7 +112,7 @@ std::string StatusLine::text() const {
 }
 
 std::unique_ptr<PassProgress> make_status_line() {
-  if (isatty(STDERR_FILENO) != 1) return std::make_unique<SilentProgress>();
+  if (isatty(STDERR_FILENO) != 1) return std::make_unique<PassProgress>();
   return std::make_unique<AttachedStatusLine>();
 }
 
