@@ -5,8 +5,10 @@ out of state "associated", IPv6-only subnets and Name tags with spaces and multi
 import json
 import os
 import pty
+import select
 import subprocess
 import textwrap
+import time
 
 import yaml
 
@@ -233,6 +235,43 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(result.returncode, 1)
         self.assertRegex(result.stderr.splitlines()[-1], rf"^IndexError: Cannot write workbook '{workbook}' from an empty list of rows")
         self.assertFalse(workbook.exists())
+
+    def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own(self):
+        config = self.write_config()
+        env = self.environment()
+        del env["halvane_controller_password"]
+        argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml")]
+        pid, terminal = pty.fork()
+        if pid == 0:  # the child: the pseudo-terminal is its controlling terminal and standard error
+            os.execve(argv[0], argv, env)
+        output, answered = b"", False
+        deadline = time.monotonic() + 120
+        try:
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([terminal], [], [], 1)
+                if not ready:
+                    continue
+                try:
+                    chunk = os.read(terminal, 65536)
+                except OSError:  # the program ended and the terminal closed
+                    break
+                if not chunk:
+                    break
+                output += chunk
+                if not answered and b"'s password:" in output:
+                    os.write(terminal, PASSWORD.encode() + b"\n")
+                    answered = True
+        finally:
+            os.close(terminal)
+            _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, output.decode(errors="replace"))
+        text = output.decode()
+        prompt = f"Halvane Controller admin@{self.controller.address}'s password:"
+        lines = text.replace("\r\n", "\n").split("\n")
+        self.assertTrue(any(line.rpartition("\r\x1b[K")[2].startswith(prompt) for line in lines), repr(text))
+        self.assertNotIn("found" + prompt, text)
+        self.assertNotIn(PASSWORD, text, "the password is not echoed")
+        self.assertTrue((self.scratch / "tty.yaml").exists())
 
     def test_status_line_on_a_terminal_only(self):
         config = self.write_config()
