@@ -1,0 +1,98 @@
+#pragma once
+
+// What one scan of the estate found, as typed records: accounts, their regions, the VPCs of each
+// region with their blocks, subnets, gateway subnet and gateway name. The scan engine hands these to
+// the outputs (discovery file, workbook, address map, drift check) in configuration order; each
+// output only turns them into its own form.
+
+#include <exception>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+
+namespace generator::generate {
+
+/// One IPv4 block of a VPC's association set, in any state.
+struct BlockRecord {
+  std::string cidr;   // as EC2 gave it
+  std::string state;  // "associated", "disassociated", "failed", ...
+
+  [[nodiscard]] bool is_associated() const { return state == "associated"; }
+};
+
+/// One subnet of a VPC.
+struct SubnetRecord {
+  std::string id;
+  std::optional<std::string> cidr_block;  // absent for an IPv6-only subnet
+};
+
+/// A key and value of a resource's tags.
+struct TagRecord {
+  std::string key;
+  std::string value;
+};
+
+/// One VPC and what the scan decided for it.
+struct VpcRecord {
+  std::string id;
+  std::string primary_cidr;
+  /// The association set in EC2's order, the primary block included.
+  std::vector<BlockRecord> blocks;
+  std::vector<TagRecord> tags;
+  /// The VPC's subnets in listing order; filled only for outputs that ask for them (see
+  /// ScanOutput::needs_subnets), empty otherwise.
+  std::vector<SubnetRecord> subnets;
+  /// The chosen gateway subnet as canonical CIDR text; "" when no block has room or when
+  /// add_vpc_cidr is set.
+  std::string gateway_subnet;
+  /// The proposed spoke gateway name.
+  std::string gateway_name;
+
+  /// The value of the "Name" tag, or nothing.
+  [[nodiscard]] std::optional<std::string> name() const {
+    for (const auto& tag : tags)
+      if (tag.key == "Name") return tag.value;
+    return std::nullopt;
+  }
+};
+
+/// One region of an entered account.
+struct RegionRecord {
+  std::string region;
+  /// The region's VPCs in listing order; empty when the scan failed.
+  std::vector<VpcRecord> vpcs;
+  /// Set when the region could not be scanned (its VPC or subnet listing failed): the error, for
+  /// the outputs that end the run on it, and its message, for those that report it.
+  std::exception_ptr failure;
+  std::string failure_message;
+
+  [[nodiscard]] bool failed() const { return failure != nullptr; }
+};
+
+/// One configured account.
+struct AccountRecord {
+  std::string account_id;
+  /// The account's name on the controller; null when the controller does not list it.
+  nlohmann::ordered_json account_name;
+  /// Whether the role could be assumed; when not, `skip_reason` says why and `regions` is empty.
+  bool entered = false;
+  std::string skip_reason;
+  /// The scanned regions in configuration order (or in DescribeRegions order).
+  std::vector<RegionRecord> regions;
+};
+
+/// An output of a scan. The engine calls it on the calling thread, accounts in configuration
+/// order, after every region of the account is done.
+class ScanOutput {
+ public:
+  virtual ~ScanOutput() = default;
+  /// Whether the VPC records handed over must carry their subnets (the address map and the drift
+  /// check draw or compare them; the discovery file and workbook do not).
+  [[nodiscard]] virtual bool needs_subnets() const { return false; }
+  /// One account, with all its regions.
+  virtual void account_scanned(const AccountRecord& account) = 0;
+};
+
+}  // namespace generator::generate
