@@ -252,7 +252,10 @@ TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubne
     for (const auto& vpc : region["vpcs"]) EXPECT_EQ(vpc["hvn_cidr"], "");
   }
   const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
-  for (const auto& row : rows) EXPECT_EQ(row["hvn_cidr"], "");
+  for (const auto& row : rows) {
+    EXPECT_EQ(row["hvn_cidr"], "");
+    EXPECT_EQ(row["hpe"], "") << "hpe not given in the file";
+  }
   EXPECT_EQ(services_.calls.subnet_listings, 0);
 }
 
@@ -276,6 +279,7 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   config_.defaults.gw_zones = std::vector<std::string>{"a", "b"};
   config_.defaults.spoke_gw_size = "";
   config_.defaults.inspection = true;
+  config_.defaults.given = {"role_name", "hpe"};
   services_.refusing_accounts = {BETA};
   const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
 
