@@ -64,9 +64,11 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
                                                            const aws::Context& context,
-                                                           std::string* refusal) {
+                                                           std::string* refusal,
+                                                           aws::OwnCredentials* own) {
   try {
-    const aws::StsClient sts = aws::make_default_sts_client(context);
+    const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
+                                              : aws::make_default_sts_client(context);
     return sts.assume_role(
         aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
   } catch (const std::exception& error) {
@@ -78,9 +80,10 @@ std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& ro
   }
 }
 
-RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context) {
+RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context,
+                                   aws::OwnCredentials& own) {
   RoleAssumption assumption;
-  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal);
+  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own);
   return assumption;
 }
 

@@ -53,15 +53,18 @@ class Ec2Handle {
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
 /// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
 /// message logged, when the role could not be assumed for any reason.
-/// `refusal`, when given, receives the error's message.
+/// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
+/// credentials instead of a resolution of the default chain for this call.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr);
+    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
+    aws::OwnCredentials* own = nullptr);
 /// The same in the process's own context.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn);
 /// The same, with the error's message kept as the refusal when the role could not be assumed.
 [[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
-                                                 const aws::Context& context);
+                                                 const aws::Context& context,
+                                                 aws::OwnCredentials& own);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,

@@ -20,16 +20,23 @@ using Json = nlohmann::ordered_json;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
+// The controller and AWS. Copies made for the scanning threads each have their own libcurl
+// handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
+  LiveServices()
+      : context_(aws::Context::for_process()), own_(std::make_shared<aws::OwnCredentials>()) {}
+  LiveServices(aws::Context context, std::shared_ptr<aws::OwnCredentials> own)
+      : context_(std::move(context)), own_(std::move(own)) {}
+
   Json account_list(const config::Config& config) override {
     return controller::get_account_list(config);
   }
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
-    return get_temp_creds_for_account(role_arn, context_);
+    return assume_role(role_arn).credentials;
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
-    return assume_account_role(role_arn, context_);
+    return assume_account_role(role_arn, context_, *own_);
   }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
@@ -38,9 +45,14 @@ class LiveServices : public DiscoveryServices {
                                          const aws::Credentials& creds) override {
     return get_ec2_resource_handler(region, creds, context_);
   }
+  std::unique_ptr<DiscoveryServices> for_worker(
+      std::shared_ptr<const http::Cancellation> cancellation) override {
+    return std::make_unique<LiveServices>(context_.for_worker(std::move(cancellation)), own_);
+  }
 
  private:
-  aws::Context context_ = aws::Context::for_process();
+  aws::Context context_;
+  std::shared_ptr<aws::OwnCredentials> own_;
 };
 
 // Ends the status line however the pass ends.
@@ -99,8 +111,9 @@ std::string associated_cidrs(const VpcRecord& vpc) {
 }
 
 ScanSettings scan_settings(const config::Config& config, RegionFailure on_region_failure,
-                           std::source_location pass) {
+                           std::size_t jobs, std::source_location pass) {
   ScanSettings settings;
+  settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.hpe = hpe_of(config.defaults);
@@ -230,13 +243,13 @@ class WorkbookOutput : public ScanOutput {
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress) {
+                                 PassProgress& progress, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   DiscoveryFileOutput output(config.defaults, pass);
-  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, pass), services, progress,
-              {&output});
+  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
+              progress, {&output});
   return output.document();
 }
 
@@ -246,12 +259,12 @@ Json generate_min_discovery_yaml(const config::Config& config) {
 }
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
-                                   PassProgress& progress) {
+                                   PassProgress& progress, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "workbook");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   WorkbookOutput output(config.defaults, pass);
-  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, pass), services, progress,
+  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, jobs, pass), services, progress,
               {&output});
   return output.rows();
 }

@@ -1,5 +1,6 @@
 #include "generator/generate/generate.hpp"
 
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -54,7 +55,24 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"-j", "--jobs"}, "jobs",
+      "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
+          std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
+      "N"));
   return parser;
+}
+
+// The --jobs value: a whole number from 1 to MAX_JOBS, anything else a usage error.
+std::size_t jobs_option(const cli::ArgumentParser& parser, const cli::ParsedOptions& options) {
+  const std::optional<std::string> text = options.value("jobs");
+  if (!text) return DEFAULT_JOBS;
+  std::size_t jobs = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+  if (error != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > MAX_JOBS)
+    parser.error("argument -j/--jobs: invalid value '" + *text + "' (a whole number from 1 to " +
+                 std::to_string(MAX_JOBS) + ")");
+  return jobs;
 }
 
 config::Config load_configuration(const std::optional<std::string>& config_path) {
@@ -89,13 +107,15 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     return;
   }
 
+  const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.value("config_path"));
   const std::unique_ptr<PassProgress> progress = make_status_line();
+  const std::unique_ptr<DiscoveryServices> services = make_live_services();
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *make_live_services(), *progress);
+        generate_min_discovery_yaml(config, *services, *progress, jobs);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
@@ -106,7 +126,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
     const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *make_live_services(), *progress);
+        generate_discovery_excel_data(config, *services, *progress, jobs);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
   }
