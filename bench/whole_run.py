@@ -3,15 +3,21 @@
 
     bench/whole_run.py --bin build-release/bin                       # 20 x 17 x 10 x 50
     bench/whole_run.py --bin build-release/bin --accounts 2 --regions 3 --vpcs 4 --subnets 20
+    bench/whole_run.py --bin build-release/bin --accounts 4 --regions 6 --vpcs 10 --subnets 20 \
+        --delay 0.25                                                  # a far-away AWS
 
-For each output (the discovery file, the workbook) it runs `generate` once under /usr/bin/time -v
-and reports wall time, CPU time (user + system) and peak resident memory, and counts the AWS
-requests the run made, per action, against the fewest a run can make for this estate:
+For each value of --jobs (default: 1 and 8) and each output (the discovery file, the workbook) it
+runs `generate` once under /usr/bin/time -v and reports wall time, CPU time (user + system) and
+peak resident memory, and counts the AWS requests the run made, per action, against the fewest a
+run can make for this estate:
   AssumeRole       one per account per run
   DescribeRegions  none (the regions are configured)
   DescribeVpcs     one page of up to 64 VPCs per region, at least one
-  DescribeSubnets  one listing of up to 64 subnets per block tried per VPC; a VPC whose primary
-                   block is full (every tenth VPC here) is listed again for its second block
+  DescribeSubnets  one page of up to 1,000 subnets per region with VPCs
+With --delay, every AWS answer is held back that long by a proxy in front of moto (see
+tests/support/aws_proxy.py), and the report adds what one run made one request at a time with a
+subnet listing per block tried per VPC (as before the scan went concurrent) would have waited:
+its request count times the delay.
 
 The moto server runs inside this process behind a small counting layer, and the estate is written
 straight into moto's backends rather than through its HTTP API, so 170,000 subnets are seeded in
@@ -38,12 +44,14 @@ SOURCE_DIR = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(SOURCE_DIR / "tests"))
 
 from support import harness  # noqa: E402
+from support.aws_proxy import AwsProxy  # noqa: E402
 from support.controller_stand_in import ControllerStandIn  # noqa: E402
 
 REGIONS = ["us-east-1", "us-east-2", "us-west-1", "us-west-2", "ca-central-1", "eu-west-1", "eu-west-2",
            "eu-west-3", "eu-central-1", "eu-north-1", "ap-south-1", "ap-northeast-1", "ap-northeast-2",
            "ap-northeast-3", "ap-southeast-1", "ap-southeast-2", "sa-east-1"]
 PAGE_SIZE = 64
+REGION_SUBNET_PAGE_SIZE = 1000
 ROLE_NAME = "discovery-readonly"
 PASSWORD = "bench-password"
 RUN_TIMEOUT = 3600
@@ -188,6 +196,8 @@ def main(argv=None):
     parser.add_argument("--vpcs", type=int, default=10, help="VPCs per region")
     parser.add_argument("--subnets", type=int, default=50, help="subnets per VPC (at most 256)")
     parser.add_argument("--keep", type=Path, help="keep the runs' files in this folder")
+    parser.add_argument("--delay", type=float, default=0.0, help="seconds every AWS answer is held back")
+    parser.add_argument("--jobs", default="1,8", help="the --jobs values to run, comma-separated")
     options = parser.parse_args(argv)
     generate = options.bin.resolve() / "generate"
     regions = REGIONS[:options.regions]
@@ -210,34 +220,52 @@ def main(argv=None):
         config = work / "config.yaml"
         write_config(config, controller.address, accounts, regions)
         env = {k: v for k, v in os.environ.items() if not k.startswith("AWS_")}
+        proxy = AwsProxy(moto.url, delay=options.delay).start() if options.delay > 0 else None
         env.update({"AWS_ACCESS_KEY_ID": "AKIABENCHOPERATOR000", "AWS_SECRET_ACCESS_KEY": "bench",
-                    "AWS_ENDPOINT_URL": moto.url, "AWS_EC2_METADATA_DISABLED": "true",
+                    "AWS_ENDPOINT_URL": proxy.url if proxy else moto.url, "AWS_EC2_METADATA_DISABLED": "true",
                     "AWS_CONFIG_FILE": str(work / "none"), "AWS_SHARED_CREDENTIALS_FILE": str(work / "none"),
                     "halvane_controller_password": PASSWORD})
-        subnet_pages = math.ceil(max(subnets, 1) / PAGE_SIZE)
+        vpc_pages = math.ceil(max(vpcs, 1) / PAGE_SIZE)
+        region_subnet_pages = math.ceil(max(vpcs * subnets, 1) / REGION_SUBNET_PAGE_SIZE) if vpcs else 0
         minimum = {"AssumeRole": accounts, "DescribeRegions": 0,
-                   "DescribeVpcs": accounts * len(regions) * math.ceil(max(vpcs, 1) / PAGE_SIZE),
-                   "DescribeSubnets": (accounts * len(regions) * vpcs + full_primaries) * subnet_pages}
+                   "DescribeVpcs": accounts * len(regions) * vpc_pages,
+                   "DescribeSubnets": accounts * len(regions) * region_subnet_pages}
+        # One request at a time, and a listing of up to 64 subnets per block tried per VPC.
+        one_at_a_time_requests = (accounts + accounts * len(regions) * vpc_pages
+                                  + (accounts * len(regions) * vpcs + full_primaries)
+                                  * math.ceil(max(subnets, 1) / PAGE_SIZE))
 
         results = []
-        for label, flag, name in (("discovery file", "-d", "discovery.yaml"), ("workbook", "-e", "discovery.xlsx")):
-            folder = work / name.replace(".", "-")
-            folder.mkdir(exist_ok=True)
-            status, measures = timed_run(generate, ["-q", "-c", str(config), flag, str(folder / name)], env, folder)
-            counts = moto.counter.take()
-            results.append((label, status, measures, counts))
-            print(f"{label}: exit {status}, wall {measures['wall_s']:.1f} s, CPU {measures['cpu_s']:.1f} s, "
-                  f"peak {measures['peak_mib']:.1f} MiB", flush=True)
+        try:
+            for jobs in [int(value) for value in options.jobs.split(",")]:
+                for label, flag, name in (("discovery file", "-d", "discovery.yaml"),
+                                          ("workbook", "-e", "discovery.xlsx")):
+                    folder = work / f"jobs-{jobs}" / name.replace(".", "-")
+                    folder.mkdir(parents=True, exist_ok=True)
+                    status, measures = timed_run(
+                        generate, ["-q", "-j", str(jobs), "-c", str(config), flag, str(folder / name)], env, folder)
+                    counts = moto.counter.take()
+                    results.append((jobs, label, status, measures, counts))
+                    print(f"--jobs {jobs} {label}: exit {status}, wall {measures['wall_s']:.1f} s, "
+                          f"CPU {measures['cpu_s']:.1f} s, peak {measures['peak_mib']:.1f} MiB", flush=True)
+        finally:
+            if proxy:
+                proxy.stop()
 
     print()
-    print("| output | exit | wall s | CPU s | peak MiB | " + " | ".join(f"{a} (min)" for a in COUNTED) + " | other |")
-    print("|---|---|---|---|---|" + "---|" * len(COUNTED) + "---|")
-    for label, status, m, counts in results:
+    print("| --jobs | output | exit | wall s | CPU s | peak MiB | " + " | ".join(f"{a} (min)" for a in COUNTED)
+          + " | other |")
+    print("|---|---|---|---|---|---|" + "---|" * len(COUNTED) + "---|")
+    for jobs, label, status, m, counts in results:
         other = sum(n for action, n in counts.items() if action not in COUNTED)
         cells = " | ".join(f"{counts.get(a, 0)} ({minimum[a]})" for a in COUNTED)
-        print(f"| {label} | {status} | {m['wall_s']:.1f} | {m['cpu_s']:.1f} | {m['peak_mib']:.1f} | {cells} | {other} |")
+        print(f"| {jobs} | {label} | {status} | {m['wall_s']:.1f} | {m['cpu_s']:.1f} | {m['peak_mib']:.1f} | {cells} "
+              f"| {other} |")
+    if options.delay > 0:
+        print(f"\none request at a time with a subnet listing per block tried per VPC: {one_at_a_time_requests} "
+              f"requests x {options.delay} s = {one_at_a_time_requests * options.delay:.1f} s of waiting per output")
     print(f"\nfiles: {work}")
-    return 0 if all(status == 0 for _, status, _, _ in results) else 1
+    return 0 if all(status == 0 for _, _, status, _, _ in results) else 1
 
 
 if __name__ == "__main__":

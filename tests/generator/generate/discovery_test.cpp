@@ -336,15 +336,21 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
     services_.accounts["333333333333"]["ap-south-1"].vpcs.push_back(
         make_vpc("vpc-100000" + std::to_string(10 + vpc), "10.9." + std::to_string(vpc) + ".0/24"));
 
+  std::string screen;
+  StatusLine status([&](std::string_view text) { screen += text; }, 200);
   const auto run = [&](std::size_t jobs) {
     capture_->lines.clear();
-    const Json document = generate_min_discovery_yaml(config_, services_, no_progress_, jobs);
+    const Json document = generate_min_discovery_yaml(config_, services_, status, jobs);
+    EXPECT_NE(status.text().find("4 of 4, 9 regions done, 0 in flight, 73 VPCs found"),
+              std::string::npos)
+        << status.text();
     Json rows;
     try {
-      rows = generate_discovery_excel_data(config_, services_, no_progress_, jobs);
+      rows = generate_discovery_excel_data(config_, services_, status, jobs);
     } catch (const aws::ServiceError& error) {
       rows = error.what();
     }
+    EXPECT_NE(status.text().find(" 0 in flight"), std::string::npos) << status.text();
     return std::tuple{document, rows, capture_->lines};
   };
   const auto [document, rows, lines] = run(1);
