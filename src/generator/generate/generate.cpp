@@ -1,5 +1,7 @@
 #include "generator/generate/generate.hpp"
 
+#include <malloc.h>
+
 #include <charconv>
 #include <filesystem>
 #include <iostream>
@@ -96,6 +98,10 @@ std::optional<std::string> name_error_kind(const std::exception& error) {
 }
 
 void main(const std::vector<std::string>& args, const std::string& program_name) {
+  // Each scanning thread would otherwise get an allocator arena of its own, and with eight threads
+  // reading large answers at once the arenas' high-water marks add up; two arenas keep the peak
+  // near that of one thread at no measurable cost in speed, as the threads mostly wait.
+  mallopt(M_ARENA_MAX, 2);
   // Discovery output may name accounts the controller does not know; set before any record exists.
   ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
   serializers::start_serializers();
