@@ -8,6 +8,7 @@
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/common/files/output_path.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
@@ -66,6 +67,17 @@ config::Config load_configuration(const std::optional<std::string>& config_path)
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
 
+// Every output the command line asks for, checked before the first request, so that a mistyped
+// path fails at once instead of after a whole scan.
+void check_outputs(const cli::ParsedOptions& options) {
+  std::vector<files::PlannedOutput> outputs;
+  if (const auto discovery = options.value("discovery"))
+    outputs.push_back({"--discovery", *discovery, &serializers::Exporters::missing_exporter});
+  // The workbook writer takes any file name: it is not chosen by the extension.
+  if (const auto excel = options.value("excel")) outputs.push_back({"--excel", *excel, {}});
+  files::check_planned_outputs(outputs);
+}
+
 }  // namespace
 
 std::optional<std::string> name_error_kind(const std::exception& error) {
@@ -90,6 +102,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   }
 
   const config::Config config = load_configuration(options.value("config_path"));
+  check_outputs(options);
   const std::unique_ptr<PassProgress> progress = make_status_line();
 
   if (const auto discovery = options.value("discovery")) {
