@@ -105,9 +105,15 @@ class GenerateAgainstMoto(MotoEstateTestCase):
 
     def test_discovery_file_holds_every_entered_account_with_regions_and_vpcs(self):
         config = self.write_config()
+        # The output is a link to an older file: that file is replaced and the link stays.
+        (self.scratch / "kept").mkdir()
+        (self.scratch / "kept" / "discovery.yaml").write_text("account_info: []\n")
         out = self.scratch / "discovery.yaml"
+        out.symlink_to("kept/discovery.yaml")
         result = self.generate("-c", config, "-d", out)
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(out.is_symlink())
+        self.assertEqual(sorted(p.name for p in (self.scratch / "kept").iterdir()), ["discovery.yaml"])
 
         vpcs = self.expected_vpcs()
         expected = {"account_info": [
