@@ -107,21 +107,26 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
+    ScanTally tally;
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *make_live_services(), *progress);
+        generate_min_discovery_yaml(config, *make_live_services(), *progress, tally);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
     logger().debug("Recursing through discovery config to update strings");
     logger().info("Exporting accounts to discovery file: %s", *discovery);
     serializers::export_to_path(data, *discovery);
+    // Last, so that a file missing accounts or regions is not taken for a complete one.
+    tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
+    ScanTally tally;
     const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *make_live_services(), *progress);
+        generate_discovery_excel_data(config, *make_live_services(), *progress, tally);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
+    tally.warn_if_incomplete("Workbook '" + *excel + "'");
   }
 }
 
