@@ -1,6 +1,8 @@
 """The generate program's command line, example configuration and configuration checks."""
 
+import os
 import re
+import stat
 import textwrap
 
 from support import harness
@@ -146,6 +148,45 @@ class GenerateCommandLine(harness.ScratchTestCase):
                          f"(POST https://127.0.0.1:{port}/v1/api): POST https://127.0.0.1:{port}/v1/api: "
                          f"Failed to connect to 127.0.0.1 port {port} after 0 ms: Couldn't connect to server")
         self.assertFalse(out.exists())
+
+    def test_unusable_output_paths_are_refused_before_the_controller_is_contacted(self):
+        # Nothing listens on the controller's port: any contact would end in a connection error.
+        config = self.write("config.yaml", VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{harness.free_port()}"))
+        (self.scratch / "folder").mkdir()
+        node = self.scratch / "node.xlsx"
+        try:
+            os.mknod(node, stat.S_IFCHR | 0o666, os.makedev(1, 3))  # what /dev/null is
+            node_kind = "a character device"
+        except PermissionError:
+            os.mkfifo(node)
+            node_kind = "a named pipe"
+        (self.scratch / "old.yaml").write_text("account_info: []\n")
+        (self.scratch / "link.xlsx").symlink_to("old.yaml")
+        cases = {
+            "directory": (["-d", "folder"],
+                          "OSError: Cannot write --discovery 'folder': it is a directory, not a regular file"),
+            "device node": (["-e", node.name], f"OSError: Cannot write --excel '{node.name}': it is {node_kind}, "
+                                               "not a regular file"),
+            "missing folder": (["-e", "nowhere/out.xlsx"],
+                               "OSError: Cannot write --excel 'nowhere/out.xlsx': the folder 'nowhere' does not exist"),
+            "unknown extension": (["-d", "out.txt"], "ValueError: Cannot write --discovery 'out.txt': no writer for "
+                                                     "the extension '.txt' (known: .yaml, .yml, .xlsx)"),
+            "same file through ..": (["-d", "old.yaml", "-e", "folder/../old.yaml"],
+                                     "ValueError: --discovery 'old.yaml' and --excel 'folder/../old.yaml' name the "
+                                     "same file; each output needs a file of its own"),
+            "same file through a link": (["-d", "old.yaml", "-e", "link.xlsx"],
+                                         "ValueError: --discovery 'old.yaml' and --excel 'link.xlsx' name the same "
+                                         "file; each output needs a file of its own"),
+        }
+        for name, (args, message) in cases.items():
+            with self.subTest(name):
+                result = harness.run_program("generate", "-c", config, *args, cwd=self.scratch,
+                                             extra_env={"halvane_controller_password": "secret"})
+                self.assertEqual((result.returncode, result.stderr.splitlines()), (1, [message]))
+        self.assertTrue(stat.S_ISCHR(node.stat().st_mode) or stat.S_ISFIFO(node.stat().st_mode))
+        self.assertEqual((self.scratch / "old.yaml").read_text(), "account_info: []\n")
+        self.assertEqual(sorted(p.name for p in self.scratch.iterdir()),
+                         ["config.yaml", "folder", "link.xlsx", "node.xlsx", "old.yaml"])
 
 
 if __name__ == "__main__":

@@ -243,14 +243,22 @@ class WorkbookOutput : public ScanOutput {
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress, std::size_t jobs) {
+                                 PassProgress& progress, ScanTally& tally, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   DiscoveryFileOutput output(config.defaults, pass);
   scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
-              progress, {&output});
+              progress, {&output, &tally});
+  // An empty document written over a good file would pass for a scan of an empty estate.
+  tally.require_something_reached("the discovery file");
   return output.document();
+}
+
+Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
+                                 PassProgress& progress, std::size_t jobs) {
+  ScanTally tally;
+  return generate_min_discovery_yaml(config, services, progress, tally, jobs);
 }
 
 Json generate_min_discovery_yaml(const config::Config& config) {
@@ -259,14 +267,21 @@ Json generate_min_discovery_yaml(const config::Config& config) {
 }
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
-                                   PassProgress& progress, std::size_t jobs) {
+                                   PassProgress& progress, ScanTally& tally, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "workbook");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   WorkbookOutput output(config.defaults, pass);
   scan_estate(plan, scan_settings(config, RegionFailure::end_scan, jobs, pass), services, progress,
-              {&output});
+              {&output, &tally});
+  tally.require_something_reached("the workbook");
   return output.rows();
+}
+
+Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
+                                   PassProgress& progress, std::size_t jobs) {
+  ScanTally tally;
+  return generate_discovery_excel_data(config, services, progress, tally, jobs);
 }
 
 Json generate_discovery_excel_data(const config::Config& config) {

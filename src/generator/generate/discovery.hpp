@@ -13,6 +13,7 @@
 #include "aws/credentials.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/scan_engine.hpp"
+#include "generator/generate/scan_tally.hpp"
 
 namespace generator::generate {
 
@@ -52,8 +53,15 @@ inline const std::string NULL_TEXT;
 
 /// The discovery document {account_info: [...]}: every account whose role could be assumed, with
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
-/// checked and ordered by the migration model.
-/// `jobs` pieces of work run at once (see ScanSettings::jobs); the result does not depend on it.
+/// checked and ordered by the migration model. Fails with ScanError when the scan reached
+/// nothing (ScanTally::reached_nothing); `tally` is given the counts of what was skipped. `jobs`
+/// pieces of work run at once (see ScanSettings::jobs); the result does not depend on it.
+[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
+                                                                 DiscoveryServices& services,
+                                                                 PassProgress& progress,
+                                                                 ScanTally& tally,
+                                                                 std::size_t jobs = 1);
+/// The same, without the counts.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
                                                                  DiscoveryServices& services,
                                                                  PassProgress& progress,
@@ -61,7 +69,15 @@ inline const std::string NULL_TEXT;
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 
-/// The workbook rows, one mapping of the HEADERS per VPC; any AWS error ends the pass.
+/// The workbook rows, one mapping of the HEADERS per VPC; any AWS error ends the pass, and so
+/// does a scan in which no account could be entered (ScanError); `tally` is given the counts of
+/// the accounts skipped.
+[[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
+                                                                   DiscoveryServices& services,
+                                                                   PassProgress& progress,
+                                                                   ScanTally& tally,
+                                                                   std::size_t jobs = 1);
+/// The same, without the counts.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
                                                                    DiscoveryServices& services,
                                                                    PassProgress& progress,

@@ -11,6 +11,7 @@
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/common/files/output_path.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
@@ -86,6 +87,17 @@ config::Config load_configuration(const std::optional<std::string>& config_path)
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
 
+// Every output the command line asks for, checked before the first request, so that a mistyped
+// path fails at once instead of after a whole scan.
+void check_outputs(const cli::ParsedOptions& options) {
+  std::vector<files::PlannedOutput> outputs;
+  if (const auto discovery = options.value("discovery"))
+    outputs.push_back({"--discovery", *discovery, &serializers::Exporters::missing_exporter});
+  // The workbook writer takes any file name: it is not chosen by the extension.
+  if (const auto excel = options.value("excel")) outputs.push_back({"--excel", *excel, {}});
+  files::check_planned_outputs(outputs);
+}
+
 }  // namespace
 
 std::optional<std::string> name_error_kind(const std::exception& error) {
@@ -115,26 +127,32 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.value("config_path"));
+  check_outputs(options);
   const std::unique_ptr<PassProgress> progress = make_status_line();
   const std::unique_ptr<DiscoveryServices> services = make_live_services();
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
+    ScanTally tally;
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *services, *progress, jobs);
+        generate_min_discovery_yaml(config, *services, *progress, tally, jobs);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
     logger().debug("Recursing through discovery config to update strings");
     logger().info("Exporting accounts to discovery file: %s", *discovery);
     serializers::export_to_path(data, *discovery);
+    // Last, so that a file missing accounts or regions is not taken for a complete one.
+    tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
+    ScanTally tally;
     const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *services, *progress, jobs);
+        generate_discovery_excel_data(config, *services, *progress, tally, jobs);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
+    tally.warn_if_incomplete("Workbook '" + *excel + "'");
   }
 }
 

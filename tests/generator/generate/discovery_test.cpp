@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "aws/errors.hpp"
+#include "generator/common/errors.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
@@ -315,16 +316,49 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
              "222222222222 -- skipped"));
 }
 
-TEST_F(DiscoveryPasses, NoAccountEnteredIsReportedOnceAfterTheSkips) {
+TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsBothPassesAndAPartialOneIsCounted) {
   services_.refusing_accounts = {ALPHA, BETA};
-  EXPECT_EQ(generate_min_discovery_yaml(config_, services_, no_progress_),
-            Json::parse(R"({"account_info": []})"));
-  EXPECT_EQ(generate_discovery_excel_data(config_, services_, no_progress_), Json::array());
+  try {
+    (void)generate_min_discovery_yaml(config_, services_, no_progress_);
+    ADD_FAILURE() << "no error";
+  } catch (const ScanError& error) {
+    EXPECT_STREQ(error.what(),
+                 "Nothing was scanned (none of the 2 configured accounts could be entered): the "
+                 "discovery file was not written and an existing one is left as it was");
+  }
+  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_), ScanError);
   const std::string warning =
       "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check "
       "the role name "
       "'Discovery' and the AWS credentials that assume it";
   EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
+
+  // The one account entered has every region refusing: nothing was scanned either.
+  services_.refusing_accounts = {BETA};
+  for (auto& [name, region] : services_.accounts[ALPHA]) region.refuse_vpc_listing = true;
+  ScanTally failed;
+  try {
+    (void)generate_min_discovery_yaml(config_, services_, no_progress_, failed);
+    ADD_FAILURE() << "no error";
+  } catch (const ScanError& error) {
+    EXPECT_STREQ(error.what(),
+                 "Nothing was scanned (all 2 regions of the 1 entered accounts failed): the "
+                 "discovery file was not written and an existing one is left as it was");
+  }
+
+  services_.accounts[ALPHA]["eu-west-1"].refuse_vpc_listing = false;
+  ScanTally partial;
+  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_, partial);
+  ASSERT_EQ(document["account_info"].size(), 1u);
+  EXPECT_EQ(document["account_info"][0]["regions"].size(), 1u);
+  EXPECT_EQ((std::vector<std::size_t>{partial.accounts, partial.accounts_entered, partial.regions,
+                                      partial.regions_failed}),
+            (std::vector<std::size_t>{2, 1, 2, 1}));
+  partial.warn_if_incomplete("Discovery file 'out.yaml'");
+  EXPECT_TRUE(
+      logged("WARNING warn_if_incomplete Discovery file 'out.yaml' is incomplete: 1 of 2 accounts "
+             "could not be entered and 1 of 2 regions could not be scanned (see the errors "
+             "above)"));
 }
 
 TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {

@@ -25,6 +25,7 @@ DELTA = "444444444444"  # its role may not list VPCs
 ROLE = "Discovery"
 PASSWORD = "s3cret&=+% ü"
 LONG_NAME = "Réseau de production très étendu"  # 32 characters, 36 bytes
+OLD_DISCOVERY_FILE = 'account_info:\n  - account_id: "111111111111"\n'  # a good file from an earlier run
 
 
 class GenerateAgainstMoto(MotoEstateTestCase):
@@ -108,9 +109,15 @@ class GenerateAgainstMoto(MotoEstateTestCase):
 
     def test_discovery_file_holds_every_entered_account_with_regions_and_vpcs(self):
         config = self.write_config()
+        # The output is a link to an older file: that file is replaced and the link stays.
+        (self.scratch / "kept").mkdir()
+        (self.scratch / "kept" / "discovery.yaml").write_text("account_info: []\n")
         out = self.scratch / "discovery.yaml"
+        out.symlink_to("kept/discovery.yaml")
         result = self.generate("-c", config, "-d", out)
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(out.is_symlink())
+        self.assertEqual(sorted(p.name for p in (self.scratch / "kept").iterdir()), ["discovery.yaml"])
 
         vpcs = self.expected_vpcs()
         expected = {"account_info": [
@@ -135,6 +142,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn("generator.generate:WARNING Could not compute hvn_cidr for vpc "
                       f"'{self.gone}': No available subnets with prefix 27", result.stderr)
         self.assertIn(f"generator.generate:INFO Exporting accounts to discovery file: {out}", result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         f"generator.generate:WARNING Discovery file '{out}' is incomplete: 1 of 3 accounts could "
+                         "not be entered (see the errors above)")
         self.assertNotIn(PASSWORD, result.stderr)
 
     def test_workbook_has_one_row_per_vpc_in_the_twenty_columns(self):
@@ -199,6 +209,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         for region in ("us-east-1", "eu-west-1"):
             self.assertIn(f"generator.generate:WARNING Error occured while scanning VPCs in region '{region}'.",
                           result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         f"generator.generate:WARNING Discovery file '{discovery}' is incomplete: 2 of 4 regions "
+                         "could not be scanned (see the errors above)")
         accounts = yaml.safe_load(discovery.read_text())["account_info"]
         self.assertEqual([(a["account_id"], a["regions"]) for a in accounts][0], (DELTA, []))
         self.assertEqual(accounts[1]["regions"][1]["vpcs"][0]["vpc_id"], self.gamma)
@@ -289,19 +302,23 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         env = self.environment()
         del env["AWS_ACCESS_KEY_ID"], env["AWS_SECRET_ACCESS_KEY"]
         out = self.scratch / "discovery.yaml"
+        out.write_text(OLD_DISCOVERY_FILE)
         result = self.generate("-c", config, "-d", out, env=env)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("ERROR Unable to locate credentials. Looked in the environment variables AWS_ACCESS_KEY_ID",
                       result.stderr)
         for account in (ALPHA, BETA, GAMMA):
             self.assertIn(f"- Failed to assume role into account {account} -- skipped", result.stderr)
         self.assertIn("WARNING None of the 3 configured accounts could be entered", result.stderr)
-        self.assertEqual(yaml.safe_load(out.read_text()), {"account_info": []})
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ScanError: Nothing was scanned (none of the 3 configured accounts could be entered): "
+                         "the discovery file was not written and an existing one is left as it was")
+        self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
         workbook = self.scratch / "discovery.xlsx"
         result = self.generate("-c", config, "-e", workbook, env=env)
         self.assertEqual(result.returncode, 1)
-        self.assertRegex(result.stderr.splitlines()[-1], rf"^IndexError: Cannot write workbook '{workbook}' from an empty list of rows")
+        self.assertRegex(result.stderr.splitlines()[-1], r"^ScanError: .* the workbook was not written")
         self.assertFalse(workbook.exists())
 
     def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own(self):

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "generator/common/errors.hpp"
+#include "generator/common/files/output_path.hpp"
+#include "generator/common/files/temporary_file.hpp"
 
 namespace generator::files {
 
@@ -34,28 +36,21 @@ mode_t mode_for(const std::filesystem::path& target) {
 void replace_file_atomically(
     const std::filesystem::path& target,
     const std::function<void(const std::filesystem::path& temporary)>& write) {
-  const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern =
-      (directory / std::string(1, '.').append(target.filename().string()).append(".tmp-XXXXXX"))
-          .string();
-  const int descriptor = ::mkstemp(pattern.data());
-  if (descriptor < 0) fail("Cannot write", target, errno);
-  const std::filesystem::path temporary = pattern;
-  ::close(descriptor);
-  try {
-    write(temporary);
-    const int written = ::open(temporary.c_str(), O_RDONLY);
-    if (written < 0) fail("Cannot write", target, errno);
-    const int synced = ::fsync(written);
-    const int sync_error = errno;
-    ::close(written);
-    if (synced != 0) fail("Cannot write", target, sync_error);
-    if (::chmod(temporary.c_str(), mode_for(target)) != 0) fail("Cannot write", target, errno);
-    if (::rename(temporary.c_str(), target.c_str()) != 0) fail("Cannot replace", target, errno);
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
-  }
+  if (const auto problem = output_path_problem(target))
+    throw OSError("Cannot write " + target.string() + ": " + *problem);
+  // Through a symbolic link the file it leads to is replaced, so the link stays a link.
+  const std::filesystem::path destination = resolve_output_target(target);
+  TemporaryFile temporary(destination);
+  write(temporary.path());
+  const int written = ::open(temporary.path().c_str(), O_RDONLY);
+  if (written < 0) fail("Cannot write", target, errno);
+  const int synced = ::fsync(written);
+  const int sync_error = errno;
+  ::close(written);
+  if (synced != 0) fail("Cannot write", target, sync_error);
+  if (::chmod(temporary.path().c_str(), mode_for(destination)) != 0)
+    fail("Cannot write", target, errno);
+  temporary.rename_over_target();
 }
 
 void write_text_atomically(const std::filesystem::path& target, std::string_view contents) {

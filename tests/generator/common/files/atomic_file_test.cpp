@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -101,11 +103,77 @@ TEST_F(AtomicFile, AMissingDirectoryFailsWithOSErrorNamingTheTarget) {
   EXPECT_FALSE(fs::exists(directory_ / "missing"));
 }
 
-TEST_F(AtomicFile, ATargetThatIsADirectoryIsRefusedAndNoTemporaryFileStays) {
+TEST_F(AtomicFile, ATargetThatIsNoRegularFileIsRefusedAndNoTemporaryFileStays) {
   fs::create_directory(directory_ / "out.yaml");
   EXPECT_THROW(write_text_atomically(directory_ / "out.yaml", "x\n"), OSError);
   EXPECT_TRUE(fs::is_directory(directory_ / "out.yaml"));
-  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+  ASSERT_EQ(::mkfifo((directory_ / "pipe.yaml").c_str(), 0600), 0);
+  fs::create_symlink("pipe.yaml", directory_ / "link.yaml");
+  for (const char* name : {"pipe.yaml", "link.yaml"}) {
+    try {
+      write_text_atomically(directory_ / name, "x\n");
+      ADD_FAILURE() << "no error for " << name;
+    } catch (const OSError& error) {
+      EXPECT_NE(std::string(error.what()).find("a named pipe, not a regular file"),
+                std::string::npos)
+          << error.what();
+    }
+  }
+  EXPECT_TRUE(fs::is_fifo(directory_ / "pipe.yaml"));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"link.yaml", "out.yaml", "pipe.yaml"}));
+}
+
+TEST_F(AtomicFile, ALinkHasTheFileItLeadsToReplacedAndStaysALink) {
+  fs::create_directory(directory_ / "real");
+  write(directory_ / "real" / "out.yaml", "old\n");
+  fs::create_symlink("real/out.yaml", directory_ / "link.yaml");
+  fs::create_symlink("link.yaml", directory_ / "chain.yaml");
+  fs::create_symlink("real/new.yaml", directory_ / "dangling.yaml");
+  write_text_atomically(directory_ / "chain.yaml", "new\n");
+  write_text_atomically(directory_ / "dangling.yaml", "created\n");
+  EXPECT_EQ(read(directory_ / "real" / "out.yaml"), "new\n");
+  EXPECT_EQ(read(directory_ / "real" / "new.yaml"), "created\n");
+  for (const char* name : {"link.yaml", "chain.yaml", "dangling.yaml"})
+    EXPECT_TRUE(fs::is_symlink(directory_ / name)) << name;
+  EXPECT_EQ(entries(),
+            (std::vector<std::string>{"chain.yaml", "dangling.yaml", "link.yaml", "real"}));
+  EXPECT_EQ(fs::read_symlink(directory_ / "link.yaml"), "real/out.yaml");
+}
+
+// The writer stops half-way in a child process, which is then stopped by the signal; the child
+// gives up by itself (SIGALRM) should the signal never come.
+TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess) {
+  const fs::path target = directory_ / "out.yaml";
+  write(target, "precious\n");
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      ::alarm(30);
+      replace_file_atomically(target, [&](const fs::path& temporary) {
+        write(temporary, "half writ");
+        const char byte = 'x';
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+        for (;;) ::pause();
+      });
+      ::_exit(4);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const ssize_t got = ::read(ready[0], &byte, 1);
+    ::close(ready[0]);
+    EXPECT_EQ(got, 1);
+    EXPECT_EQ(entries().size(), 2U);  // the temporary file stands beside the target
+    ::kill(child, signal_number);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+    EXPECT_EQ(read(target), "precious\n");
+  }
 }
 
 // A file size limit makes write() fail part-way, like a full disk.

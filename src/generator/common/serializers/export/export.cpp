@@ -19,6 +19,16 @@ Exporter Exporters::guess(const std::filesystem::path& path) {
   return &_ambiguous_exporter;
 }
 
+std::optional<std::string> Exporters::missing_exporter(const std::filesystem::path& path) {
+  if (guess(path) != &_ambiguous_exporter) return std::nullopt;
+  const std::string extension = lower_extension(path);
+  std::string known;
+  for (const auto& entry : _registry()) known += (known.empty() ? "" : ", ") + entry.first;
+  return (extension.empty() ? std::string("the file name has no extension")
+                            : "no writer for the extension '" + extension + "'") +
+         " (known: " + (known.empty() ? "none" : known) + ")";
+}
+
 ExportDecorator Exporters::register_exporter(FileExtensions file_exts) {
   return [extensions = std::move(file_exts.items)](Exporter exporter) {
     auto& registry = _registry();

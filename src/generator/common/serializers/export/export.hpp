@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/load/load.hpp"
@@ -22,6 +24,9 @@ class Exporters {
   Exporters() = delete;
   /// The exporter registered for the path's lower-cased extension, or _ambiguous_exporter.
   static Exporter guess(const std::filesystem::path& path);
+  /// Why no exporter would write `path` (naming its extension and those registered), or nothing
+  /// when guess would find one.
+  static std::optional<std::string> missing_exporter(const std::filesystem::path& path);
   /// A registration function bound to these extensions; fails with ExporterError on the first
   /// extension already present, keeping those entered before it.
   static ExportDecorator register_exporter(FileExtensions file_exts);

@@ -1,0 +1,135 @@
+#include "generator/common/files/output_path.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "generator/common/errors.hpp"
+
+namespace generator::files {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// As many links as the kernel itself follows before it gives up with ELOOP.
+constexpr int MAX_LINK_HOPS = 40;
+
+std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+fs::path folder_of(const fs::path& path) {
+  return path.has_parent_path() ? path.parent_path() : ".";
+}
+
+std::string kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
+std::optional<std::string> target_problem(const fs::path& target) {
+  if (target.empty()) return "no file name was given";
+  struct stat status {};
+  if (::stat(target.c_str(), &status) == 0) {
+    if (!S_ISREG(status.st_mode))
+      return "it is " + kind_of(status.st_mode) + ", not a regular file";
+  } else if (errno != ENOENT) {
+    return std::strerror(errno);
+  }
+  const fs::path folder = folder_of(target);
+  if (::stat(folder.c_str(), &status) != 0) {
+    if (errno == ENOENT) return "the folder " + quoted(folder) + " does not exist";
+    return "the folder " + quoted(folder) + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(status.st_mode)) return quoted(folder) + " is not a folder";
+  // The temporary file is created in the folder and renamed there.
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return "the folder " + quoted(folder) + " is not writable: " + std::strerror(errno);
+  return std::nullopt;
+}
+
+// Where an output lands, so that two names of one file compare equal: the real folder and the
+// name in it, and for a file that exists already its device and inode (which hard links share).
+struct Landing {
+  fs::path place;
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+
+  [[nodiscard]] bool same_file_as(const Landing& other) const {
+    if (exists && other.exists) return device == other.device && inode == other.inode;
+    return place == other.place;
+  }
+};
+
+Landing landing_of(const fs::path& path) {
+  const fs::path target = resolve_output_target(path);
+  Landing landing;
+  std::error_code error;
+  const fs::path folder = fs::canonical(folder_of(target), error);
+  landing.place = (error ? folder_of(target) : folder) / target.filename();
+  struct stat status {};
+  if (::stat(target.c_str(), &status) == 0) {
+    landing.exists = true;
+    landing.device = status.st_dev;
+    landing.inode = status.st_ino;
+  }
+  return landing;
+}
+
+}  // namespace
+
+fs::path resolve_output_target(const fs::path& path) {
+  fs::path current = path;
+  for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    std::error_code error;
+    const fs::path leads_to = fs::read_symlink(current, error);
+    if (error) return current;
+    current = leads_to.is_absolute() ? leads_to : current.parent_path() / leads_to;
+  }
+  throw OSError("Cannot write " + path.string() + ": " + std::strerror(ELOOP));
+}
+
+std::optional<std::string> output_path_problem(const fs::path& path) {
+  fs::path target;
+  try {
+    target = resolve_output_target(path);
+  } catch (const OSError&) {
+    return std::strerror(ELOOP);
+  }
+  auto problem = target_problem(target);
+  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
+  return problem;
+}
+
+void check_planned_outputs(const std::vector<PlannedOutput>& outputs) {
+  for (const PlannedOutput& output : outputs) {
+    const std::string named = "Cannot write " + output.option + " " + quoted(output.path) + ": ";
+    if (const auto problem = output_path_problem(output.path)) throw OSError(named + *problem);
+    if (output.format_problem) {
+      if (const auto problem = output.format_problem(output.path))
+        throw ValueError(named + *problem);
+    }
+  }
+  std::vector<Landing> landings;
+  for (const PlannedOutput& output : outputs) landings.push_back(landing_of(output.path));
+  for (std::size_t later = 1; later < outputs.size(); ++later) {
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      if (!landings[earlier].same_file_as(landings[later])) continue;
+      throw ValueError(outputs[earlier].option + " " + quoted(outputs[earlier].path) + " and " +
+                       outputs[later].option + " " + quoted(outputs[later].path) +
+                       " name the same file; each output needs a file of its own");
+    }
+  }
+}
+
+}  // namespace generator::files

@@ -1,0 +1,137 @@
+#include "generator/common/files/temporary_file.hpp"
+
+#include <limits.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "generator/common/errors.hpp"
+
+namespace generator::files {
+
+namespace {
+
+constexpr std::array CLEANUP_SIGNALS = {SIGINT, SIGTERM, SIGHUP};
+
+// A signal handler may only touch memory that is fully written before it can run, so the paths
+// live in a fixed table of plain arrays; every change to the table happens with the cleanup
+// signals blocked.
+struct Slot {
+  volatile std::sig_atomic_t in_use;
+  std::array<char, PATH_MAX> path;
+};
+constexpr std::size_t SLOT_COUNT = 8;
+std::array<Slot, SLOT_COUNT> slots{};
+std::size_t slots_in_use = 0;
+std::array<struct sigaction, CLEANUP_SIGNALS.size()> previous_actions{};
+std::array<bool, CLEANUP_SIGNALS.size()> installed{};
+
+extern "C" void remove_temporary_files(int signal_number) {
+  for (const Slot& slot : slots) {
+    if (slot.in_use != 0) ::unlink(slot.path.data());
+  }
+  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
+    if (CLEANUP_SIGNALS[i] == signal_number)
+      ::sigaction(signal_number, &previous_actions[i], nullptr);
+  }
+  // The signal is blocked while this handler runs; it takes its previous course on return.
+  ::raise(signal_number);
+}
+
+sigset_t cleanup_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal_number : CLEANUP_SIGNALS) sigaddset(&set, signal_number);
+  return set;
+}
+
+// Holds the cleanup signals back for as long as the table is being changed.
+class SignalsHeldBack {
+ public:
+  SignalsHeldBack() {
+    const sigset_t set = cleanup_signal_set();
+    ::pthread_sigmask(SIG_BLOCK, &set, &previous_mask_);
+  }
+  ~SignalsHeldBack() { ::pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr); }
+  SignalsHeldBack(const SignalsHeldBack&) = delete;
+  SignalsHeldBack& operator=(const SignalsHeldBack&) = delete;
+
+ private:
+  sigset_t previous_mask_{};
+};
+
+void install_handlers() {
+  struct sigaction removing {};
+  removing.sa_handler = &remove_temporary_files;
+  removing.sa_mask = cleanup_signal_set();
+  removing.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
+    ::sigaction(CLEANUP_SIGNALS[i], nullptr, &previous_actions[i]);
+    // A signal the process ignores (nohup, a background job) stays ignored.
+    installed[i] = previous_actions[i].sa_handler != SIG_IGN;
+    if (installed[i]) ::sigaction(CLEANUP_SIGNALS[i], &removing, nullptr);
+  }
+}
+
+void restore_handlers() {
+  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
+    if (installed[i]) ::sigaction(CLEANUP_SIGNALS[i], &previous_actions[i], nullptr);
+    installed[i] = false;
+  }
+}
+
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& target,
+                       int error_number) {
+  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number));
+}
+
+// Clears a slot; the caller holds the signals back.
+void release(std::size_t slot) {
+  slots[slot].in_use = 0;
+  if (--slots_in_use == 0) restore_handlers();
+}
+
+}  // namespace
+
+TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(target) {
+  const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
+  const std::string pattern =
+      (directory / std::string(1, '.').append(target.filename().string()).append(".tmp-XXXXXX"))
+          .string();
+  if (pattern.size() >= PATH_MAX) fail("Cannot write", target, ENAMETOOLONG);
+
+  const SignalsHeldBack held_back;
+  std::size_t free_slot = 0;
+  while (free_slot < SLOT_COUNT && slots[free_slot].in_use != 0) ++free_slot;
+  if (free_slot == SLOT_COUNT) fail("Cannot write", target, EMFILE);
+  Slot& slot = slots[free_slot];
+  std::memcpy(slot.path.data(), pattern.c_str(), pattern.size() + 1);
+  const int descriptor = ::mkstemp(slot.path.data());
+  if (descriptor < 0) fail("Cannot write", target, errno);
+  ::close(descriptor);
+  slot.in_use = 1;
+  if (++slots_in_use == 1) install_handlers();
+  slot_ = free_slot;
+  path_ = slot.path.data();
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (renamed_) return;
+  const SignalsHeldBack held_back;
+  ::unlink(path_.c_str());
+  release(slot_);
+}
+
+void TemporaryFile::rename_over_target() {
+  const SignalsHeldBack held_back;
+  if (::rename(path_.c_str(), target_.c_str()) != 0) fail("Cannot replace", target_, errno);
+  renamed_ = true;
+  release(slot_);
+}
+
+}  // namespace generator::files

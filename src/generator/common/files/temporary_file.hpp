@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+
+namespace generator::files {
+
+/// A new empty temporary file beside a target file, removed again unless it is renamed over the
+/// target. While it exists it is also removed when SIGINT, SIGTERM or SIGHUP stops the process: the
+/// signal handler unlinks every such file and then lets the signal take its previous course.
+class TemporaryFile {
+ public:
+  /// Creates ".<name>.tmp-XXXXXX" in the target's folder; fails with OSError naming the target.
+  explicit TemporaryFile(const std::filesystem::path& target);
+  /// Removes the file unless rename_over succeeded.
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  /// Where the temporary file is.
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+
+  /// Renames the file over the target it was made for; fails with OSError naming the target and
+  /// keeps the file for the destructor to remove.
+  void rename_over_target();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path path_;
+  std::size_t slot_;
+  bool renamed_ = false;
+};
+
+}  // namespace generator::files

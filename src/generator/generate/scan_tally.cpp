@@ -1,0 +1,57 @@
+#include "generator/generate/scan_tally.hpp"
+
+#include "generator/common/errors.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::generate {
+
+namespace {
+
+log::Logger& logger() { return log::get_logger("generator.generate"); }
+
+}  // namespace
+
+void ScanTally::account_scanned(const AccountRecord& account) {
+  ++accounts;
+  if (!account.entered) return;
+  ++accounts_entered;
+  for (const RegionRecord& region : account.regions) {
+    ++regions;
+    if (region.failed()) ++regions_failed;
+  }
+}
+
+bool ScanTally::reached_nothing() const {
+  if (accounts == 0) return false;
+  return accounts_entered == 0 || (regions > 0 && regions_failed == regions);
+}
+
+bool ScanTally::incomplete() const { return accounts_entered < accounts || regions_failed > 0; }
+
+void ScanTally::require_something_reached(const std::string& product) const {
+  if (!reached_nothing()) return;
+  const std::string what =
+      accounts_entered == 0
+          ? "none of the " + std::to_string(accounts) + " configured accounts could be entered"
+          : "all " + std::to_string(regions) + " regions of the " +
+                std::to_string(accounts_entered) + " entered accounts failed";
+  throw ScanError("Nothing was scanned (" + what + "): " + product +
+                  " was not written and an existing one is left as it was");
+}
+
+void ScanTally::warn_if_incomplete(const std::string& product) const {
+  if (!incomplete()) return;
+  std::string skipped;
+  if (accounts_entered < accounts) {
+    skipped += std::to_string(accounts - accounts_entered) + " of " + std::to_string(accounts) +
+               " accounts could not be entered";
+  }
+  if (regions_failed > 0) {
+    if (!skipped.empty()) skipped += " and ";
+    skipped += std::to_string(regions_failed) + " of " + std::to_string(regions) +
+               " regions could not be scanned";
+  }
+  logger().warning("%s is incomplete: %s (see the errors above)", product, skipped);
+}
+
+}  // namespace generator::generate

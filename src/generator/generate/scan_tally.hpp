@@ -1,0 +1,38 @@
+#pragma once
+
+// What a scan reached and what it skipped, counted over the records it hands to its outputs, so
+// that a scan that reached nothing never replaces a file and an incomplete file says so.
+
+#include <cstddef>
+#include <string>
+
+#include "generator/generate/scan_records.hpp"
+
+namespace generator::generate {
+
+/// An output of a scan that only counts accounts and regions.
+class ScanTally : public ScanOutput {
+ public:
+  void account_scanned(const AccountRecord& account) override;
+
+  /// Whether the scan reached nothing: no configured account could be entered, or every region
+  /// of every entered account failed.
+  [[nodiscard]] bool reached_nothing() const;
+  /// Whether some account was skipped or some region failed.
+  [[nodiscard]] bool incomplete() const;
+
+  /// Fails with ScanError when the scan reached nothing, saying that `product` ("the discovery
+  /// file") was not written.
+  void require_something_reached(const std::string& product) const;
+  /// Logs one WARNING that counts the skipped accounts and failed regions when there are any,
+  /// naming `product` ("Discovery file 'out.yaml'") as incomplete.
+  void warn_if_incomplete(const std::string& product) const;
+
+  std::size_t accounts = 0;
+  std::size_t accounts_entered = 0;
+  /// Regions of the entered accounts.
+  std::size_t regions = 0;
+  std::size_t regions_failed = 0;
+};
+
+}  // namespace generator::generate
