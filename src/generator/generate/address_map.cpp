@@ -42,7 +42,7 @@ summary h3{font-size:1rem}
 details.region{margin-left:1.2rem}
 .note{margin:.2rem 0 .2rem 1.2rem}
 .vpcs{display:grid;grid-template-columns:repeat(auto-fill,minmax(27rem,1fr));gap:.6rem;margin:.4rem 0 .8rem 1.2rem}
-.vpc{border:1px solid #888;border-radius:4px;padding:.4rem .6rem;break-inside:avoid}
+.vpc{border:1px solid #888;border-radius:4px;padding:.4rem .6rem;break-inside:avoid;content-visibility:auto;contain-intrinsic-size:auto 8rem}
 .vpc.noroom{border:2px dashed #000}
 .vpc h4{margin:0 0 .2rem;font-size:1rem;overflow-wrap:anywhere}
 .vpc dl{display:grid;grid-template-columns:max-content auto;gap:0 .8rem;margin:.2rem 0;font-size:.9rem}
