@@ -11,6 +11,7 @@
 
 #include "generator/common/files/atomic_file.hpp"
 #include "generator/common/text/utf8.hpp"
+#include "generator/generate/gateway_subnet.hpp"
 
 namespace generator::generate {
 
@@ -326,6 +327,19 @@ std::string format_scan_time(std::chrono::system_clock::time_point time) {
   const std::size_t length =
       std::strftime(buffer.data(), buffer.size(), "%Y-%m-%d %H:%M:%S UTC", &utc);
   return std::string(buffer.data(), length);
+}
+
+AddressMapSettings AddressMapSettings::from_config(
+    const config::Config& config, std::chrono::system_clock::time_point scan_time) {
+  AddressMapSettings settings;
+  settings.generated_at = format_scan_time(scan_time);
+  settings.controller = config.controller.ip;
+  settings.gateway_prefix =
+      gateway_prefix_length(config.defaults.hpe ? Hpe::enabled : Hpe::disabled);
+  settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
+  settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
+  settings.accounts_configured = config.account_ids.size();
+  return settings;
 }
 
 AddressMap::AddressMap(AddressMapSettings settings) : settings_(std::move(settings)) {}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/config/config.hpp"
 #include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {
@@ -31,6 +32,10 @@ struct AddressMapSettings {
   std::vector<std::string> filter_cidrs;
   /// How many accounts the configuration names.
   std::size_t accounts_configured = 0;
+
+  /// The settings of a scan of `config` that ran at `scan_time`.
+  [[nodiscard]] static AddressMapSettings from_config(
+      const config::Config& config, std::chrono::system_clock::time_point scan_time);
 };
 
 /// The time as the page's summary shows it: "YYYY-MM-DD HH:MM:SS UTC".
