@@ -228,13 +228,15 @@ class WorkbookOutput : public ScanOutput {
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress) {
+                                 PassProgress& progress, const std::vector<ScanOutput*>& also_to) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   DiscoveryFileOutput output(config.defaults, pass);
+  std::vector<ScanOutput*> outputs{&output};
+  outputs.insert(outputs.end(), also_to.begin(), also_to.end());
   scan_estate(plan, scan_settings(config, RegionFailure::skip_region, pass), services, progress,
-              {&output});
+              outputs);
   return output.document();
 }
 

@@ -51,10 +51,11 @@ inline const std::string NULL_TEXT;
 
 /// The discovery document {account_info: [...]}: every account whose role could be assumed, with
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
-/// checked and ordered by the migration model.
-[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
-                                                                 DiscoveryServices& services,
-                                                                 PassProgress& progress);
+/// checked and ordered by the migration model. The same scan also feeds `also_to` (the address
+/// map), after the discovery document in each account.
+[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(
+    const config::Config& config, DiscoveryServices& services, PassProgress& progress,
+    const std::vector<ScanOutput*>& also_to = {});
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 

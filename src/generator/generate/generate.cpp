@@ -1,5 +1,6 @@
 #include "generator/generate/generate.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
@@ -54,6 +56,11 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"-r", "--report"}, "report",
+      "Generates a self-contained HTML page that draws every VPC's address space, from the "
+      "same scan as the discovery file",
+      "report_file"));
   return parser;
 }
 
@@ -92,16 +99,34 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const config::Config config = load_configuration(options.value("config_path"));
   const std::unique_ptr<PassProgress> progress = make_status_line();
 
-  if (const auto discovery = options.value("discovery")) {
-    logger().info("Generating minimal discovery file: %s", *discovery);
+  const auto discovery = options.value("discovery");
+  const auto report = options.value("report");
+  if (discovery || report) {
+    // The address map is drawn from the discovery pass's own scan; without a discovery file, that
+    // scan runs for the map alone.
+    std::optional<AddressMap> map;
+    std::vector<ScanOutput*> also_to;
+    if (report) {
+      map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()));
+      also_to.push_back(&*map);
+    }
+    if (discovery) logger().info("Generating minimal discovery file: %s", *discovery);
+    if (report) logger().info("Generating address map: %s", *report);
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *make_live_services(), *progress);
-    // The YAML writer double-quotes every text value by itself, so marking the texts first
-    // changes nothing in the file; the two steps are still announced for those who follow a run.
-    logger().debug("Adding presenter for _quoted class");
-    logger().debug("Recursing through discovery config to update strings");
-    logger().info("Exporting accounts to discovery file: %s", *discovery);
-    serializers::export_to_path(data, *discovery);
+        generate_min_discovery_yaml(config, *make_live_services(), *progress, also_to);
+    if (discovery) {
+      // The YAML writer double-quotes every text value by itself, so marking the texts first
+      // changes nothing in the file; the two steps are still announced for those who follow a
+      // run.
+      logger().debug("Adding presenter for _quoted class");
+      logger().debug("Recursing through discovery config to update strings");
+      logger().info("Exporting accounts to discovery file: %s", *discovery);
+      serializers::export_to_path(data, *discovery);
+    }
+    if (map) {
+      logger().info("Writing address map: %s", *report);
+      map->write(*report);
+    }
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
