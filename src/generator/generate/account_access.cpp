@@ -22,8 +22,8 @@ class AwsEc2Handle : public Ec2Handle {
       const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
     client_.for_each_vpc_page(page_size, on_page);
   }
-  std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
-    return client_.describe_subnets(vpc_id, page_size);
+  std::vector<aws::Subnet> list_region_subnets(int page_size) const override {
+    return client_.describe_region_subnets(page_size);
   }
   std::vector<std::string> describe_regions() const override {
     std::vector<std::string> names;
@@ -36,27 +36,6 @@ class AwsEc2Handle : public Ec2Handle {
 };
 
 }  // namespace
-
-std::vector<CidrBlockAssociation> Ec2Vpc::cidr_block_association_set() const {
-  std::vector<CidrBlockAssociation> associations;
-  for (const auto& association : vpc_.cidr_block_association_set) {
-    associations.push_back(CidrBlockAssociation{association.cidr_block, association.state});
-  }
-  return associations;
-}
-
-std::vector<Tag> Ec2Vpc::tags() const {
-  std::vector<Tag> tags;
-  for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
-  return tags;
-}
-
-std::vector<std::optional<std::string>> Ec2Vpc::list_subnet_cidr_blocks() const {
-  std::vector<std::optional<std::string>> blocks;
-  for (const auto& subnet : handle_.list_subnets(vpc_.id, subnet_page_size_))
-    blocks.push_back(subnet.cidr_block);
-  return blocks;
-}
 
 nlohmann::ordered_json get_acct_name(const std::string& account_id,
                                      const nlohmann::ordered_json& account_list) {

@@ -13,7 +13,6 @@
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
-#include "generator/generate/vpc_view.hpp"
 
 namespace generator::generate {
 
@@ -35,32 +34,11 @@ class Ec2Handle {
   /// EC2 errors (aws::ServiceError, aws::ClientError) pass to the caller.
   virtual void list_vpc_pages(
       int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const = 0;
-  /// Every subnet of the VPC, listed `page_size` per request, in listing order.
-  [[nodiscard]] virtual std::vector<aws::Subnet> list_subnets(const std::string& vpc_id,
-                                                              int page_size) const = 0;
+  /// Every subnet of the region, whichever VPC it belongs to, listed `page_size` per request, in
+  /// listing order.
+  [[nodiscard]] virtual std::vector<aws::Subnet> list_region_subnets(int page_size) const = 0;
   /// The names of the regions enabled for the account (DescribeRegions without parameters).
   [[nodiscard]] virtual std::vector<std::string> describe_regions() const = 0;
-};
-
-/// A VPC of an EC2 listing as the gateway subnet and name rules read it; its subnets are listed
-/// anew through the handle, `subnet_page_size` per request, on every call; the handle must outlive
-/// the view.
-class Ec2Vpc : public VpcView {
- public:
-  Ec2Vpc(aws::Vpc vpc, const Ec2Handle& handle, int subnet_page_size)
-      : vpc_(std::move(vpc)), handle_(handle), subnet_page_size_(subnet_page_size) {}
-  [[nodiscard]] std::string id() const override { return vpc_.id; }
-  [[nodiscard]] std::string cidr_block() const override { return vpc_.cidr_block; }
-  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override;
-  [[nodiscard]] std::vector<Tag> tags() const override;
-  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override;
-  /// The VPC record as EC2 gave it.
-  [[nodiscard]] const aws::Vpc& record() const noexcept { return vpc_; }
-
- private:
-  aws::Vpc vpc_;
-  const Ec2Handle& handle_;
-  int subnet_page_size_;
 };
 
 /// The "account_name" of the first entry of the controller's list whose "account_number" equals

@@ -197,7 +197,9 @@ class WorkbookOutput : public ScanOutput {
     Json row_data = Json::object();
     row_data["account_id"] = account.account_id;
     row_data["account_name"] = account.account_name;
-    row_data["hpe"] = defaults_.hpe;
+    // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell rather
+    // than a FALSE that reads like a decision.
+    row_data["hpe"] = defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
     row_data["managed_tgw"] = bool_or_null(defaults_.managed_tgw);
     row_data["filter_cidrs"] = list_or_null(defaults_.filter_cidrs);
     row_data["spoke_gw_size"] = text_or_null(defaults_.spoke_gw_size);

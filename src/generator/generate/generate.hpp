@@ -12,8 +12,8 @@ namespace generator::generate {
 
 /// Page size when the VPCs of a region are listed.
 inline constexpr int VPC_PAGE_SIZE = 64;
-/// Page size when the subnets of a VPC are listed.
-inline constexpr int SUBNET_PAGE_SIZE = 64;
+/// Page size when the subnets of a region are listed (the most EC2 gives per page).
+inline constexpr int SUBNET_PAGE_SIZE = 1000;
 
 /// Runs the program on `args` (without the program name); `program_name` is shown in usage,
 /// help and --version. Errors pass to the caller.

@@ -1,5 +1,7 @@
 #include "generator/generate/scan_engine.hpp"
 
+#include <unordered_map>
+
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/generate.hpp"
@@ -34,6 +36,61 @@ VpcRecord vpc_record(const aws::Vpc& vpc) {
   for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
   return record;
 }
+
+// A VPC record as the gateway subnet and name rules read it; its subnets are those the record
+// carries, from the region's one listing.
+class RecordView : public VpcView {
+ public:
+  explicit RecordView(const VpcRecord& vpc) : vpc_(vpc) {}
+  [[nodiscard]] std::string id() const override { return vpc_.id; }
+  [[nodiscard]] std::string cidr_block() const override { return vpc_.primary_cidr; }
+  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override {
+    std::vector<CidrBlockAssociation> associations;
+    for (const auto& block : vpc_.blocks)
+      associations.push_back(CidrBlockAssociation{block.cidr, block.state});
+    return associations;
+  }
+  [[nodiscard]] std::vector<Tag> tags() const override {
+    std::vector<Tag> tags;
+    for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
+    return tags;
+  }
+  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
+    std::vector<std::optional<std::string>> blocks;
+    for (const auto& subnet : vpc_.subnets) blocks.push_back(subnet.cidr_block);
+    return blocks;
+  }
+
+ private:
+  const VpcRecord& vpc_;
+};
+
+// The subnets of one region, listed once, on the first VPC that needs them, and handed out by VPC.
+class RegionSubnets {
+ public:
+  explicit RegionSubnets(const Ec2Handle& ec2) : ec2_(ec2) {}
+
+  // The VPC's subnets in listing order; each VPC's are handed out once.
+  std::vector<SubnetRecord> take(const std::string& vpc_id) {
+    if (!listed_) {
+      for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
+        by_vpc_[subnet.vpc_id].push_back(
+            SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
+      }
+      listed_ = true;
+    }
+    const auto found = by_vpc_.find(vpc_id);
+    if (found == by_vpc_.end()) return {};
+    std::vector<SubnetRecord> subnets = std::move(found->second);
+    by_vpc_.erase(found);
+    return subnets;
+  }
+
+ private:
+  const Ec2Handle& ec2_;
+  bool listed_ = false;
+  std::unordered_map<std::string, std::vector<SubnetRecord>> by_vpc_;
+};
 
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
 // identity), so it gets one line of its own after the per-account errors.
@@ -105,10 +162,11 @@ class Scan {
     RegionRecord region;
     region.region = region_name;
     const std::unique_ptr<Ec2Handle> ec2 = services_.ec2_handler(region_name, creds);
+    RegionSubnets subnets(*ec2);
     try {
       ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
-        for (aws::Vpc& listed : page) {
-          region.vpcs.push_back(scan_vpc(std::move(listed), *ec2));
+        for (const aws::Vpc& listed : page) {
+          region.vpcs.push_back(scan_vpc(listed, subnets));
           for (const ScanOutput* output : outputs_)
             output->vpc_scanned(account, region, region.vpcs.back());
           progress_.vpc_found();
@@ -131,15 +189,13 @@ class Scan {
     return region;
   }
 
-  VpcRecord scan_vpc(aws::Vpc listed, const Ec2Handle& ec2) const {
+  VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
     VpcRecord record = vpc_record(listed);
-    const Ec2Vpc view(std::move(listed), ec2, SUBNET_PAGE_SIZE);
+    if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
+    const RecordView view(record);
     if (!settings_.add_vpc_cidr) record.gateway_subnet = compute_hvn_cidr(view, settings_.hpe);
     record.gateway_name = get_spoke_gw_name(view);
-    if (needs_subnets_) {
-      for (const aws::Subnet& subnet : ec2.list_subnets(record.id, SUBNET_PAGE_SIZE))
-        record.subnets.push_back(SubnetRecord{subnet.id, subnet.cidr_block});
-    }
+    if (!needs_subnets_) record.subnets.clear();
     return record;
   }
 
