@@ -137,14 +137,18 @@ std::string percent(std::uint64_t part, std::uint64_t whole) {
   return text + "%";
 }
 
-// A run of addresses as CIDR text when it is exactly one aligned network, else as a range.
-std::string range_text(std::uint32_t first, std::uint32_t last) {
+// The network that is exactly the run of addresses from `first` to `last`, if there is one.
+std::optional<ipv4::Network> as_network(std::uint32_t first, std::uint32_t last) {
   const std::uint64_t size = std::uint64_t{last} - first + 1;
-  if ((size & (size - 1)) == 0 && first % size == 0) {
-    int prefix = 32;
-    for (std::uint64_t s = size; s > 1; s >>= 1) --prefix;
-    return ipv4::Network(first, prefix).to_string();
-  }
+  if ((size & (size - 1)) != 0 || first % size != 0) return std::nullopt;
+  int prefix = 32;
+  for (std::uint64_t rest = size; rest > 1; rest >>= 1) --prefix;
+  return ipv4::Network(first, prefix);
+}
+
+// A run of addresses as CIDR text when it is exactly one network, else as a range.
+std::string range_text(std::uint32_t first, std::uint32_t last) {
+  if (const auto network = as_network(first, last)) return network->to_string();
   return ipv4::format_address(first) + " – " + ipv4::format_address(last);
 }
 
@@ -163,7 +167,7 @@ std::string piece_title(const BarPiece& piece) {
     case PieceKind::gateway:
       return "gateway subnet " + range;
     case PieceKind::free:
-      if (range.find('/') != std::string::npos) return "free " + range;
+      if (as_network(piece.first, piece.last)) return "free " + range;
       return "free " + range + " (" +
              plural(std::uint64_t{piece.last} - piece.first + 1, "address", "addresses") + ")";
     case PieceKind::used:
@@ -172,6 +176,7 @@ std::string piece_title(const BarPiece& piece) {
   if (piece.subnets.size() == 1 && piece.subnets.front().first_address() == piece.first &&
       piece.subnets.front().last_address() == piece.last)
     return range;
+  if (piece.subnets.empty()) return "used " + range;  // the rest of a run the gateway cut
   constexpr std::size_t NAMED = 8;
   std::string title = plural(piece.subnets.size(), "subnet", "subnets");
   title.append(" ").append(range).append(":");
