@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The demo's estate: a local AWS (moto_server) and a local Halvane Controller stand-in, a small
 estate of three accounts seeded into it, a configuration for it, and one run of `generate` for
-both outputs followed by `convert` on the workbook.
+its outputs (discovery file, workbook, address map) followed by `convert` on the workbook.
 
     scripts/demo_estate.py --bin build-demo/bin --out demo-output
 
@@ -170,7 +170,7 @@ def main(argv=None):
     options = parser.parse_args(argv)
     bin_dir, out = options.bin.resolve(), options.out.resolve()
     out.mkdir(parents=True, exist_ok=True)
-    for stale in ("discovery.yaml", "discovery.xlsx", "converted.yaml", "controller-requests.jsonl"):
+    for stale in ("discovery.yaml", "discovery.xlsx", "address-map.html", "converted.yaml", "controller-requests.jsonl"):
         (out / stale).unlink(missing_ok=True)
 
     signal.signal(signal.SIGTERM, _stop_on_signal)
@@ -196,7 +196,8 @@ def main(argv=None):
         write_config(config, controller.address)
         env = moto.environment(key, secret, halvane_controller_password=CONTROLLER_PASSWORD)
         status = run_program(bin_dir / "generate",
-                             ["-c", str(config), "-d", str(out / "discovery.yaml"), "-e", str(out / "discovery.xlsx")],
+                             ["-c", str(config), "-d", str(out / "discovery.yaml"), "-e", str(out / "discovery.xlsx"),
+                              "-r", str(out / "address-map.html")],
                              env, out)
         if status != 0:
             print(f"demo: generate ended with exit status {status}", file=sys.stderr)
@@ -212,7 +213,8 @@ def main(argv=None):
 
         print("\nDone. Files:")
         for name, what in (("config.yaml", "configuration used"), ("discovery.yaml", "discovery file"),
-                           ("discovery.xlsx", "discovery workbook"), ("converted.yaml", "workbook converted back")):
+                           ("discovery.xlsx", "discovery workbook"), ("address-map.html", "address map: open it in a browser"),
+                           ("converted.yaml", "workbook converted back")):
             if (out / name).exists():
                 print(f"  {out / name}   ({what})")
         return 0

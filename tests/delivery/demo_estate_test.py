@@ -85,6 +85,8 @@ class DemoEstateTest(harness.ScratchTestCase):
             converted = yaml.safe_load((self.scratch / "converted.yaml").read_text(encoding="utf-8"))
             self.assertEqual([a["account_id"] for a in converted["account_info"]], ["111111111111", "333333333333"])
         self.assertIn(str(self.scratch / "discovery.xlsx"), output)
+        self.assertIn(str(self.scratch / "address-map.html"), output)
+        self.assertEqual((self.scratch / "address-map.html").read_text(encoding="utf-8").count('<article class="vpc'), 7)
         self.assertFalse((self.scratch / "demo.pids").exists())
 
     def test_interrupted_demo_stops_every_process_it_started(self):

@@ -243,13 +243,16 @@ class WorkbookOutput : public ScanOutput {
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress, ScanTally& tally, std::size_t jobs) {
+                                 PassProgress& progress, ScanTally& tally, std::size_t jobs,
+                                 const std::vector<ScanOutput*>& also_to) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   DiscoveryFileOutput output(config.defaults, pass);
+  std::vector<ScanOutput*> outputs{&output, &tally};
+  outputs.insert(outputs.end(), also_to.begin(), also_to.end());
   scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
-              progress, {&output, &tally});
+              progress, outputs);
   // An empty document written over a good file would pass for a scan of an empty estate.
   tally.require_something_reached("the discovery file");
   return output.document();

@@ -55,12 +55,11 @@ inline const std::string NULL_TEXT;
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
 /// checked and ordered by the migration model. Fails with ScanError when the scan reached
 /// nothing (ScanTally::reached_nothing); `tally` is given the counts of what was skipped. `jobs`
-/// pieces of work run at once (see ScanSettings::jobs); the result does not depend on it.
-[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
-                                                                 DiscoveryServices& services,
-                                                                 PassProgress& progress,
-                                                                 ScanTally& tally,
-                                                                 std::size_t jobs = 1);
+/// pieces of work run at once (see ScanSettings::jobs); the result does not depend on it. The same
+/// scan also feeds `also_to` (the address map), after the discovery document in each account.
+[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(
+    const config::Config& config, DiscoveryServices& services, PassProgress& progress,
+    ScanTally& tally, std::size_t jobs = 1, const std::vector<ScanOutput*>& also_to = {});
 /// The same, without the counts.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
                                                                  DiscoveryServices& services,

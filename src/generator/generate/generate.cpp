@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
@@ -63,6 +65,11 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
       "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
           std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
       "N"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"-r", "--report"}, "report",
+      "Generates a self-contained HTML page that draws every VPC's address space, from the "
+      "same scan as the discovery file",
+      "report_file"));
   return parser;
 }
 
@@ -95,6 +102,7 @@ void check_outputs(const cli::ParsedOptions& options) {
     outputs.push_back({"--discovery", *discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
   if (const auto excel = options.value("excel")) outputs.push_back({"--excel", *excel, {}});
+  if (const auto report = options.value("report")) outputs.push_back({"--report", *report, {}});
   files::check_planned_outputs(outputs);
 }
 
@@ -131,19 +139,37 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::unique_ptr<PassProgress> progress = make_status_line();
   const std::unique_ptr<DiscoveryServices> services = make_live_services();
 
-  if (const auto discovery = options.value("discovery")) {
-    logger().info("Generating minimal discovery file: %s", *discovery);
+  const auto discovery = options.value("discovery");
+  const auto report = options.value("report");
+  if (discovery || report) {
+    // The address map is drawn from the discovery pass's own scan; without a discovery file, that
+    // scan runs for the map alone.
+    std::optional<AddressMap> map;
+    std::vector<ScanOutput*> also_to;
+    if (report) {
+      map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()));
+      also_to.push_back(&*map);
+    }
+    if (discovery) logger().info("Generating minimal discovery file: %s", *discovery);
+    if (report) logger().info("Generating address map: %s", *report);
     ScanTally tally;
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *services, *progress, tally, jobs);
-    // The YAML writer double-quotes every text value by itself, so marking the texts first
-    // changes nothing in the file; the two steps are still announced for those who follow a run.
-    logger().debug("Adding presenter for _quoted class");
-    logger().debug("Recursing through discovery config to update strings");
-    logger().info("Exporting accounts to discovery file: %s", *discovery);
-    serializers::export_to_path(data, *discovery);
+        generate_min_discovery_yaml(config, *services, *progress, tally, jobs, also_to);
+    if (discovery) {
+      // The YAML writer double-quotes every text value by itself, so marking the texts first
+      // changes nothing in the file; the two steps are still announced for those who follow a
+      // run.
+      logger().debug("Adding presenter for _quoted class");
+      logger().debug("Recursing through discovery config to update strings");
+      logger().info("Exporting accounts to discovery file: %s", *discovery);
+      serializers::export_to_path(data, *discovery);
+    }
+    if (map) {
+      logger().info("Writing address map: %s", *report);
+      map->write(*report);
+    }
     // Last, so that a file missing accounts or regions is not taken for a complete one.
-    tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
+    if (discovery) tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);

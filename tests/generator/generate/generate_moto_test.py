@@ -1,6 +1,7 @@
 """The built generate program against moto_server and the controller stand-in: three accounts (one
 refuses the role, one the controller does not know), two regions, VPCs with secondary blocks in and
-out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters."""
+out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters; a
+fourth account with hostile Name tags and controller name for the address map, read back in chromium."""
 
 import json
 import os
@@ -10,13 +11,14 @@ import select
 import subprocess
 import textwrap
 import time
+import urllib.parse
 import zipfile
 
 import yaml
 
-from support import harness
-from support.controller_stand_in import ControllerStandIn
+from support import browser, harness
 from support.aws_proxy import AwsProxy
+from support.controller_stand_in import DEFAULT_ACCOUNTS, ControllerStandIn
 from support.moto import MotoEstateTestCase, role_arn
 from support.workbook import read_rows
 
@@ -26,6 +28,10 @@ ROLE = "Discovery"
 PASSWORD = "s3cret&=+% ü"
 LONG_NAME = "Réseau de production très étendu"  # 32 characters, 36 bytes
 OLD_DISCOVERY_FILE = 'account_info:\n  - account_id: "111111111111"\n'  # a good file from an earlier run
+EPSILON = "555555555555"  # hostile texts, for the address map
+SCRIPT_NAME = '<script>document.title="owned"</script>'
+IMG_NAME = '"><img src=x onerror=alert(1)>'
+HOSTILE_ACCOUNT_NAME = "<b>ops</b> & 'core'"
 
 
 class GenerateAgainstMoto(MotoEstateTestCase):
@@ -56,6 +62,14 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             if association["CidrBlock"] == "100.65.0.0/24":
                 ec2.disassociate_vpc_cidr_block(AssociationId=association["AssociationId"])
         cls.gamma = moto.add_vpc(GAMMA, "eu-west-1", "172.16.0.0/16", name="gamma")
+        moto.add_account(EPSILON, ROLE)
+        for region in ("us-east-1", "eu-west-1"):
+            moto.remove_default_vpcs(EPSILON, region)
+        # Two adjacent subnets that the map draws as one run, and one apart from them.
+        cls.scripted = moto.add_vpc(EPSILON, "us-east-1", "10.9.0.0/24", name=SCRIPT_NAME)
+        for cidr in ("10.9.0.0/26", "10.9.0.64/26", "10.9.0.192/27"):
+            moto.add_subnet(EPSILON, "us-east-1", cls.scripted, cidr)
+        cls.imaged = moto.add_vpc(EPSILON, "us-east-1", "10.8.0.0/16", name=IMG_NAME)
         moto.add_account(DELTA, ROLE)
         moto.client("iam", DELTA).put_role_policy(RoleName=ROLE, PolicyName="no-vpcs", PolicyDocument=json.dumps(
             {"Version": "2012-10-17",
@@ -64,7 +78,10 @@ class GenerateAgainstMoto(MotoEstateTestCase):
 
     def setUp(self):
         super().setUp()
-        self.controller = ControllerStandIn(self.scratch, username="admin", password=PASSWORD).start()
+        accounts = DEFAULT_ACCOUNTS + [{"account_number": EPSILON, "account_name": HOSTILE_ACCOUNT_NAME,
+                                        "cloud_type": 1}]
+        self.controller = ControllerStandIn(self.scratch, username="admin", password=PASSWORD,
+                                            accounts=accounts).start()
         self.addCleanup(self.controller.stop)
 
     def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA)):
@@ -287,6 +304,73 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             result = self.generate("-c", self.write_config(), "-j", value)
             self.assertEqual(result.returncode, 2, value)
             self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 64)", result.stderr)
+    def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
+        config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
+        discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
+        result = self.generate("-c", config, "-d", discovery, "-r", report)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(self.controller.requests_for("login")), 1, "one scan feeds both files")
+        in_file = [vpc["vpc_id"] for account in yaml.safe_load(discovery.read_text())["account_info"]
+                   for region in account["regions"] for vpc in region["vpcs"]]
+        self.assertIn("default-src 'none'", report.read_text())
+
+        dom = browser.parse(browser.dump_dom(report))
+        cards = {card.attributes["data-vpc"]: card for card in dom.find_all("article", "vpc")}
+        self.assertEqual(sorted(cards), sorted(in_file))
+        gateway_subnets = {vpc["vpc_id"]: vpc["hvn_cidr"] for vpcs in self.expected_vpcs().values() for vpc in vpcs}
+        gateway_subnets.update({self.scripted: "10.9.0.128/27", self.imaged: "10.8.0.0/27"})
+        for vpc_id, card in cards.items():
+            shown = card.find_all("dd", "gw-subnet")[0].text
+            self.assertEqual(shown, gateway_subnets[vpc_id] or "NO ROOM no free /27 in any associated block", vpc_id)
+            self.assertEqual("noroom" in card.classes(), not gateway_subnets[vpc_id], vpc_id)
+
+        def pieces(vpc_id):
+            return [(rect.attributes.get("class", "u"), rect.text) for rect in cards[vpc_id].find_all("rect")]
+        self.assertEqual(pieces(self.east), [("u", "10.0.0.0/25"), ("g", "gateway subnet 10.0.0.128/27"),
+                                             ("f", "free 10.0.0.160 – 10.0.0.255 (96 addresses)")])
+        self.assertEqual(pieces(self.scripted), [("u", "2 subnets 10.9.0.0/25: 10.9.0.0/26 10.9.0.64/26"),
+                                                 ("g", "gateway subnet 10.9.0.128/27"), ("f", "free 10.9.0.160/27"),
+                                                 ("u", "10.9.0.192/27"), ("f", "free 10.9.0.224/27")])
+        self.assertEqual([p.text for p in cards[self.full].find_all("p", "blk")],
+                         ["10.1.0.0/26 primary · 1 subnet · 100.0 % used", "100.64.0.0/24 · 1 subnet · 12.5 % used"])
+        self.assertIn("Not associated, not drawn: 100.65.0.0/24 (disassociated)", cards[self.gone].text)
+        self.assertIn("1 subnet without an IPv4 block", cards[self.east].text)
+
+        # Remote texts are text: no element came from them, and the page's own script is the only one.
+        self.assertIn(SCRIPT_NAME, cards[self.scripted].find_all("h4")[0].text)
+        self.assertIn(IMG_NAME, cards[self.imaged].find_all("h4")[0].text)
+        self.assertIn(HOSTILE_ACCOUNT_NAME, dom.text)
+        self.assertEqual(len(dom.find_all("script")), 1)
+        self.assertEqual(dom.find_all("img") + dom.find_all("b"), [])
+        self.assertTrue(dom.find_all("title")[0].text.startswith("Address map"))
+        header = dom.find_all("header")[0]
+        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertEqual(summary["Accounts"], "4 configured, 3 entered, 1 skipped")
+        self.assertEqual((summary["VPCs"], summary["VPCs with no room"]), ("6", "1"))
+        self.assertEqual((summary["Gateway subnet"], summary["Filtered CIDRs"]), ("/27", "10.0.0.0/8"))
+        self.assertIn(BETA, header.text)
+
+        # The filter runs (admitted by the page's policy) from the address's fragment as from its inputs.
+        def visible(fragment):
+            dom = browser.parse(browser.dump_dom(report, fragment))
+            self.assertNotIn("hidden", dom.find_all("form")[0].attributes, "the page's script ran")
+            return sorted(card.attributes["data-vpc"] for card in dom.find_all("article", "vpc")
+                          if "hidden" not in card.attributes), \
+                sorted(section.find_all("h2")[0].text for section in dom.find_all("details", "account")
+                       if "hidden" not in section.attributes)
+        self.assertEqual(visible("q=vpc%20EAST"), ([self.east], [f"Account {ALPHA} prod-network"]))
+        self.assertEqual(visible("noroom"), ([self.gone], [f"Account {ALPHA} prod-network"]))
+        self.assertEqual(visible("q=" + urllib.parse.quote("<SCRIPT>")), ([self.scripted], [f"Account {EPSILON} {HOSTILE_ACCOUNT_NAME}"]))
+        self.assertEqual(visible("q=core")[0], sorted([self.scripted, self.imaged]))
+
+        # Without the discovery file, the scan runs for the map alone.
+        report.unlink()
+        written = discovery.stat().st_mtime_ns
+        result = self.generate("-c", config, "--report", report)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(report.exists())
+        self.assertEqual(discovery.stat().st_mtime_ns, written)
+        self.assertEqual(sorted(self.scratch.glob("*.yaml")), sorted([config, discovery]))
 
     def test_wrong_controller_password_ends_the_run_before_any_file(self):
         config = self.write_config()

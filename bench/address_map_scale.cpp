@@ -1,0 +1,108 @@
+// Writes the address map of a synthetic estate shaped like the whole-run benchmark's and says how
+// long the rendering took and how large the page is; bench/address_map_scale.py then times a
+// browser on it.
+//
+//   address_map_scale OUT.html [accounts regions vpcs subnets [sparse]]
+//
+// VPC v of a region has the primary block 10.<v>.0.0/16 carved into /24 subnets from the start;
+// every tenth VPC's primary block is a full /22 and its gateway subnet lies in a second block
+// 100.<64+v>.0.0/24. With "sparse" every other /24 is left free, so no two subnets merge.
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "generator/generate/address_map.hpp"
+
+using generator::generate::AccountRecord;
+using generator::generate::AddressMap;
+using generator::generate::AddressMapSettings;
+using generator::generate::RegionRecord;
+using generator::generate::VpcRecord;
+
+namespace {
+
+VpcRecord synthetic_vpc(int account, int region, int v, int subnets, bool sparse) {
+  VpcRecord vpc;
+  vpc.id = "vpc-" + std::to_string(100000 + account * 10000 + region * 1000 + v);
+  vpc.tags = {{"Name", "workload " + std::to_string(v) + " of region " + std::to_string(region)}};
+  vpc.gateway_name = vpc.id + "-HVNGW";
+  const std::string net = "10." + std::to_string(v) + ".";
+  const bool full = v % 10 == 9 && subnets <= 64;
+  if (full) {
+    vpc.primary_cidr = net + "0.0/22";
+    const std::string second = "100." + std::to_string(64 + v) + ".0.0/24";
+    vpc.blocks = {{vpc.primary_cidr, "associated"}, {second, "associated"}};
+    // Equal slices of the /22, each at least a /28.
+    int prefix = 22;
+    while ((1 << (prefix - 22)) < subnets) ++prefix;
+    const int step = 1 << (32 - prefix);
+    for (int s = 0; s < (1 << (prefix - 22)); ++s) {
+      const int offset = s * step;
+      vpc.subnets.push_back({"subnet-" + std::to_string(s), net + std::to_string(offset / 256) +
+                                                                "." + std::to_string(offset % 256) +
+                                                                "/" + std::to_string(prefix)});
+    }
+    vpc.gateway_subnet = "100." + std::to_string(64 + v) + ".0.0/27";
+    return vpc;
+  }
+  vpc.primary_cidr = net + "0.0/16";
+  vpc.blocks = {{vpc.primary_cidr, "associated"}};
+  const int stride = sparse ? 2 : 1;
+  for (int s = 0; s < subnets; ++s)
+    vpc.subnets.push_back(
+        {"subnet-" + std::to_string(s), net + std::to_string(s * stride) + ".0/24"});
+  vpc.gateway_subnet = net + std::to_string(sparse ? 1 : subnets) + ".0/27";
+  return vpc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 && argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: %s OUT.html [accounts regions vpcs subnets [sparse]]\n", argv[0]);
+    return 2;
+  }
+  const int accounts = argc > 2 ? std::stoi(argv[2]) : 20;
+  const int regions = argc > 2 ? std::stoi(argv[3]) : 17;
+  const int vpcs = argc > 2 ? std::stoi(argv[4]) : 10;
+  const int subnets = argc > 2 ? std::stoi(argv[5]) : 50;
+  const bool sparse = argc == 7 && std::string(argv[6]) == "sparse";
+  if (vpcs > 190 || subnets > (sparse ? 128 : 256)) {
+    std::fprintf(stderr, "at most 190 VPCs per region and 256 subnets per VPC (128 if sparse)\n");
+    return 2;
+  }
+
+  AddressMapSettings settings;
+  settings.generated_at = "synthetic estate";
+  settings.controller = "controller.example";
+  settings.accounts_configured = static_cast<std::size_t>(accounts);
+  AddressMap map(settings);
+
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t subnet_count = 0;
+  for (int a = 0; a < accounts; ++a) {
+    AccountRecord account;
+    account.account_id = std::to_string(100000000000LL + a);
+    account.account_name = "account-" + std::to_string(a);
+    account.entered = true;
+    for (int r = 0; r < regions; ++r) {
+      RegionRecord region;
+      region.region = "region-" + std::to_string(r);
+      for (int v = 0; v < vpcs; ++v) {
+        region.vpcs.push_back(synthetic_vpc(a, r, v, subnets, sparse));
+        subnet_count += region.vpcs.back().subnets.size();
+      }
+      account.regions.push_back(std::move(region));
+    }
+    map.account_scanned(account);
+  }
+  map.write(argv[1]);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%d VPCs, %zu subnets: %ju bytes, built and written in %.2f s\n",
+              accounts * regions * vpcs, subnet_count,
+              static_cast<std::uintmax_t>(std::filesystem::file_size(argv[1])), seconds);
+  return 0;
+}

@@ -1,0 +1,557 @@
+#include "generator/generate/address_map.hpp"
+
+#include <fmt/format.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+#include <optional>
+#include <stdexcept>
+
+#include "generator/common/files/atomic_file.hpp"
+#include "generator/common/text/utf8.hpp"
+#include "generator/generate/gateway_subnet.hpp"
+
+namespace generator::generate {
+
+namespace {
+
+// The page's own style and script. The Content-Security-Policy admits exactly these two by their
+// hashes, so nothing else (an injected tag, a style attribute) can run or restyle the page. Bars
+// are SVG whose geometry is given in attributes, which the policy does not govern.
+constexpr std::string_view STYLE = R"css(
+:root{font-family:system-ui,sans-serif;color:#111;background:#fff}
+body{margin:1rem 2rem}
+[hidden]{display:none!important}
+h1{margin:0 0 .4rem}
+code{font-family:ui-monospace,monospace}
+dl.summary{display:grid;grid-template-columns:max-content auto;gap:.15rem 1rem;margin:.4rem 0}
+dl.summary dt{font-weight:600}
+dd{margin:0}
+.defs{position:absolute;width:0;height:0}
+.legend{display:flex;flex-wrap:wrap;gap:.4rem 1.6rem;align-items:center;margin:.6rem 0;font-size:.9rem}
+.legend svg{width:2.6rem;height:1rem;vertical-align:middle;border:1px solid #555;margin-right:.3rem}
+.filter{position:sticky;top:0;z-index:1;background:#fff;padding:.5rem 0;border-bottom:1px solid #bbb}
+.filter input[type=search]{width:22rem;max-width:60%}
+.filter label{margin-left:1rem}
+#shown{margin-left:1rem;font-style:italic}
+details{margin:.4rem 0}
+summary{cursor:pointer}
+summary h2,summary h3{display:inline;font-size:1.15rem;margin:0}
+summary h3{font-size:1rem}
+details.region{margin-left:1.2rem}
+.note{margin:.2rem 0 .2rem 1.2rem}
+.vpcs{display:grid;grid-template-columns:repeat(auto-fill,minmax(27rem,1fr));gap:.6rem;margin:.4rem 0 .8rem 1.2rem}
+.vpc{border:1px solid #888;border-radius:4px;padding:.4rem .6rem;break-inside:avoid;content-visibility:auto;contain-intrinsic-size:auto 8rem}
+.vpc.noroom{border:2px dashed #000}
+.vpc h4{margin:0 0 .2rem;font-size:1rem;overflow-wrap:anywhere}
+.vpc dl{display:grid;grid-template-columns:max-content auto;gap:0 .8rem;margin:.2rem 0;font-size:.9rem}
+.badge{font-weight:700;border:1px solid #000;padding:0 .3rem}
+.blk{margin:.35rem 0 0;font-size:.85rem}
+.bar{display:block;width:100%;height:1.3rem;border:1px solid #555;box-sizing:border-box;margin-top:.1rem}
+.bar rect,.k rect{fill:#0072b2;stroke:#0072b2;stroke-width:1}
+.bar .f,.k .f{fill:#fff;stroke:none}
+.bar .g,.k .g{fill:url(#hatch);stroke:#000;stroke-width:2}
+.gm{stroke:#000;stroke-width:4}
+.failed{font-weight:600}
+.extra{font-size:.85rem;margin:.3rem 0 0}
+@media print{.filter{display:none}*{print-color-adjust:exact;-webkit-print-color-adjust:exact}}
+)css";
+
+// Reads the filter from the fragment ("#q=text&noroom") so that a link can carry it, and opens
+// every folded section before printing.
+constexpr std::string_view SCRIPT = R"js(
+(function () {
+  var form = document.getElementById('filter');
+  var q = document.getElementById('q');
+  var noroom = document.getElementById('noroom');
+  var shown = document.getElementById('shown');
+  var cards = Array.prototype.slice.call(document.querySelectorAll('article.vpc'));
+  var keys = cards.map(function (c) { return c.getAttribute('data-search').toLowerCase(); });
+  var sections = Array.prototype.slice.call(document.querySelectorAll('details.region, details.account'));
+  function apply() {
+    var text = q.value.trim().toLowerCase();
+    var only = noroom.checked;
+    var count = 0;
+    cards.forEach(function (card, i) {
+      var hit = (!text || keys[i].indexOf(text) >= 0) && (!only || card.classList.contains('noroom'));
+      card.hidden = !hit;
+      if (hit) count++;
+    });
+    var filtering = Boolean(text) || only;
+    sections.forEach(function (s) {
+      s.hidden = filtering && !s.querySelector('article.vpc:not([hidden])');
+    });
+    shown.textContent = filtering ? count + ' of ' + cards.length + ' VPCs shown' : '';
+  }
+  var params = new URLSearchParams(location.hash.slice(1));
+  if (params.has('q')) q.value = params.get('q');
+  if (params.has('noroom')) noroom.checked = true;
+  q.addEventListener('input', apply);
+  noroom.addEventListener('change', apply);
+  form.addEventListener('submit', function (e) { e.preventDefault(); });
+  window.addEventListener('beforeprint', function () {
+    document.querySelectorAll('details').forEach(function (d) { d.open = true; });
+  });
+  form.hidden = false;
+  apply();
+})();
+)js";
+
+// The CSP source expression of an inline element's text: 'sha256-<base64 of its digest>'.
+std::string csp_hash(std::string_view text) {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1)
+    throw std::runtime_error("SHA-256 digest failed");
+  std::array<unsigned char, 4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1> encoded{};
+  const int written = EVP_EncodeBlock(encoded.data(), digest.data(), static_cast<int>(length));
+  return "'sha256-" +
+         std::string(reinterpret_cast<const char*>(encoded.data()),
+                     static_cast<std::size_t>(written)) +
+         "'";
+}
+
+// A count with thousands separators ("65,536").
+std::string grouped(std::uint64_t number) {
+  const std::string digits = std::to_string(number);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+std::string plural(std::uint64_t count, std::string_view one, std::string_view many) {
+  return grouped(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// A share of the block in per cent for an SVG length: at most three decimals, no trailing zeros.
+std::string percent(std::uint64_t part, std::uint64_t whole) {
+  std::string text =
+      fmt::format("{:.3f}", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  return text + "%";
+}
+
+// The network that is exactly the run of addresses from `first` to `last`, if there is one.
+std::optional<ipv4::Network> as_network(std::uint32_t first, std::uint32_t last) {
+  const std::uint64_t size = std::uint64_t{last} - first + 1;
+  if ((size & (size - 1)) != 0 || first % size != 0) return std::nullopt;
+  int prefix = 32;
+  for (std::uint64_t rest = size; rest > 1; rest >>= 1) --prefix;
+  return ipv4::Network(first, prefix);
+}
+
+// A run of addresses as CIDR text when it is exactly one network, else as a range.
+std::string range_text(std::uint32_t first, std::uint32_t last) {
+  if (const auto network = as_network(first, last)) return network->to_string();
+  return ipv4::format_address(first) + " – " + ipv4::format_address(last);
+}
+
+std::optional<ipv4::Network> parse_or_nothing(std::string_view cidr) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork&) {
+    return std::nullopt;
+  }
+}
+
+// The tooltip of a piece: what it is and its addresses; a merged run names its first subnets.
+std::string piece_title(const BarPiece& piece) {
+  const std::string range = range_text(piece.first, piece.last);
+  switch (piece.kind) {
+    case PieceKind::gateway:
+      return "gateway subnet " + range;
+    case PieceKind::free:
+      if (as_network(piece.first, piece.last)) return "free " + range;
+      return "free " + range + " (" +
+             plural(std::uint64_t{piece.last} - piece.first + 1, "address", "addresses") + ")";
+    case PieceKind::used:
+      break;
+  }
+  if (piece.subnets.size() == 1 && piece.subnets.front().first_address() == piece.first &&
+      piece.subnets.front().last_address() == piece.last)
+    return range;
+  if (piece.subnets.empty()) return "used " + range;  // the rest of a run the gateway cut
+  constexpr std::size_t NAMED = 8;
+  std::string title = plural(piece.subnets.size(), "subnet", "subnets");
+  title.append(" ").append(range).append(":");
+  for (std::size_t i = 0; i < piece.subnets.size() && i < NAMED; ++i)
+    title.append(" ").append(piece.subnets[i].to_string());
+  if (piece.subnets.size() > NAMED)
+    title.append(" and ").append(grouped(piece.subnets.size() - NAMED)).append(" more");
+  return title;
+}
+
+// The class attribute of a piece's rectangle; used space, by far the most pieces, takes the bar's
+// default look and needs none.
+const char* piece_class(PieceKind kind) {
+  switch (kind) {
+    case PieceKind::used:
+      return "";
+    case PieceKind::free:
+      return " class=\"f\"";
+    case PieceKind::gateway:
+      return " class=\"g\"";
+  }
+  return "";
+}
+
+// A run of addresses, first to last, in 64 bits so that one past the last never wraps.
+struct Run {
+  std::uint64_t first;
+  std::uint64_t last;
+};
+
+}  // namespace
+
+std::string escape_html(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const std::size_t start = position;
+    const std::optional<char32_t> point = text::next_code_point(text, position);
+    if (!point) {
+      out += "\uFFFD";
+      ++position;
+      continue;
+    }
+    switch (*point) {
+      case U'&':
+        out += "&amp;";
+        break;
+      case U'<':
+        out += "&lt;";
+        break;
+      case U'>':
+        out += "&gt;";
+        break;
+      case U'"':
+        out += "&quot;";
+        break;
+      case U'\'':
+        out += "&#39;";
+        break;
+      case U'\t':
+      case U'\n':
+        out += static_cast<char>(*point);
+        break;
+      default:
+        if (*point < 0x20 || (*point >= 0x7F && *point < 0xA0))
+          out += "\uFFFD";
+        else
+          out.append(text.substr(start, position - start));
+    }
+  }
+  return out;
+}
+
+std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
+                                 const std::vector<ipv4::Network>& subnets,
+                                 const ipv4::Network* gateway) {
+  const std::uint64_t block_first = block.first_address();
+  const std::uint64_t block_last = block.last_address();
+
+  std::vector<ipv4::Network> inside;
+  for (const auto& subnet : subnets)
+    if (subnet.overlaps(block)) inside.push_back(subnet);
+  std::sort(inside.begin(), inside.end());
+
+  // Sorted by first address, so a subnet that starts at most one past the current run's end
+  // extends it.
+  std::vector<BarPiece> used;
+  std::uint64_t run_last = 0;
+  for (const auto& subnet : inside) {
+    const std::uint64_t first = std::max<std::uint64_t>(subnet.first_address(), block_first);
+    const std::uint64_t last = std::min<std::uint64_t>(subnet.last_address(), block_last);
+    if (!used.empty() && first <= run_last + 1) {
+      run_last = std::max(run_last, last);
+      used.back().last = static_cast<std::uint32_t>(run_last);
+      used.back().subnets.push_back(subnet);
+    } else {
+      used.push_back({PieceKind::used,
+                      static_cast<std::uint32_t>(first),
+                      static_cast<std::uint32_t>(last),
+                      {subnet}});
+      run_last = last;
+    }
+  }
+
+  // The gateway subnet is chosen to overlap no subnet; should the records disagree, it is still
+  // drawn, cut out of whatever used run it lies on.
+  std::vector<BarPiece> taken;
+  std::optional<Run> gate;
+  if (gateway && block.contains(*gateway))
+    gate = Run{gateway->first_address(), gateway->last_address()};
+  for (auto& piece : used) {
+    if (!gate || piece.last < gate->first || piece.first > gate->last) {
+      taken.push_back(std::move(piece));
+      continue;
+    }
+    if (piece.first < gate->first)
+      taken.push_back({PieceKind::used, piece.first, static_cast<std::uint32_t>(gate->first - 1),
+                       piece.subnets});
+    if (piece.last > gate->last)
+      taken.push_back({PieceKind::used, static_cast<std::uint32_t>(gate->last + 1), piece.last,
+                       piece.first < gate->first ? std::vector<ipv4::Network>{} : piece.subnets});
+  }
+  if (gate)
+    taken.push_back({PieceKind::gateway,
+                     static_cast<std::uint32_t>(gate->first),
+                     static_cast<std::uint32_t>(gate->last),
+                     {}});
+  std::sort(taken.begin(), taken.end(),
+            [](const BarPiece& a, const BarPiece& b) { return a.first < b.first; });
+
+  std::vector<BarPiece> pieces;
+  std::uint64_t next = block_first;
+  for (auto& piece : taken) {
+    if (piece.first > next)
+      pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(next), piece.first - 1, {}});
+    next = std::uint64_t{piece.last} + 1;
+    pieces.push_back(std::move(piece));
+  }
+  if (next <= block_last)
+    pieces.push_back({PieceKind::free,
+                      static_cast<std::uint32_t>(next),
+                      static_cast<std::uint32_t>(block_last),
+                      {}});
+  return pieces;
+}
+
+std::string format_scan_time(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  std::array<char, 32> buffer{};
+  const std::size_t length =
+      std::strftime(buffer.data(), buffer.size(), "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return std::string(buffer.data(), length);
+}
+
+AddressMapSettings AddressMapSettings::from_config(
+    const config::Config& config, std::chrono::system_clock::time_point scan_time) {
+  AddressMapSettings settings;
+  settings.generated_at = format_scan_time(scan_time);
+  settings.controller = config.controller.ip;
+  settings.gateway_prefix =
+      gateway_prefix_length(config.defaults.hpe ? Hpe::enabled : Hpe::disabled);
+  settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
+  settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
+  settings.accounts_configured = config.account_ids.size();
+  return settings;
+}
+
+AddressMap::AddressMap(AddressMapSettings settings) : settings_(std::move(settings)) {}
+
+void AddressMap::account_scanned(const AccountRecord& account) {
+  const std::string id = escape_html(account.account_id);
+  const std::string name =
+      account.account_name.is_string() ? escape_html(account.account_name.get<std::string>()) : "";
+  body_ += "<details class=\"account\" open><summary><h2>Account <code>" + id + "</code>";
+  if (!name.empty()) body_ += " " + name;
+  body_ += "</h2>";
+  if (!account.account_name.is_string()) body_ += " (not listed on the controller)";
+  if (!account.entered) {
+    body_ += " <span class=\"badge\">SKIPPED</span></summary><p class=\"note failed\">" +
+             escape_html(account.skip_reason) + "</p></details>\n";
+    skipped_.push_back("<code>" + id + "</code>: " + escape_html(account.skip_reason));
+    return;
+  }
+  ++accounts_entered_;
+  std::size_t vpcs = 0;
+  for (const auto& region : account.regions) vpcs += region.vpcs.size();
+  body_ += " · " + plural(account.regions.size(), "region", "regions") + ", " +
+           plural(vpcs, "VPC", "VPCs") + "</summary>\n";
+  for (const auto& region : account.regions) draw_region(account, region);
+  body_ += "</details>\n";
+}
+
+void AddressMap::draw_region(const AccountRecord& account, const RegionRecord& region) {
+  ++regions_scanned_;
+  body_ += "<details class=\"region\" open><summary><h3>" + escape_html(region.region) + "</h3>";
+  if (region.failed()) {
+    ++regions_failed_;
+    body_ += " <span class=\"badge\">SCAN FAILED</span></summary><p class=\"note failed\">" +
+             escape_html(region.failure_message) + "</p></details>\n";
+    return;
+  }
+  body_ += " · " + plural(region.vpcs.size(), "VPC", "VPCs") + "</summary>\n";
+  if (region.vpcs.empty()) {
+    body_ += "<p class=\"note\">No VPCs.</p></details>\n";
+    return;
+  }
+  body_ += "<div class=\"vpcs\">\n";
+  for (const auto& vpc : region.vpcs) draw_vpc(account, region, vpc);
+  body_ += "</div></details>\n";
+}
+
+void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& region,
+                          const VpcRecord& vpc) {
+  ++vpcs_;
+  const bool no_room = !settings_.add_vpc_cidr && vpc.gateway_subnet.empty();
+  if (no_room) ++vpcs_without_room_;
+  const std::optional<std::string> name = vpc.name();
+
+  std::string search =
+      account.account_id + " " + region.region + " " + vpc.id + " " + vpc.gateway_name;
+  if (account.account_name.is_string()) search += " " + account.account_name.get<std::string>();
+  if (name) search += " " + *name;
+
+  body_ += std::string("<article class=\"vpc") + (no_room ? " noroom" : "") + "\" data-vpc=\"" +
+           escape_html(vpc.id) + "\" data-search=\"" + escape_html(search) + "\"><h4><code>" +
+           escape_html(vpc.id) + "</code> " +
+           (name ? escape_html(*name) : std::string("<i>no Name tag</i>")) + "</h4><dl>";
+  body_ += "<dt>Gateway name</dt><dd class=\"gw-name\">" + escape_html(vpc.gateway_name) + "</dd>";
+  body_ += "<dt>Gateway subnet</dt><dd class=\"gw-subnet\">";
+  if (no_room)
+    body_ += "<span class=\"badge\">NO ROOM</span> no free /" +
+             std::to_string(settings_.gateway_prefix) + " in any associated block";
+  else if (vpc.gateway_subnet.empty())
+    body_ += "none proposed: each VPC gets a new block (add_vpc_cidr)";
+  else
+    body_ += "<code>" + escape_html(vpc.gateway_subnet) + "</code>";
+  body_ += "</dd></dl>";
+
+  std::vector<ipv4::Network> subnets;
+  std::size_t without_ipv4 = 0;
+  std::size_t unreadable = 0;
+  for (const auto& subnet : vpc.subnets) {
+    if (!subnet.cidr_block) {
+      ++without_ipv4;
+    } else if (const auto network = parse_or_nothing(*subnet.cidr_block)) {
+      subnets.push_back(*network);
+    } else {
+      ++unreadable;
+    }
+  }
+  const std::optional<ipv4::Network> gateway = parse_or_nothing(vpc.gateway_subnet);
+
+  std::vector<std::string> not_drawn;
+  for (const auto& block_record : vpc.blocks) {
+    const std::optional<ipv4::Network> block = parse_or_nothing(block_record.cidr);
+    if (!block_record.is_associated() || !block) {
+      not_drawn.push_back("<code>" + escape_html(block_record.cidr) + "</code> (" +
+                          escape_html(block ? block_record.state : "not a CIDR block") + ")");
+      continue;
+    }
+    const std::vector<BarPiece> pieces = bar_pieces(*block, subnets, gateway ? &*gateway : nullptr);
+    std::uint64_t used = 0;
+    std::size_t count = 0;
+    for (const auto& piece : pieces) {
+      if (piece.kind == PieceKind::used) used += std::uint64_t{piece.last} - piece.first + 1;
+      count += piece.subnets.size();
+    }
+    body_ += "<p class=\"blk\"><code>" + block->to_string() + "</code>" +
+             (block_record.cidr == vpc.primary_cidr ? " primary" : "") + " · " +
+             plural(count, "subnet", "subnets") + " · " +
+             fmt::format("{:.1f}",
+                         100.0 * static_cast<double>(used) / static_cast<double>(block->size())) +
+             " % used</p><svg class=\"bar\" aria-hidden=\"true\">";
+    for (const auto& piece : pieces) {
+      body_ += std::string("<rect") + piece_class(piece.kind) + " x=\"" +
+               percent(piece.first - block->first_address(), block->size()) + "\" width=\"" +
+               percent(std::uint64_t{piece.last} - piece.first + 1, block->size()) +
+               "\" height=\"100%\"><title>" + piece_title(piece) + "</title></rect>";
+    }
+    // A /27 in a /16 is a third of a pixel wide; a line through its middle keeps it in sight.
+    for (const auto& piece : pieces) {
+      if (piece.kind != PieceKind::gateway) continue;
+      const std::string middle = percent(
+          2 * (std::uint64_t{piece.first} - block->first_address()) + piece.last - piece.first + 1,
+          2 * block->size());
+      body_ += "<line class=\"gm\" x1=\"" + middle + "\" x2=\"" + middle +
+               "\" y1=\"0\" y2=\"100%\"><title>" + piece_title(piece) + "</title></line>";
+    }
+    body_ += "</svg>";
+  }
+  if (!not_drawn.empty()) {
+    body_ += "<p class=\"extra\">Not associated, not drawn:";
+    for (std::size_t i = 0; i < not_drawn.size(); ++i) body_ += (i ? ", " : " ") + not_drawn[i];
+    body_ += "</p>";
+  }
+  if (without_ipv4 > 0)
+    body_ += "<p class=\"extra\">" + plural(without_ipv4, "subnet", "subnets") +
+             " without an IPv4 block</p>";
+  if (unreadable > 0)
+    body_ += "<p class=\"extra\">" + plural(unreadable, "subnet", "subnets") +
+             " with an unreadable CIDR block, not drawn</p>";
+  body_ += "</article>\n";
+}
+
+std::string AddressMap::page() const {
+  const std::string prefix = "/" + std::to_string(settings_.gateway_prefix);
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src " +
+      csp_hash(STYLE) + "; script-src " + csp_hash(SCRIPT) +
+      "; base-uri 'none'; form-action 'none'\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>Address map " +
+      escape_html(settings_.generated_at) + "</title>\n<style>" + std::string(STYLE) +
+      "</style></head><body>\n"
+      "<svg class=\"defs\" aria-hidden=\"true\"><defs><pattern id=\"hatch\" width=\"6\" "
+      "height=\"6\" patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect "
+      "width=\"6\" height=\"6\" fill=\"#e69f00\"/><rect width=\"2.5\" height=\"6\" "
+      "fill=\"#000\"/></pattern></defs></svg>\n"
+      "<header><h1>Address map</h1><dl class=\"summary\">";
+  const auto row = [&page](std::string_view term, const std::string& value) {
+    page += "<dt>" + std::string(term) + "</dt><dd>" + value + "</dd>";
+  };
+  row("Scanned", escape_html(settings_.generated_at));
+  row("Controller", "<code>" + escape_html(settings_.controller) + "</code>");
+  row("Gateway subnet", settings_.add_vpc_cidr
+                            ? "none proposed: each VPC gets a new block (add_vpc_cidr)"
+                            : prefix + (settings_.gateway_prefix == 25 ? " (hpe)" : ""));
+  std::string filters;
+  for (const auto& cidr : settings_.filter_cidrs)
+    filters += (filters.empty() ? "<code>" : ", <code>") + escape_html(cidr) + "</code>";
+  row("Filtered CIDRs", filters.empty() ? "none" : filters);
+  row("Accounts", grouped(settings_.accounts_configured) + " configured, " +
+                      grouped(accounts_entered_) + " entered, " + grouped(skipped_.size()) +
+                      " skipped");
+  std::string regions = grouped(regions_scanned_);
+  if (regions_failed_ > 0)
+    regions += ", of which " + grouped(regions_failed_) + " could not be scanned";
+  row("Regions", regions);
+  row("VPCs", grouped(vpcs_));
+  row("VPCs with no room",
+      settings_.add_vpc_cidr ? "not checked (add_vpc_cidr)" : grouped(vpcs_without_room_));
+  page += "</dl>";
+  if (!skipped_.empty()) {
+    page += "<p>Skipped accounts:</p><ul>";
+    for (const auto& skipped : skipped_) page += "<li>" + skipped + "</li>";
+    page += "</ul>";
+  }
+  page +=
+      "</header>\n<div class=\"legend\">"
+      "<span><svg class=\"k\"><rect width=\"100%\" height=\"100%\"/></svg>existing subnets "
+      "(adjacent ones as one run)</span>"
+      "<span><svg class=\"k\"><rect class=\"f\" width=\"100%\" height=\"100%\"/></svg>free "
+      "space</span>"
+      "<span><svg class=\"k\"><rect class=\"g\" width=\"100%\" height=\"100%\"/><line "
+      "class=\"gm\" x1=\"50%\" x2=\"50%\" y1=\"0\" y2=\"100%\"/></svg>proposed gateway subnet "
+      "(hatched, a black line through it)</span>"
+      "<span><span class=\"badge\">NO ROOM</span> no free " +
+      prefix +
+      " in any associated block</span>"
+      "<span>Bars are to scale; hover a piece for its addresses.</span></div>\n"
+      "<form id=\"filter\" class=\"filter\" role=\"search\" hidden><input type=\"search\" "
+      "id=\"q\" placeholder=\"account, region, VPC id or name\" aria-label=\"Search\">"
+      "<label><input type=\"checkbox\" id=\"noroom\"> only VPCs with no room</label>"
+      "<span id=\"shown\"></span></form>\n<main>\n";
+  page += body_;
+  page += "</main>\n<script>" + std::string(SCRIPT) + "</script></body></html>\n";
+  return page;
+}
+
+void AddressMap::write(const std::filesystem::path& path) const {
+  files::write_text_atomically(path, page());
+}
+
+}  // namespace generator::generate

@@ -1,0 +1,97 @@
+#pragma once
+
+// The address map: one self-contained HTML page that draws every scanned VPC's address space to
+// scale (subnets, free space, the proposed gateway subnet), with a summary of the run, a search
+// box and a filter for VPCs without room. It fetches nothing, runs only its own inline script and
+// shows every card without script.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/config/config.hpp"
+#include "generator/generate/scan_records.hpp"
+
+namespace generator::generate {
+
+/// What the page's summary tells about the run besides the scan itself.
+struct AddressMapSettings {
+  /// When the scan ran, as shown ("2026-12-09 07:30:00 UTC").
+  std::string generated_at;
+  /// The controller's address as configured.
+  std::string controller;
+  /// The prefix length of the wanted gateway subnet (25 or 27).
+  int gateway_prefix = 27;
+  /// Whether gateway subnets were left out because each VPC gets a new block instead.
+  bool add_vpc_cidr = false;
+  /// The configured filtered CIDRs; empty when none are configured.
+  std::vector<std::string> filter_cidrs;
+  /// How many accounts the configuration names.
+  std::size_t accounts_configured = 0;
+
+  /// The settings of a scan of `config` that ran at `scan_time`.
+  [[nodiscard]] static AddressMapSettings from_config(
+      const config::Config& config, std::chrono::system_clock::time_point scan_time);
+};
+
+/// The time as the page's summary shows it: "YYYY-MM-DD HH:MM:SS UTC".
+[[nodiscard]] std::string format_scan_time(std::chrono::system_clock::time_point time);
+
+/// The address map as an output of the scan: each account is drawn as it arrives, so the records
+/// need not be kept; `write` puts the summary in front and writes the page.
+class AddressMap : public ScanOutput {
+ public:
+  explicit AddressMap(AddressMapSettings settings);
+
+  /// The map draws subnets, so it needs them.
+  [[nodiscard]] bool needs_subnets() const override { return true; }
+  /// Draws the account's section (or its skip reason) and counts it for the summary.
+  void account_scanned(const AccountRecord& account) override;
+
+  /// The whole page as it stands: summary, legend, filter and every account drawn so far.
+  [[nodiscard]] std::string page() const;
+  /// Writes the page to `path` all or nothing.
+  void write(const std::filesystem::path& path) const;
+
+ private:
+  void draw_region(const AccountRecord& account, const RegionRecord& region);
+  void draw_vpc(const AccountRecord& account, const RegionRecord& region, const VpcRecord& vpc);
+
+  AddressMapSettings settings_;
+  std::string body_;
+  std::vector<std::string> skipped_;  // "<account>: <reason>", as drawn in the summary
+  std::size_t accounts_entered_ = 0;
+  std::size_t regions_scanned_ = 0;
+  std::size_t regions_failed_ = 0;
+  std::size_t vpcs_ = 0;
+  std::size_t vpcs_without_room_ = 0;
+};
+
+/// What one piece of a block's bar stands for.
+enum class PieceKind { used, free, gateway };
+
+/// One piece of a block's bar: a run of addresses of one kind, and for used space the subnets it
+/// merges, in address order.
+struct BarPiece {
+  PieceKind kind;
+  std::uint32_t first;  // first address of the run
+  std::uint32_t last;   // last address of the run, inclusive
+  std::vector<ipv4::Network> subnets;
+};
+
+/// The bar of `block`: its addresses from first to last as pieces that touch end to end. Subnets
+/// (clipped to the block; others ignored) that overlap or touch merge into one used piece; the
+/// gateway subnet, when it lies in the block, is its own piece; the gaps are free pieces.
+[[nodiscard]] std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
+                                               const std::vector<ipv4::Network>& subnets,
+                                               const ipv4::Network* gateway);
+
+/// `text` made safe as HTML text and attribute value: & < > " ' as character references, bytes
+/// that are not well-formed UTF-8 and control characters (tab and line feed kept) as U+FFFD.
+[[nodiscard]] std::string escape_html(std::string_view text);
+
+}  // namespace generator::generate
