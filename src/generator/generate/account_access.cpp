@@ -84,7 +84,8 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
 }
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
-                                                           const aws::Context& context) {
+                                                           const aws::Context& context,
+                                                           std::string* refusal) {
   try {
     const aws::StsClient sts = aws::make_default_sts_client(context);
     return sts.assume_role(
@@ -93,8 +94,15 @@ std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& ro
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
     // by the caller, the others are still scanned. The texts of this layer carry no secrets.
     logger().error("%s", std::string(error.what()));
+    if (refusal != nullptr) *refusal = error.what();
     return std::nullopt;
   }
+}
+
+RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context) {
+  RoleAssumption assumption;
+  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal);
+  return assumption;
 }
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {

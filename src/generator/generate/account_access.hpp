@@ -20,6 +20,13 @@ namespace generator::generate {
 /// The session name of every role assumption.
 inline constexpr const char* ROLE_SESSION_NAME = "AssumeRoleSession1";
 
+/// What a role assumption gave: the credentials, or why there are none.
+struct RoleAssumption {
+  std::optional<aws::Credentials> credentials;
+  /// The error's message when the role could not be assumed.
+  std::string refusal;
+};
+
 /// EC2 of one region with one account's credentials; tests put a stand-in here.
 class Ec2Handle {
  public:
@@ -68,11 +75,15 @@ class Ec2Vpc : public VpcView {
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
 /// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
 /// message logged, when the role could not be assumed for any reason.
+/// `refusal`, when given, receives the error's message.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context);
+    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr);
 /// The same in the process's own context.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn);
+/// The same, with the error's message kept as the refusal when the role could not be assumed.
+[[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
+                                                 const aws::Context& context);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,

@@ -28,6 +28,9 @@ class LiveServices : public DiscoveryServices {
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
     return get_temp_creds_for_account(role_arn, context_);
   }
+  RoleAssumption assume_role(const std::string& role_arn) override {
+    return assume_account_role(role_arn, context_);
+  }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
   }
@@ -85,53 +88,140 @@ Json list_or_null(const std::optional<std::vector<std::string>>& items) {
 }
 
 // The associated blocks of the VPC, the primary one included, in association order.
-std::string associated_cidrs(const aws::Vpc& vpc) {
+std::string associated_cidrs(const VpcRecord& vpc) {
   std::string joined;
-  for (const auto& association : vpc.cidr_block_association_set) {
-    if (association.state != "associated") continue;
+  for (const auto& block : vpc.blocks) {
+    if (!block.is_associated()) continue;
     if (!joined.empty()) joined += ",";
-    joined += association.cidr_block;
+    joined += block.cidr;
   }
   return joined;
 }
 
-std::string hvn_cidr_of(const VpcView& vpc, const config::Defaults& defaults) {
-  return defaults.add_vpc_cidr ? std::string() : compute_hvn_cidr(vpc, hpe_of(defaults));
+ScanSettings scan_settings(const config::Config& config, RegionFailure on_region_failure,
+                           std::source_location pass) {
+  ScanSettings settings;
+  settings.role_name = config.defaults.role_name;
+  settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
+  settings.hpe = hpe_of(config.defaults);
+  settings.on_region_failure = on_region_failure;
+  settings.pass = pass;
+  return settings;
 }
 
-std::string error_rendering(const std::exception& error) {
-  if (const auto* service_error = dynamic_cast<const aws::ServiceError*>(&error)) {
-    return "ClientError: " + std::string(service_error->what());
+// Turns the scan's records into the entries of the discovery document, each account checked and
+// ordered by the migration model.
+class DiscoveryFileOutput : public ScanOutput {
+ public:
+  DiscoveryFileOutput(const config::Defaults& defaults, std::source_location pass)
+      : defaults_(defaults), pass_(pass) {}
+
+  void account_started(const AccountRecord& account) const override {
+    logger().debug({"Account Info data:\n%s", pass_}, log::Readable{account_entry(account)});
   }
-  return error.what();
-}
+  void vpc_scanned(const AccountRecord&, const RegionRecord&, const VpcRecord& vpc) const override {
+    if (logger().is_enabled_for(log::DEBUG))
+      logger().debug({"VPC Data:\n%s", pass_}, log::Readable{vpc_entry(vpc)});
+  }
+  void region_scanned(const AccountRecord&, const RegionRecord& region) const override {
+    if (logger().is_enabled_for(log::DEBUG))
+      logger().debug({"Region Data:\n%s", pass_}, log::Readable{region_entry(region)});
+  }
+  void account_scanned(const AccountRecord& account) override {
+    if (!account.entered) return;
+    Json entry = account_entry(account);
+    for (const RegionRecord& region : account.regions)
+      if (!region.failed()) entry["regions"].push_back(region_entry(region));
+    logger().debug({"Account Data:\n%s", pass_}, log::Readable{entry});
+    accounts_.push_back(ovra::AccountInfo(entry).to_document());
+  }
 
-// The role's credentials in the account, or nothing when the account is skipped; the skip is
-// reported in the name of the calling pass.
-std::optional<aws::Credentials> enter_account(
-    DiscoveryServices& services, const std::string& account_id, const config::Defaults& defaults,
-    std::source_location pass = std::source_location::current()) {
-  auto creds = services.temp_creds_for_account(get_role_arn(account_id, defaults.role_name));
-  if (!creds)
-    logger().error({"- Failed to assume role into account %s -- skipped", pass}, account_id);
-  return creds;
-}
+  // The document of every account handed over so far.
+  Json document() {
+    logger().debug({"Accounts:\n%s", pass_}, log::Readable{accounts_});
+    return Json{{"account_info", std::move(accounts_)}};
+  }
 
-// The configured regions, or the account's enabled ones when none are configured.
-std::vector<std::string> regions_to_scan(const config::Config& config, DiscoveryServices& services,
-                                         const aws::Credentials& creds) {
-  return config.aws_regions.empty() ? services.regions(creds) : config.aws_regions;
-}
+ private:
+  // The account's entry without its regions.
+  Json account_entry(const AccountRecord& account) const {
+    Json entry = Json::object();
+    entry["account_id"] = account.account_id;
+    entry["account_name"] = account.account_name;
+    entry["regions"] = Json::array();
+    for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
+      if (defaults_.is_given(name)) entry[name] = default_member(defaults_, name);
+    }
+    return entry;
+  }
+  Json region_entry(const RegionRecord& region) const {
+    Json entry = {{"region", region.region}, {"vpcs", Json::array()}};
+    for (const VpcRecord& vpc : region.vpcs) entry["vpcs"].push_back(vpc_entry(vpc));
+    return entry;
+  }
+  Json vpc_entry(const VpcRecord& vpc) const {
+    Json entry = Json::object();
+    entry["vpc_id"] = vpc.id;
+    entry["hvn_cidr"] = vpc.gateway_subnet;
+    entry["spoke_gw_name"] = vpc.gateway_name;
+    entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
+    return entry;
+  }
 
-// Every account skipped is almost always one mistake (the role name, or the operator's own AWS
-// identity), so it gets one line of its own after the per-account errors.
-void warn_no_account_entered(const config::Config& config) {
-  if (config.account_ids.empty()) return;
-  logger().warning(
-      "None of the %s configured accounts could be entered: check the role name '%s' and the AWS "
-      "credentials that assume it",
-      config.account_ids.size(), config.defaults.role_name);
-}
+  const config::Defaults& defaults_;
+  std::source_location pass_;
+  Json accounts_ = Json::array();
+};
+
+// Turns the scan's records into workbook rows, one per VPC.
+class WorkbookOutput : public ScanOutput {
+ public:
+  WorkbookOutput(const config::Defaults& defaults, std::source_location pass)
+      : defaults_(defaults), pass_(pass) {}
+
+  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                   const VpcRecord& vpc) const override {
+    if (logger().is_enabled_for(log::DEBUG))
+      logger().debug({"Row Data:\n%s", pass_}, log::Readable{row(account, region, vpc)});
+  }
+  void account_scanned(const AccountRecord& account) override {
+    for (const RegionRecord& region : account.regions)
+      for (const VpcRecord& vpc : region.vpcs) rows_.push_back(row(account, region, vpc));
+  }
+
+  // Every row handed over so far.
+  Json rows() { return std::move(rows_); }
+
+ private:
+  Json row(const AccountRecord& account, const RegionRecord& region, const VpcRecord& vpc) const {
+    Json row_data = Json::object();
+    row_data["account_id"] = account.account_id;
+    row_data["account_name"] = account.account_name;
+    row_data["hpe"] = defaults_.hpe;
+    row_data["managed_tgw"] = bool_or_null(defaults_.managed_tgw);
+    row_data["filter_cidrs"] = list_or_null(defaults_.filter_cidrs);
+    row_data["spoke_gw_size"] = text_or_null(defaults_.spoke_gw_size);
+    row_data["role_name"] = defaults_.role_name;
+    row_data["region"] = region.region;
+    row_data["vpc_id"] = vpc.id;
+    row_data["vpc_cidrs"] = associated_cidrs(vpc);
+    row_data["hvn_cidr"] = vpc.gateway_subnet;
+    row_data["gw_zones"] = list_or_null(defaults_.gw_zones);
+    row_data["spoke_gw_tags"] = NULL_TEXT;
+    row_data["domain"] = text_or_null(defaults_.domain);
+    row_data["encrypt"] = bool_or_null(defaults_.encrypt);
+    row_data["inspection"] = bool_or_null(defaults_.inspection);
+    row_data["spoke_advertisement"] = NULL_TEXT;
+    row_data["spoke_routes"] = NULL_TEXT;
+    row_data["spoke_gw_name"] = vpc.gateway_name;
+    row_data["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
+    return row_data;
+  }
+
+  const config::Defaults& defaults_;
+  std::source_location pass_;
+  Json rows_ = Json::array();
+};
 
 }  // namespace
 
@@ -139,65 +229,13 @@ std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_uniqu
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
                                  PassProgress& progress) {
-  const PassScope pass(progress, "discovery file");
-  const Json account_list = services.account_list(config);
-  const config::Defaults& defaults = config.defaults;
-  Json accounts = Json::array();
-
-  std::size_t account_number = 0;
-  std::size_t accounts_entered = 0;
-  for (const std::string& account_id : config.account_ids) {
-    progress.account_started(++account_number, config.account_ids.size(), account_id);
-    logger().info("Discovering info for account %s", account_id);
-    Json account = Json::object();
-    account["account_id"] = account_id;
-    account["account_name"] = get_acct_name(account_id, account_list);
-    account["regions"] = Json::array();
-    for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
-      if (defaults.is_given(name)) account[name] = default_member(defaults, name);
-    }
-    logger().debug("Account Info data:\n%s", log::Readable{account});
-
-    const auto creds = enter_account(services, account_id, defaults);
-    if (!creds) continue;
-    ++accounts_entered;
-    const std::vector<std::string> regions = regions_to_scan(config, services, *creds);
-
-    for (const std::string& region : regions) {
-      progress.region_started(region);
-      Json region_data = {{"region", region}, {"vpcs", Json::array()}};
-      const std::unique_ptr<Ec2Handle> ec2 = services.ec2_handler(region, *creds);
-      try {
-        ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
-          for (aws::Vpc& record : page) {
-            const Ec2Vpc vpc(std::move(record), *ec2, SUBNET_PAGE_SIZE);
-            Json vpc_data = Json::object();
-            vpc_data["vpc_id"] = vpc.id();
-            vpc_data["hvn_cidr"] = hvn_cidr_of(vpc, defaults);
-            vpc_data["spoke_gw_name"] = get_spoke_gw_name(vpc);
-            vpc_data["transit_gw_name"] = text_or_null(defaults.transit_gw_name);
-            logger().debug("VPC Data:\n%s", log::Readable{vpc_data});
-            region_data["vpcs"].push_back(std::move(vpc_data));
-            progress.vpc_found();
-          }
-        });
-      } catch (const aws::ServiceError& error) {
-        // One refusing region (an opt-in region, a policy that denies it) must not cost the
-        // operator the whole account; the region is left out and the scan goes on.
-        logger().warning("Error occured while scanning VPCs in region '%s'.", region);
-        logger().debug("Error encountered during '%s' region scan:\n%s", region,
-                       error_rendering(error));
-        continue;
-      }
-      logger().debug("Region Data:\n%s", log::Readable{region_data});
-      account["regions"].push_back(std::move(region_data));
-    }
-    logger().debug("Account Data:\n%s", log::Readable{account});
-    accounts.push_back(ovra::AccountInfo(account).to_document());
-  }
-  if (accounts_entered == 0) warn_no_account_entered(config);
-  logger().debug("Accounts:\n%s", log::Readable{accounts});
-  return Json{{"account_info", std::move(accounts)}};
+  const std::source_location pass = std::source_location::current();
+  const PassScope pass_scope(progress, "discovery file");
+  const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
+  DiscoveryFileOutput output(config.defaults, pass);
+  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, pass), services, progress,
+              {&output});
+  return output.document();
 }
 
 Json generate_min_discovery_yaml(const config::Config& config) {
@@ -207,59 +245,13 @@ Json generate_min_discovery_yaml(const config::Config& config) {
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
                                    PassProgress& progress) {
-  const PassScope pass(progress, "workbook");
-  Json rows = Json::array();
-  const Json account_list = services.account_list(config);
-  const config::Defaults& defaults = config.defaults;
-
-  std::size_t account_number = 0;
-  std::size_t accounts_entered = 0;
-  for (const std::string& account_id : config.account_ids) {
-    progress.account_started(++account_number, config.account_ids.size(), account_id);
-    logger().info("Discovering info for account %s", account_id);
-    const Json account_name = get_acct_name(account_id, account_list);
-    const auto creds = enter_account(services, account_id, defaults);
-    if (!creds) continue;
-    ++accounts_entered;
-    const std::vector<std::string> regions = regions_to_scan(config, services, *creds);
-
-    for (const std::string& region : regions) {
-      progress.region_started(region);
-      const std::unique_ptr<Ec2Handle> ec2 = services.ec2_handler(region, *creds);
-      ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
-        for (aws::Vpc& record : page) {
-          const Ec2Vpc vpc(std::move(record), *ec2, SUBNET_PAGE_SIZE);
-          const std::string hvn_cidr = hvn_cidr_of(vpc, defaults);
-          Json row_data = Json::object();
-          row_data["account_id"] = account_id;
-          row_data["account_name"] = account_name;
-          row_data["hpe"] = defaults.hpe;
-          row_data["managed_tgw"] = bool_or_null(defaults.managed_tgw);
-          row_data["filter_cidrs"] = list_or_null(defaults.filter_cidrs);
-          row_data["spoke_gw_size"] = text_or_null(defaults.spoke_gw_size);
-          row_data["role_name"] = defaults.role_name;
-          row_data["region"] = region;
-          row_data["vpc_id"] = vpc.id();
-          row_data["vpc_cidrs"] = associated_cidrs(vpc.record());
-          row_data["hvn_cidr"] = hvn_cidr;
-          row_data["gw_zones"] = list_or_null(defaults.gw_zones);
-          row_data["spoke_gw_tags"] = NULL_TEXT;
-          row_data["domain"] = text_or_null(defaults.domain);
-          row_data["encrypt"] = bool_or_null(defaults.encrypt);
-          row_data["inspection"] = bool_or_null(defaults.inspection);
-          row_data["spoke_advertisement"] = NULL_TEXT;
-          row_data["spoke_routes"] = NULL_TEXT;
-          row_data["spoke_gw_name"] = get_spoke_gw_name(vpc);
-          row_data["transit_gw_name"] = text_or_null(defaults.transit_gw_name);
-          logger().debug("Row Data:\n%s", log::Readable{row_data});
-          rows.push_back(std::move(row_data));
-          progress.vpc_found();
-        }
-      });
-    }
-  }
-  if (accounts_entered == 0) warn_no_account_entered(config);
-  return rows;
+  const std::source_location pass = std::source_location::current();
+  const PassScope pass_scope(progress, "workbook");
+  const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
+  WorkbookOutput output(config.defaults, pass);
+  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, pass), services, progress,
+              {&output});
+  return output.rows();
 }
 
 Json generate_discovery_excel_data(const config::Config& config) {

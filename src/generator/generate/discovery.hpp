@@ -1,7 +1,8 @@
 #pragma once
 
 // The two output passes of `generate`: the minimal discovery document and the workbook rows. Each
-// pass logs in to the controller and walks every configured account, region and VPC anew.
+// pass logs in to the controller and runs a scan of its own; its output only turns the scan's
+// records into discovery entries or workbook rows.
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -11,7 +12,7 @@
 
 #include "aws/credentials.hpp"
 #include "generator/config/config.hpp"
-#include "generator/generate/account_access.hpp"
+#include "generator/generate/scan_engine.hpp"
 
 namespace generator::generate {
 
@@ -45,40 +46,8 @@ inline const std::vector<std::string> HEADERS{"account_id",
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
 
-/// What a pass asks of the controller and of AWS; tests put a stand-in here.
-class DiscoveryServices {
- public:
-  virtual ~DiscoveryServices() = default;
-  /// Logs in to the controller and gives its account list.
-  virtual nlohmann::ordered_json account_list(const config::Config& config) = 0;
-  /// The role's temporary credentials, or nothing when it cannot be assumed.
-  virtual std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) = 0;
-  /// The regions enabled for the account.
-  virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
-  /// EC2 of one region with the account's credentials.
-  virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
-                                                 const aws::Credentials& creds) = 0;
-};
-
 /// The real controller and AWS, with the process's environment.
 [[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services();
-
-/// Told where a pass is, for a status line; every member does nothing unless overridden.
-class PassProgress {
- public:
-  virtual ~PassProgress() = default;
-  /// A pass begins ("discovery file" or "workbook").
-  virtual void pass_started(const std::string& /*pass*/) {}
-  /// Account `number` of `count` (1-based) is being scanned.
-  virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
-                               const std::string& /*account_id*/) {}
-  /// A region of the current account is being scanned.
-  virtual void region_started(const std::string& /*region*/) {}
-  /// One more VPC was found.
-  virtual void vpc_found() {}
-  /// The pass is over, successfully or not.
-  virtual void pass_ended() {}
-};
 
 /// The discovery document {account_info: [...]}: every account whose role could be assumed, with
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry

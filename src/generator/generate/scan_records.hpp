@@ -1,8 +1,8 @@
 #pragma once
 
 // What one scan of the estate found, as typed records: accounts, their regions, the VPCs of each
-// region with their blocks, subnets, gateway subnet and gateway name. The scan engine hands these to
-// the outputs (discovery file, workbook, address map, drift check) in configuration order; each
+// region with their blocks, subnets, gateway subnet and gateway name. The scan engine hands these
+// to the outputs (discovery file, workbook, address map, drift check) in configuration order; each
 // output only turns them into its own form.
 
 #include <exception>
@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
 
 namespace generator::generate {
 
@@ -83,8 +82,14 @@ struct AccountRecord {
   std::vector<RegionRecord> regions;
 };
 
-/// An output of a scan. The engine calls it on the calling thread, accounts in configuration
-/// order, after every region of the account is done.
+/// An output of a scan. The engine calls `account_scanned` on the calling thread, accounts in
+/// configuration order, after every region of the account is done.
+///
+/// The const hooks let an output say what it makes of each step at the moment the step happens,
+/// so that its messages stand among the scan's own. They may run on a worker thread, several at
+/// once for different regions, with the messages held back and released in configuration order:
+/// they must only log and must not change the output. The account they are given carries no
+/// regions yet.
 class ScanOutput {
  public:
   virtual ~ScanOutput() = default;
@@ -93,6 +98,15 @@ class ScanOutput {
   [[nodiscard]] virtual bool needs_subnets() const { return false; }
   /// One account, with all its regions.
   virtual void account_scanned(const AccountRecord& account) = 0;
+
+  /// An account's scan begins: its name is known, its role not yet assumed.
+  virtual void account_started(const AccountRecord& /*account*/) const {}
+  /// One VPC of a region was scanned; `region` holds the VPCs before it.
+  virtual void vpc_scanned(const AccountRecord& /*account*/, const RegionRecord& /*region*/,
+                           const VpcRecord& /*vpc*/) const {}
+  /// Every VPC of a region was scanned without failure.
+  virtual void region_scanned(const AccountRecord& /*account*/,
+                              const RegionRecord& /*region*/) const {}
 };
 
 }  // namespace generator::generate

@@ -1,0 +1,103 @@
+#pragma once
+
+// The one walk over the estate that every output of `generate` shares: accounts (name, role,
+// regions), the regions of each, the VPCs of each region with their gateway subnet and name. The
+// walk hands typed records to its outputs in configuration order; the outputs only turn them
+// into their own documents.
+
+#include <cstddef>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <vector>
+
+#include "aws/credentials.hpp"
+#include "generator/config/config.hpp"
+#include "generator/generate/account_access.hpp"
+#include "generator/generate/gateway_subnet.hpp"
+#include "generator/generate/scan_records.hpp"
+
+namespace generator::generate {
+
+/// What a scan asks of the controller and of AWS; tests put a stand-in here.
+class DiscoveryServices {
+ public:
+  virtual ~DiscoveryServices() = default;
+  /// Logs in to the controller and gives its account list.
+  virtual nlohmann::ordered_json account_list(const config::Config& config) = 0;
+  /// The role's temporary credentials, or nothing when it cannot be assumed.
+  virtual std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) = 0;
+  /// The role assumption with the reason of a refusal; by default a general reason.
+  virtual RoleAssumption assume_role(const std::string& role_arn);
+  /// The regions enabled for the account.
+  virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
+  /// EC2 of one region with the account's credentials.
+  virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
+                                                 const aws::Credentials& creds) = 0;
+};
+
+/// Told where a pass is, for a status line; every member does nothing unless overridden.
+class PassProgress {
+ public:
+  virtual ~PassProgress() = default;
+  /// A pass begins ("discovery file" or "workbook").
+  virtual void pass_started(const std::string& /*pass*/) {}
+  /// Account `number` of `count` (1-based) is being scanned.
+  virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
+                               const std::string& /*account_id*/) {}
+  /// A region of the current account is being scanned.
+  virtual void region_started(const std::string& /*region*/) {}
+  /// One more VPC was found.
+  virtual void vpc_found() {}
+  /// The pass is over, successfully or not.
+  virtual void pass_ended() {}
+};
+
+/// One account to scan, with its own regions or, when it has none, the regions enabled for it.
+struct PlannedAccount {
+  std::string account_id;
+  std::optional<std::vector<std::string>> regions;
+};
+
+/// What a scan covers.
+struct ScanPlan {
+  /// The accounts in the order their records are handed over.
+  std::vector<PlannedAccount> accounts;
+  /// The controller's account list, where the accounts' names are found.
+  nlohmann::ordered_json controller_accounts = nlohmann::ordered_json::array();
+
+  /// Every configured account with the configured regions (or, when none are configured, the
+  /// regions enabled for each account).
+  [[nodiscard]] static ScanPlan from_config(const config::Config& config,
+                                            nlohmann::ordered_json controller_accounts);
+};
+
+/// What a region whose scan meets an AWS service error means for the rest of the scan.
+enum class RegionFailure {
+  /// The region is handed over with its failure and the scan goes on (with a warning).
+  skip_region,
+  /// The first such region in configuration order ends the scan with its error.
+  end_scan,
+};
+
+/// How a scan runs.
+struct ScanSettings {
+  /// The role assumed in every account.
+  std::string role_name;
+  /// When set, no gateway subnet is chosen (and no subnet listed unless an output wants them).
+  bool add_vpc_cidr = false;
+  Hpe hpe = Hpe::disabled;
+  RegionFailure on_region_failure = RegionFailure::skip_region;
+  /// The function in whose name the scan's messages are issued (the pass that runs it).
+  std::source_location pass = std::source_location::current();
+};
+
+/// Scans the plan and hands each account to every output, in plan order, once its regions are
+/// done. Errors other than the region failures that the settings skip end the scan: messages of
+/// everything before them in plan order are written, nothing after.
+void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
+                 PassProgress& progress, const std::vector<ScanOutput*>& outputs);
+
+}  // namespace generator::generate
