@@ -54,6 +54,11 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"--verify"}, "verify",
+      "Checks a discovery file against the estate as it is now; with --discovery, also writes "
+      "the file with blocked or empty gateway subnets chosen anew there",
+      "discovery_file"));
   return parser;
 }
 
@@ -64,6 +69,21 @@ config::Config load_configuration(const std::optional<std::string>& config_path)
   logger().error("Configuration file not found: %s", shown);
   logger().error("You can generate an example file with 'generate --example-config'");
   throw FileNotFoundError("Configuration file not found: " + shown);
+}
+
+// Compares the discovery file with the estate and writes the refreshed file when asked; true when
+// something blocks the migration.
+bool verify_pass(const config::Config& config, const std::string& path,
+                 const std::optional<std::string>& refreshed_path, PassProgress& progress) {
+  const DiscoveryFile file = read_discovery_file(path);
+  logger().info("Verifying discovery file: %s", path);
+  const Verification verification =
+      verify_discovery_file(config, file, *make_live_services(), progress);
+  if (refreshed_path) {
+    logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
+    serializers::export_to_path(verification.refreshed, *refreshed_path);
+  }
+  return verification.blocks_migration;
 }
 
 }  // namespace
@@ -92,7 +112,11 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const config::Config config = load_configuration(options.value("config_path"));
   const std::unique_ptr<PassProgress> progress = make_status_line();
 
-  if (const auto discovery = options.value("discovery")) {
+  // With --verify, --discovery names the refreshed file instead of a discovery pass of its own.
+  const auto verify = options.value("verify");
+  const bool blocked =
+      verify && verify_pass(config, *verify, options.value("discovery"), *progress);
+  if (const auto discovery = options.value("discovery"); discovery && !verify) {
     logger().info("Generating minimal discovery file: %s", *discovery);
     const nlohmann::ordered_json data =
         generate_min_discovery_yaml(config, *make_live_services(), *progress);
@@ -110,6 +134,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
   }
+  if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 
 }  // namespace generator::generate
