@@ -1,6 +1,9 @@
 #include "generator/generate/drift_check.hpp"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
@@ -140,15 +143,16 @@ void DriftCheck::account_scanned(const AccountRecord& account) {
 
 void DriftCheck::compare_region(const FileAccount& account, const FileRegion& expected,
                                 const RegionRecord& found) {
+  // A region may hold thousands of VPCs: look them up by id rather than walk the list each time.
+  std::unordered_map<std::string_view, const VpcRecord*> scanned;
+  for (const VpcRecord& vpc : found.vpcs) scanned.emplace(vpc.id, &vpc);
   for (const FileVpc& vpc : expected.vpcs) {
-    const auto record =
-        std::find_if(found.vpcs.begin(), found.vpcs.end(),
-                     [&](const VpcRecord& candidate) { return candidate.id == vpc.vpc_id; });
-    if (record == found.vpcs.end()) {
+    const auto record = scanned.find(vpc.vpc_id);
+    if (record == scanned.end()) {
       report(Kind::vpc_gone, true, log::ERROR,
              place_of(account.account_id, expected.region) + ": VPC " + vpc.vpc_id + " is gone");
     } else {
-      compare_vpc(account, expected.region, vpc, *record);
+      compare_vpc(account, expected.region, vpc, *record->second);
     }
   }
   report_new_vpcs(account.account_id, found, &expected);
@@ -211,11 +215,11 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
 
 void DriftCheck::report_new_vpcs(const std::string& account_id, const RegionRecord& found,
                                  const FileRegion* expected) {
+  std::unordered_set<std::string_view> known;
+  if (expected != nullptr)
+    for (const FileVpc& entry : expected->vpcs) known.insert(entry.vpc_id);
   for (const VpcRecord& vpc : found.vpcs) {
-    const bool known = expected != nullptr &&
-                       std::any_of(expected->vpcs.begin(), expected->vpcs.end(),
-                                   [&](const FileVpc& entry) { return entry.vpc_id == vpc.id; });
-    if (known) continue;
+    if (known.contains(vpc.id)) continue;
     const auto name = vpc.name();
     report(Kind::new_vpc, false, log::WARNING,
            place_of(account_id, found.region) + ": VPC " + vpc.id +
@@ -242,7 +246,7 @@ void DriftCheck::finish() {
   const bool clean = findings_.empty();
   logger().log(
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
-      "Checked %s of %s: %s fit, %s overlap a subnet, %s outside its blocks, %s gone, %s empty "
+      "Checked %s of %s: %s fit, %s overlap a subnet, %s outside their blocks, %s gone, %s empty "
       "with room now, %s unchecked; %s; %s",
       plural(file_vpcs, "VPC", "VPCs"), path_, fitting_vpcs_, count(Kind::overlaps_subnet),
       count(Kind::outside_blocks), count(Kind::vpc_gone), count(Kind::empty_with_room),

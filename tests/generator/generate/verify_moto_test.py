@@ -94,7 +94,7 @@ class VerifyAgainstMoto(MotoEstateTestCase):
                       "and not in the file\n", result.stderr)
         self.assertNotIn(f"VPC {self.edited}", result.stderr)
         self.assertIn(f"generator.generate:ERROR Checked 3 VPCs of {discovery}: 1 fit, 1 overlap a subnet, "
-                      "0 outside its blocks, 1 gone, 0 empty with room now, 0 unchecked; 1 new VPC; "
+                      "0 outside their blocks, 1 gone, 0 empty with room now, 0 unchecked; 1 new VPC; "
                       "the migration is blocked\n", result.stderr)
         self.assertEqual(len(self.controller.requests_for("login")), logins + 1)
         self.assertEqual(self.vpc_entries(refreshed), {
