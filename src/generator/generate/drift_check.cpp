@@ -193,6 +193,12 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
   }
   if (overlapping.empty() && inside) {
     ++fitting_vpcs_;
+    // A choice of the operator's own is kept; saying so shows that it was seen. Only the scan's
+    // own choice is compared: computing another size here would warn about VPCs that are fine.
+    if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
+        found.gateway_subnet != expected.hvn_cidr)
+      logger().info("%s: hvn_cidr %s is still free and kept (the rule alone would pick %s)", place,
+                    expected.hvn_cidr, found.gateway_subnet);
     return;
   }
 

@@ -92,7 +92,8 @@ class VerifyAgainstMoto(MotoEstateTestCase):
         self.assertIn(f"generator.generate:ERROR {place}: VPC {self.deleted} is gone\n", result.stderr)
         self.assertIn(f"generator.generate:WARNING {place}: VPC {added} ('late comer') is new since discovery "
                       "and not in the file\n", result.stderr)
-        self.assertNotIn(f"VPC {self.edited}", result.stderr)
+        self.assertIn(f"generator.generate:INFO {place}, VPC {self.edited}: hvn_cidr 10.1.0.64/27 is still free "
+                      "and kept (the rule alone would pick 10.1.0.0/27)\n", result.stderr)
         self.assertIn(f"generator.generate:ERROR Checked 3 VPCs of {discovery}: 1 fit, 1 overlap a subnet, "
                       "0 outside their blocks, 1 gone, 0 empty with room now, 0 unchecked; 1 new VPC; "
                       "the migration is blocked\n", result.stderr)
