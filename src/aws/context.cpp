@@ -1,5 +1,6 @@
 #include "aws/context.hpp"
 
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -14,6 +15,32 @@ class ThreadSleeper : public Sleeper {
   }
 };
 
+// Pauses that end early when the work is called off; the next request then ends at once.
+class CancellableSleeper : public Sleeper {
+ public:
+  explicit CancellableSleeper(std::shared_ptr<const http::Cancellation> cancellation)
+      : cancellation_(std::move(cancellation)) {}
+  void sleep_for(std::chrono::milliseconds duration) override {
+    (void)cancellation_->wait_for(duration);
+  }
+
+ private:
+  std::shared_ptr<const http::Cancellation> cancellation_;
+};
+
+// One jitter source for the whole process, drawn from by every thread in turn.
+std::function<double()> shared_random() {
+  struct Source {
+    std::mutex mutex;
+    std::mt19937_64 generator{std::random_device{}()};
+  };
+  auto source = std::make_shared<Source>();
+  return [source] {
+    const std::lock_guard lock(source->mutex);
+    return std::uniform_real_distribution<double>(0.0, 1.0)(source->generator);
+  };
+}
+
 }  // namespace
 
 Context Context::for_process() {
@@ -21,11 +48,15 @@ Context Context::for_process() {
   context.environment = Environment::process();
   context.http = std::make_shared<http::CurlClient>();
   context.sleeper = std::make_shared<ThreadSleeper>();
-  auto generator = std::make_shared<std::mt19937_64>(std::random_device{}());
-  context.random = [generator] {
-    return std::uniform_real_distribution<double>(0.0, 1.0)(*generator);
-  };
+  context.random = shared_random();
   context.now = [] { return std::chrono::system_clock::now(); };
+  return context;
+}
+
+Context Context::for_worker(std::shared_ptr<const http::Cancellation> cancellation) const {
+  Context context = *this;
+  context.http = std::make_shared<http::CurlClient>(cancellation);
+  context.sleeper = std::make_shared<CancellableSleeper>(std::move(cancellation));
   return context;
 }
 

@@ -30,8 +30,12 @@ struct Context {
   /// The current time, for request signatures.
   std::function<std::chrono::system_clock::time_point()> now;
 
-  /// The process environment, libcurl, real pauses, a random jitter source and the system clock.
+  /// The process environment, libcurl, real pauses, a random jitter source (safe on any thread)
+  /// and the system clock.
   static Context for_process();
+  /// This context for one more thread: its own libcurl handle, and requests and pauses that end
+  /// once `cancellation` is set; environment, jitter source and clock are shared.
+  [[nodiscard]] Context for_worker(std::shared_ptr<const http::Cancellation> cancellation) const;
 };
 
 }  // namespace aws

@@ -422,4 +422,18 @@ Credentials resolve_default_credentials(const Context& context) {
   throw NoCredentialsError("Unable to locate credentials. Looked in " + joined(trail) + ".");
 }
 
+Credentials OwnCredentials::get(const Context& context) {
+  const std::lock_guard lock(mutex_);
+  if (!resolved_) {
+    try {
+      credentials_ = resolve_default_credentials(context);
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    resolved_ = true;
+  }
+  if (failure_) std::rethrow_exception(failure_);
+  return credentials_;
+}
+
 }  // namespace aws

@@ -2,6 +2,8 @@
 
 // AWS credentials: the record, and the SDKs' default chain that finds the operator's own.
 
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -24,5 +26,19 @@ struct Credentials {
 /// NoCredentialsError names every place looked at; ClientError/ServiceError for a source that
 /// is configured but fails.
 [[nodiscard]] Credentials resolve_default_credentials(const Context& context);
+
+/// The operator's credentials from the default chain, resolved on first use and then shared,
+/// read-only, by every thread; a failed resolution is kept and thrown again to every caller.
+class OwnCredentials {
+ public:
+  /// The credentials, or the error of their one resolution.
+  [[nodiscard]] Credentials get(const Context& context);
+
+ private:
+  std::mutex mutex_;
+  bool resolved_ = false;
+  Credentials credentials_;
+  std::exception_ptr failure_;
+};
 
 }  // namespace aws

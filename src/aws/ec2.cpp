@@ -114,10 +114,16 @@ std::vector<Vpc> Ec2Client::describe_vpcs(int max_results) const {
 void Ec2Client::for_each_subnet_page(
     const std::string& vpc_id, int max_results,
     const std::function<void(std::vector<Subnet>& page)>& on_page) const {
-  const QueryParameters parameters{{"Filter.1.Name", "vpc-id"},
-                                   {"Filter.1.Value.1", vpc_id},
-                                   {"MaxResults", std::to_string(max_results)}};
-  for_each_page("DescribeSubnets", parameters, [&](const xml::Element& answer) {
+  for_each_subnet_page({{"Filter.1.Name", "vpc-id"},
+                        {"Filter.1.Value.1", vpc_id},
+                        {"MaxResults", std::to_string(max_results)}},
+                       on_page);
+}
+
+void Ec2Client::for_each_subnet_page(
+    QueryParameters parameters,
+    const std::function<void(std::vector<Subnet>& page)>& on_page) const {
+  for_each_page("DescribeSubnets", std::move(parameters), [&](const xml::Element& answer) {
     std::vector<Subnet> page;
     for (const xml::Element* item : answer.items("subnetSet")) page.push_back(read_subnet(*item));
     on_page(page);
@@ -129,6 +135,15 @@ std::vector<Subnet> Ec2Client::describe_subnets(const std::string& vpc_id, int m
   for_each_subnet_page(vpc_id, max_results, [&](std::vector<Subnet>& page) {
     for (auto& subnet : page) subnets.push_back(std::move(subnet));
   });
+  return subnets;
+}
+
+std::vector<Subnet> Ec2Client::describe_region_subnets(int max_results) const {
+  std::vector<Subnet> subnets;
+  for_each_subnet_page({{"MaxResults", std::to_string(max_results)}},
+                       [&](std::vector<Subnet>& page) {
+                         for (auto& subnet : page) subnets.push_back(std::move(subnet));
+                       });
   return subnets;
 }
 

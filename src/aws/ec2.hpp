@@ -80,11 +80,17 @@ class Ec2Client {
   [[nodiscard]] std::vector<Subnet> describe_subnets(const std::string& vpc_id,
                                                      int max_results) const;
 
+  /// DescribeSubnets without a filter, `max_results` per request: every subnet of the region, in
+  /// listing order.
+  [[nodiscard]] std::vector<Subnet> describe_region_subnets(int max_results) const;
+
   [[nodiscard]] const Endpoint& endpoint() const noexcept { return client_.endpoint(); }
 
  private:
   void for_each_page(const std::string& operation, QueryParameters parameters,
                      const std::function<void(const xml::Element& answer)>& on_answer) const;
+  void for_each_subnet_page(QueryParameters parameters,
+                            const std::function<void(std::vector<Subnet>& page)>& on_page) const;
 
   QueryClient client_;
 };

@@ -42,12 +42,25 @@ Credentials StsClient::assume_role(const AssumeRoleRequest& request) const {
                      credentials->child_text_or_empty("Expiration")};
 }
 
-StsClient make_default_sts_client(const Context& context) {
-  const SharedConfig config = load_shared_config(context.environment);
-  Credentials credentials = resolve_default_credentials(context);
+namespace {
+
+StsClient default_sts_client(const Context& context, const SharedConfig& config,
+                             Credentials credentials) {
   return StsClient(context, std::move(credentials),
                    resolve_endpoint(Service::sts, resolve_region(context.environment, config),
                                     context.environment, config));
+}
+
+}  // namespace
+
+StsClient make_default_sts_client(const Context& context) {
+  const SharedConfig config = load_shared_config(context.environment);
+  return default_sts_client(context, config, resolve_default_credentials(context));
+}
+
+StsClient make_default_sts_client(const Context& context, OwnCredentials& own) {
+  const SharedConfig config = load_shared_config(context.environment);
+  return default_sts_client(context, config, own.get(context));
 }
 
 }  // namespace aws

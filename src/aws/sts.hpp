@@ -40,5 +40,7 @@ class StsClient {
 /// STS as an SDK client made without arguments builds it: the default credential chain, the
 /// default region (none: us-east-1) and the configured endpoint overrides.
 [[nodiscard]] StsClient make_default_sts_client(const Context& context);
+/// The same with the operator's credentials taken from `own` instead of resolved anew.
+[[nodiscard]] StsClient make_default_sts_client(const Context& context, OwnCredentials& own);
 
 }  // namespace aws

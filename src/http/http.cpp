@@ -45,6 +45,11 @@ std::size_t append_header(char* data, std::size_t size, std::size_t count, void*
   return size * count;
 }
 
+// libcurl's progress callback: a non-zero answer ends the transfer.
+int check_cancellation(void* cancellation, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const Cancellation*>(cancellation)->cancelled() ? 1 : 0;
+}
+
 struct HeaderList {
   curl_slist* list = nullptr;
   ~HeaderList() { curl_slist_free_all(list); }
@@ -57,6 +62,23 @@ std::optional<std::string> Response::header(std::string_view name) const {
     if (key == name) return value;
   }
   return std::nullopt;
+}
+
+void Cancellation::cancel() {
+  {
+    const std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  called_off_.notify_all();
+}
+
+bool Cancellation::wait_for(std::chrono::milliseconds duration) const {
+  std::unique_lock lock(mutex_);
+  return called_off_.wait_for(lock, duration, [this] { return cancelled_.load(); });
+}
+
+CurlClient::CurlClient(std::shared_ptr<const Cancellation> cancellation) : CurlClient() {
+  cancellation_ = std::move(cancellation);
 }
 
 CurlClient::CurlClient() {
@@ -105,6 +127,15 @@ Response CurlClient::send(const Request& request) {
   if (request.connect_timeout.count() > 0) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(request.connect_timeout.count()));
+  }
+
+  if (cancellation_) {
+    if (cancellation_->cancelled())
+      throw TransportError(request.method + " " + request.url + ": cancelled",
+                           CURLE_ABORTED_BY_CALLBACK, false);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &check_cancellation);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancellation_.get());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   }
 
   const CURLcode code = curl_easy_perform(curl);

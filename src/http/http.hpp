@@ -2,7 +2,11 @@
 
 // A small HTTP(S) client interface over libcurl; tests put a stand-in behind the same interface.
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -60,10 +64,28 @@ class Client {
   virtual Response send(const Request& request) = 0;
 };
 
-/// The libcurl client.
+/// A flag that ends the requests and pauses of a piece of work that is no longer wanted; shared
+/// by the threads doing that work and the one that calls it off.
+class Cancellation {
+ public:
+  /// Calls the work off: requests in progress end with a TransportError, pauses end at once.
+  void cancel();
+  [[nodiscard]] bool cancelled() const noexcept { return cancelled_.load(); }
+  /// Waits for `duration` or until the work is called off; true when it was.
+  bool wait_for(std::chrono::milliseconds duration) const;
+
+ private:
+  std::atomic<bool> cancelled_{false};
+  mutable std::mutex mutex_;
+  mutable std::condition_variable called_off_;
+};
+
+/// The libcurl client: one handle, whose connections stay open between requests.
 class CurlClient : public Client {
  public:
   CurlClient();
+  /// A client whose requests end, within about a second, once `cancellation` is set.
+  explicit CurlClient(std::shared_ptr<const Cancellation> cancellation);
   ~CurlClient() override;
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;
@@ -71,6 +93,7 @@ class CurlClient : public Client {
 
  private:
   void* handle_;
+  std::shared_ptr<const Cancellation> cancellation_;
 };
 
 /// Percent-encodes everything except the unreserved characters A-Z a-z 0-9 - _ . ~ (RFC 3986).

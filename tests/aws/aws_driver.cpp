@@ -1,7 +1,8 @@
 // Drives the account access operations from the command line so that script tests can run them
 // against moto_server:
 //   aws_driver scan <role_arn> [region...]   assumes the role and lists every VPC (pages of 64)
-//                                           with its subnets; without regions, the account's own
+//                                           with its subnets (one region listing, pages of 1000);
+//                                           without regions, the account's own
 //   aws_driver regions <role_arn>            assumes the role and lists the enabled regions
 // Prints one JSON document on standard output; log lines go to standard error.
 
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr int PAGE_SIZE = 64;
+constexpr int SUBNET_PAGE_SIZE = 1000;
 
 nlohmann::ordered_json scan(const std::string& role_arn, std::vector<std::string> regions) {
   using namespace generator::generate;
@@ -27,21 +29,22 @@ nlohmann::ordered_json scan(const std::string& role_arn, std::vector<std::string
     const auto handle = get_ec2_resource_handler(region, *creds);
     nlohmann::ordered_json vpcs = nlohmann::ordered_json::array();
     nlohmann::ordered_json pages = nlohmann::ordered_json::array();
+    const std::vector<aws::Subnet> subnets = handle->list_region_subnets(SUBNET_PAGE_SIZE);
     handle->list_vpc_pages(PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
       pages.push_back(page.size());
       for (auto& vpc : page) {
-        const Ec2Vpc view(vpc, *handle, PAGE_SIZE);
-        nlohmann::ordered_json entry = {{"id", view.id()}, {"cidr_block", view.cidr_block()}};
+        nlohmann::ordered_json entry = {{"id", vpc.id}, {"cidr_block", vpc.cidr_block}};
         entry["associations"] = nlohmann::ordered_json::array();
-        for (const auto& association : view.cidr_block_association_set()) {
+        for (const auto& association : vpc.cidr_block_association_set) {
           entry["associations"].push_back({association.cidr_block, association.state});
         }
         entry["tags"] = nlohmann::ordered_json::array();
-        for (const auto& tag : view.tags()) entry["tags"].push_back({tag.key, tag.value});
+        for (const auto& tag : vpc.tags) entry["tags"].push_back({tag.key, tag.value});
         entry["subnets"] = nlohmann::ordered_json::array();
-        for (const auto& block : view.list_subnet_cidr_blocks()) {
-          entry["subnets"].push_back(block ? nlohmann::ordered_json(*block)
-                                           : nlohmann::ordered_json(nullptr));
+        for (const auto& subnet : subnets) {
+          if (subnet.vpc_id != vpc.id) continue;
+          entry["subnets"].push_back(subnet.cidr_block ? nlohmann::ordered_json(*subnet.cidr_block)
+                                                       : nlohmann::ordered_json(nullptr));
         }
         vpcs.push_back(std::move(entry));
       }

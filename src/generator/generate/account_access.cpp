@@ -22,8 +22,8 @@ class AwsEc2Handle : public Ec2Handle {
       const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
     client_.for_each_vpc_page(page_size, on_page);
   }
-  std::vector<aws::Subnet> list_subnets(const std::string& vpc_id, int page_size) const override {
-    return client_.describe_subnets(vpc_id, page_size);
+  std::vector<aws::Subnet> list_region_subnets(int page_size) const override {
+    return client_.describe_region_subnets(page_size);
   }
   std::vector<std::string> describe_regions() const override {
     std::vector<std::string> names;
@@ -36,27 +36,6 @@ class AwsEc2Handle : public Ec2Handle {
 };
 
 }  // namespace
-
-std::vector<CidrBlockAssociation> Ec2Vpc::cidr_block_association_set() const {
-  std::vector<CidrBlockAssociation> associations;
-  for (const auto& association : vpc_.cidr_block_association_set) {
-    associations.push_back(CidrBlockAssociation{association.cidr_block, association.state});
-  }
-  return associations;
-}
-
-std::vector<Tag> Ec2Vpc::tags() const {
-  std::vector<Tag> tags;
-  for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
-  return tags;
-}
-
-std::vector<std::optional<std::string>> Ec2Vpc::list_subnet_cidr_blocks() const {
-  std::vector<std::optional<std::string>> blocks;
-  for (const auto& subnet : handle_.list_subnets(vpc_.id, subnet_page_size_))
-    blocks.push_back(subnet.cidr_block);
-  return blocks;
-}
 
 nlohmann::ordered_json get_acct_name(const std::string& account_id,
                                      const nlohmann::ordered_json& account_list) {
@@ -85,9 +64,11 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
                                                            const aws::Context& context,
-                                                           std::string* refusal) {
+                                                           std::string* refusal,
+                                                           aws::OwnCredentials* own) {
   try {
-    const aws::StsClient sts = aws::make_default_sts_client(context);
+    const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
+                                              : aws::make_default_sts_client(context);
     return sts.assume_role(
         aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
   } catch (const std::exception& error) {
@@ -99,9 +80,10 @@ std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& ro
   }
 }
 
-RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context) {
+RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context,
+                                   aws::OwnCredentials& own) {
   RoleAssumption assumption;
-  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal);
+  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own);
   return assumption;
 }
 

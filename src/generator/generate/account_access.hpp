@@ -13,7 +13,6 @@
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
-#include "generator/generate/vpc_view.hpp"
 
 namespace generator::generate {
 
@@ -35,32 +34,11 @@ class Ec2Handle {
   /// EC2 errors (aws::ServiceError, aws::ClientError) pass to the caller.
   virtual void list_vpc_pages(
       int page_size, const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const = 0;
-  /// Every subnet of the VPC, listed `page_size` per request, in listing order.
-  [[nodiscard]] virtual std::vector<aws::Subnet> list_subnets(const std::string& vpc_id,
-                                                              int page_size) const = 0;
+  /// Every subnet of the region, whichever VPC it belongs to, listed `page_size` per request, in
+  /// listing order.
+  [[nodiscard]] virtual std::vector<aws::Subnet> list_region_subnets(int page_size) const = 0;
   /// The names of the regions enabled for the account (DescribeRegions without parameters).
   [[nodiscard]] virtual std::vector<std::string> describe_regions() const = 0;
-};
-
-/// A VPC of an EC2 listing as the gateway subnet and name rules read it; its subnets are listed
-/// anew through the handle, `subnet_page_size` per request, on every call; the handle must outlive
-/// the view.
-class Ec2Vpc : public VpcView {
- public:
-  Ec2Vpc(aws::Vpc vpc, const Ec2Handle& handle, int subnet_page_size)
-      : vpc_(std::move(vpc)), handle_(handle), subnet_page_size_(subnet_page_size) {}
-  [[nodiscard]] std::string id() const override { return vpc_.id; }
-  [[nodiscard]] std::string cidr_block() const override { return vpc_.cidr_block; }
-  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override;
-  [[nodiscard]] std::vector<Tag> tags() const override;
-  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override;
-  /// The VPC record as EC2 gave it.
-  [[nodiscard]] const aws::Vpc& record() const noexcept { return vpc_; }
-
- private:
-  aws::Vpc vpc_;
-  const Ec2Handle& handle_;
-  int subnet_page_size_;
 };
 
 /// The "account_name" of the first entry of the controller's list whose "account_number" equals
@@ -75,15 +53,18 @@ class Ec2Vpc : public VpcView {
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
 /// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
 /// message logged, when the role could not be assumed for any reason.
-/// `refusal`, when given, receives the error's message.
+/// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
+/// credentials instead of a resolution of the default chain for this call.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr);
+    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
+    aws::OwnCredentials* own = nullptr);
 /// The same in the process's own context.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn);
 /// The same, with the error's message kept as the refusal when the role could not be assumed.
 [[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
-                                                 const aws::Context& context);
+                                                 const aws::Context& context,
+                                                 aws::OwnCredentials& own);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,

@@ -21,16 +21,23 @@ using Json = nlohmann::ordered_json;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
+// The controller and AWS. Copies made for the scanning threads each have their own libcurl
+// handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
+  LiveServices()
+      : context_(aws::Context::for_process()), own_(std::make_shared<aws::OwnCredentials>()) {}
+  LiveServices(aws::Context context, std::shared_ptr<aws::OwnCredentials> own)
+      : context_(std::move(context)), own_(std::move(own)) {}
+
   Json account_list(const config::Config& config) override {
     return controller::get_account_list(config);
   }
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
-    return get_temp_creds_for_account(role_arn, context_);
+    return assume_role(role_arn).credentials;
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
-    return assume_account_role(role_arn, context_);
+    return assume_account_role(role_arn, context_, *own_);
   }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
@@ -39,9 +46,14 @@ class LiveServices : public DiscoveryServices {
                                          const aws::Credentials& creds) override {
     return get_ec2_resource_handler(region, creds, context_);
   }
+  std::unique_ptr<DiscoveryServices> for_worker(
+      std::shared_ptr<const http::Cancellation> cancellation) override {
+    return std::make_unique<LiveServices>(context_.for_worker(std::move(cancellation)), own_);
+  }
 
  private:
-  aws::Context context_ = aws::Context::for_process();
+  aws::Context context_;
+  std::shared_ptr<aws::OwnCredentials> own_;
 };
 
 // Ends the status line however the pass ends.
@@ -100,8 +112,9 @@ std::string associated_cidrs(const VpcRecord& vpc) {
 }
 
 ScanSettings scan_settings(const config::Config& config, RegionFailure on_region_failure,
-                           std::source_location pass) {
+                           std::size_t jobs, std::source_location pass) {
   ScanSettings settings;
+  settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.hpe = hpe_of(config.defaults);
@@ -198,7 +211,9 @@ class WorkbookOutput : public ScanOutput {
     Json row_data = Json::object();
     row_data["account_id"] = account.account_id;
     row_data["account_name"] = account.account_name;
-    row_data["hpe"] = defaults_.hpe;
+    // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell rather
+    // than a FALSE that reads like a decision.
+    row_data["hpe"] = defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
     row_data["managed_tgw"] = bool_or_null(defaults_.managed_tgw);
     row_data["filter_cidrs"] = list_or_null(defaults_.filter_cidrs);
     row_data["spoke_gw_size"] = text_or_null(defaults_.spoke_gw_size);
@@ -229,13 +244,13 @@ class WorkbookOutput : public ScanOutput {
 std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress) {
+                                 PassProgress& progress, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   DiscoveryFileOutput output(config.defaults, pass);
-  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, pass), services, progress,
-              {&output});
+  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
+              progress, {&output});
   return output.document();
 }
 
@@ -245,12 +260,12 @@ Json generate_min_discovery_yaml(const config::Config& config) {
 }
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
-                                   PassProgress& progress) {
+                                   PassProgress& progress, std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "workbook");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
   WorkbookOutput output(config.defaults, pass);
-  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, pass), services, progress,
+  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, jobs, pass), services, progress,
               {&output});
   return output.rows();
 }
@@ -261,7 +276,8 @@ Json generate_discovery_excel_data(const config::Config& config) {
 }
 
 Verification verify_discovery_file(const config::Config& config, const DiscoveryFile& file,
-                                   DiscoveryServices& services, PassProgress& progress) {
+                                   DiscoveryServices& services, PassProgress& progress,
+                                   std::size_t jobs) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "verify");
   ScanPlan plan;
@@ -269,7 +285,7 @@ Verification verify_discovery_file(const config::Config& config, const Discovery
   // Exactly what the file names: its accounts in its order, each with its own regions.
   for (const FileAccount& account : file.accounts)
     plan.accounts.push_back({account.account_id, account.region_names()});
-  const ScanSettings settings = scan_settings(config, RegionFailure::skip_region, pass);
+  const ScanSettings settings = scan_settings(config, RegionFailure::skip_region, jobs, pass);
   DriftCheck check(file, GatewayRule{settings.hpe, settings.add_vpc_cidr});
   scan_estate(plan, settings, services, progress, {&check});
   check.finish();

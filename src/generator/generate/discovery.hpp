@@ -47,22 +47,26 @@ inline const std::vector<std::string> HEADERS{"account_id",
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
 
-/// The real controller and AWS, with the process's environment.
+/// The real controller and AWS, with the process's environment; one for the whole run, so that
+/// the operator's own credentials are resolved once.
 [[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services();
 
 /// The discovery document {account_info: [...]}: every account whose role could be assumed, with
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
 /// checked and ordered by the migration model.
+/// `jobs` pieces of work run at once (see ScanSettings::jobs); the result does not depend on it.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
                                                                  DiscoveryServices& services,
-                                                                 PassProgress& progress);
+                                                                 PassProgress& progress,
+                                                                 std::size_t jobs = 1);
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 
 /// The workbook rows, one mapping of the HEADERS per VPC; any AWS error ends the pass.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
                                                                    DiscoveryServices& services,
-                                                                   PassProgress& progress);
+                                                                   PassProgress& progress,
+                                                                   std::size_t jobs = 1);
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config);
 
@@ -76,10 +80,10 @@ struct Verification {
 
 /// The verify pass: scans the accounts and regions that the discovery file names (with the
 /// configuration's controller, role, hpe and add_vpc_cidr), logs one line per difference from the
-/// file and a summary (see DriftCheck), and gives the outcome.
+/// file and a summary (see DriftCheck), and gives the outcome; `jobs` as for the other passes.
 [[nodiscard]] Verification verify_discovery_file(const config::Config& config,
                                                  const DiscoveryFile& file,
                                                  DiscoveryServices& services,
-                                                 PassProgress& progress);
+                                                 PassProgress& progress, std::size_t jobs = 1);
 
 }  // namespace generator::generate

@@ -1,5 +1,6 @@
 #include "generator/generate/generate.hpp"
 
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -55,11 +56,28 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
   parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"-j", "--jobs"}, "jobs",
+      "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
+          std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
+      "N"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
       std::vector<std::string>{"--verify"}, "verify",
       "Checks a discovery file against the estate as it is now; with --discovery, also writes "
       "the file with blocked or empty gateway subnets chosen anew there",
       "discovery_file"));
   return parser;
+}
+
+// The --jobs value: a whole number from 1 to MAX_JOBS, anything else a usage error.
+std::size_t jobs_option(const cli::ArgumentParser& parser, const cli::ParsedOptions& options) {
+  const std::optional<std::string> text = options.value("jobs");
+  if (!text) return DEFAULT_JOBS;
+  std::size_t jobs = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+  if (error != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > MAX_JOBS)
+    parser.error("argument -j/--jobs: invalid value '" + *text + "' (a whole number from 1 to " +
+                 std::to_string(MAX_JOBS) + ")");
+  return jobs;
 }
 
 config::Config load_configuration(const std::optional<std::string>& config_path) {
@@ -74,11 +92,11 @@ config::Config load_configuration(const std::optional<std::string>& config_path)
 // Compares the discovery file with the estate and writes the refreshed file when asked; true when
 // something blocks the migration.
 bool verify_pass(const config::Config& config, const std::string& path,
-                 const std::optional<std::string>& refreshed_path, PassProgress& progress) {
+                 const std::optional<std::string>& refreshed_path, DiscoveryServices& services,
+                 PassProgress& progress, std::size_t jobs) {
   const DiscoveryFile file = read_discovery_file(path);
   logger().info("Verifying discovery file: %s", path);
-  const Verification verification =
-      verify_discovery_file(config, file, *make_live_services(), progress);
+  const Verification verification = verify_discovery_file(config, file, services, progress, jobs);
   if (refreshed_path) {
     logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
     serializers::export_to_path(verification.refreshed, *refreshed_path);
@@ -109,17 +127,19 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     return;
   }
 
+  const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.value("config_path"));
   const std::unique_ptr<PassProgress> progress = make_status_line();
+  const std::unique_ptr<DiscoveryServices> services = make_live_services();
 
   // With --verify, --discovery names the refreshed file instead of a discovery pass of its own.
   const auto verify = options.value("verify");
-  const bool blocked =
-      verify && verify_pass(config, *verify, options.value("discovery"), *progress);
+  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), *services,
+                                             *progress, jobs);
   if (const auto discovery = options.value("discovery"); discovery && !verify) {
     logger().info("Generating minimal discovery file: %s", *discovery);
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *make_live_services(), *progress);
+        generate_min_discovery_yaml(config, *services, *progress, jobs);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
@@ -130,7 +150,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
     const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *make_live_services(), *progress);
+        generate_discovery_excel_data(config, *services, *progress, jobs);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
   }

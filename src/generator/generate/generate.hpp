@@ -3,6 +3,7 @@
 // The generate program: command line, example configuration, configuration file, and the two
 // output passes (discovery file first, then workbook).
 
+#include <cstddef>
 #include <exception>
 #include <optional>
 #include <string>
@@ -12,8 +13,12 @@ namespace generator::generate {
 
 /// Page size when the VPCs of a region are listed.
 inline constexpr int VPC_PAGE_SIZE = 64;
-/// Page size when the subnets of a VPC are listed.
-inline constexpr int SUBNET_PAGE_SIZE = 64;
+/// Page size when the subnets of a region are listed (the most EC2 gives per page).
+inline constexpr int SUBNET_PAGE_SIZE = 1000;
+
+/// Regions scanned at once unless --jobs says otherwise, and the most it may say.
+inline constexpr std::size_t DEFAULT_JOBS = 8;
+inline constexpr std::size_t MAX_JOBS = 64;
 
 /// Runs the program on `args` (without the program name); `program_name` is shown in usage,
 /// help and --version. Errors pass to the caller.

@@ -1,5 +1,13 @@
 #include "generator/generate/scan_engine.hpp"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/generate.hpp"
@@ -35,6 +43,61 @@ VpcRecord vpc_record(const aws::Vpc& vpc) {
   return record;
 }
 
+// A VPC record as the gateway subnet and name rules read it; its subnets are those the record
+// carries, from the region's one listing.
+class RecordView : public VpcView {
+ public:
+  explicit RecordView(const VpcRecord& vpc) : vpc_(vpc) {}
+  [[nodiscard]] std::string id() const override { return vpc_.id; }
+  [[nodiscard]] std::string cidr_block() const override { return vpc_.primary_cidr; }
+  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override {
+    std::vector<CidrBlockAssociation> associations;
+    for (const auto& block : vpc_.blocks)
+      associations.push_back(CidrBlockAssociation{block.cidr, block.state});
+    return associations;
+  }
+  [[nodiscard]] std::vector<Tag> tags() const override {
+    std::vector<Tag> tags;
+    for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
+    return tags;
+  }
+  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
+    std::vector<std::optional<std::string>> blocks;
+    for (const auto& subnet : vpc_.subnets) blocks.push_back(subnet.cidr_block);
+    return blocks;
+  }
+
+ private:
+  const VpcRecord& vpc_;
+};
+
+// The subnets of one region, listed once, on the first VPC that needs them, and handed out by VPC.
+class RegionSubnets {
+ public:
+  explicit RegionSubnets(const Ec2Handle& ec2) : ec2_(ec2) {}
+
+  // The VPC's subnets in listing order; each VPC's are handed out once.
+  std::vector<SubnetRecord> take(const std::string& vpc_id) {
+    if (!listed_) {
+      for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
+        by_vpc_[subnet.vpc_id].push_back(
+            SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
+      }
+      listed_ = true;
+    }
+    const auto found = by_vpc_.find(vpc_id);
+    if (found == by_vpc_.end()) return {};
+    std::vector<SubnetRecord> subnets = std::move(found->second);
+    by_vpc_.erase(found);
+    return subnets;
+  }
+
+ private:
+  const Ec2Handle& ec2_;
+  bool listed_ = false;
+  std::unordered_map<std::string, std::vector<SubnetRecord>> by_vpc_;
+};
+
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
 // identity), so it gets one line of its own after the per-account errors.
 void warn_no_account_entered(std::size_t account_count, const std::string& role_name) {
@@ -45,7 +108,35 @@ void warn_no_account_entered(std::size_t account_count, const std::string& role_
       account_count, role_name);
 }
 
-// One scan: the plan, how it runs, and where its results go.
+// One account of a running scan: filled by the worker that enters it, read by the others only
+// after `entered_done` is set under the scan's lock.
+struct AccountWork {
+  AccountRecord account;
+  std::optional<aws::Credentials> creds;
+  std::vector<std::string> regions;
+  log::HeldMessages messages;
+  std::exception_ptr fatal;
+  bool entered_done = false;
+  struct RegionWork {
+    RegionRecord region;
+    log::HeldMessages messages;
+    std::exception_ptr fatal;
+    bool done = false;
+  };
+  std::deque<RegionWork> region_work;
+};
+
+// A piece of work in plan order: an account's entry (region -1) or one of its regions.
+struct Task {
+  std::size_t account;
+  long region;
+  friend auto operator<=>(const Task&, const Task&) = default;
+};
+
+// One scan: the plan, how it runs, and where its results go. Workers take the earliest pending
+// piece of work in plan order; the calling thread releases each piece's messages and hands each
+// account to the outputs in plan order, so the log and the outputs do not depend on the number
+// of workers.
 class Scan {
  public:
   Scan(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
@@ -54,32 +145,132 @@ class Scan {
         settings_(settings),
         services_(services),
         progress_(progress),
-        outputs_(outputs) {
+        outputs_(outputs),
+        accounts_(plan.accounts.size()) {
     for (const ScanOutput* output : outputs_)
       needs_subnets_ = needs_subnets_ || output->needs_subnets();
+    for (std::size_t index = 0; index < accounts_.size(); ++index) pending_.insert(Task{index, -1});
   }
 
+  ~Scan() { stop(); }
+  Scan(const Scan&) = delete;
+  Scan& operator=(const Scan&) = delete;
+
   void run() {
-    std::size_t entered = 0;
-    for (std::size_t index = 0; index < plan_.accounts.size(); ++index) {
-      AccountRecord account;
-      std::optional<aws::Credentials> creds;
-      const std::vector<std::string> regions = enter_account(index, account, creds);
-      if (account.entered) {
-        ++entered;
-        for (const std::string& region : regions)
-          account.regions.push_back(scan_region(account, region, *creds));
-      }
-      for (ScanOutput* output : outputs_) output->account_scanned(account);
+    const std::size_t jobs = std::max<std::size_t>(1, settings_.jobs);
+    for (std::size_t worker = 0; worker < jobs; ++worker) {
+      std::shared_ptr<DiscoveryServices> services = services_.for_worker(cancellation_);
+      workers_.emplace_back([this, services] { work(*services); });
     }
+    std::size_t entered = 0;
+    for (std::size_t index = 0; index < accounts_.size(); ++index) {
+      AccountWork& work = accounts_[index];
+      wait_until([&] { return work.entered_done; });
+      release(work.messages, work.fatal);
+      if (work.account.entered) ++entered;
+      // The workers of the account's later regions still read `work.account`.
+      AccountRecord scanned = work.account;
+      for (auto& region : work.region_work) {
+        wait_until([&] { return region.done; });
+        release(region.messages, region.fatal);
+        scanned.regions.push_back(std::move(region.region));
+      }
+      work.region_work.clear();
+      for (ScanOutput* output : outputs_) output->account_scanned(scanned);
+    }
+    stop();
     if (entered == 0) warn_no_account_entered(plan_.accounts.size(), settings_.role_name);
   }
 
  private:
+  template <class Predicate>
+  void wait_until(Predicate ready) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, ready);
+  }
+
+  // Writes a piece's messages; its error ends the scan, with every later piece called off.
+  void release(log::HeldMessages& messages, const std::exception_ptr& fatal) {
+    messages.release();
+    if (fatal) {
+      stop();
+      std::rethrow_exception(fatal);
+    }
+  }
+
+  void stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    cancellation_->cancel();
+    changed_.notify_all();
+    for (std::thread& worker : workers_)
+      if (worker.joinable()) worker.join();
+  }
+
+  void work(DiscoveryServices& services) {
+    for (;;) {
+      Task task{};
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+        if (stopping_) return;
+        task = *pending_.begin();
+        pending_.erase(pending_.begin());
+      }
+      if (task.region < 0)
+        enter_account(services, task.account);
+      else
+        scan_region(services, task.account, static_cast<std::size_t>(task.region));
+    }
+  }
+
+  void enter_account(DiscoveryServices& services, std::size_t index) {
+    AccountWork& work = accounts_[index];
+    {
+      const log::HoldMessages hold(work.messages);
+      try {
+        enter_account(services, index, work);
+      } catch (...) {
+        work.fatal = std::current_exception();
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    if (!work.fatal) {
+      for (std::size_t region = 0; region < work.regions.size(); ++region) {
+        work.region_work.emplace_back().region.region = work.regions[region];
+        pending_.insert(Task{index, static_cast<long>(region)});
+      }
+    }
+    work.entered_done = true;
+    changed_.notify_all();
+  }
+
+  void scan_region(DiscoveryServices& services, std::size_t account, std::size_t index) {
+    AccountWork& work = accounts_[account];
+    AccountWork::RegionWork* region = nullptr;
+    {
+      const std::lock_guard lock(mutex_);
+      region = &work.region_work[index];
+    }
+    {
+      const log::HoldMessages hold(region->messages);
+      try {
+        scan_region(services, work, region->region);
+      } catch (...) {
+        region->fatal = std::current_exception();
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    region->done = true;
+    changed_.notify_all();
+  }
+
   // The account's name, role and regions; `account.entered` tells whether the role was assumed.
-  std::vector<std::string> enter_account(std::size_t index, AccountRecord& account,
-                                         std::optional<aws::Credentials>& creds) {
+  void enter_account(DiscoveryServices& services, std::size_t index, AccountWork& work) {
     const PlannedAccount& planned = plan_.accounts[index];
+    AccountRecord& account = work.account;
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
     logger().info(in_pass("Discovering info for account %s", settings_), planned.account_id);
     account.account_id = planned.account_id;
@@ -87,28 +278,28 @@ class Scan {
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
     RoleAssumption role =
-        services_.assume_role(get_role_arn(planned.account_id, settings_.role_name));
+        services.assume_role(get_role_arn(planned.account_id, settings_.role_name));
     if (!role.credentials) {
       logger().error(in_pass("- Failed to assume role into account %s -- skipped", settings_),
                      planned.account_id);
       account.skip_reason = std::move(role.refusal);
-      return {};
+      return;
     }
     account.entered = true;
-    creds = std::move(role.credentials);
-    return planned.regions ? *planned.regions : services_.regions(*creds);
+    work.creds = std::move(role.credentials);
+    work.regions = planned.regions ? *planned.regions : services.regions(*work.creds);
   }
 
-  RegionRecord scan_region(const AccountRecord& account, const std::string& region_name,
-                           const aws::Credentials& creds) {
-    progress_.region_started(region_name);
-    RegionRecord region;
-    region.region = region_name;
-    const std::unique_ptr<Ec2Handle> ec2 = services_.ec2_handler(region_name, creds);
+  void scan_region(DiscoveryServices& services, const AccountWork& work, RegionRecord& region) {
+    const AccountRecord& account = work.account;
+    progress_.region_started(region.region);
+    const RegionEnd region_end(progress_);
+    const std::unique_ptr<Ec2Handle> ec2 = services.ec2_handler(region.region, *work.creds);
+    RegionSubnets subnets(*ec2);
     try {
       ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
-        for (aws::Vpc& listed : page) {
-          region.vpcs.push_back(scan_vpc(std::move(listed), *ec2));
+        for (const aws::Vpc& listed : page) {
+          region.vpcs.push_back(scan_vpc(listed, subnets));
           for (const ScanOutput* output : outputs_)
             output->vpc_scanned(account, region, region.vpcs.back());
           progress_.vpc_found();
@@ -119,29 +310,38 @@ class Scan {
       // One refusing region (an opt-in region, a policy that denies it) must not cost the
       // operator the whole account; the region is handed over as failed and the scan goes on.
       logger().warning(in_pass("Error occured while scanning VPCs in region '%s'.", settings_),
-                       region_name);
+                       region.region);
       logger().debug(in_pass("Error encountered during '%s' region scan:\n%s", settings_),
-                     region_name, error_rendering(error));
+                     region.region, error_rendering(error));
       region.vpcs.clear();
       region.failure = std::current_exception();
       region.failure_message = error.what();
-      return region;
+      return;
     }
     for (const ScanOutput* output : outputs_) output->region_scanned(account, region);
-    return region;
   }
 
-  VpcRecord scan_vpc(aws::Vpc listed, const Ec2Handle& ec2) const {
+  VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
     VpcRecord record = vpc_record(listed);
-    const Ec2Vpc view(std::move(listed), ec2, SUBNET_PAGE_SIZE);
+    if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
+    const RecordView view(record);
     if (!settings_.add_vpc_cidr) record.gateway_subnet = compute_hvn_cidr(view, settings_.hpe);
     record.gateway_name = get_spoke_gw_name(view);
-    if (needs_subnets_) {
-      for (const aws::Subnet& subnet : ec2.list_subnets(record.id, SUBNET_PAGE_SIZE))
-        record.subnets.push_back(SubnetRecord{subnet.id, subnet.cidr_block});
-    }
+    if (!needs_subnets_) record.subnets.clear();
     return record;
   }
+
+  // Tells the progress that a region is over, however it ends.
+  class RegionEnd {
+   public:
+    explicit RegionEnd(PassProgress& progress) : progress_(progress) {}
+    ~RegionEnd() { progress_.region_done(); }
+    RegionEnd(const RegionEnd&) = delete;
+    RegionEnd& operator=(const RegionEnd&) = delete;
+
+   private:
+    PassProgress& progress_;
+  };
 
   const ScanPlan& plan_;
   const ScanSettings& settings_;
@@ -149,9 +349,86 @@ class Scan {
   PassProgress& progress_;
   const std::vector<ScanOutput*>& outputs_;
   bool needs_subnets_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_: what is still to do, the stop request, and the structure of accounts_.
+  std::set<Task> pending_;
+  bool stopping_ = false;
+  std::deque<AccountWork> accounts_;
+  std::shared_ptr<http::Cancellation> cancellation_ = std::make_shared<http::Cancellation>();
+  std::vector<std::thread> workers_;
+};
+
+// Services that are not made for several threads, used by every worker one call at a time.
+class SerializedServices : public DiscoveryServices {
+ public:
+  SerializedServices(DiscoveryServices& services, std::recursive_mutex& mutex)
+      : services_(services), mutex_(mutex) {}
+  Json account_list(const config::Config& config) override {
+    const std::lock_guard lock(mutex_);
+    return services_.account_list(config);
+  }
+  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
+    const std::lock_guard lock(mutex_);
+    return services_.temp_creds_for_account(role_arn);
+  }
+  RoleAssumption assume_role(const std::string& role_arn) override {
+    const std::lock_guard lock(mutex_);
+    return services_.assume_role(role_arn);
+  }
+  std::vector<std::string> regions(const aws::Credentials& creds) override {
+    const std::lock_guard lock(mutex_);
+    return services_.regions(creds);
+  }
+  std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
+                                         const aws::Credentials& creds) override {
+    const std::lock_guard lock(mutex_);
+    return std::make_unique<Handle>(services_.ec2_handler(region, creds), mutex_);
+  }
+
+ private:
+  class Handle : public Ec2Handle {
+   public:
+    Handle(std::unique_ptr<Ec2Handle> handle, std::recursive_mutex& mutex)
+        : handle_(std::move(handle)), mutex_(mutex) {}
+    ~Handle() override {
+      const std::lock_guard lock(mutex_);
+      handle_.reset();
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    void list_vpc_pages(
+        int page_size,
+        const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
+      // The lock is held while the caller works on each page, which may list the subnets.
+      const std::lock_guard lock(mutex_);
+      handle_->list_vpc_pages(page_size, on_page);
+    }
+    [[nodiscard]] std::vector<aws::Subnet> list_region_subnets(int page_size) const override {
+      const std::lock_guard lock(mutex_);
+      return handle_->list_region_subnets(page_size);
+    }
+    [[nodiscard]] std::vector<std::string> describe_regions() const override {
+      const std::lock_guard lock(mutex_);
+      return handle_->describe_regions();
+    }
+
+   private:
+    std::unique_ptr<Ec2Handle> handle_;
+    std::recursive_mutex& mutex_;
+  };
+
+  DiscoveryServices& services_;
+  std::recursive_mutex& mutex_;
 };
 
 }  // namespace
+
+std::unique_ptr<DiscoveryServices> DiscoveryServices::for_worker(
+    std::shared_ptr<const http::Cancellation> /*cancellation*/) {
+  return std::make_unique<SerializedServices>(*this, serial_calls_);
+}
 
 RoleAssumption DiscoveryServices::assume_role(const std::string& role_arn) {
   RoleAssumption assumption{temp_creds_for_account(role_arn), {}};

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <source_location>
@@ -18,6 +19,7 @@
 #include "generator/generate/account_access.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "http/http.hpp"
 
 namespace generator::generate {
 
@@ -36,9 +38,17 @@ class DiscoveryServices {
   /// EC2 of one region with the account's credentials.
   virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                                  const aws::Credentials& creds) = 0;
+  /// The services for one scanning thread, whose requests end once `cancellation` is set. By
+  /// default these same services, entered by one thread at a time.
+  virtual std::unique_ptr<DiscoveryServices> for_worker(
+      std::shared_ptr<const http::Cancellation> cancellation);
+
+ private:
+  std::recursive_mutex serial_calls_;
 };
 
-/// Told where a pass is, for a status line; every member does nothing unless overridden.
+/// Told where a pass is, for a status line; every member does nothing unless overridden. Called
+/// from the scanning threads, several at once.
 class PassProgress {
  public:
   virtual ~PassProgress() = default;
@@ -47,8 +57,10 @@ class PassProgress {
   /// Account `number` of `count` (1-based) is being scanned.
   virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
                                const std::string& /*account_id*/) {}
-  /// A region of the current account is being scanned.
+  /// A region is being scanned.
   virtual void region_started(const std::string& /*region*/) {}
+  /// A region's scan is over, successfully or not.
+  virtual void region_done() {}
   /// One more VPC was found.
   virtual void vpc_found() {}
   /// The pass is over, successfully or not.
@@ -90,6 +102,8 @@ struct ScanSettings {
   bool add_vpc_cidr = false;
   Hpe hpe = Hpe::disabled;
   RegionFailure on_region_failure = RegionFailure::skip_region;
+  /// How many pieces of work (an account's role and regions, or one region) run at once.
+  std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
   std::source_location pass = std::source_location::current();
 };

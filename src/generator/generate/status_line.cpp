@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace generator::generate {
@@ -38,6 +40,7 @@ class AttachedStatusLine : public StatusLine {
     }
   }
   ~AttachedStatusLine() override {
+    const std::lock_guard lock(log::terminal_mutex());
     clear();
     for (auto* handler : attached_) handler->set_transient_line(nullptr);
   }
@@ -54,34 +57,43 @@ StatusLine::StatusLine(std::function<void(std::string_view)> write, std::size_t 
     : write_(std::move(write)), columns_(columns) {}
 
 void StatusLine::pass_started(const std::string& pass) {
+  const std::lock_guard lock(log::terminal_mutex());
   pass_ = pass;
-  account_number_ = account_count_ = vpcs_found_ = 0;
-  account_id_.clear();
-  region_.clear();
+  account_number_ = account_count_ = regions_done_ = regions_in_flight_ = vpcs_found_ = 0;
   active_ = true;
   redraw();
 }
 
 void StatusLine::account_started(std::size_t number, std::size_t count,
-                                 const std::string& account_id) {
-  account_number_ = number;
+                                 const std::string& /*account_id*/) {
+  const std::lock_guard lock(log::terminal_mutex());
+  // Accounts are entered in order, a few ahead of the regions being scanned.
+  account_number_ = std::max(account_number_, number);
   account_count_ = count;
-  account_id_ = account_id;
-  region_.clear();
   redraw();
 }
 
-void StatusLine::region_started(const std::string& region) {
-  region_ = region;
+void StatusLine::region_started(const std::string& /*region*/) {
+  const std::lock_guard lock(log::terminal_mutex());
+  ++regions_in_flight_;
+  redraw();
+}
+
+void StatusLine::region_done() {
+  const std::lock_guard lock(log::terminal_mutex());
+  if (regions_in_flight_ > 0) --regions_in_flight_;
+  ++regions_done_;
   redraw();
 }
 
 void StatusLine::vpc_found() {
+  const std::lock_guard lock(log::terminal_mutex());
   ++vpcs_found_;
   redraw();
 }
 
 void StatusLine::pass_ended() {
+  const std::lock_guard lock(log::terminal_mutex());
   clear();
   active_ = false;
 }
@@ -104,11 +116,11 @@ void StatusLine::redraw() {
 }
 
 std::string StatusLine::text() const {
-  std::string line = pass_ + ": account " + std::to_string(account_number_) + " of " +
-                     std::to_string(account_count_) + " (" + account_id_ + ")";
-  if (!region_.empty()) line += ", region " + region_;
-  line += ", " + std::to_string(vpcs_found_) + (vpcs_found_ == 1 ? " VPC" : " VPCs") + " found";
-  return line;
+  return pass_ + ": account " + std::to_string(account_number_) + " of " +
+         std::to_string(account_count_) + ", " + std::to_string(regions_done_) +
+         (regions_done_ == 1 ? " region" : " regions") + " done, " +
+         std::to_string(regions_in_flight_) + " in flight, " + std::to_string(vpcs_found_) +
+         (vpcs_found_ == 1 ? " VPC" : " VPCs") + " found";
 }
 
 std::unique_ptr<PassProgress> make_status_line() {

@@ -14,6 +14,8 @@
 namespace generator::generate {
 
 /// The status line itself, writing through `write` and never wider than `columns` - 1 characters.
+/// The progress members may be called from several threads: each takes log::terminal_mutex(),
+/// under which the log handlers call `clear` and `redraw`.
 class StatusLine : public PassProgress, public log::TransientLine {
  public:
   StatusLine(std::function<void(std::string_view)> write, std::size_t columns);
@@ -22,14 +24,15 @@ class StatusLine : public PassProgress, public log::TransientLine {
   void account_started(std::size_t number, std::size_t count,
                        const std::string& account_id) override;
   void region_started(const std::string& region) override;
+  void region_done() override;
   void vpc_found() override;
   void pass_ended() override;
 
   void clear() override;
   void redraw() override;
 
-  /// The text the line shows now ("discovery file: account 1 of 3 (...), region ..., 4 VPCs
-  /// found").
+  /// The text the line shows now ("workbook: account 3 of 20, 12 regions done, 8 in flight,
+  /// 340 VPCs found").
   [[nodiscard]] std::string text() const;
 
  private:
@@ -40,8 +43,8 @@ class StatusLine : public PassProgress, public log::TransientLine {
   std::string pass_;
   std::size_t account_number_ = 0;
   std::size_t account_count_ = 0;
-  std::string account_id_;
-  std::string region_;
+  std::size_t regions_done_ = 0;
+  std::size_t regions_in_flight_ = 0;
   std::size_t vpcs_found_ = 0;
 };
 

@@ -99,10 +99,16 @@ std::string Formatter::format(const Record& record) const {
 
 void Handler::handle(const Record& record) { write_line(formatter_->format(record)); }
 
+std::mutex& terminal_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 void StandardErrorHandler::write_line(const std::string& text) {
+  const std::string line = text + '\n';
+  const std::lock_guard lock(terminal_mutex());
   if (transient_line_) transient_line_->clear();
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fputc('\n', stderr);
+  std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   if (transient_line_) transient_line_->redraw();
 }
@@ -243,9 +249,24 @@ void Logger::remove_handler(const std::shared_ptr<Handler>& handler) {
   std::erase(handlers_, handler);
 }
 
+namespace {
+
+// The messages that the current thread holds back, if any.
+thread_local HeldMessages* held_messages = nullptr;
+
+}  // namespace
+
 void Logger::emit(int level, const Message& message, const std::vector<std::string>& arguments) {
   Record record{name_, level, bare_function_name(message.location.function_name()),
                 current_clock()->now(), fill_placeholders(message.text, arguments)};
+  if (held_messages != nullptr) {
+    held_messages->held_.emplace_back(this, std::move(record));
+    return;
+  }
+  dispatch(record);
+}
+
+void Logger::dispatch(const Record& record) {
   bool handled = false;
   for (Logger* logger = this; logger; logger = logger->parent_) {
     for (const auto& handler : logger->handlers_) {
@@ -254,13 +275,29 @@ void Logger::emit(int level, const Message& message, const std::vector<std::stri
     }
   }
   // With no handler anywhere, warnings and worse still reach the operator, bare.
-  if (!handled && level >= WARNING) {
-    std::fprintf(stderr, "%s\n", record.message.c_str());
+  if (!handled && record.level >= WARNING) {
+    const std::string line = record.message + '\n';
+    const std::lock_guard lock(terminal_mutex());
+    std::fwrite(line.data(), 1, line.size(), stderr);
   }
 }
 
+void HeldMessages::release() {
+  for (auto& [logger, record] : held_) logger->dispatch(record);
+  held_.clear();
+}
+
+HoldMessages::HoldMessages(HeldMessages& messages) : previous_(held_messages) {
+  held_messages = &messages;
+}
+
+HoldMessages::~HoldMessages() { held_messages = previous_; }
+
 Logger& get_logger(std::string_view name) {
+  static std::recursive_mutex registry_mutex;
   static std::map<std::string, std::unique_ptr<Logger>, std::less<>> loggers;
+  // Loggers are looked up from every scanning thread; creating one also creates its ancestors.
+  const std::lock_guard lock(registry_mutex);
   if (auto found = loggers.find(name); found != loggers.end()) return *found->second;
   Logger* parent = nullptr;
   if (!name.empty()) {

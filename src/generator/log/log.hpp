@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <source_location>
@@ -84,7 +85,12 @@ class TransientLine {
   virtual void redraw() = 0;
 };
 
-/// A handler that writes to standard error.
+/// The lock under which standard error is written: each message in one write, a transient line
+/// cleared before it and redrawn after it. Whoever redraws a transient line between messages
+/// holds it too.
+std::mutex& terminal_mutex();
+
+/// A handler that writes to standard error, each message in one write under terminal_mutex().
 class StandardErrorHandler : public Handler {
  public:
   /// Messages clear `line` before they are written and redraw it afterwards; nullptr for none.
@@ -199,12 +205,42 @@ class Logger {
   }
 
  private:
+  friend class HeldMessages;
   void emit(int level, const Message& message, const std::vector<std::string>& arguments);
+  // Hands a record to the handlers of this logger and its ancestors.
+  void dispatch(const Record& record);
 
   std::string name_;
   Logger* parent_;
   std::optional<int> level_;
   std::vector<std::shared_ptr<Handler>> handlers_;
+};
+
+/// Messages held back instead of written: while a HoldMessages scope for it is alive on a thread,
+/// every message issued on that thread is kept here, with its time stamp, until `release` writes
+/// them in order through the handlers of the loggers that issued them. Lets work done on several
+/// threads be logged in the order it would have had on one.
+class HeldMessages {
+ public:
+  /// Writes the held messages in order and forgets them.
+  void release();
+  [[nodiscard]] bool empty() const noexcept { return held_.empty(); }
+
+ private:
+  friend class Logger;
+  std::vector<std::pair<Logger*, Record>> held_;
+};
+
+/// Holds the messages of the current thread in `messages` for its lifetime (scopes nest).
+class HoldMessages {
+ public:
+  explicit HoldMessages(HeldMessages& messages);
+  ~HoldMessages();
+  HoldMessages(const HoldMessages&) = delete;
+  HoldMessages& operator=(const HoldMessages&) = delete;
+
+ private:
+  HeldMessages* previous_;
 };
 
 /// The logger of that dotted name, created with its ancestors on first use; "" is the root.

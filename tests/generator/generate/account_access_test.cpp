@@ -183,7 +183,7 @@ TEST(GetRegions, ARefusalPassesToTheCaller) {
   EXPECT_THROW((void)get_regions(ROLE, make_context({}, ec2)), aws::ServiceError);
 }
 
-TEST(Ec2Handle, NothingIsSentUntilAListingAndTheVpcViewListsItsSubnetsAnewEachTime) {
+TEST(Ec2Handle, NothingIsSentUntilAListingAndTheRegionsSubnetsComeInOneUnfilteredListing) {
   auto ec2 = std::make_shared<ScriptedClient>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("Action") == "DescribeVpcs") {
@@ -199,12 +199,13 @@ TEST(Ec2Handle, NothingIsSentUntilAListingAndTheVpcViewListsItsSubnetsAnewEachTi
           "<tagSet><item><key>Name</key><value>prod vpc</value></item></tagSet></item></vpcSet>"
           "</DescribeVpcsResponse>");
     }
-    EXPECT_EQ(fields.at("Filter.1.Value.1"), "vpc-1");
+    EXPECT_FALSE(fields.contains("Filter.1.Name"));
+    EXPECT_EQ(fields.at("MaxResults"), "1000");
     return answer(
         200,
-        "<DescribeSubnetsResponse><subnetSet><item><subnetId>s-1</subnetId><cidrBlock>10.0.0.0/24"
-        "</cidrBlock></item><item><subnetId>s-2</subnetId></item></subnetSet></"
-        "DescribeSubnetsResponse>");
+        "<DescribeSubnetsResponse><subnetSet><item><subnetId>s-1</subnetId><vpcId>vpc-1</vpcId>"
+        "<cidrBlock>10.0.0.0/24</cidrBlock></item><item><subnetId>s-2</subnetId><vpcId>vpc-2"
+        "</vpcId></item></subnetSet></DescribeSubnetsResponse>");
   });
   const auto handle = get_ec2_resource_handler("eu-west-1", ROLE, make_context({}, ec2));
   EXPECT_TRUE(ec2->requests.empty());
@@ -215,18 +216,20 @@ TEST(Ec2Handle, NothingIsSentUntilAListingAndTheVpcViewListsItsSubnetsAnewEachTi
   ASSERT_EQ(vpcs.size(), 1u);
   EXPECT_EQ(ec2->requests[0].url, "https://ec2.eu-west-1.amazonaws.com/");
 
-  const Ec2Vpc view(vpcs[0], *handle, 64);
-  EXPECT_EQ(view.id(), "vpc-1");
-  EXPECT_EQ(view.cidr_block(), "10.0.0.0/16");
-  ASSERT_EQ(view.cidr_block_association_set().size(), 2u);
-  EXPECT_EQ(view.cidr_block_association_set()[1].cidr_block, "100.64.0.0/16");
-  EXPECT_EQ(view.cidr_block_association_set()[1].state, "associated");
-  ASSERT_EQ(view.tags().size(), 1u);
-  EXPECT_EQ(view.tags()[0].value, "prod vpc");
-  const std::vector<std::optional<std::string>> expected{std::string("10.0.0.0/24"), std::nullopt};
-  EXPECT_EQ(view.list_subnet_cidr_blocks(), expected);
-  EXPECT_EQ(view.list_subnet_cidr_blocks(), expected);
-  EXPECT_EQ(ec2->requests.size(), 3u);
+  EXPECT_EQ(vpcs[0].id, "vpc-1");
+  EXPECT_EQ(vpcs[0].cidr_block, "10.0.0.0/16");
+  ASSERT_EQ(vpcs[0].cidr_block_association_set.size(), 2u);
+  EXPECT_EQ(vpcs[0].cidr_block_association_set[1].cidr_block, "100.64.0.0/16");
+  EXPECT_EQ(vpcs[0].cidr_block_association_set[1].state, "associated");
+  ASSERT_EQ(vpcs[0].tags.size(), 1u);
+  EXPECT_EQ(vpcs[0].tags[0].value, "prod vpc");
+  const std::vector<aws::Subnet> subnets = handle->list_region_subnets(1000);
+  ASSERT_EQ(subnets.size(), 2u);
+  EXPECT_EQ(subnets[0].vpc_id, "vpc-1");
+  EXPECT_EQ(subnets[0].cidr_block, "10.0.0.0/24");
+  EXPECT_EQ(subnets[1].vpc_id, "vpc-2");
+  EXPECT_EQ(subnets[1].cidr_block, std::nullopt);
+  EXPECT_EQ(ec2->requests.size(), 2u);
 }
 
 }  // namespace

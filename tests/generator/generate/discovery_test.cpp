@@ -22,12 +22,12 @@ class CapturingHandler : public log::Handler {
   void write_line(const std::string& text) override { lines.push_back(text); }
 };
 
-// One region's VPCs, served in pages; a region may refuse its VPC listing or one VPC's subnets.
+// One region's VPCs, served in pages; a region may refuse its VPC or its subnet listing.
 struct RegionEstate {
   std::vector<aws::Vpc> vpcs;
   std::map<std::string, std::vector<aws::Subnet>> subnets;  // by VPC id
   bool refuse_vpc_listing = false;
-  std::string refuse_subnets_of;
+  bool refuse_subnet_listing = false;
 };
 
 struct Calls {
@@ -60,13 +60,14 @@ class RegionHandle : public Ec2Handle {
       on_page(page);
     }
   }
-  [[nodiscard]] std::vector<aws::Subnet> list_subnets(const std::string& vpc_id,
-                                                      int page_size) const override {
+  [[nodiscard]] std::vector<aws::Subnet> list_region_subnets(int page_size) const override {
     ++calls_.subnet_listings;
     calls_.subnet_page_sizes.push_back(page_size);
-    if (vpc_id == estate_.refuse_subnets_of) throw refusal("DescribeSubnets");
-    const auto found = estate_.subnets.find(vpc_id);
-    return found == estate_.subnets.end() ? std::vector<aws::Subnet>{} : found->second;
+    if (estate_.refuse_subnet_listing) throw refusal("DescribeSubnets");
+    std::vector<aws::Subnet> subnets;
+    for (const auto& [vpc_id, of_vpc] : estate_.subnets)
+      subnets.insert(subnets.end(), of_vpc.begin(), of_vpc.end());
+    return subnets;
   }
   [[nodiscard]] std::vector<std::string> describe_regions() const override { return {}; }
 
@@ -191,8 +192,8 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   EXPECT_EQ(services_.calls.logins, 1);
   EXPECT_EQ(services_.calls.region_listings, 0) << "configured regions are not listed";
   EXPECT_EQ(services_.calls.vpc_page_sizes, (std::vector<int>{64, 64}));
-  EXPECT_EQ(services_.calls.subnet_page_sizes,
-            (std::vector<int>(services_.calls.subnet_listings, 64)));
+  EXPECT_EQ(services_.calls.subnet_page_sizes, (std::vector<int>{1000, 1000}))
+      << "one subnet listing per region of the entered account";
   EXPECT_TRUE(
       logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 "
              "-- skipped"));
@@ -222,7 +223,7 @@ TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
 }
 
 TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileButEndsTheWorkbookPass) {
-  services_.accounts[ALPHA]["us-east-1"].refuse_subnets_of = "vpc-00000002";
+  services_.accounts[ALPHA]["us-east-1"].refuse_subnet_listing = true;
   config_.account_ids = {ALPHA};
   const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
   const Json& regions = document["account_info"][0]["regions"];
@@ -251,7 +252,10 @@ TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubne
     for (const auto& vpc : region["vpcs"]) EXPECT_EQ(vpc["hvn_cidr"], "");
   }
   const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
-  for (const auto& row : rows) EXPECT_EQ(row["hvn_cidr"], "");
+  for (const auto& row : rows) {
+    EXPECT_EQ(row["hvn_cidr"], "");
+    EXPECT_EQ(row["hpe"], "") << "hpe not given in the file";
+  }
   EXPECT_EQ(services_.calls.subnet_listings, 0);
 }
 
@@ -275,6 +279,7 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   config_.defaults.gw_zones = std::vector<std::string>{"a", "b"};
   config_.defaults.spoke_gw_size = "";
   config_.defaults.inspection = true;
+  config_.defaults.given = {"role_name", "hpe"};
   services_.refusing_accounts = {BETA};
   const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
 
@@ -321,7 +326,7 @@ TEST_F(DiscoveryPasses, NoAccountEnteredIsReportedOnceAfterTheSkips) {
   EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
 }
 
-TEST(StatusLine, TellsPassAccountRegionAndCountAndFitsTheTerminal) {
+TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
   StatusLine line([&](std::string_view text) { screen += text; }, 40);
   line.pass_started("workbook");
@@ -329,8 +334,12 @@ TEST(StatusLine, TellsPassAccountRegionAndCountAndFitsTheTerminal) {
       << "nothing is drawn while the pass logs in: a password prompt may be shown";
   line.account_started(2, 3, "111111111111");
   line.region_started("eu-west-1");
+  line.region_started("us-east-1");
+  line.region_done();
+  line.account_started(1, 3, "000000000000");
   line.vpc_found();
-  EXPECT_EQ(line.text(), "workbook: account 2 of 3 (111111111111), region eu-west-1, 1 VPC found");
+  EXPECT_EQ(line.text(), "workbook: account 2 of 3, 1 region done, 1 in flight, 1 VPC found")
+      << "accounts are counted by the furthest one entered";
   const std::string last_draw = screen.substr(screen.rfind("\r\x1b[K"));
   EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39))
       << "a wrapped line could not be erased";
