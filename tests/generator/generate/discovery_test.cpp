@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "aws/errors.hpp"
 #include "generator/generate/status_line.hpp"
@@ -324,6 +325,39 @@ TEST_F(DiscoveryPasses, NoAccountEnteredIsReportedOnceAfterTheSkips) {
       "the role name "
       "'Discovery' and the AWS credentials that assume it";
   EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
+}
+
+TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
+  config_.aws_regions = {"us-east-1", "eu-west-1", "ap-south-1"};
+  config_.account_ids = {ALPHA, BETA, "333333333333", "444444444444"};
+  services_.refusing_accounts = {BETA};
+  services_.accounts["444444444444"]["eu-west-1"].refuse_vpc_listing = true;
+  for (int vpc = 0; vpc < 70; ++vpc)
+    services_.accounts["333333333333"]["ap-south-1"].vpcs.push_back(
+        make_vpc("vpc-100000" + std::to_string(10 + vpc), "10.9." + std::to_string(vpc) + ".0/24"));
+
+  const auto run = [&](std::size_t jobs) {
+    capture_->lines.clear();
+    const Json document = generate_min_discovery_yaml(config_, services_, no_progress_, jobs);
+    Json rows;
+    try {
+      rows = generate_discovery_excel_data(config_, services_, no_progress_, jobs);
+    } catch (const aws::ServiceError& error) {
+      rows = error.what();
+    }
+    return std::tuple{document, rows, capture_->lines};
+  };
+  const auto [document, rows, lines] = run(1);
+  ASSERT_EQ(document["account_info"].size(), 3u);
+  EXPECT_EQ(document["account_info"][1]["regions"][2]["vpcs"].size(), 70u);
+  EXPECT_EQ(document["account_info"][2]["regions"].size(), 2u) << "the refusing region left out";
+  EXPECT_TRUE(rows.is_string()) << "the workbook pass ends at the refusing region";
+  for (const std::size_t jobs : {2u, 8u}) {
+    const auto [many_document, many_rows, many_lines] = run(jobs);
+    EXPECT_EQ(many_document, document) << jobs;
+    EXPECT_EQ(many_rows, rows) << jobs;
+    EXPECT_EQ(many_lines, lines) << jobs;
+  }
 }
 
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {

@@ -5,15 +5,18 @@ out of state "associated", IPv6-only subnets and Name tags with spaces and multi
 import json
 import os
 import pty
+import re
 import select
 import subprocess
 import textwrap
 import time
+import zipfile
 
 import yaml
 
 from support import harness
 from support.controller_stand_in import ControllerStandIn
+from support.aws_proxy import AwsProxy
 from support.moto import MotoEstateTestCase, role_arn
 from support.workbook import read_rows
 
@@ -207,6 +210,71 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                          r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the DescribeVpcs operation")
         self.assertFalse(workbook.exists())
 
+    def run_through(self, proxy, *args):
+        return self.generate(*args, env=self.environment(AWS_ENDPOINT_URL=proxy.url))
+
+    def test_jobs_change_neither_the_files_nor_the_log(self):
+        # A refused role (BETA), a region whose VPC listing is refused (DELTA's), throttled requests.
+        with AwsProxy(self.moto.url, delay=0.02, throttle_every=5) as proxy:
+            runs = {}
+            for jobs in ("1", "8"):
+                out = self.scratch / f"jobs-{jobs}"
+                out.mkdir()
+                skipping = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA, BETA, DELTA, GAMMA)),
+                                            "-v", "-j", jobs, "-d", out / "skip.yaml", "-e", out / "skip.xlsx")
+                complete = self.run_through(proxy, "-c", self.write_config(), "-v", "--jobs", jobs,
+                                            "-d", out / "d.yaml", "-e", out / "w.xlsx")
+                runs[jobs] = (out, skipping, complete)
+        self.assertGreater(proxy.counts().get("DescribeSubnets", 0), 0)
+
+        def without_time_stamps(log):
+            return re.sub(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} ", "", log, flags=re.MULTILINE)
+
+        (one, skipping_one, complete_one), (eight, skipping_eight, complete_eight) = runs["1"], runs["8"]
+        # The workbook pass ends at DELTA's refusing region; the discovery file leaves it out.
+        self.assertEqual(skipping_one.returncode, 1, skipping_one.stderr)
+        self.assertEqual(skipping_eight.returncode, 1, skipping_eight.stderr)
+        self.assertIn("Error occured while scanning VPCs in region 'us-east-1'.", skipping_one.stderr)
+        self.assertFalse((one / "skip.xlsx").exists())
+        self.assertFalse((eight / "skip.xlsx").exists())
+        self.assertEqual(complete_one.returncode, 0, complete_one.stderr)
+        self.assertEqual(complete_eight.returncode, 0, complete_eight.stderr)
+        for name in ("skip.yaml", "d.yaml"):
+            self.assertEqual((one / name).read_bytes(), (eight / name).read_bytes(), name)
+        # The workbook's parts are the same but for the time of writing in its document properties.
+        with zipfile.ZipFile(one / "w.xlsx") as first, zipfile.ZipFile(eight / "w.xlsx") as second:
+            self.assertEqual(first.namelist(), second.namelist())
+            for part in first.namelist():
+                if part != "docProps/core.xml":
+                    self.assertEqual(first.read(part), second.read(part), part)
+        self.assertEqual(len(read_rows(one / "w.xlsx")), 1 + 4, "the header and one row per VPC")
+        for first, second in ((skipping_one, skipping_eight), (complete_one, complete_eight)):
+            self.assertIn("DEBUG generator.generate:_compute_hvn_cidr Checking candidate subnet", first.stderr)
+            self.assertEqual(without_time_stamps(first.stderr).replace(str(one), "OUT"),
+                             without_time_stamps(second.stderr).replace(str(eight), "OUT"))
+
+    def test_workbook_pass_ends_at_its_first_failing_region_without_waiting_for_slow_ones(self):
+        slow = 20.0
+        config = self.write_config(accounts=(ALPHA, GAMMA))
+        workbook = self.scratch / "w.xlsx"
+        # us-east-1 refuses its VPC listing; every answer from eu-west-1 takes 20 s.
+        with AwsProxy(self.moto.url, region_delays={"eu-west-1": slow}, refuse_regions={"us-east-1"}) as proxy:
+            started = time.monotonic()
+            result = self.run_through(proxy, "-c", config, "-e", workbook)
+            elapsed = time.monotonic() - started
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertRegex(result.stderr.splitlines()[-1],
+                         r"^ClientError: An error occurred \(UnauthorizedOperation\) when calling the DescribeVpcs")
+        self.assertFalse(workbook.exists())
+        self.assertEqual(list(self.scratch.glob("w.xlsx*")), [], "no temporary file either")
+        self.assertLess(elapsed, slow / 2, "the slow regions in flight are called off")
+
+    def test_jobs_must_be_a_whole_number_from_1_to_64(self):
+        for value in ("0", "65", "two", "1.5", ""):
+            result = self.generate("-c", self.write_config(), "-j", value)
+            self.assertEqual(result.returncode, 2, value)
+            self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 64)", result.stderr)
+
     def test_wrong_controller_password_ends_the_run_before_any_file(self):
         config = self.write_config()
         out = self.scratch / "discovery.yaml"
@@ -303,7 +371,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             os.close(primary)
         self.assertEqual(process.returncode, 0)
         text = output.decode()
-        self.assertIn(f"discovery file: account 3 of 3 ({GAMMA}), region eu-west-1, 4 VPCs found", text)
+        self.assertIn("discovery file: account 3 of 3, 4 regions done, 0 in flight, 4 VPCs found", text)
         # Every log line starts on a clean line, and the status line is erased when the pass ends.
         for line in text.replace("\r\n", "\n").split("\n"):
             if "generator.generate:" in line:

@@ -1,0 +1,121 @@
+"""A proxy in front of moto_server that makes AWS behave like a far-away, busy service: every answer
+waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is first
+answered with a throttling error, and requests are counted by action.
+
+Typical use:
+
+    with AwsProxy(moto.url, delay=0.25, throttle_every=7) as proxy:
+        run_program(..., env=moto.environment(key, secret, AWS_ENDPOINT_URL=proxy.url))
+        proxy.counts()    # {"AssumeRole": 3, "DescribeVpcs": 6, ...}
+
+Requests pass through unchanged (the Host header included, so signatures still match).
+"""
+
+import http.client
+import http.server
+import re
+import threading
+import time
+import urllib.parse
+from collections import Counter
+
+from support import harness
+
+_SCOPE = re.compile(r"Credential=[^/]+/\d{8}/([^/]+)/([^/]+)/aws4_request")
+
+THROTTLING = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>RequestLimitExceeded'
+              b'</Code><Message>Request limit exceeded.</Message></Error></Errors>'
+              b'<RequestID>proxy-throttle</RequestID></Response>')
+REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>UnauthorizedOperation'
+           b'</Code><Message>You are not authorized to perform this operation.</Message></Error></Errors>'
+           b'<RequestID>proxy-refusal</RequestID></Response>')
+
+
+class AwsProxy:
+    """`delay`: seconds before every answer; `region_delays`: seconds per signing region instead;
+    `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
+    `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never)."""
+
+    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0):
+        self.target = urllib.parse.urlsplit(target_url)
+        self.delay = delay
+        self.region_delays = dict(region_delays or {})
+        self.refuse_regions = set(refuse_regions)
+        self.throttle_every = throttle_every
+        self.port = harness.free_port()
+        self.url = f"http://127.0.0.1:{self.port}"
+        self._lock = threading.Lock()
+        self._counts = Counter()
+        self._ec2_requests = 0
+        self._server = None
+        self._thread = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def counts(self):
+        """Requests that reached moto, by action (throttled first attempts and refusals not counted)."""
+        with self._lock:
+            return dict(self._counts)
+
+    def start(self):
+        proxy = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                status, headers, answer = proxy._answer(self.command, self.path, dict(self.headers), body)
+                self.send_response(status)
+                for name, value in headers:
+                    if name.lower() not in ("content-length", "transfer-encoding", "connection"):
+                        self.send_header(name, value)
+                self.send_header("Content-Length", str(len(answer)))
+                self.end_headers()
+                self.wfile.write(answer)
+
+            do_GET = do_POST
+
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
+        self._server.daemon_threads = True
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        """Stops the proxy; safe to call twice."""
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._thread.join(timeout=10)
+            self._server = None
+
+    def _answer(self, method, path, headers, body):
+        scope = _SCOPE.search(headers.get("Authorization", ""))
+        region, service = scope.groups() if scope else ("", "")
+        action = urllib.parse.parse_qs(body.decode("utf-8", "replace")).get("Action", [""])[0]
+        time.sleep(self.region_delays.get(region, self.delay))
+        with self._lock:
+            if service == "ec2":
+                self._ec2_requests += 1
+                if self.throttle_every and self._ec2_requests % self.throttle_every == 0:
+                    return 503, [("Content-Type", "text/xml")], THROTTLING
+            if service == "ec2" and action == "DescribeVpcs" and region in self.refuse_regions:
+                return 403, [("Content-Type", "text/xml")], REFUSAL
+            self._counts[action] += 1
+        connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
+        try:
+            connection.request(method, path, body=body, headers=headers)
+            answer = connection.getresponse()
+            return answer.status, answer.getheaders(), answer.read()
+        finally:
+            connection.close()
