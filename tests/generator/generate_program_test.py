@@ -129,7 +129,7 @@ class GenerateCommandLine(harness.ScratchTestCase):
         result = harness.run_program("generate", "--help")
         self.assertEqual(result.returncode, 0, result.stderr)
         for option in ("--example-config", "-c config_file, --config config_file", "-d discovery_file",
-                       "-e excel_file", "--version", "--verbose, -v", "--quiet, -q"):
+                       "-e excel_file", "--verify discovery_file", "--version", "--verbose, -v", "--quiet, -q"):
             self.assertIn(option, result.stdout)
         self.assertTrue(result.stdout.endswith(
             "example:\n  generate --example-config > config.yaml     # then edit it\n"

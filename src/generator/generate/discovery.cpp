@@ -6,6 +6,7 @@
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
+#include "generator/generate/drift_check.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/generate.hpp"
@@ -290,6 +291,25 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
 Json generate_discovery_excel_data(const config::Config& config) {
   PassProgress progress;
   return generate_discovery_excel_data(config, *make_live_services(), progress);
+}
+
+Verification verify_discovery_file(const config::Config& config, const DiscoveryFile& file,
+                                   DiscoveryServices& services, PassProgress& progress,
+                                   std::size_t jobs) {
+  const std::source_location pass = std::source_location::current();
+  const PassScope pass_scope(progress, "verify");
+  ScanPlan plan;
+  plan.controller_accounts = services.account_list(config);
+  // Exactly what the file names: its accounts in its order, each with its own regions.
+  for (const FileAccount& account : file.accounts)
+    plan.accounts.push_back({account.account_id, account.region_names()});
+  const ScanSettings settings = scan_settings(config, RegionFailure::skip_region, jobs, pass);
+  DriftCheck check(file, GatewayRule{settings.hpe, settings.add_vpc_cidr});
+  scan_estate(plan, settings, services, progress, {&check});
+  check.finish();
+  Verification verification{check.blocks_migration(), check.refreshed_document()};
+  (void)ovra::load_from_dict(verification.refreshed);
+  return verification;
 }
 
 }  // namespace generator::generate

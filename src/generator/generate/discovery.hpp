@@ -12,6 +12,7 @@
 
 #include "aws/credentials.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/discovery_file.hpp"
 #include "generator/generate/scan_engine.hpp"
 #include "generator/generate/scan_tally.hpp"
 
@@ -83,5 +84,21 @@ inline const std::string NULL_TEXT;
                                                                    std::size_t jobs = 1);
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config);
+
+/// What the verify pass found.
+struct Verification {
+  /// Whether something blocks the migration with the file as it stands.
+  bool blocks_migration = false;
+  /// The file with every blocked or empty gateway subnet chosen anew, everything else as read.
+  nlohmann::ordered_json refreshed;
+};
+
+/// The verify pass: scans the accounts and regions that the discovery file names (with the
+/// configuration's controller, role, hpe and add_vpc_cidr), logs one line per difference from the
+/// file and a summary (see DriftCheck), and gives the outcome; `jobs` as for the other passes.
+[[nodiscard]] Verification verify_discovery_file(const config::Config& config,
+                                                 const DiscoveryFile& file,
+                                                 DiscoveryServices& services,
+                                                 PassProgress& progress, std::size_t jobs = 1);
 
 }  // namespace generator::generate

@@ -70,6 +70,11 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
       "Generates a self-contained HTML page that draws every VPC's address space, from the "
       "same scan as the discovery file",
       "report_file"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"--verify"}, "verify",
+      "Checks a discovery file against the estate as it is now; with --discovery, also writes "
+      "the file with blocked or empty gateway subnets chosen anew there",
+      "discovery_file"));
   return parser;
 }
 
@@ -106,6 +111,21 @@ void check_outputs(const cli::ParsedOptions& options) {
   files::check_planned_outputs(outputs);
 }
 
+// Compares the discovery file with the estate and writes the refreshed file when asked; true when
+// something blocks the migration.
+bool verify_pass(const config::Config& config, const std::string& path,
+                 const std::optional<std::string>& refreshed_path, DiscoveryServices& services,
+                 PassProgress& progress, std::size_t jobs) {
+  const DiscoveryFile file = read_discovery_file(path);
+  logger().info("Verifying discovery file: %s", path);
+  const Verification verification = verify_discovery_file(config, file, services, progress, jobs);
+  if (refreshed_path) {
+    logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
+    serializers::export_to_path(verification.refreshed, *refreshed_path);
+  }
+  return verification.blocks_migration;
+}
+
 }  // namespace
 
 std::optional<std::string> name_error_kind(const std::exception& error) {
@@ -139,7 +159,11 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::unique_ptr<PassProgress> progress = make_status_line();
   const std::unique_ptr<DiscoveryServices> services = make_live_services();
 
-  const auto discovery = options.value("discovery");
+  const auto verify = options.value("verify");
+  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), *services,
+                                             *progress, jobs);
+  // With --verify, --discovery names the refreshed file instead of a discovery pass of its own.
+  const auto discovery = verify ? std::optional<std::string>() : options.value("discovery");
   const auto report = options.value("report");
   if (discovery || report) {
     // The address map is drawn from the discovery pass's own scan; without a discovery file, that
@@ -180,6 +204,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     serializers::export_to_xlsx(rows, *excel);
     tally.warn_if_incomplete("Workbook '" + *excel + "'");
   }
+  if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 
 }  // namespace generator::generate

@@ -1,0 +1,296 @@
+#include "generator/generate/drift_check.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "generator/common/errors.hpp"
+#include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/generate/vpc_view.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::generate {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Kind = DriftFinding::Kind;
+
+log::Logger& logger() { return log::get_logger("generator.generate"); }
+
+// A scanned VPC as the gateway subnet rule reads it; its subnets come with the record.
+class RecordedVpc : public VpcView {
+ public:
+  explicit RecordedVpc(const VpcRecord& record) : record_(record) {}
+  [[nodiscard]] std::string id() const override { return record_.id; }
+  [[nodiscard]] std::string cidr_block() const override { return record_.primary_cidr; }
+  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override {
+    std::vector<CidrBlockAssociation> associations;
+    for (const auto& block : record_.blocks) associations.push_back({block.cidr, block.state});
+    return associations;
+  }
+  [[nodiscard]] std::vector<Tag> tags() const override {
+    std::vector<Tag> tags;
+    for (const auto& tag : record_.tags) tags.push_back({tag.key, tag.value});
+    return tags;
+  }
+  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
+    std::vector<std::optional<std::string>> cidrs;
+    for (const auto& subnet : record_.subnets) cidrs.push_back(subnet.cidr_block);
+    return cidrs;
+  }
+
+ private:
+  const VpcRecord& record_;
+};
+
+ipv4::Network parse_network(const std::string& cidr, const std::string& what) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork& error) {
+    throw ValueError(what + ": " + error.what());
+  }
+}
+
+std::size_t vpc_count(const FileAccount& account) {
+  std::size_t count = 0;
+  for (const auto& region : account.regions) count += region.vpcs.size();
+  return count;
+}
+
+std::string place_of(const std::string& account_id, const std::string& region) {
+  return "account " + account_id + ", region " + region;
+}
+
+// What becomes of a blocked gateway subnet, for the end of its finding's line.
+std::string choice_phrase(const std::string& choice, const GatewayRule& rule, Hpe hpe) {
+  if (!choice.empty()) return "the rule would now pick " + choice;
+  if (rule.add_vpc_cidr) return "add_vpc_cidr is set, so no other subnet is chosen";
+  return "no free /" + std::to_string(gateway_prefix_length(hpe)) + " is left in its blocks";
+}
+
+Hpe account_hpe(const FileAccount& account, const GatewayRule& rule) {
+  if (!account.hpe) return rule.hpe;
+  return *account.hpe ? Hpe::enabled : Hpe::disabled;
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule)
+    : path_(file.path), document_(file.document), accounts_(file.accounts), rule_(rule) {}
+
+void DriftCheck::report(Kind kind, bool blocks, int level, std::string message) {
+  logger().log(level, "%s", message);
+  findings_.push_back({kind, blocks, std::move(message)});
+}
+
+void DriftCheck::report_unscanned(const std::string& place, const std::string& why,
+                                  std::size_t vpcs) {
+  unchecked_vpcs_ += vpcs;
+  report(Kind::not_scanned, true, log::WARNING,
+         place + " could not be scanned" + (why.empty() ? "" : " (" + why + ")") + "; " +
+             plural(vpcs, "VPC", "VPCs") + " of the file unchecked");
+}
+
+std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord& vpc) const {
+  if (rule_.add_vpc_cidr) return "";
+  const Hpe hpe = account_hpe(account, rule_);
+  // The scan already chose by the configuration's size; an account of another size needs its own.
+  if (hpe == rule_.hpe) return vpc.gateway_subnet;
+  return compute_hvn_cidr(RecordedVpc(vpc), hpe);
+}
+
+void DriftCheck::account_scanned(const AccountRecord& account) {
+  accounts_seen_.insert(account.account_id);
+  const auto expected = std::find_if(
+      accounts_.begin(), accounts_.end(),
+      [&](const FileAccount& entry) { return entry.account_id == account.account_id; });
+  if (!account.entered) {
+    if (expected != accounts_.end())
+      report_unscanned("account " + account.account_id, account.skip_reason, vpc_count(*expected));
+    return;
+  }
+
+  if (expected != accounts_.end()) {
+    for (const FileRegion& region : expected->regions) {
+      const auto found =
+          std::find_if(account.regions.begin(), account.regions.end(),
+                       [&](const RegionRecord& record) { return record.region == region.region; });
+      const std::string place = place_of(account.account_id, region.region);
+      if (found == account.regions.end())
+        report_unscanned(place, "not in the scan", region.vpcs.size());
+      else if (found->failed())
+        report_unscanned(place, found->failure_message, region.vpcs.size());
+      else
+        compare_region(*expected, region, *found);
+    }
+  }
+  // Regions the file does not name (or an account it lacks) hold only new VPCs.
+  for (const RegionRecord& found : account.regions) {
+    if (found.failed()) continue;
+    const bool named =
+        expected != accounts_.end() &&
+        std::any_of(expected->regions.begin(), expected->regions.end(),
+                    [&](const FileRegion& region) { return region.region == found.region; });
+    if (!named) report_new_vpcs(account.account_id, found, nullptr);
+  }
+}
+
+void DriftCheck::compare_region(const FileAccount& account, const FileRegion& expected,
+                                const RegionRecord& found) {
+  // A region may hold thousands of VPCs: look them up by id rather than walk the list each time.
+  std::unordered_map<std::string_view, const VpcRecord*> scanned;
+  for (const VpcRecord& vpc : found.vpcs) scanned.emplace(vpc.id, &vpc);
+  for (const FileVpc& vpc : expected.vpcs) {
+    const auto record = scanned.find(vpc.vpc_id);
+    if (record == scanned.end()) {
+      report(Kind::vpc_gone, true, log::ERROR,
+             place_of(account.account_id, expected.region) + ": VPC " + vpc.vpc_id + " is gone");
+    } else {
+      compare_vpc(account, expected.region, vpc, *record->second);
+    }
+  }
+  report_new_vpcs(account.account_id, found, &expected);
+}
+
+void DriftCheck::compare_vpc(const FileAccount& account, const std::string& region,
+                             const FileVpc& expected, const VpcRecord& found) {
+  const std::string place = place_of(account.account_id, region) + ", VPC " + found.id;
+  const VpcKey key{account.account_id, region, found.id};
+
+  if (expected.hvn_cidr.empty()) {
+    const std::string choice = rule_choice(account, found);
+    if (choice.empty()) {
+      ++fitting_vpcs_;
+      return;
+    }
+    replacements_[key] = choice;
+    report(
+        Kind::empty_with_room, false, log::WARNING,
+        place + ": hvn_cidr is empty although the VPC now has room; the rule would pick " + choice);
+    return;
+  }
+
+  const ipv4::Network gateway = parse_network(expected.hvn_cidr, place + ": hvn_cidr");
+  std::string overlapping;
+  for (const SubnetRecord& subnet : found.subnets) {
+    if (!subnet.cidr_block) continue;
+    if (!parse_network(*subnet.cidr_block, place + ": subnet " + subnet.id).overlaps(gateway))
+      continue;
+    overlapping += (overlapping.empty() ? "" : ", ") + subnet.id + " (" + *subnet.cidr_block + ")";
+  }
+  std::string associated;
+  bool inside = false;
+  for (const BlockRecord& block : found.blocks) {
+    if (!block.is_associated()) continue;
+    associated += (associated.empty() ? "" : ", ") + block.cidr;
+    inside = inside || parse_network(block.cidr, place + ": block").contains(gateway);
+  }
+  if (overlapping.empty() && inside) {
+    ++fitting_vpcs_;
+    // A choice of the operator's own is kept; saying so shows that it was seen. Only the scan's
+    // own choice is compared: computing another size here would warn about VPCs that are fine.
+    if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
+        found.gateway_subnet != expected.hvn_cidr)
+      logger().info("%s: hvn_cidr %s is still free and kept (the rule alone would pick %s)", place,
+                    expected.hvn_cidr, found.gateway_subnet);
+    return;
+  }
+
+  const std::string choice = rule_choice(account, found);
+  replacements_[key] = choice;
+  const std::string outcome = choice_phrase(choice, rule_, account_hpe(account, rule_));
+  if (!overlapping.empty()) {
+    const bool several = overlapping.find(", ") != std::string::npos;
+    report(Kind::overlaps_subnet, true, log::ERROR,
+           place + ": hvn_cidr " + expected.hvn_cidr + " overlaps " +
+               (several ? "subnets " : "subnet ") + overlapping + "; " + outcome);
+  }
+  if (!inside) {
+    report(Kind::outside_blocks, true, log::WARNING,
+           place + ": hvn_cidr " + expected.hvn_cidr +
+               " lies outside every associated block of the VPC (" +
+               (associated.empty() ? std::string("none") : associated) + "); " + outcome);
+  }
+}
+
+void DriftCheck::report_new_vpcs(const std::string& account_id, const RegionRecord& found,
+                                 const FileRegion* expected) {
+  std::unordered_set<std::string_view> known;
+  if (expected != nullptr)
+    for (const FileVpc& entry : expected->vpcs) known.insert(entry.vpc_id);
+  for (const VpcRecord& vpc : found.vpcs) {
+    if (known.contains(vpc.id)) continue;
+    const auto name = vpc.name();
+    report(Kind::new_vpc, false, log::WARNING,
+           place_of(account_id, found.region) + ": VPC " + vpc.id +
+               (name ? " ('" + *name + "')" : std::string()) +
+               " is new since discovery and not in the file");
+  }
+}
+
+void DriftCheck::finish() {
+  if (finished_) return;
+  finished_ = true;
+  for (const FileAccount& account : accounts_) {
+    if (!accounts_seen_.contains(account.account_id))
+      report_unscanned("account " + account.account_id, "not in the scan", vpc_count(account));
+  }
+
+  const auto count = [&](Kind kind) {
+    return std::count_if(findings_.begin(), findings_.end(),
+                         [&](const DriftFinding& finding) { return finding.kind == kind; });
+  };
+  std::size_t file_vpcs = 0;
+  for (const FileAccount& account : accounts_) file_vpcs += vpc_count(account);
+  const bool blocked = blocks_migration();
+  const bool clean = findings_.empty();
+  logger().log(
+      blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
+      "Checked %s of %s: %s fit, %s overlap a subnet, %s outside their blocks, %s gone, %s empty "
+      "with room now, %s unchecked; %s; %s",
+      plural(file_vpcs, "VPC", "VPCs"), path_, fitting_vpcs_, count(Kind::overlaps_subnet),
+      count(Kind::outside_blocks), count(Kind::vpc_gone), count(Kind::empty_with_room),
+      unchecked_vpcs_,
+      plural(static_cast<std::size_t>(count(Kind::new_vpc)), "new VPC", "new VPCs"),
+      blocked ? "the migration is blocked" : "nothing blocks the migration");
+}
+
+bool DriftCheck::blocks_migration() const {
+  return std::any_of(findings_.begin(), findings_.end(),
+                     [](const DriftFinding& finding) { return finding.blocks; });
+}
+
+Json DriftCheck::refreshed_document() const {
+  Json document = document_;
+  for (Json& account : document.at("account_info")) {
+    const std::string& account_id = account.at("account_id").get_ref<const std::string&>();
+    for (Json& region : account.at("regions")) {
+      const std::string& region_name = region.at("region").get_ref<const std::string&>();
+      for (Json& vpc : region.at("vpcs")) {
+        const auto found = replacements_.find(
+            {account_id, region_name, vpc.at("vpc_id").get_ref<const std::string&>()});
+        if (found == replacements_.end()) continue;
+        if (vpc.contains("hvn_cidr")) {
+          vpc["hvn_cidr"] = found->second;
+          continue;
+        }
+        // An entry without the key gets it where the migration model puts it: after vpc_id.
+        Json rebuilt = Json::object();
+        for (auto& [key, value] : vpc.items()) {
+          rebuilt[key] = std::move(value);
+          if (key == "vpc_id") rebuilt["hvn_cidr"] = found->second;
+        }
+        vpc = std::move(rebuilt);
+      }
+    }
+  }
+  return document;
+}
+
+}  // namespace generator::generate

@@ -1,0 +1,221 @@
+#include "generator/generate/drift_check.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "generator/common/errors.hpp"
+#include "generator/common/serializers/serializers.hpp"
+#include "ovra/config.hpp"
+
+namespace generator::generate {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using Kind = DriftFinding::Kind;
+
+constexpr const char* ALPHA = "111111111111";
+constexpr const char* BETA = "222222222222";
+constexpr const char* GAMMA = "333333333333";
+
+VpcRecord vpc(std::string id, std::vector<BlockRecord> blocks, std::vector<SubnetRecord> subnets,
+              std::string gateway_subnet) {
+  VpcRecord record;
+  record.id = std::move(id);
+  record.primary_cidr = blocks.front().cidr;
+  record.blocks = std::move(blocks);
+  record.subnets = std::move(subnets);
+  record.gateway_subnet = std::move(gateway_subnet);
+  return record;
+}
+
+BlockRecord associated(std::string cidr) { return {std::move(cidr), "associated"}; }
+
+class DriftCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
+    serializers::start_serializers();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::path(TEST_SCRATCH_DIR) / "drift_check" / info->name();
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+
+  fs::path write(const std::string& text) {
+    const fs::path path = folder_ / "discovery.yaml";
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  static std::vector<Kind> kinds(const DriftCheck& check) {
+    std::vector<Kind> result;
+    for (const auto& finding : check.findings()) result.push_back(finding.kind);
+    return result;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(DriftCheckTest, ComparesEveryVpcAndRefreshesOnlyBlockedOrEmptyChoices) {
+  const DiscoveryFile file = read_discovery_file(write(R"(config:
+  configure_gw_name: true
+account_info:
+  - account_id: "111111111111"
+    account_name: "prod"
+    regions:
+      - region: "us-east-1"
+        vpcs:
+          - {vpc_id: "vpc-0000000a", hvn_cidr: "10.0.0.32/27", spoke_gw_name: "a-HVNGW"}
+          - {vpc_id: "vpc-0000000b", hvn_cidr: "10.1.0.0/27"}
+          - {vpc_id: "vpc-0000000c", hvn_cidr: "100.64.0.0/27"}
+          - {vpc_id: "vpc-0000000d", hvn_cidr: ""}
+          - {vpc_id: "vpc-0000000e", spoke_gw_name: "e-HVNGW"}
+          - {vpc_id: "vpc-0000000f", hvn_cidr: "10.5.0.0/27"}
+      - region: "eu-west-1"
+        vpcs:
+          - {vpc_id: "vpc-00000010", hvn_cidr: "10.6.0.0/27"}
+  - account_id: "222222222222"
+    regions:
+      - {region: "us-east-1", vpcs: [{vpc_id: "vpc-00000020", hvn_cidr: "10.7.0.0/27"}]}
+  - account_id: "333333333333"
+    regions: []
+)"));
+  DriftCheck check(file, GatewayRule{Hpe::disabled, false});
+  ASSERT_TRUE(check.needs_subnets());
+
+  AccountRecord alpha{ALPHA, "prod", true, "", {}};
+  RegionRecord east{"us-east-1", {}, nullptr, ""};
+  // Touching the gateway subnet's boundary is no overlap; an IPv6-only subnet blocks nothing.
+  east.vpcs.push_back(vpc("vpc-0000000a", {associated("10.0.0.0/24")},
+                          {{"subnet-a1", "10.0.0.0/27"}, {"subnet-a2", std::nullopt}},
+                          "10.0.0.64/27"));
+  east.vpcs.push_back(vpc("vpc-0000000b", {associated("10.1.0.0/23")},
+                          {{"subnet-b1", "10.1.0.0/24"}, {"subnet-b2", "10.1.0.16/28"}},
+                          "10.1.1.0/27"));
+  east.vpcs.push_back(vpc("vpc-0000000c",
+                          {associated("10.2.0.0/24"), {"100.64.0.0/24", "disassociated"}}, {},
+                          "10.2.0.0/27"));
+  east.vpcs.push_back(vpc("vpc-0000000d", {associated("10.3.0.0/24")}, {}, "10.3.0.0/27"));
+  east.vpcs.push_back(
+      vpc("vpc-0000000e", {associated("10.4.0.0/27")}, {{"subnet-e1", "10.4.0.0/27"}}, ""));
+  VpcRecord fresh = vpc("vpc-00000011", {associated("10.8.0.0/24")}, {}, "10.8.0.0/27");
+  fresh.tags = {{"Name", "late comer"}};
+  east.vpcs.push_back(fresh);
+  alpha.regions.push_back(east);
+  alpha.regions.push_back(
+      {"eu-west-1", {}, std::make_exception_ptr(std::runtime_error("no")), "AccessDenied"});
+  check.account_scanned(alpha);
+  check.account_scanned({BETA, nullptr, false, "the role cannot be assumed", {}});
+  check.finish();
+
+  EXPECT_EQ(kinds(check),
+            (std::vector<Kind>{Kind::overlaps_subnet, Kind::outside_blocks, Kind::empty_with_room,
+                               Kind::vpc_gone, Kind::new_vpc, Kind::not_scanned, Kind::not_scanned,
+                               Kind::not_scanned}));
+  const auto& findings = check.findings();
+  EXPECT_EQ(findings[0].message,
+            "account 111111111111, region us-east-1, VPC vpc-0000000b: hvn_cidr 10.1.0.0/27 "
+            "overlaps subnets subnet-b1 (10.1.0.0/24), subnet-b2 (10.1.0.16/28); the rule would "
+            "now pick 10.1.1.0/27");
+  EXPECT_NE(findings[1].message.find("outside every associated block of the VPC (10.2.0.0/24)"),
+            std::string::npos);
+  EXPECT_NE(findings[2].message.find("the rule would pick 10.3.0.0/27"), std::string::npos);
+  EXPECT_NE(findings[3].message.find("VPC vpc-0000000f is gone"), std::string::npos);
+  EXPECT_NE(findings[4].message.find("VPC vpc-00000011 ('late comer') is new"), std::string::npos);
+  EXPECT_NE(findings[5].message.find("region eu-west-1 could not be scanned (AccessDenied); 1 VPC"),
+            std::string::npos);
+  EXPECT_NE(findings[6].message.find("account 222222222222 could not be scanned (the role cannot"),
+            std::string::npos);
+  EXPECT_NE(findings[7].message.find("account 333333333333 could not be scanned (not in the scan)"),
+            std::string::npos);
+  std::vector<bool> blocking;
+  for (const auto& finding : findings) blocking.push_back(finding.blocks);
+  EXPECT_EQ(blocking, (std::vector<bool>{true, true, false, true, false, true, true, true}));
+  EXPECT_TRUE(check.blocks_migration());
+
+  Json expected = file.document;
+  Json& vpcs = expected["account_info"][0]["regions"][0]["vpcs"];
+  vpcs[1]["hvn_cidr"] = "10.1.1.0/27";
+  vpcs[2]["hvn_cidr"] = "10.2.0.0/27";
+  vpcs[3]["hvn_cidr"] = "10.3.0.0/27";
+  EXPECT_EQ(check.refreshed_document(), expected);
+}
+
+TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
+  const DiscoveryFile file = read_discovery_file(write(R"(account_info:
+  - account_id: "111111111111"
+    hpe: true
+    regions:
+      - region: "us-east-1"
+        vpcs: [{vpc_id: "vpc-0000000a", hvn_cidr: "10.0.0.0/25"}, {vpc_id: "vpc-0000000b"}]
+)"));
+  AccountRecord alpha{ALPHA, nullptr, true, "", {}};
+  // The records carry the scan's /27 choices; the account asks for /25 gateway subnets.
+  alpha.regions.push_back({"us-east-1",
+                           {vpc("vpc-0000000a", {associated("10.0.0.0/24")},
+                                {{"subnet-a1", "10.0.0.96/27"}}, "10.0.0.0/27"),
+                            vpc("vpc-0000000b", {associated("10.1.0.0/24")},
+                                {{"subnet-b1", "10.1.0.0/27"}}, "10.1.0.32/27")},
+                           nullptr,
+                           ""});
+
+  DriftCheck sized(file, GatewayRule{Hpe::disabled, false});
+  sized.account_scanned(alpha);
+  sized.finish();
+  ASSERT_EQ(kinds(sized), (std::vector<Kind>{Kind::overlaps_subnet, Kind::empty_with_room}));
+  const Json refreshed = sized.refreshed_document();
+  const Json& vpcs = refreshed["account_info"][0]["regions"][0]["vpcs"];
+  EXPECT_EQ(vpcs[0]["hvn_cidr"], "10.0.0.128/25");
+  // A new key stands where the migration model puts it.
+  EXPECT_EQ(vpcs[1], Json::parse(R"({"vpc_id": "vpc-0000000b", "hvn_cidr": "10.1.0.128/25"})"));
+
+  DriftCheck adding(file, GatewayRule{Hpe::enabled, true});
+  adding.account_scanned(alpha);
+  adding.finish();
+  ASSERT_EQ(kinds(adding), std::vector<Kind>{Kind::overlaps_subnet});
+  EXPECT_NE(adding.findings()[0].message.find("add_vpc_cidr is set"), std::string::npos);
+  EXPECT_EQ(adding.refreshed_document()["account_info"][0]["regions"][0]["vpcs"][0]["hvn_cidr"],
+            "");
+
+  alpha.regions[0].vpcs[0].subnets.clear();
+  DriftCheck clean(file, GatewayRule{Hpe::enabled, true});
+  clean.account_scanned(alpha);
+  clean.finish();
+  EXPECT_TRUE(clean.findings().empty());
+  EXPECT_FALSE(clean.blocks_migration());
+  EXPECT_EQ(clean.refreshed_document(), file.document);
+}
+
+TEST_F(DriftCheckTest, ReadingRefusesMalformedFilesNamingFileAndEntry) {
+  const auto refusal = [&](const std::string& text) -> std::string {
+    const fs::path path = write(text);
+    try {
+      (void)read_discovery_file(path);
+    } catch (const std::exception& error) {
+      const std::string message = error.what();
+      EXPECT_EQ(message.rfind(path.string() + ": ", 0), 0u) << message;
+      return message;
+    }
+    ADD_FAILURE() << "accepted: " << text;
+    return "";
+  };
+  EXPECT_NE(refusal("account_info:\n  - account_id: \"111111111111\"\n    regions:\n"
+                    "      - {region: us-east-1, vpcs: [{vpc_id: vpc-0000000a, hvn_cidr: "
+                    "10.0.0.1/27}]}\n")
+                .find("VPC 'vpc-0000000a': hvn_cidr: "),
+            std::string::npos);
+  EXPECT_NE(refusal("account_info:\n  - account_id: \"111111111111\"\n    regions:\n"
+                    "      - {region: us-east-1, vpcs: [{vpc_id: vpc-0000000a}, "
+                    "{vpc_id: vpc-0000000a}]}\n")
+                .find("account '111111111111', region 'us-east-1', VPC 'vpc-0000000a' appears "
+                      "twice"),
+            std::string::npos);
+  EXPECT_NE(refusal("vpcs: []\n").find("account_info"), std::string::npos);
+  EXPECT_THROW((void)read_discovery_file(folder_ / "missing.yaml"), FileNotFoundError);
+}
+
+}  // namespace
+}  // namespace generator::generate
