@@ -126,7 +126,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   logger().info("Loading VPC data from %s", excel_path);
   check_not_open_elsewhere(excel_path);
   const std::vector<WorkbookRow> vpc_data =
-      serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
+      serializers::load_numbered_records_from_xlsx(excel_path, text_columns()).records;
   logger().debug("Loaded data from excel:\n%s", log::Readable{rendered_rows(vpc_data)});
 
   logger().info("Reading discovery configuration template: %s", template_path);
