@@ -121,7 +121,7 @@ struct NumberedRecord {
   std::size_t row_number;
   Document record;
   /// The cells of the record that are "" only because they held an error or a marker text.
-  MissingCells read_as_missing;
+  MissingCells read_as_missing = {};
 };
 
 /// The first sheet of a workbook as numbered records.
