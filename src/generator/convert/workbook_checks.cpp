@@ -47,11 +47,7 @@ std::string header_key(std::string_view header) {
   return key;
 }
 
-bool is_list_or_tag_column(const std::string& column) {
-  return column == TAG_FIELD ||
-         std::find(LIST_FIELDS.begin(), LIST_FIELDS.end(), column) != LIST_FIELDS.end();
-}
-
+// The blocks of a vpc_cidrs cell: generate joins them with commas; blanks around them do not count.
 std::vector<std::string> split_blocks(const std::string& text) {
   std::vector<std::string> blocks;
   std::size_t start = 0;
@@ -111,8 +107,7 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
                            "; type the value itself, or leave the cell empty");
         }
         logger().warning(
-            "%s: \"%s\" is read as an empty cell (a word that stands for a missing "
-            "value)",
+            "%s: \"%s\" is read as an empty cell (a word that stands for a missing value)",
             cell_label(row, column), missing->second.text);
         continue;
       }
@@ -123,7 +118,6 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
                          ", not text; a spreadsheet program turns some typed texts into dates: "
                          "format the cell as text and type the value again");
       }
-      if (!is_list_or_tag_column(column)) continue;
       const auto doubts = doubtful_readings(column, *cell);
       if (!doubts.empty()) {
         logger().warning("%s (%s): %s; kept as read (%s)", cell_label(row, column),
