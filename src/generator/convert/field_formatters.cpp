@@ -32,7 +32,17 @@ const std::string& require_text(const Value& cell, std::string_view expected) {
   return cell.get_ref<const std::string&>();
 }
 
-std::vector<std::string> split(const std::string& text, std::string_view separator);
+std::vector<std::string> split(const std::string& text, std::string_view separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (true) {
+    const auto at = text.find(separator, start);
+    pieces.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + separator.size();
+  }
+  return pieces;
+}
 
 // A list cell's items before conversion: brackets and apostrophes removed, split at ", ".
 std::vector<std::string> list_items(std::string text) {
@@ -71,18 +81,6 @@ std::optional<std::string> blank_edges(std::string_view text) {
 }
 
 std::string quoted_text(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-std::vector<std::string> split(const std::string& text, std::string_view separator) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (true) {
-    const auto at = text.find(separator, start);
-    pieces.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + separator.size();
-  }
-  return pieces;
-}
 
 }  // namespace
 
