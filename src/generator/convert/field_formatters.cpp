@@ -80,7 +80,15 @@ std::optional<std::string> blank_edges(std::string_view text) {
   return std::nullopt;
 }
 
-std::string quoted_text(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// Appended piece by piece: GCC 12 misreads "\"" + text + "\"" as overlapping copies.
+std::string quoted_text(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
 
 }  // namespace
 
