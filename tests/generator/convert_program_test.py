@@ -10,7 +10,7 @@ import sys
 
 import yaml
 
-from support import harness
+from support import harness, workbook
 
 WRITE_WORKBOOK = sys.argv.pop(1) if len(sys.argv) > 1 else str(harness.program("write_workbook"))
 OPENPYXL_READER = harness.SOURCE_DIR / "tests/generator/common/serializers/xlsx/read_with_openpyxl.py"
@@ -30,7 +30,7 @@ def workbook_row(account_id, region, vpc_id, **cells):
     row = dict.fromkeys(HEADERS, "")
     row.update(account_id=account_id, account_name=name, hpe=False, managed_tgw=None, filter_cidrs=["10.0.0.0/8"],
                role_name="discovery", region=region, vpc_id=vpc_id, vpc_cidrs="10.0.0.0/16,100.64.0.0/16",
-               hvn_cidr="10.0.255.128/25", gw_zones=None, encrypt=True, inspection=None,
+               hvn_cidr="10.0.255.224/27", gw_zones=None, encrypt=True, inspection=None,
                spoke_gw_name="gw-" + vpc_id[4:], transit_gw_name="transit-1")
     row.update(cells)
     return row
@@ -45,7 +45,7 @@ def estate_rows():
     ]
 
 
-def vpc(vpc_id, hvn_cidr="10.0.255.128/25", names=True, **fields):
+def vpc(vpc_id, hvn_cidr="10.0.255.224/27", names=True, **fields):
     entry = {"vpc_id": vpc_id, "hvn_cidr": hvn_cidr}
     entry.update(fields)
     entry.update({"encrypt": fields.get("encrypt", True)})
@@ -187,6 +187,8 @@ class ConvertProgram(harness.ScratchTestCase):
         result = self.convert("-v", "-e", book.name, "-y", "out.yaml")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(yaml.safe_load((self.scratch / "out.yaml").read_text())["account_info"], [])
+        self.assertRegex(result.stderr, r"WARNING generator.convert:check_sheet sheet 'Sheet1' of book.xlsx has no "
+                                        r"rows under its header row: the discovery file gets no accounts\n")
         self.assertIn("Loaded data from excel:", result.stderr)
         self.assertIn("Generated DiscoveryConfig:", result.stderr)
 
@@ -223,7 +225,8 @@ class ConvertProgram(harness.ScratchTestCase):
 
         rows = [{key: value for key, value in row.items() if key != "region"} for row in estate_rows()]
         self.assert_fails_leaving_files_alone(["-e", self.write_workbook(rows).name], "KeyError",
-                                              "row 2, column region: the workbook has no such column")
+                                              "sheet 'Sheet1' of book.xlsx lacks the column region; row 1 must "
+                                              "name every column of the discovery workbook")
 
     def test_file_and_template_errors_write_nothing(self):
         book = self.write_workbook(estate_rows())
@@ -266,6 +269,22 @@ class ConvertProgram(harness.ScratchTestCase):
         result = self.convert("-e", book.name, "-y", book.name)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertEqual(book.read_bytes(), before)
+
+
+def sheet_cells(rows):
+    """Rows of workbook_row mappings as the cells of a sheet: the header row first, lists in the text
+    form generate writes, None for an empty cell."""
+    def cell(value):
+        if value == "" or value is None:
+            return None
+        if isinstance(value, list):
+            return "[" + ", ".join(f"'{item}'" for item in value) + "]"
+        return value
+    return [HEADERS] + [[cell(row[header]) for header in HEADERS] for row in rows]
+
+
+def discovery_sheet(rows, **sheet):
+    return [{"title": "Discovery", "rows": sheet_cells(rows), **sheet}]
 
 
 class ConvertLibreOfficeWorkbooks(harness.ScratchTestCase):
@@ -320,6 +339,29 @@ class ConvertLibreOfficeWorkbooks(harness.ScratchTestCase):
         result = harness.run_program("convert", "-e", workbook, "-y", output, cwd=self.scratch)
         self.assertEqual(result.returncode, 0, result.stderr)
         return yaml.safe_load(output.read_text())
+
+    def calc_saved(self, books):
+        """Writes each workbook of `books` (name -> sheets) with openpyxl and has Calc open and save them
+        all in one run, as an operator's spreadsheet program would; returns name -> saved workbook."""
+        folder = self.scratch / "openpyxl"
+        folder.mkdir(exist_ok=True)
+        sources = [str(workbook.write_with_openpyxl(folder / f"{name}.xlsx", sheets)) for name, sheets in books.items()]
+        self.soffice("--convert-to", "xlsx:Calc MS Excel 2007 XML", "--outdir", "calc", *sources, cwd=self.scratch)
+        return {name: self.scratch / "calc" / f"{name}.xlsx" for name in books}
+
+    def run_convert(self, saved, name):
+        """Converts the workbook calc/<name>.xlsx to <name>.yaml; returns the run and its WARNING lines."""
+        result = harness.run_program("convert", "-e", f"calc/{name}.xlsx", "-y", f"{name}.yaml", cwd=self.scratch)
+        self.assertTrue(saved[name].exists())
+        warnings = [line for line in result.stderr.splitlines() if ":WARNING " in line]
+        return result, warnings
+
+    def refusal(self, saved, name):
+        """The last line of a conversion of calc/<name>.xlsx that must fail and write nothing."""
+        result, _ = self.run_convert(saved, name)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertFalse((self.scratch / f"{name}.yaml").exists())
+        return result.stderr.splitlines()[-1]
 
     def write_workbook(self, rows):
         rows_path = self.scratch / "rows.json"
@@ -386,6 +428,129 @@ class ConvertLibreOfficeWorkbooks(harness.ScratchTestCase):
         written = self.converted(numbers, self.scratch / "twelve.yaml")
         self.assertEqual([account["account_id"] for account in written["account_info"]],
                          ["123456789012", "987654321098"])
+
+    def test_a_sheet_that_is_not_the_discovery_sheet_is_refused_naming_the_columns(self):
+        near_miss = sheet_cells(estate_rows())
+        near_miss[0] = [{"domain": "Domain", "encrypt": "encrypt "}.get(header, header) for header in near_miss[0]]
+        saved = self.calc_saved({
+            "blank_in_front": [{"title": "Notes", "rows": []}] + discovery_sheet(estate_rows()),
+            "near_miss": [{"title": "Discovery", "rows": near_miss}],
+            "headers_only": [{"title": "Discovery", "rows": [HEADERS]}],
+        })
+        self.assertEqual(self.refusal(saved, "blank_in_front"),
+                         "KeyError: sheet 'Notes' of calc/blank_in_front.xlsx has none of the discovery workbook's "
+                         "column headers in row 1; convert reads the first sheet of a workbook, so the discovery "
+                         "sheet must come first")
+        self.assertEqual(self.refusal(saved, "near_miss"),
+                         "KeyError: sheet 'Discovery' of calc/near_miss.xlsx lacks the columns domain (row 1 has "
+                         "\"Domain\"), encrypt (row 1 has \"encrypt \"); row 1 must name every column of the "
+                         "discovery workbook exactly as generate writes it")
+        result, warnings = self.run_convert(saved, "headers_only")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings, ["generator.convert:WARNING sheet 'Discovery' of calc/headers_only.xlsx has no rows "
+                                    "under its header row: the discovery file gets no accounts"])
+        self.assertEqual(yaml.safe_load((self.scratch / "headers_only.yaml").read_text())["account_info"], [])
+
+    def test_cells_that_would_be_lost_or_misread_are_refused_naming_row_column_and_cell(self):
+        def edited(index, column, value):
+            rows = estate_rows()
+            rows[index][column] = value
+            return rows
+
+        grouped = [estate_rows()[index] for index in (0, 3, 2, 1)]  # the Prod rows on sheet rows 2 to 4
+        saved = self.calc_saved({
+            "error_cell": discovery_sheet(edited(1, "domain", {"formula": "=1/0"})),
+            "date": discovery_sheet(edited(2, "gw_zones", {"date": "2024-05-01"})),
+            "copied_row": discovery_sheet(estate_rows() + [estate_rows()[0]]),
+            "merged": discovery_sheet(grouped, merged=["B2:B4"]),
+            "name_read_as_empty": discovery_sheet(edited(1, "account_name", "NA")),
+        })
+        self.assertEqual(self.refusal(saved, "error_cell"),
+                         "ValueError: row 3, column domain: the cell shows the error #DIV/0!; type the value itself, "
+                         "or leave the cell empty")
+        self.assertEqual(self.refusal(saved, "date"),
+                         "ValueError: row 4, column gw_zones: the cell holds the date 2024-05-01, not text; a "
+                         "spreadsheet program turns some typed texts into dates: format the cell as text and type "
+                         "the value again")
+        self.assertEqual(self.refusal(saved, "copied_row"),
+                         "AssertionError: account 012345678901, region us-east-1: VPC vpc-0000000a stands in rows 2 "
+                         "and 6; a VPC may have one row only, so remove the copy")
+        self.assertEqual(self.refusal(saved, "merged"),
+                         "AssertionError: account 012345678901: rows 2 and 3 differ in account_name (row 2: \"Prod\", "
+                         "row 3: empty); every row of an account must repeat the same account columns; row 3, column "
+                         "account_name: a merged cell keeps its value in its first row only: if cells of column "
+                         "account_name are merged, unmerge them and repeat the value in every row")
+        result, warnings = self.run_convert(saved, "name_read_as_empty")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(warnings, ["generator.convert:WARNING row 3, column account_name: \"NA\" is read as an empty "
+                                    "cell (a word that stands for a missing value)"])
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ValidationError: row 3, column account_name: account '000987654321': account_name: missing; "
+                         "a migration needs it (only discovery output may omit it); the cell holds \"NA\", which is "
+                         "read as an empty cell")
+
+    def test_words_read_as_empty_and_blanks_or_commas_in_lists_and_tags_convert_as_read_with_a_warning(self):
+        rows = estate_rows()
+        rows[0].update(domain="None", spoke_gw_tags="Name=web, env=prod,=x")
+        rows[1].update(transit_gw_name="nan", spoke_routes="#N/A")
+        rows[2].update(gw_zones="us-west-2a , us-west-2b,us-west-2c")
+        rows[3].update(spoke_gw_tags="Name=db\u00a0")
+        saved = self.calc_saved({"words": discovery_sheet(rows)})
+        result, warnings = self.run_convert(saved, "words")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings, [
+            "generator.convert:WARNING row 2, column spoke_gw_tags (\"Name=web, env=prod,=x\"): key \" env\" begins "
+            "with a blank, tag \"=x\" has an empty key; kept as read (tags are key=value pairs separated by commas)",
+            "generator.convert:WARNING row 2, column domain: \"None\" is read as an empty cell (a word that stands for "
+            "a missing value)",
+            "generator.convert:WARNING row 3, column spoke_routes: \"#N/A\" is read as an empty cell (a word that "
+            "stands for a missing value)",
+            "generator.convert:WARNING row 3, column transit_gw_name: \"nan\" is read as an empty cell (a word that "
+            "stands for a missing value)",
+            "generator.convert:WARNING row 4, column gw_zones (\"us-west-2a , us-west-2b,us-west-2c\"): item "
+            "\"us-west-2a \" ends with a blank, item \"us-west-2b,us-west-2c\" holds a comma that did not separate; "
+            "kept as read (list items are separated by a comma and one blank)",
+            "generator.convert:WARNING row 5, column spoke_gw_tags (\"Name=db\u00a0\"): value \"db\u00a0\" ends with a "
+            "blank; kept as read (tags are key=value pairs separated by commas)",
+        ])
+        accounts = yaml.safe_load((self.scratch / "words.yaml").read_text())["account_info"]
+        prod_east, prod_west = accounts[0]["regions"]
+        self.assertEqual(prod_east["vpcs"][0]["spoke_gw_tags"], [
+            {"key": "Name", "value": "web"}, {"key": " env", "value": "prod"}, {"key": "", "value": "x"}])
+        self.assertNotIn("domain", prod_east["vpcs"][0])
+        self.assertEqual(prod_east["vpcs"][1]["spoke_gw_tags"], [{"key": "Name", "value": "db\u00a0"}])
+        self.assertEqual(prod_west["vpcs"][0]["gw_zones"], ["us-west-2a ", "us-west-2b,us-west-2c"])
+        test_vpc = accounts[1]["regions"][0]["vpcs"][0]
+        self.assertNotIn("transit_gw_name", test_vpc)
+        self.assertNotIn("spoke_routes", test_vpc)
+
+    def test_gateway_subnets_are_checked_against_their_vpc_and_an_empty_hpe_stays_absent(self):
+        rows = estate_rows()
+        for row in rows:
+            row["hpe"] = None if row["account_id"] == PROD else True
+        rows[0]["hvn_cidr"] = "10.0.255.128/25"
+        rows[2]["hvn_cidr"] = "100.64.0.0/27"
+        rows[1]["hvn_cidr"] = "10.0.255.224/27"
+        outside = [dict(row) for row in rows]
+        outside[3]["hvn_cidr"] = "10.9.0.0/27"
+        saved = self.calc_saved({"sizes": discovery_sheet(rows), "outside": discovery_sheet(outside)})
+        result, warnings = self.run_convert(saved, "sizes")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings, [
+            "generator.convert:WARNING row 2, column hvn_cidr: 10.0.255.128/25 is a /25 subnet, but hpe is false or "
+            "empty, which asks for a /27",
+            "generator.convert:WARNING row 3, column hvn_cidr: 10.0.255.224/27 is a /27 subnet, but hpe is true, "
+            "which asks for a /25",
+        ])
+        prod, test = yaml.safe_load((self.scratch / "sizes.yaml").read_text())["account_info"]
+        self.assertNotIn("hpe", prod, "an empty hpe cell gives no hpe entry")
+        self.assertIs(test["hpe"], True)
+        self.assertEqual(prod["regions"][1]["vpcs"][0]["hvn_cidr"], "100.64.0.0/27", "any block of the VPC will do")
+
+        self.assertEqual(self.refusal(saved, "outside"),
+                         "ValueError: row 5, column hvn_cidr: 10.9.0.0/27 lies in none of the VPC's address blocks "
+                         "(column vpc_cidrs: 10.0.0.0/16,100.64.0.0/16); the gateway subnet must lie inside one of "
+                         "them")
 
 
 if __name__ == "__main__":

@@ -71,7 +71,7 @@ class GenerateCommandLine(harness.ScratchTestCase):
         self.assertEqual(silent.stderr.splitlines(), ["FileNotFoundError: Configuration file not found: None"])
         debug = harness.run_program("generate", "-v")
         self.assertRegex(debug.stderr.splitlines()[0],
-                         r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} ERROR generator.generate:\w+ "
+                         r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} ERROR generator.generate:main "
                          r"Configuration file not found: None$")
         back = harness.run_program("generate", "-vq")
         self.assertEqual(back.stderr.splitlines()[0], "ERROR: Configuration file not found: None")

@@ -1,5 +1,5 @@
-"""Reads a workbook with openpyxl, an independent reader. openpyxl is Debian's package, installed
-for the system Python, which may not be the Python that runs the tests."""
+"""Reads and writes workbooks with openpyxl, an independent implementation. openpyxl is Debian's
+package, installed for the system Python, which may not be the Python that runs the tests."""
 
 import json
 import subprocess
@@ -7,6 +7,7 @@ import subprocess
 from support import harness
 
 READER = harness.SOURCE_DIR / "tests" / "generator" / "common" / "serializers" / "xlsx" / "read_with_openpyxl.py"
+WRITER = harness.SOURCE_DIR / "tests" / "support" / "write_with_openpyxl.py"
 
 
 def read_rows(path):
@@ -14,3 +15,14 @@ def read_rows(path):
     result = subprocess.run(["/usr/bin/python3", str(READER), str(path)], capture_output=True, text=True,
                             timeout=120, check=True)
     return [[cell["value"] for cell in row] for row in json.loads(result.stdout)["rows"]]
+
+
+def write_with_openpyxl(path, sheets):
+    """Writes a workbook with openpyxl; `sheets` as write_with_openpyxl.py describes them (a list of
+    {"title", "rows", "merged"}, cells as JSON values, {"formula": ...} or {"date": ...})."""
+    spec = path.with_name(path.name + ".json")
+    spec.write_text(json.dumps({"path": str(path), "sheets": sheets}))
+    subprocess.run(["/usr/bin/python3", str(WRITER), str(spec)], capture_output=True, text=True, timeout=120,
+                   check=True)
+    spec.unlink()
+    return path

@@ -165,9 +165,13 @@ std::optional<std::string> refused_column(const RowEntry& entry) {
       (void)ovra::AccountInfo(account_entry(entry.account_fields, entry.region, entry.vpc));
     } catch (const ovra::ValidationError& row_error) {
       const auto column = refused_column(entry);
-      throw ovra::ValidationError(
-          (column ? cell_label(*entry.row, *column) : row_label(*entry.row)) + ": " +
-          row_error.what());
+      std::string message = (column ? cell_label(*entry.row, *column) : row_label(*entry.row)) +
+                            ": " + row_error.what();
+      if (column && is_empty_cell(read_cell(*entry.row, *column))) {
+        const std::string hint = empty_cell_hint(*entry.row, *column);
+        if (!hint.empty()) message += "; " + hint;
+      }
+      throw ovra::ValidationError(message);
     }
   }
   std::string numbers;
@@ -199,9 +203,41 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row,
   const std::string account = account_id != account_info.end() && account_id->is_string()
                                   ? account_id->get<std::string>()
                                   : shown_value(account_info, "account_id");
-  throw AssertionError("account " + account + ": rows " + std::to_string(first_row.row_number) +
-                       " and " + std::to_string(row.row_number) + " differ in " + differences +
-                       "; every row of an account must repeat the same account columns");
+  std::string message = "account " + account + ": rows " + std::to_string(first_row.row_number) +
+                        " and " + std::to_string(row.row_number) + " differ in " + differences +
+                        "; every row of an account must repeat the same account columns";
+  // A cell left empty in one of the rows is most often a merged cell or a word read as empty.
+  for (const auto& field : ACCOUNT_INFO_FIELDS) {
+    const bool first_present = account_info.contains(field);
+    const bool other_present = row_info.contains(field);
+    if (first_present == other_present) continue;
+    const std::string hint = empty_cell_hint(first_present ? row : first_row, field);
+    if (!hint.empty()) {
+      message += "; row " + std::to_string((first_present ? row : first_row).row_number) +
+                 ", column " + field + ": " + hint;
+      break;
+    }
+  }
+  throw AssertionError(message);
+}
+
+// A copied row would give the migration the same VPC twice.
+void refuse_repeated_vpcs(const Value& account_id, const Value& region,
+                          const std::vector<const WorkbookRow*>& records) {
+  std::unordered_map<std::string, const WorkbookRow*> first_rows;
+  for (const WorkbookRow* record : records) {
+    const Value& vpc_id = read_cell(*record, "vpc_id");
+    if (is_empty_cell(vpc_id)) continue;
+    const auto [first, added] = first_rows.try_emplace(vpc_id.dump(), record);
+    if (added) continue;
+    const auto text = [](const Value& value) {
+      return value.is_string() ? value.get<std::string>() : value.dump();
+    };
+    throw AssertionError(
+        "account " + text(account_id) + ", region " + text(region) + ": VPC " + text(vpc_id) +
+        " stands in rows " + std::to_string(first->second->row_number) + " and " +
+        std::to_string(record->row_number) + "; a VPC may have one row only, so remove the copy");
+  }
 }
 
 struct RegionRecords {
@@ -245,6 +281,7 @@ Value _get_vpc_data(const WorkbookRow& record, const Value& ovra_config) {
 
 Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
                                       const Value& discovery_config) {
+  check_cells(vpc_data);
   // Grouping: account and region keys compare as exact values, in order of first appearance.
   std::vector<std::pair<Value, AccountRecords>> account_record_map;
   std::unordered_map<std::string, std::size_t> account_index;
@@ -270,6 +307,7 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
     Value regions = Value::array();
     std::vector<RowEntry> row_entries;
     for (const auto& [region, records] : region_records.regions) {
+      refuse_repeated_vpcs(account_id, region, records);
       Value region_data = Value::object();
       region_data["region"] = region;
       region_data["vpcs"] = Value::array();
@@ -285,6 +323,9 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
           check_consistency(account_info, *account_info_row, row_info, *record);
         }
         Value vpc = _get_vpc_data(*record, discovery_config);
+        const auto hpe = row_info.find("hpe");
+        check_gateway_subnet(*record,
+                             hpe != row_info.end() && hpe->is_boolean() && hpe->get<bool>());
         logger().debug("VPC Data:\n%s", log::Readable{vpc});
         region_vpcs.push_back(vpc);
         row_entries.push_back(RowEntry{record, std::move(row_info), region, std::move(vpc)});

@@ -10,6 +10,7 @@
 
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
+#include "generator/convert/workbook_checks.hpp"
 
 namespace generator::convert {
 
@@ -30,16 +31,14 @@ inline const std::vector<std::string> VPC_FIELDS{
 /// Digits of an AWS account number.
 inline constexpr std::size_t ACCOUNT_NUMBER_DIGITS = 12;
 
-/// One workbook row: its record and the row number the spreadsheet shows for it.
-using WorkbookRow = serializers::NumberedRecord;
-
 /// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
 /// builds one entry per account (account fields from its first row, regions, VPCs) and passes each
 /// through the migration model; returns {"account_info": [accounts]}. `discovery_config` is the
 /// template mapping or null; its config -> configure_gw_name decides whether gateway names are
-/// kept. KeyError for a missing column, AssertionError when rows of one account disagree on account
-/// fields, ValueError/TypeError for an unreadable cell, ovra::ValidationError when the model
-/// refuses.
+/// kept. The cells are checked first (check_cells) and every gateway subnet against its VPC
+/// (check_gateway_subnet). KeyError for a missing column, AssertionError when rows of one account
+/// disagree on account fields or one VPC has two rows in the same account and region,
+/// ValueError/TypeError for an unreadable cell, ovra::ValidationError when the model refuses.
 Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
                                       const Value& discovery_config = {});
 

@@ -11,6 +11,7 @@
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/account_records.hpp"
+#include "generator/convert/workbook_checks.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -44,15 +45,21 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   return parser;
 }
 
+// A cell as text, except a date, which stays a date so that it can be refused as one: its text
+// form is not what the cell shows.
+serializers::Document text_unless_date(const serializers::Document& cell) {
+  return serializers::is_date(cell) ? cell : serializers::to_text(cell);
+}
+
 // Columns read as text whatever a spreadsheet made of them: account numbers keep their leading
 // zeros, and a name made only of digits (an account named after its number, a gateway "0123")
 // stays the text the operator sees instead of turning into a number.
 serializers::Converters text_columns() {
   serializers::Converters converters;
   for (const char* column :
-       {"account_id", "account_name", "role_name", "region", "vpc_id", "hvn_cidr", "domain",
-        "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
-    converters.emplace(column, &serializers::to_text);
+       {"account_id", "account_name", "role_name", "region", "vpc_id", "vpc_cidrs", "hvn_cidr",
+        "domain", "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
+    converters.emplace(column, &text_unless_date);
   }
   return converters;
 }
@@ -125,8 +132,10 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   logger().info("Loading VPC data from %s", excel_path);
   check_not_open_elsewhere(excel_path);
-  const std::vector<WorkbookRow> vpc_data =
+  const serializers::NumberedSheet sheet =
       serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
+  check_sheet(sheet, excel_path);
+  const std::vector<WorkbookRow>& vpc_data = sheet.records;
   logger().debug("Loaded data from excel:\n%s", log::Readable{rendered_rows(vpc_data)});
 
   logger().info("Reading discovery configuration template: %s", template_path);

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 #include <string_view>
 
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 
@@ -25,8 +27,7 @@ std::string lower_trimmed(std::string_view text) {
 
 const std::string& require_text(const Value& cell, std::string_view expected) {
   if (!cell.is_string()) {
-    throw TypeError("expected " + std::string(expected) + ", got " + serializers::kind_name(cell) +
-                    " " + cell.dump());
+    throw TypeError("expected " + std::string(expected) + ", got " + shown_cell(cell));
   }
   return cell.get_ref<const std::string&>();
 }
@@ -43,6 +44,52 @@ std::vector<std::string> split(const std::string& text, std::string_view separat
   return pieces;
 }
 
+// A list cell's items before conversion: brackets and apostrophes removed, split at ", ".
+std::vector<std::string> list_items(std::string text) {
+  std::erase(text, '[');
+  std::erase(text, ']');
+  std::erase(text, '\'');
+  std::vector<std::string> items;
+  for (auto& piece : split(text, ", ")) {
+    if (!piece.empty()) items.push_back(std::move(piece));
+  }
+  return items;
+}
+
+// Blanks an operator cannot see at the edge of a text: the no-break space comes from pasted web
+// pages and from spreadsheet programs that put one before punctuation.
+constexpr std::array<std::string_view, 5> EDGE_BLANKS{" ", "\t", "\n", "\r", "\u00a0"};
+
+bool begins_with_blank(std::string_view text) {
+  return std::any_of(EDGE_BLANKS.begin(), EDGE_BLANKS.end(),
+                     [&](std::string_view blank) { return text.starts_with(blank); });
+}
+
+bool ends_with_blank(std::string_view text) {
+  return std::any_of(EDGE_BLANKS.begin(), EDGE_BLANKS.end(),
+                     [&](std::string_view blank) { return text.ends_with(blank); });
+}
+
+// "begins with a blank", "ends with a blank" or both, for a text that has blanks at its edges.
+std::optional<std::string> blank_edges(std::string_view text) {
+  const bool begins = begins_with_blank(text);
+  const bool ends = ends_with_blank(text);
+  if (begins && ends) return "begins and ends with a blank";
+  if (begins) return "begins with a blank";
+  if (ends) return "ends with a blank";
+  return std::nullopt;
+}
+
+// Appended piece by piece: GCC 12 misreads "\"" + text + "\"" as overlapping copies.
+std::string quoted_text(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
 }  // namespace
 
 bool _bool(const Value& value) {
@@ -57,19 +104,14 @@ bool _bool(const Value& value) {
   }
   if (value.is_boolean()) return value.get<bool>();
   if (value.is_number()) return value.get<double>() != 0.0;
-  throw TypeError(std::string("expected true or false, got ") + serializers::kind_name(value));
+  throw TypeError("expected true or false, got " + shown_cell(value));
 }
 
 FieldFormatter _list(std::function<Value(const std::string&)> item_conversion) {
   return [conversion = std::move(item_conversion)](const Value& value) {
-    std::string text = require_text(value, "a list such as ['a', 'b']");
-    std::erase(text, '[');
-    std::erase(text, ']');
-    std::erase(text, '\'');
     Value items = Value::array();
-    for (const auto& piece : split(text, ", ")) {
-      if (!piece.empty()) items.push_back(conversion(piece));
-    }
+    for (const auto& item : list_items(require_text(value, "a list such as ['a', 'b']")))
+      items.push_back(conversion(item));
     return items;
   };
 }
@@ -96,18 +138,57 @@ const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS() {
   static const std::map<std::string, FieldFormatter> formatters = [] {
     const auto as_bool = [](const Value& cell) { return Value(_bool(cell)); };
     const auto as_text = [](const std::string& item) { return Value(item); };
-    return std::map<std::string, FieldFormatter>{
-        {"hpe", as_bool},
-        {"managed_tgw", as_bool},
-        {"encrypt", as_bool},
-        {"inspection", as_bool},
-        {"gw_zones", _list(as_text)},
-        {"filter_cidrs", _list(as_text)},
-        {"spoke_routes", _list(as_text)},
-        {"spoke_gw_tags", parse_spoke_gw_tags},
+    std::map<std::string, FieldFormatter> table{
+        {"hpe", as_bool},        {"managed_tgw", as_bool},         {"encrypt", as_bool},
+        {"inspection", as_bool}, {TAG_FIELD, parse_spoke_gw_tags},
     };
+    for (const auto& column : LIST_FIELDS) table.emplace(column, _list(as_text));
+    return table;
   }();
   return formatters;
+}
+
+std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell) {
+  if (!cell.is_string()) return {};
+  const auto& text = cell.get_ref<const std::string&>();
+  std::vector<std::string> doubts;
+  if (std::find(LIST_FIELDS.begin(), LIST_FIELDS.end(), column) != LIST_FIELDS.end()) {
+    for (const auto& item : list_items(text)) {
+      const auto edges = blank_edges(item);
+      const bool comma = item.find(',') != std::string::npos;
+      if (!edges && !comma) continue;
+      std::string doubt = "item " + quoted_text(item);
+      if (edges) doubt += " " + *edges;
+      if (comma) doubt += std::string(edges ? " and" : "") + " holds a comma that did not separate";
+      doubts.push_back(std::move(doubt));
+    }
+  } else if (column == TAG_FIELD) {
+    for (const auto& piece : split(text, ",")) {
+      if (piece.empty()) continue;
+      const auto parts = split(piece, "=");
+      if (parts.size() != 2) return {};
+      if (parts[0].empty()) doubts.push_back("tag " + quoted_text(piece) + " has an empty key");
+      if (const auto edges = blank_edges(parts[0]))
+        doubts.push_back("key " + quoted_text(parts[0]) + " " + *edges);
+      if (const auto edges = blank_edges(parts[1]))
+        doubts.push_back("value " + quoted_text(parts[1]) + " " + *edges);
+    }
+  }
+  return doubts;
+}
+
+std::string shown_cell(const Value& cell) {
+  if (cell.is_string()) return quoted_text(cell.get_ref<const std::string&>());
+  if (cell.is_boolean()) return cell.get<bool>() ? "TRUE" : "FALSE";
+  if (serializers::is_date(cell)) {
+    std::string date = serializers::date_text(cell);
+    // A date without a time of day is shown as a spreadsheet shows it: the date alone.
+    constexpr std::string_view MIDNIGHT = " 00:00:00";
+    if (std::string_view(date).ends_with(MIDNIGHT)) date.resize(date.size() - MIDNIGHT.size());
+    return "the date " + date;
+  }
+  if (cell.is_number()) return "the number " + serializers::to_text(cell).get<std::string>();
+  return serializers::kind_name(cell);
 }
 
 }  // namespace generator::convert

@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace generator::convert {
 
@@ -31,5 +32,22 @@ Value parse_spoke_gw_tags(const Value& tags_str);
 
 /// The formatter of each column that has one.
 const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS();
+
+/// The columns read as lists of texts.
+inline const std::vector<std::string> LIST_FIELDS{"gw_zones", "filter_cidrs", "spoke_routes"};
+
+/// The column read as gateway tags.
+inline const std::string TAG_FIELD = "spoke_gw_tags";
+
+/// What the formatter of `column` reads from the text `cell` that the operator may well not have
+/// meant: a list item, tag key or tag value that begins or ends with a blank (space, tab, line
+/// break, no-break space), a list item holding a comma that did not separate, an empty tag key.
+/// One phrase each, in cell order; nothing for other columns, other cells, or a cell the formatter
+/// refuses.
+std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell);
+
+/// A cell value as a message shows it: a text in double quotes, a date as its date (and time, when
+/// it has one), a number or boolean as a spreadsheet shows it.
+std::string shown_cell(const Value& cell);
 
 }  // namespace generator::convert

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <source_location>
 
 #include "aws/errors.hpp"
 #include "generator/cli/cli.hpp"
@@ -90,12 +91,14 @@ std::size_t jobs_option(const cli::ArgumentParser& parser, const cli::ParsedOpti
   return jobs;
 }
 
-config::Config load_configuration(const std::optional<std::string>& config_path) {
+// The program's own first step, so its messages are issued in the name of the caller (main).
+config::Config load_configuration(const std::optional<std::string>& config_path,
+                                  std::source_location caller = std::source_location::current()) {
   if (config_path && std::filesystem::exists(*config_path))
     return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
-  logger().error("Configuration file not found: %s", shown);
-  logger().error("You can generate an example file with 'generate --example-config'");
+  logger().error({"Configuration file not found: %s", caller}, shown);
+  logger().error({"You can generate an example file with 'generate --example-config'", caller});
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
 

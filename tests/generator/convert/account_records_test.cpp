@@ -25,7 +25,7 @@ WorkbookRow row(std::size_t row_number, const std::string& account_id, const std
       {"region", region},
       {"vpc_id", vpc_id},
       {"vpc_cidrs", "10.0.0.0/16"},
-      {"hvn_cidr", "10.0.255.128/25"},
+      {"hvn_cidr", "10.0.255.224/27"},
       {"gw_zones", ""},
       {"spoke_gw_tags", ""},
       {"domain", ""},
@@ -74,7 +74,7 @@ TEST(AccountRecords, RowsAreGatheredUnderTheirAccountAndRegionInOrderOfFirstAppe
       row(3, ACCOUNT_B, "eu-west-1", "vpc-0000000b"),
       row(4, ACCOUNT_A, "us-west-2", "vpc-0000000c"),
       row(5, ACCOUNT_A, "us-east-1", "vpc-0000000d"),
-      row(7, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
+      row(7, ACCOUNT_A, "us-east-1", "vpc-0000000e"),
   };
   const Value result = generate_discovery_account_info(rows);
   ASSERT_EQ(result.size(), 1u);
@@ -83,8 +83,7 @@ TEST(AccountRecords, RowsAreGatheredUnderTheirAccountAndRegionInOrderOfFirstAppe
   ASSERT_EQ(regions.size(), 2u);
   EXPECT_EQ(regions[0]["region"], "us-east-1");
   EXPECT_EQ(vpc_ids(regions[0]),
-            (std::vector<std::string>{"vpc-0000000a", "vpc-0000000d", "vpc-0000000a"}))
-      << "the same VPC twice gives two entries";
+            (std::vector<std::string>{"vpc-0000000a", "vpc-0000000d", "vpc-0000000e"}));
   EXPECT_EQ(regions[1]["region"], "us-west-2");
   EXPECT_EQ(vpc_ids(regions[1]), (std::vector<std::string>{"vpc-0000000c"}));
   EXPECT_EQ(vpc_ids(result["account_info"][1]["regions"][0]),

@@ -382,7 +382,9 @@ class SheetReader : public XmlHandler {
     if (cells.size() >= MAX_TABLE_CELLS) {
       fail("the sheet holds more than " + std::to_string(MAX_TABLE_CELLS) + " filled cells");
     }
-    cells.push_back({cell_row_, cell_column_, std::move(*value)});
+    std::optional<std::string> error;
+    if (type_ == "e") error = std::string(trimmed(value_text_));
+    cells.push_back({cell_row_, cell_column_, std::move(*value), std::move(error)});
   }
 
   // The raw value of the finished cell, or nothing when it is empty.

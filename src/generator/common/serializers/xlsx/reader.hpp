@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,12 @@
 namespace generator::serializers::xlsx_detail {
 
 /// One filled cell: its 1-based row and column and its raw value (a text, a boolean, an integer, a
-/// float, a date node, or null for an error cell).
+/// float, a date node, or null for an error cell, whose error is then kept in `error`).
 struct RawCell {
   std::uint32_t row;
   std::uint32_t column;
   Document value;
+  std::optional<std::string> error = std::nullopt;
 };
 
 /// The filled cells of the first worksheet, ordered by row and then column, one per position.

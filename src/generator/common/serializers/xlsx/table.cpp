@@ -158,7 +158,7 @@ std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet) {
 }
 
 Document build_table(const RawSheet& sheet, const Converters& converters,
-                     const std::filesystem::path& workbook) {
+                     const std::filesystem::path& workbook, TableNotes* notes) {
   std::size_t column_count = 0;
   for (const auto& cell : sheet.cells)
     column_count = std::max<std::size_t>(column_count, cell.column);
@@ -174,11 +174,19 @@ Document build_table(const RawSheet& sheet, const Converters& converters,
   // Column by column, an empty cell being the empty text.
   std::vector<std::vector<Document>> columns(column_count,
                                              std::vector<Document>(record_rows.size(), ""));
+  if (notes != nullptr) {
+    notes->headers = headers;
+    notes->read_as_missing.assign(record_rows.size(), MissingCells{});
+  }
   std::size_t record = 0;
   for (const auto& cell : sheet.cells) {
     if (cell.row == 1) continue;
     while (record_rows[record] != cell.row) ++record;
     columns[cell.column - 1][record] = cell.value;
+    if (notes != nullptr && cell.error) {
+      notes->read_as_missing[record].insert_or_assign(headers[cell.column - 1],
+                                                      MissingCell{*cell.error, true});
+    }
   }
 
   for (std::size_t column = 0; column < column_count; ++column) {
@@ -189,8 +197,14 @@ Document build_table(const RawSheet& sheet, const Converters& converters,
         if (!value.is_null()) value = converter->second(value);
       }
     }
-    for (auto& value : values) {
-      if (is_missing(value)) value = nullptr;
+    for (std::size_t index = 0; index < values.size(); ++index) {
+      auto& value = values[index];
+      if (!is_missing(value)) continue;
+      if (notes != nullptr && value.is_string() && !value.get_ref<const std::string&>().empty()) {
+        notes->read_as_missing[index].insert_or_assign(
+            headers[column], MissingCell{value.get<std::string>(), false});
+      }
+      value = nullptr;
     }
     if (converter == converters.end()) type_column(values);
     for (auto& value : values) {

@@ -117,18 +117,20 @@ Document load_from_xlsx(const std::filesystem::path& path) {
   return load_from_xlsx(path, Converters{});
 }
 
-std::vector<NumberedRecord> load_numbered_records_from_xlsx(const std::filesystem::path& path,
-                                                            const Converters& converters) {
+NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
+                                              const Converters& converters) {
   auto& log = log::get_logger("generator.common.serializers.xlsx");
   const auto sheet = xlsx_detail::read_first_sheet(path);
-  Document records = xlsx_detail::build_table(sheet, converters, path);
+  xlsx_detail::TableNotes notes;
+  Document records = xlsx_detail::build_table(sheet, converters, path, &notes);
   if (log.is_enabled_for(log::DEBUG))
     log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
   const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
-  std::vector<NumberedRecord> numbered;
-  numbered.reserve(row_numbers.size());
+  NumberedSheet numbered{sheet.name, std::move(notes.headers), {}};
+  numbered.records.reserve(row_numbers.size());
   for (std::size_t index = 0; index < row_numbers.size(); ++index) {
-    numbered.push_back(NumberedRecord{row_numbers[index], std::move(records[index])});
+    numbered.records.push_back(NumberedRecord{row_numbers[index], std::move(records[index]),
+                                              std::move(notes.read_as_missing[index])});
   }
   return numbered;
 }

@@ -103,16 +103,41 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
 /// load_from_xlsx without conversions; the loader entered in the registry.
 Document load_from_xlsx(const std::filesystem::path& path);
 
+/// A cell that was read as a missing value although it was not empty.
+struct MissingCell {
+  /// The error the cell shows ("#DIV/0!") or the missing-value marker it holds ("NA").
+  std::string text;
+  /// True for an error cell, false for a marker text.
+  bool error_cell;
+
+  friend bool operator==(const MissingCell&, const MissingCell&) = default;
+};
+
+/// Column header -> what a cell of that column held before it was read as missing.
+using MissingCells = std::map<std::string, MissingCell, std::less<>>;
+
 /// One record of a sheet with the number the spreadsheet shows for its row.
 struct NumberedRecord {
   std::size_t row_number;
   Document record;
+  /// The cells of the record that are "" only because they held an error or a marker text.
+  MissingCells read_as_missing = {};
 };
 
-/// The records of load_from_xlsx, each with its sheet row number (2 for the row under the headers),
-/// so that a reader of the records can name the row a value came from.
-std::vector<NumberedRecord> load_numbered_records_from_xlsx(const std::filesystem::path& path,
-                                                            const Converters& converters);
+/// The first sheet of a workbook as numbered records.
+struct NumberedSheet {
+  /// The sheet's name as the spreadsheet shows it on its tab.
+  std::string name;
+  /// The column headers, as the records use them (an empty header cell gives "Unnamed: <index>").
+  std::vector<std::string> headers;
+  std::vector<NumberedRecord> records;
+};
+
+/// The records of load_from_xlsx, each with its sheet row number (2 for the row under the headers)
+/// and the cells read as missing, so that a reader of the records can name the row a value came
+/// from and say what a cell held; together with the sheet's name and headers.
+NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
+                                              const Converters& converters);
 
 /// Writes the list of row records `data` as a new one-sheet workbook at `path`, all or nothing.
 /// TypeError for anything but a list of mappings, IndexError for an empty list, ValueError naming

@@ -88,13 +88,17 @@ TEST(XlsxFixtures, NumberedRecordsCarryTheRowNumberTheSpreadsheetShows) {
     const auto numbered = load_numbered_records_from_xlsx(FIXTURES / name, account_id_as_text());
     std::vector<std::size_t> rows;
     Document records = Document::array();
-    for (const auto& [row_number, record] : numbered) {
+    for (const auto& [row_number, record, read_as_missing] : numbered.records) {
       rows.push_back(row_number);
       records.push_back(record);
     }
     EXPECT_EQ(rows, (std::vector<std::size_t>{2, 4, 5}))
         << name << ": row 3 is empty and gives no record";
     EXPECT_EQ(records, load_from_xlsx(FIXTURES / name, account_id_as_text())) << name;
+    EXPECT_EQ(numbered.headers.size(), 10u) << name;
+    EXPECT_EQ(numbered.records[0].read_as_missing, (MissingCells{{"note", {"NULL", false}}}))
+        << name << ": the marker text is kept beside the record";
+    EXPECT_TRUE(numbered.records[1].read_as_missing.empty()) << name << ": an empty cell is not";
   }
 }
 
@@ -134,14 +138,18 @@ TEST_F(XlsxCrafted, NumberedRecordsFollowGapsAndAnErrorCellAloneStillMakesARow) 
                      R"(<row r="9"><c r="A9" t="e"><v>#N/A</v></c></row>)"
                      R"(<row r="1000"><c r="A1000" t="inlineStr"><is><t>last</t></is></c></row>)",
                      ""));
-  const auto numbered = load_numbered_records_from_xlsx(path, {});
+  const auto sheet = load_numbered_records_from_xlsx(path, {});
+  const auto& numbered = sheet.records;
   ASSERT_EQ(numbered.size(), 3u);
   EXPECT_EQ(numbered[0].row_number, 3u);
   EXPECT_EQ(numbered[0].record, (Document{{"name", "first"}}));
   EXPECT_EQ(numbered[1].row_number, 9u);
   EXPECT_EQ(numbered[1].record, (Document{{"name", ""}}));
+  EXPECT_EQ(numbered[1].read_as_missing, (MissingCells{{"name", {"#N/A", true}}}))
+      << "the error the cell shows is kept beside the record";
   EXPECT_EQ(numbered[2].row_number, 1000u);
   EXPECT_EQ(numbered[2].record, (Document{{"name", "last"}}));
+  EXPECT_EQ(sheet.headers, (std::vector<std::string>{"name"}));
 }
 
 TEST_F(XlsxCrafted, EveryCellType) {

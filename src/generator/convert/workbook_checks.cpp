@@ -1,0 +1,188 @@
+#include "generator/convert/workbook_checks.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <string_view>
+
+#include "generator/common/errors.hpp"
+#include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/convert/account_records.hpp"
+#include "generator/convert/field_formatters.hpp"
+#include "generator/log/log.hpp"
+
+namespace generator::convert {
+
+namespace {
+
+log::Logger& logger() { return log::get_logger("generator.convert"); }
+
+std::string cell_label(const WorkbookRow& row, const std::string& column) {
+  return "row " + std::to_string(row.row_number) + ", column " + column;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+// A header as an operator might have meant it: blanks at the edges (a no-break space included)
+// and letter case do not count, and a blank or hyphen inside stands for the underscore.
+std::string header_key(std::string_view header) {
+  std::string key;
+  for (std::size_t at = 0; at < header.size(); ++at) {
+    if (header.substr(at).starts_with("\u00a0")) {
+      key += ' ';
+      ++at;
+      continue;
+    }
+    key += static_cast<char>(std::tolower(static_cast<unsigned char>(header[at])));
+  }
+  const auto first = key.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  key = key.substr(first, key.find_last_not_of(" \t\r\n") - first + 1);
+  std::replace_if(
+      key.begin(), key.end(), [](char c) { return c == ' ' || c == '-'; }, '_');
+  return key;
+}
+
+// The blocks of a vpc_cidrs cell: generate joins them with commas; blanks around them do not count.
+std::vector<std::string> split_blocks(const std::string& text) {
+  std::vector<std::string> blocks;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const auto end = std::min(text.find(',', start), text.size());
+    std::string block = text.substr(start, end - start);
+    const auto first = block.find_first_not_of(" \t");
+    if (first != std::string::npos)
+      blocks.push_back(block.substr(first, block.find_last_not_of(" \t") - first + 1));
+    start = end + 1;
+  }
+  return blocks;
+}
+
+}  // namespace
+
+void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook) {
+  std::vector<std::string> missing;
+  for (const auto& column : WORKBOOK_COLUMNS) {
+    if (std::find(sheet.headers.begin(), sheet.headers.end(), column) != sheet.headers.end())
+      continue;
+    std::string entry = column;
+    for (const auto& header : sheet.headers) {
+      if (header != column && header_key(header) == column) {
+        entry += " (row 1 has \"" + header + "\")";
+        break;
+      }
+    }
+    missing.push_back(std::move(entry));
+  }
+  const std::string sheet_name = "sheet '" + sheet.name + "' of " + workbook;
+  if (missing.size() == WORKBOOK_COLUMNS.size()) {
+    throw KeyError(sheet_name +
+                   " has none of the discovery workbook's column headers in row 1; convert reads "
+                   "the first sheet of a workbook, so the discovery sheet must come first");
+  }
+  if (!missing.empty()) {
+    throw KeyError(sheet_name + " lacks the column" + (missing.size() == 1 ? " " : "s ") +
+                   joined(missing) +
+                   "; row 1 must name every column of the discovery workbook exactly as "
+                   "generate writes it");
+  }
+  if (sheet.records.empty()) {
+    logger().warning("%s has no rows under its header row: the discovery file gets no accounts",
+                     sheet_name);
+  }
+}
+
+void check_cells(const std::vector<WorkbookRow>& rows) {
+  for (const auto& row : rows) {
+    for (const auto& column : WORKBOOK_COLUMNS) {
+      const auto missing = row.read_as_missing.find(column);
+      if (missing != row.read_as_missing.end()) {
+        if (missing->second.error_cell) {
+          throw ValueError(cell_label(row, column) + ": the cell shows the error " +
+                           missing->second.text +
+                           "; type the value itself, or leave the cell empty");
+        }
+        logger().warning(
+            "%s: \"%s\" is read as an empty cell (a word that stands for a missing value)",
+            cell_label(row, column), missing->second.text);
+        continue;
+      }
+      const auto cell = row.record.find(column);
+      if (cell == row.record.end()) continue;
+      if (serializers::is_date(*cell)) {
+        throw ValueError(cell_label(row, column) + ": the cell holds " + shown_cell(*cell) +
+                         ", not text; a spreadsheet program turns some typed texts into dates: "
+                         "format the cell as text and type the value again");
+      }
+      const auto doubts = doubtful_readings(column, *cell);
+      if (!doubts.empty()) {
+        logger().warning("%s (%s): %s; kept as read (%s)", cell_label(row, column),
+                         shown_cell(*cell), joined(doubts),
+                         column == TAG_FIELD ? "tags are key=value pairs separated by commas"
+                                             : "list items are separated by a comma and one blank");
+      }
+    }
+  }
+}
+
+void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
+  const auto hvn_cell = row.record.find("hvn_cidr");
+  const auto blocks_cell = row.record.find("vpc_cidrs");
+  if (hvn_cell == row.record.end() || !hvn_cell->is_string() || blocks_cell == row.record.end())
+    return;
+  std::optional<ipv4::Network> subnet;
+  try {
+    subnet = ipv4::Network::parse(hvn_cell->get_ref<const std::string&>());
+  } catch (const ipv4::InvalidNetwork&) {
+    return;  // the migration model refuses it with its own words
+  }
+  const std::string blocks_text =
+      blocks_cell->is_string() ? blocks_cell->get<std::string>() : std::string();
+  const std::vector<std::string> block_texts = split_blocks(blocks_text);
+  if (block_texts.empty()) {
+    logger().warning(
+        "%s: %s is not checked against the VPC's address blocks, as column vpc_cidrs is empty",
+        cell_label(row, "hvn_cidr"), subnet->to_string());
+  } else {
+    bool contained = false;
+    for (const auto& text : block_texts) {
+      try {
+        contained = contained || ipv4::Network::parse(text).contains(*subnet);
+      } catch (const ipv4::InvalidNetwork&) {
+        throw ValueError(cell_label(row, "vpc_cidrs") + ": \"" + text +
+                         "\" is not an IPv4 network such as 10.0.0.0/16; the column holds the "
+                         "VPC's address blocks as generate found them, separated by commas");
+      }
+    }
+    if (!contained) {
+      throw ValueError(cell_label(row, "hvn_cidr") + ": " + subnet->to_string() +
+                       " lies in none of the VPC's address blocks (column vpc_cidrs: " +
+                       blocks_text + "); the gateway subnet must lie inside one of them");
+    }
+  }
+  const int wanted = hpe ? 25 : 27;
+  if (subnet->prefix_length() != wanted) {
+    logger().warning("%s: %s is a /%s subnet, but hpe %s, which asks for a /%s",
+                     cell_label(row, "hvn_cidr"), subnet->to_string(), subnet->prefix_length(),
+                     hpe ? "is true" : "is false or empty", wanted);
+  }
+}
+
+std::string empty_cell_hint(const WorkbookRow& row, const std::string& column) {
+  const auto missing = row.read_as_missing.find(column);
+  if (missing != row.read_as_missing.end()) {
+    return "the cell holds \"" + missing->second.text + "\", which is read as an empty cell";
+  }
+  const bool account_column =
+      column == "account_id" || std::find(ACCOUNT_INFO_FIELDS.begin(), ACCOUNT_INFO_FIELDS.end(),
+                                          column) != ACCOUNT_INFO_FIELDS.end();
+  if (!account_column) return "";
+  return "a merged cell keeps its value in its first row only: if cells of column " + column +
+         " are merged, unmerge them and repeat the value in every row";
+}
+
+}  // namespace generator::convert

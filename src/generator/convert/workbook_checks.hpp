@@ -1,0 +1,60 @@
+#pragma once
+
+// What an operator's edits to the discovery workbook may turn into without anyone noticing: a sheet
+// that is not the discovery sheet, error cells and dates, words that read as an empty cell, blanks
+// and commas inside lists and tags, a gateway subnet outside its VPC. Each is refused or warned
+// about naming the row, the column and what the cell holds, before the discovery file is written.
+
+#include <string>
+#include <vector>
+
+#include "generator/common/serializers/xlsx/xlsx.hpp"
+
+namespace generator::convert {
+
+/// One workbook row: its record and the row number the spreadsheet shows for it.
+using WorkbookRow = serializers::NumberedRecord;
+
+/// The columns of the discovery workbook, in sheet order; convert reads every one of them.
+inline const std::vector<std::string> WORKBOOK_COLUMNS{"account_id",
+                                                       "account_name",
+                                                       "hpe",
+                                                       "managed_tgw",
+                                                       "filter_cidrs",
+                                                       "spoke_gw_size",
+                                                       "role_name",
+                                                       "region",
+                                                       "vpc_id",
+                                                       "vpc_cidrs",
+                                                       "hvn_cidr",
+                                                       "gw_zones",
+                                                       "spoke_gw_tags",
+                                                       "domain",
+                                                       "encrypt",
+                                                       "inspection",
+                                                       "spoke_advertisement",
+                                                       "spoke_routes",
+                                                       "spoke_gw_name",
+                                                       "transit_gw_name"};
+
+/// Refuses a sheet whose header row lacks any of WORKBOOK_COLUMNS: KeyError naming the sheet of
+/// `workbook`, the missing columns and the headers that nearly match them ("Domain", "encrypt ").
+/// Warns when the sheet has no rows under its header row.
+void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook);
+
+/// Goes over the cells of WORKBOOK_COLUMNS in every row: ValueError for an error cell or a date,
+/// naming row, column and what the cell shows; one warning per cell whose text is read as an
+/// empty cell, and one per list or tag cell that reads into items the operator may not have meant.
+void check_cells(const std::vector<WorkbookRow>& rows);
+
+/// The row's gateway subnet (hvn_cidr) against the VPC's own blocks (vpc_cidrs): ValueError when
+/// it lies in none of them or vpc_cidrs is unreadable; a warning when its prefix length is not the
+/// one `hpe` asks for (/25 when true, /27 otherwise). An empty or malformed hvn_cidr is left to
+/// the migration model.
+void check_gateway_subnet(const WorkbookRow& row, bool hpe);
+
+/// What a model refusal of `column` in `row` should add when the cell is empty: the text that was
+/// read as an empty cell, or for an account column a hint at merged cells; "" otherwise.
+std::string empty_cell_hint(const WorkbookRow& row, const std::string& column);
+
+}  // namespace generator::convert
