@@ -118,7 +118,8 @@ Credentials read_metadata_credentials(const std::string& body, const std::string
   }
   if (!document.is_object()) throw ClientError(source + " did not answer with a JSON object");
   if (document.contains("Code") && document["Code"].is_string() && document["Code"] != "Success") {
-    throw ClientError(source + " answered with the code " + document["Code"].get<std::string>());
+    throw ClientError(source + " answered with the code " +
+                      untrusted::printable(document["Code"].get<std::string>()));
   }
   return Credentials{text_member(document, "AccessKeyId", source, true),
                      text_member(document, "SecretAccessKey", source, true),

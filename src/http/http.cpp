@@ -9,6 +9,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "untrusted/untrusted.hpp"
+
 namespace http {
 
 // What the last TLS handshake saw of the server's certificate, and why it was refused.
@@ -239,7 +241,10 @@ Response CurlClient::send(const Request& request) {
   if (!certificate.presented.empty())
     response.certificate_sha256 = fingerprint_text(certificate.presented);
   if (code != CURLE_OK) {
-    std::string detail = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
+    // libcurl's text may quote the server (the names in its certificate): escaped, it cannot forge
+    // a line of the message it ends up in.
+    std::string detail =
+        untrusted::printable(error_buffer[0] ? error_buffer : curl_easy_strerror(code));
     auto cause = TransportError::Cause::other;
     if (code == CURLE_OPERATION_TIMEDOUT) {
       cause = TransportError::Cause::timed_out;
