@@ -208,7 +208,15 @@ Response CurlClient::send(const Request& request) {
   CertificateCheck& certificate = *certificate_check_;
   certificate.presented.clear();
   certificate.refusal.clear();
-  curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &install_certificate_check);
+  // Only an OpenSSL build of libcurl hands out its TLS context; without it a pin would silently
+  // check nothing, so the request is not made.
+  if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &install_certificate_check) != CURLE_OK &&
+      settings_.tls_verification == TlsVerification::pinned) {
+    throw TransportError(request.method + " " + request.url +
+                             ": this libcurl cannot check a pinned certificate (it is not built "
+                             "with OpenSSL)",
+                         CURLE_NOT_BUILT_IN, TransportError::Cause::certificate_refused);
+  }
   curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &certificate);
   switch (settings_.tls_verification) {
     case TlsVerification::verify:
