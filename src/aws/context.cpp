@@ -43,10 +43,21 @@ std::function<double()> shared_random() {
 
 }  // namespace
 
-Context Context::for_process() {
+http::TransportSettings Context::transport_settings() {
+  http::TransportSettings transport;
+  transport.connect_timeout = std::chrono::seconds(10);
+  transport.stall_timeout = std::chrono::seconds(60);
+  transport.request_timeout = std::chrono::minutes(5);
+  transport.max_answer_bytes = std::size_t{64} << 20;
+  transport.tls_verification = http::TlsVerification::verify;
+  return transport;
+}
+
+Context Context::for_process(const http::TransportSettings& transport) {
   Context context;
   context.environment = Environment::process();
-  context.http = std::make_shared<http::CurlClient>();
+  context.transport = transport;
+  context.http = std::make_shared<http::CurlClient>(transport);
   context.sleeper = std::make_shared<ThreadSleeper>();
   context.random = shared_random();
   context.now = [] { return std::chrono::system_clock::now(); };
@@ -55,7 +66,7 @@ Context Context::for_process() {
 
 Context Context::for_worker(std::shared_ptr<const http::Cancellation> cancellation) const {
   Context context = *this;
-  context.http = std::make_shared<http::CurlClient>(cancellation);
+  context.http = std::make_shared<http::CurlClient>(transport, cancellation);
   context.sleeper = std::make_shared<CancellableSleeper>(std::move(cancellation));
   return context;
 }

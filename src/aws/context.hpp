@@ -6,6 +6,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "aws/environment.hpp"
 #include "http/http.hpp"
@@ -29,13 +31,24 @@ struct Context {
   std::function<double()> random;
   /// The current time, for request signatures.
   std::function<std::chrono::system_clock::time_point()> now;
+  /// Environment variables that programs started for credentials (credential_process) must not
+  /// see: the caller's own secrets.
+  std::vector<std::string> withheld_from_children;
 
-  /// The process environment, libcurl, real pauses, a random jitter source (safe on any thread)
-  /// and the system clock.
-  static Context for_process();
-  /// This context for one more thread: its own libcurl handle, and requests and pauses that end
-  /// once `cancellation` is set; environment, jitter source and clock are shared.
+  /// The transport settings of the HTTP clients made for this context and its workers.
+  http::TransportSettings transport;
+
+  /// The process environment, libcurl with `transport`, real pauses, a random jitter source (safe
+  /// on any thread) and the system clock.
+  static Context for_process(const http::TransportSettings& transport = transport_settings());
+  /// This context for one more thread: its own libcurl handle with the same transport, and
+  /// requests and pauses that end once `cancellation` is set; environment, jitter source and clock
+  /// are shared.
   [[nodiscard]] Context for_worker(std::shared_ptr<const http::Cancellation> cancellation) const;
+
+  /// The transport of AWS requests: certificates verified, answers up to 64 MiB, a connection
+  /// within 10 s, no pause above 60 s, no request above 5 minutes.
+  static http::TransportSettings transport_settings();
 };
 
 }  // namespace aws

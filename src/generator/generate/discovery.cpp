@@ -25,13 +25,18 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 // handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
-  LiveServices()
-      : context_(aws::Context::for_process()), own_(std::make_shared<aws::OwnCredentials>()) {}
-  LiveServices(aws::Context context, std::shared_ptr<aws::OwnCredentials> own)
-      : context_(std::move(context)), own_(std::move(own)) {}
+  explicit LiveServices(const Transports& transports)
+      : controller_transport_(transports.controller),
+        context_(process_context(transports.aws)),
+        own_(std::make_shared<aws::OwnCredentials>()) {}
+  LiveServices(http::TransportSettings controller_transport, aws::Context context,
+               std::shared_ptr<aws::OwnCredentials> own)
+      : controller_transport_(std::move(controller_transport)),
+        context_(std::move(context)),
+        own_(std::move(own)) {}
 
   Json account_list(const config::Config& config) override {
-    return controller::get_account_list(config);
+    return controller::get_account_list(config, controller_transport_);
   }
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
     return assume_role(role_arn).credentials;
@@ -48,10 +53,12 @@ class LiveServices : public DiscoveryServices {
   }
   std::unique_ptr<DiscoveryServices> for_worker(
       std::shared_ptr<const http::Cancellation> cancellation) override {
-    return std::make_unique<LiveServices>(context_.for_worker(std::move(cancellation)), own_);
+    return std::make_unique<LiveServices>(controller_transport_,
+                                          context_.for_worker(std::move(cancellation)), own_);
   }
 
  private:
+  http::TransportSettings controller_transport_;
   aws::Context context_;
   std::shared_ptr<aws::OwnCredentials> own_;
 };
@@ -241,7 +248,14 @@ class WorkbookOutput : public ScanOutput {
 
 }  // namespace
 
-std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
+Transports make_transports(const config::Config& config) {
+  return Transports{controller::transport_settings(config.controller),
+                    aws::Context::transport_settings()};
+}
+
+std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports) {
+  return std::make_unique<LiveServices>(transports);
+}
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
                                  PassProgress& progress, ScanTally& tally, std::size_t jobs,
@@ -267,7 +281,8 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
 
 Json generate_min_discovery_yaml(const config::Config& config) {
   PassProgress progress;
-  return generate_min_discovery_yaml(config, *make_live_services(), progress);
+  return generate_min_discovery_yaml(config, *make_live_services(make_transports(config)),
+                                     progress);
 }
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
@@ -290,7 +305,8 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
 
 Json generate_discovery_excel_data(const config::Config& config) {
   PassProgress progress;
-  return generate_discovery_excel_data(config, *make_live_services(), progress);
+  return generate_discovery_excel_data(config, *make_live_services(make_transports(config)),
+                                       progress);
 }
 
 Verification verify_discovery_file(const config::Config& config, const DiscoveryFile& file,

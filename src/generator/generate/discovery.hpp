@@ -15,6 +15,7 @@
 #include "generator/generate/discovery_file.hpp"
 #include "generator/generate/scan_engine.hpp"
 #include "generator/generate/scan_tally.hpp"
+#include "http/http.hpp"
 
 namespace generator::generate {
 
@@ -48,9 +49,18 @@ inline const std::vector<std::string> HEADERS{"account_id",
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
 
-/// The real controller and AWS, with the process's environment; one for the whole run, so that
-/// the operator's own credentials are resolved once.
-[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services();
+/// How a run reaches its two peers; made once from the configuration.
+struct Transports {
+  http::TransportSettings controller;
+  http::TransportSettings aws;
+};
+
+/// The controller's transport as the configuration asks for it, and AWS's standard one.
+[[nodiscard]] Transports make_transports(const config::Config& config);
+
+/// The real controller and AWS over `transports`, with the process's environment; one for the
+/// whole run, so that the operator's own credentials are resolved once.
+[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports);
 
 /// The discovery document {account_info: [...]}: every account whose role could be assumed, with
 /// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry

@@ -160,7 +160,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const config::Config config = load_configuration(options.value("config_path"));
   check_outputs(options);
   const std::unique_ptr<PassProgress> progress = make_status_line();
-  const std::unique_ptr<DiscoveryServices> services = make_live_services();
+  // One for the whole run: the operator's own AWS credentials are resolved once.
+  const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
 
   const auto verify = options.value("verify");
   const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), *services,
