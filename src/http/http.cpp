@@ -96,9 +96,15 @@ Response CurlClient::send(const Request& request) {
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  // No proxy option is set on purpose: libcurl then takes https_proxy/HTTPS_PROXY, http_proxy and
+  // no_proxy/NO_PROXY from the environment, as the operator's other tools do.
   if (request.tls_verification == TlsVerification::skip) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  if (!request.ca_file.empty()) {
+    curl_easy_setopt(curl, CURLOPT_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY_CAINFO, request.ca_file.c_str());
   }
   if (request.timeout.count() > 0)
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));

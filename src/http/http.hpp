@@ -24,6 +24,9 @@ struct Request {
   Headers headers;
   std::string body;
   TlsVerification tls_verification = TlsVerification::verify;
+  /// PEM file of the certificate authorities to trust instead of the system's; empty for the
+  /// system's store. Also trusted for an HTTPS proxy.
+  std::string ca_file;
   /// Limit on the whole exchange; zero means none.
   std::chrono::milliseconds timeout{0};
   /// Limit on establishing the connection; zero means libcurl's default.
