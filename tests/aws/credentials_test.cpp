@@ -308,7 +308,8 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
   variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] =
       write("token", "container-token\n").string();
-  auto container = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto container = std::make_shared<ScriptedClient>([](const http::Request& request) {
+    if (request.url.starts_with("http://sts.local")) return assume_role_answer("TASKROLEKEY");
     return answer(
         200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
              R"("Expiration":"2030-01-01T00:00:00Z"})");
@@ -319,6 +320,30 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   ASSERT_EQ(container->requests.size(), 1u);
   EXPECT_EQ(container->requests[0].url, "http://127.0.0.1:9911/creds");
   EXPECT_EQ(testing::header(container->requests[0], "Authorization"), "container-token");
+
+  // A role profile whose credential_source is the container assumes its role with them.
+  write("config",
+        "[profile task]\nrole_arn = arn:aws:iam::111111111111:role/Task\n"
+        "credential_source = EcsContainer\n"
+        "[profile odd]\nrole_arn = arn:aws:iam::111111111111:role/Task\n"
+        "credential_source = Laptop\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
+  variables_["AWS_PROFILE"] = "task";
+  EXPECT_EQ(resolve(container).access_key_id, "TASKROLEKEY");
+  ASSERT_EQ(container->requests.size(), 3u);
+  EXPECT_NE(testing::header(container->requests[2], "Authorization").find("Credential=CONTKEY/"),
+            std::string::npos);
+  variables_["AWS_PROFILE"] = "odd";
+  try {
+    (void)resolve(container);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("unknown credential_source 'Laptop'"),
+              std::string::npos)
+        << error.what();
+  }
+  variables_.erase("AWS_PROFILE");
 
   // Plain http to anywhere but a loopback or container host would hand the token to a stranger.
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://203.0.113.9/creds";
