@@ -13,6 +13,7 @@
 #include "aws/errors.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sigv4.hpp"
+#include "aws/sso.hpp"
 #include "aws/sts.hpp"
 #include "untrusted/untrusted.hpp"
 
@@ -278,49 +279,109 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
   return read_metadata_credentials(answer->body, "The EC2 instance metadata service");
 }
 
-class ProfileResolver {
+// The shared files, read when a provider first needs them, so that keys in the environment
+// variables make a broken file harmless.
+class ProfileFiles {
  public:
-  ProfileResolver(const Context& context, const SharedConfig& config)
-      : context_(context), config_(config) {}
+  explicit ProfileFiles(Environment environment) : environment_(std::move(environment)) {}
 
-  // The credentials a profile gives, in the SDKs' order within a profile; nothing when the
-  // profile holds no credential settings.
-  std::optional<Credentials> resolve(const std::string& name, std::set<std::string>& visited,
-                                     Trail& trail) {
-    const auto settings = config_.profile(name);
-    if (!settings) return std::nullopt;
-    if (setting(*settings, "role_arn")) return assume_role(name, *settings, visited);
-    if (const auto found = config_.credentials_profiles.find(name);
-        found != config_.credentials_profiles.end()) {
-      if (auto keys = static_keys(found->second, name, config_.credentials_file.string()))
-        return keys;
+  const SharedConfig& config() const {
+    if (!config_) {
+      config_ = load_shared_config(environment_);
+      if (config_->profile_named_explicitly && !config_->profile(config_->profile_name)) {
+        throw ClientError("The config profile (" + config_->profile_name +
+                          ") could not be found in " + config_->config_file.string() + " or " +
+                          config_->credentials_file.string());
+      }
     }
-    if (const auto command = setting(*settings, "credential_process"))
-      return run_credential_process(*command, name, context_);
-    if (const auto found = config_.config_profiles.find(name);
-        found != config_.config_profiles.end()) {
-      if (auto keys = static_keys(found->second, name, config_.config_file.string())) return keys;
-    }
-    if (setting(*settings, "sso_session") || setting(*settings, "sso_start_url")) {
-      trail.push_back("profile '" + name +
-                      "' names an SSO sign-in, which is only read through credential_process");
-    }
-    return std::nullopt;
+    return *config_;
   }
 
  private:
-  Credentials assume_role(const std::string& name, const ProfileSettings& settings,
-                          std::set<std::string>& visited) {
+  Environment environment_;
+  mutable std::optional<SharedConfig> config_;
+};
+
+using Files = std::shared_ptr<const ProfileFiles>;
+
+// What every provider of one profile shares: the outside world, the files and the profile's name
+// (the active profile when none is given).
+class ProfileProvider : public CredentialProvider {
+ public:
+  ProfileProvider(Context context, Files files, std::optional<std::string> name)
+      : context_(std::move(context)), files_(std::move(files)), name_(std::move(name)) {}
+
+ protected:
+  const SharedConfig& config() const { return files_->config(); }
+  std::string name() const { return name_ ? *name_ : config().profile_name; }
+  ProfileSettings settings() const { return config().profile(name()).value_or(ProfileSettings{}); }
+  std::string quoted_name() const { return "profile '" + name() + "'"; }
+
+  Context context_;
+  Files files_;
+  std::optional<std::string> name_;
+};
+
+std::optional<int> duration_seconds(const ProfileSettings& settings, const std::string& name) {
+  const auto duration = setting(settings, "duration_seconds");
+  if (!duration) return std::nullopt;
+  try {
+    return std::stoi(*duration);
+  } catch (const std::exception&) {
+    throw ClientError("Profile '" + name + "': duration_seconds is not a number");
+  }
+}
+
+std::string default_session_name(const Context& context) {
+  return "aws-session-" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                             context.now().time_since_epoch())
+                                             .count());
+}
+
+CredentialChain profile_chain(const Context& context, const Files& files,
+                              const std::optional<std::string>& name, bool with_environment);
+
+Credentials credentials_of_source(const std::string& source, const Context& context,
+                                  const std::string& name);
+
+// A role_arn with its source_profile or credential_source: the role is assumed with the
+// credentials of the source, which may itself assume a role.
+class AssumeRoleProvider : public ProfileProvider {
+ public:
+  using ProfileProvider::ProfileProvider;
+
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    const ProfileSettings profile = settings();
+    if (!applies(profile, context_.environment)) {
+      looked_at.push_back("a role_arn with source_profile or credential_source in " +
+                          quoted_name());
+      return std::nullopt;
+    }
+    std::set<std::string> visited;
+    return assume_role(name(), profile, visited);
+  }
+
+  // Whether the settings assume a role from another source (a role_arn beside a web identity
+  // token is the web identity provider's).
+  static bool applies(const ProfileSettings& profile, const Environment& environment) {
+    if (!setting(profile, "role_arn") || setting(profile, "web_identity_token_file")) return false;
+    return setting(profile, "source_profile") || setting(profile, "credential_source") ||
+           !environment.get("AWS_WEB_IDENTITY_TOKEN_FILE");
+  }
+
+ private:
+  Credentials assume_role(const std::string& name, const ProfileSettings& profile,
+                          std::set<std::string>& visited) const {
     if (!visited.insert(name).second) {
       throw ClientError("The profiles that assume roles form a loop through profile '" + name +
                         "'");
     }
-    if (setting(settings, "mfa_serial")) {
+    if (setting(profile, "mfa_serial")) {
       throw ClientError("Profile '" + name +
                         "' needs an MFA code (mfa_serial), which cannot be asked for here");
     }
-    const auto source_profile = setting(settings, "source_profile");
-    const auto credential_source = setting(settings, "credential_source");
+    const auto source_profile = setting(profile, "source_profile");
+    const auto credential_source = setting(profile, "credential_source");
     if (source_profile && credential_source) {
       throw ClientError("Profile '" + name + "' names both source_profile and credential_source");
     }
@@ -328,70 +389,216 @@ class ProfileResolver {
     if (source_profile) {
       source = source_credentials(*source_profile, name, visited);
     } else if (credential_source) {
-      source = named_source(*credential_source, name);
+      source = credentials_of_source(*credential_source, context_, name);
     } else {
       throw ClientError("Profile '" + name +
                         "' has a role_arn but neither source_profile nor credential_source");
     }
     AssumeRoleRequest request;
-    request.role_arn = *setting(settings, "role_arn");
+    request.role_arn = *setting(profile, "role_arn");
     request.role_session_name =
-        setting(settings, "role_session_name")
-            .value_or("aws-session-" +
-                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
-                                         context_.now().time_since_epoch())
-                                         .count()));
-    request.external_id = setting(settings, "external_id");
-    if (const auto duration = setting(settings, "duration_seconds")) {
-      try {
-        request.duration_seconds = std::stoi(*duration);
-      } catch (const std::exception&) {
-        throw ClientError("Profile '" + name + "': duration_seconds is not a number");
-      }
-    }
-    const StsClient sts(context_, source, resolve_region(context_.environment, config_));
+        setting(profile, "role_session_name").value_or(default_session_name(context_));
+    request.external_id = setting(profile, "external_id");
+    request.duration_seconds = duration_seconds(profile, name);
+    const StsClient sts(context_, source, resolve_region(context_.environment, config()));
     return sts.assume_role(request);
   }
 
+  // As the SDKs do: a source profile with keys, or without a role of its own, gives what its own
+  // providers find (keys, web identity, IAM Identity Center, credential_process); otherwise its
+  // role is assumed in turn.
   Credentials source_credentials(const std::string& source_name, const std::string& name,
-                                 std::set<std::string>& visited) {
-    const auto settings = config_.profile(source_name);
-    if (!settings)
+                                 std::set<std::string>& visited) const {
+    const auto profile = config().profile(source_name);
+    if (!profile) {
       throw ClientError("The source_profile '" + source_name + "' of profile '" + name +
                         "' does not exist");
-    // A profile may name itself as its source when it holds the keys that assume its role.
-    if (source_name == name) {
-      if (auto keys = static_keys(*settings, name, "the shared files")) return *keys;
-      throw ClientError("Profile '" + name + "' is its own source_profile but holds no keys");
     }
-    Trail ignored;
-    if (auto credentials = resolve(source_name, visited, ignored)) return *credentials;
-    throw ClientError("The source_profile '" + source_name + "' of profile '" + name +
-                      "' holds no credentials");
-  }
-
-  Credentials named_source(const std::string& source, const std::string& name) {
-    Trail ignored;
-    std::optional<Credentials> credentials;
-    if (source == "Environment") {
-      credentials = from_environment(context_.environment, ignored);
-    } else if (source == "Ec2InstanceMetadata") {
-      credentials = from_instance_metadata(context_, ignored);
-    } else if (source == "EcsContainer") {
-      credentials = from_container(context_, ignored);
-    } else {
-      throw ClientError("Profile '" + name + "' names an unknown credential_source '" + source +
-                        "'");
+    const bool has_keys = setting(*profile, "aws_access_key_id").has_value();
+    if (has_keys || !applies(*profile, Environment::fixed({}))) {
+      try {
+        return first_credentials(profile_chain(context_, files_, source_name, false));
+      } catch (const NoCredentialsError&) {
+        throw ClientError("The source_profile '" + source_name + "' of profile '" + name +
+                          "' holds no credentials");
+      }
     }
-    if (!credentials)
-      throw ClientError("The credential_source " + source + " of profile '" + name +
-                        "' gave no credentials");
-    return *credentials;
+    return assume_role(source_name, *profile, visited);
   }
-
-  const Context& context_;
-  const SharedConfig& config_;
 };
+
+// A web identity token (a CI job's or a Kubernetes service account's) exchanged for the role's
+// credentials through STS; each setting from its environment variable first, then the profile.
+class WebIdentityProvider : public ProfileProvider {
+ public:
+  WebIdentityProvider(Context context, Files files, std::optional<std::string> name,
+                      bool with_environment)
+      : ProfileProvider(std::move(context), std::move(files), std::move(name)),
+        with_environment_(with_environment) {}
+
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    const ProfileSettings profile = settings();
+    const auto value = [&](const char* variable, const char* key) {
+      std::optional<std::string> found;
+      if (with_environment_) found = context_.environment.get(variable);
+      return found ? found : setting(profile, key);
+    };
+    const auto token_file = value("AWS_WEB_IDENTITY_TOKEN_FILE", "web_identity_token_file");
+    if (!token_file) {
+      looked_at.push_back(std::string("a web identity token (") +
+                          (with_environment_ ? "AWS_WEB_IDENTITY_TOKEN_FILE, or " : "") +
+                          "web_identity_token_file in " + quoted_name() + ")");
+      return std::nullopt;
+    }
+    const auto role_arn = value("AWS_ROLE_ARN", "role_arn");
+    if (!role_arn) {
+      throw ClientError("A web identity token file is set (" + *token_file +
+                        ") but no role to assume: set AWS_ROLE_ARN or role_arn in " +
+                        quoted_name());
+    }
+    WebIdentityRequest request;
+    request.role_arn = *role_arn;
+    request.role_session_name = value("AWS_ROLE_SESSION_NAME", "role_session_name")
+                                    .value_or(default_session_name(context_));
+    request.web_identity_token = read_token(*token_file);
+    request.duration_seconds = duration_seconds(profile, name());
+    return assume_role_with_web_identity(context_, resolve_region(context_.environment, config()),
+                                         request);
+  }
+
+ private:
+  // The token is read anew for every use: the platform that issued it renews the file.
+  static std::string read_token(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ClientError("Cannot read the web identity token file " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string token = without_line_ends(text.str());
+    if (token.empty()) throw ClientError("The web identity token file " + path + " is empty");
+    return token;
+  }
+
+  bool with_environment_;
+};
+
+// An IAM Identity Center sign-in: the role credentials for the cached token of `aws sso login`.
+class SsoProvider : public ProfileProvider {
+ public:
+  using ProfileProvider::ProfileProvider;
+
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    const auto sso = read_sso_profile(config(), name(), settings());
+    if (!sso) {
+      looked_at.push_back("an IAM Identity Center sign-in (sso_session or sso_start_url) in " +
+                          quoted_name());
+      return std::nullopt;
+    }
+    return sso_role_credentials(context_, config(), *sso);
+  }
+};
+
+// Keys written into one of the two files.
+class ProfileKeysProvider : public ProfileProvider {
+ public:
+  ProfileKeysProvider(Context context, Files files, std::optional<std::string> name,
+                      bool credentials_file)
+      : ProfileProvider(std::move(context), std::move(files), std::move(name)),
+        credentials_file_(credentials_file) {}
+
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    const SharedConfig& files = config();
+    const auto& sections = credentials_file_ ? files.credentials_profiles : files.config_profiles;
+    const std::string file =
+        (credentials_file_ ? files.credentials_file : files.config_file).string();
+    if (const auto found = sections.find(name()); found != sections.end()) {
+      if (auto keys = static_keys(found->second, name(), file)) return keys;
+    }
+    looked_at.push_back(std::string("keys of ") + quoted_name() + " in the " +
+                        (credentials_file_ ? "shared credentials file " : "config file ") + file);
+    return std::nullopt;
+  }
+
+ private:
+  bool credentials_file_;
+};
+
+// A command that prints the keys (credential_process).
+class CredentialProcessProvider : public ProfileProvider {
+ public:
+  using ProfileProvider::ProfileProvider;
+
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    if (const auto command = setting(settings(), "credential_process"))
+      return run_credential_process(*command, name(), context_);
+    looked_at.push_back("credential_process in " + quoted_name());
+    return std::nullopt;
+  }
+};
+
+class EnvironmentProvider : public CredentialProvider {
+ public:
+  explicit EnvironmentProvider(Environment environment) : environment_(std::move(environment)) {}
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    return from_environment(environment_, looked_at);
+  }
+
+ private:
+  Environment environment_;
+};
+
+class ContainerProvider : public CredentialProvider {
+ public:
+  explicit ContainerProvider(Context context) : context_(std::move(context)) {}
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    return from_container(context_, looked_at);
+  }
+
+ private:
+  Context context_;
+};
+
+class InstanceMetadataProvider : public CredentialProvider {
+ public:
+  explicit InstanceMetadataProvider(Context context) : context_(std::move(context)) {}
+  std::optional<Credentials> load(Trail& looked_at) const override {
+    return from_instance_metadata(context_, looked_at);
+  }
+
+ private:
+  Context context_;
+};
+
+// The providers within one profile, in the SDKs' order after the role assumption.
+CredentialChain profile_chain(const Context& context, const Files& files,
+                              const std::optional<std::string>& name, bool with_environment) {
+  CredentialChain chain;
+  chain.push_back(std::make_unique<WebIdentityProvider>(context, files, name, with_environment));
+  chain.push_back(std::make_unique<SsoProvider>(context, files, name));
+  chain.push_back(std::make_unique<ProfileKeysProvider>(context, files, name, true));
+  chain.push_back(std::make_unique<CredentialProcessProvider>(context, files, name));
+  chain.push_back(std::make_unique<ProfileKeysProvider>(context, files, name, false));
+  return chain;
+}
+
+// The credential_source of a role profile: one of the chain's own providers.
+Credentials credentials_of_source(const std::string& source, const Context& context,
+                                  const std::string& name) {
+  std::unique_ptr<CredentialProvider> provider;
+  if (source == "Environment") {
+    provider = std::make_unique<EnvironmentProvider>(context.environment);
+  } else if (source == "Ec2InstanceMetadata") {
+    provider = std::make_unique<InstanceMetadataProvider>(context);
+  } else if (source == "EcsContainer") {
+    provider = std::make_unique<ContainerProvider>(context);
+  } else {
+    throw ClientError("Profile '" + name + "' names an unknown credential_source '" + source +
+                      "' (Environment, Ec2InstanceMetadata or EcsContainer)");
+  }
+  Trail ignored;
+  if (auto credentials = provider->load(ignored)) return *credentials;
+  throw ClientError("The credential_source " + source + " of profile '" + name +
+                    "' gave no credentials");
+}
 
 std::string joined(const Trail& trail) {
   std::string text;
@@ -404,26 +611,28 @@ std::string joined(const Trail& trail) {
 
 }  // namespace
 
-Credentials resolve_default_credentials(const Context& context) {
-  Trail trail;
-  if (auto credentials = from_environment(context.environment, trail)) return *credentials;
+CredentialChain default_credential_chain(const Context& context) {
+  const Files files = std::make_shared<const ProfileFiles>(context.environment);
+  CredentialChain chain;
+  chain.push_back(std::make_unique<EnvironmentProvider>(context.environment));
+  chain.push_back(std::make_unique<AssumeRoleProvider>(context, files, std::nullopt));
+  for (auto& provider : profile_chain(context, files, std::nullopt, true))
+    chain.push_back(std::move(provider));
+  chain.push_back(std::make_unique<ContainerProvider>(context));
+  chain.push_back(std::make_unique<InstanceMetadataProvider>(context));
+  return chain;
+}
 
-  const SharedConfig config = load_shared_config(context.environment);
-  if (config.profile_named_explicitly && !config.profile(config.profile_name)) {
-    throw ClientError("The config profile (" + config.profile_name + ") could not be found in " +
-                      config.config_file.string() + " or " + config.credentials_file.string());
+Credentials first_credentials(const CredentialChain& chain) {
+  Trail looked_at;
+  for (const auto& provider : chain) {
+    if (auto credentials = provider->load(looked_at)) return *credentials;
   }
-  trail.push_back("profile '" + config.profile_name + "' of the shared credentials file " +
-                  config.credentials_file.string() + " and config file " +
-                  config.config_file.string());
-  std::set<std::string> visited;
-  if (auto credentials =
-          ProfileResolver(context, config).resolve(config.profile_name, visited, trail))
-    return *credentials;
+  throw NoCredentialsError("Unable to locate credentials. Looked in " + joined(looked_at) + ".");
+}
 
-  if (auto credentials = from_container(context, trail)) return *credentials;
-  if (auto credentials = from_instance_metadata(context, trail)) return *credentials;
-  throw NoCredentialsError("Unable to locate credentials. Looked in " + joined(trail) + ".");
+Credentials resolve_default_credentials(const Context& context) {
+  return first_credentials(default_credential_chain(context));
 }
 
 Credentials OwnCredentials::get(const Context& context) {

@@ -3,9 +3,11 @@
 // AWS credentials: the record, and the SDKs' default chain that finds the operator's own.
 
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "aws/context.hpp"
 
@@ -19,12 +21,33 @@ struct Credentials {
   std::string expiration;     // ISO 8601 text as the source gave it; empty when unknown
 };
 
-/// The operator's credentials, looked for in the SDKs' default order: the environment variables;
-/// the profile (AWS_PROFILE, else "default") of the shared credentials and config files, which may
-/// assume a role from a source_profile or credential_source, hold keys, or name a
-/// credential_process; container credentials; the EC2 instance metadata service (IMDSv2).
-/// NoCredentialsError names every place looked at; ClientError/ServiceError for a source that
-/// is configured but fails.
+/// One place where the operator's credentials may be found.
+class CredentialProvider {
+ public:
+  virtual ~CredentialProvider() = default;
+  /// The credentials found here; nothing when this place holds none, and then `looked_at` gains a
+  /// line that names the place. ClientError/ServiceError when the place is configured but fails.
+  [[nodiscard]] virtual std::optional<Credentials> load(
+      std::vector<std::string>& looked_at) const = 0;
+};
+
+/// Providers in the order in which they are asked.
+using CredentialChain = std::vector<std::unique_ptr<CredentialProvider>>;
+
+/// The SDKs' default chain: the environment variables AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY;
+/// then the profile (AWS_PROFILE, else "default") of the shared config and credentials files:
+/// a role_arn with its source_profile or credential_source; a web identity token
+/// (AWS_WEB_IDENTITY_TOKEN_FILE and AWS_ROLE_ARN, or the profile's web_identity_token_file and
+/// role_arn); an IAM Identity Center sign-in (sso_session or sso_start_url); the keys of the
+/// credentials file; credential_process; the keys of the config file; then container
+/// credentials; then the EC2 instance metadata service (IMDSv2).
+[[nodiscard]] CredentialChain default_credential_chain(const Context& context);
+
+/// The first credentials that a provider of the chain gives. NoCredentialsError names every place
+/// looked at; ClientError/ServiceError for a source that is configured but fails.
+[[nodiscard]] Credentials first_credentials(const CredentialChain& chain);
+
+/// The operator's credentials from the default chain.
 [[nodiscard]] Credentials resolve_default_credentials(const Context& context);
 
 /// The operator's credentials from the default chain, resolved on first use and then shared,

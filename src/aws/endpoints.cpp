@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "aws/errors.hpp"
 
@@ -35,14 +36,58 @@ std::optional<std::string> configured_endpoint(Service service, const Environmen
       profile_says_true(config, "ignore_configured_endpoint_urls")) {
     return std::nullopt;
   }
-  if (auto url = environment.get("AWS_ENDPOINT_URL_" + upper(service_name(service)))) return url;
+  std::string variable = "AWS_ENDPOINT_URL_" + upper(service_name(service));
+  std::replace(variable.begin(), variable.end(), '-', '_');
+  if (auto url = environment.get(variable)) return url;
   if (auto url = environment.get("AWS_ENDPOINT_URL")) return url;
   return config.config_value(config.profile_name, "endpoint_url");
 }
 
+// The host of a service's regional endpoint.
+std::string regional_host(Service service, const std::string& region) {
+  const std::string suffix = region + "." + dns_suffix(region);
+  switch (service) {
+    case Service::sso:
+      return "portal.sso." + suffix;
+    case Service::sso_oidc:
+      return "oidc." + suffix;
+    default:
+      return service_name(service) + "." + suffix;
+  }
+}
+
 }  // namespace
 
-std::string service_name(Service service) { return service == Service::sts ? "sts" : "ec2"; }
+std::string service_name(Service service) {
+  switch (service) {
+    case Service::sts:
+      return "sts";
+    case Service::ec2:
+      return "ec2";
+    case Service::sso:
+      return "sso";
+    case Service::sso_oidc:
+      return "sso-oidc";
+  }
+  return "sts";
+}
+
+std::string resolve_ca_bundle(const Environment& environment, const SharedConfig& config) {
+  std::string origin = "AWS_CA_BUNDLE";
+  std::optional<std::string> bundle = environment.get("AWS_CA_BUNDLE");
+  if (!bundle) {
+    bundle = config.config_value(config.profile_name, "ca_bundle");
+    origin = "The ca_bundle of profile '" + config.profile_name + "'";
+  }
+  if (!bundle || bundle->empty()) return {};
+  std::string path = *bundle;
+  if (path.starts_with("~/")) path = environment.get("HOME").value_or("") + path.substr(1);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    throw ClientError(origin + " names " + path + ", which is not a readable file");
+  }
+  return path;
+}
 
 void check_region_name(const std::string& region) {
   const bool well_formed = !region.empty() && region.front() != '-' && region.back() != '-' &&
@@ -70,6 +115,12 @@ std::string dns_suffix(const std::string& region) {
   return "amazonaws.com";
 }
 
+Transport resolve_transport(const Environment& environment, const SharedConfig& config) {
+  return Transport{
+      RetryPolicy::standard(environment, config.config_value(config.profile_name, "max_attempts")),
+      resolve_ca_bundle(environment, config)};
+}
+
 Endpoint resolve_endpoint(Service service, const std::optional<std::string>& region,
                           const Environment& environment, const SharedConfig& config) {
   std::string signing_region;
@@ -87,9 +138,7 @@ Endpoint resolve_endpoint(Service service, const std::optional<std::string>& reg
   if (auto url = configured_endpoint(service, environment, config)) {
     return Endpoint{without_trailing_slash(*url), signing_region};
   }
-  return Endpoint{
-      "https://" + service_name(service) + "." + signing_region + "." + dns_suffix(signing_region),
-      signing_region};
+  return Endpoint{"https://" + regional_host(service, signing_region), signing_region};
 }
 
 }  // namespace aws

@@ -6,12 +6,14 @@
 #include <string>
 
 #include "aws/environment.hpp"
+#include "aws/retry.hpp"
 #include "aws/shared_config.hpp"
 
 namespace aws {
 
-/// The services this layer talks to.
-enum class Service { sts, ec2 };
+/// The services this layer talks to: STS, EC2, and the IAM Identity Center portal and its OIDC
+/// token service.
+enum class Service { sts, ec2, sso, sso_oidc };
 
 /// Where requests for a service go and the region their signatures name.
 struct Endpoint {
@@ -34,13 +36,29 @@ void check_region_name(const std::string& region);
 
 /// The endpoint of `service` in `region`. Configured endpoints come first unless
 /// AWS_IGNORE_CONFIGURED_ENDPOINT_URLS (or the profile's ignore_configured_endpoint_urls) is true:
-/// AWS_ENDPOINT_URL_STS / AWS_ENDPOINT_URL_EC2, then AWS_ENDPOINT_URL, then the profile's
-/// endpoint_url. Otherwise the regional endpoint; STS without a region uses us-east-1's, EC2
-/// without a region is a ClientError.
+/// the service's own variable (AWS_ENDPOINT_URL_STS, _EC2, _SSO, _SSO_OIDC), then
+/// AWS_ENDPOINT_URL, then the profile's endpoint_url. Otherwise the regional endpoint; STS without
+/// a region uses us-east-1's, the others without a region are a ClientError.
 [[nodiscard]] Endpoint resolve_endpoint(Service service, const std::optional<std::string>& region,
                                         const Environment& environment, const SharedConfig& config);
 
-/// The service's name in signatures and in the configuration variables ("sts", "ec2").
+/// The service's name in signatures and messages ("sts", "ec2", "sso", "sso-oidc").
 [[nodiscard]] std::string service_name(Service service);
+
+/// The certificate authorities to trust for AWS requests: AWS_CA_BUNDLE, else the active
+/// profile's ca_bundle; empty for the system's store. ClientError when the file does not exist.
+[[nodiscard]] std::string resolve_ca_bundle(const Environment& environment,
+                                            const SharedConfig& config);
+
+/// How requests to AWS travel, as the environment and the active profile set it.
+struct Transport {
+  RetryPolicy retry;
+  /// See resolve_ca_bundle.
+  std::string ca_bundle;
+};
+
+/// The retry policy (AWS_MAX_ATTEMPTS, else the profile's max_attempts) and the CA bundle.
+[[nodiscard]] Transport resolve_transport(const Environment& environment,
+                                          const SharedConfig& config);
 
 }  // namespace aws

@@ -57,14 +57,18 @@ ServiceError read_service_error(const std::string& operation, long http_status,
                       http_status);
 }
 
-QueryClient::QueryClient(Context context, Endpoint endpoint, Credentials credentials,
+QueryClient::QueryClient(Context context, Endpoint endpoint, std::optional<Credentials> credentials,
                          std::string signing_name, std::string api_version)
     : context_(std::move(context)),
       endpoint_(std::move(endpoint)),
       credentials_(std::move(credentials)),
       signing_name_(std::move(signing_name)),
-      api_version_(std::move(api_version)),
-      retry_(RetryPolicy::standard(context_.environment)) {}
+      api_version_(std::move(api_version)) {
+  Transport transport =
+      resolve_transport(context_.environment, load_shared_config(context_.environment));
+  retry_ = transport.retry;
+  ca_bundle_ = std::move(transport.ca_bundle);
+}
 
 xml::Element QueryClient::call(const std::string& operation,
                                const QueryParameters& parameters) const {
@@ -78,8 +82,11 @@ xml::Element QueryClient::call(const std::string& operation,
     request.url = endpoint_.url + "/";
     request.headers = {{"Content-Type", "application/x-www-form-urlencoded; charset=utf-8"}};
     request.body = body;
+    request.ca_file = ca_bundle_;
     // Signed anew for every attempt: a signature is only valid for a few minutes.
-    sigv4::sign(request, credentials_, endpoint_.signing_region, signing_name_, context_.now());
+    if (credentials_) {
+      sigv4::sign(request, *credentials_, endpoint_.signing_region, signing_name_, context_.now());
+    }
 
     try {
       const http::Response response = context_.http->send(request);

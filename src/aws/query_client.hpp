@@ -3,6 +3,7 @@
 // Calls of the AWS Query protocol (STS, EC2): a form-encoded POST, signed, tried again under the
 // standard retry policy, with the XML answer or the service's error read from the body.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,11 +20,13 @@ namespace aws {
 /// Request parameters in the order they are sent (Action and Version are added).
 using QueryParameters = std::vector<std::pair<std::string, std::string>>;
 
-/// One service endpoint with one set of credentials.
+/// One service endpoint with one set of credentials, or none for the few operations that are
+/// sent unsigned (AssumeRoleWithWebIdentity). Retries and the CA bundle follow AWS_MAX_ATTEMPTS /
+/// max_attempts and AWS_CA_BUNDLE / ca_bundle.
 class QueryClient {
  public:
-  QueryClient(Context context, Endpoint endpoint, Credentials credentials, std::string signing_name,
-              std::string api_version);
+  QueryClient(Context context, Endpoint endpoint, std::optional<Credentials> credentials,
+              std::string signing_name, std::string api_version);
 
   /// Performs `operation` and returns the root of its XML answer. ServiceError when the service
   /// refused it (after the retries the policy allows); ClientError when no usable answer came.
@@ -36,10 +39,11 @@ class QueryClient {
  private:
   Context context_;
   Endpoint endpoint_;
-  Credentials credentials_;
+  std::optional<Credentials> credentials_;
   std::string signing_name_;
   std::string api_version_;
   RetryPolicy retry_;
+  std::string ca_bundle_;
 };
 
 /// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and

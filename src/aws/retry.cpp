@@ -9,9 +9,12 @@
 
 namespace aws {
 
-RetryPolicy RetryPolicy::standard(const Environment& environment) {
+RetryPolicy RetryPolicy::standard(const Environment& environment,
+                                  const std::optional<std::string>& profile_max_attempts) {
   RetryPolicy policy;
-  if (const auto text = environment.get("AWS_MAX_ATTEMPTS")) {
+  std::optional<std::string> text = environment.get("AWS_MAX_ATTEMPTS");
+  if (!text) text = profile_max_attempts;
+  if (text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
     // An unreadable setting keeps the default rather than disabling retries by accident.

@@ -5,6 +5,8 @@
 // attempts; every other failure is final at once.
 
 #include <chrono>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "aws/environment.hpp"
@@ -20,8 +22,10 @@ struct RetryPolicy {
   /// Base of the exponential growth: the pause before retry n (1-based) is at most base * 2^(n-1).
   std::chrono::milliseconds base_backoff{1'000};
 
-  /// The standard policy, with AWS_MAX_ATTEMPTS (a positive number) honoured when set.
-  static RetryPolicy standard(const Environment& environment);
+  /// The standard policy; the attempts come from AWS_MAX_ATTEMPTS, else from the profile's
+  /// max_attempts (`profile_max_attempts`), when that is a positive number.
+  static RetryPolicy standard(const Environment& environment,
+                              const std::optional<std::string>& profile_max_attempts = {});
 };
 
 /// Whether a service error code means "slow down" (Throttling, RequestLimitExceeded, ...).

@@ -120,6 +120,8 @@ SharedConfig load_shared_config(const Environment& environment) {
       config.config_profiles.try_emplace("default", settings);
     } else if (section.starts_with("profile ")) {
       config.config_profiles[trimmed(std::string_view(section).substr(8))] = settings;
+    } else if (section.starts_with("sso-session ")) {
+      config.sso_sessions[trimmed(std::string_view(section).substr(12))] = settings;
     }
   }
   config.credentials_profiles = parse_profile_file(read_file_or_empty(config.credentials_file),

@@ -20,6 +20,7 @@ struct SharedConfig {
   std::filesystem::path credentials_file;  // AWS_SHARED_CREDENTIALS_FILE or ~/.aws/credentials
   std::map<std::string, ProfileSettings> config_profiles;       // "[profile x]" and "[default]"
   std::map<std::string, ProfileSettings> credentials_profiles;  // "[x]"
+  std::map<std::string, ProfileSettings> sso_sessions;          // "[sso-session x]" of config
   /// AWS_PROFILE, else "default".
   std::string profile_name;
   /// Whether AWS_PROFILE named the profile (then it must exist).

@@ -14,6 +14,20 @@ Endpoint sts_endpoint(const Context& context, const std::optional<std::string>& 
                           load_shared_config(context.environment));
 }
 
+// The Credentials member of an answer's <OperationResult>.
+Credentials read_credentials(const xml::Element& answer, const std::string& operation) {
+  const xml::Element* result = answer.child(operation + "Result");
+  const xml::Element* credentials = result != nullptr ? result->child("Credentials") : nullptr;
+  if (credentials == nullptr || !credentials->child_text("AccessKeyId") ||
+      !credentials->child_text("SecretAccessKey")) {
+    throw ClientError("The answer of the " + operation + " operation holds no credentials");
+  }
+  return Credentials{credentials->child_text_or_empty("AccessKeyId"),
+                     credentials->child_text_or_empty("SecretAccessKey"),
+                     credentials->child_text_or_empty("SessionToken"),
+                     credentials->child_text_or_empty("Expiration")};
+}
+
 }  // namespace
 
 StsClient::StsClient(const Context& context, Credentials credentials,
@@ -29,17 +43,21 @@ Credentials StsClient::assume_role(const AssumeRoleRequest& request) const {
   if (request.external_id) parameters.emplace_back("ExternalId", *request.external_id);
   if (request.duration_seconds)
     parameters.emplace_back("DurationSeconds", std::to_string(*request.duration_seconds));
-  const xml::Element answer = client_.call("AssumeRole", parameters);
-  const xml::Element* result = answer.child("AssumeRoleResult");
-  const xml::Element* credentials = result != nullptr ? result->child("Credentials") : nullptr;
-  if (credentials == nullptr || !credentials->child_text("AccessKeyId") ||
-      !credentials->child_text("SecretAccessKey")) {
-    throw ClientError("The answer of the AssumeRole operation holds no credentials");
-  }
-  return Credentials{credentials->child_text_or_empty("AccessKeyId"),
-                     credentials->child_text_or_empty("SecretAccessKey"),
-                     credentials->child_text_or_empty("SessionToken"),
-                     credentials->child_text_or_empty("Expiration")};
+  return read_credentials(client_.call("AssumeRole", parameters), "AssumeRole");
+}
+
+Credentials assume_role_with_web_identity(const Context& context,
+                                          const std::optional<std::string>& region,
+                                          const WebIdentityRequest& request) {
+  QueryParameters parameters{{"RoleArn", request.role_arn},
+                             {"RoleSessionName", request.role_session_name},
+                             {"WebIdentityToken", request.web_identity_token}};
+  if (request.duration_seconds)
+    parameters.emplace_back("DurationSeconds", std::to_string(*request.duration_seconds));
+  const QueryClient client(context, sts_endpoint(context, region), std::nullopt, "sts",
+                           STS_API_VERSION);
+  return read_credentials(client.call("AssumeRoleWithWebIdentity", parameters),
+                          "AssumeRoleWithWebIdentity");
 }
 
 namespace {

@@ -19,6 +19,14 @@ struct AssumeRoleRequest {
   std::optional<int> duration_seconds;
 };
 
+/// The parameters of AssumeRoleWithWebIdentity.
+struct WebIdentityRequest {
+  std::string role_arn;
+  std::string role_session_name;
+  std::string web_identity_token;
+  std::optional<int> duration_seconds;
+};
+
 /// STS at one endpoint with one set of credentials.
 class StsClient {
  public:
@@ -36,6 +44,13 @@ class StsClient {
  private:
   QueryClient client_;
 };
+
+/// The temporary credentials of the role for a web identity token; the request is sent unsigned
+/// (the token is the proof) to the STS endpoint of `region` (us-east-1's when absent).
+/// ServiceError when STS refuses; the token appears in no message.
+[[nodiscard]] Credentials assume_role_with_web_identity(const Context& context,
+                                                        const std::optional<std::string>& region,
+                                                        const WebIdentityRequest& request);
 
 /// STS as an SDK client made without arguments builds it: the default credential chain, the
 /// default region (none: us-east-1) and the configured endpoint overrides.

@@ -254,6 +254,12 @@ Response CurlClient::send(const Request& request) {
       curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
       break;
   }
+  // No proxy option is set on purpose: libcurl then takes https_proxy/HTTPS_PROXY, http_proxy and
+  // no_proxy/NO_PROXY from the environment, as the operator's other tools do.
+  if (!request.ca_file.empty()) {
+    curl_easy_setopt(curl, CURLOPT_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY_CAINFO, request.ca_file.c_str());
+  }
 
   if (cancellation_) {
     if (cancellation_->cancelled())

@@ -56,6 +56,9 @@ struct Request {
   std::string url;
   Headers headers;
   std::string body;
+  /// PEM file of the certificate authorities to trust instead of the client's; empty keeps the
+  /// client's. Also trusted for an HTTPS proxy.
+  std::string ca_file;
   /// A tighter limit on the whole exchange than the client's; zero keeps the client's.
   std::chrono::milliseconds timeout{0};
   /// A tighter limit on establishing the connection than the client's; zero keeps the client's.

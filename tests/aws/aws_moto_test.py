@@ -1,11 +1,17 @@
 """The AWS layer against moto_server with signature checking on: role assumption into three
-accounts (one refused), each account's own VPCs, a role chain from a profile, and a wrong secret."""
+accounts (one refused), each account's own VPCs, a role chain from a profile, a wrong secret, and
+the operator's sign-ins through IAM Identity Center (an HTTPS stand-in of the portal and of SSO OIDC
+with a certificate authority made for the test) and through a web identity token."""
 
 import json
+import stat
 import subprocess
+import textwrap
 
 from support import harness
-from support.moto import MotoEstateTestCase, role_arn
+from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
+from support.sso_stand_in import SsoStandIn, utc_in, write_token_cache
+from support.tls import CertificateAuthority
 
 DRIVER = str(harness.program("aws_driver"))
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "333333333333"
@@ -29,6 +35,7 @@ class AwsAgainstMoto(MotoEstateTestCase):
         moto.add_subnet(ALPHA, "us-east-1", cls.alpha_vpc, "100.64.1.0/24")
         cls.alpha_eu_vpc = moto.add_vpc(ALPHA, "eu-west-1", "10.2.0.0/16")
         cls.gamma_vpc = moto.add_vpc(GAMMA, "us-east-1", "10.3.0.0/16", name="gamma")
+        moto.add_account(DEFAULT_ACCOUNT, "CiJob")  # the role of a web identity
         moto.enable_signature_checks()
 
     def drive(self, *args, env=None):
@@ -90,6 +97,128 @@ class AwsAgainstMoto(MotoEstateTestCase):
         run = self.drive("scan", role_arn(GAMMA, ROLE), "us-east-1", env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual([vpc["id"] for vpc in json.loads(run.stdout)["regions"][0]["vpcs"]], [self.gamma_vpc])
+
+    def without_keys(self, **extra):
+        env = self.moto.environment(self.key, self.secret, **extra)
+        del env["AWS_ACCESS_KEY_ID"], env["AWS_SECRET_ACCESS_KEY"]
+        return env
+
+    def gamma_vpcs(self, run):
+        self.assertEqual(run.returncode, 0, run.stderr)
+        result = json.loads(run.stdout)
+        self.assertTrue(result["credentials"], run.stderr)
+        return [vpc["id"] for vpc in result["regions"][0]["vpcs"]]
+
+    def test_iam_identity_center_profiles_of_both_forms_renew_their_token_or_name_the_way_back_in(self):
+        ca = CertificateAuthority(self.scratch / "ca")
+        with SsoStandIn(self.scratch, ca) as sso:
+            # The portal hands out temporary credentials of a role, as the real one does.
+            role = self.moto.role_session(self.key, self.secret, role_arn(ALPHA, ROLE))
+            sso.grant(ALPHA, "Operator", role)
+            config = self.scratch / "config"
+            config.write_text(textwrap.dedent(f"""\
+                [sso-session corp]
+                sso_start_url = https://corp.awsapps.com/start
+                sso_region = eu-west-1
+                [profile modern]
+                sso_session = corp
+                sso_account_id = {ALPHA}
+                sso_role_name = Operator
+                [profile legacy]
+                sso_start_url = https://legacy.awsapps.com/start
+                sso_region = eu-west-1
+                sso_account_id = {ALPHA}
+                sso_role_name = Operator
+                ca_bundle = {ca.cert}
+                [profile refused]
+                sso_session = corp
+                sso_account_id = 999999999999
+                sso_role_name = Operator
+                """))
+            env = self.without_keys(HOME=str(self.scratch), AWS_CONFIG_FILE=str(config), AWS_ENDPOINT_URL_SSO=sso.url,
+                                    AWS_ENDPOINT_URL_SSO_OIDC=sso.url, AWS_CA_BUNDLE=str(ca.cert))
+            secrets = {role["secretAccessKey"], role["sessionToken"], sso.client_secret}
+            runs = []
+
+            def scan(profile, **changes):
+                run = self.drive("scan", role_arn(GAMMA, ROLE), "us-east-1",
+                                 env={**{k: v for k, v in env.items() if k not in changes}, "AWS_PROFILE": profile,
+                                      **{k: v for k, v in changes.items() if v is not None}})
+                runs.append(run)
+                return run
+
+            token = sso.issue_access_token()
+            secrets.add(token)
+            write_token_cache(self.scratch, "corp", token, utc_in(hours=1))
+            self.assertEqual(self.gamma_vpcs(scan("modern")), [self.gamma_vpc])
+            self.assertEqual(sso.requests[-1]["query"], {"account_id": ALPHA, "role_name": "Operator"})
+            self.assertEqual(sso.requests[-1]["bearer"], token)
+
+            # An expired token is renewed with its refresh token, and the cache file holds the new one.
+            expired, refresh = sso.issue_access_token(), sso.issue_refresh_token()
+            secrets.update({expired, refresh})
+            cache = write_token_cache(self.scratch, "corp", expired, utc_in(hours=-1), refresh, sso.client_id,
+                                      sso.client_secret, start_url="https://corp.awsapps.com/start")
+            self.assertEqual(self.gamma_vpcs(scan("modern")), [self.gamma_vpc])
+            self.assertEqual(sso.operations()[-2:], ["CreateToken", "GetRoleCredentials"])
+            renewed = json.loads(cache.read_text())
+            secrets.update({renewed["accessToken"], renewed["refreshToken"]})
+            self.assertNotIn(renewed["accessToken"], (expired, token))
+            self.assertEqual(sso.requests[-1]["bearer"], renewed["accessToken"])
+            self.assertNotEqual(renewed["refreshToken"], refresh)
+            self.assertEqual((renewed["clientId"], renewed["startUrl"]), (sso.client_id, "https://corp.awsapps.com/start"))
+            self.assertGreater(renewed["expiresAt"], utc_in(minutes=50).strftime("%Y-%m-%dT%H:%M:%SZ"))
+            self.assertEqual(stat.S_IMODE(cache.stat().st_mode), 0o600)
+
+            # The older form keys its cache by the start URL and may name its CA bundle itself;
+            # its expired token without a refresh token sends the operator back to aws sso login.
+            legacy_token = sso.issue_access_token()
+            secrets.add(legacy_token)
+            write_token_cache(self.scratch, "https://legacy.awsapps.com/start", legacy_token, utc_in(hours=1))
+            self.assertEqual(self.gamma_vpcs(scan("legacy", AWS_CA_BUNDLE=None)), [self.gamma_vpc])
+            write_token_cache(self.scratch, "https://legacy.awsapps.com/start", legacy_token, utc_in(minutes=-1))
+            requests_before = len(sso.requests)
+            run = scan("legacy")
+            self.assertEqual(json.loads(run.stdout), {"credentials": False})
+            self.assertIn("The IAM Identity Center sign-in of profile 'legacy' has expired; "
+                          "run `aws sso login --profile legacy`", run.stderr)
+            self.assertEqual(len(sso.requests), requests_before)
+
+            # A refresh token that SSO OIDC no longer takes: the same way back in.
+            write_token_cache(self.scratch, "corp", expired, utc_in(hours=-1), "sso-refresh-revoked", sso.client_id,
+                              sso.client_secret)
+            run = scan("modern")
+            self.assertIn("The IAM Identity Center sign-in of profile 'modern' has expired and could not be renewed "
+                          "(invalid_grant); run `aws sso login --profile modern`", run.stderr)
+
+            write_token_cache(self.scratch, "corp", token, utc_in(hours=1))
+            run = scan("refused")
+            self.assertEqual(json.loads(run.stdout), {"credentials": False})
+            self.assertIn("IAM Identity Center refused profile 'refused' the role Operator in account 999999999999 "
+                          "(ForbiddenException: No access)", run.stderr)
+
+            # Without the CA bundle the portal's certificate is not trusted.
+            run = scan("modern", AWS_CA_BUNDLE=None)
+            self.assertEqual(json.loads(run.stdout), {"credentials": False})
+            self.assertIn("GetRoleCredentials", run.stderr)
+
+            for run in runs:
+                for secret in secrets:
+                    self.assertNotIn(secret, run.stdout + run.stderr)
+
+    def test_a_web_identity_token_is_exchanged_for_the_operators_role(self):
+        token_file = self.scratch / "web-identity-token"
+        token_file.write_text("eyJ-web-identity-token-of-the-ci-job")
+        env = self.without_keys(AWS_WEB_IDENTITY_TOKEN_FILE=str(token_file),
+                                AWS_ROLE_ARN=role_arn(DEFAULT_ACCOUNT, "CiJob"), AWS_ROLE_SESSION_NAME="ci-job")
+        # The exchange itself is unsigned; the role's credentials are then checked as any others.
+        self.moto.enable_signature_checks(unchecked_requests=1)
+        try:
+            run = self.drive("scan", role_arn(GAMMA, ROLE), "us-east-1", env=env)
+        finally:
+            self.moto.enable_signature_checks()
+        self.assertEqual(self.gamma_vpcs(run), [self.gamma_vpc])
+        self.assertNotIn("eyJ-web-identity-token", run.stderr)
 
 
 if __name__ == "__main__":

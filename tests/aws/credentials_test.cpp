@@ -1,5 +1,6 @@
 // The default credential chain: environment, shared files and profiles, role assumption from a
-// source profile, credential_process, container credentials and the instance metadata service.
+// source profile, web identity, IAM Identity Center, credential_process, container credentials and
+// the instance metadata service.
 
 #include "aws/credentials.hpp"
 
@@ -197,11 +198,125 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
   EXPECT_THROW((void)resolve(sts), ClientError);
 }
 
+http::Response web_identity_answer(const std::string& key) {
+  return answer(200,
+                "<AssumeRoleWithWebIdentityResponse><AssumeRoleWithWebIdentityResult><Credentials>"
+                "<AccessKeyId>" +
+                    key + "</AccessKeyId><SecretAccessKey>secret-of-" + key +
+                    "</SecretAccessKey><SessionToken>token-of-" + key +
+                    "</SessionToken></Credentials></AssumeRoleWithWebIdentityResult>"
+                    "</AssumeRoleWithWebIdentityResponse>");
+}
+
+TEST_F(CredentialChain, AWebIdentityTokenIsExchangedUnsignedAheadOfProfileKeysAndNeverQuoted) {
+  write("credentials",
+        "[default]\naws_access_key_id = FILEKEY\naws_secret_access_key = s\n"
+        "[ci]\naws_access_key_id = CIKEY\naws_secret_access_key = s\n");
+  write("config",
+        "[profile ci]\nweb_identity_token_file = " + (folder_ / "profile-token").string() +
+            "\nrole_arn = arn:aws:iam::111111111111:role/FromProfile\n");
+  write("env-token", "env-token-secret\n");
+  write("profile-token", "profile-token-secret");
+  variables_["AWS_SHARED_CREDENTIALS_FILE"] = (folder_ / "credentials").string();
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
+  variables_["AWS_WEB_IDENTITY_TOKEN_FILE"] = (folder_ / "env-token").string();
+  variables_["AWS_ROLE_ARN"] = "arn:aws:iam::111111111111:role/FromEnvironment";
+  variables_["AWS_ROLE_SESSION_NAME"] = "ci-job";
+  auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
+    const auto fields = form_fields(request.body);
+    if (fields.at("WebIdentityToken") == "refused-token-secret")
+      return answer(400,
+                    "<ErrorResponse><Error><Code>InvalidIdentityToken</Code><Message>Token is "
+                    "expired</Message></Error></ErrorResponse>");
+    return web_identity_answer(fields.at("RoleArn").ends_with("FromProfile") ? "PROFKEY" : "WIKEY");
+  });
+  EXPECT_EQ(resolve(sts).access_key_id, "WIKEY");
+  ASSERT_EQ(sts->requests.size(), 1u);
+  EXPECT_EQ(testing::header(sts->requests[0], "Authorization"), "");
+  const auto fields = form_fields(sts->requests[0].body);
+  EXPECT_EQ(fields.at("Action"), "AssumeRoleWithWebIdentity");
+  EXPECT_EQ(fields.at("WebIdentityToken"), "env-token-secret");
+  EXPECT_EQ(fields.at("RoleSessionName"), "ci-job");
+
+  // The profile's own keys: the variables first, then the profile's.
+  for (const char* name : {"AWS_WEB_IDENTITY_TOKEN_FILE", "AWS_ROLE_ARN", "AWS_ROLE_SESSION_NAME"})
+    variables_.erase(name);
+  variables_["AWS_PROFILE"] = "ci";
+  EXPECT_EQ(resolve(sts).access_key_id, "PROFKEY");
+  EXPECT_EQ(form_fields(sts->requests[1].body).at("WebIdentityToken"), "profile-token-secret");
+  EXPECT_EQ(form_fields(sts->requests[1].body).at("RoleSessionName"), "aws-session-1440938160");
+
+  variables_["AWS_WEB_IDENTITY_TOKEN_FILE"] = write("refused", "refused-token-secret").string();
+  try {
+    (void)resolve(sts);
+    FAIL() << "no error";
+  } catch (const ServiceError& error) {
+    EXPECT_EQ(error.code(), "InvalidIdentityToken");
+    EXPECT_EQ(std::string(error.what()).find("token-secret"), std::string::npos) << error.what();
+  }
+
+  variables_.erase("AWS_PROFILE");
+  try {
+    (void)resolve(sts);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("AWS_ROLE_ARN"), std::string::npos) << error.what();
+  }
+}
+
+TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1OfTheirSession) {
+  write("config",
+        "[sso-session abc]\nsso_start_url = https://corp.awsapps.com/start\n"
+        "sso_region = eu-west-1\n"
+        "[profile modern]\nsso_session = abc\nsso_account_id = 111111111111\n"
+        "sso_role_name = Admin Access\n"
+        "[profile contradicts]\nsso_session = abc\nsso_region = us-east-1\n"
+        "sso_account_id = 111111111111\nsso_role_name = Admin\n"
+        "[profile incomplete]\nsso_start_url = https://old.awsapps.com/start\nsso_region = "
+        "eu-west-1\nsso_account_id = 111111111111\n"
+        "[profile dangling]\nsso_session = nowhere\nsso_account_id = 1\nsso_role_name = R\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  // SHA-1 of "abc", the published test vector, names the session's cache file.
+  fs::create_directories(folder_ / ".aws/sso/cache");
+  write(".aws/sso/cache/a9993e364706816aba3e25717850c26c9cd0d89d.json",
+        R"({"accessToken":"cached-access-token","expiresAt":"2015-08-30T13:00:00Z"})");
+  variables_["AWS_PROFILE"] = "modern";
+  auto portal = std::make_shared<ScriptedClient>([](const http::Request&) {
+    return answer(200, R"({"roleCredentials":{"accessKeyId":"SSOKEY","secretAccessKey":"s",)"
+                       R"("sessionToken":"t","expiration":1440941760000}})");
+  });
+  const Credentials credentials = resolve(portal);
+  EXPECT_EQ(credentials.access_key_id, "SSOKEY");
+  EXPECT_EQ(credentials.expiration, "2015-08-30T13:36:00Z");
+  ASSERT_EQ(portal->requests.size(), 1u);
+  EXPECT_EQ(portal->requests[0].url,
+            "https://portal.sso.eu-west-1.amazonaws.com/federation/"
+            "credentials?account_id=111111111111&role_name=Admin%20Access");
+  EXPECT_EQ(testing::header(portal->requests[0], "x-amz-sso_bearer_token"), "cached-access-token");
+
+  for (const auto& [profile, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"contradicts", "sets sso_region = us-east-1, but its sso_session 'abc' sets eu-west-1"},
+           {"incomplete",
+            "Profile 'incomplete' signs in through IAM Identity Center but has no "
+            "sso_role_name"},
+           {"dangling", "has no [sso-session nowhere] section"}}) {
+    variables_["AWS_PROFILE"] = profile;
+    try {
+      (void)resolve();
+      FAIL() << profile << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
+    }
+  }
+}
+
 TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheTokenFromItsFile) {
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
   variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] =
       write("token", "container-token\n").string();
-  auto container = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto container = std::make_shared<ScriptedClient>([](const http::Request& request) {
+    if (request.url.starts_with("http://sts.local")) return assume_role_answer("TASKROLEKEY");
     return answer(
         200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
              R"("Expiration":"2030-01-01T00:00:00Z"})");
@@ -212,6 +327,30 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   ASSERT_EQ(container->requests.size(), 1u);
   EXPECT_EQ(container->requests[0].url, "http://127.0.0.1:9911/creds");
   EXPECT_EQ(testing::header(container->requests[0], "Authorization"), "container-token");
+
+  // A role profile whose credential_source is the container assumes its role with them.
+  write("config",
+        "[profile task]\nrole_arn = arn:aws:iam::111111111111:role/Task\n"
+        "credential_source = EcsContainer\n"
+        "[profile odd]\nrole_arn = arn:aws:iam::111111111111:role/Task\n"
+        "credential_source = Laptop\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
+  variables_["AWS_PROFILE"] = "task";
+  EXPECT_EQ(resolve(container).access_key_id, "TASKROLEKEY");
+  ASSERT_EQ(container->requests.size(), 3u);
+  EXPECT_NE(testing::header(container->requests[2], "Authorization").find("Credential=CONTKEY/"),
+            std::string::npos);
+  variables_["AWS_PROFILE"] = "odd";
+  try {
+    (void)resolve(container);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("unknown credential_source 'Laptop'"),
+              std::string::npos)
+        << error.what();
+  }
+  variables_.erase("AWS_PROFILE");
 
   // Plain http to anywhere but a loopback or container host would hand the token to a stranger.
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://203.0.113.9/creds";

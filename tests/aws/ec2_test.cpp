@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
 #include "stand_ins.hpp"
@@ -192,6 +195,40 @@ TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
   }
   EXPECT_EQ(client->requests.size(), 5u);
   EXPECT_EQ(sleeper->pauses.size(), 4u);
+  for (const auto& request : client->requests) EXPECT_EQ(request.ca_file, "");
+
+  // The profile's max_attempts and ca_bundle, when the variables leave them open.
+  const std::filesystem::path folder = std::filesystem::path(TEST_SCRATCH_DIR) / "aws_retries";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "ca.pem") << "-----BEGIN CERTIFICATE-----\n";
+  std::ofstream(folder / "config")
+      << "[profile proxied]\nmax_attempts = 2\nca_bundle = " << (folder / "ca.pem").string()
+      << "\n";
+  client->requests.clear();
+  const Ec2Client proxied(
+      make_context({{"AWS_CONFIG_FILE", (folder / "config").string()}, {"AWS_PROFILE", "proxied"}},
+                   client, sleeper),
+      LOCAL_EC2, ROLE_CREDENTIALS);
+  EXPECT_THROW((void)proxied.describe_regions(), ServiceError);
+  ASSERT_EQ(client->requests.size(), 2u);
+  EXPECT_EQ(client->requests[1].ca_file, (folder / "ca.pem").string());
+
+  // AWS_CA_BUNDLE comes first, and a bundle that is not there is named before any request.
+  client->requests.clear();
+  try {
+    const Ec2Client missing(make_context({{"AWS_CONFIG_FILE", (folder / "config").string()},
+                                          {"AWS_PROFILE", "proxied"},
+                                          {"AWS_CA_BUNDLE", (folder / "none.pem").string()}},
+                                         client, sleeper),
+                            LOCAL_EC2, ROLE_CREDENTIALS);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(
+        std::string(error.what()).find("AWS_CA_BUNDLE names " + (folder / "none.pem").string()),
+        std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(client->requests.empty());
 }
 
 TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {

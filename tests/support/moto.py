@@ -15,8 +15,10 @@ Seeding happens before signature checks are switched on; it writes into any acco
 
 import json
 import os
+import shutil
 import socket
 import subprocess
+import sys
 import time
 import urllib.request
 from pathlib import Path
@@ -25,6 +27,12 @@ from support import harness
 
 DEFAULT_ACCOUNT = "123456789012"  # the account of the operator's own IAM user
 READY_TIMEOUT = 60.0
+
+
+def moto_server_command():
+    """moto_server from PATH, else the one beside this Python (the project's .venv)."""
+    beside = Path(sys.executable).parent / "moto_server"
+    return shutil.which("moto_server") or (str(beside) if beside.exists() else "moto_server")
 
 
 def role_arn(account_id, role_name):
@@ -59,7 +67,7 @@ class MotoServer:
         for name in [k for k in env if k.startswith("AWS_")]:
             del env[name]
         self._log = open(self.scratch / "moto_server.log", "wb")
-        self._process = subprocess.Popen(["moto_server", "-H", "127.0.0.1", "-p", str(self.port)],
+        self._process = subprocess.Popen([moto_server_command(), "-H", "127.0.0.1", "-p", str(self.port)],
                                          stdout=self._log, stderr=subprocess.STDOUT, env=env)
         deadline = time.monotonic() + READY_TIMEOUT
         while time.monotonic() < deadline:
@@ -90,10 +98,12 @@ class MotoServer:
             self._log.close()
             self._log = None
 
-    def enable_signature_checks(self):
-        """From now on moto checks every request's signature and the caller's IAM policies."""
-        request = urllib.request.Request(self.url + "/moto-api/reset-auth", data=b"0", method="POST",
-                                         headers={"Content-Type": "text/plain"})
+    def enable_signature_checks(self, unchecked_requests=0):
+        """From now on moto checks every request's signature and the caller's IAM policies, except
+        for the next `unchecked_requests` (moto cannot answer unsigned requests, such as
+        AssumeRoleWithWebIdentity, while it checks signatures)."""
+        request = urllib.request.Request(self.url + "/moto-api/reset-auth", data=str(unchecked_requests).encode(),
+                                         method="POST", headers={"Content-Type": "text/plain"})
         with urllib.request.urlopen(request, timeout=10) as answer:
             answer.read()
 
@@ -141,6 +151,17 @@ class MotoServer:
                             PolicyDocument=json.dumps({"Version": "2012-10-17", "Statement": statements}))
         key = iam.create_access_key(UserName="operator")["AccessKey"]
         return key["AccessKeyId"], key["SecretAccessKey"]
+
+    def role_session(self, access_key_id, secret_access_key, role_arn):
+        """Temporary credentials of the role, assumed with the given keys (also once signature checks
+        are on), in the form the IAM Identity Center portal hands them out."""
+        import boto3
+
+        sts = boto3.client("sts", endpoint_url=self.url, region_name="us-east-1",
+                           aws_access_key_id=access_key_id, aws_secret_access_key=secret_access_key)
+        credentials = sts.assume_role(RoleArn=role_arn, RoleSessionName="sso-session")["Credentials"]
+        return {"accessKeyId": credentials["AccessKeyId"], "secretAccessKey": credentials["SecretAccessKey"],
+                "sessionToken": credentials["SessionToken"]}
 
     def add_account(self, account_id, role_name):
         """The role that the scan assumes in `account_id`, allowed everything; returns its ARN."""

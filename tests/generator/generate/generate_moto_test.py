@@ -3,7 +3,8 @@ refuses the role, one the controller does not know), two regions, VPCs with seco
 out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters;
 the controller's certificate pinned or checked against its CA; an AWS path that answers with
 something else than AWS; a fourth account with hostile Name tags and controller name for the
-address map, read back in chromium."""
+address map, read back in chromium; and a run whose AWS identity comes from IAM Identity Center
+through a role profile, with every request through a company proxy that inspects TLS."""
 
 import http.client
 import json
@@ -25,10 +26,14 @@ from support import browser, harness
 from support.aws_proxy import AwsProxy
 from support.controller_stand_in import DEFAULT_ACCOUNTS, ControllerStandIn, certificate_fingerprint
 from support.moto import MotoEstateTestCase, role_arn
+from support.proxy_stand_in import ProxyStandIn
+from support.sso_stand_in import SsoStandIn, utc_in, write_token_cache
+from support.tls import CertificateAuthority
 from support.workbook import read_rows
 
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
 DELTA = "444444444444"  # its role may not list VPCs
+OPERATOR_ACCOUNT = "666666666666"
 ROLE = "Discovery"
 # Well-formed XML that a captive portal or a proxy might answer with status 200.
 PORTAL_PAGE = '<?xml version="1.0"?><html><body><p>Sign in to continue</p></body></html>'
@@ -151,6 +156,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         moto.client("iam", DELTA).put_role_policy(RoleName=ROLE, PolicyName="no-vpcs", PolicyDocument=json.dumps(
             {"Version": "2012-10-17",
              "Statement": [{"Effect": "Deny", "Action": "ec2:DescribeVpcs", "Resource": "*"}]}))
+        moto.add_account(OPERATOR_ACCOUNT, "Operator")  # the role an operator's profile assumes
         moto.enable_signature_checks()
 
     def setUp(self):
@@ -580,6 +586,53 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 self.assertTrue(line.rpartition("\r\x1b[K")[2].startswith("generator.generate:"), repr(line))
         last_draw = text.rindex("VPCs found") + len("VPCs found")
         self.assertTrue(text[last_draw:].startswith("\r\x1b[K"), repr(text[last_draw:]))
+
+    def test_sso_sign_in_as_source_of_a_role_profile_through_a_tls_inspecting_proxy(self):
+        ca = CertificateAuthority(self.scratch / "ca")
+        aws_host = "aws.example.test:443"  # resolved by the proxy only: moto behind its inspection
+        moto_address = ("127.0.0.1", urllib.parse.urlsplit(self.moto.url).port)
+        with SsoStandIn(self.scratch, ca) as sso, ProxyStandIn(ca, inspect={aws_host: moto_address}) as proxy:
+            # The portal hands out temporary credentials of a role, as the real one does.
+            role = self.moto.role_session(self.key, self.secret, role_arn(GAMMA, ROLE))
+            sso.grant(GAMMA, "PlatformTeam", role)
+            token = sso.issue_access_token()
+            write_token_cache(self.scratch, "corp", token, utc_in(hours=8))
+            aws_config = self.scratch / "aws-config"
+            aws_config.write_text(textwrap.dedent(f"""\
+                [sso-session corp]
+                sso_start_url = https://corp.awsapps.com/start
+                sso_region = eu-west-1
+                [profile platform]
+                sso_session = corp
+                sso_account_id = {GAMMA}
+                sso_role_name = PlatformTeam
+                [profile scanner]
+                role_arn = {role_arn(OPERATOR_ACCOUNT, "Operator")}
+                source_profile = platform
+                ca_bundle = {ca.cert}
+                """))
+            env = self.environment(HOME=str(self.scratch), AWS_CONFIG_FILE=str(aws_config), AWS_PROFILE="scanner",
+                                   AWS_ENDPOINT_URL="https://aws.example.test", AWS_ENDPOINT_URL_SSO=sso.url,
+                                   HTTPS_PROXY=proxy.url, NO_PROXY="", no_proxy="")
+            del env["AWS_ACCESS_KEY_ID"], env["AWS_SECRET_ACCESS_KEY"]
+            out = self.scratch / "discovery.yaml"
+            result = self.generate("-c", self.write_config(accounts=(ALPHA, GAMMA)), "-v", "-v", "-d", out, env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+
+        vpcs = self.expected_vpcs()
+        accounts = yaml.safe_load(out.read_text())["account_info"]
+        self.assertEqual([(a["account_id"], [r["vpcs"] for r in a["regions"]]) for a in accounts],
+                         [(ALPHA, [vpcs[ALPHA, "us-east-1"], vpcs[ALPHA, "eu-west-1"]]),
+                          (GAMMA, [vpcs[GAMMA, "us-east-1"], vpcs[GAMMA, "eu-west-1"]])])
+        self.assertIn("GetRoleCredentials", sso.operations())
+        # The controller, the portal and AWS were all reached through the proxy.
+        sso_host = urllib.parse.urlsplit(sso.url).netloc
+        for target in (aws_host, self.controller.address, sso_host):
+            self.assertGreater(proxy.tunnels[target], 0, f"{target}: {dict(proxy.tunnels)}")
+        self.assertEqual(proxy.refused, 0)
+        self.assertIn("DEBUG", result.stderr)
+        for secret in (token, role["secretAccessKey"], role["sessionToken"], PASSWORD):
+            self.assertNotIn(secret, result.stdout + result.stderr)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,378 @@
+#include "aws/sso.hpp"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "aws/endpoints.hpp"
+#include "aws/errors.hpp"
+
+namespace aws {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// A cached token this close to its end is renewed before use, as the SDKs do.
+constexpr std::chrono::minutes REFRESH_WINDOW{5};
+
+std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
+  const auto found = settings.find(key);
+  if (found == settings.end() || found->second.empty()) return std::nullopt;
+  return found->second;
+}
+
+std::string sha1_hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha1(), nullptr) != 1) {
+    throw ClientError("SHA-1 is not available for the IAM Identity Center token cache");
+  }
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 0x0F];
+  }
+  return out;
+}
+
+// "2026-01-02T03:04:05Z", also with fractions of a second, "UTC" or "+00:00" as the CLI versions
+// have written it; nothing for anything else.
+std::optional<std::chrono::system_clock::time_point> parse_utc_time(const std::string& text) {
+  std::tm parts{};
+  int consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
+                  &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6) {
+    return std::nullopt;
+  }
+  std::string_view rest = std::string_view(text).substr(static_cast<std::size_t>(consumed));
+  if (rest.starts_with('.')) {
+    rest.remove_prefix(1);
+    while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') rest.remove_prefix(1);
+  }
+  if (rest != "Z" && rest != "UTC" && rest != "+00:00" && rest != "") return std::nullopt;
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  const std::time_t seconds = ::timegm(&parts);
+  if (seconds == -1) return std::nullopt;
+  return std::chrono::system_clock::from_time_t(seconds);
+}
+
+std::string format_utc_time(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm parts{};
+  ::gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+std::string json_text(const Json& document, const char* name) {
+  const auto found = document.find(name);
+  if (found == document.end() || !found->is_string()) return {};
+  return found->get<std::string>();
+}
+
+std::string login_hint(const std::string& profile_name) {
+  return "; run `aws sso login --profile " + profile_name + "`";
+}
+
+// The cache file as a JSON object; nothing when there is no file. Its content is never quoted:
+// it holds tokens.
+std::optional<Json> read_token_cache(const std::filesystem::path& path,
+                                     const std::string& profile_name) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  try {
+    Json document = Json::parse(text.str());
+    if (document.is_object()) return document;
+  } catch (const Json::exception&) {
+    // Reported below without the content.
+  }
+  throw ClientError("The IAM Identity Center token cache " + path.string() + " of profile '" +
+                    profile_name + "' is not a JSON object" + login_hint(profile_name));
+}
+
+// Writes the whole file beside its target and renames it over, so that a reader (another run,
+// the AWS CLI) never sees half a token; the file stays readable by its owner only.
+void write_token_cache(const std::filesystem::path& path, const Json& document) {
+  const std::string text = document.dump();
+  std::string temporary = path.string() + ".XXXXXX";
+  const int descriptor = ::mkstemp(temporary.data());
+  if (descriptor < 0) {
+    throw ClientError("Cannot write the renewed IAM Identity Center token to " + path.string() +
+                      ": " + std::strerror(errno));
+  }
+  bool written = ::fchmod(descriptor, 0600) == 0;
+  std::size_t offset = 0;
+  while (written && offset < text.size()) {
+    const ssize_t count = ::write(descriptor, text.data() + offset, text.size() - offset);
+    if (count < 0 && errno == EINTR) continue;
+    written = count > 0;
+    if (written) offset += static_cast<std::size_t>(count);
+  }
+  written = written && ::fsync(descriptor) == 0;
+  const int saved_errno = errno;
+  written = ::close(descriptor) == 0 && written;
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = written ? errno : saved_errno;
+    ::unlink(temporary.c_str());
+    throw ClientError("Cannot write the renewed IAM Identity Center token to " + path.string() +
+                      ": " + std::strerror(error));
+  }
+}
+
+// The error code and message of a REST-JSON answer (the x-amzn-ErrorType header or the body's
+// "__type"/"error", and "message"/"error_description").
+std::pair<std::string, std::string> read_json_error(const http::Response& response) {
+  std::string code;
+  std::string message;
+  if (auto type = response.header("x-amzn-errortype")) code = type->substr(0, type->find(':'));
+  try {
+    const Json body = Json::parse(response.body);
+    if (body.is_object()) {
+      if (code.empty()) code = json_text(body, "__type");
+      if (code.empty()) code = json_text(body, "error");
+      message = json_text(body, "message");
+      if (message.empty()) message = json_text(body, "Message");
+    }
+  } catch (const Json::exception&) {
+    // Not JSON (a proxy's page): the status stands for the code.
+  }
+  if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
+  if (code.empty()) code = "HTTP " + std::to_string(response.status);
+  return {code, message};
+}
+
+// Sends a request of the portal or the OIDC service under the retry policy: transient transport
+// failures, throttling and server errors are tried again; any other answer is returned.
+http::Response send_with_retries(const Context& context, const Transport& transport,
+                                 http::Request request, const std::string& operation) {
+  request.ca_file = transport.ca_bundle;
+  request.timeout = std::chrono::seconds(60);
+  request.connect_timeout = std::chrono::seconds(10);
+  for (int attempt = 1;; ++attempt) {
+    try {
+      http::Response response = context.http->send(request);
+      const bool transient = response.status == 429 || response.status >= 500;
+      if (!transient || attempt >= transport.retry.max_attempts) return response;
+    } catch (const http::TransportError& error) {
+      if (!is_transient_transport_failure(error.curl_code()) ||
+          attempt >= transport.retry.max_attempts) {
+        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
+                          request.url + ") after " + std::to_string(attempt) +
+                          " attempt(s): " + error.what());
+      }
+    }
+    context.sleeper->sleep_for(backoff_delay(transport.retry, attempt, context.random()));
+  }
+}
+
+// Whether the cache holds what a renewal needs, with a client registration that is still valid.
+bool is_renewable(const Json& cache, std::chrono::system_clock::time_point now) {
+  if (json_text(cache, "refreshToken").empty() || json_text(cache, "clientId").empty() ||
+      json_text(cache, "clientSecret").empty()) {
+    return false;
+  }
+  const std::string registration_end = json_text(cache, "registrationExpiresAt");
+  if (registration_end.empty()) return true;
+  const auto end = parse_utc_time(registration_end);
+  return end && *end > now;
+}
+
+// Renews the token through SSO OIDC CreateToken and writes the cache back; the error code of a
+// refusal otherwise (never its description, which a server may fill with what it was sent).
+std::optional<std::string> renew_token(const Context& context, const SharedConfig& config,
+                                       const Transport& transport, const SsoProfile& profile,
+                                       const std::filesystem::path& cache_file, Json& cache) {
+  const Endpoint oidc =
+      resolve_endpoint(Service::sso_oidc, profile.region, context.environment, config);
+  http::Request request;
+  request.method = "POST";
+  request.url = oidc.url + "/token";
+  request.headers = {{"Content-Type", "application/json"}};
+  request.body = Json{{"clientId", json_text(cache, "clientId")},
+                      {"clientSecret", json_text(cache, "clientSecret")},
+                      {"grantType", "refresh_token"},
+                      {"refreshToken", json_text(cache, "refreshToken")}}
+                     .dump();
+  const http::Response response =
+      send_with_retries(context, transport, std::move(request), "CreateToken");
+  if (response.status != 200) return read_json_error(response).first;
+  Json answer;
+  try {
+    answer = Json::parse(response.body);
+  } catch (const Json::exception&) {
+    return std::string("an answer that is not JSON");
+  }
+  if (!answer.is_object()) return std::string("an answer that is not a JSON object");
+  const auto expires_in = answer.find("expiresIn");
+  if (json_text(answer, "accessToken").empty() || expires_in == answer.end() ||
+      !expires_in->is_number_integer() || expires_in->get<long long>() <= 0) {
+    return std::string("an answer without accessToken and expiresIn");
+  }
+  cache["accessToken"] = json_text(answer, "accessToken");
+  cache["expiresAt"] =
+      format_utc_time(context.now() + std::chrono::seconds(expires_in->get<long long>()));
+  if (const std::string refresh = json_text(answer, "refreshToken"); !refresh.empty())
+    cache["refreshToken"] = refresh;
+  write_token_cache(cache_file, cache);
+  return std::nullopt;
+}
+
+// The access token to present to the portal, renewed first when needed and possible.
+std::string usable_access_token(const Context& context, const SharedConfig& config,
+                                const Transport& transport, const SsoProfile& profile) {
+  const std::filesystem::path cache_file = sso_token_cache_file(context.environment, profile);
+  const std::string who = "profile '" + profile.profile_name + "'";
+  std::optional<Json> cache = read_token_cache(cache_file, profile.profile_name);
+  if (!cache || json_text(*cache, "accessToken").empty()) {
+    throw ClientError("There is no IAM Identity Center sign-in for " + who + " (no token in " +
+                      cache_file.string() + ")" + login_hint(profile.profile_name));
+  }
+  const auto now = context.now();
+  const auto expires_at = parse_utc_time(json_text(*cache, "expiresAt"));
+  const bool expired = !expires_at || *expires_at <= now;
+  if (!expired && *expires_at - REFRESH_WINDOW > now) return json_text(*cache, "accessToken");
+
+  std::string why = expired ? "has expired" : "is about to expire";
+  if (is_renewable(*cache, now)) {
+    const auto refusal = renew_token(context, config, transport, profile, cache_file, *cache);
+    if (!refusal) return json_text(*cache, "accessToken");
+    why += " and could not be renewed (" + *refusal + ")";
+  }
+  // A token that is still valid for a few minutes is better than none.
+  if (!expired) return json_text(*cache, "accessToken");
+  throw ClientError("The IAM Identity Center sign-in of " + who + " " + why +
+                    login_hint(profile.profile_name));
+}
+
+Credentials read_role_credentials(const std::string& body, const std::string& source) {
+  Json document;
+  try {
+    document = Json::parse(body);
+  } catch (const Json::exception&) {
+    throw ClientError(source + " is not JSON");
+  }
+  const auto role = document.is_object() ? document.find("roleCredentials") : document.end();
+  if (!document.is_object() || role == document.end() || !role->is_object() ||
+      json_text(*role, "accessKeyId").empty() || json_text(*role, "secretAccessKey").empty()) {
+    throw ClientError(source + " holds no roleCredentials");
+  }
+  std::string expiration;
+  if (const auto found = role->find("expiration");
+      found != role->end() && found->is_number_integer()) {
+    // Milliseconds since the epoch.
+    expiration = format_utc_time(std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::milliseconds(found->get<long long>()))));
+  }
+  return Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
+                     json_text(*role, "sessionToken"), expiration};
+}
+
+}  // namespace
+
+std::optional<SsoProfile> read_sso_profile(const SharedConfig& config,
+                                           const std::string& profile_name,
+                                           const ProfileSettings& settings) {
+  const auto session_name = setting(settings, "sso_session");
+  auto start_url = setting(settings, "sso_start_url");
+  auto region = setting(settings, "sso_region");
+  if (!session_name && !start_url) return std::nullopt;
+  const std::string who = "Profile '" + profile_name + "'";
+
+  if (session_name) {
+    const auto session = config.sso_sessions.find(*session_name);
+    if (session == config.sso_sessions.end()) {
+      throw ClientError(who + " names the sso_session '" + *session_name + "', but " +
+                        config.config_file.string() + " has no [sso-session " + *session_name +
+                        "] section");
+    }
+    // The profile may repeat the session's values, but not contradict them.
+    for (const char* key : {"sso_start_url", "sso_region"}) {
+      const auto of_session = setting(session->second, key);
+      if (!of_session) {
+        throw ClientError("The [sso-session " + *session_name + "] section of " +
+                          config.config_file.string() + " has no " + key);
+      }
+      if (const auto of_profile = setting(settings, key);
+          of_profile && *of_profile != *of_session) {
+        throw ClientError(who + " sets " + key + " = " + *of_profile + ", but its sso_session '" +
+                          *session_name + "' sets " + *of_session);
+      }
+    }
+    start_url = setting(session->second, "sso_start_url");
+    region = setting(session->second, "sso_region");
+  }
+
+  std::string missing;
+  const auto require = [&](const char* key, const std::optional<std::string>& value) {
+    if (!value) missing += std::string(missing.empty() ? "" : ", ") + key;
+  };
+  require("sso_start_url", start_url);
+  require("sso_region", region);
+  require("sso_account_id", setting(settings, "sso_account_id"));
+  require("sso_role_name", setting(settings, "sso_role_name"));
+  if (!missing.empty()) {
+    throw ClientError(who + " signs in through IAM Identity Center but has no " + missing);
+  }
+  check_region_name(*region);
+  return SsoProfile{profile_name,
+                    session_name,
+                    *start_url,
+                    *region,
+                    *setting(settings, "sso_account_id"),
+                    *setting(settings, "sso_role_name")};
+}
+
+std::filesystem::path sso_token_cache_file(const Environment& environment,
+                                           const SsoProfile& profile) {
+  return std::filesystem::path(environment.get("HOME").value_or("")) / ".aws" / "sso" / "cache" /
+         (sha1_hex(profile.session_name.value_or(profile.start_url)) + ".json");
+}
+
+Credentials sso_role_credentials(const Context& context, const SharedConfig& config,
+                                 const SsoProfile& profile) {
+  const Transport transport = resolve_transport(context.environment, config);
+  const std::string token = usable_access_token(context, config, transport, profile);
+  if (token.find_first_of("\r\n") != std::string::npos) {
+    throw ClientError("The IAM Identity Center token of profile '" + profile.profile_name +
+                      "' holds a line break" + login_hint(profile.profile_name));
+  }
+  const Endpoint portal =
+      resolve_endpoint(Service::sso, profile.region, context.environment, config);
+  http::Request request;
+  request.url = portal.url +
+                "/federation/credentials?account_id=" + http::percent_encode(profile.account_id) +
+                "&role_name=" + http::percent_encode(profile.role_name);
+  request.headers = {{"x-amz-sso_bearer_token", token}, {"Accept", "application/json"}};
+  const http::Response response =
+      send_with_retries(context, transport, std::move(request), "GetRoleCredentials");
+  const std::string role = "the role " + profile.role_name + " in account " + profile.account_id;
+  if (response.status == 200) {
+    return read_role_credentials(response.body, "The IAM Identity Center answer for " + role);
+  }
+  const auto [code, message] = read_json_error(response);
+  const std::string detail = " (" + code + (message.empty() ? "" : ": " + message) + ")";
+  if (response.status == 401 || code == "UnauthorizedException") {
+    throw ClientError("The IAM Identity Center sign-in of profile '" + profile.profile_name +
+                      "' is no longer accepted" + detail + login_hint(profile.profile_name));
+  }
+  throw ClientError("IAM Identity Center refused profile '" + profile.profile_name + "' " + role +
+                    detail);
+}
+
+}  // namespace aws
