@@ -87,22 +87,7 @@ Credentials run_credential_process(const std::string& command, const std::string
     const int code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     throw ClientError(source + " failed (exit status " + std::to_string(code) + ")");
   }
-  nlohmann::json document;
-  try {
-    document = nlohmann::json::parse(output);
-  } catch (const nlohmann::json::exception&) {
-    // The output may hold secrets: it is never quoted.
-    throw ClientError(source + " did not print a JSON object");
-  }
-  if (!document.is_object()) throw ClientError(source + " did not print a JSON object");
-  const auto version = document.find("Version");
-  if (version == document.end() || !version->is_number_integer() || version->get<int>() != 1) {
-    throw ClientError(source + " printed an unsupported Version (1 is expected)");
-  }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "SessionToken", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return read_credential_process_output(output, profile);
 }
 
 // A JSON answer of the container or instance metadata service.
@@ -399,6 +384,27 @@ std::string joined(const Trail& trail) {
 }
 
 }  // namespace
+
+Credentials read_credential_process_output(const std::string& output, const std::string& profile) {
+  const std::string source = "The credential_process of profile '" + profile + "'";
+  nlohmann::json document;
+  try {
+    document = nlohmann::json::parse(output);
+  } catch (const nlohmann::json::exception&) {
+    // The output may hold secrets: it is never quoted.
+    throw ClientError(source + " did not print a JSON object");
+  }
+  if (!document.is_object()) throw ClientError(source + " did not print a JSON object");
+  const auto version = document.find("Version");
+  if (version == document.end() || !version->is_number_integer() ||
+      version->get<std::int64_t>() != 1) {
+    throw ClientError(source + " printed an unsupported Version (1 is expected)");
+  }
+  return Credentials{text_member(document, "AccessKeyId", source, true),
+                     text_member(document, "SecretAccessKey", source, true),
+                     text_member(document, "SessionToken", source, false),
+                     text_member(document, "Expiration", source, false)};
+}
 
 Credentials resolve_default_credentials(const Context& context) {
   Trail trail;

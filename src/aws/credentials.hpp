@@ -25,4 +25,9 @@ struct Credentials {
 /// is configured but fails.
 [[nodiscard]] Credentials resolve_default_credentials(const Context& context);
 
+/// The credentials that a credential_process command of `profile` printed (a JSON object of
+/// Version 1); ClientError that never quotes the output, which may hold secrets.
+[[nodiscard]] Credentials read_credential_process_output(const std::string& output,
+                                                         const std::string& profile);
+
 }  // namespace aws

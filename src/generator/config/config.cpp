@@ -144,14 +144,9 @@ void check_cidr(const std::string& cidr, const std::string& key, const Checker& 
   if ((address & host_mask) != 0) refuse("host bits are set");
 }
 
-}  // namespace
-
-Config load_config(const std::filesystem::path& path) {
+// The checks of a configuration read from the file at `path`.
+Config config_from_document(const Document& document, const std::filesystem::path& path) {
   const Checker checker(path);
-  if (std::filesystem::is_directory(path)) {
-    throw OSError("Cannot read configuration file " + path.string() + ": it is a directory");
-  }
-  const Document document = serializers::load_from_yaml(path);
   if (!document.is_object()) {
     throw TypeError(path.string() +
                     ": expected a mapping with the keys controller, account_ids, aws_regions and "
@@ -228,6 +223,19 @@ Config load_config(const std::filesystem::path& path) {
   if (const auto* value = given("inspection"))
     out.inspection = checker.boolean(*value, key_of("inspection"));
   return config;
+}
+
+}  // namespace
+
+Config load_config(const std::filesystem::path& path) {
+  if (std::filesystem::is_directory(path)) {
+    throw OSError("Cannot read configuration file " + path.string() + ": it is a directory");
+  }
+  return config_from_document(serializers::load_from_yaml(path), path);
+}
+
+Config parse_config(std::string_view text, const std::filesystem::path& path) {
+  return config_from_document(serializers::load_from_yaml_text(text, path.string()), path);
 }
 
 }  // namespace generator::config

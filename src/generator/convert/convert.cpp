@@ -44,19 +44,6 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
   return parser;
 }
 
-// Columns read as text whatever a spreadsheet made of them: account numbers keep their leading
-// zeros, and a name made only of digits (an account named after its number, a gateway "0123")
-// stays the text the operator sees instead of turning into a number.
-serializers::Converters text_columns() {
-  serializers::Converters converters;
-  for (const char* column :
-       {"account_id", "account_name", "role_name", "region", "vpc_id", "hvn_cidr", "domain",
-        "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
-    converters.emplace(column, &serializers::to_text);
-  }
-  return converters;
-}
-
 Value rendered_rows(const std::vector<WorkbookRow>& rows) {
   Value rendering = Value::array();
   for (const auto& row : rows)
@@ -97,6 +84,18 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 }
 
 }  // namespace
+
+// Account numbers keep their leading zeros, and a name made only of digits (an account named after
+// its number, a gateway "0123") stays the text the operator sees instead of turning into a number.
+serializers::Converters text_columns() {
+  serializers::Converters converters;
+  for (const char* column :
+       {"account_id", "account_name", "role_name", "region", "vpc_id", "hvn_cidr", "domain",
+        "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
+    converters.emplace(column, &serializers::to_text);
+  }
+  return converters;
+}
 
 void _validate_discovery_config(const Value& discovery_config) {
   (void)ovra::load_from_dict(discovery_config);
