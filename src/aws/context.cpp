@@ -16,10 +16,20 @@ class ThreadSleeper : public Sleeper {
 
 }  // namespace
 
-Context Context::for_process() {
+http::TransportSettings Context::transport_settings() {
+  http::TransportSettings transport;
+  transport.connect_timeout = std::chrono::seconds(10);
+  transport.stall_timeout = std::chrono::seconds(60);
+  transport.request_timeout = std::chrono::minutes(5);
+  transport.max_answer_bytes = std::size_t{64} << 20;
+  transport.tls_verification = http::TlsVerification::verify;
+  return transport;
+}
+
+Context Context::for_process(const http::TransportSettings& transport) {
   Context context;
   context.environment = Environment::process();
-  context.http = std::make_shared<http::CurlClient>();
+  context.http = std::make_shared<http::CurlClient>(transport);
   context.sleeper = std::make_shared<ThreadSleeper>();
   auto generator = std::make_shared<std::mt19937_64>(std::random_device{}());
   context.random = [generator] {

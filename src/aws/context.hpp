@@ -6,6 +6,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "aws/environment.hpp"
 #include "http/http.hpp"
@@ -29,9 +31,17 @@ struct Context {
   std::function<double()> random;
   /// The current time, for request signatures.
   std::function<std::chrono::system_clock::time_point()> now;
+  /// Environment variables that programs started for credentials (credential_process) must not
+  /// see: the caller's own secrets.
+  std::vector<std::string> withheld_from_children;
 
-  /// The process environment, libcurl, real pauses, a random jitter source and the system clock.
-  static Context for_process();
+  /// The process environment, libcurl with `transport`, real pauses, a random jitter source and
+  /// the system clock.
+  static Context for_process(const http::TransportSettings& transport = transport_settings());
+
+  /// The transport of AWS requests: certificates verified, answers up to 64 MiB, a connection
+  /// within 10 s, no pause above 60 s, no request above 5 minutes.
+  static http::TransportSettings transport_settings();
 };
 
 }  // namespace aws

@@ -1,7 +1,5 @@
 #include "aws/credentials.hpp"
 
-#include <sys/wait.h>
-
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -10,15 +8,20 @@
 #include <set>
 #include <sstream>
 
+#include "aws/command.hpp"
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sigv4.hpp"
 #include "aws/sts.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace aws {
 
 namespace {
+
+// A credential_process prints a few hundred bytes; anything near this is not credentials.
+constexpr std::size_t MAX_CREDENTIAL_PROCESS_OUTPUT = std::size_t{1} << 20;
 
 // Every place the chain looked at, for the message when nothing was found.
 using Trail = std::vector<std::string>;
@@ -68,39 +71,38 @@ std::string text_member(const nlohmann::json& document, const char* name, const 
   return found->get<std::string>();
 }
 
-Credentials run_credential_process(const std::string& command, const std::string& profile) {
+Credentials run_credential_process(const std::string& command, const std::string& profile,
+                                   const Context& context) {
   const std::string source = "The credential_process of profile '" + profile + "'";
   std::fflush(nullptr);
   // The command is run by the shell as the SDKs' documentation writes it; its standard error
   // goes to ours so that sign-in helpers can talk to the operator.
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw ClientError(source + " could not be started");
-  std::string output;
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    output.append(buffer, count);
-    if (output.size() > 1'000'000) break;
+  const CommandResult result =
+      run_shell_command(command, context.withheld_from_children, MAX_CREDENTIAL_PROCESS_OUTPUT);
+  if (result.output_cut) {
+    throw ClientError(source + " printed more than " +
+                      std::to_string(MAX_CREDENTIAL_PROCESS_OUTPUT >> 10) + " KiB");
   }
-  const int status = ::pclose(pipe);
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    const int code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    throw ClientError(source + " failed (exit status " + std::to_string(code) + ")");
+  if (result.exit_status != 0) {
+    throw ClientError(source + " failed (exit status " + std::to_string(result.exit_status) + ")");
   }
-  return read_credential_process_output(output, profile);
+  return read_credential_process_output(result.output, profile);
 }
 
 // A JSON answer of the container or instance metadata service.
 Credentials read_metadata_credentials(const std::string& body, const std::string& source) {
   nlohmann::json document;
   try {
-    document = nlohmann::json::parse(body);
+    document = untrusted::parse_json<nlohmann::json>(body);
+  } catch (const untrusted::NestingTooDeep& error) {
+    throw ClientError(source + " answered with JSON " + error.what());
   } catch (const nlohmann::json::exception&) {
     throw ClientError(source + " did not answer with a JSON object");
   }
   if (!document.is_object()) throw ClientError(source + " did not answer with a JSON object");
   if (document.contains("Code") && document["Code"].is_string() && document["Code"] != "Success") {
-    throw ClientError(source + " answered with the code " + document["Code"].get<std::string>());
+    throw ClientError(source + " answered with the code " +
+                      untrusted::printable(document["Code"].get<std::string>()));
   }
   return Credentials{text_member(document, "AccessKeyId", source, true),
                      text_member(document, "SecretAccessKey", source, true),
@@ -277,7 +279,7 @@ class ProfileResolver {
         return keys;
     }
     if (const auto command = setting(*settings, "credential_process"))
-      return run_credential_process(*command, name);
+      return run_credential_process(*command, name, context_);
     if (const auto found = config_.config_profiles.find(name);
         found != config_.config_profiles.end()) {
       if (auto keys = static_keys(found->second, name, config_.config_file.string())) return keys;
@@ -389,7 +391,9 @@ Credentials read_credential_process_output(const std::string& output, const std:
   const std::string source = "The credential_process of profile '" + profile + "'";
   nlohmann::json document;
   try {
-    document = nlohmann::json::parse(output);
+    document = untrusted::parse_json<nlohmann::json>(output);
+  } catch (const untrusted::NestingTooDeep& error) {
+    throw ClientError(source + " printed JSON " + error.what());
   } catch (const nlohmann::json::exception&) {
     // The output may hold secrets: it is never quoted.
     throw ClientError(source + " did not print a JSON object");

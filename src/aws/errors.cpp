@@ -1,11 +1,15 @@
 #include "aws/errors.hpp"
 
+#include "untrusted/untrusted.hpp"
+
 namespace aws {
 
 ServiceError::ServiceError(std::string code, std::string message, std::string request_id,
                            std::string operation, long http_status)
-    : Error("An error occurred (" + code + ") when calling the " + operation +
-            " operation: " + message),
+    // The code and message come from the answer: escaped, they cannot forge lines or steer a
+    // terminal wherever the error is shown.
+    : Error("An error occurred (" + untrusted::printable(code) + ") when calling the " + operation +
+            " operation: " + untrusted::printable(message)),
       code_(std::move(code)),
       message_(std::move(message)),
       request_id_(std::move(request_id)),

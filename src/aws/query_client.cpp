@@ -2,6 +2,7 @@
 
 #include "aws/errors.hpp"
 #include "aws/sigv4.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace aws {
 
@@ -77,26 +78,40 @@ xml::Element QueryClient::call(const std::string& operation,
     request.url = endpoint_.url + "/";
     request.headers = {{"Content-Type", "application/x-www-form-urlencoded; charset=utf-8"}};
     request.body = body;
-    request.timeout = std::chrono::seconds(60);
-    request.connect_timeout = std::chrono::seconds(10);
     // Signed anew for every attempt: a signature is only valid for a few minutes.
     sigv4::sign(request, credentials_, endpoint_.signing_region, signing_name_, context_.now());
 
     try {
       const http::Response response = context_.http->send(request);
       if (response.status >= 200 && response.status < 300) {
+        xml::Element answer;
         try {
-          return xml::parse(response.body);
+          answer = xml::parse(response.body);
         } catch (const ClientError& error) {
           throw ClientError("The answer of the " + operation +
                             " operation could not be read: " + error.what());
         }
+        // A proxy's or captive portal's page may come with status 200 and still be well-formed
+        // XML; read as an answer it would list nothing, so it is refused.
+        const std::string expected = operation + "Response";
+        if (answer.name != expected) {
+          throw ClientError("The answer of the " + operation + " operation from " + endpoint_.url +
+                            " is not a " + expected + " document: its root is <" +
+                            untrusted::printable(answer.name) + "> (HTTP status " +
+                            std::to_string(response.status) + ", " +
+                            std::to_string(response.body.size()) + " bytes)");
+        }
+        return answer;
       }
       ServiceError error = read_service_error(operation, response.status, response.body);
       const bool retryable = is_throttling_code(error.code()) ||
                              is_transient_service_failure(error.code(), error.http_status());
       if (!retryable || attempt >= retry_.max_attempts) throw error;
     } catch (const http::TransportError& error) {
+      if (error.cause() == http::TransportError::Cause::answer_too_large) {
+        throw ClientError("Refused the answer of the " + operation + " operation (" +
+                          endpoint_.url + "): " + error.what());
+      }
       if (!is_transient_transport_failure(error.curl_code()) || attempt >= retry_.max_attempts) {
         throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
                           endpoint_.url + ") after " + std::to_string(attempt) +

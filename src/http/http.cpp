@@ -1,12 +1,25 @@
 #include "http/http.hpp"
 
 #include <curl/curl.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cctype>
 #include <mutex>
 
+#include "untrusted/untrusted.hpp"
+
 namespace http {
+
+// What the last TLS handshake saw of the server's certificate, and why it was refused.
+struct CurlClient::CertificateCheck {
+  TlsVerification mode;
+  std::string pinned;     // lower-case hex digits
+  std::string presented;  // lower-case hex digits; empty until a handshake shows a certificate
+  std::string refusal;
+};
 
 namespace {
 
@@ -19,9 +32,97 @@ void ensure_curl_initialised() {
   });
 }
 
+// The answer body, cut off at the cap: a short count makes libcurl stop the download at once.
+struct BodySink {
+  std::string& body;
+  std::size_t limit;
+  bool exceeded = false;
+};
+
 std::size_t append_body(char* data, std::size_t size, std::size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  auto* sink = static_cast<BodySink*>(target);
+  const std::size_t length = size * count;
+  if (length > sink->limit - sink->body.size()) {
+    sink->exceeded = true;
+    return 0;
+  }
+  sink->body.append(data, length);
+  return length;
+}
+
+std::string lower_hex(const unsigned char* bytes, std::size_t length) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < length; ++i) {
+    out += hex[bytes[i] >> 4];
+    out += hex[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+std::string lower_case(std::string_view text) {
+  std::string lowered(text);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lowered;
+}
+
+// Called by OpenSSL in place of its chain check, during the handshake and so before a byte of the
+// request leaves; it notes the fingerprint in every mode, so that an operator can learn what to
+// pin.
+int check_certificate(X509_STORE_CTX* store, void* argument) {
+  auto* check = static_cast<CurlClient::CertificateCheck*>(argument);
+  if (X509* leaf = X509_STORE_CTX_get0_cert(store)) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(leaf, EVP_sha256(), digest, &length) == 1)
+      check->presented = lower_hex(digest, length);
+  }
+  switch (check->mode) {
+    case TlsVerification::skip:
+      return 1;
+    case TlsVerification::pinned:
+      if (!check->presented.empty() && check->presented == check->pinned) return 1;
+      check->refusal = "the server presented a certificate with SHA-256 fingerprint " +
+                       fingerprint_text(check->presented) + ", not the pinned " +
+                       fingerprint_text(check->pinned);
+      X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
+      return 0;
+    case TlsVerification::verify:
+    case TlsVerification::ca_file:
+      break;
+  }
+  const int verified = X509_verify_cert(store);
+  if (verified != 1) {
+    check->refusal =
+        "the server's certificate (SHA-256 fingerprint " + fingerprint_text(check->presented) +
+        ") failed verification: " + X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  }
+  return verified;
+}
+
+CURLcode install_certificate_check(CURL*, void* ssl_context, void* argument) {
+  SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(ssl_context), &check_certificate,
+                                   argument);
+  return CURLE_OK;
+}
+
+std::string duration_text(std::chrono::milliseconds duration) {
+  if (duration.count() % 1000 == 0) return std::to_string(duration.count() / 1000) + " s";
+  return std::to_string(duration.count()) + " ms";
+}
+
+std::string size_text(std::size_t bytes) {
+  constexpr std::size_t mebibyte = std::size_t{1} << 20;
+  if (bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+// The tighter of the client's limit and the request's own, which is zero when it has none.
+std::chrono::milliseconds tighter(std::chrono::milliseconds client_limit,
+                                  std::chrono::milliseconds request_limit) {
+  if (request_limit.count() <= 0) return client_limit;
+  return std::min(client_limit, request_limit);
 }
 
 std::size_t append_header(char* data, std::size_t size, std::size_t count, void* target) {
@@ -59,7 +160,10 @@ std::optional<std::string> Response::header(std::string_view name) const {
   return std::nullopt;
 }
 
-CurlClient::CurlClient() {
+CurlClient::CurlClient(TransportSettings settings)
+    : settings_(std::move(settings)),
+      certificate_check_(std::make_unique<CertificateCheck>(CertificateCheck{
+          settings_.tls_verification, lower_case(settings_.certificate_sha256), {}, {}})) {
   ensure_curl_initialised();
   handle_ = curl_easy_init();
   if (!handle_) throw TransportError("could not create an HTTP handle", CURLE_FAILED_INIT, false);
@@ -89,32 +193,111 @@ Response CurlClient::send(const Request& request) {
                      static_cast<curl_off_t>(request.body.size()));
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, header_list.list);
+  BodySink sink{response.body, settings_.max_answer_bytes};
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &append_body);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  // An answer that announces its length is refused before its first byte.
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(settings_.max_answer_bytes));
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &append_header);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  if (request.tls_verification == TlsVerification::skip) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+
+  CertificateCheck& certificate = *certificate_check_;
+  certificate.presented.clear();
+  certificate.refusal.clear();
+  // Only an OpenSSL build of libcurl hands out its TLS context; without it a pin would silently
+  // check nothing, so the request is not made.
+  if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &install_certificate_check) != CURLE_OK &&
+      settings_.tls_verification == TlsVerification::pinned) {
+    throw TransportError(request.method + " " + request.url +
+                             ": this libcurl cannot check a pinned certificate (it is not built "
+                             "with OpenSSL)",
+                         CURLE_NOT_BUILT_IN, TransportError::Cause::certificate_refused);
   }
-  if (request.timeout.count() > 0)
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
-  if (request.connect_timeout.count() > 0) {
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(request.connect_timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &certificate);
+  switch (settings_.tls_verification) {
+    case TlsVerification::verify:
+      break;
+    case TlsVerification::ca_file:
+      curl_easy_setopt(curl, CURLOPT_CAINFO, settings_.ca_file.c_str());
+      // Only the operator's bundle is trusted, not the system's folder of authorities as well.
+      curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char*>(nullptr));
+      break;
+    case TlsVerification::pinned:
+      // The pin names the one certificate; whatever names it carries, it is the controller.
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+      break;
+    case TlsVerification::skip:
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+      break;
   }
 
+  const auto connect_limit = tighter(settings_.connect_timeout, request.connect_timeout);
+  const auto request_limit = tighter(settings_.request_timeout, request.timeout);
+  const auto stall_seconds =
+      std::max<long>(1, static_cast<long>((settings_.stall_timeout.count() + 999) / 1000));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_limit.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request_limit.count()));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall_seconds);
+
   const CURLcode code = curl_easy_perform(curl);
+  if (!certificate.presented.empty())
+    response.certificate_sha256 = fingerprint_text(certificate.presented);
   if (code != CURLE_OK) {
-    const std::string detail = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
-    throw TransportError(request.method + " " + request.url + ": " + detail, code,
-                         code == CURLE_OPERATION_TIMEDOUT);
+    // libcurl's text may quote the server (the names in its certificate): escaped, it cannot forge
+    // a line of the message it ends up in.
+    std::string detail =
+        untrusted::printable(error_buffer[0] ? error_buffer : curl_easy_strerror(code));
+    auto cause = TransportError::Cause::other;
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+      cause = TransportError::Cause::timed_out;
+      curl_off_t connected_at = 0;
+      curl_off_t elapsed = 0;
+      curl_easy_getinfo(
+          curl,
+          request.url.starts_with("https:") ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T,
+          &connected_at);
+      curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME_T, &elapsed);
+      const auto elapsed_limit = std::chrono::microseconds(elapsed);
+      if (connected_at == 0) {
+        detail = "no connection within " + duration_text(connect_limit) + " (connect time-out)";
+      } else if (elapsed_limit + std::chrono::milliseconds(100) >= request_limit) {
+        detail = "no complete answer within " + duration_text(request_limit) +
+                 " (time limit of a request)";
+      } else {
+        detail = "no data for " + std::to_string(stall_seconds) + " s (stall time-out)";
+      }
+    } else if (sink.exceeded || code == CURLE_FILESIZE_EXCEEDED) {
+      cause = TransportError::Cause::answer_too_large;
+      detail = "the answer is larger than the limit of " + size_text(settings_.max_answer_bytes);
+    } else if (!certificate.refusal.empty()) {
+      cause = TransportError::Cause::certificate_refused;
+      detail = certificate.refusal;
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION) {
+      cause = TransportError::Cause::certificate_refused;
+      if (response.certificate_sha256) {
+        detail += " (the server presented a certificate with SHA-256 fingerprint " +
+                  *response.certificate_sha256 + ")";
+      }
+    }
+    throw TransportError(request.method + " " + request.url + ": " + detail, code, cause);
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
   return response;
+}
+
+std::string fingerprint_text(std::string_view hex_digits) {
+  std::string out;
+  for (std::size_t i = 0; i < hex_digits.size(); ++i) {
+    if (i > 0 && i % 2 == 0) out += ':';
+    out += static_cast<char>(std::toupper(static_cast<unsigned char>(hex_digits[i])));
+  }
+  return out;
 }
 
 std::string percent_encode(std::string_view text) {

@@ -3,6 +3,9 @@
 // A small HTTP(S) client interface over libcurl; tests put a stand-in behind the same interface.
 
 #include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,8 +17,35 @@ namespace http {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-/// Whether the server's certificate is checked.
-enum class TlsVerification { verify, skip };
+/// How the server's certificate is checked.
+enum class TlsVerification {
+  /// Against the system's trusted authorities, host name included.
+  verify,
+  /// Against the authorities of a PEM bundle, host name included.
+  ca_file,
+  /// The certificate must be the one whose SHA-256 fingerprint is pinned; nothing else is checked.
+  pinned,
+  /// Not at all (a controller on a self-signed certificate nobody pinned).
+  skip,
+};
+
+/// Time limits, answer size cap and certificate check of every request a client sends; made once
+/// by the program and handed to each client.
+struct TransportSettings {
+  /// Limit on establishing the connection, TLS handshake included.
+  std::chrono::milliseconds connect_timeout{std::chrono::seconds(15)};
+  /// Limit on a pause in which not a single byte arrives (whole seconds).
+  std::chrono::milliseconds stall_timeout{std::chrono::seconds(60)};
+  /// Limit on one whole exchange.
+  std::chrono::milliseconds request_timeout{std::chrono::minutes(5)};
+  /// The largest answer body read; a longer one is cut off and fails the request.
+  std::size_t max_answer_bytes = std::size_t{64} << 20;
+  TlsVerification tls_verification = TlsVerification::verify;
+  /// The bundle of TlsVerification::ca_file.
+  std::filesystem::path ca_file;
+  /// The fingerprint of TlsVerification::pinned: 64 hexadecimal digits, any case, no colons.
+  std::string certificate_sha256;
+};
 
 /// One request; the body is sent as it stands.
 struct Request {
@@ -23,10 +53,9 @@ struct Request {
   std::string url;
   Headers headers;
   std::string body;
-  TlsVerification tls_verification = TlsVerification::verify;
-  /// Limit on the whole exchange; zero means none.
+  /// A tighter limit on the whole exchange than the client's; zero keeps the client's.
   std::chrono::milliseconds timeout{0};
-  /// Limit on establishing the connection; zero means libcurl's default.
+  /// A tighter limit on establishing the connection than the client's; zero keeps the client's.
   std::chrono::milliseconds connect_timeout{0};
 };
 
@@ -35,21 +64,31 @@ struct Response {
   long status = 0;
   Headers headers;  // names lower-cased
   std::string body;
+  /// The SHA-256 fingerprint of the certificate the server presented, as "AB:CD:..."; only when
+  /// this exchange made a TLS handshake (a reused connection makes none).
+  std::optional<std::string> certificate_sha256{};
   /// The first header of that (lower-case) name, if any.
   [[nodiscard]] std::optional<std::string> header(std::string_view name) const;
 };
 
-/// The exchange could not be completed (name resolution, connection, TLS, time-out).
+/// The exchange could not be completed (name resolution, connection, TLS, time-out, an answer
+/// above the size cap); the message names the request and, for a limit, the limit.
 class TransportError : public std::runtime_error {
  public:
+  /// Why the exchange failed, where a caller words it differently.
+  enum class Cause { other, timed_out, answer_too_large, certificate_refused };
+
+  TransportError(const std::string& message, int curl_code, Cause cause)
+      : std::runtime_error(message), curl_code_(curl_code), cause_(cause) {}
   TransportError(const std::string& message, int curl_code, bool timed_out)
-      : std::runtime_error(message), curl_code_(curl_code), timed_out_(timed_out) {}
+      : TransportError(message, curl_code, timed_out ? Cause::timed_out : Cause::other) {}
   [[nodiscard]] int curl_code() const noexcept { return curl_code_; }
-  [[nodiscard]] bool timed_out() const noexcept { return timed_out_; }
+  [[nodiscard]] Cause cause() const noexcept { return cause_; }
+  [[nodiscard]] bool timed_out() const noexcept { return cause_ == Cause::timed_out; }
 
  private:
   int curl_code_;
-  bool timed_out_;
+  Cause cause_;
 };
 
 /// Sends requests and awaits their answers, one at a time.
@@ -60,18 +99,27 @@ class Client {
   virtual Response send(const Request& request) = 0;
 };
 
-/// The libcurl client.
+/// The libcurl client; every request obeys the settings it was made with.
 class CurlClient : public Client {
  public:
-  CurlClient();
+  explicit CurlClient(TransportSettings settings = {});
   ~CurlClient() override;
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;
   Response send(const Request& request) override;
 
+  /// What the last TLS handshake saw of the server's certificate (defined where it is used).
+  struct CertificateCheck;
+
  private:
+  TransportSettings settings_;
+  // Outlives every connection of the handle: a handshake on a kept-alive connection still finds it.
+  std::unique_ptr<CertificateCheck> certificate_check_;
   void* handle_;
 };
+
+/// A fingerprint as `openssl x509 -fingerprint -sha256` shows it: upper-case pairs joined by ":".
+std::string fingerprint_text(std::string_view hex_digits);
 
 /// Percent-encodes everything except the unreserved characters A-Z a-z 0-9 - _ . ~ (RFC 3986).
 std::string percent_encode(std::string_view text);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -117,14 +118,20 @@ TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteIt
       "'{\"Version\":2,\"AccessKeyId\":\"K\",\"SecretAccessKey\":\"printed-secret\"}'; exit 0; fi\n"
       "echo '{\"Version\": 1, \"AccessKeyId\": \"PROCKEY\", \"SecretAccessKey\": "
       "\"proc-secret\",'\n"
-      "echo ' \"SessionToken\": \"proc-token\", \"Expiration\": \"2030-01-01T00:00:00Z\"}'\n");
+      "echo \" \\\"SessionToken\\\": \\\"proc-token$CALLER_SECRET\\\", "
+      "\\\"Expiration\\\": \\\"2030-01-01T00:00:00Z\\\"}\"\n");
   fs::permissions(script, fs::perms::owner_all);
   write("config", "[profile sso]\ncredential_process = " + script.string() +
                       " ok\n[profile broken]\ncredential_process = " + script.string() +
                       " fail\n[profile newer]\ncredential_process = " + script.string() + " v2\n");
   variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
   variables_["AWS_PROFILE"] = "sso";
-  const Credentials credentials = resolve();
+  // The helper runs in the real process environment, less the caller's withheld secrets.
+  ::setenv("CALLER_SECRET", "-leaked", 1);
+  Context context = make_context(variables_, no_network());
+  context.withheld_from_children = {"CALLER_SECRET"};
+  const Credentials credentials = resolve_default_credentials(context);
+  ::unsetenv("CALLER_SECRET");
   EXPECT_EQ(credentials.access_key_id, "PROCKEY");
   EXPECT_EQ(credentials.session_token, "proc-token");
   EXPECT_EQ(credentials.expiration, "2030-01-01T00:00:00Z");

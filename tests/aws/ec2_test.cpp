@@ -48,15 +48,16 @@ http::Response page_of(const std::map<std::string, std::string>& fields, int tot
                        const std::string& set_name, const std::function<std::string(int)>& item) {
   const int size = std::stoi(fields.at("MaxResults"));
   const int start = fields.contains("NextToken") ? std::stoi(fields.at("NextToken").substr(6)) : 0;
-  std::string body =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response "
-      "xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
-      "<requestId>r</requestId><" +
-      set_name + ">";
+  // The root element is named after the operation, as EC2 names it.
+  const std::string root = fields.at("Action") + "Response";
+  std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + root +
+                     " xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
+                     "<requestId>r</requestId><" +
+                     set_name + ">";
   for (int i = start; i < std::min(start + size, total); ++i) body += item(i);
   body += "</" + set_name + ">";
   if (start < total) body += "<nextToken>token-" + std::to_string(start + size) + "</nextToken>";
-  return answer(200, body + "</Response>");
+  return answer(200, body + "</" + root + ">");
 }
 
 TEST(Ec2Paging, TwoHundredVpcsComeBackCompleteAndInOrderPageByPage) {
@@ -131,7 +132,8 @@ TEST(Ec2Paging, AVpcWithOneHundredThirtySubnetsIsListedWhollyThroughItsFilter) {
 
 TEST(Ec2Paging, ATokenThatComesBackUnchangedEndsTheListingInsteadOfLoopingForever) {
   auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(200, "<Response><vpcSet/><nextToken>same</nextToken></Response>");
+    return answer(
+        200, "<DescribeVpcsResponse><vpcSet/><nextToken>same</nextToken></DescribeVpcsResponse>");
   });
   const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
   EXPECT_THROW((void)ec2.describe_vpcs(64), ClientError);

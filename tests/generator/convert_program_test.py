@@ -190,10 +190,17 @@ class ConvertProgram(harness.ScratchTestCase):
         self.assertIn("Loaded data from excel:", result.stderr)
         self.assertIn("Generated DiscoveryConfig:", result.stderr)
 
-        book = self.write_workbook(estate_rows()[:1])
+        rows = estate_rows()[:1]
+        # A cell may hold what steers a terminal: the renderings show it escaped.
+        rows[0]["domain"] = "dom\rain\nforged line\u009b2J"
+        book = self.write_workbook(rows)
         result = self.convert("-v", "-e", book.name, "-y", "out.yaml")
-        for header in ("Record:", "Parsing VPC Record:", "VPC Data:", "Region Data:", "Account Data:"):
+        for header in ("Record:", "Parsing VPC Record:", "VPC Data:", "Region Data:", "Account Data:",
+                       "Loaded dataframe from excel:"):
             self.assertIn(header, result.stderr)
+        self.assertIn("dom\\rain\\nforged line\\u009b2J", result.stderr)
+        for raw in ("\r", "\u009b", "\nforged line"):
+            self.assertNotIn(raw, result.stderr)
         self.assertRegex(result.stderr, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} DEBUG generator.convert:\w+ Record:")
 
     def test_cell_errors_name_row_and_column_and_write_nothing(self):

@@ -1,9 +1,12 @@
-"""The generate program's command line, example configuration and configuration checks."""
+"""The generate program's command line, example configuration and configuration checks, and its
+session with a hostile controller."""
 
 import re
 import textwrap
+import time
 
 from support import harness
+from support.controller_stand_in import ControllerStandIn, certificate_fingerprint, make_certificate
 
 VALID_CONFIG = """\
 controller:
@@ -80,10 +83,16 @@ class GenerateCommandLine(harness.ScratchTestCase):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()), ["config.yaml"])
 
-    def test_configuration_directory_fails_in_the_loader(self):
+    def test_configuration_directory_or_endless_device_fails_in_the_loader(self):
         result = harness.run_program("generate", "-c", self.scratch)
         self.assertEqual(result.returncode, 1)
         self.assertIn("is a directory", result.stderr)
+        started = time.monotonic()
+        result = harness.run_program("generate", "-c", "/dev/zero", timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ValueError: Cannot read /dev/zero: it is larger than 8 MiB, the limit of a YAML file")
 
     def test_bad_configuration_gets_one_line_naming_file_and_key(self):
         cases = {
@@ -106,6 +115,19 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "long region": (VALID_CONFIG.replace("[us-east-1]", "[us" + "-east" * 100_000 + "-1x]"),
                             r"ValueError: .*bad\.yaml: aws_regions\[0\]: \"us-east-east.*-1x\" is not an AWS region"),
             "not a mapping": ("- a\n- b\n", r"TypeError: .*mapping .*bad\.yaml, got a sequence"),
+            "short fingerprint": (VALID_CONFIG.replace("username: admin", "username: admin\n  certificate_sha256: AB:CD"),
+                                  r"ValueError: .*bad\.yaml: controller\.certificate_sha256: \"AB:CD\" is not a "
+                                  r"SHA-256 fingerprint"),
+            "missing bundle": (VALID_CONFIG.replace("username: admin", "username: admin\n  ca_file: nowhere.pem"),
+                               r"FileNotFoundError: .*bad\.yaml: controller\.ca_file: no such file: .*nowhere\.pem"),
+            "bundle without certificate": (VALID_CONFIG.replace("username: admin", "username: admin\n  ca_file: bad.yaml"),
+                                           r"ValueError: .*bad\.yaml: controller\.ca_file: .*bad\.yaml holds no PEM"),
+            "pin and bundle": (VALID_CONFIG.replace("username: admin", "username: admin\n  ca_file: x.pem\n"
+                                                    "  certificate_sha256: " + "ab" * 32),
+                               r"ValueError: .*bad\.yaml: controller\.certificate_sha256: give either ca_file or "
+                               r"certificate_sha256, not both"),
+            "no time at all": (VALID_CONFIG.replace("username: admin", "username: admin\n  timeout: 0"),
+                               r"ValueError: .*bad\.yaml: controller\.timeout: must be a number of seconds above 0"),
         }
         for name, (text, pattern) in cases.items():
             with self.subTest(name):
@@ -149,6 +171,85 @@ class GenerateCommandLine(harness.ScratchTestCase):
                          f"(POST https://127.0.0.1:{port}/v1/api): POST https://127.0.0.1:{port}/v1/api: "
                          f"Failed to connect to 127.0.0.1 port {port} after 0 ms: Couldn't connect to server")
         self.assertFalse(out.exists())
+
+
+class HostileController(harness.ScratchTestCase):
+    """generate against a controller that misbehaves: each run ends with status 1 and a message that
+    names the request, in bounded time, and the discovery file of an earlier run stays as it was."""
+
+    OLD_FILE = "account_info: []  # an earlier run\n"
+
+    def run_against(self, controller, controller_keys=""):
+        config = self.scratch / "config.yaml"
+        config.write_text(VALID_CONFIG.replace("  ip: 127.0.0.1\n", f'  ip: "{controller.address}"\n'
+                                               + textwrap.indent(textwrap.dedent(controller_keys), "  ")))
+        out = self.scratch / "discovery.yaml"
+        out.write_text(self.OLD_FILE)
+        started = time.monotonic()
+        result = harness.run_program("generate", "-c", config, "-d", out, timeout=120,
+                                     extra_env={"halvane_controller_password": "pa55-w0rd"})
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(out.read_text(), self.OLD_FILE)
+        self.assertNotIn("pa55-w0rd", result.stderr)
+        return result.stderr.splitlines()[-1], time.monotonic() - started
+
+    def test_answers_nested_too_deep_or_too_long_are_refused(self):
+        with ControllerStandIn(self.scratch / "deep", hostile="deep") as controller:
+            last, _ = self.run_against(controller)
+        self.assertEqual(last, "HalvaneError: The Halvane Controller's answer to the login request (POST https://"
+                               f"{controller.address}/v1/api) is nested more than 64 levels deep (HTTP status 200, "
+                               "200000 bytes).")
+        with ControllerStandIn(self.scratch / "huge", hostile="huge") as controller:
+            last, seconds = self.run_against(controller)
+        url = f"https://{controller.address}/v1/api"
+        self.assertEqual(last, f"HalvaneError: Refused the Halvane Controller's answer to the login request (POST {url}): "
+                               f"POST {url}: the answer is larger than the limit of 16 MiB")
+        self.assertLess(seconds, 60)
+
+    def test_silent_or_trickling_controller_is_given_up_at_the_configured_limit(self):
+        for mode in ("silent", "trickle"):
+            with self.subTest(mode=mode), ControllerStandIn(self.scratch / mode, hostile=mode) as controller:
+                last, seconds = self.run_against(controller, "timeout: 2\n")
+                self.assertRegex(last, r"^HalvaneError: The Halvane Controller did not answer the login request "
+                                       rf"\(POST https://{re.escape(controller.address)}/v1/api\): .*\b2 s\b")
+                # The token request and the login each wait their 2 s, no more.
+                self.assertLess(seconds, 20)
+
+    def test_pinned_or_checked_certificate_refuses_an_impostor_before_anything_is_sent(self):
+        genuine, _ = make_certificate(self.scratch, "genuine")
+        impostor = make_certificate(self.scratch, "impostor")
+        pinned = certificate_fingerprint(genuine)
+        presented = certificate_fingerprint(impostor[0])
+        cases = {
+            # The pin as openssl prints it, or without colons in lower case.
+            "pinned": (f"certificate_sha256: {pinned}\n",
+                       f"the server presented a certificate with SHA-256 fingerprint {presented}, not the pinned {pinned}"),
+            "pinned-plain": (f"certificate_sha256: {pinned.replace(':', '').lower()}\n",
+                             f"SHA-256 fingerprint {presented}, not the pinned {pinned}"),
+            "ca-file": (f"ca_file: {genuine}\n",
+                        f"the server's certificate (SHA-256 fingerprint {presented}) failed verification: "),
+        }
+        for name, (keys, detail) in cases.items():
+            with self.subTest(name), ControllerStandIn(self.scratch / name, certificate=impostor) as controller:
+                last, _ = self.run_against(controller, keys)
+                self.assertTrue(last.startswith("HalvaneError: Refused the Halvane Controller's certificate in the "
+                                                f"login request (POST https://{controller.address}/v1/api), before "
+                                                "anything was sent: "), last)
+                self.assertIn(detail, last)
+                self.assertEqual(controller.requests, [], "no request, so no password, reached the impostor")
+
+    def test_control_characters_of_the_refusal_reason_are_shown_escaped(self):
+        reason = "Denied\x1b]0;owned\x07\r\nHalvaneError: all is well\x9b2J"
+        with ControllerStandIn(self.scratch, token="v1", password="other", refusal_reason=reason) as controller:
+            config = self.scratch / "config.yaml"
+            config.write_text(VALID_CONFIG.replace("ip: 127.0.0.1", f'ip: "{controller.address}"'))
+            result = harness.run_program("generate", "-c", config, "-d", self.scratch / "d.yaml",
+                                         extra_env={"halvane_controller_password": "pa55-w0rd"})
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("The controller says: Denied\\x1b]0;owned\\x07\\r\\nHalvaneError: all is well\\u009b2J",
+                      result.stderr)
+        for forbidden in ("\x1b", "\x07", "\r", "\x9b", "\nHalvaneError: all is well"):
+            self.assertNotIn(forbidden, result.stderr)
 
 
 if __name__ == "__main__":

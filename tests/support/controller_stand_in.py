@@ -3,8 +3,10 @@
 It answers the three actions the programs use ("get_api_token" on /v2/api, "login" on /v2/api or
 /v1/api, "list_accounts" on /v1/api), records every request it receives, and can be told to answer
 in the ways a real controller may: with or without a V2 token, refusing a login, leaving members out,
-or answering with something that is not JSON. It listens on 127.0.0.1 only, with a self-signed
-certificate made by `openssl` when it starts.
+or answering with something that is not JSON. It can also play a hostile controller ("hostile"):
+every answer nested far too deep, far too long, never given, or trickled a byte at a time. It listens
+on 127.0.0.1 only, with a self-signed certificate made by `openssl` when it starts or one it is given
+(an impostor's).
 
 In a test:
 
@@ -41,6 +43,11 @@ TOKEN_MODES = ("v2", "v1", "no-return", "not-json", "drop")
 LOGIN_MODES = ("ok", "no-cid", "not-json")
 # How the account-list request is answered.
 LIST_MODES = ("ok", "no-results", "not-json")
+# How a hostile stand-in answers every request instead.
+HOSTILE_MODES = (None, "deep", "huge", "silent", "trickle")
+# Bounds of the hostile answers, so that a test never waits or writes without end.
+HOSTILE_SECONDS = 60
+HUGE_BYTES = 40 << 20
 
 DEFAULT_ACCOUNTS = [
     {"account_number": "111111111111", "account_name": "prod-network", "cloud_type": 1},
@@ -50,17 +57,24 @@ DEFAULT_API_TOKEN = "tok-7f3c9a1e5b2d48c6"
 DEFAULT_CID = "cid-4b8e2f6a0d9c17e3"
 
 
-def make_certificate(folder):
+def make_certificate(folder, name="controller"):
     """Writes a fresh self-signed certificate for 127.0.0.1 into `folder`; returns (cert, key) paths."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    cert, key = folder / "controller-cert.pem", folder / "controller-key.pem"
+    cert, key = folder / f"{name}-cert.pem", folder / f"{name}-key.pem"
     subprocess.run(
         ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
          "-nodes", "-keyout", str(key), "-out", str(cert), "-days", "1", "-subj", "/CN=127.0.0.1",
          "-addext", "subjectAltName=IP:127.0.0.1"],
         check=True, capture_output=True, timeout=60)
     return cert, key
+
+
+def certificate_fingerprint(cert):
+    """The SHA-256 fingerprint of a PEM certificate as openssl shows it ("AB:CD:...")."""
+    result = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", str(cert)],
+                            check=True, capture_output=True, text=True, timeout=60)
+    return result.stdout.strip().split("=", 1)[1]
 
 
 def _decode_form(body):
@@ -99,6 +113,9 @@ class _Handler(BaseHTTPRequestHandler):
             "form": form,
         }
         stand_in._record(record)
+        if stand_in.hostile:
+            self._answer_hostile(stand_in)
+            return
         answer = stand_in._answer(self.command, self.path, dict(self.headers.items()), form)
         if answer is None:
             # The endpoint is "down": drop the connection without a word.
@@ -112,14 +129,49 @@ class _Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
+    def _answer_hostile(self, stand_in):
+        self.close_connection = True
+        mode = stand_in.hostile
+        if mode == "silent":
+            stand_in._stopping.wait(HOSTILE_SECONDS)
+            return
+        if mode == "deep":
+            data = ("[" * 100_000 + "]" * 100_000).encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        if mode == "trickle":
+            self.send_header("Content-Length", "1000")
+        self.end_headers()
+        # Without a length the answer runs until the connection closes: only a cap stops it.
+        chunk = b" " * (1 << 20) if mode == "huge" else b" "
+        sent, deadline = 0, time.monotonic() + HOSTILE_SECONDS
+        try:
+            while sent < HUGE_BYTES and time.monotonic() < deadline and not stand_in._stopping.is_set():
+                self.wfile.write(chunk)
+                self.wfile.flush()
+                sent += len(chunk)
+                if mode == "trickle":
+                    stand_in._stopping.wait(0.5)
+        except OSError:
+            pass  # the client gave up, as it should
+
 
 class ControllerStandIn:
     """The controller stand-in; usable as a context manager that starts and stops it."""
 
     def __init__(self, folder, *, port=0, accounts=None, token="v2", login="ok", list_accounts="ok",
-                 username=None, password=None, api_token=DEFAULT_API_TOKEN, cid=DEFAULT_CID, record_path=None):
-        if token not in TOKEN_MODES or login not in LOGIN_MODES or list_accounts not in LIST_MODES:
-            raise ValueError(f"unknown mode: token={token} login={login} list_accounts={list_accounts}")
+                 username=None, password=None, api_token=DEFAULT_API_TOKEN, cid=DEFAULT_CID, record_path=None,
+                 hostile=None, certificate=None, refusal_reason="Invalid username or password."):
+        if token not in TOKEN_MODES or login not in LOGIN_MODES or list_accounts not in LIST_MODES or \
+                hostile not in HOSTILE_MODES:
+            raise ValueError(f"unknown mode: token={token} login={login} list_accounts={list_accounts} "
+                             f"hostile={hostile}")
         self.folder = Path(folder)
         self.port = port
         self.accounts = DEFAULT_ACCOUNTS if accounts is None else accounts
@@ -127,6 +179,11 @@ class ControllerStandIn:
         self.username, self.password = username, password
         self.api_token, self.cid = api_token, cid
         self.record_path = Path(record_path) if record_path else None
+        self.hostile = hostile
+        # (certificate, key) PEM paths to serve; a fresh self-signed pair when not given.
+        self.certificate = certificate
+        self.refusal_reason = refusal_reason
+        self._stopping = threading.Event()
         self.requests = []
         self._lock = threading.Lock()
         self._server = None
@@ -138,7 +195,9 @@ class ControllerStandIn:
         return f"127.0.0.1:{self.port}"
 
     def start(self):
-        cert, key = make_certificate(self.folder)
+        if self.certificate is None:
+            self.certificate = make_certificate(self.folder)
+        cert, key = self.certificate
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
         self._server = ThreadingHTTPServer(("127.0.0.1", self.port), _Handler)
@@ -152,6 +211,7 @@ class ControllerStandIn:
         return self
 
     def stop(self):
+        self._stopping.set()
         if self._server is not None:
             self._server.shutdown()
             self._server.server_close()
@@ -211,7 +271,7 @@ class ControllerStandIn:
             refused = "Invalid API token."
         elif (self.username is not None and fields.get("username") != self.username) or \
                 (self.password is not None and fields.get("password") != self.password):
-            refused = "Invalid username or password."
+            refused = self.refusal_reason
         if refused:
             return 200, "application/json", json.dumps({"return": False, "reason": refused})
         if self.login == "no-cid":

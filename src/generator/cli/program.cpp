@@ -6,8 +6,19 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace generator::cli {
+
+namespace {
+
+// An error's message may quote what a peer or a file said; its own line breaks stay, control
+// characters that would steer the terminal do not.
+std::string shown(const char* message) {
+  return untrusted::printable(message, untrusted::LineBreaks::keep);
+}
+
+}  // namespace
 
 int run_program(int argc, char** argv, const ProgramEntry& entry,
                 const ErrorKindNamer& name_error_kind) {
@@ -25,17 +36,18 @@ int run_program(int argc, char** argv, const ProgramEntry& entry,
     return exit.status();
   } catch (const UsageError& error) {
     std::cout.flush();
-    std::cerr << error.usage() << error.program() << ": error: " << error.what() << std::endl;
+    std::cerr << error.usage() << error.program() << ": error: " << shown(error.what())
+              << std::endl;
     return EXIT_STATUS_USAGE;
   } catch (const Error& error) {
     std::cout.flush();
-    std::cerr << error.kind() << ": " << error.what() << std::endl;
+    std::cerr << error.kind() << ": " << shown(error.what()) << std::endl;
     return EXIT_STATUS_FAILURE;
   } catch (const std::exception& error) {
     std::cout.flush();
     std::optional<std::string> kind;
     if (name_error_kind) kind = name_error_kind(error);
-    std::cerr << kind.value_or("Error") << ": " << error.what() << std::endl;
+    std::cerr << kind.value_or("Error") << ": " << shown(error.what()) << std::endl;
     return EXIT_STATUS_FAILURE;
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string_view>
@@ -169,6 +171,64 @@ void check_cidr(const std::string& cidr, const std::string& key, const Checker& 
   if ((address & host_mask) != 0) refuse("host bits are set");
 }
 
+// The fingerprint as 64 lower-case hex digits; the colons of openssl's way of writing it may stay.
+std::string certificate_fingerprint(const std::string& text, const std::string& key,
+                                    const Checker& checker) {
+  std::string digits;
+  for (const char c : text) {
+    if (c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      digits.clear();
+      break;
+    }
+    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) {
+    checker.fail<ValueError>(key,
+                             "\"" + text +
+                                 "\" is not a SHA-256 fingerprint (64 hexadecimal digits, "
+                                 "colons allowed, as openssl x509 -fingerprint -sha256 shows)");
+  }
+  return digits;
+}
+
+// The bundle's path, relative ones taken from the configuration file's folder; it must be a
+// readable file that holds at least one PEM certificate.
+std::filesystem::path certificate_bundle(const std::string& text, const std::string& key,
+                                         const std::filesystem::path& config_path,
+                                         const Checker& checker) {
+  std::filesystem::path bundle(text);
+  if (bundle.is_relative()) bundle = config_path.parent_path() / bundle;
+  std::error_code error;
+  if (!std::filesystem::exists(bundle, error))
+    checker.fail<FileNotFoundError>(key, "no such file: " + bundle.string());
+  if (!std::filesystem::is_regular_file(bundle, error))
+    checker.fail<ValueError>(key, bundle.string() + " is not a regular file");
+  std::ifstream in(bundle, std::ios::binary);
+  if (!in) checker.fail<OSError>(key, "cannot read " + bundle.string());
+  // A bundle of every public authority is about 200 KiB; the marker is looked for in the first
+  // few MiB only.
+  constexpr std::size_t LOOKED_AT = 4u << 20;
+  std::string head(LOOKED_AT, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  if (head.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+    checker.fail<ValueError>(key, bundle.string() + " holds no PEM certificate");
+  return bundle;
+}
+
+std::chrono::milliseconds timeout_of(const Document& value, const std::string& key,
+                                     const Checker& checker) {
+  if (!value.is_number() || value.is_boolean())
+    checker.fail<TypeError>(key,
+                            std::string("expected a number of seconds, got ") + kind_name(value));
+  const double seconds = value.get<double>();
+  // A day is far beyond any controller that still answers; the bound keeps the arithmetic sane.
+  if (!(seconds > 0) || seconds > 86400)
+    checker.fail<ValueError>(key, "must be a number of seconds above 0 and at most 86400");
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
 // The checks of a configuration read from the file at `path`.
 Config config_from_document(const Document& document, const std::filesystem::path& path) {
   const Checker checker(path);
@@ -184,12 +244,33 @@ Config config_from_document(const Document& document, const std::filesystem::pat
   Config config;
   const Document& controller = checker.require(document, "", "controller");
   checker.expect_mapping(controller, "controller");
-  checker.refuse_unknown_keys(controller, "controller", {"ip", "username"});
+  checker.refuse_unknown_keys(controller, "controller",
+                              {"ip", "username", "ca_file", "certificate_sha256", "timeout"});
   const Document& ip = checker.require(controller, "controller", "ip");
   // An address may be written unquoted and read as a number; any value names the host.
   config.controller.ip = ip.is_string() ? checker.text(ip, "controller.ip") : ip.dump();
   config.controller.username =
       checker.text(checker.require(controller, "controller", "username"), "controller.username");
+  const auto optional_member = [&](const char* key) -> const Document* {
+    return controller.contains(key) && !controller[key].is_null() ? &controller[key] : nullptr;
+  };
+  const Document* ca_file = optional_member("ca_file");
+  const Document* certificate_sha256 = optional_member("certificate_sha256");
+  if (ca_file && certificate_sha256) {
+    checker.fail<ValueError>("controller.certificate_sha256",
+                             "give either ca_file or certificate_sha256, not both");
+  }
+  if (ca_file) {
+    config.controller.ca_file = certificate_bundle(checker.text(*ca_file, "controller.ca_file"),
+                                                   "controller.ca_file", path, checker);
+  }
+  if (certificate_sha256) {
+    config.controller.certificate_sha256 =
+        certificate_fingerprint(checker.text(*certificate_sha256, "controller.certificate_sha256"),
+                                "controller.certificate_sha256", checker);
+  }
+  if (const Document* timeout = optional_member("timeout"))
+    config.controller.timeout = timeout_of(*timeout, "controller.timeout", checker);
 
   const Document& accounts = checker.require(document, "", "account_ids");
   if (!accounts.is_array())

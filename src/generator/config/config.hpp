@@ -2,6 +2,7 @@
 
 // The configuration record of `generate` and its loader.
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -11,10 +12,20 @@
 
 namespace generator::config {
 
-/// Where the Halvane Controller is and who logs in.
+/// The longest one controller request may take when the configuration names no limit.
+inline constexpr std::chrono::seconds DEFAULT_CONTROLLER_TIMEOUT{300};
+
+/// Where the Halvane Controller is, who logs in, and how the connection is checked.
 struct ControllerSettings {
   std::string ip;  // host name or address, optionally with ":port"
   std::string username;
+  /// A PEM bundle the controller's certificate must chain to, host name checked; empty: no check.
+  std::filesystem::path ca_file{};
+  /// The SHA-256 fingerprint the controller's certificate must have, 64 lower-case hexadecimal
+  /// digits; empty: no pin.
+  std::string certificate_sha256{};
+  /// The longest one controller request may take.
+  std::chrono::milliseconds timeout = DEFAULT_CONTROLLER_TIMEOUT;
 };
 
 /// Values copied into every account of the outputs, and the role to assume.

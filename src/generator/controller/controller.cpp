@@ -12,6 +12,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace generator::controller {
 
@@ -55,18 +56,21 @@ std::string mask_text(std::string text, const std::vector<std::string>& secrets)
   return text;
 }
 
-Json masked(const Json& value, const std::vector<std::string>& secrets) {
+// Answers are parsed no deeper than the bound; a document built otherwise is cut there rather
+// than followed without end.
+Json masked(const Json& value, const std::vector<std::string>& secrets, int depth = 0) {
+  if (value.is_structured() && depth >= untrusted::MAX_JSON_DEPTH) return "...";
   if (value.is_object()) {
     Json copy = Json::object();
     for (const auto& [name, member] : value.items()) {
-      copy[name] =
-          is_secret_member(name) && !member.is_null() ? Json(MASK) : masked(member, secrets);
+      copy[name] = is_secret_member(name) && !member.is_null() ? Json(MASK)
+                                                               : masked(member, secrets, depth + 1);
     }
     return copy;
   }
   if (value.is_array()) {
     Json copy = Json::array();
-    for (const auto& item : value) copy.push_back(masked(item, secrets));
+    for (const auto& item : value) copy.push_back(masked(item, secrets, depth + 1));
     return copy;
   }
   if (value.is_string()) return mask_text(value.get<std::string>(), secrets);
@@ -103,17 +107,23 @@ http::Response send_form(http::Client& client, const ControllerRequest& request,
   outgoing.headers = std::move(extra_headers);
   outgoing.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
   outgoing.body = http::form_encode(fields);
-  // The controller usually runs on a self-signed certificate; no time-out, as an operator expects
-  // a slow controller to be waited for.
-  outgoing.tls_verification = http::TlsVerification::skip;
-  return client.send(outgoing);
+  http::Response response = client.send(outgoing);
+  // Shown whatever the check, so that an operator can pin what the controller presents.
+  if (response.certificate_sha256) {
+    logger().debug("Controller certificate SHA-256 fingerprint: %s", *response.certificate_sha256);
+  }
+  return response;
 }
 
 Json decode(const http::Response& response, const ControllerRequest& request) {
   // The parser's own message quotes the text it choked on, which may hold a secret: name the place
   // only.
   try {
-    return Json::parse(response.body);
+    return untrusted::parse_json<Json>(response.body);
+  } catch (const untrusted::NestingTooDeep& error) {
+    throw HalvaneError("The Halvane Controller's answer to " + request.description() + " is " +
+                       error.what() + " (HTTP status " + std::to_string(response.status) + ", " +
+                       std::to_string(response.body.size()) + " bytes).");
   } catch (const Json::parse_error& error) {
     throw HalvaneError("The Halvane Controller's answer to " + request.description() +
                        " is not JSON (HTTP status " + std::to_string(response.status) + ", " +
@@ -133,7 +143,8 @@ std::string controller_reason(const Json& answer, const std::vector<std::string>
   if (!answer.is_object()) return "";
   const auto reason = answer.find("reason");
   if (reason == answer.end() || !reason->is_string()) return "";
-  return " The controller says: " + mask_text(reason->get<std::string>(), secrets);
+  return " The controller says: " +
+         untrusted::printable(mask_text(reason->get<std::string>(), secrets));
 }
 
 // The member at `path`, or HalvaneError naming the request and the first missing step of the path.
@@ -158,6 +169,17 @@ http::Response send_or_fail(http::Client& client, const ControllerRequest& reque
   try {
     return send_form(client, request, fields, std::move(extra_headers));
   } catch (const http::TransportError& error) {
+    switch (error.cause()) {
+      case http::TransportError::Cause::certificate_refused:
+        throw HalvaneError("Refused the Halvane Controller's certificate in " +
+                           request.description() + ", before anything was sent: " + error.what());
+      case http::TransportError::Cause::answer_too_large:
+        throw HalvaneError("Refused the Halvane Controller's answer to " + request.description() +
+                           ": " + error.what());
+      case http::TransportError::Cause::timed_out:
+      case http::TransportError::Cause::other:
+        break;
+    }
     throw HalvaneError("The Halvane Controller did not answer " + request.description() + ": " +
                        error.what());
   }
@@ -293,10 +315,36 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   return account_list;
 }
 
-nlohmann::ordered_json get_account_list(const config::Config& config) {
-  http::CurlClient client;
+http::TransportSettings transport_settings(const config::ControllerSettings& settings) {
+  http::TransportSettings transport;
+  transport.request_timeout = settings.timeout;
+  transport.connect_timeout =
+      std::min<std::chrono::milliseconds>(transport.connect_timeout, settings.timeout);
+  transport.stall_timeout =
+      std::min<std::chrono::milliseconds>(transport.stall_timeout, settings.timeout);
+  transport.max_answer_bytes = MAX_ANSWER_BYTES;
+  if (!settings.certificate_sha256.empty()) {
+    transport.tls_verification = http::TlsVerification::pinned;
+    transport.certificate_sha256 = settings.certificate_sha256;
+  } else if (!settings.ca_file.empty()) {
+    transport.tls_verification = http::TlsVerification::ca_file;
+    transport.ca_file = settings.ca_file;
+  } else {
+    // Most controllers run on a self-signed certificate that nobody has pinned yet.
+    transport.tls_verification = http::TlsVerification::skip;
+  }
+  return transport;
+}
+
+nlohmann::ordered_json get_account_list(const config::Config& config,
+                                        const http::TransportSettings& transport) {
+  http::CurlClient client(transport);
   ControllingTerminal terminal;
   return get_account_list(config, client, terminal);
+}
+
+nlohmann::ordered_json get_account_list(const config::Config& config) {
+  return get_account_list(config, transport_settings(config.controller));
 }
 
 }  // namespace generator::controller

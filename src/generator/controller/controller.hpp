@@ -30,7 +30,19 @@ std::string _get_hvn_password(const config::Config& config);
 nlohmann::ordered_json get_account_list(const config::Config& config, http::Client& client,
                                         Terminal& terminal);
 
-/// The same over libcurl, prompting on the controlling terminal.
+/// The largest controller answer read.
+inline constexpr std::size_t MAX_ANSWER_BYTES = std::size_t{16} << 20;
+
+/// How every controller request travels: the certificate checked against `settings.ca_file` or
+/// pinned to `settings.certificate_sha256` when one is given and not checked otherwise, each
+/// request limited to `settings.timeout`, answers capped at MAX_ANSWER_BYTES.
+http::TransportSettings transport_settings(const config::ControllerSettings& settings);
+
+/// The same over libcurl with `transport`, prompting on the controlling terminal.
+nlohmann::ordered_json get_account_list(const config::Config& config,
+                                        const http::TransportSettings& transport);
+
+/// The same with the transport the configuration asks for.
 nlohmann::ordered_json get_account_list(const config::Config& config);
 
 /// The rendering of a controller answer for the debug log: every value that is a secret, by its

@@ -3,6 +3,7 @@
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/controller/controller.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -58,6 +59,12 @@ std::vector<std::optional<std::string>> Ec2Vpc::list_subnet_cidr_blocks() const 
   return blocks;
 }
 
+aws::Context process_context(const http::TransportSettings& transport) {
+  aws::Context context = aws::Context::for_process(transport);
+  context.withheld_from_children.emplace_back(controller::PASSWORD_VARIABLE);
+  return context;
+}
+
 nlohmann::ordered_json get_acct_name(const std::string& account_id,
                                      const nlohmann::ordered_json& account_list) {
   if (!account_list.is_array()) throw TypeError("the controller's account list is not a list");
@@ -98,7 +105,7 @@ std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& ro
 }
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
-  return get_temp_creds_for_account(role_arn, aws::Context::for_process());
+  return get_temp_creds_for_account(role_arn, process_context());
 }
 
 std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context) {
@@ -106,7 +113,7 @@ std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::C
 }
 
 std::vector<std::string> get_regions(const aws::Credentials& creds) {
-  return get_regions(creds, aws::Context::for_process());
+  return get_regions(creds, process_context());
 }
 
 std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
@@ -117,7 +124,7 @@ std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_regio
 
 std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
                                                     const aws::Credentials& creds) {
-  return get_ec2_resource_handler(aws_region, creds, aws::Context::for_process());
+  return get_ec2_resource_handler(aws_region, creds, process_context());
 }
 
 }  // namespace generator::generate

@@ -56,6 +56,11 @@ class Ec2Vpc : public VpcView {
   int subnet_page_size_;
 };
 
+/// The process's AWS context over `transport`, in which programs started for credentials
+/// (credential_process) never see the controller password.
+[[nodiscard]] aws::Context process_context(
+    const http::TransportSettings& transport = aws::Context::transport_settings());
+
 /// The "account_name" of the first entry of the controller's list whose "account_number" equals
 /// `account_id` (a text equals only a text); null when none does. KeyError for an entry without
 /// "account_number" reached before a match.

@@ -22,8 +22,11 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 class LiveServices : public DiscoveryServices {
  public:
+  explicit LiveServices(const Transports& transports)
+      : controller_transport_(transports.controller), context_(process_context(transports.aws)) {}
+
   Json account_list(const config::Config& config) override {
-    return controller::get_account_list(config);
+    return controller::get_account_list(config, controller_transport_);
   }
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
     return get_temp_creds_for_account(role_arn, context_);
@@ -37,7 +40,8 @@ class LiveServices : public DiscoveryServices {
   }
 
  private:
-  aws::Context context_ = aws::Context::for_process();
+  http::TransportSettings controller_transport_;
+  aws::Context context_;
 };
 
 // Ends the status line however the pass ends.
@@ -135,7 +139,14 @@ void warn_no_account_entered(const config::Config& config) {
 
 }  // namespace
 
-std::unique_ptr<DiscoveryServices> make_live_services() { return std::make_unique<LiveServices>(); }
+Transports make_transports(const config::Config& config) {
+  return Transports{controller::transport_settings(config.controller),
+                    aws::Context::transport_settings()};
+}
+
+std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports) {
+  return std::make_unique<LiveServices>(transports);
+}
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
                                  PassProgress& progress) {
@@ -202,7 +213,8 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
 
 Json generate_min_discovery_yaml(const config::Config& config) {
   PassProgress progress;
-  return generate_min_discovery_yaml(config, *make_live_services(), progress);
+  return generate_min_discovery_yaml(config, *make_live_services(make_transports(config)),
+                                     progress);
 }
 
 Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
@@ -264,7 +276,8 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
 
 Json generate_discovery_excel_data(const config::Config& config) {
   PassProgress progress;
-  return generate_discovery_excel_data(config, *make_live_services(), progress);
+  return generate_discovery_excel_data(config, *make_live_services(make_transports(config)),
+                                       progress);
 }
 
 }  // namespace generator::generate

@@ -12,6 +12,7 @@
 #include "aws/credentials.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/account_access.hpp"
+#include "http/http.hpp"
 
 namespace generator::generate {
 
@@ -60,8 +61,17 @@ class DiscoveryServices {
                                                  const aws::Credentials& creds) = 0;
 };
 
-/// The real controller and AWS, with the process's environment.
-[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services();
+/// How a run reaches its two peers; made once from the configuration.
+struct Transports {
+  http::TransportSettings controller;
+  http::TransportSettings aws;
+};
+
+/// The controller's transport as the configuration asks for it, and AWS's standard one.
+[[nodiscard]] Transports make_transports(const config::Config& config);
+
+/// The real controller and AWS over `transports`, with the process's environment.
+[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports);
 
 /// Told where a pass is, for a status line; every member does nothing unless overridden.
 class PassProgress {

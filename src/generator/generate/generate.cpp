@@ -91,11 +91,12 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   const config::Config config = load_configuration(options.value("config_path"));
   const std::unique_ptr<PassProgress> progress = make_status_line();
+  const Transports transports = make_transports(config);
 
   if (const auto discovery = options.value("discovery")) {
     logger().info("Generating minimal discovery file: %s", *discovery);
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *make_live_services(), *progress);
+        generate_min_discovery_yaml(config, *make_live_services(transports), *progress);
     // The YAML writer double-quotes every text value by itself, so marking the texts first
     // changes nothing in the file; the two steps are still announced for those who follow a run.
     logger().debug("Adding presenter for _quoted class");
@@ -106,7 +107,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);
     const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *make_live_services(), *progress);
+        generate_discovery_excel_data(config, *make_live_services(transports), *progress);
     logger().info("Exporting accounts to discovery excel: %s", *excel);
     serializers::export_to_xlsx(rows, *excel);
   }

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <map>
 
+#include "untrusted/untrusted.hpp"
+
 namespace generator::log {
 
 namespace {
@@ -244,8 +246,16 @@ void Logger::remove_handler(const std::shared_ptr<Handler>& handler) {
 }
 
 void Logger::emit(int level, const Message& message, const std::vector<std::string>& arguments) {
+  // Arguments carry text from peers and files (a controller's reason, a workbook cell): their
+  // control characters are escaped so that they cannot steer the terminal. Renderings of
+  // documents span lines, so line breaks stay; text from peers has its own escaped where it is
+  // read.
+  std::vector<std::string> shown;
+  shown.reserve(arguments.size());
+  for (const auto& argument : arguments)
+    shown.push_back(untrusted::printable(argument, untrusted::LineBreaks::keep));
   Record record{name_, level, bare_function_name(message.location.function_name()),
-                current_clock()->now(), fill_placeholders(message.text, arguments)};
+                current_clock()->now(), fill_placeholders(message.text, shown)};
   bool handled = false;
   for (Logger* logger = this; logger; logger = logger->parent_) {
     for (const auto& handler : logger->handlers_) {

@@ -164,7 +164,6 @@ TEST_F(ControllerSessionTest, V2TokenLogsInOverV2ButListsAccountsOverV1WithoutTh
   EXPECT_EQ(list.body, "action=list_accounts&CID=" + CID + "&aws_iam_role_based=True");
 
   for (const auto& request : client.requests) {
-    EXPECT_EQ(request.tls_verification, http::TlsVerification::skip);
     EXPECT_EQ(request.timeout.count(), 0);
     EXPECT_EQ(header_value(request, "Content-Type"), "application/x-www-form-urlencoded");
   }

@@ -1,27 +1,105 @@
 """The built generate program against moto_server and the controller stand-in: three accounts (one
 refuses the role, one the controller does not know), two regions, VPCs with secondary blocks in and
-out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters."""
+out of state "associated", IPv6-only subnets and Name tags with spaces and multi-byte characters;
+the controller's certificate pinned or checked against its CA; and an AWS path that answers with
+something else than AWS."""
 
+import http.client
 import json
 import os
 import pty
 import select
 import subprocess
 import textwrap
+import threading
 import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import yaml
 
 from support import harness
-from support.controller_stand_in import ControllerStandIn
+from support.controller_stand_in import ControllerStandIn, certificate_fingerprint
 from support.moto import MotoEstateTestCase, role_arn
 from support.workbook import read_rows
 
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
 DELTA = "444444444444"  # its role may not list VPCs
 ROLE = "Discovery"
+# Well-formed XML that a captive portal or a proxy might answer with status 200.
+PORTAL_PAGE = '<?xml version="1.0"?><html><body><p>Sign in to continue</p></body></html>'
+OVERSIZED_BYTES = 70 << 20
 PASSWORD = "s3cret&=+% ü"
 LONG_NAME = "Réseau de production très étendu"  # 32 characters, 36 bytes
+
+
+class _ProxyHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass
+
+    def do_POST(self):
+        proxy = self.server.proxy
+        body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        if dict(urllib.parse.parse_qsl(body.decode())).get("Action") == proxy.action:
+            self.close_connection = True
+            self.send_response(200)
+            if proxy.answer == "portal":
+                data = PORTAL_PAGE.encode()
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+                return
+            # No length: only the program's cap ends this answer (or the bound here).
+            self.end_headers()
+            chunk = b"<" * (1 << 20)
+            try:
+                for _ in range(OVERSIZED_BYTES // len(chunk)):
+                    self.wfile.write(chunk)
+            except OSError:
+                pass  # the program stopped reading, as it should
+            return
+        # Everything else goes to moto as it came; the Host header stays, so the signature holds.
+        upstream = http.client.HTTPConnection("127.0.0.1", proxy.upstream_port, timeout=60)
+        try:
+            upstream.request("POST", self.path, body, dict(self.headers.items()))
+            answer = upstream.getresponse()
+            data = answer.read()
+        finally:
+            upstream.close()
+        self.send_response(answer.status)
+        for name, value in answer.getheaders():
+            if name.lower() not in ("content-length", "transfer-encoding", "connection", "date", "server"):
+                self.send_header(name, value)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+
+class HostileAwsProxy:
+    """Passes AWS requests on to moto, except those of `action`, which it answers with a portal page
+    ("portal") or an endless body ("oversized")."""
+
+    def __init__(self, upstream_url, action, answer):
+        self.upstream_port = urllib.parse.urlsplit(upstream_url).port
+        self.action, self.answer = action, answer
+        self._server = ThreadingHTTPServer(("127.0.0.1", 0), _ProxyHandler)
+        self._server.daemon_threads = True
+        self._server.proxy = self
+        self.url = f"http://127.0.0.1:{self._server.server_address[1]}"
+        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
+                                        daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join(timeout=10)
 
 
 class GenerateAgainstMoto(MotoEstateTestCase):
@@ -63,12 +141,13 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.controller = ControllerStandIn(self.scratch, username="admin", password=PASSWORD).start()
         self.addCleanup(self.controller.stop)
 
-    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA)):
+    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys=""):
         path = self.scratch / "config.yaml"
         path.write_text(textwrap.dedent(f"""\
             controller:
               ip: "{self.controller.address}"
               username: admin
+              {controller_keys}
             account_ids: {json.dumps(list(accounts))}
             aws_regions: [us-east-1, eu-west-1]
             defaults:
@@ -140,7 +219,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             filter_cidrs: [10.0.0.0/8, 192.168.0.0/16]
             gw_zones: []
             encrypt: true
-            """)
+            """, controller_keys=f"ca_file: {self.controller.certificate[0]}")
         out = self.scratch / "discovery.xlsx"
         result = self.generate("-c", config, "-e", out)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -176,10 +255,13 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIsNone(records[3]["account_name"])
 
     def test_both_outputs_log_in_twice_and_write_the_discovery_file_first(self):
-        config = self.write_config("add_vpc_cidr: true\n")
+        fingerprint = certificate_fingerprint(self.controller.certificate[0])
+        config = self.write_config("add_vpc_cidr: true\n", controller_keys=f"certificate_sha256: {fingerprint}")
         discovery, workbook = self.scratch / "d.yaml", self.scratch / "w.xlsx"
-        result = self.generate("-c", config, "-e", workbook, "-d", discovery)
+        result = self.generate("-v", "-c", config, "-e", workbook, "-d", discovery)
         self.assertEqual(result.returncode, 0, result.stderr)
+        # The fingerprint shown at DEBUG is the one openssl prints, ready to be pinned.
+        self.assertIn(f"Controller certificate SHA-256 fingerprint: {fingerprint}", result.stderr)
         self.assertEqual(len(self.controller.requests_for("login")), 2)
         self.assertLess(result.stderr.index("Exporting accounts to discovery file"),
                         result.stderr.index("Generating Excel file"))
@@ -206,6 +288,27 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertRegex(result.stderr.splitlines()[-1],
                          r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the DescribeVpcs operation")
         self.assertFalse(workbook.exists())
+
+    def test_aws_answers_that_are_not_aws_end_the_run_and_keep_the_old_file(self):
+        config = self.write_config(accounts=(ALPHA,))
+        out = self.scratch / "discovery.yaml"
+        cases = {
+            # Read as an answer, a portal page would mean "no subnets" and an hvn_cidr over a used block.
+            ("DescribeSubnets", "portal"):
+                "AWSClientError: The answer of the DescribeSubnets operation from {url} is not a "
+                "DescribeSubnetsResponse document: its root is <html> (HTTP status 200, "
+                f"{len(PORTAL_PAGE)} bytes)",
+            ("DescribeVpcs", "oversized"):
+                "AWSClientError: Refused the answer of the DescribeVpcs operation ({url}): POST {url}/: "
+                "the answer is larger than the limit of 64 MiB",
+        }
+        for (action, answer), expected in cases.items():
+            with self.subTest(action=action), HostileAwsProxy(self.moto.url, action, answer) as proxy:
+                out.write_text("account_info: []  # an earlier run\n")
+                result = self.generate("-c", config, "-d", out, env=self.environment(AWS_ENDPOINT_URL=proxy.url))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(result.stderr.splitlines()[-1], expected.format(url=proxy.url))
+                self.assertEqual(out.read_text(), "account_info: []  # an earlier run\n")
 
     def test_wrong_controller_password_ends_the_run_before_any_file(self):
         config = self.write_config()

@@ -147,5 +147,20 @@ TEST(RootLogger, StartsAtWarningWhenNothingIsConfigured) {
   EXPECT_EQ(get_logger("generator.a.b").name(), "generator.a.b");
 }
 
+TEST_F(LoggerTest, ArgumentsCannotSteerTheTerminalButRenderingsKeepTheirLines) {
+  // ESC (retitle), CR (overwrite the line), BEL, DEL, the C1 CSI U+009B and a byte that is not
+  // UTF-8, as a workbook cell or a peer may hold them; the template's own line break stays.
+  const std::string cell =
+      "a\x1b]0;title\x07\rb\x7f\xc2\x9b"
+      "2J\xff\tc\nd";
+  get_logger("generator.convert").info("Record:\n%s", cell);
+  get_logger("generator.convert").info("Row: %s", Readable{nlohmann::ordered_json{{"v", cell}}});
+  ASSERT_EQ(capture->lines.size(), 2u);
+  EXPECT_EQ(capture->lines[0],
+            "generator.convert:INFO Record:\na\\x1b]0;title\\x07\\rb\\x7f\\u009b2J\\xff\tc\nd");
+  EXPECT_EQ(capture->lines[1].find('\x1b'), std::string::npos) << capture->lines[1];
+  EXPECT_NE(capture->lines[1].find("\\u009b2J"), std::string::npos) << capture->lines[1];
+}
+
 }  // namespace
 }  // namespace generator::log

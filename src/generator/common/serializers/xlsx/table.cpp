@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "generator/common/serializers/xlsx/archive.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace generator::serializers::xlsx_detail {
 
@@ -217,8 +218,10 @@ std::string render_table(const Document& records) {
   std::string text;
   if (records.empty()) return "(no records)";
   bool first = true;
+  // Cells are whatever the workbook's author typed: a line break or an escape sequence in one is
+  // shown escaped, so that it can neither start a row of its own nor steer the terminal.
   for (const auto& [header, value] : records.front().items()) {
-    text += (first ? "" : " | ") + header;
+    text += (first ? "" : " | ") + untrusted::printable(header);
     first = false;
   }
   for (const auto& row : records) {
@@ -226,7 +229,8 @@ std::string render_table(const Document& records) {
     first = true;
     for (const auto& [header, value] : row.items()) {
       text += first ? "" : " | ";
-      text += value.is_string() ? value.get<std::string>() : to_text(value).get<std::string>();
+      text += untrusted::printable(value.is_string() ? value.get<std::string>()
+                                                     : to_text(value).get<std::string>());
       first = false;
     }
   }

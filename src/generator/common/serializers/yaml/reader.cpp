@@ -409,6 +409,11 @@ std::string read_whole_file(const std::filesystem::path& path) {
       ::close(descriptor);
       throw OSError("Cannot read " + path.string() + ": " + std::strerror(error_number));
     }
+    if (static_cast<std::size_t>(count) > MAX_FILE_BYTES - contents.size()) {
+      ::close(descriptor);
+      throw ValueError("Cannot read " + path.string() + ": it is larger than " +
+                       std::to_string(MAX_FILE_BYTES >> 20) + " MiB, the limit of a YAML file");
+    }
     contents.append(buffer, static_cast<std::size_t>(count));
   }
   ::close(descriptor);

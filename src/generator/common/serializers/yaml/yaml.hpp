@@ -34,6 +34,10 @@ inline constexpr std::size_t MAX_ALIAS_EXPANSION_NODES = 1'000'000;
 /// Most text bytes that aliases may copy into one document.
 inline constexpr std::size_t MAX_ALIAS_EXPANSION_BYTES = 64u << 20;
 
+/// The largest YAML file read: far above any configuration or template, far below what would
+/// exhaust memory (a device such as /dev/zero is refused once this much has been read).
+inline constexpr std::size_t MAX_FILE_BYTES = 8u << 20;
+
 /// Binary subtype that marks a date or timestamp node ("ts").
 inline constexpr std::uint64_t TIMESTAMP_SUBTYPE = 0x7473;
 
