@@ -87,24 +87,7 @@ Credentials run_credential_process(const std::string& command, const std::string
   if (result.exit_status != 0) {
     throw ClientError(source + " failed (exit status " + std::to_string(result.exit_status) + ")");
   }
-  nlohmann::json document;
-  try {
-    document = untrusted::parse_json<nlohmann::json>(result.output);
-  } catch (const untrusted::NestingTooDeep& error) {
-    throw ClientError(source + " printed JSON " + error.what());
-  } catch (const nlohmann::json::exception&) {
-    // The output may hold secrets: it is never quoted.
-    throw ClientError(source + " did not print a JSON object");
-  }
-  if (!document.is_object()) throw ClientError(source + " did not print a JSON object");
-  const auto version = document.find("Version");
-  if (version == document.end() || !version->is_number_integer() || version->get<int>() != 1) {
-    throw ClientError(source + " printed an unsupported Version (1 is expected)");
-  }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "SessionToken", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return read_credential_process_output(result.output, profile);
 }
 
 // A JSON answer of the container or instance metadata service.
@@ -610,6 +593,29 @@ std::string joined(const Trail& trail) {
 }
 
 }  // namespace
+
+Credentials read_credential_process_output(const std::string& output, const std::string& profile) {
+  const std::string source = "The credential_process of profile '" + profile + "'";
+  nlohmann::json document;
+  try {
+    document = untrusted::parse_json<nlohmann::json>(output);
+  } catch (const untrusted::NestingTooDeep& error) {
+    throw ClientError(source + " printed JSON " + error.what());
+  } catch (const nlohmann::json::exception&) {
+    // The output may hold secrets: it is never quoted.
+    throw ClientError(source + " did not print a JSON object");
+  }
+  if (!document.is_object()) throw ClientError(source + " did not print a JSON object");
+  const auto version = document.find("Version");
+  if (version == document.end() || !version->is_number_integer() ||
+      version->get<std::int64_t>() != 1) {
+    throw ClientError(source + " printed an unsupported Version (1 is expected)");
+  }
+  return Credentials{text_member(document, "AccessKeyId", source, true),
+                     text_member(document, "SecretAccessKey", source, true),
+                     text_member(document, "SessionToken", source, false),
+                     text_member(document, "Expiration", source, false)};
+}
 
 CredentialChain default_credential_chain(const Context& context) {
   const Files files = std::make_shared<const ProfileFiles>(context.environment);

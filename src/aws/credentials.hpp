@@ -64,4 +64,9 @@ class OwnCredentials {
   std::exception_ptr failure_;
 };
 
+/// The credentials that a credential_process command of `profile` printed (a JSON object of
+/// Version 1); ClientError that never quotes the output, which may hold secrets.
+[[nodiscard]] Credentials read_credential_process_output(const std::string& output,
+                                                         const std::string& profile);
+
 }  // namespace aws

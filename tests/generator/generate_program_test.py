@@ -113,6 +113,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: \"12345\" is not a 12-digit"),
             "bad region": (VALID_CONFIG.replace("[us-east-1]", "[US East]"),
                            r"ValueError: .*bad\.yaml: aws_regions\[0\]: \"US East\" is not an AWS region"),
+            # Long enough to overflow the stack of a recursive pattern matcher.
+            "long region": (VALID_CONFIG.replace("[us-east-1]", "[us" + "-east" * 100_000 + "-1x]"),
+                            r"ValueError: .*bad\.yaml: aws_regions\[0\]: \"us-east-east.*-1x\" is not an AWS region"),
             "not a mapping": ("- a\n- b\n", r"TypeError: .*mapping .*bad\.yaml, got a sequence"),
             "short fingerprint": (VALID_CONFIG.replace("username: admin", "username: admin\n  certificate_sha256: AB:CD"),
                                   r"ValueError: .*bad\.yaml: controller\.certificate_sha256: \"AB:CD\" is not a "

@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 #include <string_view>
+#include <vector>
 
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
@@ -116,9 +117,33 @@ std::string account_number(const Document& value, const std::string& key, const 
   return text;
 }
 
+// Two letters, one or more words of letters and digits, a number, joined by dashes ("us-east-1",
+// "us-gov-west-1"). Checked by hand: the standard library's regex matcher recurses once per
+// character and overflows the stack on a long value.
+bool is_region_name(std::string_view region) {
+  std::vector<std::string_view> words;
+  for (std::size_t start = 0;;) {
+    const auto dash = region.find('-', start);
+    words.push_back(region.substr(start, dash == std::string_view::npos ? dash : dash - start));
+    if (dash == std::string_view::npos) break;
+    start = dash + 1;
+  }
+  const auto all_of = [](std::string_view word, auto&& allowed) {
+    return !word.empty() && std::all_of(word.begin(), word.end(), allowed);
+  };
+  const auto letter = [](char c) { return c >= 'a' && c <= 'z'; };
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (words.size() < 3 || words.front().size() != 2 || !all_of(words.front(), letter) ||
+      !all_of(words.back(), digit)) {
+    return false;
+  }
+  return std::all_of(words.begin() + 1, words.end() - 1, [&](std::string_view word) {
+    return all_of(word, [&](char c) { return letter(c) || digit(c); });
+  });
+}
+
 void check_region(const std::string& region, const std::string& key, const Checker& checker) {
-  static const std::regex form("[a-z]{2}(-[a-z0-9]+)+-[0-9]+");
-  if (!std::regex_match(region, form)) {
+  if (!is_region_name(region)) {
     checker.fail<ValueError>(key,
                              "\"" + region + "\" is not an AWS region name such as \"us-east-1\"");
   }
@@ -204,14 +229,9 @@ std::chrono::milliseconds timeout_of(const Document& value, const std::string& k
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
-}  // namespace
-
-Config load_config(const std::filesystem::path& path) {
+// The checks of a configuration read from the file at `path`.
+Config config_from_document(const Document& document, const std::filesystem::path& path) {
   const Checker checker(path);
-  if (std::filesystem::is_directory(path)) {
-    throw OSError("Cannot read configuration file " + path.string() + ": it is a directory");
-  }
-  const Document document = serializers::load_from_yaml(path);
   if (!document.is_object()) {
     throw TypeError(path.string() +
                     ": expected a mapping with the keys controller, account_ids, aws_regions and "
@@ -309,6 +329,19 @@ Config load_config(const std::filesystem::path& path) {
   if (const auto* value = given("inspection"))
     out.inspection = checker.boolean(*value, key_of("inspection"));
   return config;
+}
+
+}  // namespace
+
+Config load_config(const std::filesystem::path& path) {
+  if (std::filesystem::is_directory(path)) {
+    throw OSError("Cannot read configuration file " + path.string() + ": it is a directory");
+  }
+  return config_from_document(serializers::load_from_yaml(path), path);
+}
+
+Config parse_config(std::string_view text, const std::filesystem::path& path) {
+  return config_from_document(serializers::load_from_yaml_text(text, path.string()), path);
 }
 
 }  // namespace generator::config

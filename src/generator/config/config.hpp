@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace generator::config {
@@ -57,5 +58,8 @@ struct Config {
 
 /// Reads and checks the configuration file; a bad file fails with an error naming the file and key.
 Config load_config(const std::filesystem::path& path);
+
+/// The same for the text of a configuration file; `path` names it in error messages.
+Config parse_config(std::string_view text, const std::filesystem::path& path);
 
 }  // namespace generator::config

@@ -129,6 +129,12 @@ Json decode(const http::Response& response, const ControllerRequest& request) {
                        " is not JSON (HTTP status " + std::to_string(response.status) + ", " +
                        std::to_string(response.body.size()) + " bytes, unreadable at byte " +
                        std::to_string(error.byte) + ").");
+  } catch (const Json::out_of_range&) {
+    // Well-formed JSON may still hold a number no double can carry (1e400).
+    throw HalvaneError("The Halvane Controller's answer to " + request.description() +
+                       " holds a number too large to read (HTTP status " +
+                       std::to_string(response.status) + ", " +
+                       std::to_string(response.body.size()) + " bytes).");
   }
 }
 

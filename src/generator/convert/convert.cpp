@@ -51,19 +51,6 @@ serializers::Document text_unless_date(const serializers::Document& cell) {
   return serializers::is_date(cell) ? cell : serializers::to_text(cell);
 }
 
-// Columns read as text whatever a spreadsheet made of them: account numbers keep their leading
-// zeros, and a name made only of digits (an account named after its number, a gateway "0123")
-// stays the text the operator sees instead of turning into a number.
-serializers::Converters text_columns() {
-  serializers::Converters converters;
-  for (const char* column :
-       {"account_id", "account_name", "role_name", "region", "vpc_id", "vpc_cidrs", "hvn_cidr",
-        "domain", "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
-    converters.emplace(column, &text_unless_date);
-  }
-  return converters;
-}
-
 Value rendered_rows(const std::vector<WorkbookRow>& rows) {
   Value rendering = Value::array();
   for (const auto& row : rows)
@@ -104,6 +91,18 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 }
 
 }  // namespace
+
+// Account numbers keep their leading zeros, and a name made only of digits (an account named after
+// its number, a gateway "0123") stays the text the operator sees instead of turning into a number.
+serializers::Converters text_columns() {
+  serializers::Converters converters;
+  for (const char* column :
+       {"account_id", "account_name", "role_name", "region", "vpc_id", "vpc_cidrs", "hvn_cidr",
+        "domain", "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
+    converters.emplace(column, &text_unless_date);
+  }
+  return converters;
+}
 
 void _validate_discovery_config(const Value& discovery_config) {
   (void)ovra::load_from_dict(discovery_config);

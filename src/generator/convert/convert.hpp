@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 
 namespace generator::convert {
@@ -15,6 +16,10 @@ namespace generator::convert {
 /// Runs the program on `args` (without the program name); `program_name` is shown in usage,
 /// help and --version. Errors pass to the caller.
 void main(const std::vector<std::string>& args, const std::string& program_name);
+
+/// The conversions of the workbook's columns that are read as text whatever a spreadsheet made of
+/// them.
+serializers::Converters text_columns();
 
 /// Checks the complete discovery configuration with the migration model; ovra::ValidationError when
 /// the model refuses it.

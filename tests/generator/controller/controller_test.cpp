@@ -301,6 +301,14 @@ TEST_F(ControllerSessionTest, UnusableAnswersToLoginAndAccountListNameTheRequest
   client.answer_json({{"CID", CID}});
   client.answer(200, "{\"results\": {\"account_list\": [");
   expect_halvane_error([&] { run(); }, {"list_accounts", "not JSON"});
+
+  // Well-formed, but with a number beyond any double: refused as unreadable, not as an error of
+  // the JSON library.
+  client = ScriptedClient();
+  client.answer_json({{"return", false}});
+  client.answer_json({{"CID", CID}});
+  client.answer(200, "{\"return\":1e400, \"results\": {\"account_list\": []}}");
+  expect_halvane_error([&] { run(); }, {"list_accounts", "number too large"});
 }
 
 TEST_F(ControllerSessionTest, FormValuesArriveIntact) {

@@ -64,6 +64,24 @@ Archive::Archive(const std::filesystem::path& path) : path_(path) {
   }
 }
 
+Archive::Archive(std::string_view bytes, const std::filesystem::path& name) : path_(name) {
+  zip_error_t error;
+  zip_error_init(&error);
+  // An empty buffer is still a source: libzip then reports that it is not a zip archive.
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+  if (source != nullptr) {
+    archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    // On failure the source still belongs to the caller.
+    if (archive_ == nullptr) zip_source_free(source);
+  }
+  const int code = zip_error_code_zip(&error);
+  zip_error_fini(&error);
+  if (archive_ != nullptr) return;
+  if (code == ZIP_ER_NOZIP)
+    throw XLSXError(quoted(name) + " is not a workbook: it is not a zip archive");
+  throw XLSXError(quoted(name) + " is not a readable workbook: " + zip_error_text(code));
+}
+
 Archive::~Archive() {
   // Opened read-only: discarding cannot lose anything.
   if (archive_ != nullptr) zip_discard(archive_);

@@ -18,6 +18,9 @@ class Archive {
   /// Opens the archive at `path`: FileNotFoundError when it is missing, OSError when it cannot be
   /// read, XLSXError when it is not a consistent zip archive.
   explicit Archive(const std::filesystem::path& path);
+  /// Opens the archive held in `bytes`, which must outlive it; `name` stands for it in messages.
+  /// XLSXError when it is not a consistent zip archive.
+  Archive(std::string_view bytes, const std::filesystem::path& name);
   ~Archive();
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;

@@ -533,6 +533,11 @@ std::pair<std::uint32_t, std::uint32_t> parse_cell_reference(
 
 RawSheet read_first_sheet(const std::filesystem::path& path) {
   const Archive archive(path);
+  return read_first_sheet(archive);
+}
+
+RawSheet read_first_sheet(const Archive& archive) {
+  const std::filesystem::path& path = archive.path();
   const auto not_a_workbook = [&](const std::string& why) {
     return XLSXError(quoted(path) + " is not a workbook: " + why);
   };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generator/common/serializers/document.hpp"
+#include "generator/common/serializers/xlsx/archive.hpp"
 
 namespace generator::serializers::xlsx_detail {
 
@@ -31,6 +32,9 @@ struct RawSheet {
 /// load_from_xlsx describes; a sheet with more than MAX_TABLE_CELLS filled cells or more than
 /// MAX_TABLE_TEXT_BYTES of text is refused.
 RawSheet read_first_sheet(const std::filesystem::path& path);
+
+/// The same for an archive already open.
+RawSheet read_first_sheet(const Archive& archive);
 
 /// The part a relationship target points to, seen from `source_part` ("xl/workbook.xml"): relative
 /// targets are resolved against the source's folder, absolute ones against the package root, and

@@ -6,6 +6,7 @@
 
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/load/load.hpp"
+#include "generator/common/serializers/xlsx/archive.hpp"
 #include "generator/common/serializers/xlsx/dates.hpp"
 #include "generator/common/serializers/xlsx/reader.hpp"
 #include "generator/common/serializers/xlsx/table.hpp"
@@ -117,12 +118,13 @@ Document load_from_xlsx(const std::filesystem::path& path) {
   return load_from_xlsx(path, Converters{});
 }
 
-NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
-                                              const Converters& converters) {
+namespace {
+
+NumberedSheet numbered_records(const xlsx_detail::Archive& archive, const Converters& converters) {
   auto& log = log::get_logger("generator.common.serializers.xlsx");
-  const auto sheet = xlsx_detail::read_first_sheet(path);
+  const auto sheet = xlsx_detail::read_first_sheet(archive);
   xlsx_detail::TableNotes notes;
-  Document records = xlsx_detail::build_table(sheet, converters, path, &notes);
+  Document records = xlsx_detail::build_table(sheet, converters, archive.path(), &notes);
   if (log.is_enabled_for(log::DEBUG))
     log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
   const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
@@ -133,6 +135,19 @@ NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
                                               std::move(notes.read_as_missing[index])});
   }
   return numbered;
+}
+
+}  // namespace
+
+NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
+                                              const Converters& converters) {
+  return numbered_records(xlsx_detail::Archive(path), converters);
+}
+
+NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
+                                                    const std::filesystem::path& name,
+                                                    const Converters& converters) {
+  return numbered_records(xlsx_detail::Archive(workbook, name), converters);
 }
 
 void register_xlsx_serializers() {

@@ -139,6 +139,11 @@ struct NumberedSheet {
 NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
                                               const Converters& converters);
 
+/// The same for a workbook held in memory; `name` stands for it in messages.
+NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
+                                                    const std::filesystem::path& name,
+                                                    const Converters& converters);
+
 /// Writes the list of row records `data` as a new one-sheet workbook at `path`, all or nothing.
 /// TypeError for anything but a list of mappings, IndexError for an empty list, ValueError naming
 /// the row and column for a text that is not UTF-8 or too long for a cell; the file is not touched

@@ -440,9 +440,13 @@ Document parse_yaml(std::string_view text, const std::string& source_name) {
 }
 
 Document load_from_yaml(const std::filesystem::path& path) {
-  Document document = parse_yaml(read_whole_file(path), path.string());
+  return load_from_yaml_text(read_whole_file(path), path.string());
+}
+
+Document load_from_yaml_text(std::string_view text, const std::string& source_name) {
+  Document document = parse_yaml(text, source_name);
   if (!document.is_object() && !document.is_null()) {
-    throw TypeError("Expected a mapping at the top of " + path.string() + ", got " +
+    throw TypeError("Expected a mapping at the top of " + source_name + ", got " +
                     kind_name(document));
   }
   return document;

@@ -124,6 +124,11 @@ class Cursor {
     }
     return count >= least ? value : -1;
   }
+  // Any number of digits whose value does not matter (a fraction of a second, which may be
+  // longer than any integer holds).
+  void skip_digits() {
+    while (is_digit(peek())) ++position_;
+  }
   std::size_t position() const { return position_; }
 
  private:
@@ -160,7 +165,7 @@ std::optional<TimestampParts> parse_timestamp(std::string_view text) {
   if (parts.minute < 0 || !cursor.take(':')) return std::nullopt;
   parts.second = cursor.number(2, 2);
   if (parts.second < 0) return std::nullopt;
-  if (cursor.take('.')) cursor.number(0, std::string_view::npos);
+  if (cursor.take('.')) cursor.skip_digits();
   while (cursor.take(' ') || cursor.take('\t')) {
   }
   if (cursor.take('Z')) {

@@ -67,6 +67,9 @@ Document parse_yaml(std::string_view text, const std::string& source_name);
 /// a TypeError, a missing file a FileNotFoundError, an unreadable one an OSError.
 Document load_from_yaml(const std::filesystem::path& path);
 
+/// The same for a YAML text; `source_name` names it in error messages.
+Document load_from_yaml_text(std::string_view text, const std::string& source_name);
+
 /// The YAML text of `data` in the system's layout, ending with a line break.
 std::string dump_yaml(const Document& data);
 

@@ -1,0 +1,64 @@
+#include "fuzz_support.hpp"
+
+#include <charconv>
+
+#include "generator/log/log.hpp"
+
+namespace fuzz {
+
+namespace {
+
+class DiscardingHandler : public generator::log::Handler {
+ protected:
+  void write_line(const std::string&) override {}
+};
+
+}  // namespace
+
+std::string_view as_text(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+std::vector<std::string> split_parts(std::string_view input, std::size_t max_parts) {
+  std::vector<std::string> parts;
+  while (parts.size() + 1 < max_parts) {
+    const auto separator = input.find(PART_SEPARATOR);
+    if (separator == std::string_view::npos) break;
+    parts.emplace_back(input.substr(0, separator));
+    input.remove_prefix(separator + PART_SEPARATOR.size());
+  }
+  parts.emplace_back(input);
+  return parts;
+}
+
+void log_everything_quietly() {
+  auto& top = generator::log::get_logger(generator::log::TOP_LOGGER);
+  if (!top.handlers().empty()) return;
+  top.add_handler(std::make_shared<DiscardingHandler>());
+  top.set_level(generator::log::DEBUG);
+  generator::log::get_logger("").add_handler(std::make_shared<DiscardingHandler>());
+}
+
+ScriptedHttp::ScriptedHttp(std::vector<std::string> answers) : answers_(std::move(answers)) {}
+
+http::Response ScriptedHttp::send(const http::Request&) {
+  if (next_ >= answers_.size()) throw http::TransportError("no more scripted answers", 7, false);
+  std::string_view answer = answers_[next_++];
+  http::Response response;
+  response.status = 200;
+  constexpr std::string_view STATUS_PREFIX = "HTTP ";
+  if (answer.starts_with(STATUS_PREFIX)) {
+    const auto line_end = answer.find('\n');
+    const std::string_view status = answer.substr(
+        STATUS_PREFIX.size(),
+        (line_end == std::string_view::npos ? answer.size() : line_end) - STATUS_PREFIX.size());
+    long code = 0;
+    const auto [end, error] = std::from_chars(status.data(), status.data() + status.size(), code);
+    if (error == std::errc() && end == status.data() + status.size()) response.status = code;
+    answer.remove_prefix(line_end == std::string_view::npos ? answer.size() : line_end + 1);
+  }
+  response.body = std::string(answer);
+  return response;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,42 @@
+#pragma once
+
+// What every fuzz target shares: the input split into its parts, a quiet debug log, and an HTTP
+// transport that answers from the input.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/http.hpp"
+
+namespace fuzz {
+
+/// The line that separates the parts of one input ("answer one\n%%%%\nanswer two").
+inline constexpr std::string_view PART_SEPARATOR = "\n%%%%\n";
+
+/// The input as text.
+std::string_view as_text(const std::uint8_t* data, std::size_t size);
+
+/// The parts of `input` between separators; at most `max_parts`, the last one takes the rest.
+std::vector<std::string> split_parts(std::string_view input, std::size_t max_parts);
+
+/// Turns the "generator" logger tree up to DEBUG with a handler that formats every message and
+/// drops it, so that debug renderings of hostile input run too without filling the terminal.
+void log_everything_quietly();
+
+/// An HTTP transport that gives the scripted answers in order and a transport failure once they
+/// are used up. An answer may start with a status line "HTTP <status>\n"; otherwise it is a 200.
+class ScriptedHttp : public http::Client {
+ public:
+  explicit ScriptedHttp(std::vector<std::string> answers);
+  http::Response send(const http::Request& request) override;
+
+ private:
+  std::vector<std::string> answers_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace fuzz

@@ -1,0 +1,76 @@
+// AWS's XML answers (parts of the input, served in order to the calls as they come): the region
+// listing, the VPC listing with the gateway subnet and name worked out for each VPC from its subnet
+// listing, AssumeRole; and the whole input read as an error answer.
+
+#include <chrono>
+
+#include "aws/errors.hpp"
+#include "aws/query_client.hpp"
+#include "aws/sts.hpp"
+#include "fuzz_support.hpp"
+#include "generator/common/errors.hpp"
+#include "generator/generate/account_access.hpp"
+#include "generator/generate/gateway_name.hpp"
+#include "generator/generate/gateway_subnet.hpp"
+
+namespace {
+
+class NoPause : public aws::Sleeper {
+ public:
+  void sleep_for(std::chrono::milliseconds) override {}
+};
+
+aws::Context context_answering(const std::vector<std::string>& answers) {
+  aws::Context context;
+  context.environment = aws::Environment::fixed({{"HOME", "/nonexistent"}});
+  context.http = std::make_shared<fuzz::ScriptedHttp>(answers);
+  context.sleeper = std::make_shared<NoPause>();
+  context.random = [] { return 0.5; };
+  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  return context;
+}
+
+const aws::Credentials KEYS{"AKIDFUZZ", "fuzz-secret", "", ""};
+
+template <class Step>
+void expecting_refusals(Step step) {
+  try {
+    step();
+  } catch (const aws::Error&) {
+  } catch (const generator::Error&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::log_everything_quietly();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input = fuzz::as_text(data, size);
+  const std::vector<std::string> answers = fuzz::split_parts(input, 16);
+
+  const aws::Context context = context_answering(answers);
+  expecting_refusals([&] { (void)generator::generate::get_regions(KEYS, context); });
+
+  expecting_refusals([&] {
+    const auto ec2 = generator::generate::get_ec2_resource_handler("eu-west-1", KEYS, context);
+    ec2->list_vpc_pages(1000, [&](std::vector<aws::Vpc>& page) {
+      for (auto& vpc : page) {
+        const generator::generate::Ec2Vpc view(std::move(vpc), *ec2, 1000);
+        (void)generator::generate::get_spoke_gw_name(view);
+        (void)generator::generate::compute_hvn_cidr(view, generator::generate::Hpe::disabled);
+      }
+    });
+  });
+
+  expecting_refusals([&] {
+    const aws::StsClient sts(context, KEYS, aws::Endpoint{"https://sts.invalid", "us-east-1"});
+    (void)sts.assume_role({"arn:aws:iam::012345678901:role/fuzz", "fuzz", std::nullopt, 900});
+  });
+
+  (void)aws::read_service_error("DescribeVpcs", 400, std::string(input));
+  return 0;
+}

@@ -1,0 +1,13 @@
+// The configuration file of generate, from its text.
+
+#include "fuzz_support.hpp"
+#include "generator/common/errors.hpp"
+#include "generator/config/config.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  try {
+    (void)generator::config::parse_config(fuzz::as_text(data, size), "fuzz-config.yaml");
+  } catch (const generator::Error&) {
+  }
+  return 0;
+}

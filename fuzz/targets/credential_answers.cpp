@@ -1,0 +1,45 @@
+// What credential sources print or answer: credential_process output (the first part of the
+// input), then the container credentials endpoint's and the instance metadata service's answers
+// (the further parts, served in order to each).
+
+#include <chrono>
+
+#include "aws/credentials.hpp"
+#include "aws/errors.hpp"
+#include "fuzz_support.hpp"
+
+namespace {
+
+class NoPause : public aws::Sleeper {
+ public:
+  void sleep_for(std::chrono::milliseconds) override {}
+};
+
+void resolve_with(std::map<std::string, std::string> variables,
+                  const std::vector<std::string>& answers) {
+  variables["HOME"] = "/nonexistent";
+  aws::Context context;
+  context.environment = aws::Environment::fixed(std::move(variables));
+  context.http = std::make_shared<fuzz::ScriptedHttp>(answers);
+  context.sleeper = std::make_shared<NoPause>();
+  context.random = [] { return 0.5; };
+  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  try {
+    (void)aws::resolve_default_credentials(context);
+  } catch (const aws::Error&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::vector<std::string> parts = fuzz::split_parts(fuzz::as_text(data, size), 8);
+  try {
+    (void)aws::read_credential_process_output(parts[0], "fuzz");
+  } catch (const aws::Error&) {
+  }
+  const std::vector<std::string> answers(parts.begin() + 1, parts.end());
+  resolve_with({{"AWS_CONTAINER_CREDENTIALS_FULL_URI", "http://127.0.0.1/credentials"}}, answers);
+  resolve_with({{"AWS_EC2_METADATA_SERVICE_ENDPOINT", "http://metadata.invalid"}}, answers);
+  return 0;
+}

@@ -1,0 +1,34 @@
+// A discovery template or discovery file read as convert reads it, checked by the migration model
+// in both scopes and written back out.
+
+#include "fuzz_support.hpp"
+#include "generator/common/errors.hpp"
+#include "generator/common/serializers/yaml/yaml.hpp"
+#include "ovra/config.hpp"
+
+namespace {
+
+void check_and_write(const generator::serializers::Document& document, ovra::Scope scope) {
+  ovra::BaseModel::set_scope(scope);
+  try {
+    const ovra::DiscoveryConfig config = ovra::load_from_dict(document);
+    (void)generator::serializers::dump_yaml(config.to_document());
+  } catch (const ovra::ValidationError&) {
+  } catch (const generator::Error&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  generator::serializers::Document document;
+  try {
+    document =
+        generator::serializers::load_from_yaml_text(fuzz::as_text(data, size), "template.yaml");
+  } catch (const generator::Error&) {
+    return 0;
+  }
+  check_and_write(document, ovra::Scope::migration);
+  check_and_write(document, ovra::Scope::discovery_only);
+  return 0;
+}
