@@ -136,7 +136,10 @@ std::string canonical_uri(std::string_view path) {
     start = slash + 1;
   }
   std::string out;
-  for (const auto& segment : segments) out += "/" + http::percent_encode(segment);
+  for (const auto& segment : segments) {
+    out += '/';
+    out += http::percent_encode(segment);
+  }
   // A path that ends in a slash (or a dot segment) keeps its trailing slash.
   const bool trailing =
       !segments.empty() && (path.ends_with('/') || path.ends_with("/.") || path.ends_with("/.."));
