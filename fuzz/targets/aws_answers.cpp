@@ -32,6 +32,37 @@ aws::Context context_answering(const std::vector<std::string>& answers) {
 
 const aws::Credentials KEYS{"AKIDFUZZ", "fuzz-secret", "", ""};
 
+// A VPC of the listing with the subnets of the region's one subnet listing that name it.
+class ListedVpc : public generator::generate::VpcView {
+ public:
+  ListedVpc(const aws::Vpc& vpc, const std::vector<aws::Subnet>& region_subnets)
+      : vpc_(vpc), region_subnets_(region_subnets) {}
+  [[nodiscard]] std::string id() const override { return vpc_.id; }
+  [[nodiscard]] std::string cidr_block() const override { return vpc_.cidr_block; }
+  [[nodiscard]] std::vector<generator::generate::CidrBlockAssociation> cidr_block_association_set()
+      const override {
+    std::vector<generator::generate::CidrBlockAssociation> associations;
+    for (const auto& association : vpc_.cidr_block_association_set)
+      associations.push_back({association.cidr_block, association.state});
+    return associations;
+  }
+  [[nodiscard]] std::vector<generator::generate::Tag> tags() const override {
+    std::vector<generator::generate::Tag> tags;
+    for (const auto& tag : vpc_.tags) tags.push_back({tag.key, tag.value});
+    return tags;
+  }
+  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
+    std::vector<std::optional<std::string>> blocks;
+    for (const auto& subnet : region_subnets_)
+      if (subnet.vpc_id == vpc_.id) blocks.push_back(subnet.cidr_block);
+    return blocks;
+  }
+
+ private:
+  const aws::Vpc& vpc_;
+  const std::vector<aws::Subnet>& region_subnets_;
+};
+
 template <class Step>
 void expecting_refusals(Step step) {
   try {
@@ -57,13 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   expecting_refusals([&] {
     const auto ec2 = generator::generate::get_ec2_resource_handler("eu-west-1", KEYS, context);
-    ec2->list_vpc_pages(1000, [&](std::vector<aws::Vpc>& page) {
-      for (auto& vpc : page) {
-        const generator::generate::Ec2Vpc view(std::move(vpc), *ec2, 1000);
-        (void)generator::generate::get_spoke_gw_name(view);
-        (void)generator::generate::compute_hvn_cidr(view, generator::generate::Hpe::disabled);
-      }
+    std::vector<aws::Vpc> vpcs;
+    ec2->list_vpc_pages(64, [&](std::vector<aws::Vpc>& page) {
+      for (auto& vpc : page) vpcs.push_back(std::move(vpc));
     });
+    if (vpcs.empty()) return;
+    const std::vector<aws::Subnet> subnets = ec2->list_region_subnets(1000);
+    for (const auto& vpc : vpcs) {
+      const ListedVpc view(vpc, subnets);
+      (void)generator::generate::get_spoke_gw_name(view);
+      (void)generator::generate::compute_hvn_cidr(view, generator::generate::Hpe::disabled);
+    }
   });
 
   expecting_refusals([&] {
