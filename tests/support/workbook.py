@@ -20,9 +20,9 @@ def read_rows(path):
 def write_with_openpyxl(path, sheets):
     """Writes a workbook with openpyxl; `sheets` as write_with_openpyxl.py describes them (a list of
     {"title", "rows", "merged"}, cells as JSON values, {"formula": ...} or {"date": ...})."""
-    spec = path.with_name(path.name + ".json")
-    spec.write_text(json.dumps({"path": str(path), "sheets": sheets}))
-    subprocess.run(["/usr/bin/python3", str(WRITER), str(spec)], capture_output=True, text=True, timeout=120,
+    layout = path.with_name(path.name + ".json")
+    layout.write_text(json.dumps({"path": str(path), "sheets": sheets}))
+    subprocess.run(["/usr/bin/python3", str(WRITER), str(layout)], capture_output=True, text=True, timeout=120,
                    check=True)
-    spec.unlink()
+    layout.unlink()
     return path

@@ -5,7 +5,7 @@
 
 A cell is a JSON value (null for an empty cell; a text stays text, "=x" and "#N/A" included), or
 {"formula": "=1/0"} or {"date": "2024-05-01"}. Run by Debian's Python, which has openpyxl:
-    /usr/bin/python3 write_with_openpyxl.py <spec.json>
+    /usr/bin/python3 write_with_openpyxl.py <layout.json>
 """
 
 import datetime
@@ -15,14 +15,14 @@ import sys
 import openpyxl
 
 
-def main(spec_path):
-    with open(spec_path) as handle:
-        spec = json.load(handle)
+def main(layout_path):
+    with open(layout_path) as handle:
+        layout = json.load(handle)
     workbook = openpyxl.Workbook()
     workbook.remove(workbook.active)
-    for sheet_spec in spec["sheets"]:
-        sheet = workbook.create_sheet(sheet_spec["title"])
-        for row_number, row in enumerate(sheet_spec["rows"], start=1):
+    for sheet_layout in layout["sheets"]:
+        sheet = workbook.create_sheet(sheet_layout["title"])
+        for row_number, row in enumerate(sheet_layout["rows"], start=1):
             for column_number, value in enumerate(row, start=1):
                 if value is None:
                     continue
@@ -36,9 +36,9 @@ def main(spec_path):
                     # A text stays text, even one that openpyxl would take for a formula or an error.
                     if isinstance(value, str):
                         cell.data_type = "s"
-        for cell_range in sheet_spec.get("merged", []):
+        for cell_range in sheet_layout.get("merged", []):
             sheet.merge_cells(cell_range)
-    workbook.save(spec["path"])
+    workbook.save(layout["path"])
 
 
 if __name__ == "__main__":
