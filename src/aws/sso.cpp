@@ -11,10 +11,11 @@
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <string>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace aws {
 
@@ -24,6 +25,19 @@ using Json = nlohmann::json;
 
 // A cached token this close to its end is renewed before use, as the SDKs do.
 constexpr std::chrono::minutes REFRESH_WINDOW{5};
+
+constexpr std::size_t MAX_TOKEN_CACHE_BYTES = std::size_t{1} << 20;
+
+// Times of the cache and the answers are kept in whole seconds: the clock's own nanoseconds reach
+// only the year 2262, and a hostile file may hold any year up to 9999.
+using Seconds = std::chrono::sys_seconds;
+
+// The longest renewed token lifetime accepted from CreateToken (real ones last hours).
+constexpr std::chrono::seconds LONGEST_TOKEN_LIFETIME{std::chrono::days(366 * 100)};
+
+Seconds whole_seconds(std::chrono::system_clock::time_point time) {
+  return std::chrono::floor<std::chrono::seconds>(time);
+}
 
 std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
   const auto found = settings.find(key);
@@ -48,7 +62,7 @@ std::string sha1_hex(const std::string& text) {
 
 // "2026-01-02T03:04:05Z", also with fractions of a second, "UTC" or "+00:00" as the CLI versions
 // have written it; nothing for anything else.
-std::optional<std::chrono::system_clock::time_point> parse_utc_time(const std::string& text) {
+std::optional<Seconds> parse_utc_time(const std::string& text) {
   std::tm parts{};
   int consumed = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
@@ -65,11 +79,11 @@ std::optional<std::chrono::system_clock::time_point> parse_utc_time(const std::s
   parts.tm_mon -= 1;
   const std::time_t seconds = ::timegm(&parts);
   if (seconds == -1) return std::nullopt;
-  return std::chrono::system_clock::from_time_t(seconds);
+  return Seconds(std::chrono::seconds(seconds));
 }
 
-std::string format_utc_time(std::chrono::system_clock::time_point time) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+std::string format_utc_time(Seconds time) {
+  const std::time_t seconds = time.time_since_epoch().count();
   std::tm parts{};
   ::gmtime_r(&seconds, &parts);
   char text[32];
@@ -93,13 +107,19 @@ std::optional<Json> read_token_cache(const std::filesystem::path& path,
                                      const std::string& profile_name) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
+  // A token cache is a few kilobytes; reading stops past the bound, whatever the path leads to.
+  std::string text(MAX_TOKEN_CACHE_BYTES + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > MAX_TOKEN_CACHE_BYTES) {
+    throw ClientError("The IAM Identity Center token cache " + path.string() + " of profile '" +
+                      profile_name + "' is larger than 1 MiB" + login_hint(profile_name));
+  }
   try {
-    Json document = Json::parse(text.str());
+    Json document = untrusted::parse_json<Json>(text);
     if (document.is_object()) return document;
-  } catch (const Json::exception&) {
-    // Reported below without the content.
+  } catch (const std::exception&) {
+    // Malformed or nested too deep; reported below without the content.
   }
   throw ClientError("The IAM Identity Center token cache " + path.string() + " of profile '" +
                     profile_name + "' is not a JSON object" + login_hint(profile_name));
@@ -141,15 +161,15 @@ std::pair<std::string, std::string> read_json_error(const http::Response& respon
   std::string message;
   if (auto type = response.header("x-amzn-errortype")) code = type->substr(0, type->find(':'));
   try {
-    const Json body = Json::parse(response.body);
+    const Json body = untrusted::parse_json<Json>(response.body);
     if (body.is_object()) {
       if (code.empty()) code = json_text(body, "__type");
       if (code.empty()) code = json_text(body, "error");
       message = json_text(body, "message");
       if (message.empty()) message = json_text(body, "Message");
     }
-  } catch (const Json::exception&) {
-    // Not JSON (a proxy's page): the status stands for the code.
+  } catch (const std::exception&) {
+    // Not JSON (a proxy's page) or nested too deep: the status stands for the code.
   }
   if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
   if (code.empty()) code = "HTTP " + std::to_string(response.status);
@@ -181,7 +201,7 @@ http::Response send_with_retries(const Context& context, const Transport& transp
 }
 
 // Whether the cache holds what a renewal needs, with a client registration that is still valid.
-bool is_renewable(const Json& cache, std::chrono::system_clock::time_point now) {
+bool is_renewable(const Json& cache, Seconds now) {
   if (json_text(cache, "refreshToken").empty() || json_text(cache, "clientId").empty() ||
       json_text(cache, "clientSecret").empty()) {
     return false;
@@ -213,19 +233,20 @@ std::optional<std::string> renew_token(const Context& context, const SharedConfi
   if (response.status != 200) return read_json_error(response).first;
   Json answer;
   try {
-    answer = Json::parse(response.body);
-  } catch (const Json::exception&) {
+    answer = untrusted::parse_json<Json>(response.body);
+  } catch (const std::exception&) {
     return std::string("an answer that is not JSON");
   }
   if (!answer.is_object()) return std::string("an answer that is not a JSON object");
   const auto expires_in = answer.find("expiresIn");
   if (json_text(answer, "accessToken").empty() || expires_in == answer.end() ||
-      !expires_in->is_number_integer() || expires_in->get<long long>() <= 0) {
+      !expires_in->is_number_integer() || expires_in->get<long long>() <= 0 ||
+      expires_in->get<long long>() > LONGEST_TOKEN_LIFETIME.count()) {
     return std::string("an answer without accessToken and expiresIn");
   }
   cache["accessToken"] = json_text(answer, "accessToken");
-  cache["expiresAt"] =
-      format_utc_time(context.now() + std::chrono::seconds(expires_in->get<long long>()));
+  cache["expiresAt"] = format_utc_time(whole_seconds(context.now()) +
+                                       std::chrono::seconds(expires_in->get<long long>()));
   if (const std::string refresh = json_text(answer, "refreshToken"); !refresh.empty())
     cache["refreshToken"] = refresh;
   write_token_cache(cache_file, cache);
@@ -242,7 +263,7 @@ std::string usable_access_token(const Context& context, const SharedConfig& conf
     throw ClientError("There is no IAM Identity Center sign-in for " + who + " (no token in " +
                       cache_file.string() + ")" + login_hint(profile.profile_name));
   }
-  const auto now = context.now();
+  const Seconds now = whole_seconds(context.now());
   const auto expires_at = parse_utc_time(json_text(*cache, "expiresAt"));
   const bool expired = !expires_at || *expires_at <= now;
   if (!expired && *expires_at - REFRESH_WINDOW > now) return json_text(*cache, "accessToken");
@@ -262,8 +283,8 @@ std::string usable_access_token(const Context& context, const SharedConfig& conf
 Credentials read_role_credentials(const std::string& body, const std::string& source) {
   Json document;
   try {
-    document = Json::parse(body);
-  } catch (const Json::exception&) {
+    document = untrusted::parse_json<Json>(body);
+  } catch (const std::exception&) {
     throw ClientError(source + " is not JSON");
   }
   const auto role = document.is_object() ? document.find("roleCredentials") : document.end();
@@ -275,9 +296,8 @@ Credentials read_role_credentials(const std::string& body, const std::string& so
   if (const auto found = role->find("expiration");
       found != role->end() && found->is_number_integer()) {
     // Milliseconds since the epoch.
-    expiration = format_utc_time(std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::milliseconds(found->get<long long>()))));
+    expiration = format_utc_time(Seconds(std::chrono::floor<std::chrono::seconds>(
+        std::chrono::milliseconds(found->get<long long>()))));
   }
   return Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
                      json_text(*role, "sessionToken"), expiration};

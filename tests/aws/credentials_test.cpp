@@ -309,6 +309,36 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
       EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
     }
   }
+
+  // Times beyond the year 2262, where the clock's nanoseconds end, are still read: a token cached
+  // until 9999 is used as it is, and a far expiration in the portal's answer is kept.
+  const std::string cache = ".aws/sso/cache/a9993e364706816aba3e25717850c26c9cd0d89d.json";
+  write(cache, R"({"accessToken":"far-token","expiresAt":"9999-12-31T23:59:59Z"})");
+  variables_["AWS_PROFILE"] = "modern";
+  auto far_portal = std::make_shared<ScriptedClient>([](const http::Request&) {
+    return answer(200, R"({"roleCredentials":{"accessKeyId":"FARKEY","secretAccessKey":"s",)"
+                       R"("sessionToken":"t","expiration":9223372036854775807}})");
+  });
+  EXPECT_EQ(resolve(far_portal).access_key_id, "FARKEY");
+  EXPECT_EQ(testing::header(far_portal->requests.at(0), "x-amz-sso_bearer_token"), "far-token");
+
+  // A renewal that claims to last for ever is refused rather than overflowing the clock.
+  write(cache, R"({"accessToken":"old","expiresAt":"2015-08-30T12:00:00Z","clientId":"c",)"
+               R"("clientSecret":"s","refreshToken":"r"})");
+  auto oidc = std::make_shared<ScriptedClient>([](const http::Request&) {
+    return answer(200, R"({"accessToken":"new","expiresIn":9223372036854775807})");
+  });
+  try {
+    (void)resolve(oidc);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("has expired and could not be renewed (an answer "
+                                             "without accessToken and expiresIn)"),
+              std::string::npos)
+        << error.what();
+  }
+  ASSERT_EQ(oidc->requests.size(), 1u);
+  EXPECT_TRUE(oidc->requests[0].url.ends_with("/token")) << oidc->requests[0].url;
 }
 
 TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheTokenFromItsFile) {
