@@ -9,33 +9,12 @@
 #include <vector>
 
 #include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/common/workbook_layout.hpp"
 
 namespace generator::convert {
 
 /// One workbook row: its record and the row number the spreadsheet shows for it.
 using WorkbookRow = serializers::NumberedRecord;
-
-/// The columns of the discovery workbook, in sheet order; convert reads every one of them.
-inline const std::vector<std::string> WORKBOOK_COLUMNS{"account_id",
-                                                       "account_name",
-                                                       "hpe",
-                                                       "managed_tgw",
-                                                       "filter_cidrs",
-                                                       "spoke_gw_size",
-                                                       "role_name",
-                                                       "region",
-                                                       "vpc_id",
-                                                       "vpc_cidrs",
-                                                       "hvn_cidr",
-                                                       "gw_zones",
-                                                       "spoke_gw_tags",
-                                                       "domain",
-                                                       "encrypt",
-                                                       "inspection",
-                                                       "spoke_advertisement",
-                                                       "spoke_routes",
-                                                       "spoke_gw_name",
-                                                       "transit_gw_name"};
 
 /// Refuses a sheet whose header row lacks any of WORKBOOK_COLUMNS: KeyError naming the sheet of
 /// `workbook`, the missing columns and the headers that nearly match them ("Domain", "encrypt ").

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "aws/credentials.hpp"
+#include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/discovery_file.hpp"
 #include "generator/generate/scan_engine.hpp"
@@ -23,28 +24,6 @@ namespace generator::generate {
 /// configuration file gives them.
 inline const std::vector<std::string> MIN_ACCOUNT_INFO_FIELDS{"hpe", "managed_tgw", "filter_cidrs",
                                                               "spoke_gw_size", "role_name"};
-
-/// The workbook's column headers, in column order.
-inline const std::vector<std::string> HEADERS{"account_id",
-                                              "account_name",
-                                              "hpe",
-                                              "managed_tgw",
-                                              "filter_cidrs",
-                                              "spoke_gw_size",
-                                              "role_name",
-                                              "region",
-                                              "vpc_id",
-                                              "vpc_cidrs",
-                                              "hvn_cidr",
-                                              "gw_zones",
-                                              "spoke_gw_tags",
-                                              "domain",
-                                              "encrypt",
-                                              "inspection",
-                                              "spoke_advertisement",
-                                              "spoke_routes",
-                                              "spoke_gw_name",
-                                              "transit_gw_name"};
 
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
@@ -79,7 +58,7 @@ struct Transports {
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 
-/// The workbook rows, one mapping of the HEADERS per VPC; any AWS error ends the pass, and so
+/// The workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC; any AWS error ends the pass, and so
 /// does a scan in which no account could be entered (ScanError); `tally` is given the counts of
 /// the accounts skipped.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,

@@ -288,7 +288,7 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   ASSERT_EQ(rows.size(), 3u);
   std::vector<std::string> columns;
   for (const auto& [key, unused] : rows[0].items()) columns.push_back(key);
-  EXPECT_EQ(columns, HEADERS);
+  EXPECT_EQ(columns, WORKBOOK_COLUMNS);
   const Json& second = rows[1];
   EXPECT_EQ(second["account_id"], ALPHA);
   EXPECT_EQ(second["account_name"], "prod");
