@@ -31,7 +31,7 @@ REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Cod
            b'<RequestID>proxy-refusal</RequestID></Response>')
 
 
-class AwsProxy:
+class AwsProxy(harness.ThreadedServer):
     """`delay`: seconds before every answer; `region_delays`: seconds per signing region instead;
     `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
     `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never)."""
@@ -47,16 +47,6 @@ class AwsProxy:
         self._lock = threading.Lock()
         self._counts = Counter()
         self._ec2_requests = 0
-        self._server = None
-        self._thread = None
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def counts(self):
         """Requests that reached moto, by action (throttled first attempts and refusals not counted)."""
@@ -85,19 +75,8 @@ class AwsProxy:
 
             do_GET = do_POST
 
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler)
-        self._server.daemon_threads = True
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
-        self._thread.start()
+        self.serve(http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler))
         return self
-
-    def stop(self):
-        """Stops the proxy; safe to call twice."""
-        if self._server is not None:
-            self._server.shutdown()
-            self._server.server_close()
-            self._thread.join(timeout=10)
-            self._server = None
 
     def _answer(self, method, path, headers, body):
         scope = _SCOPE.search(headers.get("Authorization", ""))

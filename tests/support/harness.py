@@ -3,8 +3,10 @@
 import os
 import shutil
 import socket
+import ssl
 import subprocess
 import sys
+import threading
 import unittest
 from pathlib import Path
 
@@ -31,6 +33,47 @@ def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
         sock.bind(("127.0.0.1", 0))
         return sock.getsockname()[1]
+
+
+class BackgroundServer:
+    """A local stand-in that runs while a `with` block lasts: start() on entry, stop() on exit."""
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class ThreadedServer(BackgroundServer):
+    """A socketserver served on a thread of its own; a subclass builds it in start() and hands it
+    to serve()."""
+
+    _server = None
+    _thread = None
+
+    def serve(self, server, certificate=None):
+        """Serves `server` until stop(), over TLS with `certificate` ((certificate, key) PEM paths)
+        when given; returns the port it listens on."""
+        if certificate is not None:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*map(str, certificate))
+            server.socket = context.wrap_socket(server.socket, server_side=True)
+        server.daemon_threads = True
+        self._server = server
+        self._thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+        self._thread.start()
+        return server.server_address[1]
+
+    def stop(self):
+        """Stops serving; safe to call twice."""
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._thread.join(timeout=10)
+            self._server = None
 
 
 class ScratchTestCase(unittest.TestCase):

@@ -40,7 +40,7 @@ def role_arn(account_id, role_name):
     return f"arn:aws:iam::{account_id}:role/{role_name}"
 
 
-class MotoServer:
+class MotoServer(harness.BackgroundServer):
     """moto_server with signature checking available (INITIAL_NO_AUTH_ACTION_COUNT set)."""
 
     def __init__(self, scratch):
@@ -49,14 +49,6 @@ class MotoServer:
         self.url = f"http://127.0.0.1:{self.port}"
         self._process = None
         self._log = None
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def start(self):
         """Starts the server and waits (bounded) until it answers; stops it again on failure."""

@@ -19,6 +19,8 @@ import socketserver
 import ssl
 import threading
 
+from support import harness
+
 IDLE_SECONDS = 60  # a tunnel that carries nothing for this long is closed
 
 
@@ -41,7 +43,7 @@ def _relay(first, second):
             peers[sock].sendall(data)
 
 
-class ProxyStandIn:
+class ProxyStandIn(harness.ThreadedServer):
     """The proxy; `tunnels` counts CONNECT requests by target, `refused` the other requests."""
 
     def __init__(self, ca=None, inspect=None):
@@ -54,15 +56,7 @@ class ProxyStandIn:
             cert = ca.issue(*sorted({target.rsplit(":", 1)[0] for target in self.inspect}))
             self._tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self._tls.load_cert_chain(*map(str, cert))
-        self._server = None
         self.url = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def start(self):
         proxy = self
@@ -105,17 +99,8 @@ class ProxyStandIn:
                         _relay(client, upstream)
 
         class Server(socketserver.ThreadingTCPServer):
-            daemon_threads = True
             allow_reuse_address = True
 
-        self._server = Server(("127.0.0.1", 0), Handler)
-        self.url = f"http://127.0.0.1:{self._server.server_address[1]}"
-        threading.Thread(target=self._server.serve_forever, daemon=True).start()
+        port = self.serve(Server(("127.0.0.1", 0), Handler))
+        self.url = f"http://127.0.0.1:{port}"
         return self
-
-    def stop(self):
-        """Stops accepting; safe to call twice."""
-        if self._server is not None:
-            self._server.shutdown()
-            self._server.server_close()
-            self._server = None

@@ -17,12 +17,13 @@ start URL for profiles of the older form) under ~/.aws/sso/cache/.
 import datetime
 import hashlib
 import json
-import ssl
 import threading
 import urllib.parse
 import uuid
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
+
+from support import harness
 
 
 def write_token_cache(home, cache_key, access_token, expires_at, refresh_token=None, client_id=None,
@@ -47,7 +48,7 @@ def utc_in(**delta):
     return datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(**delta)
 
 
-class SsoStandIn:
+class SsoStandIn(harness.ThreadedServer):
     """The portal and the OIDC service on one HTTPS port."""
 
     def __init__(self, scratch, ca):
@@ -56,15 +57,7 @@ class SsoStandIn:
         self._access_tokens, self._refresh_tokens, self._grants = set(), set(), {}
         self._lock = threading.Lock()
         self._cert = ca.issue("localhost", "127.0.0.1")
-        self._server = None
         self.url = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def issue_access_token(self):
         """A new access token that the portal accepts."""
@@ -143,17 +136,6 @@ class SsoStandIn:
                 self.answer(200, {"accessToken": stand_in.issue_access_token(), "expiresIn": 3600,
                                   "refreshToken": stand_in.issue_refresh_token(), "tokenType": "Bearer"})
 
-        self._server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*map(str, self._cert))
-        self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
-        self.url = f"https://localhost:{self._server.server_address[1]}"
-        threading.Thread(target=self._server.serve_forever, daemon=True).start()
+        port = self.serve(ThreadingHTTPServer(("127.0.0.1", 0), Handler), certificate=self._cert)
+        self.url = f"https://localhost:{port}"
         return self
-
-    def stop(self):
-        """Stops serving; safe to call twice."""
-        if self._server is not None:
-            self._server.shutdown()
-            self._server.server_close()
-            self._server = None
