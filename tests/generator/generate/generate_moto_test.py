@@ -14,7 +14,6 @@ import re
 import select
 import subprocess
 import textwrap
-import threading
 import time
 import urllib.parse
 import zipfile
@@ -92,28 +91,20 @@ class _ProxyHandler(BaseHTTPRequestHandler):
         self.wfile.write(data)
 
 
-class HostileAwsProxy:
+class HostileAwsProxy(harness.ThreadedServer):
     """Passes AWS requests on to moto, except those of `action`, which it answers with a portal page
     ("portal") or an endless body ("oversized")."""
 
     def __init__(self, upstream_url, action, answer):
         self.upstream_port = urllib.parse.urlsplit(upstream_url).port
         self.action, self.answer = action, answer
-        self._server = ThreadingHTTPServer(("127.0.0.1", 0), _ProxyHandler)
-        self._server.daemon_threads = True
-        self._server.proxy = self
-        self.url = f"http://127.0.0.1:{self._server.server_address[1]}"
-        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
-                                        daemon=True)
+        self.url = None
 
-    def __enter__(self):
-        self._thread.start()
+    def start(self):
+        server = ThreadingHTTPServer(("127.0.0.1", 0), _ProxyHandler)
+        server.proxy = self
+        self.url = f"http://127.0.0.1:{self.serve(server)}"
         return self
-
-    def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join(timeout=10)
 
 
 class GenerateAgainstMoto(MotoEstateTestCase):
