@@ -259,7 +259,8 @@ std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transpor
 
 Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
                                  PassProgress& progress, ScanTally& tally, std::size_t jobs,
-                                 const std::vector<ScanOutput*>& also_to) {
+                                 const std::vector<ScanOutput*>& also_to,
+                                 const std::vector<std::string>& products) {
   const std::source_location pass = std::source_location::current();
   const PassScope pass_scope(progress, "discovery file");
   const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
@@ -269,7 +270,7 @@ Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices
   scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
               progress, outputs);
   // An empty document written over a good file would pass for a scan of an empty estate.
-  tally.require_something_reached("the discovery file");
+  tally.require_something_reached(products);
   return output.document();
 }
 
@@ -293,7 +294,7 @@ Json generate_discovery_excel_data(const config::Config& config, DiscoveryServic
   WorkbookOutput output(config.defaults, pass);
   scan_estate(plan, scan_settings(config, RegionFailure::end_scan, jobs, pass), services, progress,
               {&output, &tally});
-  tally.require_something_reached("the workbook");
+  tally.require_something_reached({"the workbook"});
   return output.rows();
 }
 

@@ -46,10 +46,12 @@ struct Transports {
 /// checked and ordered by the migration model. Fails with ScanError when the scan reached
 /// nothing (ScanTally::reached_nothing); `tally` is given the counts of what was skipped. `jobs`
 /// pieces of work run at once (see ScanSettings::jobs); the result does not depend on it. The same
-/// scan also feeds `also_to` (the address map), after the discovery document in each account.
+/// scan also feeds `also_to` (the address map), after the discovery document in each account;
+/// `products` are what the run writes from this scan, as the ScanError names them.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(
     const config::Config& config, DiscoveryServices& services, PassProgress& progress,
-    ScanTally& tally, std::size_t jobs = 1, const std::vector<ScanOutput*>& also_to = {});
+    ScanTally& tally, std::size_t jobs = 1, const std::vector<ScanOutput*>& also_to = {},
+    const std::vector<std::string>& products = {"the discovery file"});
 /// The same, without the counts.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
                                                                  DiscoveryServices& services,
@@ -58,8 +60,8 @@ struct Transports {
 /// The same with the real controller and AWS and no status line.
 [[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
 
-/// The workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC; any AWS error ends the pass, and so
-/// does a scan in which no account could be entered (ScanError); `tally` is given the counts of
+/// The workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC; any AWS error ends the pass, and
+/// so does a scan in which no account could be entered (ScanError); `tally` is given the counts of
 /// the accounts skipped.
 [[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
                                                                    DiscoveryServices& services,

@@ -174,15 +174,18 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     // scan runs for the map alone.
     std::optional<AddressMap> map;
     std::vector<ScanOutput*> also_to;
+    std::vector<std::string> products;
+    if (discovery) products.emplace_back("the discovery file");
     if (report) {
       map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()));
       also_to.push_back(&*map);
+      products.emplace_back("the address map");
     }
     if (discovery) logger().info("Generating minimal discovery file: %s", *discovery);
     if (report) logger().info("Generating address map: %s", *report);
     ScanTally tally;
     const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *services, *progress, tally, jobs, also_to);
+        generate_min_discovery_yaml(config, *services, *progress, tally, jobs, also_to, products);
     if (discovery) {
       // The YAML writer double-quotes every text value by itself, so marking the texts first
       // changes nothing in the file; the two steps are still announced for those who follow a
@@ -198,6 +201,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     }
     // Last, so that a file missing accounts or regions is not taken for a complete one.
     if (discovery) tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
+    if (report) tally.warn_if_incomplete("Address map '" + *report + "'");
   }
   if (const auto excel = options.value("excel")) {
     logger().info("Generating Excel file: %s", *excel);

@@ -28,15 +28,19 @@ bool ScanTally::reached_nothing() const {
 
 bool ScanTally::incomplete() const { return accounts_entered < accounts || regions_failed > 0; }
 
-void ScanTally::require_something_reached(const std::string& product) const {
+void ScanTally::require_something_reached(const std::vector<std::string>& products) const {
   if (!reached_nothing()) return;
   const std::string what =
       accounts_entered == 0
           ? "none of the " + std::to_string(accounts) + " configured accounts could be entered"
           : "all " + std::to_string(regions) + " regions of the " +
                 std::to_string(accounts_entered) + " entered accounts failed";
-  throw ScanError("Nothing was scanned (" + what + "): " + product +
-                  " was not written and an existing one is left as it was");
+  std::string named;
+  for (const auto& product : products) named += (named.empty() ? "" : " and ") + product;
+  throw ScanError("Nothing was scanned (" + what + "): " + named +
+                  (products.size() == 1
+                       ? " was not written and an existing one is left as it was"
+                       : " were not written and existing ones are left as they were"));
 }
 
 void ScanTally::warn_if_incomplete(const std::string& product) const {

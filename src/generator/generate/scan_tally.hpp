@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "generator/generate/scan_records.hpp"
 
@@ -21,9 +22,9 @@ class ScanTally : public ScanOutput {
   /// Whether some account was skipped or some region failed.
   [[nodiscard]] bool incomplete() const;
 
-  /// Fails with ScanError when the scan reached nothing, saying that `product` ("the discovery
-  /// file") was not written.
-  void require_something_reached(const std::string& product) const;
+  /// Fails with ScanError when the scan reached nothing, saying that none of `products` ("the
+  /// discovery file", "the address map") was written.
+  void require_something_reached(const std::vector<std::string>& products) const;
   /// Logs one WARNING that counts the skipped accounts and failed regions when there are any,
   /// naming `product` ("Discovery file 'out.yaml'") as incomplete.
   void warn_if_incomplete(const std::string& product) const;

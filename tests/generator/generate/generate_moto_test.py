@@ -206,7 +206,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         (self.scratch / "kept" / "discovery.yaml").write_text("account_info: []\n")
         out = self.scratch / "discovery.yaml"
         out.symlink_to("kept/discovery.yaml")
-        result = self.generate("-c", config, "-d", out)
+        report = self.scratch / "map.html"
+        result = self.generate("-c", config, "-d", out, "-r", report)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(out.is_symlink())
         self.assertEqual(sorted(p.name for p in (self.scratch / "kept").iterdir()), ["discovery.yaml"])
@@ -234,9 +235,10 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn("generator.generate:WARNING Could not compute hvn_cidr for vpc "
                       f"'{self.gone}': No available subnets with prefix 27", result.stderr)
         self.assertIn(f"generator.generate:INFO Exporting accounts to discovery file: {out}", result.stderr)
-        self.assertEqual(result.stderr.splitlines()[-1],
-                         f"generator.generate:WARNING Discovery file '{out}' is incomplete: 1 of 3 accounts could "
-                         "not be entered (see the errors above)")
+        # Each file that misses the account says so, last.
+        self.assertEqual(result.stderr.splitlines()[-2:],
+                         [f"generator.generate:WARNING {product} is incomplete: 1 of 3 accounts could not be entered "
+                          "(see the errors above)" for product in (f"Discovery file '{out}'", f"Address map '{report}'")])
         self.assertNotIn(PASSWORD, result.stderr)
 
     def test_workbook_has_one_row_per_vpc_in_the_twenty_columns(self):
@@ -502,6 +504,20 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(result.returncode, 1)
         self.assertRegex(result.stderr.splitlines()[-1], r"^ScanError: .* the workbook was not written")
         self.assertFalse(workbook.exists())
+
+        # The address map is named for what it is, alone or beside the discovery file.
+        report = self.scratch / "map.html"
+        result = self.generate("-c", config, "-r", report, env=env)
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr.splitlines()[-1],
+                         r"^ScanError: .*\): the address map was not written and an existing one is left as it was$")
+        result = self.generate("-c", config, "-d", out, "-r", report, env=env)
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr.splitlines()[-1],
+                         r"^ScanError: .*\): the discovery file and the address map were not written and existing "
+                         r"ones are left as they were$")
+        self.assertFalse(report.exists())
+        self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
     def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own(self):
         config = self.write_config()
