@@ -1,6 +1,7 @@
 #include "fuzz_support.hpp"
 
 #include <charconv>
+#include <chrono>
 
 #include "generator/log/log.hpp"
 
@@ -11,6 +12,11 @@ namespace {
 class DiscardingHandler : public generator::log::Handler {
  protected:
   void write_line(const std::string&) override {}
+};
+
+class NoPause : public aws::Sleeper {
+ public:
+  void sleep_for(std::chrono::milliseconds) override {}
 };
 
 }  // namespace
@@ -59,6 +65,17 @@ http::Response ScriptedHttp::send(const http::Request&) {
   }
   response.body = std::string(answer);
   return response;
+}
+
+aws::Context scripted_aws_context(std::map<std::string, std::string> variables,
+                                  std::vector<std::string> answers) {
+  aws::Context context;
+  context.environment = aws::Environment::fixed(std::move(variables));
+  context.http = std::make_shared<ScriptedHttp>(std::move(answers));
+  context.sleeper = std::make_shared<NoPause>();
+  context.random = [] { return 0.5; };
+  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  return context;
 }
 
 }  // namespace fuzz

@@ -1,15 +1,17 @@
 #pragma once
 
-// What every fuzz target shares: the input split into its parts, a quiet debug log, and an HTTP
-// transport that answers from the input.
+// What every fuzz target shares: the input split into its parts, a quiet debug log, an HTTP
+// transport that answers from the input, and an AWS context around it.
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "aws/context.hpp"
 #include "http/http.hpp"
 
 namespace fuzz {
@@ -38,5 +40,10 @@ class ScriptedHttp : public http::Client {
   std::vector<std::string> answers_;
   std::size_t next_ = 0;
 };
+
+/// An AWS context with exactly `variables` as its environment, `answers` served by ScriptedHttp,
+/// no pause between retries, a fixed jitter and a clock that stands at 2024-10-04.
+aws::Context scripted_aws_context(std::map<std::string, std::string> variables,
+                                  std::vector<std::string> answers);
 
 }  // namespace fuzz

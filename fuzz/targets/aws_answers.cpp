@@ -2,8 +2,6 @@
 // listing, the VPC listing with the gateway subnet and name worked out for each VPC from its subnet
 // listing, AssumeRole; and the whole input read as an error answer.
 
-#include <chrono>
-
 #include "aws/errors.hpp"
 #include "aws/query_client.hpp"
 #include "aws/sts.hpp"
@@ -14,21 +12,6 @@
 #include "generator/generate/gateway_subnet.hpp"
 
 namespace {
-
-class NoPause : public aws::Sleeper {
- public:
-  void sleep_for(std::chrono::milliseconds) override {}
-};
-
-aws::Context context_answering(const std::vector<std::string>& answers) {
-  aws::Context context;
-  context.environment = aws::Environment::fixed({{"HOME", "/nonexistent"}});
-  context.http = std::make_shared<fuzz::ScriptedHttp>(answers);
-  context.sleeper = std::make_shared<NoPause>();
-  context.random = [] { return 0.5; };
-  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
-  return context;
-}
 
 const aws::Credentials KEYS{"AKIDFUZZ", "fuzz-secret", "", ""};
 
@@ -83,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input = fuzz::as_text(data, size);
   const std::vector<std::string> answers = fuzz::split_parts(input, 16);
 
-  const aws::Context context = context_answering(answers);
+  const aws::Context context = fuzz::scripted_aws_context({{"HOME", "/nonexistent"}}, answers);
   expecting_refusals([&] { (void)generator::generate::get_regions(KEYS, context); });
 
   expecting_refusals([&] {

@@ -2,28 +2,16 @@
 // input), then the container credentials endpoint's and the instance metadata service's answers
 // (the further parts, served in order to each).
 
-#include <chrono>
-
 #include "aws/credentials.hpp"
 #include "aws/errors.hpp"
 #include "fuzz_support.hpp"
 
 namespace {
 
-class NoPause : public aws::Sleeper {
- public:
-  void sleep_for(std::chrono::milliseconds) override {}
-};
-
 void resolve_with(std::map<std::string, std::string> variables,
                   const std::vector<std::string>& answers) {
   variables["HOME"] = "/nonexistent";
-  aws::Context context;
-  context.environment = aws::Environment::fixed(std::move(variables));
-  context.http = std::make_shared<fuzz::ScriptedHttp>(answers);
-  context.sleeper = std::make_shared<NoPause>();
-  context.random = [] { return 0.5; };
-  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  const aws::Context context = fuzz::scripted_aws_context(std::move(variables), answers);
   try {
     (void)aws::resolve_default_credentials(context);
   } catch (const aws::Error&) {

@@ -8,7 +8,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "aws/credentials.hpp"
@@ -17,11 +16,6 @@
 #include "fuzz_support.hpp"
 
 namespace {
-
-class NoPause : public aws::Sleeper {
- public:
-  void sleep_for(std::chrono::milliseconds) override {}
-};
 
 // A file in memory that the readers open by its /proc path.
 class MemoryFile {
@@ -54,16 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   credentials_file.hold(parts[1]);
   const std::vector<std::string> answers(parts.begin() + 2, parts.end());
 
-  aws::Context context;
-  context.environment =
-      aws::Environment::fixed({{"HOME", "/nonexistent"},
-                               {"AWS_CONFIG_FILE", config_file.path()},
-                               {"AWS_SHARED_CREDENTIALS_FILE", credentials_file.path()},
-                               {"AWS_EC2_METADATA_SERVICE_ENDPOINT", "http://metadata.invalid"}});
-  context.http = std::make_shared<fuzz::ScriptedHttp>(answers);
-  context.sleeper = std::make_shared<NoPause>();
-  context.random = [] { return 0.5; };
-  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  const aws::Context context =
+      fuzz::scripted_aws_context({{"HOME", "/nonexistent"},
+                                  {"AWS_CONFIG_FILE", config_file.path()},
+                                  {"AWS_SHARED_CREDENTIALS_FILE", credentials_file.path()},
+                                  {"AWS_EC2_METADATA_SERVICE_ENDPOINT", "http://metadata.invalid"}},
+                                 answers);
   try {
     const aws::StsClient sts = aws::make_default_sts_client(context);
     (void)sts.assume_role({"arn:aws:iam::012345678901:role/fuzz", "fuzz", std::nullopt, 900});

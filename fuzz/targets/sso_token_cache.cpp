@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -15,11 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-class NoPause : public aws::Sleeper {
- public:
-  void sleep_for(std::chrono::milliseconds) override {}
-};
 
 // A home folder of this process with a config file whose default profile signs in through the
 // session "abc"; its token is cached under the SHA-1 of "abc".
@@ -47,17 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> parts = fuzz::split_parts(fuzz::as_text(data, size), 4);
   std::ofstream(home.cache_file, std::ios::binary | std::ios::trunc) << parts[0];
 
-  aws::Context context;
-  context.environment =
-      aws::Environment::fixed({{"HOME", home.folder.string()},
-                               {"AWS_CONFIG_FILE", (home.folder / "config").string()},
-                               {"AWS_SHARED_CREDENTIALS_FILE", "/nonexistent"}});
-  context.http = std::make_shared<fuzz::ScriptedHttp>(
-      std::vector<std::string>(parts.begin() + 1, parts.end()));
-  context.sleeper = std::make_shared<NoPause>();
-  context.random = [] { return 0.5; };
-  // 2024-10-04, so that cached times on either side of it are tried.
-  context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };
+  const aws::Context context =
+      fuzz::scripted_aws_context({{"HOME", home.folder.string()},
+                                  {"AWS_CONFIG_FILE", (home.folder / "config").string()},
+                                  {"AWS_SHARED_CREDENTIALS_FILE", "/nonexistent"}},
+                                 std::vector<std::string>(parts.begin() + 1, parts.end()));
   try {
     (void)aws::resolve_default_credentials(context);
   } catch (const aws::Error&) {
