@@ -1,9 +1,10 @@
 // A discovery template or discovery file read as convert reads it, checked by the migration model
-// in both scopes and written back out.
+// in both scopes and written back out, and read as `generate --verify` reads a discovery file.
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
+#include "generator/generate/discovery_file.hpp"
 #include "ovra/config.hpp"
 
 namespace {
@@ -30,5 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_and_write(document, ovra::Scope::migration);
   check_and_write(document, ovra::Scope::discovery_only);
+  try {
+    (void)generator::generate::read_discovery_document(document, "discovery.yaml");
+  } catch (const ovra::ValidationError&) {
+  } catch (const generator::Error&) {
+  }
   return 0;
 }

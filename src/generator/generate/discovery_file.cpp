@@ -34,7 +34,11 @@ std::vector<std::string> FileAccount::region_names() const {
 }
 
 DiscoveryFile read_discovery_file(const std::filesystem::path& path) {
-  DiscoveryFile file{path, serializers::load_from_path(path), {}};
+  return read_discovery_document(serializers::load_from_path(path), path);
+}
+
+DiscoveryFile read_discovery_document(Json document, const std::filesystem::path& path) {
+  DiscoveryFile file{path, std::move(document), {}};
   try {
     (void)ovra::load_from_dict(file.document);
   } catch (const ovra::ValidationError& error) {

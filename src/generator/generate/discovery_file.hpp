@@ -50,4 +50,8 @@ struct DiscoveryFile {
 /// file is a FileNotFoundError.
 [[nodiscard]] DiscoveryFile read_discovery_file(const std::filesystem::path& path);
 
+/// The same for a document already read from `path` (named in the errors).
+[[nodiscard]] DiscoveryFile read_discovery_document(nlohmann::ordered_json document,
+                                                    const std::filesystem::path& path);
+
 }  // namespace generator::generate
