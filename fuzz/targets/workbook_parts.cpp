@@ -10,8 +10,8 @@
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
-#include "generator/convert/account_records.hpp"
 #include "generator/convert/convert.hpp"
+#include "generator/convert/workbook_checks.hpp"
 #include "ovra/config.hpp"
 
 namespace {
@@ -62,12 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string workbook =
       stored_archive(fuzz::split_parts(fuzz::as_text(data, size), PART_NAMES.size()));
   try {
-    const auto rows = generator::serializers::load_numbered_records_from_xlsx_bytes(
+    const auto sheet = generator::serializers::load_numbered_records_from_xlsx_bytes(
         workbook, "fuzz.xlsx", generator::convert::text_columns());
-    generator::serializers::Document discovery = generator::serializers::Document::object();
-    discovery["account_info"] =
-        generator::convert::generate_discovery_account_info(rows.records)["account_info"];
-    (void)ovra::load_from_dict(discovery);
+    generator::convert::check_sheet(sheet, "fuzz.xlsx");
+    (void)generator::convert::discovery_document(
+        sheet.records, generator::serializers::Document::object(), "template.yaml");
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

@@ -104,6 +104,29 @@ serializers::Converters text_columns() {
   return converters;
 }
 
+Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_config,
+                         const std::string& template_path) {
+  logger().info("Parsing discovery account information");
+  Value account_info = generate_discovery_account_info(rows, discovery_config);
+
+  // An empty template document reads as null, which has no place for the accounts.
+  if (!discovery_config.is_object()) {
+    throw TypeError("template " + template_path + " holds " +
+                    serializers::kind_name(discovery_config) +
+                    ", not a mapping to put account_info in");
+  }
+  discovery_config["account_info"] = std::move(account_info["account_info"]);
+  logger().debug("Generated DiscoveryConfig:\n%s", log::Readable{discovery_config});
+
+  try {
+    _validate_discovery_config(discovery_config);
+  } catch (const ovra::ValidationError& error) {
+    // The accounts passed the model one by one, so what it refuses now comes from the template.
+    throw ovra::ValidationError("template " + template_path + ": " + error.what());
+  }
+  return discovery_config;
+}
+
 void _validate_discovery_config(const Value& discovery_config) {
   (void)ovra::load_from_dict(discovery_config);
 }
@@ -140,27 +163,9 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   logger().info("Reading discovery configuration template: %s", template_path);
   Value discovery_config = serializers::load_from_path(template_path);
 
-  logger().info("Parsing discovery account information");
-  Value account_info = generate_discovery_account_info(vpc_data, discovery_config);
-
-  // An empty template document reads as null, which has no place for the accounts.
-  if (!discovery_config.is_object()) {
-    throw TypeError("template " + template_path + " holds " +
-                    serializers::kind_name(discovery_config) +
-                    ", not a mapping to put account_info in");
-  }
-  discovery_config["account_info"] = std::move(account_info["account_info"]);
-  logger().debug("Generated DiscoveryConfig:\n%s", log::Readable{discovery_config});
-
-  try {
-    _validate_discovery_config(discovery_config);
-  } catch (const ovra::ValidationError& error) {
-    // The accounts passed the model one by one, so what it refuses now comes from the template.
-    throw ovra::ValidationError("template " + template_path + ": " + error.what());
-  }
-
+  const Value document = discovery_document(vpc_data, std::move(discovery_config), template_path);
   logger().info("Exporting accounts to discovery file: %s", yaml_path);
-  serializers::export_to_path(discovery_config, yaml_path);
+  serializers::export_to_path(document, yaml_path);
 }
 
 }  // namespace generator::convert

@@ -21,6 +21,14 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 /// them.
 serializers::Converters text_columns();
 
+/// The discovery document that convert writes: the accounts of `rows` (the first sheet's rows,
+/// already past check_sheet) put into `discovery_config`, the template read from `template_path`,
+/// and the whole checked by the migration model. The errors of generate_discovery_account_info
+/// name the row and column; TypeError for a template that is not a mapping and
+/// ovra::ValidationError for one the model refuses name `template_path`.
+[[nodiscard]] Value discovery_document(const std::vector<serializers::NumberedRecord>& rows,
+                                       Value discovery_config, const std::string& template_path);
+
 /// Checks the complete discovery configuration with the migration model; ovra::ValidationError when
 /// the model refuses it.
 void _validate_discovery_config(const Value& discovery_config);
