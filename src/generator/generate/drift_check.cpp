@@ -7,7 +7,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/generate/vpc_view.hpp"
+#include "generator/generate/vpc_record_view.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -18,32 +18,6 @@ using Json = nlohmann::ordered_json;
 using Kind = DriftFinding::Kind;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
-
-// A scanned VPC as the gateway subnet rule reads it; its subnets come with the record.
-class RecordedVpc : public VpcView {
- public:
-  explicit RecordedVpc(const VpcRecord& record) : record_(record) {}
-  [[nodiscard]] std::string id() const override { return record_.id; }
-  [[nodiscard]] std::string cidr_block() const override { return record_.primary_cidr; }
-  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override {
-    std::vector<CidrBlockAssociation> associations;
-    for (const auto& block : record_.blocks) associations.push_back({block.cidr, block.state});
-    return associations;
-  }
-  [[nodiscard]] std::vector<Tag> tags() const override {
-    std::vector<Tag> tags;
-    for (const auto& tag : record_.tags) tags.push_back({tag.key, tag.value});
-    return tags;
-  }
-  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
-    std::vector<std::optional<std::string>> cidrs;
-    for (const auto& subnet : record_.subnets) cidrs.push_back(subnet.cidr_block);
-    return cidrs;
-  }
-
- private:
-  const VpcRecord& record_;
-};
 
 ipv4::Network parse_network(const std::string& cidr, const std::string& what) {
   try {
@@ -102,7 +76,7 @@ std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord&
   const Hpe hpe = account_hpe(account, rule_);
   // The scan already chose by the configuration's size; an account of another size needs its own.
   if (hpe == rule_.hpe) return vpc.gateway_subnet;
-  return compute_hvn_cidr(RecordedVpc(vpc), hpe);
+  return compute_hvn_cidr(VpcRecordView(vpc), hpe);
 }
 
 void DriftCheck::account_scanned(const AccountRecord& account) {

@@ -11,6 +11,7 @@
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/generate.hpp"
+#include "generator/generate/vpc_record_view.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -42,34 +43,6 @@ VpcRecord vpc_record(const aws::Vpc& vpc) {
   for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
   return record;
 }
-
-// A VPC record as the gateway subnet and name rules read it; its subnets are those the record
-// carries, from the region's one listing.
-class RecordView : public VpcView {
- public:
-  explicit RecordView(const VpcRecord& vpc) : vpc_(vpc) {}
-  [[nodiscard]] std::string id() const override { return vpc_.id; }
-  [[nodiscard]] std::string cidr_block() const override { return vpc_.primary_cidr; }
-  [[nodiscard]] std::vector<CidrBlockAssociation> cidr_block_association_set() const override {
-    std::vector<CidrBlockAssociation> associations;
-    for (const auto& block : vpc_.blocks)
-      associations.push_back(CidrBlockAssociation{block.cidr, block.state});
-    return associations;
-  }
-  [[nodiscard]] std::vector<Tag> tags() const override {
-    std::vector<Tag> tags;
-    for (const auto& tag : vpc_.tags) tags.push_back(Tag{tag.key, tag.value});
-    return tags;
-  }
-  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
-    std::vector<std::optional<std::string>> blocks;
-    for (const auto& subnet : vpc_.subnets) blocks.push_back(subnet.cidr_block);
-    return blocks;
-  }
-
- private:
-  const VpcRecord& vpc_;
-};
 
 // The subnets of one region, listed once, on the first VPC that needs them, and handed out by VPC.
 class RegionSubnets {
@@ -324,7 +297,7 @@ class Scan {
   VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
     VpcRecord record = vpc_record(listed);
     if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
-    const RecordView view(record);
+    const VpcRecordView view(record);
     if (!settings_.add_vpc_cidr) record.gateway_subnet = compute_hvn_cidr(view, settings_.hpe);
     record.gateway_name = get_spoke_gw_name(view);
     if (!needs_subnets_) record.subnets.clear();
