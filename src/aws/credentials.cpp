@@ -27,12 +27,6 @@ constexpr std::size_t MAX_CREDENTIAL_PROCESS_OUTPUT = std::size_t{1} << 20;
 // Every place the chain looked at, for the message when nothing was found.
 using Trail = std::vector<std::string>;
 
-std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
-  const auto found = settings.find(key);
-  if (found == settings.end() || found->second.empty()) return std::nullopt;
-  return found->second;
-}
-
 std::optional<Credentials> from_environment(const Environment& environment, Trail& trail) {
   trail.push_back("the environment variables AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY");
   const auto key = environment.get("AWS_ACCESS_KEY_ID");
@@ -116,6 +110,15 @@ std::string without_line_ends(std::string text) {
   return text;
 }
 
+// A token kept in a file (`what` names the file's origin in the error), without its line ends.
+std::string read_token_file(const std::string& path, const std::string& what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ClientError("Cannot read " + what + " " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return without_line_ends(text.str());
+}
+
 bool is_allowed_container_host(const sigv4::UrlParts& url) {
   if (url.scheme == "https") return true;
   std::string host = url.authority;
@@ -152,11 +155,7 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
   request.headers = {{"Accept", "application/json"}};
   std::optional<std::string> token;
   if (const auto token_file = context.environment.get("AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE")) {
-    std::ifstream in(*token_file, std::ios::binary);
-    if (!in) throw ClientError("Cannot read AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE " + *token_file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    token = without_line_ends(text.str());
+    token = read_token_file(*token_file, "AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE");
   } else {
     token = context.environment.get("AWS_CONTAINER_AUTHORIZATION_TOKEN");
   }
@@ -452,11 +451,7 @@ class WebIdentityProvider : public ProfileProvider {
  private:
   // The token is read anew for every use: the platform that issued it renews the file.
   static std::string read_token(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ClientError("Cannot read the web identity token file " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string token = without_line_ends(text.str());
+    std::string token = read_token_file(path, "the web identity token file");
     if (token.empty()) throw ClientError("The web identity token file " + path + " is empty");
     return token;
   }

@@ -80,8 +80,7 @@ std::string resolve_ca_bundle(const Environment& environment, const SharedConfig
     origin = "The ca_bundle of profile '" + config.profile_name + "'";
   }
   if (!bundle || bundle->empty()) return {};
-  std::string path = *bundle;
-  if (path.starts_with("~/")) path = environment.get("HOME").value_or("") + path.substr(1);
+  const std::string path = expand_home(*bundle, environment).string();
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     throw ClientError(origin + " names " + path + ", which is not a readable file");

@@ -24,18 +24,24 @@ std::string read_file_or_empty(const std::filesystem::path& path) {
   return text.str();
 }
 
-std::filesystem::path home_file(const Environment& environment, const char* name) {
-  const auto home = environment.get("HOME");
-  return std::filesystem::path(home.value_or("")) / ".aws" / name;
+}  // namespace
+
+std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
+  const auto found = settings.find(key);
+  if (found == settings.end() || found->second.empty()) return std::nullopt;
+  return found->second;
 }
 
-std::filesystem::path expanded(const std::string& path, const Environment& environment) {
+std::filesystem::path expand_home(const std::string& path, const Environment& environment) {
   if (path.starts_with("~/"))
     return std::filesystem::path(environment.get("HOME").value_or("")) / path.substr(2);
   return path;
 }
 
-}  // namespace
+std::filesystem::path aws_home_file(const Environment& environment,
+                                    const std::filesystem::path& relative) {
+  return std::filesystem::path(environment.get("HOME").value_or("")) / ".aws" / relative;
+}
 
 std::map<std::string, ProfileSettings> parse_profile_file(const std::string& text,
                                                           const std::string& file_name) {
@@ -104,12 +110,12 @@ std::optional<std::string> SharedConfig::config_value(const std::string& name,
 SharedConfig load_shared_config(const Environment& environment) {
   SharedConfig config;
   config.config_file = environment.get("AWS_CONFIG_FILE")
-                           ? expanded(*environment.get("AWS_CONFIG_FILE"), environment)
-                           : home_file(environment, "config");
+                           ? expand_home(*environment.get("AWS_CONFIG_FILE"), environment)
+                           : aws_home_file(environment, "config");
   config.credentials_file =
       environment.get("AWS_SHARED_CREDENTIALS_FILE")
-          ? expanded(*environment.get("AWS_SHARED_CREDENTIALS_FILE"), environment)
-          : home_file(environment, "credentials");
+          ? expand_home(*environment.get("AWS_SHARED_CREDENTIALS_FILE"), environment)
+          : aws_home_file(environment, "credentials");
   config.profile_named_explicitly = environment.get("AWS_PROFILE").has_value();
   config.profile_name = environment.get("AWS_PROFILE").value_or("default");
 

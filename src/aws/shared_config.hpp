@@ -38,6 +38,19 @@ struct SharedConfig {
 /// file and line.
 [[nodiscard]] SharedConfig load_shared_config(const Environment& environment);
 
+/// The value of `key` in `settings`; nothing when it is absent or empty.
+[[nodiscard]] std::optional<std::string> setting(const ProfileSettings& settings,
+                                                 const std::string& key);
+
+/// `path` with a leading "~/" taken as the home folder (HOME), as the AWS tools read paths of
+/// these files and variables.
+[[nodiscard]] std::filesystem::path expand_home(const std::string& path,
+                                                const Environment& environment);
+
+/// `relative` inside the AWS folder of the home folder (~/.aws/config, ~/.aws/sso/cache/...).
+[[nodiscard]] std::filesystem::path aws_home_file(const Environment& environment,
+                                                  const std::filesystem::path& relative);
+
 /// Sections of one INI-style file: "[name]" headers, "key = value" lines, "#" and ";" comments;
 /// indented lines below a key without value (nested settings) are skipped.
 [[nodiscard]] std::map<std::string, ProfileSettings> parse_profile_file(

@@ -39,12 +39,6 @@ Seconds whole_seconds(std::chrono::system_clock::time_point time) {
   return std::chrono::floor<std::chrono::seconds>(time);
 }
 
-std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
-  const auto found = settings.find(key);
-  if (found == settings.end() || found->second.empty()) return std::nullopt;
-  return found->second;
-}
-
 std::string sha1_hex(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -173,7 +167,8 @@ std::pair<std::string, std::string> read_json_error(const http::Response& respon
   }
   if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
   if (code.empty()) code = "HTTP " + std::to_string(response.status);
-  return {code, message};
+  // Escaped where they enter a message, as every service's error text is.
+  return {untrusted::printable(code), untrusted::printable(message)};
 }
 
 // Sends a request of the portal or the OIDC service under the retry policy: transient transport
@@ -360,8 +355,9 @@ std::optional<SsoProfile> read_sso_profile(const SharedConfig& config,
 
 std::filesystem::path sso_token_cache_file(const Environment& environment,
                                            const SsoProfile& profile) {
-  return std::filesystem::path(environment.get("HOME").value_or("")) / ".aws" / "sso" / "cache" /
-         (sha1_hex(profile.session_name.value_or(profile.start_url)) + ".json");
+  return aws_home_file(environment,
+                       std::filesystem::path("sso") / "cache" /
+                           (sha1_hex(profile.session_name.value_or(profile.start_url)) + ".json"));
 }
 
 Credentials sso_role_credentials(const Context& context, const SharedConfig& config,
