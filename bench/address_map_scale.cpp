@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
   const int vpcs = argc > 2 ? std::stoi(argv[4]) : 10;
   const int subnets = argc > 2 ? std::stoi(argv[5]) : 50;
   const bool sparse = argc == 7 && std::string(argv[6]) == "sparse";
-  if (vpcs > 190 || subnets > (sparse ? 128 : 256)) {
-    std::fprintf(stderr, "at most 190 VPCs per region and 256 subnets per VPC (128 if sparse)\n");
+  // The gateway subnet takes the /24 after the last subnet, so a full /16 has no room for it.
+  if (vpcs > 190 || subnets > (sparse ? 128 : 255)) {
+    std::fprintf(stderr, "at most 190 VPCs per region and 255 subnets per VPC (128 if sparse)\n");
     return 2;
   }
 

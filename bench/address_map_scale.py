@@ -2,8 +2,8 @@
 """Address map at whole-run scale: how large the page of a 3,400-VPC, 170,000-subnet estate is and
 how long a browser takes to show it.
 
-    bench/address_map_scale.py --bin build-release/bin            # 20 x 17 x 10 x 50, merged runs
-    bench/address_map_scale.py --bin build-release/bin --sparse   # no two subnets adjacent
+    bench/address_map_scale.py --bin build-bench/bin            # 20 x 17 x 10 x 50, merged runs
+    bench/address_map_scale.py --bin build-bench/bin --sparse   # no two subnets adjacent
 
 It writes the page with address_map_scale (built with -DGENERATOR_BUILD_BENCHMARKS=ON), then has
 Debian's headless chromium take a screenshot of it (load, parse, style, layout, paint) several
@@ -32,7 +32,7 @@ def timed_screenshot(page, png):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--bin", type=Path, default=Path("build-release/bin"))
+    parser.add_argument("--bin", type=Path, default=Path("build-bench/bin"))
     parser.add_argument("--accounts", type=int, default=20)
     parser.add_argument("--regions", type=int, default=17)
     parser.add_argument("--vpcs", type=int, default=10)
