@@ -325,7 +325,12 @@ Verification verify_discovery_file(const config::Config& config, const Discovery
   scan_estate(plan, settings, services, progress, {&check});
   check.finish();
   Verification verification{check.blocks_migration(), check.refreshed_document()};
-  (void)ovra::load_from_dict(verification.refreshed);
+  try {
+    (void)ovra::load_from_dict(verification.refreshed);
+  } catch (const ovra::ValidationError& error) {
+    throw ovra::ValidationError("the refreshed discovery file of " + file.path.string() + ": " +
+                                error.what());
+  }
   return verification;
 }
 
