@@ -15,14 +15,6 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
-std::string row_label(const WorkbookRow& record) {
-  return "row " + std::to_string(record.row_number);
-}
-
-std::string cell_label(const WorkbookRow& record, const std::string& column) {
-  return row_label(record) + ", column " + column;
-}
-
 const Value& read_cell(const WorkbookRow& record, const std::string& column) {
   const auto found = record.record.find(column);
   if (found == record.record.end()) {

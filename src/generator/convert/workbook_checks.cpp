@@ -17,10 +17,6 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
-std::string cell_label(const WorkbookRow& row, const std::string& column) {
-  return "row " + std::to_string(row.row_number) + ", column " + column;
-}
-
 std::string joined(const std::vector<std::string>& items) {
   std::string text;
   for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
@@ -63,6 +59,12 @@ std::vector<std::string> split_blocks(const std::string& text) {
 }
 
 }  // namespace
+
+std::string row_label(const WorkbookRow& row) { return "row " + std::to_string(row.row_number); }
+
+std::string cell_label(const WorkbookRow& row, const std::string& column) {
+  return row_label(row) + ", column " + column;
+}
 
 void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook) {
   std::vector<std::string> missing;
