@@ -22,7 +22,7 @@
 
 namespace {
 
-using generator::generate::Hpe;
+using generator::Hpe;
 using generator::generate::testing::VpcStandIn;
 
 constexpr int GATEWAY_PREFIX = 27;

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& vpc : vpcs) {
       const ListedVpc view(vpc, subnets);
       (void)generator::generate::get_spoke_gw_name(view);
-      (void)generator::generate::compute_hvn_cidr(view, generator::generate::Hpe::disabled);
+      (void)generator::generate::compute_hvn_cidr(view, generator::Hpe::disabled);
     }
   });
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "generator/common/errors.hpp"
+#include "generator/common/gateway_size.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/convert/account_records.hpp"
 #include "generator/convert/field_formatters.hpp"
@@ -166,7 +167,7 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
                        blocks_text + "); the gateway subnet must lie inside one of them");
     }
   }
-  const int wanted = hpe ? 25 : 27;
+  const int wanted = gateway_prefix_length(hpe ? Hpe::enabled : Hpe::disabled);
   if (subnet->prefix_length() != wanted) {
     logger().warning("%s: %s is a /%s subnet, but hpe %s, which asks for a /%s",
                      cell_label(row, "hvn_cidr"), subnet->to_string(), subnet->prefix_length(),

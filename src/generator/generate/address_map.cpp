@@ -505,9 +505,11 @@ std::string AddressMap::page() const {
   };
   row("Scanned", escape_html(settings_.generated_at));
   row("Controller", "<code>" + escape_html(settings_.controller) + "</code>");
-  row("Gateway subnet", settings_.add_vpc_cidr
-                            ? "none proposed: each VPC gets a new block (add_vpc_cidr)"
-                            : prefix + (settings_.gateway_prefix == 25 ? " (hpe)" : ""));
+  row("Gateway subnet",
+      settings_.add_vpc_cidr
+          ? "none proposed: each VPC gets a new block (add_vpc_cidr)"
+          : prefix +
+                (settings_.gateway_prefix == gateway_prefix_length(Hpe::enabled) ? " (hpe)" : ""));
   std::string filters;
   for (const auto& cidr : settings_.filter_cidrs)
     filters += (filters.empty() ? "<code>" : ", <code>") + escape_html(cidr) + "</code>";

@@ -6,15 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "generator/common/gateway_size.hpp"
 #include "generator/generate/vpc_view.hpp"
 
 namespace generator::generate {
-
-/// Whether the spoke gateway is a high-performance one, which needs a /25 instead of a /27.
-enum class Hpe : bool { disabled = false, enabled = true };
-
-/// The prefix length of the gateway subnet: 25 for a high-performance gateway, 27 otherwise.
-[[nodiscard]] constexpr int gateway_prefix_length(Hpe hpe) { return hpe == Hpe::enabled ? 25 : 27; }
 
 /// The gateway subnet of `vpc` as canonical CIDR text: tried in the primary block, then in each
 /// further block in state "associated", in association order; "" (with a warning) when none has

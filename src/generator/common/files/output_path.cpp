@@ -19,7 +19,13 @@ namespace fs = std::filesystem;
 // As many links as the kernel itself follows before it gives up with ELOOP.
 constexpr int MAX_LINK_HOPS = 40;
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+// Appended piece by piece: GCC 12 misreads `"'" + text` in optimised builds as an overlapping copy.
+std::string quoted(const fs::path& path) {
+  std::string text = "'";
+  text += path.string();
+  text += '\'';
+  return text;
+}
 
 fs::path folder_of(const fs::path& path) {
   return path.has_parent_path() ? path.parent_path() : ".";
