@@ -10,41 +10,12 @@
 #include "generator/generate/account_access.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/gateway_subnet.hpp"
+#include "generator/generate/scan_engine.hpp"
+#include "generator/generate/vpc_record_view.hpp"
 
 namespace {
 
 const aws::Credentials KEYS{"AKIDFUZZ", "fuzz-secret", "", ""};
-
-// A VPC of the listing with the subnets of the region's one subnet listing that name it.
-class ListedVpc : public generator::generate::VpcView {
- public:
-  ListedVpc(const aws::Vpc& vpc, const std::vector<aws::Subnet>& region_subnets)
-      : vpc_(vpc), region_subnets_(region_subnets) {}
-  [[nodiscard]] std::string id() const override { return vpc_.id; }
-  [[nodiscard]] std::string cidr_block() const override { return vpc_.cidr_block; }
-  [[nodiscard]] std::vector<generator::generate::CidrBlockAssociation> cidr_block_association_set()
-      const override {
-    std::vector<generator::generate::CidrBlockAssociation> associations;
-    for (const auto& association : vpc_.cidr_block_association_set)
-      associations.push_back({association.cidr_block, association.state});
-    return associations;
-  }
-  [[nodiscard]] std::vector<generator::generate::Tag> tags() const override {
-    std::vector<generator::generate::Tag> tags;
-    for (const auto& tag : vpc_.tags) tags.push_back({tag.key, tag.value});
-    return tags;
-  }
-  [[nodiscard]] std::vector<std::optional<std::string>> list_subnet_cidr_blocks() const override {
-    std::vector<std::optional<std::string>> blocks;
-    for (const auto& subnet : region_subnets_)
-      if (subnet.vpc_id == vpc_.id) blocks.push_back(subnet.cidr_block);
-    return blocks;
-  }
-
- private:
-  const aws::Vpc& vpc_;
-  const std::vector<aws::Subnet>& region_subnets_;
-};
 
 template <class Step>
 void expecting_refusals(Step step) {
@@ -76,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (auto& vpc : page) vpcs.push_back(std::move(vpc));
     });
     if (vpcs.empty()) return;
-    const std::vector<aws::Subnet> subnets = ec2->list_region_subnets(1000);
+    generator::generate::RegionSubnets subnets(*ec2);
     for (const auto& vpc : vpcs) {
-      const ListedVpc view(vpc, subnets);
+      generator::generate::VpcRecord record = generator::generate::vpc_record(vpc);
+      record.subnets = subnets.take(vpc.id);
+      const generator::generate::VpcRecordView view(record);
       (void)generator::generate::get_spoke_gw_name(view);
       (void)generator::generate::compute_hvn_cidr(view, generator::Hpe::disabled);
     }

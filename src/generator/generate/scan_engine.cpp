@@ -6,7 +6,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <unordered_map>
 
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
@@ -33,43 +32,6 @@ std::string error_rendering(const std::exception& error) {
   }
   return error.what();
 }
-
-VpcRecord vpc_record(const aws::Vpc& vpc) {
-  VpcRecord record;
-  record.id = vpc.id;
-  record.primary_cidr = vpc.cidr_block;
-  for (const auto& association : vpc.cidr_block_association_set)
-    record.blocks.push_back(BlockRecord{association.cidr_block, association.state});
-  for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
-  return record;
-}
-
-// The subnets of one region, listed once, on the first VPC that needs them, and handed out by VPC.
-class RegionSubnets {
- public:
-  explicit RegionSubnets(const Ec2Handle& ec2) : ec2_(ec2) {}
-
-  // The VPC's subnets in listing order; each VPC's are handed out once.
-  std::vector<SubnetRecord> take(const std::string& vpc_id) {
-    if (!listed_) {
-      for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
-        by_vpc_[subnet.vpc_id].push_back(
-            SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
-      }
-      listed_ = true;
-    }
-    const auto found = by_vpc_.find(vpc_id);
-    if (found == by_vpc_.end()) return {};
-    std::vector<SubnetRecord> subnets = std::move(found->second);
-    by_vpc_.erase(found);
-    return subnets;
-  }
-
- private:
-  const Ec2Handle& ec2_;
-  bool listed_ = false;
-  std::unordered_map<std::string, std::vector<SubnetRecord>> by_vpc_;
-};
 
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
 // identity), so it gets one line of its own after the per-account errors.
@@ -424,6 +386,31 @@ ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_acc
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
                  PassProgress& progress, const std::vector<ScanOutput*>& outputs) {
   Scan(plan, settings, services, progress, outputs).run();
+}
+
+VpcRecord vpc_record(const aws::Vpc& vpc) {
+  VpcRecord record;
+  record.id = vpc.id;
+  record.primary_cidr = vpc.cidr_block;
+  for (const auto& association : vpc.cidr_block_association_set)
+    record.blocks.push_back(BlockRecord{association.cidr_block, association.state});
+  for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
+  return record;
+}
+
+std::vector<SubnetRecord> RegionSubnets::take(const std::string& vpc_id) {
+  if (!listed_) {
+    for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
+      by_vpc_[subnet.vpc_id].push_back(
+          SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
+    }
+    listed_ = true;
+  }
+  const auto found = by_vpc_.find(vpc_id);
+  if (found == by_vpc_.end()) return {};
+  std::vector<SubnetRecord> subnets = std::move(found->second);
+  by_vpc_.erase(found);
+  return subnets;
 }
 
 }  // namespace generator::generate

@@ -12,6 +12,7 @@
 #include <optional>
 #include <source_location>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "aws/credentials.hpp"
@@ -106,6 +107,25 @@ struct ScanSettings {
   std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
   std::source_location pass = std::source_location::current();
+};
+
+/// The typed record of a VPC of EC2's listing, without its subnets.
+[[nodiscard]] VpcRecord vpc_record(const aws::Vpc& vpc);
+
+/// The subnets of one region, listed once (in pages of SUBNET_PAGE_SIZE) on the first VPC that
+/// needs them, and handed out by VPC.
+class RegionSubnets {
+ public:
+  explicit RegionSubnets(const Ec2Handle& ec2) : ec2_(ec2) {}
+
+  /// The subnets of `vpc_id` in listing order; each VPC's are handed out once. EC2 errors of the
+  /// listing pass to the caller.
+  [[nodiscard]] std::vector<SubnetRecord> take(const std::string& vpc_id);
+
+ private:
+  const Ec2Handle& ec2_;
+  bool listed_ = false;
+  std::unordered_map<std::string, std::vector<SubnetRecord>> by_vpc_;
 };
 
 /// Scans the plan and hands each account to every output, in plan order, once its regions are
