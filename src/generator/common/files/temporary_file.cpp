@@ -4,11 +4,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "generator/common/errors.hpp"
 
@@ -96,13 +98,30 @@ void release(std::size_t slot) {
   if (--slots_in_use == 0) restore_handlers();
 }
 
+// ".<name>.tmp-XXXXXX" in the target's folder. A name near the longest a folder takes (or a path
+// near the longest the system takes) is shortened in the temporary name only, so that every file
+// that can be written can also be written through a temporary file.
+std::string temporary_pattern(const std::filesystem::path& target) {
+  const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
+  constexpr std::string_view SUFFIX = ".tmp-XXXXXX";
+  const std::string folder = (directory / "").string();
+  std::string name = target.filename().string();
+  constexpr std::size_t LONGEST_NAME = NAME_MAX;
+  constexpr std::size_t LONGEST_PATH = PATH_MAX - 1;
+  const std::size_t fixed = folder.size() + 1 + SUFFIX.size();
+  const std::size_t room_in_path = LONGEST_PATH > fixed ? LONGEST_PATH - fixed : 0;
+  std::size_t keep = std::min({name.size(), LONGEST_NAME - 1 - SUFFIX.size(), room_in_path});
+  // Cut between characters, not inside one, so that the name stays readable.
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    --keep;
+  name.resize(keep);
+  return folder + "." + name + std::string(SUFFIX);
+}
+
 }  // namespace
 
 TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(target) {
-  const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
-  const std::string pattern =
-      (directory / std::string(1, '.').append(target.filename().string()).append(".tmp-XXXXXX"))
-          .string();
+  const std::string pattern = temporary_pattern(target);
   if (pattern.size() >= PATH_MAX) fail("Cannot write", target, ENAMETOOLONG);
 
   const SignalsHeldBack held_back;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -65,6 +66,16 @@ TEST_F(AtomicFile, CreatesANewFileWithTheUsualModeAndLeavesNothingElse) {
   struct stat status {};
   ASSERT_EQ(::stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+
+  // A name of the longest length a folder takes leaves no room for a temporary name that holds it
+  // whole; it is written all the same.
+  std::string longest;
+  for (int letter = 0; letter < 124; ++letter) longest += "\u00e9";
+  longest += "xy.yaml";
+  ASSERT_EQ(longest.size(), std::size_t{NAME_MAX});
+  write_text_atomically(directory_ / longest, "b: 2\n");
+  EXPECT_EQ(read(directory_ / longest), "b: 2\n");
+  EXPECT_EQ(entries(), (std::vector<std::string>{"out.yaml", longest}));
 }
 
 TEST_F(AtomicFile, ReplacesAnExistingFileAndKeepsItsMode) {
