@@ -253,9 +253,12 @@ class ConvertProgram(harness.ScratchTestCase):
         self.assert_fails_leaving_files_alone(["-e", book.name, "--template", "nulled.yaml"], "TypeError",
                                               "config section must be a mapping")
 
-        result = self.convert("-e", book.name, "-y", "out.txt")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Could not determine exporter from out.txt", result.stderr.splitlines()[-1])
+        # Outputs are checked before the workbook is read (here it does not even exist), as generate
+        # checks its own.
+        result = self.convert("-e", "missing.xlsx", "-y", "out.txt")
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, "ValueError: Cannot write --yaml 'out.txt': no writer for the extension '.txt' "
+                             "(known: .yaml, .yml)\n"))
         self.assertFalse((self.scratch / "out.txt").exists())
 
         # A workbook open in a spreadsheet program converts with a warning; its lock file is refused.
@@ -271,11 +274,23 @@ class ConvertProgram(harness.ScratchTestCase):
                                               "program, not the workbook itself")
         lock.unlink()
 
-        # The workbook itself as the output: refused before anything is written.
+        # The workbook or the template as the output, by name or through a link: refused before
+        # anything is written, naming the option that reads the file.
         before = book.read_bytes()
-        result = self.convert("-e", book.name, "-y", book.name)
-        self.assertEqual(result.returncode, 1, result.stderr)
+        (self.scratch / "book.yaml").symlink_to(book.name)
+        (self.scratch / "template.yaml").write_text("config: {}\n")
+        for output, message in ((book.name, f"Cannot write --yaml '{book.name}': it leads to the file read by "
+                                             f"--excel '{book.name}'; an output must not replace an input"),
+                                ("book.yaml", f"Cannot write --yaml 'book.yaml': it leads to the file read by "
+                                              f"--excel '{book.name}'"),
+                                ("template.yaml", "it leads to the file read by --template 'template.yaml'")):
+            result = self.convert("-e", book.name, "--template", "template.yaml", "-y", output)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertTrue(result.stderr.startswith(f"ValueError: Cannot write --yaml '{output}': "), result.stderr)
+            self.assertIn(message, result.stderr)
+            self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
         self.assertEqual(book.read_bytes(), before)
+        self.assertEqual((self.scratch / "template.yaml").read_text(), "config: {}\n")
 
 
 def sheet_cells(rows):

@@ -176,7 +176,8 @@ class GenerateCommandLine(harness.ScratchTestCase):
 
     def test_unusable_output_paths_are_refused_before_the_controller_is_contacted(self):
         # Nothing listens on the controller's port: any contact would end in a connection error.
-        config = self.write("config.yaml", VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{harness.free_port()}"))
+        port = harness.free_port()
+        config = self.write("config.yaml", VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{port}"))
         (self.scratch / "folder").mkdir()
         node = self.scratch / "node.xlsx"
         try:
@@ -187,6 +188,8 @@ class GenerateCommandLine(harness.ScratchTestCase):
             node_kind = "a named pipe"
         (self.scratch / "old.yaml").write_text("account_info: []\n")
         (self.scratch / "link.xlsx").symlink_to("old.yaml")
+        (self.scratch / "settings.xlsx").symlink_to("config.yaml")
+        os.link(self.scratch / "old.yaml", self.scratch / "copy.yaml")
         cases = {
             "directory": (["-d", "folder"],
                           "OSError: Cannot write --discovery 'folder': it is a directory, not a regular file"),
@@ -195,7 +198,17 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "missing folder": (["-e", "nowhere/out.xlsx"],
                                "OSError: Cannot write --excel 'nowhere/out.xlsx': the folder 'nowhere' does not exist"),
             "unknown extension": (["-d", "out.txt"], "ValueError: Cannot write --discovery 'out.txt': no writer for "
-                                                     "the extension '.txt' (known: .yaml, .yml, .xlsx)"),
+                                                     "the extension '.txt' (known: .yaml, .yml)"),
+            "workbook extension": (["-d", "out.xlsx"], "ValueError: Cannot write --discovery 'out.xlsx': a '.xlsx' "
+                                                       "file holds rows of a table, not a document like this one "
+                                                       "(known: .yaml, .yml)"),
+            "the configuration through a link": (
+                ["-e", "settings.xlsx"], "ValueError: Cannot write --excel 'settings.xlsx': it leads to the file "
+                                         f"read by --config '{config}'; an output must not replace an input"),
+            "the verified file through a hard link": (
+                ["--verify", "old.yaml", "-d", "copy.yaml"],
+                "ValueError: Cannot write --discovery 'copy.yaml': it leads to the file read by --verify 'old.yaml'; "
+                "an output must not replace an input"),
             "same file through ..": (["-d", "old.yaml", "-e", "folder/../old.yaml"],
                                      "ValueError: --discovery 'old.yaml' and --excel 'folder/../old.yaml' name the "
                                      "same file; each output needs a file of its own"),
@@ -210,8 +223,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
                 self.assertEqual((result.returncode, result.stderr.splitlines()), (1, [message]))
         self.assertTrue(stat.S_ISCHR(node.stat().st_mode) or stat.S_ISFIFO(node.stat().st_mode))
         self.assertEqual((self.scratch / "old.yaml").read_text(), "account_info: []\n")
+        self.assertEqual(config.read_text(), VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{port}"))
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()),
-                         ["config.yaml", "folder", "link.xlsx", "node.xlsx", "old.yaml"])
+                         ["config.yaml", "copy.yaml", "folder", "link.xlsx", "node.xlsx", "old.yaml", "settings.xlsx"])
 
 
 class HostileController(harness.ScratchTestCase):

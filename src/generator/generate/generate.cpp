@@ -103,15 +103,21 @@ config::Config load_configuration(const std::optional<std::string>& config_path,
 }
 
 // Every output the command line asks for, checked before the first request, so that a mistyped
-// path fails at once instead of after a whole scan.
-void check_outputs(const cli::ParsedOptions& options) {
+// path fails at once instead of after a whole scan, and no output replaces a file the run reads.
+void check_outputs(const cli::ParsedOptions& options, const config::Config& config) {
   std::vector<files::PlannedOutput> outputs;
   if (const auto discovery = options.value("discovery"))
     outputs.push_back({"--discovery", *discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
   if (const auto excel = options.value("excel")) outputs.push_back({"--excel", *excel, {}});
   if (const auto report = options.value("report")) outputs.push_back({"--report", *report, {}});
-  files::check_planned_outputs(outputs);
+  std::vector<files::PlannedInput> inputs;
+  if (const auto config_path = options.value("config_path"))
+    inputs.push_back({"--config", *config_path});
+  if (const auto verify = options.value("verify")) inputs.push_back({"--verify", *verify});
+  if (!config.controller.ca_file.empty())
+    inputs.push_back({"controller.ca_file", config.controller.ca_file});
+  files::check_planned_outputs(outputs, inputs);
 }
 
 // Compares the discovery file with the estate and writes the refreshed file when asked; true when
@@ -158,7 +164,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.value("config_path"));
-  check_outputs(options);
+  check_outputs(options, config);
   const std::unique_ptr<PassProgress> progress = make_status_line();
   // One for the whole run: the operator's own AWS credentials are resolved once.
   const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));

@@ -117,17 +117,33 @@ std::optional<std::string> output_path_problem(const fs::path& path) {
   return problem;
 }
 
-void check_planned_outputs(const std::vector<PlannedOutput>& outputs) {
+void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
+                           const std::vector<PlannedInput>& inputs) {
+  // An input behind a loop of links cannot be read, so no output can replace it either.
+  std::vector<std::optional<Landing>> input_landings;
+  for (const PlannedInput& input : inputs) {
+    try {
+      input_landings.emplace_back(landing_of(input.path));
+    } catch (const OSError&) {
+      input_landings.emplace_back();
+    }
+  }
+  std::vector<Landing> landings;
   for (const PlannedOutput& output : outputs) {
     const std::string named = "Cannot write " + output.option + " " + quoted(output.path) + ": ";
     if (const auto problem = output_path_problem(output.path)) throw OSError(named + *problem);
+    landings.push_back(landing_of(output.path));
+    // Replacing a file the run still has to read would destroy the operator's own input.
+    for (std::size_t index = 0; index < inputs.size(); ++index) {
+      if (!input_landings[index] || !landings.back().same_file_as(*input_landings[index])) continue;
+      throw ValueError(named + "it leads to the file read by " + inputs[index].option + " " +
+                       quoted(inputs[index].path) + "; an output must not replace an input");
+    }
     if (output.format_problem) {
       if (const auto problem = output.format_problem(output.path))
         throw ValueError(named + *problem);
     }
   }
-  std::vector<Landing> landings;
-  for (const PlannedOutput& output : outputs) landings.push_back(landing_of(output.path));
   for (std::size_t later = 1; later < outputs.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
       if (!landings[earlier].same_file_as(landings[later])) continue;

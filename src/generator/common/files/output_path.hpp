@@ -29,9 +29,17 @@ struct PlannedOutput {
   FormatCheck format_problem;  // empty when any name will do
 };
 
+/// One file a run reads, as the operator named it (or as the run found it, for a default).
+struct PlannedInput {
+  std::string option;  // what names it: an option ("--config") or a configuration key
+  std::filesystem::path path;
+};
+
 /// Checks every planned output before the run begins: each path can take a file
-/// (output_path_problem; OSError), its format can be written (ValueError), and no two outputs lead
-/// to the same file, through links or ".." (ValueError). Messages name the option and the path.
-void check_planned_outputs(const std::vector<PlannedOutput>& outputs);
+/// (output_path_problem; OSError), leads to none of the inputs (ValueError), its format can be
+/// written (ValueError), and no two outputs lead to the same file (ValueError). Files are compared
+/// through symbolic links, ".." and hard links. Messages name the options and the paths.
+void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
+                           const std::vector<PlannedInput>& inputs = {});
 
 }  // namespace generator::files

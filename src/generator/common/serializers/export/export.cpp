@@ -6,46 +6,59 @@
 
 namespace generator::serializers {
 
-std::vector<std::pair<std::string, Exporter>>& Exporters::_registry() {
-  static std::vector<std::pair<std::string, Exporter>> registry;
+std::vector<Exporters::Entry>& Exporters::_registry() {
+  static std::vector<Entry> registry;
   return registry;
 }
 
 Exporter Exporters::guess(const std::filesystem::path& path) {
   const std::string extension = lower_extension(path);
-  for (const auto& [key, exporter] : _registry()) {
-    if (key == extension) return exporter;
+  for (const Entry& entry : _registry()) {
+    if (entry.extension == extension) return entry.exporter;
   }
   return &_ambiguous_exporter;
 }
 
 std::optional<std::string> Exporters::missing_exporter(const std::filesystem::path& path) {
-  if (guess(path) != &_ambiguous_exporter) return std::nullopt;
   const std::string extension = lower_extension(path);
+  const auto& registry = _registry();
+  const auto found = std::find_if(registry.begin(), registry.end(),
+                                  [&](const Entry& entry) { return entry.extension == extension; });
+  if (found != registry.end() && found->writes == ExportedData::document) return std::nullopt;
+  // A workbook's exporter is in the table too, but it takes rows, not a document.
   std::string known;
-  for (const auto& entry : _registry()) known += (known.empty() ? "" : ", ") + entry.first;
-  return (extension.empty() ? std::string("the file name has no extension")
-                            : "no writer for the extension '" + extension + "'") +
-         " (known: " + (known.empty() ? "none" : known) + ")";
+  for (const Entry& entry : registry) {
+    if (entry.writes == ExportedData::document)
+      known += (known.empty() ? "" : ", ") + entry.extension;
+  }
+  std::string problem;
+  if (extension.empty())
+    problem = "the file name has no extension";
+  else if (found != registry.end())
+    problem = "a '" + extension + "' file holds rows of a table, not a document like this one";
+  else
+    problem = "no writer for the extension '" + extension + "'";
+  return problem + " (known: " + (known.empty() ? "none" : known) + ")";
 }
 
-ExportDecorator Exporters::register_exporter(FileExtensions file_exts) {
-  return [extensions = std::move(file_exts.items)](Exporter exporter) {
+ExportDecorator Exporters::register_exporter(FileExtensions file_exts, ExportedData writes) {
+  return [extensions = std::move(file_exts.items), writes](Exporter exporter) {
     auto& registry = _registry();
     for (const auto& ext : extensions) {
       const std::string dot_ext = "." + ext;
-      const bool present = std::any_of(registry.begin(), registry.end(),
-                                       [&](const auto& entry) { return entry.first == dot_ext; });
+      const bool present = std::any_of(registry.begin(), registry.end(), [&](const Entry& entry) {
+        return entry.extension == dot_ext;
+      });
       if (present)
         throw ExporterError("Exporter for file extension " + ext + " already exists in registry.");
-      registry.emplace_back(dot_ext, exporter);
+      registry.push_back({dot_ext, exporter, writes});
     }
     return exporter;
   };
 }
 
-ExportDecorator register_exporter(FileExtensions file_exts) {
-  return Exporters::register_exporter(std::move(file_exts));
+ExportDecorator register_exporter(FileExtensions file_exts, ExportedData writes) {
+  return Exporters::register_exporter(std::move(file_exts), writes);
 }
 
 void _ambiguous_exporter(const Document&, const std::filesystem::path& path) {

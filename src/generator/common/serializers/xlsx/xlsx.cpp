@@ -152,7 +152,7 @@ NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
 
 void register_xlsx_serializers() {
   register_loader(FileExtensions(XLSX_EXTS))(static_cast<Loader>(&load_from_xlsx));
-  register_exporter(FileExtensions(XLSX_EXTS))(&export_to_xlsx);
+  register_exporter(FileExtensions(XLSX_EXTS), ExportedData::rows)(&export_to_xlsx);
 }
 
 }  // namespace generator::serializers
