@@ -1,7 +1,9 @@
 #include <xlsxwriter.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -165,6 +167,26 @@ void check(lxw_error error, const std::filesystem::path& path, const std::string
   }
 }
 
+// The library reports a failed write of the file or of its own temporary files by its zip
+// layer's codes ("Zip generic error ZIP_ERRNO"); the system's reason, a full disk say, is in errno.
+void check_saved(lxw_error error, int error_number, const std::filesystem::path& path) {
+  switch (error) {
+    case LXW_ERROR_CREATING_XLSX_FILE:
+    case LXW_ERROR_CREATING_TMPFILE:
+    case LXW_ERROR_READING_TMPFILE:
+    case LXW_ERROR_ZIP_FILE_OPERATION:
+    case LXW_ERROR_ZIP_FILE_ADD:
+    case LXW_ERROR_ZIP_CLOSE:
+      if (error_number != 0)
+        throw OSError("Cannot write workbook " + path.string() + ": " +
+                      std::strerror(error_number));
+      break;
+    default:
+      break;
+  }
+  check(error, path, "saving");
+}
+
 void write_workbook(const Table& table, const std::filesystem::path& temporary,
                     const std::filesystem::path& target) {
   std::unique_ptr<lxw_workbook, WorkbookFreer> workbook(workbook_new(temporary.c_str()));
@@ -208,7 +230,9 @@ void write_workbook(const Table& table, const std::filesystem::path& temporary,
           target, "autofilter");
   }
   // workbook_close frees the workbook whatever it returns.
-  check(workbook_close(workbook.release()), target, "saving");
+  errno = 0;
+  const lxw_error saved = workbook_close(workbook.release());
+  check_saved(saved, errno, target);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -243,6 +247,27 @@ TEST(XlsxWriter, ReplacesAnExistingFileAndFailsOnAMissingFolder) {
   EXPECT_THROW(export_to_xlsx(Document::array({{{"a", 1}}}), folder / "missing" / "out.xlsx"),
                OSError);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
+
+  // A file size limit makes the writes fail part-way as a full disk does; the message names the
+  // file and the system's reason, not the zip library's error code.
+  rlimit original{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+  const auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = original;
+  small.rlim_cur = 2048;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message = "(no error)";
+  try {
+    export_to_xlsx(discovery_rows(), path);
+  } catch (const OSError& error) {
+    message = error.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &original);
+  ::signal(SIGXFSZ, previous_handler);
+  EXPECT_NE(message.find("Cannot write workbook " + path.string()), std::string::npos) << message;
+  EXPECT_NE(message.find(std::strerror(EFBIG)), std::string::npos) << message;
+  EXPECT_EQ(load_from_xlsx(path), Document::array({{{"a", "new"}}}));
+  EXPECT_EQ(files_in(folder), std::vector<std::string>{"out.xlsx"});
 }
 
 TEST(XlsxRegistration, EnteredOnceUnderXlsx) {
