@@ -27,18 +27,21 @@ struct Empty {};
 
 bool is_hex_digit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
-// Spreadsheet programs read _xHHHH_ in a text as an escaped character; the library escapes control
-// characters that way but not a text that merely looks like an escape, so its underscore is escaped
-// here (_x005F_) to keep the text as it was.
-std::string protect_escape_lookalikes(const std::string& text) {
-  if (text.find("_x") == std::string::npos) return text;
+// Spreadsheet programs read _xHHHH_ in a text as an escaped character. The library escapes control
+// characters that way, but it takes texts as C strings and would cut one at a NUL, so NUL is
+// escaped here (_x0000_), as the library escapes the other control characters; and a text that
+// merely looks like an escape has its underscore escaped (_x005F_) to keep the text as it was.
+std::string escaped_for_cell(const std::string& text) {
+  if (text.find("_x") == std::string::npos && text.find('\0') == std::string::npos) return text;
   std::string out;
   out.reserve(text.size() + 14);
   for (std::size_t position = 0; position < text.size(); ++position) {
-    if (position + 7 <= text.size() && text[position] == '_' && text[position + 1] == 'x' &&
-        is_hex_digit(text[position + 2]) && is_hex_digit(text[position + 3]) &&
-        is_hex_digit(text[position + 4]) && is_hex_digit(text[position + 5]) &&
-        text[position + 6] == '_') {
+    if (text[position] == '\0') {
+      out += "_x0000_";
+    } else if (position + 7 <= text.size() && text[position] == '_' && text[position + 1] == 'x' &&
+               is_hex_digit(text[position + 2]) && is_hex_digit(text[position + 3]) &&
+               is_hex_digit(text[position + 4]) && is_hex_digit(text[position + 5]) &&
+               text[position + 6] == '_') {
       out += "_x005F_";
     } else {
       out += text[position];
@@ -89,7 +92,7 @@ Cell cell_of(const Document& value, const std::string& where) {
       const auto& text = value.get_ref<const std::string&>();
       if (text.empty()) return Empty{};
       check_text(text, where);
-      return protect_escape_lookalikes(text);
+      return escaped_for_cell(text);
     }
     default: {
       std::string text;
@@ -99,7 +102,7 @@ Cell cell_of(const Document& value, const std::string& where) {
         throw TypeError("Cannot write the value at " + where + ": " + error.what());
       }
       check_text(text, where);
-      return protect_escape_lookalikes(text);
+      return escaped_for_cell(text);
     }
   }
 }
@@ -139,7 +142,7 @@ Table prepare(const Document& data, const std::filesystem::path& path) {
                            " columns");
         }
         check_text(header, "the header of column " + column_name(table.headers.size() + 1));
-        table.headers.push_back(protect_escape_lookalikes(header));
+        table.headers.push_back(escaped_for_cell(header));
       }
     }
   }
