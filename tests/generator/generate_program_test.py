@@ -109,6 +109,11 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "octal account number": (VALID_CONFIG.replace('"012345678901"', "012345670123"),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: read as the number 1402433619, "
                                      r"which is not a 12-digit AWS account number"),
+            # Twelve digits, but not the ones written (underscores and base 60 are read the same way).
+            "hexadecimal account number": (VALID_CONFIG.replace('"012345678901"', "0x19DEBD01C7"),
+                                           r"ValueError: .*bad\.yaml: account_ids\[0\]: written as 0x19DEBD01C7, "
+                                           r"which is read as the number 111111111111; .* so write account "
+                                           r"numbers in quotes"),
             "short account number": (VALID_CONFIG.replace('"012345678901"', '"12345"'),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: \"12345\" is not a 12-digit"),
             "bad region": (VALID_CONFIG.replace("[us-east-1]", "[US East]"),

@@ -96,11 +96,31 @@ bool is_twelve_digits(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string account_number(const Document& value, const std::string& key, const Checker& checker) {
+// An unquoted number written in hexadecimal, in base 60 or with underscores is read as a number
+// too, and may well have twelve digits, but not the ones the operator wrote (0x19DEBD01C7 is
+// 111111111111). Octal keeps the message of its own below.
+bool is_respelled_decimal(const std::string& written) {
+  const std::string_view unsigned_text =
+      std::string_view(written).substr(written.starts_with('-') || written.starts_with('+'));
+  const bool octal = unsigned_text.size() > 1 && unsigned_text[0] == '0' &&
+                     unsigned_text[1] != 'x' && unsigned_text[1] != 'b';
+  return !octal;
+}
+
+std::string account_number(const Document& value, const std::string& key, const Checker& checker,
+                           const serializers::IntegerSpellings& spellings) {
   if (value.is_number_integer() || value.is_number_unsigned()) {
     // An unquoted number with a leading 0 is read as octal, and one without keeps no leading zeros:
     // only a plain 12-digit number can be the account the operator wrote.
     const std::string digits = value.dump();
+    if (const auto written = spellings.find(digits);
+        written != spellings.end() && is_respelled_decimal(written->second)) {
+      checker.fail<ValueError>(
+          key, "written as " + written->second + ", which is read as the number " + digits +
+                   "; unquoted numbers in hexadecimal (0x), in base 60 (1:2:3), with underscores "
+                   "or with a sign are read as numbers, so write account numbers in quotes, e.g. "
+                   "\"012345678901\"");
+    }
     if (is_twelve_digits(digits)) return digits;
     checker.fail<ValueError>(
         key, "read as the number " + digits +
@@ -230,7 +250,8 @@ std::chrono::milliseconds timeout_of(const Document& value, const std::string& k
 }
 
 // The checks of a configuration read from the file at `path`.
-Config config_from_document(const Document& document, const std::filesystem::path& path) {
+Config config_from_document(const Document& document, const std::filesystem::path& path,
+                            const serializers::IntegerSpellings& spellings) {
   const Checker checker(path);
   if (!document.is_object()) {
     throw TypeError(path.string() +
@@ -280,7 +301,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     config.account_ids.push_back(
-        account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker));
+        account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker, spellings));
   }
 
   if (document.contains("aws_regions") && !document["aws_regions"].is_null()) {
@@ -337,11 +358,13 @@ Config load_config(const std::filesystem::path& path) {
   if (std::filesystem::is_directory(path)) {
     throw OSError("Cannot read configuration file " + path.string() + ": it is a directory");
   }
-  return config_from_document(serializers::load_from_yaml(path), path);
+  return parse_config(serializers::read_yaml_file(path), path);
 }
 
 Config parse_config(std::string_view text, const std::filesystem::path& path) {
-  return config_from_document(serializers::load_from_yaml_text(text, path.string()), path);
+  serializers::IntegerSpellings spellings;
+  const Document document = serializers::load_from_yaml_text(text, path.string(), &spellings);
+  return config_from_document(document, path, spellings);
 }
 
 }  // namespace generator::config

@@ -24,6 +24,27 @@ std::string text_or_empty(const Json& entry, const char* key) {
   return found != entry.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
+// An account number written without quotes is read as a number, and seldom as the one written:
+// a leading 0 makes it octal, and 0x, colons and underscores are read as hexadecimal, base 60 and
+// digit groups. The model would only say that it expected text; this says how to write it.
+void refuse_unquoted_account_numbers(const Json& document, const std::filesystem::path& path) {
+  if (!document.is_object()) return;
+  const auto accounts = document.find("account_info");
+  if (accounts == document.end() || !accounts->is_array()) return;
+  for (std::size_t index = 0; index < accounts->size(); ++index) {
+    const Json& account = (*accounts)[index];
+    if (!account.is_object()) continue;
+    const auto account_id = account.find("account_id");
+    if (account_id == account.end() || !account_id->is_number_integer()) continue;
+    throw ovra::ValidationError(
+        path.string() + ": account #" + std::to_string(index + 1) +
+        ": account_id: read as the number " + account_id->dump() +
+        ", not as text; unquoted numbers with a leading 0 are read as octal (and with 0x, colons "
+        "or underscores as hexadecimal, base 60 or digit groups), so write account numbers in "
+        "quotes, e.g. \"012345678901\"");
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> FileAccount::region_names() const {
@@ -39,6 +60,7 @@ DiscoveryFile read_discovery_file(const std::filesystem::path& path) {
 
 DiscoveryFile read_discovery_document(Json document, const std::filesystem::path& path) {
   DiscoveryFile file{path, std::move(document), {}};
+  refuse_unquoted_account_numbers(file.document, path);
   try {
     (void)ovra::load_from_dict(file.document);
   } catch (const ovra::ValidationError& error) {

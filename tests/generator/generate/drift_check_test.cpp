@@ -214,6 +214,11 @@ TEST_F(DriftCheckTest, ReadingRefusesMalformedFilesNamingFileAndEntry) {
                       "twice"),
             std::string::npos);
   EXPECT_NE(refusal("vpcs: []\n").find("account_info"), std::string::npos);
+  // Unquoted, 011111111111 is octal for 1227133513; the message says how to write it.
+  EXPECT_NE(refusal("account_info:\n  - account_id: 011111111111\n    regions: []\n")
+                .find("account #1: account_id: read as the number 1227133513, not as text; "
+                      "unquoted numbers with a leading 0 are read as octal"),
+            std::string::npos);
   EXPECT_THROW((void)read_discovery_file(folder_ / "missing.yaml"), FileNotFoundError);
 }
 

@@ -119,7 +119,7 @@ struct Frame {
 
 class Builder {
  public:
-  explicit Builder(Parser& parser) : parser_(parser) {}
+  Builder(Parser& parser, IntegerSpellings* spellings) : parser_(parser), spellings_(spellings) {}
 
   Document read_document() {
     for (;;) {
@@ -246,6 +246,7 @@ class Builder {
         auto value = yaml_scalars::construct_int(text);
         if (!value)
           parser_.fail(e.start_mark, "the integer " + text + " is malformed or out of range");
+        note_spelling(*value, text);
         return std::move(*value);
       }
       case PlainKind::FLOAT:
@@ -277,6 +278,7 @@ class Builder {
     if (name == "int") {
       auto value = yaml_scalars::construct_int(text);
       if (!value) refuse("an integer in the 64-bit range");
+      note_spelling(*value, text);
       return std::move(*value);
     }
     if (name == "float") {
@@ -289,6 +291,12 @@ class Builder {
       return make_timestamp(text);
     }
     parser_.fail(e.start_mark, "the tag " + tag + " is not supported");
+  }
+
+  void note_spelling(const Document& value, const std::string& text) {
+    if (spellings_ == nullptr) return;
+    std::string digits = value.dump();
+    if (digits != text) spellings_->emplace(std::move(digits), text);
   }
 
   Node alias(const yaml_event_t& e) {
@@ -381,6 +389,7 @@ class Builder {
   }
 
   Parser& parser_;
+  IntegerSpellings* spellings_;
   Document root_;
   std::vector<Frame> stack_;
   std::vector<yaml_mark_t> marks_;
@@ -391,7 +400,9 @@ class Builder {
   std::size_t expanded_bytes_ = 0;
 };
 
-std::string read_whole_file(const std::filesystem::path& path) {
+}  // namespace
+
+std::string read_yaml_file(const std::filesystem::path& path) {
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) {
     const int error_number = errno;
@@ -420,16 +431,15 @@ std::string read_whole_file(const std::filesystem::path& path) {
   return contents;
 }
 
-}  // namespace
-
-Document parse_yaml(std::string_view text, const std::string& source_name) {
+Document parse_yaml(std::string_view text, const std::string& source_name,
+                    IntegerSpellings* spellings) {
   Parser parser(text, source_name);
   Event stream_start;
   parser.next(stream_start.event);
   Event first;
   parser.next(first.event);
   if (first.event.type == YAML_STREAM_END_EVENT) return nullptr;
-  Builder builder(parser);
+  Builder builder(parser, spellings);
   Document document = builder.read_document();
   Event after;
   parser.next(after.event);
@@ -440,11 +450,12 @@ Document parse_yaml(std::string_view text, const std::string& source_name) {
 }
 
 Document load_from_yaml(const std::filesystem::path& path) {
-  return load_from_yaml_text(read_whole_file(path), path.string());
+  return load_from_yaml_text(read_yaml_file(path), path.string());
 }
 
-Document load_from_yaml_text(std::string_view text, const std::string& source_name) {
-  Document document = parse_yaml(text, source_name);
+Document load_from_yaml_text(std::string_view text, const std::string& source_name,
+                             IntegerSpellings* spellings) {
+  Document document = parse_yaml(text, source_name, spellings);
   if (!document.is_object() && !document.is_null()) {
     throw TypeError("Expected a mapping at the top of " + source_name + ", got " +
                     kind_name(document));

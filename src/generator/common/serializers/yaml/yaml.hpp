@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,17 +60,30 @@ bool is_timestamp(const Document& node);
 /// The text of a date or timestamp node (TypeError for any other node).
 std::string timestamp_text(const Document& node);
 
+/// The integers of a document that were not written as their plain decimal digits (0x1F, 017,
+/// 0b101, 1:30, 1_000, +5): each value's decimal digits -> the text first written for it. A reader
+/// of the document can thus tell an unquoted 0x19DEBD01C7 from the number 111111111111.
+using IntegerSpellings = std::map<std::string, std::string, std::less<>>;
+
 /// Reads exactly one YAML document (an empty text gives null); `source_name` names the text in
 /// error messages. Plain scalars are typed by the YAML 1.1 rules, quoted ones are always strings;
-/// anchors, aliases and merge keys are resolved; mapping keys are the key scalars' texts.
-Document parse_yaml(std::string_view text, const std::string& source_name);
+/// anchors, aliases and merge keys are resolved; mapping keys are the key scalars' texts. With
+/// `spellings`, the integers written otherwise than in decimal digits are noted there.
+Document parse_yaml(std::string_view text, const std::string& source_name,
+                    IntegerSpellings* spellings = nullptr);
+
+/// The whole text of the file at `path`, at most MAX_FILE_BYTES (ValueError beyond); a missing file
+/// is a FileNotFoundError, an unreadable one an OSError.
+std::string read_yaml_file(const std::filesystem::path& path);
 
 /// Reads the YAML file at `path`: a mapping, or null for an empty document; any other top level is
 /// a TypeError, a missing file a FileNotFoundError, an unreadable one an OSError.
 Document load_from_yaml(const std::filesystem::path& path);
 
-/// The same for a YAML text; `source_name` names it in error messages.
-Document load_from_yaml_text(std::string_view text, const std::string& source_name);
+/// The same for a YAML text; `source_name` names it in error messages, and `spellings` is filled
+/// as by parse_yaml.
+Document load_from_yaml_text(std::string_view text, const std::string& source_name,
+                             IntegerSpellings* spellings = nullptr);
 
 /// The YAML text of `data` in the system's layout, ending with a line break.
 std::string dump_yaml(const Document& data);
