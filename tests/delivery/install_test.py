@@ -1,6 +1,7 @@
 """The installed programs: `cmake --install` into a scratch prefix and the Debian package made by
 cpack, each run from a folder that has nothing to do with the build."""
 
+import gzip
 import os
 import re
 import shutil
@@ -15,6 +16,9 @@ SANITIZED = os.environ.get("GENERATOR_SANITIZE") == "1"
 DATA_DIR = harness.SOURCE_DIR / "data"
 # Runtimes that only the sanitizer build of the tests links.
 SANITIZER_PACKAGES = {"libasan8", "libubsan1"}
+# The programs' installed names: the build names are taken in /usr/bin (ImageMagick's convert).
+INSTALLED_NAMES = {"generate": "halvane-generate", "convert": "halvane-convert"}
+BASH_COMPLETION = Path("/usr/share/bash-completion/bash_completion")
 
 
 def run(*command, cwd=None, env=None, timeout=300):
@@ -31,28 +35,76 @@ class InstalledProgramsCase(harness.ScratchTestCase):
     """Shared checks of an installed tree whose programs lie in `bin`."""
 
     def check_installed_programs(self, bin_dir):
+        # Only the programs, and only under their installed names.
+        self.assertEqual(sorted(p.name for p in bin_dir.iterdir()), sorted(INSTALLED_NAMES.values()))
+        generate, convert = INSTALLED_NAMES["generate"], INSTALLED_NAMES["convert"]
         elsewhere = self.scratch / "elsewhere"
         elsewhere.mkdir(exist_ok=True)
         env = dict(os.environ, PATH=f"{bin_dir}:/usr/bin:/bin")
 
-        example = run("generate", "--example-config", cwd=elsewhere, env=env)
+        example = run(generate, "--example-config", cwd=elsewhere, env=env)
         self.assertEqual(example.returncode, 0, example.stderr)
         self.assertEqual(example.stdout, example_text("config.yaml"))
 
         # No data folder beside the installed program: the share folder is the one used, and a run
-        # without a configuration still fails with the usual message, not a missing data file.
+        # without a configuration still fails with the usual message, not a missing data file. The
+        # hint names the program as it was started.
         self.assertFalse((bin_dir / "data").exists())
-        missing = run("generate", "-c", "no-such.yaml", cwd=elsewhere, env=env)
+        missing = run(generate, "-c", "no-such.yaml", cwd=elsewhere, env=env)
         self.assertEqual(missing.returncode, 1)
         self.assertIn("FileNotFoundError: Configuration file not found: no-such.yaml", missing.stderr)
+        self.assertIn(f"You can generate an example file with '{generate} --example-config'", missing.stderr)
 
-        if (bin_dir / "convert").exists():
-            # -e and -y are required even here; nothing is read from or written to them.
-            template = run("convert", "--example-template", "-e", "unused.xlsx", "-y", "unused.yaml",
-                           cwd=elsewhere, env=env)
-            self.assertEqual(template.returncode, 0, template.stderr)
-            self.assertEqual(template.stdout, example_text("template.yaml"))
-            self.assertFalse((elsewhere / "unused.yaml").exists())
+        # -e and -y are required even here; nothing is read from or written to them.
+        template = run(convert, "--example-template", "-e", "unused.xlsx", "-y", "unused.yaml",
+                       cwd=elsewhere, env=env)
+        self.assertEqual(template.returncode, 0, template.stderr)
+        self.assertEqual(template.stdout, example_text("template.yaml"))
+        self.assertFalse((elsewhere / "unused.yaml").exists())
+
+        for name in INSTALLED_NAMES.values():
+            version = run(name, "--version", cwd=elsewhere, env=env)
+            self.assertRegex(version.stdout, rf"^{name} \d")
+            refused = run(name, "--no-such-option", cwd=elsewhere, env=env)
+            self.assertEqual(refused.returncode, 2)
+            self.assertTrue(refused.stderr.startswith(f"usage: {name} "), refused.stderr)
+            self.assertIn(f"\n{name}: error: ", refused.stderr)
+
+    # What Tab offers after each command line, as bash-completion finds and loads the installed
+    # completion of a program on PATH (in the prefix's share folder, as in /usr/local/share).
+    COMPLETIONS = {
+        ("halvane-generate", "-c", ""): {"a.yaml", "b.YML", "sub"},
+        ("halvane-generate", "--verify", ""): {"a.yaml", "b.YML", "sub"},
+        ("halvane-generate", "-e", ""): {"c.xlsx", "sub"},
+        ("halvane-generate", "--report", ""): {"d.html", "sub"},
+        ("halvane-generate", "-j", ""): set(),
+        ("halvane-generate", "--ver"): {"--verbose", "--version", "--verify"},
+        ("halvane-convert", "-y", ""): {"a.yaml", "b.YML", "sub"},
+        ("halvane-convert", "--excel", ""): {"c.xlsx", "sub"},
+        ("halvane-convert", "--ex"): {"--excel", "--example-template"},
+    }
+
+    def check_completion(self, bin_dir):
+        self.assertTrue(BASH_COMPLETION.is_file(), f"{BASH_COMPLETION} missing: run scripts/install-deps")
+        files = self.scratch / "completion"
+        files.mkdir()
+        for name in ("a.yaml", "b.YML", "c.xlsx", "d.html", "e.txt"):
+            (files / name).touch()
+        (files / "sub").mkdir()
+        script = [f"source {BASH_COMPLETION}",
+                  'offer() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}',
+                  '  COMPREPLY=(); __load_completion "$1" || { echo "no completion for $1"; return; }',
+                  '  local function=$(complete -p "$1" | sed -n "s/.* -F \\([^ ]*\\) .*/\\1/p")',
+                  '  "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"',
+                  '  printf "%s\\n" "${COMPREPLY[*]}"; }']
+        script += ["offer " + " ".join(f"'{word}'" for word in words) for words in self.COMPLETIONS]
+        env = dict(os.environ, PATH=f"{bin_dir}:/usr/bin:/bin", XDG_DATA_DIRS=str(bin_dir.parent / "share"))
+        offered = run("bash", "-c", "\n".join(script), cwd=files, env=env)
+        self.assertEqual(offered.returncode, 0, offered.stderr)
+        lines = offered.stdout.split("\n")[:-1]
+        self.assertEqual(len(lines), len(self.COMPLETIONS), offered.stdout + offered.stderr)
+        for words, line in zip(self.COMPLETIONS, lines):
+            self.assertEqual(set(line.split()), self.COMPLETIONS[words], " ".join(words))
 
 
 class InstallTreeTest(InstalledProgramsCase):
@@ -63,9 +115,8 @@ class InstallTreeTest(InstalledProgramsCase):
 
         data = prefix / "share" / "halvane-discovery" / "data"
         self.assertEqual(sorted(p.name for p in data.iterdir()), sorted(p.name for p in DATA_DIR.iterdir()))
-        self.assertTrue(os.access(prefix / "bin" / "generate", os.X_OK))
-        self.assertEqual((prefix / "bin" / "convert").exists(), (BUILD_DIR / "bin" / "convert").exists())
         self.check_installed_programs(prefix / "bin")
+        self.check_completion(prefix / "bin")
 
     def test_staged_install_with_destdir_keeps_the_prefix_below_it(self):
         stage = self.scratch / "stage"
@@ -91,8 +142,12 @@ class DebianPackageTest(InstalledProgramsCase):
         fields = {name: run("dpkg-deb", "-f", package, name).stdout.strip()
                   for name in ("Package", "Version", "Depends", "Architecture")}
         self.assertEqual(fields["Package"], "halvane-discovery")
+        # The project's version with the Debian revision of the changelog's latest entry.
         version = re.search(r"project\([^)]*VERSION\s+([0-9.]+)", (harness.SOURCE_DIR / "CMakeLists.txt").read_text()).group(1)
-        self.assertEqual(fields["Version"], version)
+        changelog = (harness.SOURCE_DIR / "packaging" / "debian" / "changelog").read_text()
+        latest = re.match(r"halvane-discovery \(([^)]+)\)", changelog).group(1)
+        self.assertRegex(latest, rf"^{re.escape(version)}-[0-9]")
+        self.assertEqual(fields["Version"], latest)
         self.assertEqual(fields["Architecture"], run("dpkg", "--print-architecture").stdout.strip())
 
         root = self.scratch / "root"
@@ -100,6 +155,16 @@ class DebianPackageTest(InstalledProgramsCase):
         self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
         self.assertTrue((root / "usr" / "share" / "halvane-discovery" / "data" / "config.yaml").is_file())
         self.check_installed_programs(root / "usr" / "bin")
+        listing = {line.split()[5].removeprefix(".") for line in run("dpkg-deb", "-c", package).stdout.splitlines()}
+        self.assertNotIn("/usr/bin/convert", listing)
+        self.assertNotIn("/usr/bin/generate", listing)
+        self.assertLessEqual({"/usr/share/doc/halvane-discovery/copyright",
+                              "/usr/share/doc/halvane-discovery/changelog.Debian.gz"}, listing)
+        for name in INSTALLED_NAMES.values():
+            self.assertIn(f"/usr/share/bash-completion/completions/{name}", listing)
+            # The page is made from the program's help under its installed name.
+            page = gzip.decompress((root / "usr" / "share" / "man" / "man1" / f"{name}.1.gz").read_bytes()).decode()
+            self.assertRegex(page, rf"\.SH SYNOPSIS\n\.B {name}\n")
 
         # Every shared library the programs load must come from a package the .deb depends on.
         declared = {entry.split()[0] for entry in fields["Depends"].split(",")}

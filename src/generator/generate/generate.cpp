@@ -91,14 +91,17 @@ std::size_t jobs_option(const cli::ArgumentParser& parser, const cli::ParsedOpti
   return jobs;
 }
 
-// The program's own first step, so its messages are issued in the name of the caller (main).
+// The program's own first step, so its messages are issued in the name of the caller (main). The
+// hint names the program as it was started, so that it also works under an installed name.
 config::Config load_configuration(const std::optional<std::string>& config_path,
+                                  const std::string& program_name,
                                   std::source_location caller = std::source_location::current()) {
   if (config_path && std::filesystem::exists(*config_path))
     return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
   logger().error({"Configuration file not found: %s", caller}, shown);
-  logger().error({"You can generate an example file with 'generate --example-config'", caller});
+  logger().error({"You can generate an example file with '%s --example-config'", caller},
+                 program_name);
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
 
@@ -163,7 +166,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   }
 
   const std::size_t jobs = jobs_option(parser, options);
-  const config::Config config = load_configuration(options.value("config_path"));
+  const config::Config config = load_configuration(options.value("config_path"), program_name);
   check_outputs(options, config);
   const std::unique_ptr<PassProgress> progress = make_status_line();
   // One for the whole run: the operator's own AWS credentials are resolved once.
