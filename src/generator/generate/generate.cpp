@@ -114,19 +114,106 @@ void check_outputs(const cli::ParsedOptions& options) {
   files::check_planned_outputs(outputs);
 }
 
+// The controller's account list, fetched on first use: one login (and at most one password
+// prompt) per run, whichever scans need it.
+class ControllerAccounts {
+ public:
+  ControllerAccounts(const config::Config& config, DiscoveryServices& services)
+      : config_(config), services_(services) {}
+
+  const nlohmann::ordered_json& get() {
+    if (!accounts_) accounts_ = services_.account_list(config_);
+    return *accounts_;
+  }
+
+ private:
+  const config::Config& config_;
+  DiscoveryServices& services_;
+  std::optional<nlohmann::ordered_json> accounts_;
+};
+
 // Compares the discovery file with the estate and writes the refreshed file when asked; true when
 // something blocks the migration.
 bool verify_pass(const config::Config& config, const std::string& path,
-                 const std::optional<std::string>& refreshed_path, DiscoveryServices& services,
-                 PassProgress& progress, std::size_t jobs) {
+                 const std::optional<std::string>& refreshed_path, ControllerAccounts& accounts,
+                 DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
   const DiscoveryFile file = read_discovery_file(path);
   logger().info("Verifying discovery file: %s", path);
-  const Verification verification = verify_discovery_file(config, file, services, progress, jobs);
+  const Verification verification =
+      verify_discovery_file(config, file, accounts.get(), services, progress, jobs);
   if (refreshed_path) {
     logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
     serializers::export_to_path(verification.refreshed, *refreshed_path);
   }
   return verification.blocks_migration;
+}
+
+// The files written from the scan of the configured estate.
+struct ScanFiles {
+  std::optional<std::string> discovery;
+  std::optional<std::string> report;
+  std::optional<std::string> excel;
+};
+
+// Scans the configured estate once for every file asked for and writes them in turn: the
+// discovery file and the address map leave a failed region out, the workbook is not written then.
+// A file written stays when a later one fails.
+void write_scan_files(const config::Config& config, const ScanFiles& paths,
+                      ControllerAccounts& accounts, DiscoveryServices& services,
+                      PassProgress& progress, std::size_t jobs) {
+  std::optional<DiscoveryFileOutput> discovery;
+  std::optional<AddressMap> map;
+  std::optional<WorkbookOutput> workbook;
+  std::vector<ScanOutput*> outputs;
+  std::vector<std::string> products;
+  if (paths.discovery) {
+    logger().info("Generating minimal discovery file: %s", *paths.discovery);
+    outputs.push_back(&discovery.emplace(config.defaults));
+    products.emplace_back("the discovery file");
+  }
+  if (paths.report) {
+    logger().info("Generating address map: %s", *paths.report);
+    outputs.push_back(
+        &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
+    products.emplace_back("the address map");
+  }
+  if (paths.excel) {
+    logger().info("Generating Excel file: %s", *paths.excel);
+    outputs.push_back(&workbook.emplace(config.defaults));
+    products.emplace_back("the workbook");
+  }
+  if (outputs.empty()) return;
+  const ScanTally tally =
+      scan_configured_estate(config, accounts.get(), services, progress, jobs, outputs, products);
+
+  std::vector<std::string> written;
+  // Last, so that a file missing accounts or regions is not taken for a complete one.
+  const auto warn_if_incomplete = [&] {
+    for (const std::string& product : written) tally.warn_if_incomplete(product);
+  };
+  if (discovery) {
+    logger().info("Exporting accounts to discovery file: %s", *paths.discovery);
+    serializers::export_to_path(discovery->document(), *paths.discovery);
+    written.push_back("Discovery file '" + *paths.discovery + "'");
+  }
+  if (map) {
+    logger().info("Writing address map: %s", *paths.report);
+    map->write(*paths.report);
+    written.push_back("Address map '" + *paths.report + "'");
+  }
+  if (workbook) {
+    nlohmann::ordered_json rows;
+    try {
+      rows = workbook->rows();
+    } catch (...) {
+      warn_if_incomplete();
+      throw;
+    }
+    logger().info("Exporting accounts to discovery excel: %s", *paths.excel);
+    serializers::export_to_xlsx(rows, *paths.excel);
+    written.push_back("Workbook '" + *paths.excel + "'");
+  }
+  warn_if_incomplete();
 }
 
 }  // namespace
@@ -163,55 +250,16 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   // One for the whole run: the operator's own AWS credentials are resolved once.
   const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
 
+  ControllerAccounts accounts(config, *services);
+
   const auto verify = options.value("verify");
-  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), *services,
-                                             *progress, jobs);
-  // With --verify, --discovery names the refreshed file instead of a discovery pass of its own.
-  const auto discovery = verify ? std::optional<std::string>() : options.value("discovery");
-  const auto report = options.value("report");
-  if (discovery || report) {
-    // The address map is drawn from the discovery pass's own scan; without a discovery file, that
-    // scan runs for the map alone.
-    std::optional<AddressMap> map;
-    std::vector<ScanOutput*> also_to;
-    std::vector<std::string> products;
-    if (discovery) products.emplace_back("the discovery file");
-    if (report) {
-      map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()));
-      also_to.push_back(&*map);
-      products.emplace_back("the address map");
-    }
-    if (discovery) logger().info("Generating minimal discovery file: %s", *discovery);
-    if (report) logger().info("Generating address map: %s", *report);
-    ScanTally tally;
-    const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *services, *progress, tally, jobs, also_to, products);
-    if (discovery) {
-      // The YAML writer double-quotes every text value by itself, so marking the texts first
-      // changes nothing in the file; the two steps are still announced for those who follow a
-      // run.
-      logger().debug("Adding presenter for _quoted class");
-      logger().debug("Recursing through discovery config to update strings");
-      logger().info("Exporting accounts to discovery file: %s", *discovery);
-      serializers::export_to_path(data, *discovery);
-    }
-    if (map) {
-      logger().info("Writing address map: %s", *report);
-      map->write(*report);
-    }
-    // Last, so that a file missing accounts or regions is not taken for a complete one.
-    if (discovery) tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
-    if (report) tally.warn_if_incomplete("Address map '" + *report + "'");
-  }
-  if (const auto excel = options.value("excel")) {
-    logger().info("Generating Excel file: %s", *excel);
-    ScanTally tally;
-    const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *services, *progress, tally, jobs);
-    logger().info("Exporting accounts to discovery excel: %s", *excel);
-    serializers::export_to_xlsx(rows, *excel);
-    tally.warn_if_incomplete("Workbook '" + *excel + "'");
-  }
+  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), accounts,
+                                             *services, *progress, jobs);
+  // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
+  write_scan_files(config,
+                   {verify ? std::nullopt : options.value("discovery"), options.value("report"),
+                    options.value("excel")},
+                   accounts, *services, *progress, jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 

@@ -9,7 +9,6 @@
 
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
-#include "generator/generate/generate.hpp"
 #include "generator/generate/vpc_record_view.hpp"
 #include "generator/log/log.hpp"
 
@@ -82,8 +81,10 @@ class Scan {
         progress_(progress),
         outputs_(outputs),
         accounts_(plan.accounts.size()) {
-    for (const ScanOutput* output : outputs_)
+    for (const ScanOutput* output : outputs_) {
       needs_subnets_ = needs_subnets_ || output->needs_subnets();
+      failed_region_ends_scan_ = failed_region_ends_scan_ && !output->outlives_failed_regions();
+    }
     for (std::size_t index = 0; index < accounts_.size(); ++index) pending_.insert(Task{index, -1});
   }
 
@@ -241,7 +242,13 @@ class Scan {
         }
       });
     } catch (const aws::ServiceError& error) {
-      if (settings_.on_region_failure == RegionFailure::end_scan) throw;
+      // AWS's message alone does not say which of many regions refused: an output that ends the
+      // run on it names the place.
+      const aws::ServiceError placed(
+          error.code(),
+          error.message() + " (account " + account.account_id + ", region " + region.region + ")",
+          error.request_id(), error.operation(), error.http_status());
+      if (failed_region_ends_scan_) throw placed;
       // One refusing region (an opt-in region, a policy that denies it) must not cost the
       // operator the whole account; the region is handed over as failed and the scan goes on.
       logger().warning(in_pass("Error occured while scanning VPCs in region '%s'.", settings_),
@@ -249,7 +256,7 @@ class Scan {
       logger().debug(in_pass("Error encountered during '%s' region scan:\n%s", settings_),
                      region.region, error_rendering(error));
       region.vpcs.clear();
-      region.failure = std::current_exception();
+      region.failure = std::make_exception_ptr(placed);
       region.failure_message = error.what();
       return;
     }
@@ -284,6 +291,8 @@ class Scan {
   PassProgress& progress_;
   const std::vector<ScanOutput*>& outputs_;
   bool needs_subnets_ = false;
+  // No output has a use for the rest of the scan once a region failed.
+  bool failed_region_ends_scan_ = true;
 
   std::mutex mutex_;
   std::condition_variable changed_;

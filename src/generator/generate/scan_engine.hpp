@@ -24,6 +24,11 @@
 
 namespace generator::generate {
 
+/// Page size when the VPCs of a region are listed.
+inline constexpr int VPC_PAGE_SIZE = 64;
+/// Page size when the subnets of a region are listed (the most EC2 gives per page).
+inline constexpr int SUBNET_PAGE_SIZE = 1000;
+
 /// What a scan asks of the controller and of AWS; tests put a stand-in here.
 class DiscoveryServices {
  public:
@@ -53,7 +58,7 @@ class DiscoveryServices {
 class PassProgress {
  public:
   virtual ~PassProgress() = default;
-  /// A pass begins ("discovery file" or "workbook").
+  /// A pass begins ("scan" or "verify").
   virtual void pass_started(const std::string& /*pass*/) {}
   /// Account `number` of `count` (1-based) is being scanned.
   virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
@@ -87,14 +92,6 @@ struct ScanPlan {
                                             nlohmann::ordered_json controller_accounts);
 };
 
-/// What a region whose scan meets an AWS service error means for the rest of the scan.
-enum class RegionFailure {
-  /// The region is handed over with its failure and the scan goes on (with a warning).
-  skip_region,
-  /// The first such region in configuration order ends the scan with its error.
-  end_scan,
-};
-
 /// How a scan runs.
 struct ScanSettings {
   /// The role assumed in every account.
@@ -102,7 +99,6 @@ struct ScanSettings {
   /// When set, no gateway subnet is chosen (and no subnet listed unless an output wants them).
   bool add_vpc_cidr = false;
   Hpe hpe = Hpe::disabled;
-  RegionFailure on_region_failure = RegionFailure::skip_region;
   /// How many pieces of work (an account's role and regions, or one region) run at once.
   std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
@@ -129,8 +125,10 @@ class RegionSubnets {
 };
 
 /// Scans the plan and hands each account to every output, in plan order, once its regions are
-/// done. Errors other than the region failures that the settings skip end the scan: messages of
-/// everything before them in plan order are written, nothing after.
+/// done. A region whose scan meets an AWS service error is handed over as failed (with a warning)
+/// while some output outlives failed regions (ScanOutput::outlives_failed_regions); otherwise it
+/// ends the scan, as every other error does: messages of everything before it in plan order are
+/// written, nothing after.
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
                  PassProgress& progress, const std::vector<ScanOutput*>& outputs);
 

@@ -62,8 +62,9 @@ struct RegionRecord {
   std::string region;
   /// The region's VPCs in listing order; empty when the scan failed.
   std::vector<VpcRecord> vpcs;
-  /// Set when the region could not be scanned (its VPC or subnet listing failed): the error, for
-  /// the outputs that end the run on it, and its message, for those that report it.
+  /// Set when the region could not be scanned (its VPC or subnet listing failed): the error, which
+  /// names the account and the region, for the outputs that end the run on it, and AWS's own
+  /// message, for those that report it beside the region.
   std::exception_ptr failure;
   std::string failure_message;
 
@@ -96,6 +97,10 @@ class ScanOutput {
   /// Whether the VPC records handed over must carry their subnets (the address map and the drift
   /// check draw or compare them; the discovery file and workbook do not).
   [[nodiscard]] virtual bool needs_subnets() const { return false; }
+  /// Whether the output is still of use when a region fails: it leaves the region out (the
+  /// discovery file, the address map, the drift check). When no output of a scan is, the scan ends
+  /// at the first failed region in configuration order, with the region's error.
+  [[nodiscard]] virtual bool outlives_failed_regions() const { return true; }
   /// One account, with all its regions.
   virtual void account_scanned(const AccountRecord& account) = 0;
 
