@@ -18,15 +18,12 @@ namespace generator::convert {
 inline const std::string NULL_CELL;
 
 /// The account columns, in the order they are read.
-inline const std::vector<std::string> ACCOUNT_INFO_FIELDS{
-    "account_id",   "account_name",  "hpe",      "managed_tgw",
-    "filter_cidrs", "spoke_gw_size", "role_name"};
+inline const std::vector<std::string> ACCOUNT_INFO_FIELDS = workbook_headers(
+    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::account_field; });
 
 /// The VPC columns, in the order they are read.
-inline const std::vector<std::string> VPC_FIELDS{
-    "vpc_id",       "hvn_cidr",      "gw_zones",       "spoke_gw_tags",
-    "domain",       "encrypt",       "inspection",     "spoke_advertisement",
-    "spoke_routes", "spoke_gw_name", "transit_gw_name"};
+inline const std::vector<std::string> VPC_FIELDS = workbook_headers(
+    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::vpc_field; });
 
 /// Digits of an AWS account number.
 inline constexpr std::size_t ACCOUNT_NUMBER_DIGITS = 12;

@@ -216,29 +216,57 @@ Json WorkbookOutput::rows() {
 Json WorkbookOutput::row(const AccountRecord& account, const RegionRecord& region,
                          const VpcRecord& vpc) const {
   Json row_data = Json::object();
-  row_data["account_id"] = account.account_id;
-  row_data["account_name"] = account.account_name;
-  // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell rather
-  // than a FALSE that reads like a decision.
-  row_data["hpe"] = defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
-  row_data["managed_tgw"] = bool_or_null(defaults_.managed_tgw);
-  row_data["filter_cidrs"] = list_or_null(defaults_.filter_cidrs);
-  row_data["spoke_gw_size"] = text_or_null(defaults_.spoke_gw_size);
-  row_data["role_name"] = defaults_.role_name;
-  row_data["region"] = region.region;
-  row_data["vpc_id"] = vpc.id;
-  row_data["vpc_cidrs"] = associated_cidrs(vpc);
-  row_data["hvn_cidr"] = vpc.gateway_subnet;
-  row_data["gw_zones"] = list_or_null(defaults_.gw_zones);
-  row_data["spoke_gw_tags"] = NULL_TEXT;
-  row_data["domain"] = text_or_null(defaults_.domain);
-  row_data["encrypt"] = bool_or_null(defaults_.encrypt);
-  row_data["inspection"] = bool_or_null(defaults_.inspection);
-  row_data["spoke_advertisement"] = NULL_TEXT;
-  row_data["spoke_routes"] = NULL_TEXT;
-  row_data["spoke_gw_name"] = vpc.gateway_name;
-  row_data["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
+  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
+    row_data[std::string(spec.header)] = cell(spec.column, account, region, vpc);
   return row_data;
+}
+
+Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
+                          const RegionRecord& region, const VpcRecord& vpc) const {
+  switch (column) {
+    case WorkbookColumn::account_id:
+      return account.account_id;
+    case WorkbookColumn::account_name:
+      return account.account_name;
+    case WorkbookColumn::hpe:
+      // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell
+      // rather than a FALSE that reads like a decision.
+      return defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
+    case WorkbookColumn::managed_tgw:
+      return bool_or_null(defaults_.managed_tgw);
+    case WorkbookColumn::filter_cidrs:
+      return list_or_null(defaults_.filter_cidrs);
+    case WorkbookColumn::spoke_gw_size:
+      return text_or_null(defaults_.spoke_gw_size);
+    case WorkbookColumn::role_name:
+      return defaults_.role_name;
+    case WorkbookColumn::region:
+      return region.region;
+    case WorkbookColumn::vpc_id:
+      return vpc.id;
+    case WorkbookColumn::vpc_cidrs:
+      return associated_cidrs(vpc);
+    case WorkbookColumn::hvn_cidr:
+      return vpc.gateway_subnet;
+    case WorkbookColumn::gw_zones:
+      return list_or_null(defaults_.gw_zones);
+    case WorkbookColumn::domain:
+      return text_or_null(defaults_.domain);
+    case WorkbookColumn::encrypt:
+      return bool_or_null(defaults_.encrypt);
+    case WorkbookColumn::inspection:
+      return bool_or_null(defaults_.inspection);
+    case WorkbookColumn::spoke_gw_name:
+      return vpc.gateway_name;
+    case WorkbookColumn::transit_gw_name:
+      return text_or_null(defaults_.transit_gw_name);
+    // Left for the operator to fill in.
+    case WorkbookColumn::spoke_gw_tags:
+    case WorkbookColumn::spoke_advertisement:
+    case WorkbookColumn::spoke_routes:
+      return NULL_TEXT;
+  }
+  throw ValueError("no workbook column numbered " + std::to_string(static_cast<int>(column)));
 }
 
 ScanTally scan_configured_estate(const config::Config& config, Json controller_accounts,

@@ -85,6 +85,8 @@ class WorkbookOutput : public ScanOutput {
  private:
   [[nodiscard]] nlohmann::ordered_json row(const AccountRecord& account, const RegionRecord& region,
                                            const VpcRecord& vpc) const;
+  [[nodiscard]] nlohmann::ordered_json cell(WorkbookColumn column, const AccountRecord& account,
+                                            const RegionRecord& region, const VpcRecord& vpc) const;
 
   const config::Defaults& defaults_;
   nlohmann::ordered_json rows_ = nlohmann::ordered_json::array();
