@@ -112,7 +112,7 @@ std::string associated_cidrs(const VpcRecord& vpc) {
   for (const auto& block : vpc.blocks) {
     if (!block.is_associated()) continue;
     if (!joined.empty()) joined += ",";
-    joined += block.cidr;
+    joined += block.network.to_string();
   }
   return joined;
 }
@@ -172,7 +172,7 @@ Json DiscoveryFileOutput::document() {
 Json DiscoveryFileOutput::account_entry(const AccountRecord& account) const {
   Json entry = Json::object();
   entry["account_id"] = account.account_id;
-  entry["account_name"] = account.account_name;
+  entry["account_name"] = value_or_null(account.account_name);
   entry["regions"] = Json::array();
   for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
     if (defaults_.is_given(name)) entry[name] = default_member(defaults_, name);
@@ -189,7 +189,7 @@ Json DiscoveryFileOutput::region_entry(const RegionRecord& region) const {
 Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
   Json entry = Json::object();
   entry["vpc_id"] = vpc.id;
-  entry["hvn_cidr"] = vpc.gateway_subnet;
+  entry["hvn_cidr"] = vpc.gateway_subnet.text();
   entry["spoke_gw_name"] = vpc.gateway_name;
   entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
   return entry;
@@ -227,7 +227,7 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
     case WorkbookColumn::account_id:
       return account.account_id;
     case WorkbookColumn::account_name:
-      return account.account_name;
+      return value_or_null(account.account_name);
     case WorkbookColumn::hpe:
       // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell
       // rather than a FALSE that reads like a decision.
@@ -247,7 +247,7 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
     case WorkbookColumn::vpc_cidrs:
       return associated_cidrs(vpc);
     case WorkbookColumn::hvn_cidr:
-      return vpc.gateway_subnet;
+      return vpc.gateway_subnet.text();
     case WorkbookColumn::gw_zones:
       return list_or_null(defaults_.gw_zones);
     case WorkbookColumn::domain:

@@ -9,7 +9,7 @@
 
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
-#include "generator/generate/vpc_record_view.hpp"
+#include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -30,6 +30,25 @@ std::string error_rendering(const std::exception& error) {
     return "ClientError: " + std::string(service_error->what());
   }
   return error.what();
+}
+
+// A block or subnet of a VPC as EC2 gave it; the one place where the scan reads CIDR text.
+ipv4::Network vpc_network(const std::string& vpc_id, std::string_view cidr) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork& error) {
+    throw ValueError("VPC '" + vpc_id + "': " + error.what());
+  }
+}
+
+// The name the controller lists for an account: text, or nothing when it lists none.
+std::optional<std::string> account_name_text(const std::string& account_id, const Json& name) {
+  if (name.is_null()) return std::nullopt;
+  if (!name.is_string()) {
+    throw TypeError("the controller's name of account " + account_id + " is " + name.type_name() +
+                    ", not text");
+  }
+  return name.get<std::string>();
 }
 
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
@@ -210,7 +229,8 @@ class Scan {
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
     logger().info(in_pass("Discovering info for account %s", settings_), planned.account_id);
     account.account_id = planned.account_id;
-    account.account_name = get_acct_name(planned.account_id, plan_.controller_accounts);
+    account.account_name = account_name_text(
+        planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
     RoleAssumption role =
@@ -266,9 +286,11 @@ class Scan {
   VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
     VpcRecord record = vpc_record(listed);
     if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
-    const VpcRecordView view(record);
-    if (!settings_.add_vpc_cidr) record.gateway_subnet = compute_hvn_cidr(view, settings_.hpe);
-    record.gateway_name = get_spoke_gw_name(view);
+    if (settings_.add_vpc_cidr)
+      record.gateway_subnet.gap = GatewaySubnet::Gap::add_vpc_cidr;
+    else
+      record.gateway_subnet.network = compute_hvn_cidr(record, settings_.hpe);
+    record.gateway_name = get_spoke_gw_name(record);
     if (!needs_subnets_) record.subnets.clear();
     return record;
   }
@@ -400,9 +422,10 @@ void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoverySe
 VpcRecord vpc_record(const aws::Vpc& vpc) {
   VpcRecord record;
   record.id = vpc.id;
-  record.primary_cidr = vpc.cidr_block;
+  record.primary = vpc_network(vpc.id, vpc.cidr_block);
   for (const auto& association : vpc.cidr_block_association_set)
-    record.blocks.push_back(BlockRecord{association.cidr_block, association.state});
+    record.blocks.push_back(
+        BlockRecord{vpc_network(vpc.id, association.cidr_block), association.state});
   for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
   return record;
 }
@@ -410,8 +433,9 @@ VpcRecord vpc_record(const aws::Vpc& vpc) {
 std::vector<SubnetRecord> RegionSubnets::take(const std::string& vpc_id) {
   if (!listed_) {
     for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
-      by_vpc_[subnet.vpc_id].push_back(
-          SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
+      std::optional<ipv4::Network> network;
+      if (subnet.cidr_block) network = vpc_network(subnet.vpc_id, *subnet.cidr_block);
+      by_vpc_[subnet.vpc_id].push_back(SubnetRecord{std::move(subnet.id), network});
     }
     listed_ = true;
   }

@@ -427,6 +427,25 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
   }
 }
 
+TEST(VpcRecordOfEc2, ReadsTheBlocksOnceAndNamesTheVpcOfAnUnreadableOne) {
+  const VpcRecord record =
+      vpc_record(make_vpc("vpc-00000001", "10.0.0.0/24", {{"100.64.0.0/24", "failed", "a1"}}));
+  EXPECT_EQ(record.primary, ipv4::Network::parse("10.0.0.0/24"));
+  ASSERT_EQ(record.blocks.size(), 2u);
+  EXPECT_EQ(record.blocks[1].network.to_string(), "100.64.0.0/24");
+  EXPECT_FALSE(record.blocks[1].is_associated());
+  for (const auto& [primary, further] :
+       {std::pair{"10.0.0.1/24", "100.64.0.0/24"}, std::pair{"10.0.0.0/24", "100.64.0.0/33"}}) {
+    try {
+      (void)vpc_record(make_vpc("vpc-00000002", primary, {{further, "disassociated", "a2"}}));
+      ADD_FAILURE() << "no error";
+    } catch (const ValueError& error) {
+      const std::string message = error.what();
+      EXPECT_TRUE(message.starts_with("VPC 'vpc-00000002': ")) << message;
+    }
+  }
+}
+
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
   StatusLine line([&](std::string_view text) { screen += text; }, 40);
