@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/common/aws_names.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_checks.hpp"
@@ -24,9 +25,6 @@ inline const std::vector<std::string> ACCOUNT_INFO_FIELDS = workbook_headers(
 /// The VPC columns, in the order they are read.
 inline const std::vector<std::string> VPC_FIELDS = workbook_headers(
     [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::vpc_field; });
-
-/// Digits of an AWS account number.
-inline constexpr std::size_t ACCOUNT_NUMBER_DIGITS = 12;
 
 /// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
 /// builds one entry per account (account fields from its first row, regions, VPCs) and passes each
