@@ -449,16 +449,16 @@ TEST(VpcRecordOfEc2, ReadsTheBlocksOnceAndNamesTheVpcOfAnUnreadableOne) {
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
   StatusLine line([&](std::string_view text) { screen += text; }, 40);
-  line.pass_started("workbook");
+  line.pass_started("scan");
   EXPECT_EQ(screen, "")
-      << "nothing is drawn while the pass logs in: a password prompt may be shown";
+      << "nothing is drawn before the first account: a password prompt may still be shown";
   line.account_started(2, 3, "111111111111");
   line.region_started("eu-west-1");
   line.region_started("us-east-1");
   line.region_done();
   line.account_started(1, 3, "000000000000");
   line.vpc_found();
-  EXPECT_EQ(line.text(), "workbook: account 2 of 3, 1 region done, 1 in flight, 1 VPC found")
+  EXPECT_EQ(line.text(), "scan: account 2 of 3, 1 region done, 1 in flight, 1 VPC found")
       << "accounts are counted by the furthest one entered";
   const std::string last_draw = screen.substr(screen.rfind("\r\x1b[K"));
   EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39))
