@@ -6,7 +6,6 @@
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
-#include "generator/generate/drift_check.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/log/log.hpp"
@@ -269,34 +268,49 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
   throw ValueError("no workbook column numbered " + std::to_string(static_cast<int>(column)));
 }
 
-ScanTally scan_configured_estate(const config::Config& config, Json controller_accounts,
-                                 DiscoveryServices& services, PassProgress& progress,
-                                 std::size_t jobs, std::vector<ScanOutput*> outputs,
-                                 const std::vector<std::string>& products) {
+GatewayRule gateway_rule(const config::Config& config) {
+  return GatewayRule{hpe_of(config.defaults), config.defaults.add_vpc_cidr};
+}
+
+ScanTally scan_estate_once(const config::Config& config, Json controller_accounts,
+                           DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                           const ScanRequest& request) {
   const std::source_location pass = std::source_location::current();
-  const PassScope pass_scope(progress, "scan");
-  const ScanPlan plan = ScanPlan::from_config(config, std::move(controller_accounts));
+  const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
+  const bool configured = !request.outputs.empty();
+  const PassScope pass_scope(progress, configured ? "scan" : "verify");
+  ScanPlan checked;
+  if (verifying) {
+    checked.controller_accounts = controller_accounts;
+    // Exactly what the file names: its accounts in its order, each with its own regions.
+    for (const FileAccount& account : request.verified->accounts)
+      checked.accounts.push_back({account.account_id, account.region_names(), {}});
+  }
+  const ScanPlan planned = ScanPlan::from_config(config, std::move(controller_accounts));
+
   ScanTally tally;
-  outputs.push_back(&tally);
+  std::vector<ScanOutput*> outputs;
+  // Each part sees only its own accounts and regions once the plans are joined.
+  std::vector<std::unique_ptr<PlanScope>> scopes;
+  const auto scoped = [&](const ScanPlan& plan, ScanOutput& output) -> ScanOutput* {
+    if (!verifying || !configured) return &output;
+    return scopes.emplace_back(std::make_unique<PlanScope>(plan, output)).get();
+  };
+  if (configured) {
+    for (ScanOutput* output : request.outputs) outputs.push_back(scoped(planned, *output));
+    outputs.push_back(scoped(planned, tally));
+  }
+  if (verifying) outputs.push_back(scoped(checked, *request.drift_check));
+  const ScanPlan plan = !verifying ? planned
+                        : configured ? ScanPlan::joined(planned, checked)
+                                     : checked;
   scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);
   // An empty file written over a good one would pass for a scan of an empty estate.
-  tally.require_something_reached(products);
+  if (configured) tally.require_something_reached(request.products);
   return tally;
 }
 
-Verification verify_discovery_file(const config::Config& config, const DiscoveryFile& file,
-                                   Json controller_accounts, DiscoveryServices& services,
-                                   PassProgress& progress, std::size_t jobs) {
-  const std::source_location pass = std::source_location::current();
-  const PassScope pass_scope(progress, "verify");
-  ScanPlan plan;
-  plan.controller_accounts = std::move(controller_accounts);
-  // Exactly what the file names: its accounts in its order, each with its own regions.
-  for (const FileAccount& account : file.accounts)
-    plan.accounts.push_back({account.account_id, account.region_names()});
-  const ScanSettings settings = scan_settings(config, jobs, pass);
-  DriftCheck check(file, GatewayRule{settings.hpe, settings.add_vpc_cidr});
-  scan_estate(plan, settings, services, progress, {&check});
+Verification verification_of(DriftCheck& check, const DiscoveryFile& file) {
   check.finish();
   Verification verification{check.blocks_migration(), check.refreshed_document()};
   try {

@@ -15,6 +15,7 @@
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/discovery_file.hpp"
+#include "generator/generate/drift_check.hpp"
 #include "generator/generate/scan_engine.hpp"
 #include "generator/generate/scan_tally.hpp"
 #include "http/http.hpp"
@@ -93,18 +94,6 @@ class WorkbookOutput : public ScanOutput {
   std::exception_ptr first_failure_;
 };
 
-/// Scans every configured account (with the configured regions, or those enabled for it) once,
-/// handing the records to `outputs` in configuration order; `controller_accounts` is the
-/// controller's account list, fetched once for the run. Fails with ScanError when the scan reached
-/// nothing (ScanTally::reached_nothing), naming `products` ("the discovery file", ...) as not
-/// written. `jobs` pieces of work run at once (see ScanSettings::jobs); nothing handed over
-/// depends on it. The counts of what was entered and skipped come back.
-ScanTally scan_configured_estate(const config::Config& config,
-                                 nlohmann::ordered_json controller_accounts,
-                                 DiscoveryServices& services, PassProgress& progress,
-                                 std::size_t jobs, std::vector<ScanOutput*> outputs,
-                                 const std::vector<std::string>& products);
-
 /// What the verify pass found.
 struct Verification {
   /// Whether something blocks the migration with the file as it stands.
@@ -113,14 +102,35 @@ struct Verification {
   nlohmann::ordered_json refreshed;
 };
 
-/// The verify pass: scans the accounts and regions that the discovery file names (with the
-/// configuration's role, hpe and add_vpc_cidr; the accounts' names from `controller_accounts`),
-/// logs one line per difference from the file and a summary (see DriftCheck), and gives the
-/// outcome; `jobs` as for scan_configured_estate.
-[[nodiscard]] Verification verify_discovery_file(const config::Config& config,
-                                                 const DiscoveryFile& file,
-                                                 nlohmann::ordered_json controller_accounts,
-                                                 DiscoveryServices& services,
-                                                 PassProgress& progress, std::size_t jobs = 1);
+/// What one run asks of its scan.
+struct ScanRequest {
+  /// The outputs of the configured estate: every configured account with the configured regions,
+  /// or those enabled for it.
+  std::vector<ScanOutput*> outputs;
+  /// What those outputs write ("the discovery file", ...), as a ScanError names them.
+  std::vector<std::string> products;
+  /// With --verify: the file whose accounts and regions are scanned too, and its drift check.
+  const DiscoveryFile* verified = nullptr;
+  DriftCheck* drift_check = nullptr;
+};
+
+/// The rule by which the scan of `config` chooses gateway subnets, which the drift check applies.
+[[nodiscard]] GatewayRule gateway_rule(const config::Config& config);
+
+/// Scans once for everything `request` asks, handing the records to its outputs in plan order;
+/// when both the configured estate and a file are asked for, the one scan covers both and each
+/// output sees only its own part (PlanScope). `controller_accounts` is the controller's account
+/// list, fetched once for the run. Fails with ScanError when the configured estate's part reached
+/// nothing (ScanTally::reached_nothing), naming the products as not written. `jobs` pieces of work
+/// run at once (see ScanSettings::jobs); nothing handed over depends on it. The counts of what the
+/// configured estate's part entered and skipped come back.
+ScanTally scan_estate_once(const config::Config& config,
+                           nlohmann::ordered_json controller_accounts,
+                           DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                           const ScanRequest& request);
+
+/// The outcome of `check` of `file` once the scan is over (see DriftCheck): its summary logged,
+/// and the refreshed file, which the migration model checks (ovra::ValidationError naming `file`).
+[[nodiscard]] Verification verification_of(DriftCheck& check, const DiscoveryFile& file);
 
 }  // namespace generator::generate

@@ -114,92 +114,82 @@ void check_outputs(const cli::ParsedOptions& options) {
   files::check_planned_outputs(outputs);
 }
 
-// The controller's account list, fetched on first use: one login (and at most one password
-// prompt) per run, whichever scans need it.
-class ControllerAccounts {
- public:
-  ControllerAccounts(const config::Config& config, DiscoveryServices& services)
-      : config_(config), services_(services) {}
-
-  const nlohmann::ordered_json& get() {
-    if (!accounts_) accounts_ = services_.account_list(config_);
-    return *accounts_;
-  }
-
- private:
-  const config::Config& config_;
-  DiscoveryServices& services_;
-  std::optional<nlohmann::ordered_json> accounts_;
-};
-
-// Compares the discovery file with the estate and writes the refreshed file when asked; true when
-// something blocks the migration.
-bool verify_pass(const config::Config& config, const std::string& path,
-                 const std::optional<std::string>& refreshed_path, ControllerAccounts& accounts,
-                 DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
-  const DiscoveryFile file = read_discovery_file(path);
-  logger().info("Verifying discovery file: %s", path);
-  const Verification verification =
-      verify_discovery_file(config, file, accounts.get(), services, progress, jobs);
-  if (refreshed_path) {
-    logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
-    serializers::export_to_path(verification.refreshed, *refreshed_path);
-  }
-  return verification.blocks_migration;
-}
-
-// The files written from the scan of the configured estate.
-struct ScanFiles {
+// What a run reads and writes besides its configuration.
+struct RunFiles {
+  /// --verify: the discovery file to check, and the refreshed file to write (-d beside it).
+  std::optional<std::string> verify;
+  std::optional<std::string> refreshed;
+  /// The files written from the configured estate.
   std::optional<std::string> discovery;
   std::optional<std::string> report;
   std::optional<std::string> excel;
 };
 
-// Scans the configured estate once for every file asked for and writes them in turn: the
-// discovery file and the address map leave a failed region out, the workbook is not written then.
-// A file written stays when a later one fails.
-void write_scan_files(const config::Config& config, const ScanFiles& paths,
-                      ControllerAccounts& accounts, DiscoveryServices& services,
-                      PassProgress& progress, std::size_t jobs) {
+// Logs in once and scans once for every file asked for, then writes them in turn: the refreshed
+// file of --verify, the discovery file and the address map (which leave a failed region out),
+// the workbook (not written then). A file written stays when a later one fails. A file to check
+// is read before anything is asked of the controller. True when the checked file blocks the
+// migration.
+bool scan_and_write(const config::Config& config, const RunFiles& files,
+                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
+  std::optional<DiscoveryFile> verified;
+  std::optional<DriftCheck> check;
+  if (files.verify) {
+    verified.emplace(read_discovery_file(*files.verify));
+    logger().info("Verifying discovery file: %s", *files.verify);
+    check.emplace(*verified, gateway_rule(config));
+  }
   std::optional<DiscoveryFileOutput> discovery;
   std::optional<AddressMap> map;
   std::optional<WorkbookOutput> workbook;
-  std::vector<ScanOutput*> outputs;
-  std::vector<std::string> products;
-  if (paths.discovery) {
-    logger().info("Generating minimal discovery file: %s", *paths.discovery);
-    outputs.push_back(&discovery.emplace(config.defaults));
-    products.emplace_back("the discovery file");
+  ScanRequest request;
+  if (files.discovery) {
+    logger().info("Generating minimal discovery file: %s", *files.discovery);
+    request.outputs.push_back(&discovery.emplace(config.defaults));
+    request.products.emplace_back("the discovery file");
   }
-  if (paths.report) {
-    logger().info("Generating address map: %s", *paths.report);
-    outputs.push_back(
+  if (files.report) {
+    logger().info("Generating address map: %s", *files.report);
+    request.outputs.push_back(
         &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
-    products.emplace_back("the address map");
+    request.products.emplace_back("the address map");
   }
-  if (paths.excel) {
-    logger().info("Generating Excel file: %s", *paths.excel);
-    outputs.push_back(&workbook.emplace(config.defaults));
-    products.emplace_back("the workbook");
+  if (files.excel) {
+    logger().info("Generating Excel file: %s", *files.excel);
+    request.outputs.push_back(&workbook.emplace(config.defaults));
+    request.products.emplace_back("the workbook");
   }
-  if (outputs.empty()) return;
-  const ScanTally tally =
-      scan_configured_estate(config, accounts.get(), services, progress, jobs, outputs, products);
+  if (check) {
+    request.verified = &*verified;
+    request.drift_check = &*check;
+  }
+  if (request.outputs.empty() && !check) return false;
+  const ScanTally tally = scan_estate_once(config, services.account_list(config), services,
+                                           progress, jobs, request);
 
+  bool blocked = false;
+  if (check) {
+    const Verification verification = verification_of(*check, *verified);
+    blocked = verification.blocks_migration;
+    if (files.refreshed) {
+      logger().info("Exporting refreshed discovery file: %s", *files.refreshed);
+      serializers::export_to_path(verification.refreshed, *files.refreshed);
+    }
+  }
   std::vector<std::string> written;
   // Last, so that a file missing accounts or regions is not taken for a complete one.
   const auto warn_if_incomplete = [&] {
     for (const std::string& product : written) tally.warn_if_incomplete(product);
   };
   if (discovery) {
-    logger().info("Exporting accounts to discovery file: %s", *paths.discovery);
-    serializers::export_to_path(discovery->document(), *paths.discovery);
-    written.push_back("Discovery file '" + *paths.discovery + "'");
+    logger().info("Exporting accounts to discovery file: %s", *files.discovery);
+    serializers::export_to_path(discovery->document(), *files.discovery);
+    written.push_back("Discovery file '" + *files.discovery + "'");
   }
   if (map) {
-    logger().info("Writing address map: %s", *paths.report);
-    map->write(*paths.report);
-    written.push_back("Address map '" + *paths.report + "'");
+    logger().info("Writing address map: %s", *files.report);
+    map->write(*files.report);
+    written.push_back("Address map '" + *files.report + "'");
   }
   if (workbook) {
     nlohmann::ordered_json rows;
@@ -209,11 +199,12 @@ void write_scan_files(const config::Config& config, const ScanFiles& paths,
       warn_if_incomplete();
       throw;
     }
-    logger().info("Exporting accounts to discovery excel: %s", *paths.excel);
-    serializers::export_to_xlsx(rows, *paths.excel);
-    written.push_back("Workbook '" + *paths.excel + "'");
+    logger().info("Exporting accounts to discovery excel: %s", *files.excel);
+    serializers::export_to_xlsx(rows, *files.excel);
+    written.push_back("Workbook '" + *files.excel + "'");
   }
   warn_if_incomplete();
+  return blocked;
 }
 
 }  // namespace
@@ -250,16 +241,12 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   // One for the whole run: the operator's own AWS credentials are resolved once.
   const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
 
-  ControllerAccounts accounts(config, *services);
-
   const auto verify = options.value("verify");
-  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), accounts,
-                                             *services, *progress, jobs);
   // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
-  write_scan_files(config,
-                   {verify ? std::nullopt : options.value("discovery"), options.value("report"),
-                    options.value("excel")},
-                   accounts, *services, *progress, jobs);
+  const RunFiles files{verify, verify ? options.value("discovery") : std::nullopt,
+                       verify ? std::nullopt : options.value("discovery"), options.value("report"),
+                       options.value("excel")};
+  const bool blocked = scan_and_write(config, files, *services, *progress, jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 

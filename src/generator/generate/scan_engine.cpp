@@ -243,7 +243,15 @@ class Scan {
     }
     account.entered = true;
     work.creds = std::move(role.credentials);
-    work.regions = planned.regions ? *planned.regions : services.regions(*work.creds);
+    if (planned.regions) {
+      work.regions = *planned.regions;
+    } else {
+      account.listed_regions = services.regions(*work.creds);
+      work.regions = account.listed_regions;
+    }
+    for (const std::string& region : planned.more_regions)
+      if (std::find(work.regions.begin(), work.regions.end(), region) == work.regions.end())
+        work.regions.push_back(region);
   }
 
   void scan_region(DiscoveryServices& services, const AccountWork& work, RegionRecord& region) {
@@ -407,11 +415,78 @@ ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_acc
   ScanPlan plan;
   plan.controller_accounts = std::move(controller_accounts);
   for (const std::string& account_id : config.account_ids) {
-    PlannedAccount account{account_id, std::nullopt};
+    PlannedAccount account{account_id, std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));
   }
   return plan;
+}
+
+ScanPlan ScanPlan::joined(const ScanPlan& first, const ScanPlan& second) {
+  const auto add_new = [](std::vector<std::string>& to, const std::vector<std::string>& from) {
+    for (const std::string& item : from)
+      if (std::find(to.begin(), to.end(), item) == to.end()) to.push_back(item);
+  };
+  ScanPlan plan = first;
+  for (const PlannedAccount& other : second.accounts) {
+    const auto same = std::find_if(
+        plan.accounts.begin(), plan.accounts.end(),
+        [&](const PlannedAccount& account) { return account.account_id == other.account_id; });
+    if (same == plan.accounts.end()) {
+      plan.accounts.push_back(other);
+      continue;
+    }
+    if (same->regions && other.regions) {
+      add_new(*same->regions, *other.regions);
+    } else {
+      // The enabled regions come first, as in a scan of the plan without regions alone.
+      add_new(same->more_regions, same->regions.value_or(std::vector<std::string>{}));
+      add_new(same->more_regions, other.regions.value_or(std::vector<std::string>{}));
+      same->regions.reset();
+    }
+    add_new(same->more_regions, other.more_regions);
+  }
+  return plan;
+}
+
+PlanScope::PlanScope(const ScanPlan& plan, ScanOutput& output) : output_(output) {
+  for (const PlannedAccount& account : plan.accounts)
+    regions_.emplace(account.account_id, account.regions);
+}
+
+bool PlanScope::covers(const AccountRecord& account, const std::string& region) const {
+  const auto found = regions_.find(account.account_id);
+  if (found == regions_.end()) return false;
+  const std::vector<std::string>& own = found->second ? *found->second : account.listed_regions;
+  return std::find(own.begin(), own.end(), region) != own.end();
+}
+
+void PlanScope::account_scanned(const AccountRecord& account) {
+  if (!regions_.contains(account.account_id)) return;
+  const bool all_covered =
+      std::all_of(account.regions.begin(), account.regions.end(),
+                  [&](const RegionRecord& region) { return covers(account, region.region); });
+  if (all_covered) {
+    output_.account_scanned(account);
+    return;
+  }
+  AccountRecord own = account;
+  std::erase_if(own.regions,
+                [&](const RegionRecord& region) { return !covers(account, region.region); });
+  output_.account_scanned(own);
+}
+
+void PlanScope::account_started(const AccountRecord& account) const {
+  if (regions_.contains(account.account_id)) output_.account_started(account);
+}
+
+void PlanScope::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                            const VpcRecord& vpc) const {
+  if (covers(account, region.region)) output_.vpc_scanned(account, region, vpc);
+}
+
+void PlanScope::region_scanned(const AccountRecord& account, const RegionRecord& region) const {
+  if (covers(account, region.region)) output_.region_scanned(account, region);
 }
 
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,

@@ -77,6 +77,8 @@ class PassProgress {
 struct PlannedAccount {
   std::string account_id;
   std::optional<std::vector<std::string>> regions;
+  /// Regions scanned after those when not among them: another plan's, in a joined plan.
+  std::vector<std::string> more_regions;
 };
 
 /// What a scan covers.
@@ -90,6 +92,36 @@ struct ScanPlan {
   /// regions enabled for each account).
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
                                             nlohmann::ordered_json controller_accounts);
+  /// One plan that covers both: the accounts of `first` in order, then those only `second` has,
+  /// each with the regions of both (first's first); `first`'s controller account list.
+  [[nodiscard]] static ScanPlan joined(const ScanPlan& first, const ScanPlan& second);
+};
+
+/// An output of a scan of joined plans that sees only what its own plan covers: its accounts,
+/// and of each its regions (or, for an account without regions of its own, those listed as
+/// enabled). Records of a region outside the plan are held back; one account record is copied
+/// only when some of its regions are.
+class PlanScope : public ScanOutput {
+ public:
+  /// `output` must outlive the scope.
+  PlanScope(const ScanPlan& plan, ScanOutput& output);
+
+  [[nodiscard]] bool needs_subnets() const override { return output_.needs_subnets(); }
+  [[nodiscard]] bool outlives_failed_regions() const override {
+    return output_.outlives_failed_regions();
+  }
+  void account_scanned(const AccountRecord& account) override;
+  void account_started(const AccountRecord& account) const override;
+  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                   const VpcRecord& vpc) const override;
+  void region_scanned(const AccountRecord& account, const RegionRecord& region) const override;
+
+ private:
+  [[nodiscard]] bool covers(const AccountRecord& account, const std::string& region) const;
+
+  ScanOutput& output_;
+  // Account -> its regions, or nothing for the regions listed as enabled.
+  std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
 
 /// How a scan runs.

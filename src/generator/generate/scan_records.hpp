@@ -99,6 +99,8 @@ struct AccountRecord {
   std::string skip_reason;
   /// The scanned regions in configuration order (or in DescribeRegions order).
   std::vector<RegionRecord> regions;
+  /// The regions listed as enabled for the account, when its plan named none of its own.
+  std::vector<std::string> listed_regions;
 };
 
 /// An output of a scan. The engine calls `account_scanned` on the calling thread, accounts in

@@ -7,6 +7,7 @@
 
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/generate/drift_check.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
@@ -174,8 +175,8 @@ class DiscoveryPasses : public ::testing::Test {
     WorkbookOutput workbook(config_.defaults);
     Scanned scanned;
     scanned.tally =
-        scan_configured_estate(config_, services_.account_list(config_), services_, progress, jobs,
-                               {&discovery, &workbook}, {"the discovery file", "the workbook"});
+        scan_estate_once(config_, services_.account_list(config_), services_, progress, jobs,
+                         {{&discovery, &workbook}, {"the discovery file", "the workbook"}});
     scanned.document = discovery.document();
     try {
       scanned.rows = workbook.rows();
@@ -188,8 +189,8 @@ class DiscoveryPasses : public ::testing::Test {
   // The rows of a run with --excel alone.
   Json workbook_alone() {
     WorkbookOutput workbook(config_.defaults);
-    (void)scan_configured_estate(config_, services_.account_list(config_), services_, no_progress_,
-                                 1, {&workbook}, {"the workbook"});
+    (void)scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 1,
+                           {{&workbook}, {"the workbook"}});
     return workbook.rows();
   }
 
@@ -231,10 +232,10 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   const auto count = [&](const std::string& line) {
     return std::count(capture_->lines.begin(), capture_->lines.end(), line);
   };
-  EXPECT_EQ(count("ERROR scan_configured_estate - Failed to assume role into account 222222222222 "
+  EXPECT_EQ(count("ERROR scan_estate_once - Failed to assume role into account 222222222222 "
                   "-- skipped"),
             1);
-  EXPECT_EQ(count("INFO scan_configured_estate Discovering info for account 111111111111"), 1);
+  EXPECT_EQ(count("INFO scan_estate_once Discovering info for account 111111111111"), 1);
   EXPECT_EQ(count("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."), 1);
 }
 
@@ -260,12 +261,12 @@ TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileAndSpoilsTheWo
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0]["region"], "eu-west-1");
   EXPECT_TRUE(
-      logged("WARNING scan_configured_estate Error occured while scanning VPCs in region "
+      logged("WARNING scan_estate_once Error occured while scanning VPCs in region "
              "'us-east-1'."));
   EXPECT_TRUE(
       std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
         return line.starts_with(
-                   "DEBUG scan_configured_estate Error encountered during 'us-east-1' region "
+                   "DEBUG scan_estate_once Error encountered during 'us-east-1' region "
                    "scan:\n") &&
                line.find("UnauthorizedOperation") != std::string::npos;
       }));
@@ -395,6 +396,35 @@ TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsAndAPartialOneIsCounted) {
       logged("WARNING warn_if_incomplete Discovery file 'out.yaml' is incomplete: 1 of 2 accounts "
              "could not be entered and 1 of 2 regions could not be scanned (see the errors "
              "above)"));
+}
+
+TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRegionsAndAccounts) {
+  config_.account_ids = {ALPHA};
+  config_.aws_regions = {"us-east-1"};
+  const DiscoveryFile file = read_discovery_document(Json::parse(R"({"account_info": [
+    {"account_id": "111111111111", "regions": [{"region": "eu-west-1", "vpcs": [
+      {"vpc_id": "vpc-00000003", "hvn_cidr": "10.2.0.0/27"}]}]},
+    {"account_id": "222222222222", "regions": [{"region": "us-east-1", "vpcs": [
+      {"vpc_id": "vpc-00000004", "hvn_cidr": "10.3.0.0/27"}]}]}]})"),
+                                                     "checked.yaml");
+  DiscoveryFileOutput discovery(config_.defaults);
+  DriftCheck check(file, gateway_rule(config_));
+  const ScanTally tally =
+      scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 2,
+                       {{&discovery}, {"the discovery file"}, &file, &check});
+
+  const Json document = discovery.document();
+  ASSERT_EQ(document["account_info"].size(), 1u) << "only the configured account";
+  ASSERT_EQ(document["account_info"][0]["regions"].size(), 1u);
+  EXPECT_EQ(document["account_info"][0]["regions"][0]["region"], "us-east-1");
+  EXPECT_EQ((std::vector<std::size_t>{tally.accounts, tally.regions}), (std::vector<std::size_t>{1, 1}));
+  const Verification verification = verification_of(check, file);
+  EXPECT_FALSE(verification.blocks_migration);
+  EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";
+  EXPECT_EQ(services_.calls.vpc_page_sizes.size(), 3u) << "each region of either part once";
+  EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(),
+                       "INFO scan_estate_once Discovering info for account 111111111111"),
+            1);
 }
 
 TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
