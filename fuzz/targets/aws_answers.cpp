@@ -11,7 +11,6 @@
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/scan_engine.hpp"
-#include "generator/generate/vpc_record_view.hpp"
 
 namespace {
 
@@ -51,9 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& vpc : vpcs) {
       generator::generate::VpcRecord record = generator::generate::vpc_record(vpc);
       record.subnets = subnets.take(vpc.id);
-      const generator::generate::VpcRecordView view(record);
-      (void)generator::generate::get_spoke_gw_name(view);
-      (void)generator::generate::compute_hvn_cidr(view, generator::Hpe::disabled);
+      (void)generator::generate::get_spoke_gw_name(record);
+      (void)generator::generate::compute_hvn_cidr(record, generator::Hpe::disabled);
     }
   });
 

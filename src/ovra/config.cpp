@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "generator/common/aws_names.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
 
 namespace ovra {
@@ -138,24 +139,7 @@ bool all_of_chars(std::string_view text, bool (*allowed)(char)) {
   return !text.empty() && std::all_of(text.begin(), text.end(), allowed);
 }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_lower_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); }
-
-// Region names: two letters, one or more words, a number ("us-east-1", "us-gov-west-1").
-bool is_region_name(std::string_view text) {
-  std::vector<std::string_view> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t dash = text.find('-', start);
-    parts.push_back(text.substr(start, dash - start));
-    if (dash == std::string_view::npos) break;
-    start = dash + 1;
-  }
-  if (parts.size() < 3 || parts.front().size() != 2 || !all_of_chars(parts.front(), is_lower))
-    return false;
-  for (std::size_t index = 1; index + 1 < parts.size(); ++index)
-    if (!all_of_chars(parts[index], is_lower)) return false;
-  return all_of_chars(parts.back(), is_digit);
-}
 
 bool is_vpc_identifier(std::string_view text) {
   constexpr std::string_view PREFIX = "vpc-";
@@ -229,7 +213,7 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
     }
     case Kind::account_number: {
       const std::string& text = expect_text(value, where, name);
-      if (text.size() != 12 || !all_of_chars(text, is_digit))
+      if (!generator::is_account_number(text))
         refuse(where, name,
                "expected an account number of exactly 12 digits, got " + describe(value));
       return value;
@@ -238,7 +222,7 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
       if (expect_text(value, where, name).empty()) refuse(where, name, "must not be empty");
       return value;
     case Kind::region_name:
-      if (!is_region_name(expect_text(value, where, name)))
+      if (!generator::is_region_name(expect_text(value, where, name)))
         refuse(where, name, "expected a region name such as us-east-1, got " + describe(value));
       return value;
     case Kind::vpc_identifier:

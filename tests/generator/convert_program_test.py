@@ -204,6 +204,11 @@ class ConvertProgram(harness.ScratchTestCase):
         for raw in ("\r", "\u009b", "\nforged line"):
             self.assertNotIn(raw, result.stderr)
         self.assertRegex(result.stderr, r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3} DEBUG generator.convert:\w+ Record:")
+        # The steps of the run are named as the run's own.
+        for step in ("INFO generator.convert:main Parsing discovery account information",
+                     "DEBUG generator.convert:main Generated DiscoveryConfig:",
+                     "DEBUG generator.common.serializers.xlsx:load_from_xlsx Loaded dataframe from excel:"):
+            self.assertIn(step, result.stderr)
 
     def test_cell_errors_name_row_and_column_and_write_nothing(self):
         rows = estate_rows()
@@ -454,11 +459,27 @@ class ConvertLibreOfficeWorkbooks(harness.ScratchTestCase):
     def test_a_sheet_that_is_not_the_discovery_sheet_is_refused_naming_the_columns(self):
         near_miss = sheet_cells(estate_rows())
         near_miss[0] = [{"domain": "Domain", "encrypt": "encrypt "}.get(header, header) for header in near_miss[0]]
+        two_domains = [row + [value] for row, value in zip(sheet_cells(estate_rows()), ["domain", "corp", None, None, None])]
+        blocks = HEADERS.index("vpc_cidrs")
+        no_blocks = [row[:blocks] + row[blocks + 1:] for row in sheet_cells(estate_rows())]
         saved = self.calc_saved({
             "blank_in_front": [{"title": "Notes", "rows": []}] + discovery_sheet(estate_rows()),
             "near_miss": [{"title": "Discovery", "rows": near_miss}],
             "headers_only": [{"title": "Discovery", "rows": [HEADERS]}],
+            "two_domains": [{"title": "Discovery", "rows": two_domains}],
+            "no_blocks": [{"title": "Discovery", "rows": no_blocks}],
         })
+        self.assertEqual(self.refusal(saved, "two_domains"),
+                         "KeyError: sheet 'Discovery' of calc/two_domains.xlsx has the header domain in columns N, U; "
+                         "row 1 must name each column of the discovery workbook once")
+        # The blocks serve only the check of the gateway subnets, which is then left out once.
+        result, warnings = self.run_convert(saved, "no_blocks")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings, ["generator.convert:WARNING sheet 'Discovery' of calc/no_blocks.xlsx has no column "
+                                    "vpc_cidrs: the gateway subnets (hvn_cidr) are not checked against the VPCs' "
+                                    "address blocks"])
+        self.assertEqual(yaml.safe_load((self.scratch / "no_blocks.yaml").read_text())["account_info"],
+                         expected_accounts())
         self.assertEqual(self.refusal(saved, "blank_in_front"),
                          "KeyError: sheet 'Notes' of calc/blank_in_front.xlsx has none of the discovery workbook's "
                          "column headers in row 1; convert reads the first sheet of a workbook, so the discovery "

@@ -251,7 +251,8 @@ TEST_F(AccountInfoTest, RefusesRegionAndVpcFieldsNamingAccountRegionVpcAndField)
                   "': region: expected a region name such as us-east-1, got text '" + name + "'");
   }
   for (const char* name :
-       {"eu-west-1", "ap-southeast-2", "us-gov-west-1", "cn-northwest-1", "il-central-1"})
+       {"eu-west-1", "ap-southeast-2", "us-gov-west-1", "cn-northwest-1", "il-central-1",
+        "us-isob-east-1", "eusc-de-east-1", "us-iso2-east-1"})
     EXPECT_EQ(region_refusal(Json{{"region", name}, {"vpcs", Json::array()}}), "accepted") << name;
   EXPECT_EQ(region_refusal(Json{{"region", "eu-west-1"}}),
             "account '012345678901', region 'eu-west-1': vpcs: missing");

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
@@ -91,11 +92,6 @@ class Checker {
   std::filesystem::path path_;
 };
 
-bool is_twelve_digits(std::string_view text) {
-  return text.size() == 12 &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // An unquoted number written in hexadecimal, in base 60 or with underscores is read as a number
 // too, and may well have twelve digits, but not the ones the operator wrote (0x19DEBD01C7 is
 // 111111111111). Octal keeps the message of its own below.
@@ -121,7 +117,7 @@ std::string account_number(const Document& value, const std::string& key, const 
                    "or with a sign are read as numbers, so write account numbers in quotes, e.g. "
                    "\"012345678901\"");
     }
-    if (is_twelve_digits(digits)) return digits;
+    if (is_account_number(digits)) return digits;
     checker.fail<ValueError>(
         key, "read as the number " + digits +
                  ", which is not a 12-digit AWS account number; unquoted numbers with a "
@@ -132,34 +128,9 @@ std::string account_number(const Document& value, const std::string& key, const 
     checker.fail<TypeError>(key,
                             std::string("expected an account number, got ") + kind_name(value));
   const auto text = value.get<std::string>();
-  if (!is_twelve_digits(text))
+  if (!is_account_number(text))
     checker.fail<ValueError>(key, "\"" + text + "\" is not a 12-digit AWS account number");
   return text;
-}
-
-// Two letters, one or more words of letters and digits, a number, joined by dashes ("us-east-1",
-// "us-gov-west-1"). Checked by hand: the standard library's regex matcher recurses once per
-// character and overflows the stack on a long value.
-bool is_region_name(std::string_view region) {
-  std::vector<std::string_view> words;
-  for (std::size_t start = 0;;) {
-    const auto dash = region.find('-', start);
-    words.push_back(region.substr(start, dash == std::string_view::npos ? dash : dash - start));
-    if (dash == std::string_view::npos) break;
-    start = dash + 1;
-  }
-  const auto all_of = [](std::string_view word, auto&& allowed) {
-    return !word.empty() && std::all_of(word.begin(), word.end(), allowed);
-  };
-  const auto letter = [](char c) { return c >= 'a' && c <= 'z'; };
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (words.size() < 3 || words.front().size() != 2 || !all_of(words.front(), letter) ||
-      !all_of(words.back(), digit)) {
-    return false;
-  }
-  return std::all_of(words.begin() + 1, words.end() - 1, [&](std::string_view word) {
-    return all_of(word, [&](char c) { return letter(c) || digit(c); });
-  });
 }
 
 void check_region(const std::string& region, const std::string& key, const Checker& checker) {

@@ -47,9 +47,7 @@ Value formatted(const WorkbookRow& record, const std::string& column, const Valu
 void check_account_number_digits(const WorkbookRow& record, const Value& account_id) {
   if (!account_id.is_string()) return;
   const auto& text = account_id.get_ref<const std::string&>();
-  const bool all_digits =
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!all_digits || text.size() >= ACCOUNT_NUMBER_DIGITS) return;
+  if (!(text.empty() || is_all_digits(text)) || text.size() >= ACCOUNT_NUMBER_DIGITS) return;
   const std::string padded = std::string(ACCOUNT_NUMBER_DIGITS - text.size(), '0') + text;
   throw ValueError(
       cell_label(record, "account_id") + ": account number " + text + " has " +

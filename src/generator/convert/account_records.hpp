@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/common/aws_names.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_checks.hpp"
@@ -18,18 +19,12 @@ namespace generator::convert {
 inline const std::string NULL_CELL;
 
 /// The account columns, in the order they are read.
-inline const std::vector<std::string> ACCOUNT_INFO_FIELDS{
-    "account_id",   "account_name",  "hpe",      "managed_tgw",
-    "filter_cidrs", "spoke_gw_size", "role_name"};
+inline const std::vector<std::string> ACCOUNT_INFO_FIELDS = workbook_headers(
+    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::account_field; });
 
 /// The VPC columns, in the order they are read.
-inline const std::vector<std::string> VPC_FIELDS{
-    "vpc_id",       "hvn_cidr",      "gw_zones",       "spoke_gw_tags",
-    "domain",       "encrypt",       "inspection",     "spoke_advertisement",
-    "spoke_routes", "spoke_gw_name", "transit_gw_name"};
-
-/// Digits of an AWS account number.
-inline constexpr std::size_t ACCOUNT_NUMBER_DIGITS = 12;
+inline const std::vector<std::string> VPC_FIELDS = workbook_headers(
+    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::vpc_field; });
 
 /// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
 /// builds one entry per account (account fields from its first row, regions, VPCs) and passes each

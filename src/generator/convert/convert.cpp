@@ -97,17 +97,14 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 // its number, a gateway "0123") stays the text the operator sees instead of turning into a number.
 serializers::Converters text_columns() {
   serializers::Converters converters;
-  for (const char* column :
-       {"account_id", "account_name", "role_name", "region", "vpc_id", "vpc_cidrs", "hvn_cidr",
-        "domain", "spoke_advertisement", "spoke_gw_name", "transit_gw_name"}) {
-    converters.emplace(column, &text_unless_date);
-  }
+  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
+    if (spec.kind == CellKind::text) converters.emplace(spec.header, &text_unless_date);
   return converters;
 }
 
 Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_config,
-                         const std::string& template_path) {
-  logger().info("Parsing discovery account information");
+                         const std::string& template_path, std::source_location caller) {
+  logger().info({"Parsing discovery account information", caller});
   Value account_info = generate_discovery_account_info(rows, discovery_config);
 
   // An empty template document reads as null, which has no place for the accounts.
@@ -117,7 +114,7 @@ Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_c
                     ", not a mapping to put account_info in");
   }
   discovery_config["account_info"] = std::move(account_info["account_info"]);
-  logger().debug("Generated DiscoveryConfig:\n%s", log::Readable{discovery_config});
+  logger().debug({"Generated DiscoveryConfig:\n%s", caller}, log::Readable{discovery_config});
 
   try {
     _validate_discovery_config(discovery_config);

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,12 @@ serializers::Converters text_columns();
 /// already past check_sheet) put into `discovery_config`, the template read from `template_path`,
 /// and the whole checked by the migration model. The errors of generate_discovery_account_info
 /// name the row and column; TypeError for a template that is not a mapping and
-/// ovra::ValidationError for one the model refuses name `template_path`.
-[[nodiscard]] Value discovery_document(const std::vector<serializers::NumberedRecord>& rows,
-                                       Value discovery_config, const std::string& template_path);
+/// ovra::ValidationError for one the model refuses name `template_path`. Its messages are issued in
+/// the name of `caller`, the run's step that builds the document.
+[[nodiscard]] Value discovery_document(
+    const std::vector<serializers::NumberedRecord>& rows, Value discovery_config,
+    const std::string& template_path,
+    std::source_location caller = std::source_location::current());
 
 /// Checks the complete discovery configuration with the migration model; ovra::ValidationError when
 /// the model refuses it.

@@ -138,21 +138,40 @@ const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS() {
   static const std::map<std::string, FieldFormatter> formatters = [] {
     const auto as_bool = [](const Value& cell) { return Value(_bool(cell)); };
     const auto as_text = [](const std::string& item) { return Value(item); };
-    std::map<std::string, FieldFormatter> table{
-        {"hpe", as_bool},        {"managed_tgw", as_bool},         {"encrypt", as_bool},
-        {"inspection", as_bool}, {TAG_FIELD, parse_spoke_gw_tags},
-    };
-    for (const auto& column : LIST_FIELDS) table.emplace(column, _list(as_text));
+    std::map<std::string, FieldFormatter> table;
+    for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE) {
+      switch (spec.kind) {
+        case CellKind::boolean:
+          table.emplace(spec.header, as_bool);
+          break;
+        case CellKind::list:
+          table.emplace(spec.header, _list(as_text));
+          break;
+        case CellKind::tags:
+          table.emplace(spec.header, parse_spoke_gw_tags);
+          break;
+        case CellKind::text:
+        case CellKind::as_read:
+          break;
+      }
+    }
     return table;
   }();
   return formatters;
+}
+
+CellKind cell_kind(const std::string& column) {
+  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
+    if (spec.header == column) return spec.kind;
+  return CellKind::text;
 }
 
 std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell) {
   if (!cell.is_string()) return {};
   const auto& text = cell.get_ref<const std::string&>();
   std::vector<std::string> doubts;
-  if (std::find(LIST_FIELDS.begin(), LIST_FIELDS.end(), column) != LIST_FIELDS.end()) {
+  const CellKind kind = cell_kind(column);
+  if (kind == CellKind::list) {
     for (const auto& item : list_items(text)) {
       const auto edges = blank_edges(item);
       const bool comma = item.find(',') != std::string::npos;
@@ -162,7 +181,7 @@ std::vector<std::string> doubtful_readings(const std::string& column, const Valu
       if (comma) doubt += std::string(edges ? " and" : "") + " holds a comma that did not separate";
       doubts.push_back(std::move(doubt));
     }
-  } else if (column == TAG_FIELD) {
+  } else if (kind == CellKind::tags) {
     for (const auto& piece : split(text, ",")) {
       if (piece.empty()) continue;
       const auto parts = split(piece, "=");

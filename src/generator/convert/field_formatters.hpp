@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "generator/common/workbook_layout.hpp"
+
 namespace generator::convert {
 
 using Value = nlohmann::ordered_json;
@@ -30,14 +32,13 @@ FieldFormatter _list(std::function<Value(const std::string&)> item_conversion);
 /// pieces are skipped, a piece without exactly one "=" is refused.
 Value parse_spoke_gw_tags(const Value& tags_str);
 
-/// The formatter of each column that has one.
+/// The formatter of each column that has one: its cell kind in the workbook's column table
+/// decides (booleans, lists, tags).
 const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS();
 
-/// The columns read as lists of texts.
-inline const std::vector<std::string> LIST_FIELDS{"gw_zones", "filter_cidrs", "spoke_routes"};
-
-/// The column read as gateway tags.
-inline const std::string TAG_FIELD = "spoke_gw_tags";
+/// The cell kind of the workbook column headed `column`; text for a header the workbook does not
+/// have.
+CellKind cell_kind(const std::string& column);
 
 /// What the formatter of `column` reads from the text `cell` that the operator may well not have
 /// meant: a list item, tag key or tag value that begins or ends with a blank (space, tab, line

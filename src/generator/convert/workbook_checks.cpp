@@ -68,21 +68,44 @@ std::string cell_label(const WorkbookRow& row, const std::string& column) {
 }
 
 void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook) {
+  const std::string sheet_name = "sheet '" + sheet.name + "' of " + workbook;
   std::vector<std::string> missing;
-  for (const auto& column : WORKBOOK_COLUMNS) {
-    if (std::find(sheet.headers.begin(), sheet.headers.end(), column) != sheet.headers.end())
+  std::size_t found = 0;
+  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE) {
+    const std::string column(spec.header);
+    const auto header = std::find(sheet.headers.begin(), sheet.headers.end(), column);
+    if (header != sheet.headers.end()) {
+      ++found;
+      // The reader tells a repeated header apart as "domain.1": which of the two cells counts
+      // would be a guess.
+      std::vector<std::string> columns{serializers::column_name(
+          static_cast<std::size_t>(header - sheet.headers.begin()) + 1)};
+      for (std::size_t index = 0; index < sheet.headers.size(); ++index) {
+        const std::string_view other = sheet.headers[index];
+        if (other.starts_with(column + ".") &&
+            other.find_first_not_of("0123456789", column.size() + 1) == std::string_view::npos &&
+            other.size() > column.size() + 1)
+          columns.push_back(serializers::column_name(index + 1));
+      }
+      if (columns.size() > 1) {
+        throw KeyError(sheet_name + " has the header " + column + " in columns " +
+                       joined(columns) +
+                       "; row 1 must name each column of the discovery workbook once");
+      }
       continue;
+    }
+    // A workbook without the VPCs' blocks converts as one whose blocks are empty.
+    if (spec.read_as == ReadAs::blocks_check) continue;
     std::string entry = column;
-    for (const auto& header : sheet.headers) {
-      if (header != column && header_key(header) == column) {
-        entry += " (row 1 has \"" + header + "\")";
+    for (const auto& other : sheet.headers) {
+      if (other != column && header_key(other) == column) {
+        entry += " (row 1 has \"" + other + "\")";
         break;
       }
     }
     missing.push_back(std::move(entry));
   }
-  const std::string sheet_name = "sheet '" + sheet.name + "' of " + workbook;
-  if (missing.size() == WORKBOOK_COLUMNS.size()) {
+  if (found == 0) {
     throw KeyError(sheet_name +
                    " has none of the discovery workbook's column headers in row 1; convert reads "
                    "the first sheet of a workbook, so the discovery sheet must come first");
@@ -92,6 +115,13 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
                    joined(missing) +
                    "; row 1 must name every column of the discovery workbook exactly as "
                    "generate writes it");
+  }
+  const std::string blocks = header_of(WorkbookColumn::vpc_cidrs);
+  if (std::find(sheet.headers.begin(), sheet.headers.end(), blocks) == sheet.headers.end()) {
+    logger().warning(
+        "%s has no column %s: the gateway subnets (hvn_cidr) are not checked against the VPCs' "
+        "address blocks",
+        sheet_name, blocks);
   }
   if (sheet.records.empty()) {
     logger().warning("%s has no rows under its header row: the discovery file gets no accounts",
@@ -125,7 +155,8 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
       if (!doubts.empty()) {
         logger().warning("%s (%s): %s; kept as read (%s)", cell_label(row, column),
                          shown_cell(*cell), joined(doubts),
-                         column == TAG_FIELD ? "tags are key=value pairs separated by commas"
+                         cell_kind(column) == CellKind::tags
+                             ? "tags are key=value pairs separated by commas"
                                              : "list items are separated by a comma and one blank");
       }
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-// How the output passes reach an AWS account: its name on the controller, the role to assume,
+// How the scan reaches an AWS account: its name on the controller, the role to assume,
 // the role assumption, its regions, and the EC2 handle of one region.
 
 #include <functional>

@@ -152,13 +152,6 @@ std::string range_text(std::uint32_t first, std::uint32_t last) {
   return ipv4::format_address(first) + " – " + ipv4::format_address(last);
 }
 
-std::optional<ipv4::Network> parse_or_nothing(std::string_view cidr) {
-  try {
-    return ipv4::Network::parse(cidr);
-  } catch (const ipv4::InvalidNetwork&) {
-    return std::nullopt;
-  }
-}
 
 // The tooltip of a piece: what it is and its addresses; a merged run names its first subnets.
 std::string piece_title(const BarPiece& piece) {
@@ -351,12 +344,11 @@ AddressMap::AddressMap(AddressMapSettings settings) : settings_(std::move(settin
 
 void AddressMap::account_scanned(const AccountRecord& account) {
   const std::string id = escape_html(account.account_id);
-  const std::string name =
-      account.account_name.is_string() ? escape_html(account.account_name.get<std::string>()) : "";
+  const std::string name = account.account_name ? escape_html(*account.account_name) : "";
   body_ += "<details class=\"account\" open><summary><h2>Account <code>" + id + "</code>";
   if (!name.empty()) body_ += " " + name;
   body_ += "</h2>";
-  if (!account.account_name.is_string()) body_ += " (not listed on the controller)";
+  if (!account.account_name) body_ += " (not listed on the controller)";
   if (!account.entered) {
     body_ += " <span class=\"badge\">SKIPPED</span></summary><p class=\"note failed\">" +
              escape_html(account.skip_reason) + "</p></details>\n";
@@ -394,13 +386,13 @@ void AddressMap::draw_region(const AccountRecord& account, const RegionRecord& r
 void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& region,
                           const VpcRecord& vpc) {
   ++vpcs_;
-  const bool no_room = !settings_.add_vpc_cidr && vpc.gateway_subnet.empty();
+  const bool no_room = vpc.gateway_subnet.no_room();
   if (no_room) ++vpcs_without_room_;
   const std::optional<std::string> name = vpc.name();
 
   std::string search =
       account.account_id + " " + region.region + " " + vpc.id + " " + vpc.gateway_name;
-  if (account.account_name.is_string()) search += " " + account.account_name.get<std::string>();
+  if (account.account_name) search += " " + *account.account_name;
   if (name) search += " " + *name;
 
   body_ += std::string("<article class=\"vpc") + (no_room ? " noroom" : "") + "\" data-vpc=\"" +
@@ -412,32 +404,28 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
   if (no_room)
     body_ += "<span class=\"badge\">NO ROOM</span> no free /" +
              std::to_string(settings_.gateway_prefix) + " in any associated block";
-  else if (vpc.gateway_subnet.empty())
+  else if (!vpc.gateway_subnet.network)
     body_ += "none proposed: each VPC gets a new block (add_vpc_cidr)";
   else
-    body_ += "<code>" + escape_html(vpc.gateway_subnet) + "</code>";
+    body_ += "<code>" + vpc.gateway_subnet.text() + "</code>";
   body_ += "</dd></dl>";
 
   std::vector<ipv4::Network> subnets;
   std::size_t without_ipv4 = 0;
-  std::size_t unreadable = 0;
   for (const auto& subnet : vpc.subnets) {
-    if (!subnet.cidr_block) {
+    if (subnet.network)
+      subnets.push_back(*subnet.network);
+    else
       ++without_ipv4;
-    } else if (const auto network = parse_or_nothing(*subnet.cidr_block)) {
-      subnets.push_back(*network);
-    } else {
-      ++unreadable;
-    }
   }
-  const std::optional<ipv4::Network> gateway = parse_or_nothing(vpc.gateway_subnet);
+  const std::optional<ipv4::Network>& gateway = vpc.gateway_subnet.network;
 
   std::vector<std::string> not_drawn;
   for (const auto& block_record : vpc.blocks) {
-    const std::optional<ipv4::Network> block = parse_or_nothing(block_record.cidr);
-    if (!block_record.is_associated() || !block) {
-      not_drawn.push_back("<code>" + escape_html(block_record.cidr) + "</code> (" +
-                          escape_html(block ? block_record.state : "not a CIDR block") + ")");
+    const ipv4::Network* block = &block_record.network;
+    if (!block_record.is_associated()) {
+      not_drawn.push_back("<code>" + block->to_string() + "</code> (" +
+                          escape_html(block_record.state) + ")");
       continue;
     }
     const std::vector<BarPiece> pieces = bar_pieces(*block, subnets, gateway ? &*gateway : nullptr);
@@ -448,7 +436,7 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
       count += piece.subnets.size();
     }
     body_ += "<p class=\"blk\"><code>" + block->to_string() + "</code>" +
-             (block_record.cidr == vpc.primary_cidr ? " primary" : "") + " · " +
+             (*block == vpc.primary ? " primary" : "") + " · " +
              plural(count, "subnet", "subnets") + " · " +
              fmt::format("{:.1f}",
                          100.0 * static_cast<double>(used) / static_cast<double>(block->size())) +
@@ -478,9 +466,6 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
   if (without_ipv4 > 0)
     body_ += "<p class=\"extra\">" + plural(without_ipv4, "subnet", "subnets") +
              " without an IPv4 block</p>";
-  if (unreadable > 0)
-    body_ += "<p class=\"extra\">" + plural(unreadable, "subnet", "subnets") +
-             " with an unreadable CIDR block, not drawn</p>";
   body_ += "</article>\n";
 }
 

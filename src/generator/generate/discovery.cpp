@@ -6,10 +6,8 @@
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
-#include "generator/generate/drift_check.hpp"
 #include "generator/generate/gateway_name.hpp"
 #include "generator/generate/gateway_subnet.hpp"
-#include "generator/generate/generate.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -113,138 +111,21 @@ std::string associated_cidrs(const VpcRecord& vpc) {
   for (const auto& block : vpc.blocks) {
     if (!block.is_associated()) continue;
     if (!joined.empty()) joined += ",";
-    joined += block.cidr;
+    joined += block.network.to_string();
   }
   return joined;
 }
 
-ScanSettings scan_settings(const config::Config& config, RegionFailure on_region_failure,
-                           std::size_t jobs, std::source_location pass) {
+ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
+                           std::source_location pass) {
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.hpe = hpe_of(config.defaults);
-  settings.on_region_failure = on_region_failure;
   settings.pass = pass;
   return settings;
 }
-
-// Turns the scan's records into the entries of the discovery document, each account checked and
-// ordered by the migration model.
-class DiscoveryFileOutput : public ScanOutput {
- public:
-  DiscoveryFileOutput(const config::Defaults& defaults, std::source_location pass)
-      : defaults_(defaults), pass_(pass) {}
-
-  void account_started(const AccountRecord& account) const override {
-    logger().debug({"Account Info data:\n%s", pass_}, log::Readable{account_entry(account)});
-  }
-  void vpc_scanned(const AccountRecord&, const RegionRecord&, const VpcRecord& vpc) const override {
-    if (logger().is_enabled_for(log::DEBUG))
-      logger().debug({"VPC Data:\n%s", pass_}, log::Readable{vpc_entry(vpc)});
-  }
-  void region_scanned(const AccountRecord&, const RegionRecord& region) const override {
-    if (logger().is_enabled_for(log::DEBUG))
-      logger().debug({"Region Data:\n%s", pass_}, log::Readable{region_entry(region)});
-  }
-  void account_scanned(const AccountRecord& account) override {
-    if (!account.entered) return;
-    Json entry = account_entry(account);
-    for (const RegionRecord& region : account.regions)
-      if (!region.failed()) entry["regions"].push_back(region_entry(region));
-    logger().debug({"Account Data:\n%s", pass_}, log::Readable{entry});
-    accounts_.push_back(ovra::AccountInfo(entry).to_document());
-  }
-
-  // The document of every account handed over so far.
-  Json document() {
-    logger().debug({"Accounts:\n%s", pass_}, log::Readable{accounts_});
-    return Json{{"account_info", std::move(accounts_)}};
-  }
-
- private:
-  // The account's entry without its regions.
-  Json account_entry(const AccountRecord& account) const {
-    Json entry = Json::object();
-    entry["account_id"] = account.account_id;
-    entry["account_name"] = account.account_name;
-    entry["regions"] = Json::array();
-    for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
-      if (defaults_.is_given(name)) entry[name] = default_member(defaults_, name);
-    }
-    return entry;
-  }
-  Json region_entry(const RegionRecord& region) const {
-    Json entry = {{"region", region.region}, {"vpcs", Json::array()}};
-    for (const VpcRecord& vpc : region.vpcs) entry["vpcs"].push_back(vpc_entry(vpc));
-    return entry;
-  }
-  Json vpc_entry(const VpcRecord& vpc) const {
-    Json entry = Json::object();
-    entry["vpc_id"] = vpc.id;
-    entry["hvn_cidr"] = vpc.gateway_subnet;
-    entry["spoke_gw_name"] = vpc.gateway_name;
-    entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
-    return entry;
-  }
-
-  const config::Defaults& defaults_;
-  std::source_location pass_;
-  Json accounts_ = Json::array();
-};
-
-// Turns the scan's records into workbook rows, one per VPC.
-class WorkbookOutput : public ScanOutput {
- public:
-  WorkbookOutput(const config::Defaults& defaults, std::source_location pass)
-      : defaults_(defaults), pass_(pass) {}
-
-  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
-                   const VpcRecord& vpc) const override {
-    if (logger().is_enabled_for(log::DEBUG))
-      logger().debug({"Row Data:\n%s", pass_}, log::Readable{row(account, region, vpc)});
-  }
-  void account_scanned(const AccountRecord& account) override {
-    for (const RegionRecord& region : account.regions)
-      for (const VpcRecord& vpc : region.vpcs) rows_.push_back(row(account, region, vpc));
-  }
-
-  // Every row handed over so far.
-  Json rows() { return std::move(rows_); }
-
- private:
-  Json row(const AccountRecord& account, const RegionRecord& region, const VpcRecord& vpc) const {
-    Json row_data = Json::object();
-    row_data["account_id"] = account.account_id;
-    row_data["account_name"] = account.account_name;
-    // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell rather
-    // than a FALSE that reads like a decision.
-    row_data["hpe"] = defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
-    row_data["managed_tgw"] = bool_or_null(defaults_.managed_tgw);
-    row_data["filter_cidrs"] = list_or_null(defaults_.filter_cidrs);
-    row_data["spoke_gw_size"] = text_or_null(defaults_.spoke_gw_size);
-    row_data["role_name"] = defaults_.role_name;
-    row_data["region"] = region.region;
-    row_data["vpc_id"] = vpc.id;
-    row_data["vpc_cidrs"] = associated_cidrs(vpc);
-    row_data["hvn_cidr"] = vpc.gateway_subnet;
-    row_data["gw_zones"] = list_or_null(defaults_.gw_zones);
-    row_data["spoke_gw_tags"] = NULL_TEXT;
-    row_data["domain"] = text_or_null(defaults_.domain);
-    row_data["encrypt"] = bool_or_null(defaults_.encrypt);
-    row_data["inspection"] = bool_or_null(defaults_.inspection);
-    row_data["spoke_advertisement"] = NULL_TEXT;
-    row_data["spoke_routes"] = NULL_TEXT;
-    row_data["spoke_gw_name"] = vpc.gateway_name;
-    row_data["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
-    return row_data;
-  }
-
-  const config::Defaults& defaults_;
-  std::source_location pass_;
-  Json rows_ = Json::array();
-};
 
 }  // namespace
 
@@ -257,72 +138,179 @@ std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transpor
   return std::make_unique<LiveServices>(transports);
 }
 
-Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress, ScanTally& tally, std::size_t jobs,
-                                 const std::vector<ScanOutput*>& also_to,
-                                 const std::vector<std::string>& products) {
-  const std::source_location pass = std::source_location::current();
-  const PassScope pass_scope(progress, "discovery file");
-  const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
-  DiscoveryFileOutput output(config.defaults, pass);
-  std::vector<ScanOutput*> outputs{&output, &tally};
-  outputs.insert(outputs.end(), also_to.begin(), also_to.end());
-  scan_estate(plan, scan_settings(config, RegionFailure::skip_region, jobs, pass), services,
-              progress, outputs);
-  // An empty document written over a good file would pass for a scan of an empty estate.
-  tally.require_something_reached(products);
-  return output.document();
+void DiscoveryFileOutput::account_started(const AccountRecord& account) const {
+  logger().debug("Account Info data:\n%s", log::Readable{account_entry(account)});
 }
 
-Json generate_min_discovery_yaml(const config::Config& config, DiscoveryServices& services,
-                                 PassProgress& progress, std::size_t jobs) {
+void DiscoveryFileOutput::vpc_scanned(const AccountRecord&, const RegionRecord&,
+                                      const VpcRecord& vpc) const {
+  if (logger().is_enabled_for(log::DEBUG))
+    logger().debug("VPC Data:\n%s", log::Readable{vpc_entry(vpc)});
+}
+
+void DiscoveryFileOutput::region_scanned(const AccountRecord&, const RegionRecord& region) const {
+  if (logger().is_enabled_for(log::DEBUG))
+    logger().debug("Region Data:\n%s", log::Readable{region_entry(region)});
+}
+
+void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
+  if (!account.entered) return;
+  Json entry = account_entry(account);
+  for (const RegionRecord& region : account.regions)
+    if (!region.failed()) entry["regions"].push_back(region_entry(region));
+  logger().debug("Account Data:\n%s", log::Readable{entry});
+  accounts_.push_back(ovra::AccountInfo(entry).to_document());
+}
+
+Json DiscoveryFileOutput::document() {
+  logger().debug("Accounts:\n%s", log::Readable{accounts_});
+  return Json{{"account_info", std::move(accounts_)}};
+}
+
+// The account's entry without its regions.
+Json DiscoveryFileOutput::account_entry(const AccountRecord& account) const {
+  Json entry = Json::object();
+  entry["account_id"] = account.account_id;
+  entry["account_name"] = value_or_null(account.account_name);
+  entry["regions"] = Json::array();
+  for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
+    if (defaults_.is_given(name)) entry[name] = default_member(defaults_, name);
+  }
+  return entry;
+}
+
+Json DiscoveryFileOutput::region_entry(const RegionRecord& region) const {
+  Json entry = {{"region", region.region}, {"vpcs", Json::array()}};
+  for (const VpcRecord& vpc : region.vpcs) entry["vpcs"].push_back(vpc_entry(vpc));
+  return entry;
+}
+
+Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
+  Json entry = Json::object();
+  entry["vpc_id"] = vpc.id;
+  entry["hvn_cidr"] = vpc.gateway_subnet.text();
+  entry["spoke_gw_name"] = vpc.gateway_name;
+  entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
+  return entry;
+}
+
+void WorkbookOutput::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                                 const VpcRecord& vpc) const {
+  if (logger().is_enabled_for(log::DEBUG))
+    logger().debug("Row Data:\n%s", log::Readable{row(account, region, vpc)});
+}
+
+void WorkbookOutput::account_scanned(const AccountRecord& account) {
+  for (const RegionRecord& region : account.regions) {
+    if (region.failed() && !first_failure_) first_failure_ = region.failure;
+    for (const VpcRecord& vpc : region.vpcs) rows_.push_back(row(account, region, vpc));
+  }
+}
+
+Json WorkbookOutput::rows() {
+  if (first_failure_) std::rethrow_exception(first_failure_);
+  return std::move(rows_);
+}
+
+Json WorkbookOutput::row(const AccountRecord& account, const RegionRecord& region,
+                         const VpcRecord& vpc) const {
+  Json row_data = Json::object();
+  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
+    row_data[std::string(spec.header)] = cell(spec.column, account, region, vpc);
+  return row_data;
+}
+
+Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
+                          const RegionRecord& region, const VpcRecord& vpc) const {
+  switch (column) {
+    case WorkbookColumn::account_id:
+      return account.account_id;
+    case WorkbookColumn::account_name:
+      return value_or_null(account.account_name);
+    case WorkbookColumn::hpe:
+      // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell
+      // rather than a FALSE that reads like a decision.
+      return defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
+    case WorkbookColumn::managed_tgw:
+      return bool_or_null(defaults_.managed_tgw);
+    case WorkbookColumn::filter_cidrs:
+      return list_or_null(defaults_.filter_cidrs);
+    case WorkbookColumn::spoke_gw_size:
+      return text_or_null(defaults_.spoke_gw_size);
+    case WorkbookColumn::role_name:
+      return defaults_.role_name;
+    case WorkbookColumn::region:
+      return region.region;
+    case WorkbookColumn::vpc_id:
+      return vpc.id;
+    case WorkbookColumn::vpc_cidrs:
+      return associated_cidrs(vpc);
+    case WorkbookColumn::hvn_cidr:
+      return vpc.gateway_subnet.text();
+    case WorkbookColumn::gw_zones:
+      return list_or_null(defaults_.gw_zones);
+    case WorkbookColumn::domain:
+      return text_or_null(defaults_.domain);
+    case WorkbookColumn::encrypt:
+      return bool_or_null(defaults_.encrypt);
+    case WorkbookColumn::inspection:
+      return bool_or_null(defaults_.inspection);
+    case WorkbookColumn::spoke_gw_name:
+      return vpc.gateway_name;
+    case WorkbookColumn::transit_gw_name:
+      return text_or_null(defaults_.transit_gw_name);
+    // Left for the operator to fill in.
+    case WorkbookColumn::spoke_gw_tags:
+    case WorkbookColumn::spoke_advertisement:
+    case WorkbookColumn::spoke_routes:
+      return NULL_TEXT;
+  }
+  throw ValueError("no workbook column numbered " + std::to_string(static_cast<int>(column)));
+}
+
+GatewayRule gateway_rule(const config::Config& config) {
+  return GatewayRule{hpe_of(config.defaults), config.defaults.add_vpc_cidr};
+}
+
+ScanTally scan_estate_once(const config::Config& config, Json controller_accounts,
+                           DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                           const ScanRequest& request) {
+  const std::source_location pass = std::source_location::current();
+  const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
+  const bool configured = !request.outputs.empty();
+  const PassScope pass_scope(progress, configured ? "scan" : "verify");
+  ScanPlan checked;
+  if (verifying) {
+    checked.controller_accounts = controller_accounts;
+    // Exactly what the file names: its accounts in its order, each with its own regions.
+    for (const FileAccount& account : request.verified->accounts)
+      checked.accounts.push_back({account.account_id, account.region_names(), {}});
+  }
+  const ScanPlan planned = ScanPlan::from_config(config, std::move(controller_accounts));
+
   ScanTally tally;
-  return generate_min_discovery_yaml(config, services, progress, tally, jobs);
+  std::vector<ScanOutput*> outputs;
+  // Each part sees only its own accounts and regions once the plans are joined.
+  std::vector<std::unique_ptr<PlanScope>> scopes;
+  const auto scoped = [&](const ScanPlan& plan, ScanOutput& output) -> ScanOutput* {
+    if (!verifying || !configured) return &output;
+    return scopes.emplace_back(std::make_unique<PlanScope>(plan, output)).get();
+  };
+  if (configured) {
+    for (ScanOutput* output : request.outputs) outputs.push_back(scoped(planned, *output));
+    outputs.push_back(scoped(planned, tally));
+  }
+  if (verifying) outputs.push_back(scoped(checked, *request.drift_check));
+  const ScanPlan plan = !verifying ? planned
+                        : configured ? ScanPlan::joined(planned, checked)
+                                     : checked;
+  scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);
+  // An empty file written over a good one would pass for a scan of an empty estate.
+  if (configured) tally.require_something_reached(request.products);
+  return tally;
 }
 
-Json generate_min_discovery_yaml(const config::Config& config) {
-  PassProgress progress;
-  return generate_min_discovery_yaml(config, *make_live_services(make_transports(config)),
-                                     progress);
-}
-
-Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
-                                   PassProgress& progress, ScanTally& tally, std::size_t jobs) {
-  const std::source_location pass = std::source_location::current();
-  const PassScope pass_scope(progress, "workbook");
-  const ScanPlan plan = ScanPlan::from_config(config, services.account_list(config));
-  WorkbookOutput output(config.defaults, pass);
-  scan_estate(plan, scan_settings(config, RegionFailure::end_scan, jobs, pass), services, progress,
-              {&output, &tally});
-  tally.require_something_reached({"the workbook"});
-  return output.rows();
-}
-
-Json generate_discovery_excel_data(const config::Config& config, DiscoveryServices& services,
-                                   PassProgress& progress, std::size_t jobs) {
-  ScanTally tally;
-  return generate_discovery_excel_data(config, services, progress, tally, jobs);
-}
-
-Json generate_discovery_excel_data(const config::Config& config) {
-  PassProgress progress;
-  return generate_discovery_excel_data(config, *make_live_services(make_transports(config)),
-                                       progress);
-}
-
-Verification verify_discovery_file(const config::Config& config, const DiscoveryFile& file,
-                                   DiscoveryServices& services, PassProgress& progress,
-                                   std::size_t jobs) {
-  const std::source_location pass = std::source_location::current();
-  const PassScope pass_scope(progress, "verify");
-  ScanPlan plan;
-  plan.controller_accounts = services.account_list(config);
-  // Exactly what the file names: its accounts in its order, each with its own regions.
-  for (const FileAccount& account : file.accounts)
-    plan.accounts.push_back({account.account_id, account.region_names()});
-  const ScanSettings settings = scan_settings(config, RegionFailure::skip_region, jobs, pass);
-  DriftCheck check(file, GatewayRule{settings.hpe, settings.add_vpc_cidr});
-  scan_estate(plan, settings, services, progress, {&check});
+Verification verification_of(DriftCheck& check, const DiscoveryFile& file) {
   check.finish();
   Verification verification{check.blocks_migration(), check.refreshed_document()};
   try {

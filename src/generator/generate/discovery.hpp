@@ -1,9 +1,10 @@
 #pragma once
 
-// The two output passes of `generate`: the minimal discovery document and the workbook rows. Each
-// pass logs in to the controller and runs a scan of its own; its output only turns the scan's
-// records into discovery entries or workbook rows.
+// What `generate` makes of one scan of the estate: the minimal discovery document and the workbook
+// rows (outputs of the scan that only turn its records into entries or rows), the scan of the
+// configured estate that feeds every output of a run, and the verify pass.
 
+#include <exception>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/discovery_file.hpp"
+#include "generator/generate/drift_check.hpp"
 #include "generator/generate/scan_engine.hpp"
 #include "generator/generate/scan_tally.hpp"
 #include "http/http.hpp"
@@ -41,40 +43,56 @@ struct Transports {
 /// whole run, so that the operator's own credentials are resolved once.
 [[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports);
 
-/// The discovery document {account_info: [...]}: every account whose role could be assumed, with
-/// its regions (a region whose scan meets an AWS service error is left out) and VPCs, each entry
-/// checked and ordered by the migration model. Fails with ScanError when the scan reached
-/// nothing (ScanTally::reached_nothing); `tally` is given the counts of what was skipped. `jobs`
-/// pieces of work run at once (see ScanSettings::jobs); the result does not depend on it. The same
-/// scan also feeds `also_to` (the address map), after the discovery document in each account;
-/// `products` are what the run writes from this scan, as the ScanError names them.
-[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(
-    const config::Config& config, DiscoveryServices& services, PassProgress& progress,
-    ScanTally& tally, std::size_t jobs = 1, const std::vector<ScanOutput*>& also_to = {},
-    const std::vector<std::string>& products = {"the discovery file"});
-/// The same, without the counts.
-[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config,
-                                                                 DiscoveryServices& services,
-                                                                 PassProgress& progress,
-                                                                 std::size_t jobs = 1);
-/// The same with the real controller and AWS and no status line.
-[[nodiscard]] nlohmann::ordered_json generate_min_discovery_yaml(const config::Config& config);
+/// Turns the scan's records into the discovery document {account_info: [...]}: every account
+/// whose role could be assumed, with its regions (a failed region is left out) and VPCs, each
+/// entry checked and ordered by the migration model.
+class DiscoveryFileOutput : public ScanOutput {
+ public:
+  explicit DiscoveryFileOutput(const config::Defaults& defaults) : defaults_(defaults) {}
 
-/// The workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC; any AWS error ends the pass, and
-/// so does a scan in which no account could be entered (ScanError); `tally` is given the counts of
-/// the accounts skipped.
-[[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
-                                                                   DiscoveryServices& services,
-                                                                   PassProgress& progress,
-                                                                   ScanTally& tally,
-                                                                   std::size_t jobs = 1);
-/// The same, without the counts.
-[[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config,
-                                                                   DiscoveryServices& services,
-                                                                   PassProgress& progress,
-                                                                   std::size_t jobs = 1);
-/// The same with the real controller and AWS and no status line.
-[[nodiscard]] nlohmann::ordered_json generate_discovery_excel_data(const config::Config& config);
+  void account_started(const AccountRecord& account) const override;
+  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                   const VpcRecord& vpc) const override;
+  void region_scanned(const AccountRecord& account, const RegionRecord& region) const override;
+  void account_scanned(const AccountRecord& account) override;
+
+  /// The document of every account handed over so far.
+  [[nodiscard]] nlohmann::ordered_json document();
+
+ private:
+  [[nodiscard]] nlohmann::ordered_json account_entry(const AccountRecord& account) const;
+  [[nodiscard]] nlohmann::ordered_json region_entry(const RegionRecord& region) const;
+  [[nodiscard]] nlohmann::ordered_json vpc_entry(const VpcRecord& vpc) const;
+
+  const config::Defaults& defaults_;
+  nlohmann::ordered_json accounts_ = nlohmann::ordered_json::array();
+};
+
+/// Turns the scan's records into the workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC.
+/// A workbook without a region would pass for a complete one once edited, so a failed region
+/// spoils it: `rows` then fails with the first failed region's error.
+class WorkbookOutput : public ScanOutput {
+ public:
+  explicit WorkbookOutput(const config::Defaults& defaults) : defaults_(defaults) {}
+
+  [[nodiscard]] bool outlives_failed_regions() const override { return false; }
+  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                   const VpcRecord& vpc) const override;
+  void account_scanned(const AccountRecord& account) override;
+
+  /// Every row handed over so far; the error of the first failed region when there was one.
+  [[nodiscard]] nlohmann::ordered_json rows();
+
+ private:
+  [[nodiscard]] nlohmann::ordered_json row(const AccountRecord& account, const RegionRecord& region,
+                                           const VpcRecord& vpc) const;
+  [[nodiscard]] nlohmann::ordered_json cell(WorkbookColumn column, const AccountRecord& account,
+                                            const RegionRecord& region, const VpcRecord& vpc) const;
+
+  const config::Defaults& defaults_;
+  nlohmann::ordered_json rows_ = nlohmann::ordered_json::array();
+  std::exception_ptr first_failure_;
+};
 
 /// What the verify pass found.
 struct Verification {
@@ -84,12 +102,35 @@ struct Verification {
   nlohmann::ordered_json refreshed;
 };
 
-/// The verify pass: scans the accounts and regions that the discovery file names (with the
-/// configuration's controller, role, hpe and add_vpc_cidr), logs one line per difference from the
-/// file and a summary (see DriftCheck), and gives the outcome; `jobs` as for the other passes.
-[[nodiscard]] Verification verify_discovery_file(const config::Config& config,
-                                                 const DiscoveryFile& file,
-                                                 DiscoveryServices& services,
-                                                 PassProgress& progress, std::size_t jobs = 1);
+/// What one run asks of its scan.
+struct ScanRequest {
+  /// The outputs of the configured estate: every configured account with the configured regions,
+  /// or those enabled for it.
+  std::vector<ScanOutput*> outputs;
+  /// What those outputs write ("the discovery file", ...), as a ScanError names them.
+  std::vector<std::string> products;
+  /// With --verify: the file whose accounts and regions are scanned too, and its drift check.
+  const DiscoveryFile* verified = nullptr;
+  DriftCheck* drift_check = nullptr;
+};
+
+/// The rule by which the scan of `config` chooses gateway subnets, which the drift check applies.
+[[nodiscard]] GatewayRule gateway_rule(const config::Config& config);
+
+/// Scans once for everything `request` asks, handing the records to its outputs in plan order;
+/// when both the configured estate and a file are asked for, the one scan covers both and each
+/// output sees only its own part (PlanScope). `controller_accounts` is the controller's account
+/// list, fetched once for the run. Fails with ScanError when the configured estate's part reached
+/// nothing (ScanTally::reached_nothing), naming the products as not written. `jobs` pieces of work
+/// run at once (see ScanSettings::jobs); nothing handed over depends on it. The counts of what the
+/// configured estate's part entered and skipped come back.
+ScanTally scan_estate_once(const config::Config& config,
+                           nlohmann::ordered_json controller_accounts,
+                           DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                           const ScanRequest& request);
+
+/// The outcome of `check` of `file` once the scan is over (see DriftCheck): its summary logged,
+/// and the refreshed file, which the migration model checks (ovra::ValidationError naming `file`).
+[[nodiscard]] Verification verification_of(DriftCheck& check, const DiscoveryFile& file);
 
 }  // namespace generator::generate

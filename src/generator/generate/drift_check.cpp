@@ -7,7 +7,6 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/generate/vpc_record_view.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -19,11 +18,13 @@ using Kind = DriftFinding::Kind;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-ipv4::Network parse_network(const std::string& cidr, const std::string& what) {
+// The file's gateway subnet; the file was read through the migration model, which refuses an
+// unreadable one, so this is only a last guard.
+ipv4::Network file_gateway_subnet(const std::string& cidr, const std::string& place) {
   try {
     return ipv4::Network::parse(cidr);
   } catch (const ipv4::InvalidNetwork& error) {
-    throw ValueError(what + ": " + error.what());
+    throw ValueError(place + ": hvn_cidr: " + error.what());
   }
 }
 
@@ -75,8 +76,9 @@ std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord&
   if (rule_.add_vpc_cidr) return "";
   const Hpe hpe = account_hpe(account, rule_);
   // The scan already chose by the configuration's size; an account of another size needs its own.
-  if (hpe == rule_.hpe) return vpc.gateway_subnet;
-  return compute_hvn_cidr(VpcRecordView(vpc), hpe);
+  if (hpe == rule_.hpe) return vpc.gateway_subnet.text();
+  const std::optional<ipv4::Network> chosen = compute_hvn_cidr(vpc, hpe);
+  return chosen ? chosen->to_string() : "";
 }
 
 void DriftCheck::account_scanned(const AccountRecord& account) {
@@ -150,29 +152,28 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     return;
   }
 
-  const ipv4::Network gateway = parse_network(expected.hvn_cidr, place + ": hvn_cidr");
+  const ipv4::Network gateway = file_gateway_subnet(expected.hvn_cidr, place);
   std::string overlapping;
   for (const SubnetRecord& subnet : found.subnets) {
-    if (!subnet.cidr_block) continue;
-    if (!parse_network(*subnet.cidr_block, place + ": subnet " + subnet.id).overlaps(gateway))
-      continue;
-    overlapping += (overlapping.empty() ? "" : ", ") + subnet.id + " (" + *subnet.cidr_block + ")";
+    if (!subnet.network || !subnet.network->overlaps(gateway)) continue;
+    overlapping += (overlapping.empty() ? "" : ", ") + subnet.id + " (" +
+                   subnet.network->to_string() + ")";
   }
   std::string associated;
   bool inside = false;
   for (const BlockRecord& block : found.blocks) {
     if (!block.is_associated()) continue;
-    associated += (associated.empty() ? "" : ", ") + block.cidr;
-    inside = inside || parse_network(block.cidr, place + ": block").contains(gateway);
+    associated += (associated.empty() ? "" : ", ") + block.network.to_string();
+    inside = inside || block.network.contains(gateway);
   }
   if (overlapping.empty() && inside) {
     ++fitting_vpcs_;
     // A choice of the operator's own is kept; saying so shows that it was seen. Only the scan's
     // own choice is compared: computing another size here would warn about VPCs that are fine.
     if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
-        found.gateway_subnet != expected.hvn_cidr)
+        found.gateway_subnet.network != gateway)
       logger().info("%s: hvn_cidr %s is still free and kept (the rule alone would pick %s)", place,
-                    expected.hvn_cidr, found.gateway_subnet);
+                    expected.hvn_cidr, found.gateway_subnet.text());
     return;
   }
 

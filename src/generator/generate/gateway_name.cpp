@@ -22,16 +22,9 @@ std::string_view first_characters(std::string_view text, std::size_t characters)
   return text;
 }
 
-std::string get_spoke_gw_name(const VpcView& vpc) {
-  std::optional<std::string> vpc_name;
-  for (const auto& tag : vpc.tags()) {
-    if (tag.key == "Name") {
-      vpc_name = tag.value;
-      break;
-    }
-  }
+std::string get_spoke_gw_name(const VpcRecord& vpc) {
   // An empty Name tag still counts as the name: the identifier stands in only without one.
-  const std::string base = vpc_name ? *vpc_name : vpc.id();
+  const std::string base = vpc.name().value_or(vpc.id);
   std::string name(first_characters(base, SPOKE_GW_NAME_BASE_LENGTH));
   name += SPOKE_GW_NAME_SUFFIX;
   std::replace(name.begin(), name.end(), ' ', '_');

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "generator/generate/vpc_view.hpp"
+#include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {
 
@@ -16,7 +16,7 @@ inline constexpr std::string_view SPOKE_GW_NAME_SUFFIX = "-HVNGW";
 
 /// The first 23 characters (not bytes) of the VPC's first "Name" tag value, or of its identifier
 /// when it has no such tag, followed by "-HVNGW", with every space turned into "_".
-[[nodiscard]] std::string get_spoke_gw_name(const VpcView& vpc);
+[[nodiscard]] std::string get_spoke_gw_name(const VpcRecord& vpc);
 
 /// The longest start of the UTF-8 text `text` that holds at most `characters` characters; a
 /// character is cut whole or not at all.

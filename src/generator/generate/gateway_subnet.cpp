@@ -6,7 +6,6 @@
 #include <source_location>
 #include <vector>
 
-#include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/log/log.hpp"
 
@@ -16,18 +15,10 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-ipv4::Network parse_network(const VpcView& vpc, std::string_view cidr) {
-  try {
-    return ipv4::Network::parse(cidr);
-  } catch (const ipv4::InvalidNetwork& error) {
-    throw ValueError("VPC '" + vpc.id() + "': " + error.what());
-  }
-}
-
-std::vector<ipv4::Network> list_existing_subnets(const VpcView& vpc) {
+std::vector<ipv4::Network> existing_subnets(const VpcRecord& vpc) {
   std::vector<ipv4::Network> existing;
-  for (const auto& cidr : vpc.list_subnet_cidr_blocks())
-    if (cidr) existing.push_back(parse_network(vpc, *cidr));
+  for (const auto& subnet : vpc.subnets)
+    if (subnet.network) existing.push_back(*subnet.network);
   return existing;
 }
 
@@ -108,12 +99,12 @@ std::vector<ipv4::Network> viable_candidates_logged(
 
 }  // namespace
 
-std::string _compute_hvn_cidr(const VpcView& vpc, Hpe hpe, std::string_view cidr) {
+std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
+                                               const ipv4::Network& block) {
   const int prefix = gateway_prefix_length(hpe);
-  const ipv4::Network block = parse_network(vpc, cidr);
   logger().debug("VPC cidr_block: %s", block.to_string());
 
-  const std::vector<ipv4::Network> existing = list_existing_subnets(vpc);
+  const std::vector<ipv4::Network> existing = existing_subnets(vpc);
   const bool debugging = logger().is_enabled_for(log::DEBUG);
   if (debugging) logger().debug("VPC subnets:\n%s", render_networks(existing));
 
@@ -128,7 +119,7 @@ std::string _compute_hvn_cidr(const VpcView& vpc, Hpe hpe, std::string_view cidr
       chosen = block.subnet_at(prefix, *position);
     }
   } else {
-    logger().debug("%s", "cidr block " + std::string(cidr) +
+    logger().debug("%s", "cidr block " + block.to_string() +
                              " prefix value must be less than or equal to " +
                              std::to_string(prefix));
   }
@@ -138,27 +129,23 @@ std::string _compute_hvn_cidr(const VpcView& vpc, Hpe hpe, std::string_view cidr
     logger().debug(
         "Could not compute hvn_cidr for vpc '%s' in cidr block '%s': No available subnets with "
         "prefix %s",
-        vpc.id(), std::string(cidr), prefix);
-    return "";
+        vpc.id, block.to_string(), prefix);
   }
-  return chosen->to_string();
+  return chosen;
 }
 
-std::string compute_hvn_cidr(const VpcView& vpc, Hpe hpe) {
-  const std::string primary = vpc.cidr_block();
-  if (std::string result = _compute_hvn_cidr(vpc, hpe, primary); !result.empty()) return result;
+std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe) {
+  if (auto chosen = _compute_hvn_cidr(vpc, hpe, vpc.primary)) return chosen;
 
-  for (const auto& association : vpc.cidr_block_association_set()) {
+  for (const BlockRecord& block : vpc.blocks) {
     // The primary block was tried first; other states (disassociated, failed, ...) do not count.
-    if (association.cidr_block == primary) continue;
-    if (association.state != "associated") continue;
-    if (std::string result = _compute_hvn_cidr(vpc, hpe, association.cidr_block); !result.empty())
-      return result;
+    if (block.network == vpc.primary || !block.is_associated()) continue;
+    if (auto chosen = _compute_hvn_cidr(vpc, hpe, block.network)) return chosen;
   }
 
   logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s",
-                   vpc.id(), gateway_prefix_length(hpe));
-  return "";
+                   vpc.id, gateway_prefix_length(hpe));
+  return std::nullopt;
 }
 
 }  // namespace generator::generate

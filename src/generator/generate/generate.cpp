@@ -123,19 +123,97 @@ void check_outputs(const cli::ParsedOptions& options, const config::Config& conf
   files::check_planned_outputs(outputs, inputs);
 }
 
-// Compares the discovery file with the estate and writes the refreshed file when asked; true when
-// something blocks the migration.
-bool verify_pass(const config::Config& config, const std::string& path,
-                 const std::optional<std::string>& refreshed_path, DiscoveryServices& services,
-                 PassProgress& progress, std::size_t jobs) {
-  const DiscoveryFile file = read_discovery_file(path);
-  logger().info("Verifying discovery file: %s", path);
-  const Verification verification = verify_discovery_file(config, file, services, progress, jobs);
-  if (refreshed_path) {
-    logger().info("Exporting refreshed discovery file: %s", *refreshed_path);
-    serializers::export_to_path(verification.refreshed, *refreshed_path);
+// What a run reads and writes besides its configuration.
+struct RunFiles {
+  /// --verify: the discovery file to check, and the refreshed file to write (-d beside it).
+  std::optional<std::string> verify;
+  std::optional<std::string> refreshed;
+  /// The files written from the configured estate.
+  std::optional<std::string> discovery;
+  std::optional<std::string> report;
+  std::optional<std::string> excel;
+};
+
+// Logs in once and scans once for every file asked for, then writes them in turn: the refreshed
+// file of --verify, the discovery file and the address map (which leave a failed region out),
+// the workbook (not written then). A file written stays when a later one fails. A file to check
+// is read before anything is asked of the controller. True when the checked file blocks the
+// migration.
+bool scan_and_write(const config::Config& config, const RunFiles& files,
+                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
+  std::optional<DiscoveryFile> verified;
+  std::optional<DriftCheck> check;
+  if (files.verify) {
+    verified.emplace(read_discovery_file(*files.verify));
+    logger().info("Verifying discovery file: %s", *files.verify);
+    check.emplace(*verified, gateway_rule(config));
   }
-  return verification.blocks_migration;
+  std::optional<DiscoveryFileOutput> discovery;
+  std::optional<AddressMap> map;
+  std::optional<WorkbookOutput> workbook;
+  ScanRequest request;
+  if (files.discovery) {
+    logger().info("Generating minimal discovery file: %s", *files.discovery);
+    request.outputs.push_back(&discovery.emplace(config.defaults));
+    request.products.emplace_back("the discovery file");
+  }
+  if (files.report) {
+    logger().info("Generating address map: %s", *files.report);
+    request.outputs.push_back(
+        &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
+    request.products.emplace_back("the address map");
+  }
+  if (files.excel) {
+    logger().info("Generating Excel file: %s", *files.excel);
+    request.outputs.push_back(&workbook.emplace(config.defaults));
+    request.products.emplace_back("the workbook");
+  }
+  if (check) {
+    request.verified = &*verified;
+    request.drift_check = &*check;
+  }
+  if (request.outputs.empty() && !check) return false;
+  const ScanTally tally = scan_estate_once(config, services.account_list(config), services,
+                                           progress, jobs, request);
+
+  bool blocked = false;
+  if (check) {
+    const Verification verification = verification_of(*check, *verified);
+    blocked = verification.blocks_migration;
+    if (files.refreshed) {
+      logger().info("Exporting refreshed discovery file: %s", *files.refreshed);
+      serializers::export_to_path(verification.refreshed, *files.refreshed);
+    }
+  }
+  std::vector<std::string> written;
+  // Last, so that a file missing accounts or regions is not taken for a complete one.
+  const auto warn_if_incomplete = [&] {
+    for (const std::string& product : written) tally.warn_if_incomplete(product);
+  };
+  if (discovery) {
+    logger().info("Exporting accounts to discovery file: %s", *files.discovery);
+    serializers::export_to_path(discovery->document(), *files.discovery);
+    written.push_back("Discovery file '" + *files.discovery + "'");
+  }
+  if (map) {
+    logger().info("Writing address map: %s", *files.report);
+    map->write(*files.report);
+    written.push_back("Address map '" + *files.report + "'");
+  }
+  if (workbook) {
+    nlohmann::ordered_json rows;
+    try {
+      rows = workbook->rows();
+    } catch (...) {
+      warn_if_incomplete();
+      throw;
+    }
+    logger().info("Exporting accounts to discovery excel: %s", *files.excel);
+    serializers::export_to_xlsx(rows, *files.excel);
+    written.push_back("Workbook '" + *files.excel + "'");
+  }
+  warn_if_incomplete();
+  return blocked;
 }
 
 }  // namespace
@@ -173,54 +251,11 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
 
   const auto verify = options.value("verify");
-  const bool blocked = verify && verify_pass(config, *verify, options.value("discovery"), *services,
-                                             *progress, jobs);
-  // With --verify, --discovery names the refreshed file instead of a discovery pass of its own.
-  const auto discovery = verify ? std::optional<std::string>() : options.value("discovery");
-  const auto report = options.value("report");
-  if (discovery || report) {
-    // The address map is drawn from the discovery pass's own scan; without a discovery file, that
-    // scan runs for the map alone.
-    std::optional<AddressMap> map;
-    std::vector<ScanOutput*> also_to;
-    std::vector<std::string> products;
-    if (discovery) products.emplace_back("the discovery file");
-    if (report) {
-      map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()));
-      also_to.push_back(&*map);
-      products.emplace_back("the address map");
-    }
-    if (discovery) logger().info("Generating minimal discovery file: %s", *discovery);
-    if (report) logger().info("Generating address map: %s", *report);
-    ScanTally tally;
-    const nlohmann::ordered_json data =
-        generate_min_discovery_yaml(config, *services, *progress, tally, jobs, also_to, products);
-    if (discovery) {
-      // The YAML writer double-quotes every text value by itself, so marking the texts first
-      // changes nothing in the file; the two steps are still announced for those who follow a
-      // run.
-      logger().debug("Adding presenter for _quoted class");
-      logger().debug("Recursing through discovery config to update strings");
-      logger().info("Exporting accounts to discovery file: %s", *discovery);
-      serializers::export_to_path(data, *discovery);
-    }
-    if (map) {
-      logger().info("Writing address map: %s", *report);
-      map->write(*report);
-    }
-    // Last, so that a file missing accounts or regions is not taken for a complete one.
-    if (discovery) tally.warn_if_incomplete("Discovery file '" + *discovery + "'");
-    if (report) tally.warn_if_incomplete("Address map '" + *report + "'");
-  }
-  if (const auto excel = options.value("excel")) {
-    logger().info("Generating Excel file: %s", *excel);
-    ScanTally tally;
-    const nlohmann::ordered_json rows =
-        generate_discovery_excel_data(config, *services, *progress, tally, jobs);
-    logger().info("Exporting accounts to discovery excel: %s", *excel);
-    serializers::export_to_xlsx(rows, *excel);
-    tally.warn_if_incomplete("Workbook '" + *excel + "'");
-  }
+  // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
+  const RunFiles files{verify, verify ? options.value("discovery") : std::nullopt,
+                       verify ? std::nullopt : options.value("discovery"), options.value("report"),
+                       options.value("excel")};
+  const bool blocked = scan_and_write(config, files, *services, *progress, jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 

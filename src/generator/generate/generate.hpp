@@ -1,7 +1,8 @@
 #pragma once
 
-// The generate program: command line, example configuration, configuration file, and the two
-// output passes (discovery file first, then workbook).
+// The generate program: command line, example configuration, configuration file, one controller
+// login and one scan of the estate, and the outputs written from it (discovery file, address map,
+// workbook, or the --verify check and its refreshed file).
 
 #include <cstddef>
 #include <exception>
@@ -10,11 +11,6 @@
 #include <vector>
 
 namespace generator::generate {
-
-/// Page size when the VPCs of a region are listed.
-inline constexpr int VPC_PAGE_SIZE = 64;
-/// Page size when the subnets of a region are listed (the most EC2 gives per page).
-inline constexpr int SUBNET_PAGE_SIZE = 1000;
 
 /// Regions scanned at once unless --jobs says otherwise, and the most it may say.
 inline constexpr std::size_t DEFAULT_JOBS = 8;

@@ -9,8 +9,7 @@
 
 #include "aws/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
-#include "generator/generate/generate.hpp"
-#include "generator/generate/vpc_record_view.hpp"
+#include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -31,6 +30,25 @@ std::string error_rendering(const std::exception& error) {
     return "ClientError: " + std::string(service_error->what());
   }
   return error.what();
+}
+
+// A block or subnet of a VPC as EC2 gave it; the one place where the scan reads CIDR text.
+ipv4::Network vpc_network(const std::string& vpc_id, std::string_view cidr) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork& error) {
+    throw ValueError("VPC '" + vpc_id + "': " + error.what());
+  }
+}
+
+// The name the controller lists for an account: text, or nothing when it lists none.
+std::optional<std::string> account_name_text(const std::string& account_id, const Json& name) {
+  if (name.is_null()) return std::nullopt;
+  if (!name.is_string()) {
+    throw TypeError("the controller's name of account " + account_id + " is " + name.type_name() +
+                    ", not text");
+  }
+  return name.get<std::string>();
 }
 
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
@@ -82,8 +100,10 @@ class Scan {
         progress_(progress),
         outputs_(outputs),
         accounts_(plan.accounts.size()) {
-    for (const ScanOutput* output : outputs_)
+    for (const ScanOutput* output : outputs_) {
       needs_subnets_ = needs_subnets_ || output->needs_subnets();
+      failed_region_ends_scan_ = failed_region_ends_scan_ && !output->outlives_failed_regions();
+    }
     for (std::size_t index = 0; index < accounts_.size(); ++index) pending_.insert(Task{index, -1});
   }
 
@@ -209,7 +229,8 @@ class Scan {
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
     logger().info(in_pass("Discovering info for account %s", settings_), planned.account_id);
     account.account_id = planned.account_id;
-    account.account_name = get_acct_name(planned.account_id, plan_.controller_accounts);
+    account.account_name = account_name_text(
+        planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
     RoleAssumption role =
@@ -222,7 +243,15 @@ class Scan {
     }
     account.entered = true;
     work.creds = std::move(role.credentials);
-    work.regions = planned.regions ? *planned.regions : services.regions(*work.creds);
+    if (planned.regions) {
+      work.regions = *planned.regions;
+    } else {
+      account.listed_regions = services.regions(*work.creds);
+      work.regions = account.listed_regions;
+    }
+    for (const std::string& region : planned.more_regions)
+      if (std::find(work.regions.begin(), work.regions.end(), region) == work.regions.end())
+        work.regions.push_back(region);
   }
 
   void scan_region(DiscoveryServices& services, const AccountWork& work, RegionRecord& region) {
@@ -241,7 +270,13 @@ class Scan {
         }
       });
     } catch (const aws::ServiceError& error) {
-      if (settings_.on_region_failure == RegionFailure::end_scan) throw;
+      // AWS's message alone does not say which of many regions refused: an output that ends the
+      // run on it names the place.
+      const aws::ServiceError placed(
+          error.code(),
+          error.message() + " (account " + account.account_id + ", region " + region.region + ")",
+          error.request_id(), error.operation(), error.http_status());
+      if (failed_region_ends_scan_) throw placed;
       // One refusing region (an opt-in region, a policy that denies it) must not cost the
       // operator the whole account; the region is handed over as failed and the scan goes on.
       logger().warning(in_pass("Error occured while scanning VPCs in region '%s'.", settings_),
@@ -249,7 +284,7 @@ class Scan {
       logger().debug(in_pass("Error encountered during '%s' region scan:\n%s", settings_),
                      region.region, error_rendering(error));
       region.vpcs.clear();
-      region.failure = std::current_exception();
+      region.failure = std::make_exception_ptr(placed);
       region.failure_message = error.what();
       return;
     }
@@ -259,9 +294,11 @@ class Scan {
   VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
     VpcRecord record = vpc_record(listed);
     if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
-    const VpcRecordView view(record);
-    if (!settings_.add_vpc_cidr) record.gateway_subnet = compute_hvn_cidr(view, settings_.hpe);
-    record.gateway_name = get_spoke_gw_name(view);
+    if (settings_.add_vpc_cidr)
+      record.gateway_subnet.gap = GatewaySubnet::Gap::add_vpc_cidr;
+    else
+      record.gateway_subnet.network = compute_hvn_cidr(record, settings_.hpe);
+    record.gateway_name = get_spoke_gw_name(record);
     if (!needs_subnets_) record.subnets.clear();
     return record;
   }
@@ -284,6 +321,8 @@ class Scan {
   PassProgress& progress_;
   const std::vector<ScanOutput*>& outputs_;
   bool needs_subnets_ = false;
+  // No output has a use for the rest of the scan once a region failed.
+  bool failed_region_ends_scan_ = true;
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -376,11 +415,78 @@ ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_acc
   ScanPlan plan;
   plan.controller_accounts = std::move(controller_accounts);
   for (const std::string& account_id : config.account_ids) {
-    PlannedAccount account{account_id, std::nullopt};
+    PlannedAccount account{account_id, std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));
   }
   return plan;
+}
+
+ScanPlan ScanPlan::joined(const ScanPlan& first, const ScanPlan& second) {
+  const auto add_new = [](std::vector<std::string>& to, const std::vector<std::string>& from) {
+    for (const std::string& item : from)
+      if (std::find(to.begin(), to.end(), item) == to.end()) to.push_back(item);
+  };
+  ScanPlan plan = first;
+  for (const PlannedAccount& other : second.accounts) {
+    const auto same = std::find_if(
+        plan.accounts.begin(), plan.accounts.end(),
+        [&](const PlannedAccount& account) { return account.account_id == other.account_id; });
+    if (same == plan.accounts.end()) {
+      plan.accounts.push_back(other);
+      continue;
+    }
+    if (same->regions && other.regions) {
+      add_new(*same->regions, *other.regions);
+    } else {
+      // The enabled regions come first, as in a scan of the plan without regions alone.
+      add_new(same->more_regions, same->regions.value_or(std::vector<std::string>{}));
+      add_new(same->more_regions, other.regions.value_or(std::vector<std::string>{}));
+      same->regions.reset();
+    }
+    add_new(same->more_regions, other.more_regions);
+  }
+  return plan;
+}
+
+PlanScope::PlanScope(const ScanPlan& plan, ScanOutput& output) : output_(output) {
+  for (const PlannedAccount& account : plan.accounts)
+    regions_.emplace(account.account_id, account.regions);
+}
+
+bool PlanScope::covers(const AccountRecord& account, const std::string& region) const {
+  const auto found = regions_.find(account.account_id);
+  if (found == regions_.end()) return false;
+  const std::vector<std::string>& own = found->second ? *found->second : account.listed_regions;
+  return std::find(own.begin(), own.end(), region) != own.end();
+}
+
+void PlanScope::account_scanned(const AccountRecord& account) {
+  if (!regions_.contains(account.account_id)) return;
+  const bool all_covered =
+      std::all_of(account.regions.begin(), account.regions.end(),
+                  [&](const RegionRecord& region) { return covers(account, region.region); });
+  if (all_covered) {
+    output_.account_scanned(account);
+    return;
+  }
+  AccountRecord own = account;
+  std::erase_if(own.regions,
+                [&](const RegionRecord& region) { return !covers(account, region.region); });
+  output_.account_scanned(own);
+}
+
+void PlanScope::account_started(const AccountRecord& account) const {
+  if (regions_.contains(account.account_id)) output_.account_started(account);
+}
+
+void PlanScope::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                            const VpcRecord& vpc) const {
+  if (covers(account, region.region)) output_.vpc_scanned(account, region, vpc);
+}
+
+void PlanScope::region_scanned(const AccountRecord& account, const RegionRecord& region) const {
+  if (covers(account, region.region)) output_.region_scanned(account, region);
 }
 
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
@@ -391,9 +497,10 @@ void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoverySe
 VpcRecord vpc_record(const aws::Vpc& vpc) {
   VpcRecord record;
   record.id = vpc.id;
-  record.primary_cidr = vpc.cidr_block;
+  record.primary = vpc_network(vpc.id, vpc.cidr_block);
   for (const auto& association : vpc.cidr_block_association_set)
-    record.blocks.push_back(BlockRecord{association.cidr_block, association.state});
+    record.blocks.push_back(
+        BlockRecord{vpc_network(vpc.id, association.cidr_block), association.state});
   for (const auto& tag : vpc.tags) record.tags.push_back(TagRecord{tag.key, tag.value});
   return record;
 }
@@ -401,8 +508,9 @@ VpcRecord vpc_record(const aws::Vpc& vpc) {
 std::vector<SubnetRecord> RegionSubnets::take(const std::string& vpc_id) {
   if (!listed_) {
     for (aws::Subnet& subnet : ec2_.list_region_subnets(SUBNET_PAGE_SIZE)) {
-      by_vpc_[subnet.vpc_id].push_back(
-          SubnetRecord{std::move(subnet.id), std::move(subnet.cidr_block)});
+      std::optional<ipv4::Network> network;
+      if (subnet.cidr_block) network = vpc_network(subnet.vpc_id, *subnet.cidr_block);
+      by_vpc_[subnet.vpc_id].push_back(SubnetRecord{std::move(subnet.id), network});
     }
     listed_ = true;
   }

@@ -24,6 +24,11 @@
 
 namespace generator::generate {
 
+/// Page size when the VPCs of a region are listed.
+inline constexpr int VPC_PAGE_SIZE = 64;
+/// Page size when the subnets of a region are listed (the most EC2 gives per page).
+inline constexpr int SUBNET_PAGE_SIZE = 1000;
+
 /// What a scan asks of the controller and of AWS; tests put a stand-in here.
 class DiscoveryServices {
  public:
@@ -53,7 +58,7 @@ class DiscoveryServices {
 class PassProgress {
  public:
   virtual ~PassProgress() = default;
-  /// A pass begins ("discovery file" or "workbook").
+  /// A pass begins ("scan" or "verify").
   virtual void pass_started(const std::string& /*pass*/) {}
   /// Account `number` of `count` (1-based) is being scanned.
   virtual void account_started(std::size_t /*number*/, std::size_t /*count*/,
@@ -72,6 +77,8 @@ class PassProgress {
 struct PlannedAccount {
   std::string account_id;
   std::optional<std::vector<std::string>> regions;
+  /// Regions scanned after those when not among them: another plan's, in a joined plan.
+  std::vector<std::string> more_regions;
 };
 
 /// What a scan covers.
@@ -85,14 +92,36 @@ struct ScanPlan {
   /// regions enabled for each account).
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
                                             nlohmann::ordered_json controller_accounts);
+  /// One plan that covers both: the accounts of `first` in order, then those only `second` has,
+  /// each with the regions of both (first's first); `first`'s controller account list.
+  [[nodiscard]] static ScanPlan joined(const ScanPlan& first, const ScanPlan& second);
 };
 
-/// What a region whose scan meets an AWS service error means for the rest of the scan.
-enum class RegionFailure {
-  /// The region is handed over with its failure and the scan goes on (with a warning).
-  skip_region,
-  /// The first such region in configuration order ends the scan with its error.
-  end_scan,
+/// An output of a scan of joined plans that sees only what its own plan covers: its accounts,
+/// and of each its regions (or, for an account without regions of its own, those listed as
+/// enabled). Records of a region outside the plan are held back; one account record is copied
+/// only when some of its regions are.
+class PlanScope : public ScanOutput {
+ public:
+  /// `output` must outlive the scope.
+  PlanScope(const ScanPlan& plan, ScanOutput& output);
+
+  [[nodiscard]] bool needs_subnets() const override { return output_.needs_subnets(); }
+  [[nodiscard]] bool outlives_failed_regions() const override {
+    return output_.outlives_failed_regions();
+  }
+  void account_scanned(const AccountRecord& account) override;
+  void account_started(const AccountRecord& account) const override;
+  void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
+                   const VpcRecord& vpc) const override;
+  void region_scanned(const AccountRecord& account, const RegionRecord& region) const override;
+
+ private:
+  [[nodiscard]] bool covers(const AccountRecord& account, const std::string& region) const;
+
+  ScanOutput& output_;
+  // Account -> its regions, or nothing for the regions listed as enabled.
+  std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
 
 /// How a scan runs.
@@ -102,7 +131,6 @@ struct ScanSettings {
   /// When set, no gateway subnet is chosen (and no subnet listed unless an output wants them).
   bool add_vpc_cidr = false;
   Hpe hpe = Hpe::disabled;
-  RegionFailure on_region_failure = RegionFailure::skip_region;
   /// How many pieces of work (an account's role and regions, or one region) run at once.
   std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
@@ -129,8 +157,10 @@ class RegionSubnets {
 };
 
 /// Scans the plan and hands each account to every output, in plan order, once its regions are
-/// done. Errors other than the region failures that the settings skip end the scan: messages of
-/// everything before them in plan order are written, nothing after.
+/// done. A region whose scan meets an AWS service error is handed over as failed (with a warning)
+/// while some output outlives failed regions (ScanOutput::outlives_failed_regions); otherwise it
+/// ends the scan, as every other error does: messages of everything before it in plan order are
+/// written, nothing after.
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
                  PassProgress& progress, const std::vector<ScanOutput*>& outputs);
 

@@ -6,16 +6,17 @@
 // output only turns them into its own form.
 
 #include <exception>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "generator/common/ipv4/ipv4_network.hpp"
 
 namespace generator::generate {
 
 /// One IPv4 block of a VPC's association set, in any state.
 struct BlockRecord {
-  std::string cidr;   // as EC2 gave it
+  ipv4::Network network;
   std::string state;  // "associated", "disassociated", "failed", ...
 
   [[nodiscard]] bool is_associated() const { return state == "associated"; }
@@ -24,7 +25,25 @@ struct BlockRecord {
 /// One subnet of a VPC.
 struct SubnetRecord {
   std::string id;
-  std::optional<std::string> cidr_block;  // absent for an IPv6-only subnet
+  std::optional<ipv4::Network> network;  // absent for an IPv6-only subnet
+};
+
+/// The gateway subnet chosen for a VPC, or why there is none.
+struct GatewaySubnet {
+  /// Why `network` is empty.
+  enum class Gap {
+    /// No associated block of the VPC has room for one.
+    no_room,
+    /// add_vpc_cidr is set: the migration adds a block of its own, so none is chosen here.
+    add_vpc_cidr,
+  };
+  std::optional<ipv4::Network> network;
+  Gap gap = Gap::no_room;
+
+  /// Whether none was chosen because the VPC has no room.
+  [[nodiscard]] bool no_room() const { return !network && gap == Gap::no_room; }
+  /// The subnet as canonical CIDR text, "" when there is none (as the files write it).
+  [[nodiscard]] std::string text() const { return network ? network->to_string() : ""; }
 };
 
 /// A key and value of a resource's tags.
@@ -36,16 +55,15 @@ struct TagRecord {
 /// One VPC and what the scan decided for it.
 struct VpcRecord {
   std::string id;
-  std::string primary_cidr;
+  /// The primary block (EC2's CidrBlock).
+  ipv4::Network primary{0, 0};
   /// The association set in EC2's order, the primary block included.
   std::vector<BlockRecord> blocks;
   std::vector<TagRecord> tags;
   /// The VPC's subnets in listing order; filled only for outputs that ask for them (see
   /// ScanOutput::needs_subnets), empty otherwise.
   std::vector<SubnetRecord> subnets;
-  /// The chosen gateway subnet as canonical CIDR text; "" when no block has room or when
-  /// add_vpc_cidr is set.
-  std::string gateway_subnet;
+  GatewaySubnet gateway_subnet;
   /// The proposed spoke gateway name.
   std::string gateway_name;
 
@@ -62,8 +80,9 @@ struct RegionRecord {
   std::string region;
   /// The region's VPCs in listing order; empty when the scan failed.
   std::vector<VpcRecord> vpcs;
-  /// Set when the region could not be scanned (its VPC or subnet listing failed): the error, for
-  /// the outputs that end the run on it, and its message, for those that report it.
+  /// Set when the region could not be scanned (its VPC or subnet listing failed): the error, which
+  /// names the account and the region, for the outputs that end the run on it, and AWS's own
+  /// message, for those that report it beside the region.
   std::exception_ptr failure;
   std::string failure_message;
 
@@ -73,13 +92,15 @@ struct RegionRecord {
 /// One configured account.
 struct AccountRecord {
   std::string account_id;
-  /// The account's name on the controller; null when the controller does not list it.
-  nlohmann::ordered_json account_name;
+  /// The account's name on the controller; nothing when the controller does not list it.
+  std::optional<std::string> account_name;
   /// Whether the role could be assumed; when not, `skip_reason` says why and `regions` is empty.
   bool entered = false;
   std::string skip_reason;
   /// The scanned regions in configuration order (or in DescribeRegions order).
   std::vector<RegionRecord> regions;
+  /// The regions listed as enabled for the account, when its plan named none of its own.
+  std::vector<std::string> listed_regions;
 };
 
 /// An output of a scan. The engine calls `account_scanned` on the calling thread, accounts in
@@ -96,6 +117,10 @@ class ScanOutput {
   /// Whether the VPC records handed over must carry their subnets (the address map and the drift
   /// check draw or compare them; the discovery file and workbook do not).
   [[nodiscard]] virtual bool needs_subnets() const { return false; }
+  /// Whether the output is still of use when a region fails: it leaves the region out (the
+  /// discovery file, the address map, the drift check). When no output of a scan is, the scan ends
+  /// at the first failed region in configuration order, with the region's error.
+  [[nodiscard]] virtual bool outlives_failed_regions() const { return true; }
   /// One account, with all its regions.
   virtual void account_scanned(const AccountRecord& account) = 0;
 

@@ -36,7 +36,8 @@ void ScanTally::require_something_reached(const std::vector<std::string>& produc
           : "all " + std::to_string(regions) + " regions of the " +
                 std::to_string(accounts_entered) + " entered accounts failed";
   std::string named;
-  for (const auto& product : products) named += (named.empty() ? "" : " and ") + product;
+  for (std::size_t index = 0; index < products.size(); ++index)
+    named += (index == 0 ? "" : index + 1 == products.size() ? " and " : ", ") + products[index];
   throw ScanError("Nothing was scanned (" + what + "): " + named +
                   (products.size() == 1
                        ? " was not written and an existing one is left as it was"

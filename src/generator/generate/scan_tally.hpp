@@ -14,6 +14,9 @@ namespace generator::generate {
 /// An output of a scan that only counts accounts and regions.
 class ScanTally : public ScanOutput {
  public:
+  /// The counts serve the other outputs only: a scan that feeds nothing else may end at its first
+  /// failed region.
+  [[nodiscard]] bool outlives_failed_regions() const override { return false; }
   void account_scanned(const AccountRecord& account) override;
 
   /// Whether the scan reached nothing: no configured account could be entered, or every region
@@ -23,7 +26,7 @@ class ScanTally : public ScanOutput {
   [[nodiscard]] bool incomplete() const;
 
   /// Fails with ScanError when the scan reached nothing, saying that none of `products` ("the
-  /// discovery file", "the address map") was written.
+  /// discovery file", "the address map", "the workbook") was written.
   void require_something_reached(const std::vector<std::string>& products) const;
   /// Logs one WARNING that counts the skipped accounts and failed regions when there are any,
   /// naming `product` ("Discovery file 'out.yaml'") as incomplete.

@@ -31,7 +31,7 @@ class StatusLine : public PassProgress, public log::TransientLine {
   void clear() override;
   void redraw() override;
 
-  /// The text the line shows now ("workbook: account 3 of 20, 12 regions done, 8 in flight,
+  /// The text the line shows now ("scan: account 3 of 20, 12 regions done, 8 in flight,
   /// 340 VPCs found").
   [[nodiscard]] std::string text() const;
 

@@ -7,6 +7,7 @@
 
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/generate/drift_check.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
@@ -162,6 +163,37 @@ class DiscoveryPasses : public ::testing::Test {
     ovra::BaseModel::set_scope(ovra::Scope::migration);
   }
 
+  // What one scan of the configured estate gives a run with --discovery and --excel: the document,
+  // and the rows or the error that stops the workbook.
+  struct Scanned {
+    Json document;
+    Json rows;
+    ScanTally tally;
+  };
+  Scanned scan(PassProgress& progress, std::size_t jobs = 1) {
+    DiscoveryFileOutput discovery(config_.defaults);
+    WorkbookOutput workbook(config_.defaults);
+    Scanned scanned;
+    scanned.tally =
+        scan_estate_once(config_, services_.account_list(config_), services_, progress, jobs,
+                         {{&discovery, &workbook}, {"the discovery file", "the workbook"}});
+    scanned.document = discovery.document();
+    try {
+      scanned.rows = workbook.rows();
+    } catch (const aws::ServiceError& error) {
+      scanned.rows = error.what();
+    }
+    return scanned;
+  }
+  Scanned scan() { return scan(no_progress_); }
+  // The rows of a run with --excel alone.
+  Json workbook_alone() {
+    WorkbookOutput workbook(config_.defaults);
+    (void)scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 1,
+                           {{&workbook}, {"the workbook"}});
+    return workbook.rows();
+  }
+
   [[nodiscard]] bool logged(const std::string& line) const {
     return std::find(capture_->lines.begin(), capture_->lines.end(), line) != capture_->lines.end();
   }
@@ -176,7 +208,7 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   config_.defaults.hpe = false;
   config_.defaults.given = {"role_name", "hpe", "transit_gw_name"};
   services_.refusing_accounts = {BETA};
-  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+  const Json document = scan().document;
 
   const Json expected = Json::parse(R"({"account_info": [{
     "account_id": "111111111111", "account_name": "prod", "hpe": false, "role_name": "Discovery",
@@ -193,20 +225,18 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   EXPECT_EQ(document.dump(), expected.dump()) << "key order";
   EXPECT_EQ(services_.calls.logins, 1);
   EXPECT_EQ(services_.calls.region_listings, 0) << "configured regions are not listed";
-  EXPECT_EQ(services_.calls.vpc_page_sizes, (std::vector<int>{64, 64}));
+  EXPECT_EQ(services_.calls.vpc_page_sizes, (std::vector<int>{64, 64}))
+      << "one scan feeds the discovery file and the workbook";
   EXPECT_EQ(services_.calls.subnet_page_sizes, (std::vector<int>{1000, 1000}))
       << "one subnet listing per region of the entered account";
-  EXPECT_TRUE(
-      logged("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 "
-             "-- skipped"));
-  EXPECT_TRUE(logged("INFO generate_min_discovery_yaml Discovering info for account 111111111111"));
-  EXPECT_TRUE(logged("DEBUG _compute_hvn_cidr Checking candidate subnet: 10.0.0.96/27"));
-  EXPECT_TRUE(logged("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."));
-  // Messages issued while a region's VPCs are walked still name the pass's own function.
-  EXPECT_TRUE(
-      std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
-        return line.starts_with("DEBUG generate_min_discovery_yaml VPC Data:\n");
-      }));
+  const auto count = [&](const std::string& line) {
+    return std::count(capture_->lines.begin(), capture_->lines.end(), line);
+  };
+  EXPECT_EQ(count("ERROR scan_estate_once - Failed to assume role into account 222222222222 "
+                  "-- skipped"),
+            1);
+  EXPECT_EQ(count("INFO scan_estate_once Discovering info for account 111111111111"), 1);
+  EXPECT_EQ(count("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."), 1);
 }
 
 TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
@@ -215,8 +245,7 @@ TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
   config_.defaults.filter_cidrs = std::vector<std::string>{"10.0.0.0/8"};
   config_.defaults.given = {"role_name", "managed_tgw", "filter_cidrs"};
   config_.defaults.transit_gw_name.reset();
-  const Json account =
-      generate_min_discovery_yaml(config_, services_, no_progress_)["account_info"][0];
+  const Json account = scan().document["account_info"][0];
   std::vector<std::string> keys;
   for (const auto& [key, unused] : account.items()) keys.push_back(key);
   EXPECT_EQ(keys, (std::vector<std::string>{"account_id", "account_name", "managed_tgw",
@@ -224,37 +253,46 @@ TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
   EXPECT_EQ(account["regions"][0]["vpcs"][0]["transit_gw_name"], "");
 }
 
-TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileButEndsTheWorkbookPass) {
+TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileAndSpoilsTheWorkbook) {
   services_.accounts[ALPHA]["us-east-1"].refuse_subnet_listing = true;
   config_.account_ids = {ALPHA};
-  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
-  const Json& regions = document["account_info"][0]["regions"];
+  const Scanned scanned = scan();
+  const Json& regions = scanned.document["account_info"][0]["regions"];
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0]["region"], "eu-west-1");
   EXPECT_TRUE(
-      logged("WARNING generate_min_discovery_yaml Error occured while scanning VPCs in region "
+      logged("WARNING scan_estate_once Error occured while scanning VPCs in region "
              "'us-east-1'."));
   EXPECT_TRUE(
       std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
         return line.starts_with(
-                   "DEBUG generate_min_discovery_yaml Error encountered during 'us-east-1' region "
+                   "DEBUG scan_estate_once Error encountered during 'us-east-1' region "
                    "scan:\n") &&
                line.find("UnauthorizedOperation") != std::string::npos;
       }));
+  // The workbook's error names the place, which AWS's message does not.
+  EXPECT_EQ(scanned.rows,
+            "An error occurred (UnauthorizedOperation) when calling the DescribeSubnets operation: "
+            "You are not authorized to perform this operation. (account 111111111111, region "
+            "us-east-1)");
 
-  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_),
-               aws::ServiceError);
+  // With the workbook alone, the failed region ends the scan with the same error.
+  try {
+    (void)workbook_alone();
+    ADD_FAILURE() << "no error";
+  } catch (const aws::ServiceError& error) {
+    EXPECT_EQ(error.what(), scanned.rows.get<std::string>());
+  }
 }
 
 TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubnets) {
   config_.defaults.add_vpc_cidr = true;
   config_.account_ids = {ALPHA};
-  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
-  for (const auto& region : document["account_info"][0]["regions"]) {
+  const Scanned scanned = scan();
+  for (const auto& region : scanned.document["account_info"][0]["regions"]) {
     for (const auto& vpc : region["vpcs"]) EXPECT_EQ(vpc["hvn_cidr"], "");
   }
-  const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
-  for (const auto& row : rows) {
+  for (const auto& row : scanned.rows) {
     EXPECT_EQ(row["hvn_cidr"], "");
     EXPECT_EQ(row["hpe"], "") << "hpe not given in the file";
   }
@@ -264,7 +302,7 @@ TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubne
 TEST_F(DiscoveryPasses, WithoutConfiguredRegionsEachAccountsEnabledRegionsAreScanned) {
   config_.aws_regions.clear();
   services_.enabled_regions = {"eu-west-1"};
-  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_);
+  const Json document = scan().document;
   EXPECT_EQ(services_.calls.region_listings, 2);
   ASSERT_EQ(document["account_info"].size(), 2u);
   EXPECT_EQ(document["account_info"][1]["account_name"], nullptr) << "unknown to the controller";
@@ -283,7 +321,7 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   config_.defaults.inspection = true;
   config_.defaults.given = {"role_name", "hpe"};
   services_.refusing_accounts = {BETA};
-  const Json rows = generate_discovery_excel_data(config_, services_, no_progress_);
+  const Json rows = workbook_alone();
 
   ASSERT_EQ(rows.size(), 3u);
   std::vector<std::string> columns;
@@ -311,22 +349,20 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   EXPECT_EQ(second["transit_gw_name"], "transit");
   EXPECT_EQ(rows[0]["hvn_cidr"], "10.0.0.128/25");
   EXPECT_EQ(rows[2]["region"], "eu-west-1");
-  EXPECT_TRUE(
-      logged("ERROR generate_discovery_excel_data - Failed to assume role into account "
-             "222222222222 -- skipped"));
 }
 
-TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsBothPassesAndAPartialOneIsCounted) {
+TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsAndAPartialOneIsCounted) {
   services_.refusing_accounts = {ALPHA, BETA};
   try {
-    (void)generate_min_discovery_yaml(config_, services_, no_progress_);
+    (void)scan();
     ADD_FAILURE() << "no error";
   } catch (const ScanError& error) {
     EXPECT_STREQ(error.what(),
                  "Nothing was scanned (none of the 2 configured accounts could be entered): the "
-                 "discovery file was not written and an existing one is left as it was");
+                 "discovery file and the workbook were not written and existing ones are left as "
+                 "they were");
   }
-  EXPECT_THROW((void)generate_discovery_excel_data(config_, services_, no_progress_), ScanError);
+  EXPECT_THROW((void)workbook_alone(), ScanError);
   const std::string warning =
       "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check "
       "the role name "
@@ -336,19 +372,20 @@ TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsBothPassesAndAPartialOneIsCo
   // The one account entered has every region refusing: nothing was scanned either.
   services_.refusing_accounts = {BETA};
   for (auto& [name, region] : services_.accounts[ALPHA]) region.refuse_vpc_listing = true;
-  ScanTally failed;
   try {
-    (void)generate_min_discovery_yaml(config_, services_, no_progress_, failed);
+    (void)scan();
     ADD_FAILURE() << "no error";
   } catch (const ScanError& error) {
     EXPECT_STREQ(error.what(),
                  "Nothing was scanned (all 2 regions of the 1 entered accounts failed): the "
-                 "discovery file was not written and an existing one is left as it was");
+                 "discovery file and the workbook were not written and existing ones are left as "
+                 "they were");
   }
 
   services_.accounts[ALPHA]["eu-west-1"].refuse_vpc_listing = false;
-  ScanTally partial;
-  const Json document = generate_min_discovery_yaml(config_, services_, no_progress_, partial);
+  const Scanned scanned = scan();
+  const ScanTally& partial = scanned.tally;
+  const Json& document = scanned.document;
   ASSERT_EQ(document["account_info"].size(), 1u);
   EXPECT_EQ(document["account_info"][0]["regions"].size(), 1u);
   EXPECT_EQ((std::vector<std::size_t>{partial.accounts, partial.accounts_entered, partial.regions,
@@ -359,6 +396,35 @@ TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsBothPassesAndAPartialOneIsCo
       logged("WARNING warn_if_incomplete Discovery file 'out.yaml' is incomplete: 1 of 2 accounts "
              "could not be entered and 1 of 2 regions could not be scanned (see the errors "
              "above)"));
+}
+
+TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRegionsAndAccounts) {
+  config_.account_ids = {ALPHA};
+  config_.aws_regions = {"us-east-1"};
+  const DiscoveryFile file = read_discovery_document(Json::parse(R"({"account_info": [
+    {"account_id": "111111111111", "regions": [{"region": "eu-west-1", "vpcs": [
+      {"vpc_id": "vpc-00000003", "hvn_cidr": "10.2.0.0/27"}]}]},
+    {"account_id": "222222222222", "regions": [{"region": "us-east-1", "vpcs": [
+      {"vpc_id": "vpc-00000004", "hvn_cidr": "10.3.0.0/27"}]}]}]})"),
+                                                     "checked.yaml");
+  DiscoveryFileOutput discovery(config_.defaults);
+  DriftCheck check(file, gateway_rule(config_));
+  const ScanTally tally =
+      scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 2,
+                       {{&discovery}, {"the discovery file"}, &file, &check});
+
+  const Json document = discovery.document();
+  ASSERT_EQ(document["account_info"].size(), 1u) << "only the configured account";
+  ASSERT_EQ(document["account_info"][0]["regions"].size(), 1u);
+  EXPECT_EQ(document["account_info"][0]["regions"][0]["region"], "us-east-1");
+  EXPECT_EQ((std::vector<std::size_t>{tally.accounts, tally.regions}), (std::vector<std::size_t>{1, 1}));
+  const Verification verification = verification_of(check, file);
+  EXPECT_FALSE(verification.blocks_migration);
+  EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";
+  EXPECT_EQ(services_.calls.vpc_page_sizes.size(), 3u) << "each region of either part once";
+  EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(),
+                       "INFO scan_estate_once Discovering info for account 111111111111"),
+            1);
 }
 
 TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
@@ -374,24 +440,15 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
   StatusLine status([&](std::string_view text) { screen += text; }, 200);
   const auto run = [&](std::size_t jobs) {
     capture_->lines.clear();
-    const Json document = generate_min_discovery_yaml(config_, services_, status, jobs);
-    EXPECT_NE(status.text().find("4 of 4, 9 regions done, 0 in flight, 73 VPCs found"),
-              std::string::npos)
-        << status.text();
-    Json rows;
-    try {
-      rows = generate_discovery_excel_data(config_, services_, status, jobs);
-    } catch (const aws::ServiceError& error) {
-      rows = error.what();
-    }
-    EXPECT_NE(status.text().find(" 0 in flight"), std::string::npos) << status.text();
-    return std::tuple{document, rows, capture_->lines};
+    Scanned scanned = scan(status, jobs);
+    EXPECT_EQ(status.text(), "scan: account 4 of 4, 9 regions done, 0 in flight, 73 VPCs found");
+    return std::tuple{scanned.document, scanned.rows, capture_->lines};
   };
   const auto [document, rows, lines] = run(1);
   ASSERT_EQ(document["account_info"].size(), 3u);
   EXPECT_EQ(document["account_info"][1]["regions"][2]["vpcs"].size(), 70u);
   EXPECT_EQ(document["account_info"][2]["regions"].size(), 2u) << "the refusing region left out";
-  EXPECT_TRUE(rows.is_string()) << "the workbook pass ends at the refusing region";
+  EXPECT_TRUE(rows.is_string()) << "the refusing region spoils the workbook";
   for (const std::size_t jobs : {2u, 8u}) {
     const auto [many_document, many_rows, many_lines] = run(jobs);
     EXPECT_EQ(many_document, document) << jobs;
@@ -400,19 +457,38 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
   }
 }
 
+TEST(VpcRecordOfEc2, ReadsTheBlocksOnceAndNamesTheVpcOfAnUnreadableOne) {
+  const VpcRecord record =
+      vpc_record(make_vpc("vpc-00000001", "10.0.0.0/24", {{"100.64.0.0/24", "failed", "a1"}}));
+  EXPECT_EQ(record.primary, ipv4::Network::parse("10.0.0.0/24"));
+  ASSERT_EQ(record.blocks.size(), 2u);
+  EXPECT_EQ(record.blocks[1].network.to_string(), "100.64.0.0/24");
+  EXPECT_FALSE(record.blocks[1].is_associated());
+  for (const auto& [primary, further] :
+       {std::pair{"10.0.0.1/24", "100.64.0.0/24"}, std::pair{"10.0.0.0/24", "100.64.0.0/33"}}) {
+    try {
+      (void)vpc_record(make_vpc("vpc-00000002", primary, {{further, "disassociated", "a2"}}));
+      ADD_FAILURE() << "no error";
+    } catch (const ValueError& error) {
+      const std::string message = error.what();
+      EXPECT_TRUE(message.starts_with("VPC 'vpc-00000002': ")) << message;
+    }
+  }
+}
+
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
   StatusLine line([&](std::string_view text) { screen += text; }, 40);
-  line.pass_started("workbook");
+  line.pass_started("scan");
   EXPECT_EQ(screen, "")
-      << "nothing is drawn while the pass logs in: a password prompt may be shown";
+      << "nothing is drawn before the first account: a password prompt may still be shown";
   line.account_started(2, 3, "111111111111");
   line.region_started("eu-west-1");
   line.region_started("us-east-1");
   line.region_done();
   line.account_started(1, 3, "000000000000");
   line.vpc_found();
-  EXPECT_EQ(line.text(), "workbook: account 2 of 3, 1 region done, 1 in flight, 1 VPC found")
+  EXPECT_EQ(line.text(), "scan: account 2 of 3, 1 region done, 1 in flight, 1 VPC found")
       << "accounts are counted by the furthest one entered";
   const std::string last_draw = screen.substr(screen.rfind("\r\x1b[K"));
   EXPECT_EQ(last_draw, "\r\x1b[K" + line.text().substr(0, 39))

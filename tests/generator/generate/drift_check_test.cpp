@@ -20,18 +20,30 @@ constexpr const char* ALPHA = "111111111111";
 constexpr const char* BETA = "222222222222";
 constexpr const char* GAMMA = "333333333333";
 
-VpcRecord vpc(std::string id, std::vector<BlockRecord> blocks, std::vector<SubnetRecord> subnets,
-              std::string gateway_subnet) {
+// A subnet as EC2 lists it: its id and CIDR text, none for an IPv6-only one.
+struct SubnetText {
+  std::string id;
+  std::optional<std::string> cidr;
+};
+
+VpcRecord vpc(std::string id, std::vector<BlockRecord> blocks, const std::vector<SubnetText>& subnets,
+              const std::string& gateway_subnet) {
   VpcRecord record;
   record.id = std::move(id);
-  record.primary_cidr = blocks.front().cidr;
+  record.primary = blocks.front().network;
   record.blocks = std::move(blocks);
-  record.subnets = std::move(subnets);
-  record.gateway_subnet = std::move(gateway_subnet);
+  for (const auto& subnet : subnets) {
+    record.subnets.push_back(
+        {subnet.id, subnet.cidr ? std::optional(ipv4::Network::parse(*subnet.cidr)) : std::nullopt});
+  }
+  if (!gateway_subnet.empty()) record.gateway_subnet.network = ipv4::Network::parse(gateway_subnet);
   return record;
 }
 
-BlockRecord associated(std::string cidr) { return {std::move(cidr), "associated"}; }
+BlockRecord block(const std::string& cidr, std::string state) {
+  return {ipv4::Network::parse(cidr), std::move(state)};
+}
+BlockRecord associated(const std::string& cidr) { return block(cidr, "associated"); }
 
 class DriftCheckTest : public ::testing::Test {
  protected:
@@ -86,7 +98,7 @@ account_info:
   DriftCheck check(file, GatewayRule{Hpe::disabled, false});
   ASSERT_TRUE(check.needs_subnets());
 
-  AccountRecord alpha{ALPHA, "prod", true, "", {}};
+  AccountRecord alpha{ALPHA, "prod", true, "", {}, {}};
   RegionRecord east{"us-east-1", {}, nullptr, ""};
   // Touching the gateway subnet's boundary is no overlap; an IPv6-only subnet blocks nothing.
   east.vpcs.push_back(vpc("vpc-0000000a", {associated("10.0.0.0/24")},
@@ -96,7 +108,7 @@ account_info:
                           {{"subnet-b1", "10.1.0.0/24"}, {"subnet-b2", "10.1.0.16/28"}},
                           "10.1.1.0/27"));
   east.vpcs.push_back(vpc("vpc-0000000c",
-                          {associated("10.2.0.0/24"), {"100.64.0.0/24", "disassociated"}}, {},
+                          {associated("10.2.0.0/24"), block("100.64.0.0/24", "disassociated")}, {},
                           "10.2.0.0/27"));
   east.vpcs.push_back(vpc("vpc-0000000d", {associated("10.3.0.0/24")}, {}, "10.3.0.0/27"));
   east.vpcs.push_back(
@@ -108,7 +120,7 @@ account_info:
   alpha.regions.push_back(
       {"eu-west-1", {}, std::make_exception_ptr(std::runtime_error("no")), "AccessDenied"});
   check.account_scanned(alpha);
-  check.account_scanned({BETA, nullptr, false, "the role cannot be assumed", {}});
+  check.account_scanned({BETA, std::nullopt, false, "the role cannot be assumed", {}, {}});
   check.finish();
 
   EXPECT_EQ(kinds(check),
@@ -152,7 +164,7 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
       - region: "us-east-1"
         vpcs: [{vpc_id: "vpc-0000000a", hvn_cidr: "10.0.0.0/25"}, {vpc_id: "vpc-0000000b"}]
 )"));
-  AccountRecord alpha{ALPHA, nullptr, true, "", {}};
+  AccountRecord alpha{ALPHA, std::nullopt, true, "", {}, {}};
   // The records carry the scan's /27 choices; the account asks for /25 gateway subnets.
   alpha.regions.push_back({"us-east-1",
                            {vpc("vpc-0000000a", {associated("10.0.0.0/24")},

@@ -16,7 +16,7 @@ namespace {
 
 using testing::VpcStandIn;
 
-std::string name_of(std::vector<Tag> tags, std::string id = "vpc-0123456789abcdef0") {
+std::string name_of(std::vector<TagRecord> tags, std::string id = "vpc-0123456789abcdef0") {
   VpcStandIn vpc;
   vpc.vpc_id = std::move(id);
   vpc.tag_list = std::move(tags);

@@ -282,21 +282,65 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(records[2]["vpc_cidrs"], "10.2.0.0/27")
         self.assertIsNone(records[3]["account_name"])
 
-    def test_both_outputs_log_in_twice_and_write_the_discovery_file_first(self):
+    def test_one_login_and_one_scan_feed_every_output(self):
         fingerprint = certificate_fingerprint(self.controller.certificate[0])
-        config = self.write_config("add_vpc_cidr: true\n", controller_keys=f"certificate_sha256: {fingerprint}")
-        discovery, workbook = self.scratch / "d.yaml", self.scratch / "w.xlsx"
-        result = self.generate("-v", "-c", config, "-e", workbook, "-d", discovery)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        controller_keys = f"certificate_sha256: {fingerprint}"
+        refusing = self.write_config(accounts=(ALPHA, BETA, DELTA, GAMMA), controller_keys=controller_keys)
+        with AwsProxy(self.moto.url) as proxy:
+            alone = self.run_through(proxy, "-c", refusing, "-d", self.scratch / "alone.yaml")
+            self.assertEqual(alone.returncode, 0, alone.stderr)
+            one_scan = proxy.counts()
+            logins = len(self.controller.requests_for("login"))
+            d, w, m = self.scratch / "d.yaml", self.scratch / "w.xlsx", self.scratch / "m.html"
+            result = self.run_through(proxy, "-v", "-c", refusing, "-d", d, "-e", w, "-r", m)
+            both = proxy.counts()
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(len(self.controller.requests_for("login")), logins + 1)
+        self.assertEqual({action: both[action] - one_scan.get(action, 0) for action in both}, one_scan,
+                         "the requests of one scan")
+        self.assertEqual(one_scan["AssumeRole"], 4)
         # The fingerprint shown at DEBUG is the one openssl prints, ready to be pinned.
         self.assertIn(f"Controller certificate SHA-256 fingerprint: {fingerprint}", result.stderr)
-        self.assertEqual(len(self.controller.requests_for("login")), 2)
-        self.assertLess(result.stderr.index("Exporting accounts to discovery file"),
-                        result.stderr.index("Generating Excel file"))
-        self.assertLess(discovery.stat().st_mtime_ns, workbook.stat().st_mtime_ns)
-        for account in yaml.safe_load(discovery.read_text())["account_info"]:
-            for region in account["regions"]:
-                self.assertTrue(all(vpc["hvn_cidr"] == "" for vpc in region["vpcs"]))
+        for scan_message in (f"Discovering info for account {DELTA}\n",
+                             f"- Failed to assume role into account {BETA} -- skipped\n"):
+            self.assertEqual(result.stderr.count(scan_message), 1, scan_message)
+        # The files that leave the failed region out are written and say so; the workbook is not.
+        self.assertEqual(d.read_bytes(), (self.scratch / "alone.yaml").read_bytes())
+        self.assertTrue(m.exists())
+        self.assertFalse(w.exists())
+        tail = result.stderr.splitlines()[-3:]
+        for line, product in zip(tail, (f"Discovery file '{d}'", f"Address map '{m}'")):
+            self.assertTrue(line.endswith(f"{product} is incomplete: 1 of 4 accounts could not be entered and 2 of 6 "
+                                          "regions could not be scanned (see the errors above)"), line)
+        self.assertRegex(tail[2], r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the "
+                                  rf"DescribeVpcs operation: .* \(account {DELTA}, region us-east-1\)$")
+
+        # Without the failing region, the three files are those of three separate runs.
+        config = self.write_config(controller_keys=controller_keys)
+        together = self.generate("-c", config, "-d", d, "-e", w, "-r", m)
+        self.assertEqual(together.returncode, 0, together.stderr)
+        messages = [line.partition(":")[2] for line in together.stderr.splitlines()]
+        self.assertEqual([message for message in messages
+                          if message.startswith(("INFO Generating", "INFO Exporting", "INFO Writing"))], [
+            f"INFO Generating minimal discovery file: {d}", f"INFO Generating address map: {m}",
+            f"INFO Generating Excel file: {w}", f"INFO Exporting accounts to discovery file: {d}",
+            f"INFO Writing address map: {m}", f"INFO Exporting accounts to discovery excel: {w}"])
+        self.assertEqual(messages[-3:], [f"WARNING {product} is incomplete: 1 of 3 accounts could not be entered "
+                                         "(see the errors above)"
+                                         for product in (f"Discovery file '{d}'", f"Address map '{m}'",
+                                                         f"Workbook '{w}'")])
+        for option, name in (("-d", "d1.yaml"), ("-e", "w1.xlsx"), ("-r", "m1.html")):
+            alone = self.generate("-c", config, option, self.scratch / name)
+            self.assertEqual(alone.returncode, 0, alone.stderr)
+        self.assertEqual(d.read_bytes(), (self.scratch / "d1.yaml").read_bytes())
+        with zipfile.ZipFile(w) as first, zipfile.ZipFile(self.scratch / "w1.xlsx") as second:
+            self.assertEqual(first.namelist(), second.namelist())
+            for part in first.namelist():
+                if part != "docProps/core.xml":  # the time of writing
+                    self.assertEqual(first.read(part), second.read(part), part)
+        scan_time = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC")
+        self.assertEqual(scan_time.sub(b"TIME", m.read_bytes()),
+                         scan_time.sub(b"TIME", (self.scratch / "m1.html").read_bytes()))
 
     def test_refused_vpc_listing_skips_regions_in_the_discovery_file_and_ends_the_workbook_pass(self):
         config = self.write_config(accounts=(DELTA, GAMMA))
@@ -519,11 +563,12 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertFalse(report.exists())
         self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
-    def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own(self):
+    def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own_and_is_asked_once(self):
         config = self.write_config()
         env = self.environment()
         del env["halvane_controller_password"]
-        argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml")]
+        argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml"),
+                "-e", str(self.scratch / "tty.xlsx")]
         pid, terminal = pty.fork()
         if pid == 0:  # the child: the pseudo-terminal is its controlling terminal and standard error
             os.execve(argv[0], argv, env)
@@ -554,7 +599,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertTrue(any(line.rpartition("\r\x1b[K")[2].startswith(prompt) for line in lines), repr(text))
         self.assertNotIn("found" + prompt, text)
         self.assertNotIn(PASSWORD, text, "the password is not echoed")
+        self.assertEqual(text.count(prompt), 1, "one login for both files")
         self.assertTrue((self.scratch / "tty.yaml").exists())
+        self.assertTrue((self.scratch / "tty.xlsx").exists())
 
     def test_status_line_on_a_terminal_only(self):
         config = self.write_config()
@@ -586,7 +633,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             os.close(primary)
         self.assertEqual(process.returncode, 0)
         text = output.decode()
-        self.assertIn("discovery file: account 3 of 3, 4 regions done, 0 in flight, 4 VPCs found", text)
+        self.assertIn("scan: account 3 of 3, 4 regions done, 0 in flight, 4 VPCs found", text)
         # Every log line starts on a clean line, and the status line is erased when the pass ends.
         for line in text.replace("\r\n", "\n").split("\n"):
             if "generator.generate:" in line:

@@ -8,17 +8,17 @@
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/generate/vpc_view.hpp"
+#include "generator/generate/vpc_stand_in.hpp"
 
 namespace generator::generate::testing {
 
-/// The candidates of one block that overlap no subnet of the VPC, in address order; the subnets
-/// are listed from `vpc` once per call. Empty when the block is smaller than a candidate.
-inline std::vector<ipv4::Network> plain_scan_viable(const VpcView& vpc, int prefix,
+/// The candidates of one block that overlap no subnet of the VPC, in address order. Empty when the
+/// block is smaller than a candidate.
+inline std::vector<ipv4::Network> plain_scan_viable(const VpcStandIn& vpc, int prefix,
                                                     const std::string& cidr) {
   const ipv4::Network block = ipv4::Network::parse(cidr);
   std::vector<ipv4::Network> existing;
-  for (const auto& subnet : vpc.list_subnet_cidr_blocks())
+  for (const auto& subnet : vpc.subnet_blocks)
     if (subnet) existing.push_back(ipv4::Network::parse(*subnet));
   std::vector<ipv4::Network> viable;
   if (prefix < block.prefix_length()) return viable;
@@ -41,11 +41,11 @@ struct PlainScanResult {
 
 /// The primary block first, then every other block in state "associated" in association order,
 /// stopping at the first block with a viable candidate.
-inline PlainScanResult plain_scan_hvn_cidr(const VpcView& vpc, int prefix) {
+inline PlainScanResult plain_scan_hvn_cidr(const VpcStandIn& vpc, int prefix) {
   PlainScanResult result;
-  std::vector<std::string> blocks{vpc.cidr_block()};
-  for (const auto& association : vpc.cidr_block_association_set())
-    if (association.cidr_block != vpc.cidr_block() && association.state == "associated")
+  std::vector<std::string> blocks{vpc.primary_block};
+  for (const auto& association : vpc.associations)
+    if (association.cidr_block != vpc.primary_block && association.state == "associated")
       blocks.push_back(association.cidr_block);
   for (const auto& block : blocks) {
     result.viable_per_block.push_back(plain_scan_viable(vpc, prefix, block));

@@ -107,8 +107,14 @@ class VerifyAgainstMoto(MotoEstateTestCase):
         ec2.delete_subnet(SubnetId=blocker)
         del vpcs[2]
         discovery.write_text(yaml.safe_dump(document, sort_keys=False))
-        result = self.generate("--verify", discovery)
+        # A workbook beside the check comes from the same login and the same scan.
+        logins = len(self.controller.requests_for("login"))
+        workbook = self.scratch / "beside.xlsx"
+        result = self.generate("--verify", discovery, "-e", workbook)
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(self.controller.requests_for("login")), logins + 1)
+        self.assertEqual(result.stderr.count(f"Discovering info for account {ACCOUNT}\n"), 1)
+        self.assertTrue(workbook.exists())
         self.assertIn(f"generator.generate:WARNING Checked 2 VPCs of {discovery}: 2 fit, 0 overlap a subnet",
                       result.stderr)
         self.assertIn("; 1 new VPC; nothing blocks the migration\n", result.stderr)

@@ -120,7 +120,8 @@ Document load_from_xlsx(const std::filesystem::path& path) {
 
 namespace {
 
-NumberedSheet numbered_records(const xlsx_detail::Archive& archive, const Converters& converters) {
+// Named as the loader is, since its debug message is the loader's own.
+NumberedSheet load_from_xlsx(const xlsx_detail::Archive& archive, const Converters& converters) {
   auto& log = log::get_logger("generator.common.serializers.xlsx");
   const auto sheet = xlsx_detail::read_first_sheet(archive);
   xlsx_detail::TableNotes notes;
@@ -141,13 +142,13 @@ NumberedSheet numbered_records(const xlsx_detail::Archive& archive, const Conver
 
 NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
                                               const Converters& converters) {
-  return numbered_records(xlsx_detail::Archive(path), converters);
+  return load_from_xlsx(xlsx_detail::Archive(path), converters);
 }
 
 NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
                                                     const std::filesystem::path& name,
                                                     const Converters& converters) {
-  return numbered_records(xlsx_detail::Archive(workbook, name), converters);
+  return load_from_xlsx(xlsx_detail::Archive(workbook, name), converters);
 }
 
 void register_xlsx_serializers() {
