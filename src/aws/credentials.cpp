@@ -15,6 +15,7 @@
 #include "aws/sigv4.hpp"
 #include "aws/sso.hpp"
 #include "aws/sts.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -36,10 +37,12 @@ std::optional<Credentials> from_environment(const Environment& environment, Trai
     throw ClientError(std::string("Partial credentials in the environment: ") +
                       (key ? "AWS_SECRET_ACCESS_KEY" : "AWS_ACCESS_KEY_ID") + " is not set");
   }
-  return Credentials{*key, *secret,
-                     environment.get("AWS_SESSION_TOKEN")
-                         .value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")),
-                     ""};
+  return accepted_credentials(
+      Credentials{*key, *secret,
+                  environment.get("AWS_SESSION_TOKEN")
+                      .value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")),
+                  ""},
+      "The environment variables AWS_ACCESS_KEY_ID and AWS_SESSION_TOKEN");
 }
 
 // Static keys of a profile, from the file section given.
@@ -52,7 +55,9 @@ std::optional<Credentials> static_keys(const ProfileSettings& settings, const st
     throw ClientError("Partial credentials in profile '" + profile + "' of " + file + ": " +
                       (key ? "aws_secret_access_key" : "aws_access_key_id") + " is missing");
   }
-  return Credentials{*key, *secret, setting(settings, "aws_session_token").value_or(""), ""};
+  return accepted_credentials(
+      Credentials{*key, *secret, setting(settings, "aws_session_token").value_or(""), ""},
+      "Profile '" + profile + "' of " + file);
 }
 
 std::string text_member(const nlohmann::json& document, const char* name, const std::string& source,
@@ -99,10 +104,11 @@ Credentials read_metadata_credentials(const std::string& body, const std::string
     throw ClientError(source + " answered with the code " +
                       untrusted::printable(document["Code"].get<std::string>()));
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "Token", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return accepted_credentials(Credentials{text_member(document, "AccessKeyId", source, true),
+                                          text_member(document, "SecretAccessKey", source, true),
+                                          text_member(document, "Token", source, false),
+                                          text_member(document, "Expiration", source, false)},
+                              source);
 }
 
 std::string without_line_ends(std::string text) {
@@ -116,7 +122,9 @@ std::string read_token_file(const std::string& path, const std::string& what) {
   if (!in) throw ClientError("Cannot read " + what + " " + path);
   std::ostringstream text;
   text << in.rdbuf();
-  return without_line_ends(text.str());
+  std::string token = without_line_ends(text.str());
+  untrusted::hold_secret(token);
+  return token;
 }
 
 bool is_allowed_container_host(const sigv4::UrlParts& url) {
@@ -160,8 +168,9 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
     token = context.environment.get("AWS_CONTAINER_AUTHORIZATION_TOKEN");
   }
   if (token) {
-    if (token->find_first_of("\r\n") != std::string::npos)
-      throw ClientError("The container authorization token holds a line break");
+    untrusted::hold_secret(*token);
+    if (!http::is_header_safe(*token))
+      throw ClientError("The container authorization token holds a control character");
     request.headers.emplace_back("Authorization", *token);
   }
   request.timeout = std::chrono::seconds(2);
@@ -243,6 +252,9 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
     trail.push_back(where + " (no session token)");
     return std::nullopt;
   }
+  untrusted::hold_secret(token->body);
+  if (!http::is_header_safe(token->body))
+    throw ClientError("The session token of " + where + " holds a control character");
   const http::Headers with_token{{"X-aws-ec2-metadata-token", token->body}};
   const auto roles = fetch("GET", "/latest/meta-data/iam/security-credentials/", with_token);
   std::string role;
@@ -606,10 +618,21 @@ Credentials read_credential_process_output(const std::string& output, const std:
       version->get<std::int64_t>() != 1) {
     throw ClientError(source + " printed an unsupported Version (1 is expected)");
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "SessionToken", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return accepted_credentials(Credentials{text_member(document, "AccessKeyId", source, true),
+                                          text_member(document, "SecretAccessKey", source, true),
+                                          text_member(document, "SessionToken", source, false),
+                                          text_member(document, "Expiration", source, false)},
+                              source);
+}
+
+Credentials accepted_credentials(Credentials credentials, const std::string& source) {
+  untrusted::hold_secret(credentials.secret_access_key);
+  untrusted::hold_secret(credentials.session_token);
+  if (!http::is_header_safe(credentials.access_key_id))
+    throw ClientError(source + " gave an access key id with a control character");
+  if (!http::is_header_safe(credentials.session_token))
+    throw ClientError(source + " gave a session token with a control character");
+  return credentials;
 }
 
 CredentialChain default_credential_chain(const Context& context) {

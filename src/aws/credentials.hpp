@@ -21,6 +21,12 @@ struct Credentials {
   std::string expiration;     // ISO 8601 text as the source gave it; empty when unknown
 };
 
+/// `credentials` that `source` gave (named in errors: "The answer of the AssumeRole operation"),
+/// accepted for use: ClientError when the access key id or the session token, which travel in
+/// request headers, hold a control character. The secret key and the session token are held as
+/// secrets of the run from here on (untrusted::hold_secret), so that no message shows them.
+[[nodiscard]] Credentials accepted_credentials(Credentials credentials, const std::string& source);
+
 /// One place where the operator's credentials may be found.
 class CredentialProvider {
  public:

@@ -15,6 +15,7 @@
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -239,6 +240,8 @@ std::optional<std::string> renew_token(const Context& context, const SharedConfi
       expires_in->get<long long>() > LONGEST_TOKEN_LIFETIME.count()) {
     return std::string("an answer without accessToken and expiresIn");
   }
+  untrusted::hold_secret(json_text(answer, "accessToken"));
+  untrusted::hold_secret(json_text(answer, "refreshToken"));
   cache["accessToken"] = json_text(answer, "accessToken");
   cache["expiresAt"] = format_utc_time(whole_seconds(context.now()) +
                                        std::chrono::seconds(expires_in->get<long long>()));
@@ -254,6 +257,10 @@ std::string usable_access_token(const Context& context, const SharedConfig& conf
   const std::filesystem::path cache_file = sso_token_cache_file(context.environment, profile);
   const std::string who = "profile '" + profile.profile_name + "'";
   std::optional<Json> cache = read_token_cache(cache_file, profile.profile_name);
+  if (cache) {
+    for (const char* secret : {"accessToken", "refreshToken", "clientSecret"})
+      untrusted::hold_secret(json_text(*cache, secret));
+  }
   if (!cache || json_text(*cache, "accessToken").empty()) {
     throw ClientError("There is no IAM Identity Center sign-in for " + who + " (no token in " +
                       cache_file.string() + ")" + login_hint(profile.profile_name));
@@ -294,8 +301,10 @@ Credentials read_role_credentials(const std::string& body, const std::string& so
     expiration = format_utc_time(Seconds(std::chrono::floor<std::chrono::seconds>(
         std::chrono::milliseconds(found->get<long long>()))));
   }
-  return Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
-                     json_text(*role, "sessionToken"), expiration};
+  return accepted_credentials(
+      Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
+                  json_text(*role, "sessionToken"), expiration},
+      source);
 }
 
 }  // namespace
@@ -364,9 +373,9 @@ Credentials sso_role_credentials(const Context& context, const SharedConfig& con
                                  const SsoProfile& profile) {
   const Transport transport = resolve_transport(context.environment, config);
   const std::string token = usable_access_token(context, config, transport, profile);
-  if (token.find_first_of("\r\n") != std::string::npos) {
+  if (!http::is_header_safe(token)) {
     throw ClientError("The IAM Identity Center token of profile '" + profile.profile_name +
-                      "' holds a line break" + login_hint(profile.profile_name));
+                      "' holds a control character" + login_hint(profile.profile_name));
   }
   const Endpoint portal =
       resolve_endpoint(Service::sso, profile.region, context.environment, config);

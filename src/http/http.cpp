@@ -196,6 +196,13 @@ Response CurlClient::send(const Request& request) {
   Response response;
   HeaderList header_list;
   for (const auto& [name, value] : request.headers) {
+    // The callers check what they put in headers and name its source; this is the last guard.
+    if (!is_header_safe(name) || !is_header_safe(value)) {
+      throw TransportError(request.method + " " + request.url + ": the request header " +
+                               untrusted::printable(name) +
+                               " holds a control character; nothing was sent",
+                           CURLE_BAD_FUNCTION_ARGUMENT, TransportError::Cause::other);
+    }
     const std::string line = value.empty() ? name + ";" : name + ": " + value;
     header_list.list = curl_slist_append(header_list.list, line.c_str());
   }
@@ -322,6 +329,13 @@ Response CurlClient::send(const Request& request) {
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
   return response;
+}
+
+bool is_header_safe(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
 }
 
 std::string fingerprint_text(std::string_view hex_digits) {
