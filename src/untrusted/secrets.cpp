@@ -63,6 +63,12 @@ void hold_secret(std::string_view secret) {
   if (shown != secret) held.secrets.insert(std::move(shown));
 }
 
+void forget_secrets() {
+  HeldSecrets& held = held_secrets();
+  const std::unique_lock lock(held.mutex);
+  held.secrets.clear();
+}
+
 std::string redact(std::string text) {
   HeldSecrets& held = held_secrets();
   const std::shared_lock lock(held.mutex);

@@ -26,6 +26,10 @@ inline constexpr std::size_t SHORTEST_SECRET_REPLACED_INSIDE_TEXT = 4;
 /// thread.
 void hold_secret(std::string_view secret);
 
+/// Forgets every secret held so far: for a process that plays many runs in a row (a fuzz target),
+/// in which they would pile up.
+void forget_secrets();
+
 /// `text` with every secret held so far replaced by SECRET_MARK. Safe on any thread.
 [[nodiscard]] std::string redact(std::string text);
 
