@@ -1,12 +1,11 @@
 #include "aws/credentials.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "aws/command.hpp"
 #include "aws/endpoints.hpp"
@@ -24,6 +23,10 @@ namespace {
 
 // A credential_process prints a few hundred bytes; anything near this is not credentials.
 constexpr std::size_t MAX_CREDENTIAL_PROCESS_OUTPUT = std::size_t{1} << 20;
+
+// The setting of a profile, beside its credential_process, that gives the command more (or less)
+// time than DEFAULT_CREDENTIAL_PROCESS_TIMEOUT, in whole seconds.
+constexpr const char* CREDENTIAL_PROCESS_TIMEOUT_SETTING = "credential_process_timeout";
 
 // Every place the chain looked at, for the message when nothing was found.
 using Trail = std::vector<std::string>;
@@ -71,14 +74,34 @@ std::string text_member(const nlohmann::json& document, const char* name, const 
   return found->get<std::string>();
 }
 
+std::chrono::seconds credential_process_timeout(const ProfileSettings& settings,
+                                                const std::string& profile) {
+  const auto text = setting(settings, CREDENTIAL_PROCESS_TIMEOUT_SETTING);
+  if (!text) return DEFAULT_CREDENTIAL_PROCESS_TIMEOUT;
+  long long seconds = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+  if (error != std::errc() || end != text->data() + text->size() || seconds < 1 ||
+      seconds > 86'400) {
+    throw ClientError("Profile '" + profile + "': " + CREDENTIAL_PROCESS_TIMEOUT_SETTING +
+                      " must be a whole number of seconds from 1 to 86400, not '" +
+                      untrusted::printable(*text) + "'");
+  }
+  return std::chrono::seconds(seconds);
+}
+
 Credentials run_credential_process(const std::string& command, const std::string& profile,
-                                   const Context& context) {
+                                   std::chrono::seconds time_limit, const Context& context) {
   const std::string source = "The credential_process of profile '" + profile + "'";
   std::fflush(nullptr);
   // The command is run by the shell as the SDKs' documentation writes it; its standard error
   // goes to ours so that sign-in helpers can talk to the operator.
-  const CommandResult result =
-      run_shell_command(command, context.withheld_from_children, MAX_CREDENTIAL_PROCESS_OUTPUT);
+  const CommandResult result = run_shell_command(command, context.withheld_from_children,
+                                                 MAX_CREDENTIAL_PROCESS_OUTPUT, time_limit);
+  if (result.timed_out) {
+    throw ClientError(source + " did not finish within " + std::to_string(time_limit.count()) +
+                      " s and was ended with its process group; " +
+                      CREDENTIAL_PROCESS_TIMEOUT_SETTING + " in the profile sets a longer limit");
+  }
   if (result.output_cut) {
     throw ClientError(source + " printed more than " +
                       std::to_string(MAX_CREDENTIAL_PROCESS_OUTPUT >> 10) + " KiB");
@@ -118,11 +141,9 @@ std::string without_line_ends(std::string text) {
 
 // A token kept in a file (`what` names the file's origin in the error), without its line ends.
 std::string read_token_file(const std::string& path, const std::string& what) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ClientError("Cannot read " + what + " " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string token = without_line_ends(text.str());
+  const auto text = read_sign_in_file(path, what);
+  if (!text) throw ClientError("Cannot read " + what + " " + path);
+  std::string token = without_line_ends(*text);
   untrusted::hold_secret(token);
   return token;
 }
@@ -518,8 +539,11 @@ class CredentialProcessProvider : public ProfileProvider {
   using ProfileProvider::ProfileProvider;
 
   std::optional<Credentials> load(Trail& looked_at) const override {
-    if (const auto command = setting(settings(), "credential_process"))
-      return run_credential_process(*command, name(), context_);
+    const ProfileSettings profile = settings();
+    if (const auto command = setting(profile, "credential_process")) {
+      return run_credential_process(*command, name(), credential_process_timeout(profile, name()),
+                                    context_);
+    }
     looked_at.push_back("credential_process in " + quoted_name());
     return std::nullopt;
   }

@@ -2,6 +2,7 @@
 
 // AWS credentials: the record, and the SDKs' default chain that finds the operator's own.
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,10 @@ struct Credentials {
 /// request headers, hold a control character. The secret key and the session token are held as
 /// secrets of the run from here on (untrusted::hold_secret), so that no message shows them.
 [[nodiscard]] Credentials accepted_credentials(Credentials credentials, const std::string& source);
+
+/// How long a credential_process may run before it is ended with its process group, unless its
+/// profile sets credential_process_timeout (whole seconds, 1 to 86400).
+inline constexpr std::chrono::seconds DEFAULT_CREDENTIAL_PROCESS_TIMEOUT{60};
 
 /// One place where the operator's credentials may be found.
 class CredentialProvider {

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -26,8 +25,6 @@ using Json = nlohmann::json;
 
 // A cached token this close to its end is renewed before use, as the SDKs do.
 constexpr std::chrono::minutes REFRESH_WINDOW{5};
-
-constexpr std::size_t MAX_TOKEN_CACHE_BYTES = std::size_t{1} << 20;
 
 // Times of the cache and the answers are kept in whole seconds: the clock's own nanoseconds reach
 // only the year 2262, and a hostile file may hold any year up to 9999.
@@ -100,18 +97,16 @@ std::string login_hint(const std::string& profile_name) {
 // it holds tokens.
 std::optional<Json> read_token_cache(const std::filesystem::path& path,
                                      const std::string& profile_name) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  // A token cache is a few kilobytes; reading stops past the bound, whatever the path leads to.
-  std::string text(MAX_TOKEN_CACHE_BYTES + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > MAX_TOKEN_CACHE_BYTES) {
-    throw ClientError("The IAM Identity Center token cache " + path.string() + " of profile '" +
-                      profile_name + "' is larger than 1 MiB" + login_hint(profile_name));
-  }
+  std::optional<std::string> text;
   try {
-    Json document = untrusted::parse_json<Json>(text);
+    text = read_sign_in_file(path, "an IAM Identity Center token cache");
+  } catch (const ClientError& error) {
+    throw ClientError(error.what() + (" (profile '" + profile_name + "')") +
+                      login_hint(profile_name));
+  }
+  if (!text) return std::nullopt;
+  try {
+    Json document = untrusted::parse_json<Json>(*text);
     if (document.is_object()) return document;
   } catch (const std::exception&) {
     // Malformed or nested too deep; reported below without the content.
