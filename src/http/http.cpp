@@ -264,8 +264,12 @@ Response CurlClient::send(const Request& request) {
   // No proxy option is set on purpose: libcurl then takes https_proxy/HTTPS_PROXY, http_proxy and
   // no_proxy/NO_PROXY from the environment, as the operator's other tools do.
   if (!request.ca_file.empty()) {
+    // Instead of the system's authorities, not beside them: libcurl would still look in the
+    // system's folder of authorities unless told not to.
     curl_easy_setopt(curl, CURLOPT_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char*>(nullptr));
     curl_easy_setopt(curl, CURLOPT_PROXY_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY_CAPATH, static_cast<char*>(nullptr));
   }
 
   if (cancellation_) {
