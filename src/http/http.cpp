@@ -319,6 +319,13 @@ Response CurlClient::send(const Request& request) {
     } else if (sink.exceeded || code == CURLE_FILESIZE_EXCEEDED) {
       cause = TransportError::Cause::answer_too_large;
       detail = "the answer is larger than the limit of " + size_text(settings_.max_answer_bytes);
+    } else if (code == CURLE_SSL_CACERT_BADFILE) {
+      // Before the handshake: the bundle could not be loaded (a broken PEM block, say).
+      cause = TransportError::Cause::ca_file_unreadable;
+      const std::string& bundle =
+          request.ca_file.empty() ? settings_.ca_file.string() : request.ca_file;
+      detail = "the certificate authority file " + untrusted::printable(bundle) +
+               " could not be read as PEM certificates (" + detail + "); nothing was sent";
     } else if (!certificate.refusal.empty()) {
       cause = TransportError::Cause::certificate_refused;
       detail = certificate.refusal;

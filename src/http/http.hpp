@@ -82,7 +82,7 @@ struct Response {
 class TransportError : public std::runtime_error {
  public:
   /// Why the exchange failed, where a caller words it differently.
-  enum class Cause { other, timed_out, answer_too_large, certificate_refused };
+  enum class Cause { other, timed_out, answer_too_large, certificate_refused, ca_file_unreadable };
 
   TransportError(const std::string& message, int curl_code, Cause cause)
       : std::runtime_error(message), curl_code_(curl_code), cause_(cause) {}

@@ -162,6 +162,9 @@ http::Response send_or_fail(http::Client& client, const ControllerRequest& reque
       case http::TransportError::Cause::certificate_refused:
         throw HalvaneError("Refused the Halvane Controller's certificate in " +
                            request.description() + ", before anything was sent: " + error.what());
+      case http::TransportError::Cause::ca_file_unreadable:
+        throw HalvaneError("Cannot check the Halvane Controller's certificate for " +
+                           request.description() + " with controller.ca_file: " + error.what());
       case http::TransportError::Cause::answer_too_large:
         throw HalvaneError("Refused the Halvane Controller's answer to " + request.description() +
                            ": " + error.what());
