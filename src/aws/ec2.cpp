@@ -81,15 +81,19 @@ void Ec2Client::for_each_page(
     on_answer(answer);
     std::string next = answer.child_text_or_empty("nextToken");
     if (next.empty()) return;
+    // Reported as botocore's paginator names it, and as a service error, so that the region
+    // fails as it would had EC2 refused the listing.
+    const auto endless = [&](const std::string& why) {
+      return ServiceError("PaginationError",
+                          "The " + operation + " listing of " + client_.endpoint().url + " " + why,
+                          "", operation, 200);
+    };
     if (!given_tokens.insert(std::hash<std::string>{}(next)).second) {
-      throw ClientError("The " + operation + " listing of " + client_.endpoint().url +
-                        " gave a page token on page " + std::to_string(page) +
-                        " that it had given before: it would never end");
+      throw endless("gave a page token on page " + std::to_string(page) +
+                    " that it had given before: it would never end");
     }
-    if (page >= MAX_LISTING_PAGES) {
-      throw ClientError("The " + operation + " listing of " + client_.endpoint().url +
-                        " did not end after " + std::to_string(MAX_LISTING_PAGES) + " pages");
-    }
+    if (page >= MAX_LISTING_PAGES)
+      throw endless("did not end after " + std::to_string(MAX_LISTING_PAGES) + " pages");
     token = std::move(next);
   }
 }

@@ -60,8 +60,8 @@ struct Region {
 inline constexpr std::size_t MAX_LISTING_PAGES = 10'000;
 
 /// EC2 in one region with one set of credentials. Every listing follows NextToken to the end;
-/// a token the listing gave before, or a page beyond MAX_LISTING_PAGES, is a ClientError rather
-/// than an endless loop.
+/// a token the listing gave before, or a page beyond MAX_LISTING_PAGES, is a ServiceError of code
+/// "PaginationError" (the listing fails as a refused one does) rather than an endless loop.
 class Ec2Client {
  public:
   /// EC2 of `region` at its regional endpoint or the configured override; sends nothing yet.

@@ -145,7 +145,8 @@ TEST(Ec2Paging, CyclingOrEndlessTokensEndTheListingInsteadOfLoopingForever) {
     std::string message;
     try {
       (void)ec2.describe_region_subnets(1000);
-    } catch (const ClientError& error) {
+    } catch (const ServiceError& error) {
+      EXPECT_EQ(error.code(), "PaginationError");
       message = error.what();
     }
     return std::make_pair(client->requests.size(), message);
@@ -333,6 +334,30 @@ TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
     FAIL() << "no error";
   } catch (const ClientError& error) {
     EXPECT_EQ(std::string(error.what()).find("leaked-secret"), std::string::npos);
+  }
+}
+
+TEST(Answers, CredentialsThatWouldBreakARequestHeaderAreRefusedNamingTheirSource) {
+  for (const std::string& credentials :
+       {std::string("<AccessKeyId>ASIA\r\nX-Injected: 1</AccessKeyId><SecretAccessKey>s"),
+        std::string("<AccessKeyId>ASIA</AccessKeyId><SecretAccessKey>s</SecretAccessKey>"
+                    "<SessionToken>token\n</SessionToken><SecretAccessKey>s")}) {
+    auto client = std::make_shared<ScriptedClient>([&](const http::Request&) {
+      return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials>" + credentials +
+                             "</SecretAccessKey></Credentials></AssumeRoleResult>"
+                             "</AssumeRoleResponse>");
+    });
+    const StsClient sts(make_context({}, client), ROLE_CREDENTIALS,
+                        Endpoint{"http://sts.local", "us-east-1"});
+    try {
+      (void)sts.assume_role({"arn:aws:iam::1:role/R", "s", std::nullopt, std::nullopt});
+      ADD_FAILURE() << credentials << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_TRUE(
+          std::string(error.what()).starts_with("The answer of the AssumeRole operation gave "))
+          << error.what();
+      EXPECT_NE(std::string(error.what()).find("with a control character"), std::string::npos);
+    }
   }
 }
 
