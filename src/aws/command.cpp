@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -74,6 +75,40 @@ bool end_process_group(pid_t child, int& status) {
   return false;
 }
 
+// While the command runs, its group holds the terminal in the foreground when ours held it, so
+// that a sign-in helper can still ask the operator something (an MFA code) as it could from the
+// AWS tools; ours takes the terminal back afterwards.
+class TerminalHandover {
+ public:
+  explicit TerminalHandover(pid_t group) {
+    if (::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) {
+      handed_ = put_in_foreground(group);
+      // A command that read from the terminal before it was handed over was stopped for it.
+      if (handed_) ::kill(-group, SIGCONT);
+    }
+  }
+  ~TerminalHandover() {
+    if (handed_) (void)put_in_foreground(::getpgrp());
+  }
+  TerminalHandover(const TerminalHandover&) = delete;
+  TerminalHandover& operator=(const TerminalHandover&) = delete;
+
+ private:
+  static bool put_in_foreground(pid_t group) {
+    // Asked from the background (taking the terminal back), tcsetpgrp would stop this process.
+    sigset_t ttou;
+    sigset_t previous;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, &previous);
+    const bool done = ::tcsetpgrp(STDIN_FILENO, group) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return done;
+  }
+
+  bool handed_ = false;
+};
+
 }  // namespace
 
 CommandResult run_shell_command(const std::string& command,
@@ -108,6 +143,8 @@ CommandResult run_shell_command(const std::string& command,
   }
 
   CommandResult result;
+  // Handed back when this function returns, once the command has been reaped.
+  const TerminalHandover terminal(child);
   const int output = pipe_ends[0];
   const auto deadline = std::chrono::steady_clock::now() + time_limit;
   int status = 0;
