@@ -189,6 +189,18 @@ CommandResult run_shell_command(const std::string& command,
   }
   // Closing our end makes a command that keeps writing fail instead of blocking forever.
   ::close(output);
+  // A command that closed its output may still be running: it has the rest of its time.
+  while (!exited && !result.timed_out) {
+    const pid_t waited = ::waitpid(child, &status, WNOHANG);
+    if (waited == child || (waited < 0 && errno != EINTR)) {
+      status_lost = waited != child;
+      exited = true;
+    } else if (std::chrono::steady_clock::now() >= deadline) {
+      result.timed_out = true;
+    } else {
+      ::usleep(20'000);
+    }
+  }
   if (result.timed_out) exited = end_process_group(child, status);
   while (!exited) {
     const pid_t waited = ::waitpid(child, &status, 0);

@@ -151,11 +151,11 @@ TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteIt
 }
 
 TEST_F(CredentialChain, CredentialProcessRunsWithinItsTimeLimitAndLeavesNoWaitForItsChildren) {
-  // One helper leaves a child behind that holds its output open; the other never ends, nor does
-  // the child it starts.
+  // One helper leaves a child behind that holds its output open; the other closes its output and
+  // never ends, nor does the child it starts.
   const std::string keys = R"({"Version": 1, "AccessKeyId": "BGKEY", "SecretAccessKey": "s"})";
   write("config", "[profile background]\ncredential_process = sleep 2 & echo '" + keys +
-                      "'\n[profile hangs]\ncredential_process = sleep 5 & sleep 5\n"
+                      "'\n[profile hangs]\ncredential_process = exec >&-; sleep 5 & sleep 5\n"
                       "credential_process_timeout = 1\n[profile unreadable]\n"
                       "credential_process = true\ncredential_process_timeout = 1.5\n");
   variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
