@@ -5,6 +5,7 @@
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/generate/account_access.hpp"
+#include "untrusted/secrets.hpp"
 
 namespace {
 
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Each input is a run of its own: the secrets of earlier ones would only pile up.
+  untrusted::forget_secrets();
   generator::config::Config config;
   config.controller.ip = "controller.invalid";
   config.controller.username = "admin";

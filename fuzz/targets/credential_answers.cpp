@@ -5,6 +5,7 @@
 #include "aws/credentials.hpp"
 #include "aws/errors.hpp"
 #include "fuzz_support.hpp"
+#include "untrusted/secrets.hpp"
 
 namespace {
 
@@ -21,6 +22,8 @@ void resolve_with(std::map<std::string, std::string> variables,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Each input is a run of its own: the secrets of earlier ones would only pile up.
+  untrusted::forget_secrets();
   const std::vector<std::string> parts = fuzz::split_parts(fuzz::as_text(data, size), 8);
   try {
     (void)aws::read_credential_process_output(parts[0], "fuzz");

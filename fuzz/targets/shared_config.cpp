@@ -14,6 +14,7 @@
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
 #include "fuzz_support.hpp"
+#include "untrusted/secrets.hpp"
 
 namespace {
 
@@ -38,6 +39,8 @@ class MemoryFile {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Each input is a run of its own: the secrets of earlier ones would only pile up.
+  untrusted::forget_secrets();
   const std::string_view input = fuzz::as_text(data, size);
   if (input.find("credential_process") != std::string_view::npos) return 0;
   static const MemoryFile config_file("config");

@@ -10,6 +10,7 @@
 #include "aws/credentials.hpp"
 #include "aws/errors.hpp"
 #include "fuzz_support.hpp"
+#include "untrusted/secrets.hpp"
 
 namespace {
 
@@ -37,6 +38,8 @@ struct Home {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Each input is a run of its own: the secrets of earlier ones would only pile up.
+  untrusted::forget_secrets();
   static const Home home;
   const std::vector<std::string> parts = fuzz::split_parts(fuzz::as_text(data, size), 4);
   std::ofstream(home.cache_file, std::ios::binary | std::ios::trunc) << parts[0];

@@ -1,12 +1,11 @@
 #include "aws/credentials.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "aws/command.hpp"
 #include "aws/endpoints.hpp"
@@ -15,6 +14,7 @@
 #include "aws/sigv4.hpp"
 #include "aws/sso.hpp"
 #include "aws/sts.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -23,6 +23,10 @@ namespace {
 
 // A credential_process prints a few hundred bytes; anything near this is not credentials.
 constexpr std::size_t MAX_CREDENTIAL_PROCESS_OUTPUT = std::size_t{1} << 20;
+
+// The setting of a profile, beside its credential_process, that gives the command more (or less)
+// time than DEFAULT_CREDENTIAL_PROCESS_TIMEOUT, in whole seconds.
+constexpr const char* CREDENTIAL_PROCESS_TIMEOUT_SETTING = "credential_process_timeout";
 
 // Every place the chain looked at, for the message when nothing was found.
 using Trail = std::vector<std::string>;
@@ -36,10 +40,12 @@ std::optional<Credentials> from_environment(const Environment& environment, Trai
     throw ClientError(std::string("Partial credentials in the environment: ") +
                       (key ? "AWS_SECRET_ACCESS_KEY" : "AWS_ACCESS_KEY_ID") + " is not set");
   }
-  return Credentials{*key, *secret,
-                     environment.get("AWS_SESSION_TOKEN")
-                         .value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")),
-                     ""};
+  return accepted_credentials(
+      Credentials{*key, *secret,
+                  environment.get("AWS_SESSION_TOKEN")
+                      .value_or(environment.get("AWS_SECURITY_TOKEN").value_or("")),
+                  ""},
+      "The environment variables AWS_ACCESS_KEY_ID and AWS_SESSION_TOKEN");
 }
 
 // Static keys of a profile, from the file section given.
@@ -52,7 +58,9 @@ std::optional<Credentials> static_keys(const ProfileSettings& settings, const st
     throw ClientError("Partial credentials in profile '" + profile + "' of " + file + ": " +
                       (key ? "aws_secret_access_key" : "aws_access_key_id") + " is missing");
   }
-  return Credentials{*key, *secret, setting(settings, "aws_session_token").value_or(""), ""};
+  return accepted_credentials(
+      Credentials{*key, *secret, setting(settings, "aws_session_token").value_or(""), ""},
+      "Profile '" + profile + "' of " + file);
 }
 
 std::string text_member(const nlohmann::json& document, const char* name, const std::string& source,
@@ -66,14 +74,34 @@ std::string text_member(const nlohmann::json& document, const char* name, const 
   return found->get<std::string>();
 }
 
+std::chrono::seconds credential_process_timeout(const ProfileSettings& settings,
+                                                const std::string& profile) {
+  const auto text = setting(settings, CREDENTIAL_PROCESS_TIMEOUT_SETTING);
+  if (!text) return DEFAULT_CREDENTIAL_PROCESS_TIMEOUT;
+  long long seconds = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+  if (error != std::errc() || end != text->data() + text->size() || seconds < 1 ||
+      seconds > 86'400) {
+    throw ClientError("Profile '" + profile + "': " + CREDENTIAL_PROCESS_TIMEOUT_SETTING +
+                      " must be a whole number of seconds from 1 to 86400, not '" +
+                      untrusted::printable(*text) + "'");
+  }
+  return std::chrono::seconds(seconds);
+}
+
 Credentials run_credential_process(const std::string& command, const std::string& profile,
-                                   const Context& context) {
+                                   std::chrono::seconds time_limit, const Context& context) {
   const std::string source = "The credential_process of profile '" + profile + "'";
   std::fflush(nullptr);
   // The command is run by the shell as the SDKs' documentation writes it; its standard error
   // goes to ours so that sign-in helpers can talk to the operator.
-  const CommandResult result =
-      run_shell_command(command, context.withheld_from_children, MAX_CREDENTIAL_PROCESS_OUTPUT);
+  const CommandResult result = run_shell_command(command, context.withheld_from_children,
+                                                 MAX_CREDENTIAL_PROCESS_OUTPUT, time_limit);
+  if (result.timed_out) {
+    throw ClientError(source + " did not finish within " + std::to_string(time_limit.count()) +
+                      " s and was ended with its process group; " +
+                      CREDENTIAL_PROCESS_TIMEOUT_SETTING + " in the profile sets a longer limit");
+  }
   if (result.output_cut) {
     throw ClientError(source + " printed more than " +
                       std::to_string(MAX_CREDENTIAL_PROCESS_OUTPUT >> 10) + " KiB");
@@ -99,10 +127,11 @@ Credentials read_metadata_credentials(const std::string& body, const std::string
     throw ClientError(source + " answered with the code " +
                       untrusted::printable(document["Code"].get<std::string>()));
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "Token", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return accepted_credentials(Credentials{text_member(document, "AccessKeyId", source, true),
+                                          text_member(document, "SecretAccessKey", source, true),
+                                          text_member(document, "Token", source, false),
+                                          text_member(document, "Expiration", source, false)},
+                              source);
 }
 
 std::string without_line_ends(std::string text) {
@@ -112,11 +141,11 @@ std::string without_line_ends(std::string text) {
 
 // A token kept in a file (`what` names the file's origin in the error), without its line ends.
 std::string read_token_file(const std::string& path, const std::string& what) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ClientError("Cannot read " + what + " " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return without_line_ends(text.str());
+  const auto text = read_sign_in_file(path, what);
+  if (!text) throw ClientError("Cannot read " + what + " " + path);
+  std::string token = without_line_ends(*text);
+  untrusted::hold_secret(token);
+  return token;
 }
 
 bool is_allowed_container_host(const sigv4::UrlParts& url) {
@@ -160,8 +189,9 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
     token = context.environment.get("AWS_CONTAINER_AUTHORIZATION_TOKEN");
   }
   if (token) {
-    if (token->find_first_of("\r\n") != std::string::npos)
-      throw ClientError("The container authorization token holds a line break");
+    untrusted::hold_secret(*token);
+    if (!http::is_header_safe(*token))
+      throw ClientError("The container authorization token holds a control character");
     request.headers.emplace_back("Authorization", *token);
   }
   request.timeout = std::chrono::seconds(2);
@@ -243,6 +273,9 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
     trail.push_back(where + " (no session token)");
     return std::nullopt;
   }
+  untrusted::hold_secret(token->body);
+  if (!http::is_header_safe(token->body))
+    throw ClientError("The session token of " + where + " holds a control character");
   const http::Headers with_token{{"X-aws-ec2-metadata-token", token->body}};
   const auto roles = fetch("GET", "/latest/meta-data/iam/security-credentials/", with_token);
   std::string role;
@@ -506,8 +539,11 @@ class CredentialProcessProvider : public ProfileProvider {
   using ProfileProvider::ProfileProvider;
 
   std::optional<Credentials> load(Trail& looked_at) const override {
-    if (const auto command = setting(settings(), "credential_process"))
-      return run_credential_process(*command, name(), context_);
+    const ProfileSettings profile = settings();
+    if (const auto command = setting(profile, "credential_process")) {
+      return run_credential_process(*command, name(), credential_process_timeout(profile, name()),
+                                    context_);
+    }
     looked_at.push_back("credential_process in " + quoted_name());
     return std::nullopt;
   }
@@ -606,10 +642,21 @@ Credentials read_credential_process_output(const std::string& output, const std:
       version->get<std::int64_t>() != 1) {
     throw ClientError(source + " printed an unsupported Version (1 is expected)");
   }
-  return Credentials{text_member(document, "AccessKeyId", source, true),
-                     text_member(document, "SecretAccessKey", source, true),
-                     text_member(document, "SessionToken", source, false),
-                     text_member(document, "Expiration", source, false)};
+  return accepted_credentials(Credentials{text_member(document, "AccessKeyId", source, true),
+                                          text_member(document, "SecretAccessKey", source, true),
+                                          text_member(document, "SessionToken", source, false),
+                                          text_member(document, "Expiration", source, false)},
+                              source);
+}
+
+Credentials accepted_credentials(Credentials credentials, const std::string& source) {
+  untrusted::hold_secret(credentials.secret_access_key);
+  untrusted::hold_secret(credentials.session_token);
+  if (!http::is_header_safe(credentials.access_key_id))
+    throw ClientError(source + " gave an access key id with a control character");
+  if (!http::is_header_safe(credentials.session_token))
+    throw ClientError(source + " gave a session token with a control character");
+  return credentials;
 }
 
 CredentialChain default_credential_chain(const Context& context) {

@@ -2,6 +2,7 @@
 
 // AWS credentials: the record, and the SDKs' default chain that finds the operator's own.
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,16 @@ struct Credentials {
   std::string session_token;  // empty for long-term keys
   std::string expiration;     // ISO 8601 text as the source gave it; empty when unknown
 };
+
+/// `credentials` that `source` gave (named in errors: "The answer of the AssumeRole operation"),
+/// accepted for use: ClientError when the access key id or the session token, which travel in
+/// request headers, hold a control character. The secret key and the session token are held as
+/// secrets of the run from here on (untrusted::hold_secret), so that no message shows them.
+[[nodiscard]] Credentials accepted_credentials(Credentials credentials, const std::string& source);
+
+/// How long a credential_process may run before it is ended with its process group, unless its
+/// profile sets credential_process_timeout (whole seconds, 1 to 86400).
+inline constexpr std::chrono::seconds DEFAULT_CREDENTIAL_PROCESS_TIMEOUT{60};
 
 /// One place where the operator's credentials may be found.
 class CredentialProvider {

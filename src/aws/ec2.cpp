@@ -1,5 +1,8 @@
 #include "aws/ec2.hpp"
 
+#include <functional>
+#include <unordered_set>
+
 #include "aws/errors.hpp"
 #include "aws/shared_config.hpp"
 
@@ -67,16 +70,30 @@ Ec2Client::Ec2Client(const Context& context, Endpoint endpoint, Credentials cred
 void Ec2Client::for_each_page(
     const std::string& operation, QueryParameters parameters,
     const std::function<void(const xml::Element& answer)>& on_answer) const {
+  // Tokens are remembered by their hash: a server may make them as long as an answer, and a
+  // collision only ends a listing that was already endless or hostile.
+  std::unordered_set<std::size_t> given_tokens;
   std::string token;
-  for (;;) {
+  for (std::size_t page = 1;; ++page) {
     QueryParameters page_parameters = parameters;
     if (!token.empty()) page_parameters.emplace_back("NextToken", token);
     const xml::Element answer = client_.call(operation, page_parameters);
     on_answer(answer);
     std::string next = answer.child_text_or_empty("nextToken");
     if (next.empty()) return;
-    if (next == token)
-      throw ClientError("The " + operation + " listing returned the same page token twice");
+    // Reported as botocore's paginator names it, and as a service error, so that the region
+    // fails as it would had EC2 refused the listing.
+    const auto endless = [&](const std::string& why) {
+      return ServiceError("PaginationError",
+                          "The " + operation + " listing of " + client_.endpoint().url + " " + why,
+                          "", operation, 200);
+    };
+    if (!given_tokens.insert(std::hash<std::string>{}(next)).second) {
+      throw endless("gave a page token on page " + std::to_string(page) +
+                    " that it had given before: it would never end");
+    }
+    if (page >= MAX_LISTING_PAGES)
+      throw endless("did not end after " + std::to_string(MAX_LISTING_PAGES) + " pages");
     token = std::move(next);
   }
 }

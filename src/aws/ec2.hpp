@@ -2,6 +2,7 @@
 
 // Amazon EC2: DescribeRegions, DescribeVpcs and DescribeSubnets, every page.
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,8 +56,12 @@ struct Region {
   std::string opt_in_status;
 };
 
+/// The most pages one listing may take: far more than any region fills at the page sizes used.
+inline constexpr std::size_t MAX_LISTING_PAGES = 10'000;
+
 /// EC2 in one region with one set of credentials. Every listing follows NextToken to the end;
-/// a token that comes back unchanged is a ClientError rather than an endless loop.
+/// a token the listing gave before, or a page beyond MAX_LISTING_PAGES, is a ServiceError of code
+/// "PaginationError" (the listing fails as a refused one does) rather than an endless loop.
 class Ec2Client {
  public:
   /// EC2 of `region` at its regional endpoint or the configured override; sends nothing yet.

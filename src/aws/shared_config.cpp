@@ -1,7 +1,10 @@
 #include "aws/shared_config.hpp"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "aws/errors.hpp"
 
@@ -16,15 +19,50 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-std::string read_file_or_empty(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+// The descriptor is closed however the read ends.
+class OpenFile {
+ public:
+  explicit OpenFile(int descriptor) : descriptor_(descriptor) {}
+  ~OpenFile() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  [[nodiscard]] int get() const noexcept { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
 
 }  // namespace
+
+std::optional<std::string> read_sign_in_file(const std::filesystem::path& path,
+                                             const std::string& what) {
+  // Opened without waiting for a writer (a named pipe), then read as usual.
+  const OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0) return std::nullopt;
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) return std::nullopt;
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags >= 0) (void)::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+  std::string text;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count == 0) break;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (static_cast<std::size_t>(count) > MAX_SIGN_IN_FILE_BYTES - text.size()) {
+      throw ClientError("Cannot read " + path.string() + ": it is larger than " +
+                        std::to_string(MAX_SIGN_IN_FILE_BYTES >> 20) + " MiB, the limit of " +
+                        what);
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  return text;
+}
 
 std::optional<std::string> setting(const ProfileSettings& settings, const std::string& key) {
   const auto found = settings.find(key);
@@ -120,8 +158,9 @@ SharedConfig load_shared_config(const Environment& environment) {
   config.profile_name = environment.get("AWS_PROFILE").value_or("default");
 
   // The config file names profiles "[profile x]", except "[default]".
-  for (auto& [section, settings] :
-       parse_profile_file(read_file_or_empty(config.config_file), config.config_file.string())) {
+  for (auto& [section, settings] : parse_profile_file(
+           read_sign_in_file(config.config_file, "the shared config file").value_or(""),
+           config.config_file.string())) {
     if (section == "default") {
       config.config_profiles.try_emplace("default", settings);
     } else if (section.starts_with("profile ")) {
@@ -130,8 +169,9 @@ SharedConfig load_shared_config(const Environment& environment) {
       config.sso_sessions[trimmed(std::string_view(section).substr(12))] = settings;
     }
   }
-  config.credentials_profiles = parse_profile_file(read_file_or_empty(config.credentials_file),
-                                                   config.credentials_file.string());
+  config.credentials_profiles = parse_profile_file(
+      read_sign_in_file(config.credentials_file, "the shared credentials file").value_or(""),
+      config.credentials_file.string());
   return config;
 }
 

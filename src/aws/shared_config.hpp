@@ -2,6 +2,7 @@
 
 // The shared AWS config file (~/.aws/config) and credentials file (~/.aws/credentials).
 
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -34,8 +35,19 @@ struct SharedConfig {
                                                         const std::string& key) const;
 };
 
-/// Reads both files; a missing file is an empty one, an unreadable line a ClientError naming the
-/// file and line.
+/// The most bytes read of any file the sign-in reads (the shared files, token files, the IAM
+/// Identity Center token cache): real ones hold a few kilobytes.
+inline constexpr std::size_t MAX_SIGN_IN_FILE_BYTES = std::size_t{1} << 20;
+
+/// What the file at `path` holds; nothing when it cannot be opened (missing, unreadable, a
+/// folder). ClientError "Cannot read <path>: it is larger than 1 MiB, the limit of <what>" when it
+/// holds more than MAX_SIGN_IN_FILE_BYTES, found without reading on (so /dev/zero ends at once).
+/// Opening does not wait for a writer of a named pipe.
+[[nodiscard]] std::optional<std::string> read_sign_in_file(const std::filesystem::path& path,
+                                                           const std::string& what);
+
+/// Reads both files; a missing file is an empty one, an unreadable line or a file above
+/// MAX_SIGN_IN_FILE_BYTES a ClientError naming the file.
 [[nodiscard]] SharedConfig load_shared_config(const Environment& environment);
 
 /// The value of `key` in `settings`; nothing when it is absent or empty.

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -25,8 +25,6 @@ using Json = nlohmann::json;
 
 // A cached token this close to its end is renewed before use, as the SDKs do.
 constexpr std::chrono::minutes REFRESH_WINDOW{5};
-
-constexpr std::size_t MAX_TOKEN_CACHE_BYTES = std::size_t{1} << 20;
 
 // Times of the cache and the answers are kept in whole seconds: the clock's own nanoseconds reach
 // only the year 2262, and a hostile file may hold any year up to 9999.
@@ -99,18 +97,16 @@ std::string login_hint(const std::string& profile_name) {
 // it holds tokens.
 std::optional<Json> read_token_cache(const std::filesystem::path& path,
                                      const std::string& profile_name) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  // A token cache is a few kilobytes; reading stops past the bound, whatever the path leads to.
-  std::string text(MAX_TOKEN_CACHE_BYTES + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > MAX_TOKEN_CACHE_BYTES) {
-    throw ClientError("The IAM Identity Center token cache " + path.string() + " of profile '" +
-                      profile_name + "' is larger than 1 MiB" + login_hint(profile_name));
-  }
+  std::optional<std::string> text;
   try {
-    Json document = untrusted::parse_json<Json>(text);
+    text = read_sign_in_file(path, "an IAM Identity Center token cache");
+  } catch (const ClientError& error) {
+    throw ClientError(error.what() + (" (profile '" + profile_name + "')") +
+                      login_hint(profile_name));
+  }
+  if (!text) return std::nullopt;
+  try {
+    Json document = untrusted::parse_json<Json>(*text);
     if (document.is_object()) return document;
   } catch (const std::exception&) {
     // Malformed or nested too deep; reported below without the content.
@@ -239,6 +235,8 @@ std::optional<std::string> renew_token(const Context& context, const SharedConfi
       expires_in->get<long long>() > LONGEST_TOKEN_LIFETIME.count()) {
     return std::string("an answer without accessToken and expiresIn");
   }
+  untrusted::hold_secret(json_text(answer, "accessToken"));
+  untrusted::hold_secret(json_text(answer, "refreshToken"));
   cache["accessToken"] = json_text(answer, "accessToken");
   cache["expiresAt"] = format_utc_time(whole_seconds(context.now()) +
                                        std::chrono::seconds(expires_in->get<long long>()));
@@ -254,6 +252,10 @@ std::string usable_access_token(const Context& context, const SharedConfig& conf
   const std::filesystem::path cache_file = sso_token_cache_file(context.environment, profile);
   const std::string who = "profile '" + profile.profile_name + "'";
   std::optional<Json> cache = read_token_cache(cache_file, profile.profile_name);
+  if (cache) {
+    for (const char* secret : {"accessToken", "refreshToken", "clientSecret"})
+      untrusted::hold_secret(json_text(*cache, secret));
+  }
   if (!cache || json_text(*cache, "accessToken").empty()) {
     throw ClientError("There is no IAM Identity Center sign-in for " + who + " (no token in " +
                       cache_file.string() + ")" + login_hint(profile.profile_name));
@@ -294,8 +296,10 @@ Credentials read_role_credentials(const std::string& body, const std::string& so
     expiration = format_utc_time(Seconds(std::chrono::floor<std::chrono::seconds>(
         std::chrono::milliseconds(found->get<long long>()))));
   }
-  return Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
-                     json_text(*role, "sessionToken"), expiration};
+  return accepted_credentials(
+      Credentials{json_text(*role, "accessKeyId"), json_text(*role, "secretAccessKey"),
+                  json_text(*role, "sessionToken"), expiration},
+      source);
 }
 
 }  // namespace
@@ -364,9 +368,9 @@ Credentials sso_role_credentials(const Context& context, const SharedConfig& con
                                  const SsoProfile& profile) {
   const Transport transport = resolve_transport(context.environment, config);
   const std::string token = usable_access_token(context, config, transport, profile);
-  if (token.find_first_of("\r\n") != std::string::npos) {
+  if (!http::is_header_safe(token)) {
     throw ClientError("The IAM Identity Center token of profile '" + profile.profile_name +
-                      "' holds a line break" + login_hint(profile.profile_name));
+                      "' holds a control character" + login_hint(profile.profile_name));
   }
   const Endpoint portal =
       resolve_endpoint(Service::sso, profile.region, context.environment, config);

@@ -22,10 +22,11 @@ Credentials read_credentials(const xml::Element& answer, const std::string& oper
       !credentials->child_text("SecretAccessKey")) {
     throw ClientError("The answer of the " + operation + " operation holds no credentials");
   }
-  return Credentials{credentials->child_text_or_empty("AccessKeyId"),
-                     credentials->child_text_or_empty("SecretAccessKey"),
-                     credentials->child_text_or_empty("SessionToken"),
-                     credentials->child_text_or_empty("Expiration")};
+  return accepted_credentials(Credentials{credentials->child_text_or_empty("AccessKeyId"),
+                                          credentials->child_text_or_empty("SecretAccessKey"),
+                                          credentials->child_text_or_empty("SessionToken"),
+                                          credentials->child_text_or_empty("Expiration")},
+                              "The answer of the " + operation + " operation");
 }
 
 }  // namespace

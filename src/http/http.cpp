@@ -196,6 +196,13 @@ Response CurlClient::send(const Request& request) {
   Response response;
   HeaderList header_list;
   for (const auto& [name, value] : request.headers) {
+    // The callers check what they put in headers and name its source; this is the last guard.
+    if (!is_header_safe(name) || !is_header_safe(value)) {
+      throw TransportError(request.method + " " + request.url + ": the request header " +
+                               untrusted::printable(name) +
+                               " holds a control character; nothing was sent",
+                           CURLE_BAD_FUNCTION_ARGUMENT, TransportError::Cause::other);
+    }
     const std::string line = value.empty() ? name + ";" : name + ": " + value;
     header_list.list = curl_slist_append(header_list.list, line.c_str());
   }
@@ -257,8 +264,12 @@ Response CurlClient::send(const Request& request) {
   // No proxy option is set on purpose: libcurl then takes https_proxy/HTTPS_PROXY, http_proxy and
   // no_proxy/NO_PROXY from the environment, as the operator's other tools do.
   if (!request.ca_file.empty()) {
+    // Instead of the system's authorities, not beside them: libcurl would still look in the
+    // system's folder of authorities unless told not to.
     curl_easy_setopt(curl, CURLOPT_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char*>(nullptr));
     curl_easy_setopt(curl, CURLOPT_PROXY_CAINFO, request.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY_CAPATH, static_cast<char*>(nullptr));
   }
 
   if (cancellation_) {
@@ -308,6 +319,13 @@ Response CurlClient::send(const Request& request) {
     } else if (sink.exceeded || code == CURLE_FILESIZE_EXCEEDED) {
       cause = TransportError::Cause::answer_too_large;
       detail = "the answer is larger than the limit of " + size_text(settings_.max_answer_bytes);
+    } else if (code == CURLE_SSL_CACERT_BADFILE) {
+      // Before the handshake: the bundle could not be loaded (a broken PEM block, say).
+      cause = TransportError::Cause::ca_file_unreadable;
+      const std::string& bundle =
+          request.ca_file.empty() ? settings_.ca_file.string() : request.ca_file;
+      detail = "the certificate authority file " + untrusted::printable(bundle) +
+               " could not be read as PEM certificates (" + detail + "); nothing was sent";
     } else if (!certificate.refusal.empty()) {
       cause = TransportError::Cause::certificate_refused;
       detail = certificate.refusal;
@@ -322,6 +340,13 @@ Response CurlClient::send(const Request& request) {
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
   return response;
+}
+
+bool is_header_safe(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
 }
 
 std::string fingerprint_text(std::string_view hex_digits) {

@@ -82,7 +82,7 @@ struct Response {
 class TransportError : public std::runtime_error {
  public:
   /// Why the exchange failed, where a caller words it differently.
-  enum class Cause { other, timed_out, answer_too_large, certificate_refused };
+  enum class Cause { other, timed_out, answer_too_large, certificate_refused, ca_file_unreadable };
 
   TransportError(const std::string& message, int curl_code, Cause cause)
       : std::runtime_error(message), curl_code_(curl_code), cause_(cause) {}
@@ -123,7 +123,8 @@ class Cancellation {
 
 /// The libcurl client: one handle, whose connections stay open between requests; every request
 /// obeys the settings it was made with, and ends, within about a second, once `cancellation` (when
-/// given) is set.
+/// given) is set. A request with a header that is not `is_header_safe` is a TransportError before
+/// anything is sent.
 class CurlClient : public Client {
  public:
   explicit CurlClient(TransportSettings settings = {},
@@ -143,6 +144,10 @@ class CurlClient : public Client {
   void* handle_;
   std::shared_ptr<const Cancellation> cancellation_;
 };
+
+/// Whether `text` may stand in a request header as a name or value: it holds no control
+/// character (C0, tab included, or DEL), which could end the header or the request early.
+[[nodiscard]] bool is_header_safe(std::string_view text);
 
 /// A fingerprint as `openssl x509 -fingerprint -sha256` shows it: upper-case pairs joined by ":".
 std::string fingerprint_text(std::string_view hex_digits);

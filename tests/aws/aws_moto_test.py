@@ -4,9 +4,13 @@ the operator's sign-ins through IAM Identity Center (an HTTPS stand-in of the po
 with a certificate authority made for the test) and through a web identity token."""
 
 import json
+import os
+import pty
+import select
 import stat
 import subprocess
 import textwrap
+import time
 
 from support import harness
 from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
@@ -219,6 +223,41 @@ class AwsAgainstMoto(MotoEstateTestCase):
             self.moto.enable_signature_checks()
         self.assertEqual(self.gamma_vpcs(run), [self.gamma_vpc])
         self.assertNotIn("eyJ-web-identity-token", run.stderr)
+
+    def test_a_credential_process_may_ask_the_operator_at_the_terminal(self):
+        # The helper runs in a process group of its own (to be ended with everything it starts), which
+        # holds the terminal while it runs: reading from it neither stops the helper nor hangs the run.
+        keys = json.dumps({"Version": 1, "AccessKeyId": self.key, "SecretAccessKey": self.secret})
+        helper = self.scratch / "helper.sh"
+        helper.write_text(f"#!/bin/sh\nprintf 'MFA code: ' >/dev/tty\nread -r code\necho \"$code\" > "
+                          f"'{self.scratch / 'typed'}'\necho '{keys}'\n")
+        helper.chmod(0o700)
+        config = self.scratch / "config"
+        config.write_text(f"[profile mfa]\ncredential_process = {helper}\n")
+        env = self.without_keys(AWS_CONFIG_FILE=str(config), AWS_PROFILE="mfa")
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execve(DRIVER, [DRIVER, "scan", role_arn(GAMMA, ROLE), "us-east-1"], env)
+        output, answered, status = b"", False, None
+        deadline = time.monotonic() + 60
+        while status is None and time.monotonic() < deadline:
+            if select.select([terminal], [], [], 0.2)[0]:
+                try:
+                    output += os.read(terminal, 4096)
+                except OSError:
+                    pass  # the driver ended and closed the terminal
+            if not answered and b"MFA code: " in output:
+                os.write(terminal, b"246810\n")
+                answered = True
+            done, code = os.waitpid(pid, os.WNOHANG)
+            status = code if done else None
+        if status is None:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+        os.close(terminal)
+        self.assertEqual(status, 0, output)
+        self.assertEqual((self.scratch / "typed").read_text(), "246810\n")
+        self.assertIn(b'"credentials":true', output)
 
 
 if __name__ == "__main__":

@@ -150,6 +150,63 @@ TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteIt
   }
 }
 
+TEST_F(CredentialChain, CredentialProcessRunsWithinItsTimeLimitAndLeavesNoWaitForItsChildren) {
+  // One helper leaves a child behind that holds its output open; the other closes its output and
+  // never ends, nor does the child it starts.
+  const std::string keys = R"({"Version": 1, "AccessKeyId": "BGKEY", "SecretAccessKey": "s"})";
+  write("config", "[profile background]\ncredential_process = sleep 2 & echo '" + keys +
+                      "'\n[profile hangs]\ncredential_process = exec >&-; sleep 5 & sleep 5\n"
+                      "credential_process_timeout = 1\n[profile unreadable]\n"
+                      "credential_process = true\ncredential_process_timeout = 1.5\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  const auto started = std::chrono::steady_clock::now();
+  variables_["AWS_PROFILE"] = "background";
+  EXPECT_EQ(resolve().access_key_id, "BGKEY");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+
+  const std::map<std::string, std::string> expected = {
+      {"hangs",
+       "did not finish within 1 s and was ended with its process group; "
+       "credential_process_timeout in the profile sets a longer limit"},
+      {"unreadable", "credential_process_timeout must be a whole number of seconds"}};
+  for (const auto& [profile, message] : expected) {
+    variables_["AWS_PROFILE"] = profile;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      (void)resolve();
+      ADD_FAILURE() << profile << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << profile;
+  }
+}
+
+TEST_F(CredentialChain, EveryFileTheSignInReadsStopsAtOneMebibyte) {
+  const std::string limit = ": it is larger than 1 MiB, the limit of ";
+  const std::map<std::string, std::pair<std::map<std::string, std::string>, std::string>> cases = {
+      {"credentials",
+       {{{"AWS_SHARED_CREDENTIALS_FILE", "/dev/zero"}}, "the shared credentials file"}},
+      {"config", {{{"AWS_CONFIG_FILE", "/dev/zero"}}, "the shared config file"}},
+      {"web identity",
+       {{{"AWS_WEB_IDENTITY_TOKEN_FILE", "/dev/zero"}, {"AWS_ROLE_ARN", "arn:aws:iam::1:role/r"}},
+        "the web identity token file"}},
+      {"container",
+       {{{"AWS_CONTAINER_CREDENTIALS_FULL_URI", "http://127.0.0.1/credentials"},
+         {"AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", "/dev/zero"}},
+        "AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"}}};
+  for (const auto& [name, setup] : cases) {
+    auto variables = variables_;
+    variables.insert(setup.first.begin(), setup.first.end());
+    try {
+      (void)resolve_default_credentials(make_context(variables, no_network()));
+      ADD_FAILURE() << name << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_EQ(std::string(error.what()), "Cannot read /dev/zero" + limit + setup.second) << name;
+    }
+  }
+}
+
 http::Response assume_role_answer(const std::string& key) {
   return answer(200,
                 "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
@@ -332,8 +389,9 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
     (void)resolve(oidc);
     FAIL() << "no error";
   } catch (const ClientError& error) {
-    EXPECT_NE(std::string(error.what()).find("has expired and could not be renewed (an answer "
-                                             "without accessToken and expiresIn)"),
+    EXPECT_NE(std::string(error.what())
+                  .find("has expired and could not be renewed (an answer "
+                        "without accessToken and expiresIn)"),
               std::string::npos)
         << error.what();
   }

@@ -133,14 +133,37 @@ TEST(Ec2Paging, AVpcWithOneHundredThirtySubnetsIsListedWhollyThroughItsFilter) {
   }
 }
 
-TEST(Ec2Paging, ATokenThatComesBackUnchangedEndsTheListingInsteadOfLoopingForever) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
-    return answer(
-        200, "<DescribeVpcsResponse><vpcSet/><nextToken>same</nextToken></DescribeVpcsResponse>");
-  });
-  const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
-  EXPECT_THROW((void)ec2.describe_vpcs(64), ClientError);
-  EXPECT_EQ(client->requests.size(), 2u);
+TEST(Ec2Paging, CyclingOrEndlessTokensEndTheListingInsteadOfLoopingForever) {
+  // Each server answers with the tokens `next_token` picks for the n-th request (from 0).
+  const auto listing = [](std::function<std::string(std::size_t)> next_token) {
+    auto client = std::make_shared<ScriptedClient>(
+        [next_token, requests = std::size_t{0}](const http::Request&) mutable {
+          return answer(200, "<DescribeSubnetsResponse><subnetSet/><nextToken>" +
+                                 next_token(requests++) + "</nextToken></DescribeSubnetsResponse>");
+        });
+    const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
+    std::string message;
+    try {
+      (void)ec2.describe_region_subnets(1000);
+    } catch (const ServiceError& error) {
+      EXPECT_EQ(error.code(), "PaginationError");
+      message = error.what();
+    }
+    return std::make_pair(client->requests.size(), message);
+  };
+  const auto same = listing([](std::size_t) { return "same"; });
+  EXPECT_EQ(same.first, 2u);
+  EXPECT_NE(same.second.find("gave a page token on page 2 that it had given before"),
+            std::string::npos)
+      << same.second;
+  const auto cycle = listing([](std::size_t n) { return std::string(1, "XYZ"[n % 3]); });
+  EXPECT_EQ(cycle.first, 4u);
+  EXPECT_NE(cycle.second.find("DescribeSubnets listing of " + LOCAL_EC2.url), std::string::npos)
+      << cycle.second;
+  const auto endless = listing([](std::size_t n) { return "token-" + std::to_string(n); });
+  EXPECT_EQ(endless.first, MAX_LISTING_PAGES);
+  EXPECT_NE(endless.second.find("did not end after 10000 pages"), std::string::npos)
+      << endless.second;
 }
 
 TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
@@ -311,6 +334,30 @@ TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
     FAIL() << "no error";
   } catch (const ClientError& error) {
     EXPECT_EQ(std::string(error.what()).find("leaked-secret"), std::string::npos);
+  }
+}
+
+TEST(Answers, CredentialsThatWouldBreakARequestHeaderAreRefusedNamingTheirSource) {
+  for (const std::string& credentials :
+       {std::string("<AccessKeyId>ASIA\r\nX-Injected: 1</AccessKeyId><SecretAccessKey>s"),
+        std::string("<AccessKeyId>ASIA</AccessKeyId><SecretAccessKey>s</SecretAccessKey>"
+                    "<SessionToken>token\n</SessionToken><SecretAccessKey>s")}) {
+    auto client = std::make_shared<ScriptedClient>([&](const http::Request&) {
+      return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials>" + credentials +
+                             "</SecretAccessKey></Credentials></AssumeRoleResult>"
+                             "</AssumeRoleResponse>");
+    });
+    const StsClient sts(make_context({}, client), ROLE_CREDENTIALS,
+                        Endpoint{"http://sts.local", "us-east-1"});
+    try {
+      (void)sts.assume_role({"arn:aws:iam::1:role/R", "s", std::nullopt, std::nullopt});
+      ADD_FAILURE() << credentials << ": no error";
+    } catch (const ClientError& error) {
+      EXPECT_TRUE(
+          std::string(error.what()).starts_with("The answer of the AssumeRole operation gave "))
+          << error.what();
+      EXPECT_NE(std::string(error.what()).find("with a control character"), std::string::npos);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 session with a hostile controller."""
 
 import os
+import pathlib
 import re
 import stat
 import textwrap
@@ -133,8 +134,8 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                                     "  certificate_sha256: " + "ab" * 32),
                                r"ValueError: .*bad\.yaml: controller\.certificate_sha256: give either ca_file or "
                                r"certificate_sha256, not both"),
-            "no time at all": (VALID_CONFIG.replace("username: admin", "username: admin\n  timeout: 0"),
-                               r"ValueError: .*bad\.yaml: controller\.timeout: must be a number of seconds above 0"),
+            "below a second": (VALID_CONFIG.replace("username: admin", "username: admin\n  timeout: 0.0001"),
+                               r"ValueError: .*bad\.yaml: controller\.timeout: must be a number of seconds from 1 to 86400"),
         }
         for name, (text, pattern) in cases.items():
             with self.subTest(name):
@@ -280,6 +281,11 @@ class HostileController(harness.ScratchTestCase):
         impostor = make_certificate(self.scratch, "impostor")
         pinned = certificate_fingerprint(genuine)
         presented = certificate_fingerprint(impostor[0])
+        far_in = self.scratch / "far-in.pem"
+        far_in.write_bytes(b"# padding\n" * (900 * 1024) + pathlib.Path(genuine).read_bytes())
+        broken = self.scratch / "broken.pem"
+        broken.write_bytes(b"-----BEGIN CERTIFICATE-----\nMIIBroken!!\n-----END CERTIFICATE-----\n" +
+                           pathlib.Path(genuine).read_bytes())
         cases = {
             # The pin as openssl prints it, or without colons in lower case.
             "pinned": (f"certificate_sha256: {pinned}\n",
@@ -288,13 +294,20 @@ class HostileController(harness.ScratchTestCase):
                              f"SHA-256 fingerprint {presented}, not the pinned {pinned}"),
             "ca-file": (f"ca_file: {genuine}\n",
                         f"the server's certificate (SHA-256 fingerprint {presented}) failed verification: "),
+            # The authority far into a large bundle is still found and used.
+            "ca-file-far-in": (f"ca_file: {far_in}\n", "failed verification: "),
+            "ca-file-broken": (f"ca_file: {broken}\n",
+                               f"the certificate authority file {broken} could not be read as PEM certificates"),
         }
         for name, (keys, detail) in cases.items():
             with self.subTest(name), ControllerStandIn(self.scratch / name, certificate=impostor) as controller:
                 last, _ = self.run_against(controller, keys)
-                self.assertTrue(last.startswith("HalvaneError: Refused the Halvane Controller's certificate in the "
-                                                f"login request (POST https://{controller.address}/v1/api), before "
-                                                "anything was sent: "), last)
+                login = f"login request (POST https://{controller.address}/v1/api)"
+                self.assertTrue(last.startswith(
+                    f"HalvaneError: Cannot check the Halvane Controller's certificate for the {login} with "
+                    "controller.ca_file: " if name == "ca-file-broken" else
+                    f"HalvaneError: Refused the Halvane Controller's certificate in the {login}, before "
+                    "anything was sent: "), last)
                 self.assertIn(detail, last)
                 self.assertEqual(controller.requests, [], "no request, so no password, reached the impostor")
 

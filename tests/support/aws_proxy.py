@@ -1,6 +1,7 @@
-"""A proxy in front of moto_server that makes AWS behave like a far-away, busy service: every answer
-waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is first
-answered with a throttling error, and requests are counted by action.
+"""A proxy in front of moto_server that makes AWS behave like a far-away, busy or hostile service:
+every answer waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is
+first answered with a throttling error, chosen listings page without end through a cycle of tokens,
+STS echoes the web identity token it was sent in its refusal, and requests are counted by action.
 
 Typical use:
 
@@ -31,19 +32,32 @@ REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Cod
            b'<RequestID>proxy-refusal</RequestID></Response>')
 
 
+def _error_document(code, message):
+    """A Query API error answer."""
+    escaped = message.replace("&", "&amp;").replace("<", "&lt;")
+    return (f'<?xml version="1.0" encoding="UTF-8"?><ErrorResponse><Error><Type>Sender</Type><Code>{code}</Code>'
+            f'<Message>{escaped}</Message></Error><RequestId>proxy-echo</RequestId></ErrorResponse>').encode()
+
+
 class AwsProxy(harness.ThreadedServer):
     """`delay`: seconds before every answer; `region_delays`: seconds per signing region instead;
     `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
-    `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never)."""
+    `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never);
+    `cycling_tokens`: {(region, "DescribeVpcs" or "DescribeSubnets"): [tokens]}, listings answered
+    here with empty pages whose next token follows the request's own in that cycle, for ever;
+    `echo_web_identity`: AssumeRoleWithWebIdentity is refused with the token quoted back."""
 
-    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0):
+    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0,
+                 cycling_tokens=None, echo_web_identity=False):
         self.target = urllib.parse.urlsplit(target_url)
         self.delay = delay
         self.region_delays = dict(region_delays or {})
         self.refuse_regions = set(refuse_regions)
         self.throttle_every = throttle_every
-        self.port = harness.free_port()
-        self.url = f"http://127.0.0.1:{self.port}"
+        self.cycling_tokens = dict(cycling_tokens or {})
+        self.echo_web_identity = echo_web_identity
+        self.port = None
+        self.url = None
         self._lock = threading.Lock()
         self._counts = Counter()
         self._ec2_requests = 0
@@ -75,14 +89,28 @@ class AwsProxy(harness.ThreadedServer):
 
             do_GET = do_POST
 
-        self.serve(http.server.ThreadingHTTPServer(("127.0.0.1", self.port), Handler))
+        self.port = self.serve(http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler))
+        self.url = f"http://127.0.0.1:{self.port}"
         return self
 
     def _answer(self, method, path, headers, body):
         scope = _SCOPE.search(headers.get("Authorization", ""))
         region, service = scope.groups() if scope else ("", "")
-        action = urllib.parse.parse_qs(body.decode("utf-8", "replace")).get("Action", [""])[0]
+        form = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
+        action = form.get("Action", [""])[0]
         time.sleep(self.region_delays.get(region, self.delay))
+        if self.echo_web_identity and action == "AssumeRoleWithWebIdentity":
+            return 400, [("Content-Type", "text/xml")], _error_document(
+                "InvalidIdentityToken", "Token " + form.get("WebIdentityToken", [""])[0] + " is not valid")
+        cycle = self.cycling_tokens.get((region, action))
+        if cycle:
+            with self._lock:
+                self._counts[action] += 1
+            given = form.get("NextToken", [None])[0]
+            following = cycle[(cycle.index(given) + 1) % len(cycle)] if given in cycle else cycle[0]
+            listing = "vpcSet" if action == "DescribeVpcs" else "subnetSet"
+            return 200, [("Content-Type", "text/xml")], (
+                f"<{action}Response><{listing}/><nextToken>{following}</nextToken></{action}Response>").encode()
         with self._lock:
             if service == "ec2":
                 self._ec2_requests += 1

@@ -15,6 +15,7 @@ Seeding happens before signature checks are switched on; it writes into any acco
 
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -27,6 +28,8 @@ from support import harness
 
 DEFAULT_ACCOUNT = "123456789012"  # the account of the operator's own IAM user
 READY_TIMEOUT = 60.0
+# The line in which the server names the port it bound.
+_RUNNING_ON = re.compile(r"Running on http://127\.0\.0\.1:(\d+)")
 
 
 def moto_server_command():
@@ -45,27 +48,38 @@ class MotoServer(harness.BackgroundServer):
 
     def __init__(self, scratch):
         self.scratch = Path(scratch)
-        self.port = harness.free_port()
-        self.url = f"http://127.0.0.1:{self.port}"
+        self.port = None  # known once started
+        self.url = None
         self._process = None
         self._log = None
 
     def start(self):
-        """Starts the server and waits (bounded) until it answers; stops it again on failure."""
+        """Starts the server on a port it picks itself and waits (bounded) until it answers; stops it
+        again on failure. A port chosen beforehand could be taken by another test's server in the
+        meantime; this server would then fail to bind while its caller seeded and checked the
+        other one, whose signature checks may be off."""
         self.scratch.mkdir(parents=True, exist_ok=True)
         env = dict(os.environ)
         # Requests are free until enable_signature_checks() resets the count to zero.
         env["INITIAL_NO_AUTH_ACTION_COUNT"] = "1000000000"
         for name in [k for k in env if k.startswith("AWS_")]:
             del env[name]
-        self._log = open(self.scratch / "moto_server.log", "wb")
-        self._process = subprocess.Popen([moto_server_command(), "-H", "127.0.0.1", "-p", str(self.port)],
+        log_path = self.scratch / "moto_server.log"
+        self._log = open(log_path, "wb")
+        self._process = subprocess.Popen([moto_server_command(), "-H", "127.0.0.1", "-p", "0"],
                                          stdout=self._log, stderr=subprocess.STDOUT, env=env)
         deadline = time.monotonic() + READY_TIMEOUT
         while time.monotonic() < deadline:
             if self._process.poll() is not None:
                 self.stop()
-                raise RuntimeError(f"moto_server ended at start; see {self.scratch / 'moto_server.log'}")
+                raise RuntimeError(f"moto_server ended at start; see {log_path}")
+            if self.port is None:
+                bound = _RUNNING_ON.search(log_path.read_text(errors="replace"))
+                if bound is None:
+                    time.sleep(0.2)
+                    continue
+                self.port = int(bound.group(1))
+                self.url = f"http://127.0.0.1:{self.port}"
             try:
                 with socket.create_connection(("127.0.0.1", self.port), timeout=0.5):
                     pass

@@ -51,7 +51,10 @@ def utc_in(**delta):
 class SsoStandIn(harness.ThreadedServer):
     """The portal and the OIDC service on one HTTPS port."""
 
-    def __init__(self, scratch, ca):
+    def __init__(self, scratch, ca, echo_tokens=False):
+        """`echo_tokens`: the portal's refusal of an unknown token quotes the token back, as a
+        careless or hostile portal might."""
+        self.echo_tokens = echo_tokens
         self.client_id, self.client_secret = "client-" + uuid.uuid4().hex, "client-secret-" + uuid.uuid4().hex
         self.requests = []  # {"operation", "query", "bearer", "body"}
         self._access_tokens, self._refresh_tokens, self._grants = set(), set(), {}
@@ -112,7 +115,9 @@ class SsoStandIn(harness.ThreadedServer):
                 if url.path != "/federation/credentials":
                     self.answer(404, {"message": "no such operation"}, "ResourceNotFoundException")
                 elif not known:
-                    self.answer(401, {"message": "Session token not found or invalid"}, "UnauthorizedException")
+                    quoted = f" ({bearer})" if stand_in.echo_tokens else ""
+                    self.answer(401, {"message": f"Session token{quoted} not found or invalid"},
+                                "UnauthorizedException")
                 elif granted is None:
                     self.answer(403, {"message": "No access"}, "ForbiddenException")
                 else:

@@ -6,16 +6,17 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace generator::cli {
 
 namespace {
 
-// An error's message may quote what a peer or a file said; its own line breaks stay, control
-// characters that would steer the terminal do not.
+// An error's message may quote what a peer or a file said, a secret of the run included; its own
+// line breaks stay, secrets and control characters that would steer the terminal do not.
 std::string shown(const char* message) {
-  return untrusted::printable(message, untrusted::LineBreaks::keep);
+  return untrusted::printable(untrusted::redact(message), untrusted::LineBreaks::keep);
 }
 
 }  // namespace

@@ -197,13 +197,16 @@ std::filesystem::path certificate_bundle(const std::string& text, const std::str
     checker.fail<ValueError>(key, bundle.string() + " is not a regular file");
   std::ifstream in(bundle, std::ios::binary);
   if (!in) checker.fail<OSError>(key, "cannot read " + bundle.string());
-  // A bundle of every public authority is about 200 KiB; the marker is looked for in the first
-  // few MiB only.
-  constexpr std::size_t LOOKED_AT = 4u << 20;
-  std::string head(LOOKED_AT, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  if (head.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+  // A bundle of every public authority is about 200 KiB; the whole file is looked at, up to a
+  // bound far above that.
+  constexpr std::size_t LARGEST_BUNDLE = 16u << 20;
+  std::string content(LARGEST_BUNDLE + 1, '\0');
+  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  if (content.size() > LARGEST_BUNDLE)
+    checker.fail<ValueError>(key,
+                             bundle.string() + " is larger than 16 MiB, the limit of a CA file");
+  if (content.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
     checker.fail<ValueError>(key, bundle.string() + " holds no PEM certificate");
   return bundle;
 }
@@ -215,8 +218,9 @@ std::chrono::milliseconds timeout_of(const Document& value, const std::string& k
                             std::string("expected a number of seconds, got ") + kind_name(value));
   const double seconds = value.get<double>();
   // A day is far beyond any controller that still answers; the bound keeps the arithmetic sane.
-  if (!(seconds > 0) || seconds > 86400)
-    checker.fail<ValueError>(key, "must be a number of seconds above 0 and at most 86400");
+  // Below a second the transport would round the limit down to none at all.
+  if (!(seconds >= 1) || seconds > 86400)
+    checker.fail<ValueError>(key, "must be a number of seconds from 1 to 86400");
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 

@@ -12,6 +12,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace generator::controller {
@@ -21,13 +22,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-constexpr std::string_view MASK = "********";
+constexpr std::string_view MASK = untrusted::SECRET_MARK;
 // Member names whose values are secrets wherever they appear in an answer (compared in lower case).
 constexpr std::array<std::string_view, 4> SECRET_MEMBERS = {"cid", "api_token", "password",
                                                             "x-access-key"};
-// Shorter secrets are masked only where they make up a whole value, or every log line would be
-// riddled.
-constexpr std::size_t SHORTEST_SECRET_MASKED_INSIDE_TEXT = 4;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
@@ -44,16 +42,7 @@ bool is_secret_member(std::string_view name) {
 }
 
 std::string mask_text(std::string text, const std::vector<std::string>& secrets) {
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    if (text == secret) return std::string(MASK);
-    if (secret.size() < SHORTEST_SECRET_MASKED_INSIDE_TEXT) continue;
-    for (auto at = text.find(secret); at != std::string::npos;
-         at = text.find(secret, at + MASK.size())) {
-      text.replace(at, secret.size(), MASK);
-    }
-  }
-  return text;
+  return untrusted::without_secrets(std::move(text), secrets);
 }
 
 // Answers are parsed no deeper than the bound; a document built otherwise is cut there rather
@@ -173,6 +162,9 @@ http::Response send_or_fail(http::Client& client, const ControllerRequest& reque
       case http::TransportError::Cause::certificate_refused:
         throw HalvaneError("Refused the Halvane Controller's certificate in " +
                            request.description() + ", before anything was sent: " + error.what());
+      case http::TransportError::Cause::ca_file_unreadable:
+        throw HalvaneError("Cannot check the Halvane Controller's certificate for " +
+                           request.description() + " with controller.ca_file: " + error.what());
       case http::TransportError::Cause::answer_too_large:
         throw HalvaneError("Refused the Halvane Controller's answer to " + request.description() +
                            ": " + error.what());
@@ -211,7 +203,14 @@ std::optional<std::string> request_api_token(
         throw HalvaneError("The Halvane Controller's answer to " + request.description() +
                            " carries an \"api_token\" that is not a text.");
       }
-      api_token = token.get<std::string>();
+      std::string taken = token.get<std::string>();
+      untrusted::hold_secret(taken);
+      if (!http::is_header_safe(taken)) {
+        throw HalvaneError("The Halvane Controller's answer to " + request.description() +
+                           " carries an \"api_token\" with a control character, which cannot "
+                           "travel in the \"X-Access-Key\" header.");
+      }
+      api_token = std::move(taken);
       logger().info(log::Message("Use controller login V2 api", where));
     } else {
       logger().info(log::Message("Use controller login V1 api", where));
@@ -262,6 +261,9 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   logger().debug("Username: '%s'", username);
 
   const std::string password = _get_hvn_password(config, terminal);
+  // Held for the whole run, so that no message shows them whatever echoes them later; the list
+  // here also masks them in the renderings of the answers.
+  untrusted::hold_secret(password);
   std::vector<std::string> secrets{password};
 
   const std::string v2_url = "https://" + ip + "/v2/api";
@@ -270,7 +272,10 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   logger().info("Logging in as %s", username);
 
   const std::optional<std::string> api_token = request_api_token(client, v2_url, secrets);
-  if (api_token) secrets.push_back(*api_token);
+  if (api_token) {
+    untrusted::hold_secret(*api_token);
+    secrets.push_back(*api_token);
+  }
 
   const ControllerRequest login{"login", "POST", api_token ? v2_url : v1_url};
   http::Headers login_headers;
@@ -283,7 +288,10 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   // The identifier is known before the answer is shown, so that the rendering can mask it wherever
   // it appears.
   const std::optional<std::string> cid = session_identifier(login_answer);
-  if (cid) secrets.push_back(*cid);
+  if (cid) {
+    untrusted::hold_secret(*cid);
+    secrets.push_back(*cid);
+  }
   log_answer("login response: \n%s", login_answer, secrets);
 
   if (!cid) {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 
+#include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace generator::log {
@@ -262,13 +263,14 @@ void Logger::emit(int level, const Message& message, const std::vector<std::stri
   // Arguments carry text from peers and files (a controller's reason, a workbook cell): their
   // control characters are escaped so that they cannot steer the terminal. Renderings of
   // documents span lines, so line breaks stay; text from peers has its own escaped where it is
-  // read.
+  // read. Whatever echoed a secret of the run, it is replaced before the text is escaped (and
+  // again in the whole message, where a secret may have been escaped or cut across arguments).
   std::vector<std::string> shown;
   shown.reserve(arguments.size());
   for (const auto& argument : arguments)
-    shown.push_back(untrusted::printable(argument, untrusted::LineBreaks::keep));
+    shown.push_back(untrusted::printable(untrusted::redact(argument), untrusted::LineBreaks::keep));
   Record record{name_, level, bare_function_name(message.location.function_name()),
-                current_clock()->now(), fill_placeholders(message.text, shown)};
+                current_clock()->now(), untrusted::redact(fill_placeholders(message.text, shown))};
   if (held_messages != nullptr) {
     held_messages->held_.emplace_back(this, std::move(record));
     return;

@@ -203,9 +203,13 @@ TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) 
       case 3:
         scripted.answer_json({{"return", true}, {"results", {{"api_token", 42}}}});
         break;
+      case 4:
+        // Would end the header and carry the login's form body, password included, outside it.
+        scripted.answer_json({{"return", true}, {"results", {{"api_token", "t\r\n\r\nGET /"}}}});
+        break;
     }
   };
-  for (int which = 0; which < 4; ++which) {
+  for (int which = 0; which < 5; ++which) {
     client = ScriptedClient();
     capture->lines.clear();
     script_token_failure(client, which);
@@ -218,6 +222,11 @@ TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) 
     // The message comes first, the error it was caused by on the lines that follow.
     EXPECT_TRUE(errors[0].starts_with("Failed to get V2 API token. Retry V1 login API.\n"))
         << errors[0];
+    if (which == 4) {
+      EXPECT_NE(errors[0].find("carries an \"api_token\" with a control character"),
+                std::string::npos)
+          << errors[0];
+    }
   }
 }
 

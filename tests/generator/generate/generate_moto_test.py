@@ -516,6 +516,64 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 self.assertEqual(result.stderr.splitlines()[-1], expected.format(url=proxy.url))
                 self.assertEqual(out.read_text(), "account_info: []  # an earlier run\n")
 
+    def test_hostile_aws_ends_each_run_within_seconds_naming_the_cause_and_showing_no_secret(self):
+        config = self.write_config(accounts=(ALPHA,))
+        out = self.scratch / "discovery.yaml"
+        ca = CertificateAuthority(self.scratch / "ca")
+        web_token, portal_token = "eyJ-web-identity-" + "w" * 40, "sso-access-unknown-" + "p" * 40
+        token_file = self.scratch / "web-identity-token"
+        token_file.write_text(web_token)
+        aws_config = self.scratch / "aws-config"
+        aws_config.write_text(textwrap.dedent(f"""\
+            [sso-session corp]
+            sso_start_url = https://corp.awsapps.com/start
+            sso_region = eu-west-1
+            [profile platform]
+            sso_session = corp
+            sso_account_id = {GAMMA}
+            sso_role_name = PlatformTeam
+            """))
+        write_token_cache(self.scratch, "corp", portal_token, utc_in(hours=8))
+        # Listings that page for ever: empty pages A, B, A, ... and X, Y, Z, X, ...
+        cycles = {("us-east-1", "DescribeVpcs"): ["A", "B"], ("eu-west-1", "DescribeSubnets"): ["X", "Y", "Z"]}
+        with AwsProxy(self.moto.url, cycling_tokens=cycles, echo_web_identity=True) as proxy, \
+                SsoStandIn(self.scratch, ca, echo_tokens=True) as sso:
+            signed_in = self.environment(AWS_ENDPOINT_URL=proxy.url)
+            without_keys = {name: value for name, value in signed_in.items()
+                            if name not in ("AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY")}
+            runs = {
+                "paging": (signed_in, [
+                    f"The DescribeVpcs listing of {proxy.url} gave a page token on page 3 that it had given "
+                    "before: it would never end",
+                    f"The DescribeSubnets listing of {proxy.url} gave a page token on page 4 that it had given "
+                    "before: it would never end"]),
+                "echoing STS": ({**without_keys, "AWS_WEB_IDENTITY_TOKEN_FILE": str(token_file),
+                                 "AWS_ROLE_ARN": role_arn(OPERATOR_ACCOUNT, "Operator")},
+                                ["(InvalidIdentityToken) when calling the AssumeRoleWithWebIdentity operation: "
+                                 "Token ******** is not valid"]),
+                "echoing portal": ({**without_keys, "HOME": str(self.scratch), "AWS_CONFIG_FILE": str(aws_config),
+                                    "AWS_PROFILE": "platform", "AWS_ENDPOINT_URL_SSO": sso.url,
+                                    "AWS_CA_BUNDLE": str(ca.cert)},
+                                   ["is no longer accepted (UnauthorizedException: Session token (********) not "
+                                    "found or invalid)"]),
+            }
+            for name, (env, causes) in runs.items():
+                with self.subTest(name):
+                    out.write_text(OLD_DISCOVERY_FILE)
+                    started = time.monotonic()
+                    result = self.generate("-c", config, "-v", "-d", out, env=env)
+                    self.assertLess(time.monotonic() - started, 60)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertTrue(result.stderr.splitlines()[-1].startswith("ScanError: Nothing was scanned"),
+                                    result.stderr.splitlines()[-1])
+                    for cause in causes:
+                        self.assertIn(cause, result.stderr)
+                    for secret in (web_token, portal_token, PASSWORD, self.secret):
+                        self.assertNotIn(secret, result.stdout + result.stderr)
+                    self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
+        # Three pages of the cycling listing in us-east-1 and one of eu-west-1; four subnet pages there.
+        self.assertEqual((proxy.counts()["DescribeVpcs"], proxy.counts()["DescribeSubnets"]), (4, 4))
+
     def test_wrong_controller_password_ends_the_run_before_any_file(self):
         config = self.write_config()
         out = self.scratch / "discovery.yaml"

@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 #include <vector>
+
+#include "untrusted/secrets.hpp"
 
 namespace generator::log {
 namespace {
@@ -160,6 +163,22 @@ TEST_F(LoggerTest, ArgumentsCannotSteerTheTerminalButRenderingsKeepTheirLines) {
             "generator.convert:INFO Record:\na\\x1b]0;title\\x07\\rb\\x7f\\u009b2J\\xff\tc\nd");
   EXPECT_EQ(capture->lines[1].find('\x1b'), std::string::npos) << capture->lines[1];
   EXPECT_NE(capture->lines[1].find("\\u009b2J"), std::string::npos) << capture->lines[1];
+}
+
+TEST_F(LoggerTest, SecretsHeldByTheRunNeverReachAHandlerWhateverEchoedThem) {
+  // Held from another thread, as the scan's workers hold the credentials they receive.
+  std::thread([] {
+    untrusted::hold_secret("web-identity-token\r\nX");
+    untrusted::hold_secret("pw");
+  }).join();
+  get_logger("generator.generate").error("STS said: %s", "bad token web-identity-token\r\nX!");
+  get_logger("generator.generate").error("Portal said: unauthorized web-identity-token\\r\\nX");
+  get_logger("generator.generate").error("%s and pwd", "pw");
+  ASSERT_EQ(capture->lines.size(), 3u);
+  EXPECT_EQ(capture->lines[0], "generator.generate:ERROR STS said: bad token ********!");
+  EXPECT_EQ(capture->lines[1], "generator.generate:ERROR Portal said: unauthorized ********");
+  // Too short to be replaced inside words, but not shown where it stands alone.
+  EXPECT_EQ(capture->lines[2], "generator.generate:ERROR ******** and pwd");
 }
 
 }  // namespace
