@@ -437,7 +437,8 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
         make_vpc("vpc-100000" + std::to_string(10 + vpc), "10.9." + std::to_string(vpc) + ".0/24"));
 
   std::string screen;
-  StatusLine status([&](std::string_view text) { screen += text; }, 200);
+  log::LinePrinter printer([&](std::string_view text) { screen += text; });
+  StatusLine status(printer, 200);
   const auto run = [&](std::size_t jobs) {
     capture_->lines.clear();
     Scanned scanned = scan(status, jobs);
@@ -478,7 +479,8 @@ TEST(VpcRecordOfEc2, ReadsTheBlocksOnceAndNamesTheVpcOfAnUnreadableOne) {
 
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
-  StatusLine line([&](std::string_view text) { screen += text; }, 40);
+  log::LinePrinter printer([&](std::string_view text) { screen += text; });
+  StatusLine line(printer, 40);
   line.pass_started("scan");
   EXPECT_EQ(screen, "")
       << "nothing is drawn before the first account: a password prompt may still be shown";
@@ -495,14 +497,16 @@ TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
       << "a wrapped line could not be erased";
 
   screen.clear();
-  line.clear();
-  line.redraw();
-  EXPECT_EQ(screen, "\r\x1b[K\r\x1b[K" + line.text().substr(0, 39));
+  printer.print_line("generator.generate:INFO a message");
+  EXPECT_EQ(screen, "\r\x1b[Kgenerator.generate:INFO a message\n" + line.text().substr(0, 39))
+      << "a message is written on an erased row, with the line drawn again below it, in one piece";
   screen.clear();
   line.pass_ended();
-  line.redraw();
-  line.clear();
-  EXPECT_EQ(screen, "\r\x1b[K") << "nothing is drawn between passes";
+  EXPECT_EQ(screen, "\r\x1b[K") << "the line is erased when the pass ends";
+  screen.clear();
+  line.vpc_found();
+  printer.print_line("later");
+  EXPECT_EQ(screen, "later\n") << "nothing is drawn between passes";
 }
 
 }  // namespace
