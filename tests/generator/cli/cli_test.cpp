@@ -6,14 +6,10 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace generator::cli {
 namespace {
-
-class NullHandler : public log::Handler {
- protected:
-  void write_line(const std::string&) override {}
-};
 
 // A program parser like generate's: the shared options plus a flag and three value options.
 class ParserTest : public ::testing::Test {
@@ -21,7 +17,7 @@ class ParserTest : public ::testing::Test {
   void SetUp() override {
     log::Logger& top = log::get_logger(log::TOP_LOGGER);
     for (auto existing : std::vector(top.handlers())) top.remove_handler(existing);
-    handler = std::make_shared<NullHandler>();
+    handler = std::make_shared<test_support::CapturedLines>();
     top.add_handler(handler);
     top.set_level(log::INFO);
   }
@@ -77,7 +73,7 @@ class ParserTest : public ::testing::Test {
     apply_verbosity(options.shared);
   }
 
-  std::shared_ptr<NullHandler> handler;
+  std::shared_ptr<test_support::CapturedLines> handler;
   std::ostringstream out;
   Options options;
 };

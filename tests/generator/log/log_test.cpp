@@ -6,16 +6,12 @@
 #include <ctime>
 #include <vector>
 
+#include "support/log_capture.hpp"
+
 namespace generator::log {
 namespace {
 
-class CapturingHandler : public Handler {
- public:
-  std::vector<std::string> lines;
-
- protected:
-  void write_line(const std::string& text) override { lines.push_back(text); }
-};
+using test_support::CapturedLines;
 
 class FixedClock : public Clock {
  public:
@@ -34,7 +30,7 @@ class LoggerTest : public ::testing::Test {
     Logger& top = get_logger(TOP_LOGGER);
     for (auto handler : std::vector(top.handlers())) top.remove_handler(handler);
     top.set_level(INFO);
-    capture = std::make_shared<CapturingHandler>();
+    capture = std::make_shared<CapturedLines>();
     capture->set_formatter(std::make_shared<Formatter>(LOG_FORMAT));
     top.add_handler(capture);
     set_clock(std::make_shared<FixedClock>());
@@ -43,7 +39,7 @@ class LoggerTest : public ::testing::Test {
     get_logger(TOP_LOGGER).remove_handler(capture);
     set_clock(nullptr);
   }
-  std::shared_ptr<CapturingHandler> capture;
+  std::shared_ptr<CapturedLines> capture;
 };
 
 void main() { get_logger("generator.convert").info("Loading VPC data from %s", "book.xlsx"); }
@@ -90,7 +86,7 @@ TEST_F(LoggerTest, MessagesBelowTheLevelAreDroppedWithoutRenderingArguments) {
 }
 
 TEST_F(LoggerTest, EveryHandlerWritesAndEveryHandlerSwitches) {
-  auto second = std::make_shared<CapturingHandler>();
+  auto second = std::make_shared<CapturedLines>();
   get_logger(TOP_LOGGER).add_handler(second);
   decrease_logging_level();
   get_logger("generator.generate").error("twice");
