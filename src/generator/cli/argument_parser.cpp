@@ -89,75 +89,56 @@ struct Occurrence {
 
 }  // namespace
 
-bool ParsedOptions::flag(const std::string& dest) const {
-  const auto found = flags_.find(dest);
-  return found != flags_.end() && found->second;
-}
-
-std::optional<std::string> ParsedOptions::value(const std::string& dest) const {
-  const auto found = values_.find(dest);
-  if (found == values_.end()) return std::nullopt;
-  return found->second;
-}
-
-std::optional<int> ParsedOptions::count(const std::string& dest) const {
-  const auto found = counts_.find(dest);
-  if (found == counts_.end()) return std::nullopt;
-  return found->second;
-}
-
-Action::Action(std::vector<std::string> option_strings, std::string dest, Arity arity,
-               std::string help, std::string metavar, Requirement requirement)
+Action::Action(std::vector<std::string> option_strings, Arity arity, std::string help,
+               std::string metavar, Requirement requirement)
     : option_strings_(std::move(option_strings)),
-      dest_(std::move(dest)),
       arity_(arity),
       help_(std::move(help)),
       metavar_(std::move(metavar)),
       requirement_(requirement) {
   if (arity_ == Arity::one && metavar_.empty()) {
-    metavar_ = dest_;
-    std::transform(metavar_.begin(), metavar_.end(), metavar_.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const auto long_spelling =
+        std::find_if(option_strings_.begin(), option_strings_.end(),
+                     [](const std::string& s) { return s.starts_with("--"); });
+    const std::string& name =
+        long_spelling != option_strings_.end() ? *long_spelling : option_strings_.front();
+    metavar_ = name.substr(name.find_first_not_of('-'));
+    std::transform(metavar_.begin(), metavar_.end(), metavar_.begin(), [](unsigned char c) {
+      return c == '-' ? '_' : static_cast<char>(std::toupper(c));
+    });
   }
 }
 
 std::string Action::display_name() const { return join(option_strings_, "/"); }
 
-StoreTrueAction::StoreTrueAction(std::vector<std::string> option_strings, std::string dest,
+StoreTrueAction::StoreTrueAction(std::vector<std::string> option_strings, bool& target,
                                  std::string help)
-    : Action(std::move(option_strings), std::move(dest), Arity::none, std::move(help)) {}
+    : Action(std::move(option_strings), Arity::none, std::move(help)), target_(target) {}
 
-void StoreTrueAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
-                                 const std::optional<std::string>&, std::string_view) {
-  namespace_.set_flag(dest(), true);
+void StoreTrueAction::operator()(ArgumentParser&, const std::optional<std::string>&,
+                                 std::string_view) {
+  target_ = true;
 }
 
-StoreAction::StoreAction(std::vector<std::string> option_strings, std::string dest,
-                         std::string help, std::string metavar, Requirement requirement)
-    : Action(std::move(option_strings), std::move(dest), Arity::one, std::move(help),
-             std::move(metavar), requirement) {}
+StoreAction::StoreAction(std::vector<std::string> option_strings,
+                         std::optional<std::string>& target, std::string help, std::string metavar,
+                         Requirement requirement)
+    : Action(std::move(option_strings), Arity::one, std::move(help), std::move(metavar),
+             requirement),
+      target_(target) {}
 
-void StoreAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
-                             const std::optional<std::string>& value, std::string_view) {
-  namespace_.set_value(dest(), value.value_or(""));
-}
-
-CountAction::CountAction(std::vector<std::string> option_strings, std::string dest,
-                         std::string help)
-    : Action(std::move(option_strings), std::move(dest), Arity::none, std::move(help)) {}
-
-void CountAction::operator()(ArgumentParser&, ParsedOptions& namespace_,
-                             const std::optional<std::string>&, std::string_view) {
-  namespace_.set_count(dest(), namespace_.count(dest()).value_or(0) + 1);
+void StoreAction::operator()(ArgumentParser&, const std::optional<std::string>& value,
+                             std::string_view) {
+  target_ = value.value_or("");
 }
 
 VersionAction::VersionAction(std::vector<std::string> option_strings, std::string version,
                              std::string help)
-    : Action(std::move(option_strings), "version", Arity::none, std::move(help)),
+    : Action(std::move(option_strings), Arity::none, std::move(help)),
       version_(std::move(version)) {}
 
-void VersionAction::operator()(ArgumentParser& parser, ParsedOptions&,
-                               const std::optional<std::string>&, std::string_view) {
+void VersionAction::operator()(ArgumentParser& parser, const std::optional<std::string>&,
+                               std::string_view) {
   std::string text = version_;
   const std::string placeholder = "%(prog)s";
   for (auto at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
@@ -169,10 +150,10 @@ void VersionAction::operator()(ArgumentParser& parser, ParsedOptions&,
 }
 
 HelpAction::HelpAction(std::vector<std::string> option_strings)
-    : Action(std::move(option_strings), "help", Arity::none, "show this help message and exit") {}
+    : Action(std::move(option_strings), Arity::none, "show this help message and exit") {}
 
-void HelpAction::operator()(ArgumentParser& parser, ParsedOptions&,
-                            const std::optional<std::string>&, std::string_view) {
+void HelpAction::operator()(ArgumentParser& parser, const std::optional<std::string>&,
+                            std::string_view) {
   parser.output() << parser.format_help() << std::flush;
   throw EarlyExit(EXIT_STATUS_SUCCESS);
 }
@@ -204,7 +185,7 @@ void ArgumentParser::error(const std::string& message) const {
   throw UsageError(format_usage(), settings_.prog, message);
 }
 
-ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
+void ArgumentParser::parse_args(const std::vector<std::string>& args) {
   // First classify every argument, as ambiguous abbreviations are refused before any option acts.
   std::vector<Occurrence> occurrences;
   std::vector<std::size_t> argument_index;
@@ -266,7 +247,6 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
     argument_index.push_back(i);
   }
 
-  ParsedOptions parsed;
   std::vector<std::string> extras;
   std::vector<const Action*> seen;
   for (std::size_t k = 0; k < occurrences.size(); ++k) {
@@ -287,7 +267,7 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
           if (!has_next) error("argument " + action.display_name() + ": expected one argument");
           value = occurrences[++k].option_string;
         }
-        action(*this, parsed, value, occurrence.option_string);
+        action(*this, value, occurrence.option_string);
         break;
       }
       if (occurrence.explicit_arg) {
@@ -302,14 +282,14 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
           error("argument " + action.display_name() + ": ignored explicit argument '" +
                 *occurrence.explicit_arg + "'");
         }
-        action(*this, parsed, std::nullopt, occurrence.option_string);
+        action(*this, std::nullopt, occurrence.option_string);
         // The letters left after this one belong to the next option; none left means none given.
         std::string rest = occurrence.explicit_arg->substr(1);
         occurrence = Occurrence{next_action, next_option,
                                 rest.empty() ? std::nullopt : std::optional<std::string>(rest)};
         continue;
       }
-      action(*this, parsed, std::nullopt, occurrence.option_string);
+      action(*this, std::nullopt, occurrence.option_string);
       break;
     }
   }
@@ -322,7 +302,6 @@ ParsedOptions ArgumentParser::parse_args(const std::vector<std::string>& args) {
   }
   if (!missing.empty()) error("the following arguments are required: " + join(missing, ", "));
   if (!extras.empty()) error("unrecognized arguments: " + join(extras, " "));
-  return parsed;
 }
 
 std::string ArgumentParser::format_usage() const {

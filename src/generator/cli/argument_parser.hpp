@@ -4,7 +4,6 @@
 // options that cluster (-vq), long options that may be shortened to any unambiguous prefix,
 // "--name=value", a generated usage and help listing, and usage errors that end with status 2.
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -16,48 +15,28 @@ namespace generator::cli {
 
 class ArgumentParser;
 
-/// What the parser has read so far: flags, counts and values by destination name.
-class ParsedOptions {
- public:
-  /// A store-true flag: false unless given.
-  [[nodiscard]] bool flag(const std::string& dest) const;
-  /// An option's value, absent unless given.
-  [[nodiscard]] std::optional<std::string> value(const std::string& dest) const;
-  /// A counting flag's count, absent unless given at least once.
-  [[nodiscard]] std::optional<int> count(const std::string& dest) const;
-
-  void set_flag(const std::string& dest, bool value) { flags_[dest] = value; }
-  void set_value(const std::string& dest, std::string value) { values_[dest] = std::move(value); }
-  void set_count(const std::string& dest, int value) { counts_[dest] = value; }
-
- private:
-  std::map<std::string, bool> flags_;
-  std::map<std::string, std::string> values_;
-  std::map<std::string, int> counts_;
-};
-
 /// Whether an option takes a value from the command line.
 enum class Arity { none, one };
 
 /// Whether a command line without the option is a usage error.
 enum class Requirement { optional, required };
 
-/// What happens when an option occurs on the command line.
+/// What happens when an option occurs on the command line. Options that keep a value write it to
+/// a member of the program's options record, bound when the option is made.
 class Action {
  public:
-  Action(std::vector<std::string> option_strings, std::string dest, Arity arity, std::string help,
+  /// Without a `metavar`, a value is shown as the first long spelling in capitals ("--yaml": YAML).
+  Action(std::vector<std::string> option_strings, Arity arity, std::string help,
          std::string metavar = "", Requirement requirement = Requirement::optional);
   virtual ~Action() = default;
 
   /// Performs the option's effect; `value` is set exactly when the option takes a value.
-  virtual void operator()(ArgumentParser& parser, ParsedOptions& namespace_,
-                          const std::optional<std::string>& value,
+  virtual void operator()(ArgumentParser& parser, const std::optional<std::string>& value,
                           std::string_view option_string = {}) = 0;
 
   [[nodiscard]] const std::vector<std::string>& option_strings() const noexcept {
     return option_strings_;
   }
-  [[nodiscard]] const std::string& dest() const noexcept { return dest_; }
   [[nodiscard]] Arity arity() const noexcept { return arity_; }
   [[nodiscard]] const std::string& help() const noexcept { return help_; }
   [[nodiscard]] const std::string& metavar() const noexcept { return metavar_; }
@@ -67,43 +46,42 @@ class Action {
 
  private:
   std::vector<std::string> option_strings_;
-  std::string dest_;
   Arity arity_;
   std::string help_;
   std::string metavar_;
   Requirement requirement_;
 };
 
-/// A flag that stores true when given.
+/// A flag that sets `target` to true when given; `target` must outlive the action.
 class StoreTrueAction : public Action {
  public:
-  StoreTrueAction(std::vector<std::string> option_strings, std::string dest, std::string help);
-  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
+  StoreTrueAction(std::vector<std::string> option_strings, bool& target, std::string help);
+  void operator()(ArgumentParser&, const std::optional<std::string>&,
                   std::string_view = {}) override;
+
+ private:
+  bool& target_;
 };
 
-/// An option that stores its one value.
+/// An option that stores its one value in `target` (the last one given wins); `target` must
+/// outlive the action.
 class StoreAction : public Action {
  public:
-  StoreAction(std::vector<std::string> option_strings, std::string dest, std::string help,
-              std::string metavar, Requirement requirement = Requirement::optional);
-  void operator()(ArgumentParser&, ParsedOptions& namespace_,
-                  const std::optional<std::string>& value, std::string_view = {}) override;
-};
-
-/// A flag that counts its occurrences.
-class CountAction : public Action {
- public:
-  CountAction(std::vector<std::string> option_strings, std::string dest, std::string help);
-  void operator()(ArgumentParser&, ParsedOptions& namespace_, const std::optional<std::string>&,
+  StoreAction(std::vector<std::string> option_strings, std::optional<std::string>& target,
+              std::string help, std::string metavar = "",
+              Requirement requirement = Requirement::optional);
+  void operator()(ArgumentParser&, const std::optional<std::string>& value,
                   std::string_view = {}) override;
+
+ private:
+  std::optional<std::string>& target_;
 };
 
 /// Prints the version text ("%(prog)s" replaced by the program name) and ends the program with 0.
 class VersionAction : public Action {
  public:
   VersionAction(std::vector<std::string> option_strings, std::string version, std::string help);
-  void operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
+  void operator()(ArgumentParser& parser, const std::optional<std::string>&,
                   std::string_view = {}) override;
 
  private:
@@ -114,7 +92,7 @@ class VersionAction : public Action {
 class HelpAction : public Action {
  public:
   explicit HelpAction(std::vector<std::string> option_strings);
-  void operator()(ArgumentParser& parser, ParsedOptions&, const std::optional<std::string>&,
+  void operator()(ArgumentParser& parser, const std::optional<std::string>&,
                   std::string_view = {}) override;
 };
 
@@ -142,9 +120,10 @@ class ArgumentParser {
     return actions_;
   }
 
-  /// Parses the arguments (program name excluded). Throws UsageError for a command line it cannot
-  /// accept and EarlyExit after --help or --version; actions run in command-line order.
-  ParsedOptions parse_args(const std::vector<std::string>& args);
+  /// Parses the arguments (program name excluded) into the records the actions are bound to.
+  /// Throws UsageError for a command line it cannot accept and EarlyExit after --help or
+  /// --version; actions run in command-line order.
+  void parse_args(const std::vector<std::string>& args);
 
   [[nodiscard]] std::string format_usage() const;
   [[nodiscard]] std::string format_help() const;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "generator/common/errors.hpp"
+#include "generator/log/line_printer.hpp"
 #include "generator/log/log.hpp"
 #include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
@@ -37,18 +38,18 @@ int run_program(int argc, char** argv, const ProgramEntry& entry,
     return exit.status();
   } catch (const UsageError& error) {
     std::cout.flush();
-    std::cerr << error.usage() << error.program() << ": error: " << shown(error.what())
-              << std::endl;
+    log::standard_error().print_line(std::string(error.usage()) + error.program() +
+                                     ": error: " + shown(error.what()));
     return EXIT_STATUS_USAGE;
   } catch (const Error& error) {
     std::cout.flush();
-    std::cerr << error.kind() << ": " << shown(error.what()) << std::endl;
+    log::standard_error().print_line(std::string(error.kind()) + ": " + shown(error.what()));
     return EXIT_STATUS_FAILURE;
   } catch (const std::exception& error) {
     std::cout.flush();
     std::optional<std::string> kind;
     if (name_error_kind) kind = name_error_kind(error);
-    std::cerr << kind.value_or("Error") << ": " << shown(error.what()) << std::endl;
+    log::standard_error().print_line(kind.value_or("Error") + ": " + shown(error.what()));
     return EXIT_STATUS_FAILURE;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
@@ -24,25 +25,36 @@ constexpr const char* TEMPLATE_FILE = "template.yaml";
 
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
-cli::ArgumentParser build_parser(const std::string& program_name) {
+// The command line as parsed: each option's value, absent unless given.
+struct Options {
+  cli::SharedOptions shared;
+  std::optional<std::string> excel;
+  std::optional<std::string> yaml;
+  bool example_template = false;
+  std::optional<std::string> template_path;
+};
+
+// The parser that fills `options`, which must outlive it.
+cli::ArgumentParser build_parser(const std::string& program_name, Options& options) {
   cli::ParserSettings settings;
   settings.prog = program_name;
   settings.description = "Convert Excel to YAML for Ovra";
-  settings.parents = cli::get_parent_parser();
+  settings.parents = cli::get_parent_parser(options.shared);
   settings.epilog = "example:\n  " + program_name + " -e discovery.xlsx -y discovery.yaml\n";
   cli::ArgumentParser parser(std::move(settings));
   // The workbook and the output file are required in every run, the example template included.
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"},
-                                                       "excel", "Excel file to convert from", "",
-                                                       cli::Requirement::required));
+                                                       options.excel, "Excel file to convert from",
+                                                       "", cli::Requirement::required));
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"-y", "--yaml"},
-                                                       "yaml", "YAML file to convert to", "",
+                                                       options.yaml, "YAML file to convert to", "",
                                                        cli::Requirement::required));
   parser.add_action(std::make_shared<cli::StoreTrueAction>(
-      std::vector<std::string>{"--example-template"}, "example_template",
+      std::vector<std::string>{"--example-template"}, options.example_template,
       "Generate an example template file."));
   parser.add_action(std::make_shared<cli::StoreAction>(std::vector<std::string>{"--template"},
-                                                       "template", "Path to a template file.", ""));
+                                                       options.template_path,
+                                                       "Path to a template file.", ""));
   return parser;
 }
 
@@ -136,19 +148,22 @@ std::optional<std::string> name_error_kind(const std::exception& error) {
 }
 
 void main(const std::vector<std::string>& args, const std::string& program_name) {
-  cli::ArgumentParser parser = build_parser(program_name);
-  const cli::ParsedOptions options = parser.parse_args(args);
+  Options options;
+  cli::ArgumentParser parser = build_parser(program_name, options);
+  parser.parse_args(args);
+  cli::apply_verbosity(options.shared);
 
-  if (options.flag("example_template")) {
+  if (options.example_template) {
     std::cout << data::read_data_file(TEMPLATE_FILE) << '\n';
     return;
   }
 
   serializers::start_serializers();
   const std::string template_path =
-      options.value("template").value_or((data::data_directory() / TEMPLATE_FILE).string());
-  const std::string excel_path = *options.value("excel");
-  const std::string yaml_path = *options.value("yaml");
+      options.template_path.value_or((data::data_directory() / TEMPLATE_FILE).string());
+  // Both are required: the parser refuses a command line without them.
+  const std::string excel_path = *options.excel;
+  const std::string yaml_path = *options.yaml;
   // Before anything is read: an output that cannot be written, or that would replace the workbook
   // or the template, would otherwise be found only after the whole conversion.
   files::check_planned_outputs({{"--yaml", yaml_path, &serializers::Exporters::missing_exporter}},

@@ -31,11 +31,24 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-cli::ArgumentParser build_parser(const std::string& program_name) {
+// The command line as parsed: each option's value, absent unless given.
+struct Options {
+  cli::SharedOptions shared;
+  bool example_config = false;
+  std::optional<std::string> config_path;
+  std::optional<std::string> discovery;
+  std::optional<std::string> excel;
+  std::optional<std::string> jobs;
+  std::optional<std::string> report;
+  std::optional<std::string> verify;
+};
+
+// The parser that fills `options`, which must outlive it.
+cli::ArgumentParser build_parser(const std::string& program_name, Options& options) {
   cli::ParserSettings settings;
   settings.prog = program_name;
   settings.description = "Generate discovery yaml and Excel file";
-  settings.parents = cli::get_parent_parser();
+  settings.parents = cli::get_parent_parser(options.shared);
   settings.epilog =
       "example:\n"
       "  " +
@@ -44,35 +57,35 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
       "  halvane_controller_password=... " +
       program_name + " -c config.yaml -d discovery.yaml -e discovery.xlsx\n";
   cli::ArgumentParser parser(std::move(settings));
-  parser.add_action(
-      std::make_shared<cli::StoreTrueAction>(std::vector<std::string>{"--example-config"},
-                                             "example_config", "Generate an example config file."));
-  parser.add_action(
-      std::make_shared<cli::StoreAction>(std::vector<std::string>{"-c", "--config"}, "config_path",
-                                         "Configuration file specifying AWS account_ids and "
-                                         "regions, Halvane Controller information and default "
-                                         "values to populatethe Excel file with.",
-                                         "config_file"));
+  parser.add_action(std::make_shared<cli::StoreTrueAction>(
+      std::vector<std::string>{"--example-config"}, options.example_config,
+      "Generate an example config file."));
   parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-d", "--discovery"}, "discovery",
+      std::vector<std::string>{"-c", "--config"}, options.config_path,
+      "Configuration file specifying AWS account_ids and "
+      "regions, Halvane Controller information and default "
+      "values to populatethe Excel file with.",
+      "config_file"));
+  parser.add_action(std::make_shared<cli::StoreAction>(
+      std::vector<std::string>{"-d", "--discovery"}, options.discovery,
       "Generates a yaml file for use with the ovra script", "discovery_file"));
   parser.add_action(
-      std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"}, "excel",
+      std::make_shared<cli::StoreAction>(std::vector<std::string>{"-e", "--excel"}, options.excel,
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
   parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-j", "--jobs"}, "jobs",
+      std::vector<std::string>{"-j", "--jobs"}, options.jobs,
       "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
           std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
       "N"));
   parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-r", "--report"}, "report",
+      std::vector<std::string>{"-r", "--report"}, options.report,
       "Generates a self-contained HTML page that draws every VPC's address space, from the "
       "same scan as the discovery file",
       "report_file"));
   parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"--verify"}, "verify",
+      std::vector<std::string>{"--verify"}, options.verify,
       "Checks a discovery file against the estate as it is now; with --discovery, also writes "
       "the file with blocked or empty gateway subnets chosen anew there",
       "discovery_file"));
@@ -80,8 +93,8 @@ cli::ArgumentParser build_parser(const std::string& program_name) {
 }
 
 // The --jobs value: a whole number from 1 to MAX_JOBS, anything else a usage error.
-std::size_t jobs_option(const cli::ArgumentParser& parser, const cli::ParsedOptions& options) {
-  const std::optional<std::string> text = options.value("jobs");
+std::size_t jobs_option(const cli::ArgumentParser& parser, const Options& options) {
+  const std::optional<std::string>& text = options.jobs;
   if (!text) return DEFAULT_JOBS;
   std::size_t jobs = 0;
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), jobs);
@@ -107,17 +120,17 @@ config::Config load_configuration(const std::optional<std::string>& config_path,
 
 // Every output the command line asks for, checked before the first request, so that a mistyped
 // path fails at once instead of after a whole scan, and no output replaces a file the run reads.
-void check_outputs(const cli::ParsedOptions& options, const config::Config& config) {
+void check_outputs(const Options& options, const config::Config& config) {
   std::vector<files::PlannedOutput> outputs;
-  if (const auto discovery = options.value("discovery"))
-    outputs.push_back({"--discovery", *discovery, &serializers::Exporters::missing_exporter});
+  if (options.discovery)
+    outputs.push_back(
+        {"--discovery", *options.discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
-  if (const auto excel = options.value("excel")) outputs.push_back({"--excel", *excel, {}});
-  if (const auto report = options.value("report")) outputs.push_back({"--report", *report, {}});
+  if (options.excel) outputs.push_back({"--excel", *options.excel, {}});
+  if (options.report) outputs.push_back({"--report", *options.report, {}});
   std::vector<files::PlannedInput> inputs;
-  if (const auto config_path = options.value("config_path"))
-    inputs.push_back({"--config", *config_path});
-  if (const auto verify = options.value("verify")) inputs.push_back({"--verify", *verify});
+  if (options.config_path) inputs.push_back({"--config", *options.config_path});
+  if (options.verify) inputs.push_back({"--verify", *options.verify});
   if (!config.controller.ca_file.empty())
     inputs.push_back({"controller.ca_file", config.controller.ca_file});
   files::check_planned_outputs(outputs, inputs);
@@ -173,8 +186,8 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.drift_check = &*check;
   }
   if (request.outputs.empty() && !check) return false;
-  const ScanTally tally = scan_estate_once(config, services.account_list(config), services,
-                                           progress, jobs, request);
+  const ScanTally tally =
+      scan_estate_once(config, services.account_list(config), services, progress, jobs, request);
 
   bool blocked = false;
   if (check) {
@@ -235,26 +248,27 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   // Discovery output may name accounts the controller does not know; set before any record exists.
   ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
   serializers::start_serializers();
-  cli::ArgumentParser parser = build_parser(program_name);
-  const cli::ParsedOptions options = parser.parse_args(args);
+  Options options;
+  cli::ArgumentParser parser = build_parser(program_name, options);
+  parser.parse_args(args);
+  cli::apply_verbosity(options.shared);
 
-  if (options.flag("example_config")) {
+  if (options.example_config) {
     std::cout << data::read_data_file("config.yaml") << '\n';
     return;
   }
 
   const std::size_t jobs = jobs_option(parser, options);
-  const config::Config config = load_configuration(options.value("config_path"), program_name);
+  const config::Config config = load_configuration(options.config_path, program_name);
   check_outputs(options, config);
   const std::unique_ptr<PassProgress> progress = make_status_line();
   // One for the whole run: the operator's own AWS credentials are resolved once.
   const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
 
-  const auto verify = options.value("verify");
+  const auto& verify = options.verify;
   // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
-  const RunFiles files{verify, verify ? options.value("discovery") : std::nullopt,
-                       verify ? std::nullopt : options.value("discovery"), options.value("report"),
-                       options.value("excel")};
+  const RunFiles files{verify, verify ? options.discovery : std::nullopt,
+                       verify ? std::nullopt : options.discovery, options.report, options.excel};
   const bool blocked = scan_and_write(config, files, *services, *progress, jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }

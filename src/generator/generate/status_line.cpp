@@ -4,15 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <mutex>
-#include <vector>
 
 namespace generator::generate {
 
 namespace {
 
-constexpr std::string_view ERASE_LINE = "\r\x1b[K";
 constexpr std::size_t FALLBACK_COLUMNS = 80;
 
 std::size_t terminal_columns(int descriptor) {
@@ -21,101 +17,73 @@ std::size_t terminal_columns(int descriptor) {
   return FALLBACK_COLUMNS;
 }
 
-// The terminal's status line, hooked into every standard-error handler of the program's loggers
-// while it lives.
-class AttachedStatusLine : public StatusLine {
- public:
-  AttachedStatusLine()
-      : StatusLine(
-            [](std::string_view text) {
-              std::fwrite(text.data(), 1, text.size(), stderr);
-              std::fflush(stderr);
-            },
-            terminal_columns(STDERR_FILENO)) {
-    for (const auto& handler : log::get_logger("generator").handlers()) {
-      if (auto* standard_error = dynamic_cast<log::StandardErrorHandler*>(handler.get())) {
-        standard_error->set_transient_line(this);
-        attached_.push_back(standard_error);
-      }
-    }
-  }
-  ~AttachedStatusLine() override {
-    const std::lock_guard lock(log::terminal_mutex());
-    clear();
-    for (auto* handler : attached_) handler->set_transient_line(nullptr);
-  }
-  AttachedStatusLine(const AttachedStatusLine&) = delete;
-  AttachedStatusLine& operator=(const AttachedStatusLine&) = delete;
-
- private:
-  std::vector<log::StandardErrorHandler*> attached_;
-};
-
 }  // namespace
 
-StatusLine::StatusLine(std::function<void(std::string_view)> write, std::size_t columns)
-    : write_(std::move(write)), columns_(columns) {}
+StatusLine::StatusLine(log::LinePrinter& printer, std::size_t columns)
+    : printer_(printer), columns_(columns) {}
+
+StatusLine::~StatusLine() { printer_.set_status(""); }
 
 void StatusLine::pass_started(const std::string& pass) {
-  const std::lock_guard lock(log::terminal_mutex());
+  const std::lock_guard lock(mutex_);
   pass_ = pass;
   account_number_ = account_count_ = regions_done_ = regions_in_flight_ = vpcs_found_ = 0;
   active_ = true;
-  redraw();
+  show();
 }
 
 void StatusLine::account_started(std::size_t number, std::size_t count,
                                  const std::string& /*account_id*/) {
-  const std::lock_guard lock(log::terminal_mutex());
+  const std::lock_guard lock(mutex_);
   // Accounts are entered in order, a few ahead of the regions being scanned.
   account_number_ = std::max(account_number_, number);
   account_count_ = count;
-  redraw();
+  show();
 }
 
 void StatusLine::region_started(const std::string& /*region*/) {
-  const std::lock_guard lock(log::terminal_mutex());
+  const std::lock_guard lock(mutex_);
   ++regions_in_flight_;
-  redraw();
+  show();
 }
 
 void StatusLine::region_done() {
-  const std::lock_guard lock(log::terminal_mutex());
+  const std::lock_guard lock(mutex_);
   if (regions_in_flight_ > 0) --regions_in_flight_;
   ++regions_done_;
-  redraw();
+  show();
 }
 
 void StatusLine::vpc_found() {
-  const std::lock_guard lock(log::terminal_mutex());
+  const std::lock_guard lock(mutex_);
   ++vpcs_found_;
-  redraw();
+  show();
 }
 
 void StatusLine::pass_ended() {
-  const std::lock_guard lock(log::terminal_mutex());
-  clear();
+  const std::lock_guard lock(mutex_);
   active_ = false;
+  show();
 }
 
-void StatusLine::clear() {
-  if (!drawn_) return;
-  write_(ERASE_LINE);
-  drawn_ = false;
-}
-
-void StatusLine::redraw() {
+void StatusLine::show() {
   // Before the first account the pass is still logging in, and the password prompt may be on
   // the terminal's last line.
-  if (!active_ || account_count_ == 0) return;
-  std::string line = text();
-  // A line that wraps could no longer be erased by returning to its start.
+  if (!active_ || account_count_ == 0) {
+    printer_.set_status("");
+    return;
+  }
+  std::string line = text_locked();
   if (columns_ > 1 && line.size() > columns_ - 1) line.resize(columns_ - 1);
-  write_(std::string(ERASE_LINE) + line);
-  drawn_ = true;
+  printer_.set_status(line);
 }
 
 std::string StatusLine::text() const {
+  const std::lock_guard lock(mutex_);
+  return text_locked();
+}
+
+std::string StatusLine::text_locked() const {
   return pass_ + ": account " + std::to_string(account_number_) + " of " +
          std::to_string(account_count_) + ", " + std::to_string(regions_done_) +
          (regions_done_ == 1 ? " region" : " regions") + " done, " +
@@ -125,7 +93,7 @@ std::string StatusLine::text() const {
 
 std::unique_ptr<PassProgress> make_status_line() {
   if (isatty(STDERR_FILENO) != 1) return std::make_unique<PassProgress>();
-  return std::make_unique<AttachedStatusLine>();
+  return std::make_unique<StatusLine>(log::standard_error(), terminal_columns(STDERR_FILENO));
 }
 
 }  // namespace generator::generate

@@ -1,24 +1,27 @@
 #pragma once
 
-// A live status line on standard error while a pass scans accounts, shown only on a terminal. Log
-// messages clear it before they are written and redraw it afterwards, so the two never mix.
+// A live status line on standard error while a pass scans accounts, shown only on a terminal. It
+// is drawn by the printer of standard error, which keeps it below the log messages.
 
-#include <functional>
+#include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <string_view>
 
-#include "generator/generate/discovery.hpp"
-#include "generator/log/log.hpp"
+#include "generator/generate/scan_engine.hpp"
+#include "generator/log/line_printer.hpp"
 
 namespace generator::generate {
 
-/// The status line itself, writing through `write` and never wider than `columns` - 1 characters.
-/// The progress members may be called from several threads: each takes log::terminal_mutex(),
-/// under which the log handlers call `clear` and `redraw`.
-class StatusLine : public PassProgress, public log::TransientLine {
+/// The status line itself, shown through `printer` and never wider than `columns` - 1 characters.
+/// The progress members may be called from several threads at once.
+class StatusLine : public PassProgress {
  public:
-  StatusLine(std::function<void(std::string_view)> write, std::size_t columns);
+  /// `printer` must outlive the status line.
+  StatusLine(log::LinePrinter& printer, std::size_t columns);
+  ~StatusLine() override;
+  StatusLine(const StatusLine&) = delete;
+  StatusLine& operator=(const StatusLine&) = delete;
 
   void pass_started(const std::string& pass) override;
   void account_started(std::size_t number, std::size_t count,
@@ -28,18 +31,20 @@ class StatusLine : public PassProgress, public log::TransientLine {
   void vpc_found() override;
   void pass_ended() override;
 
-  void clear() override;
-  void redraw() override;
-
   /// The text the line shows now ("scan: account 3 of 20, 12 regions done, 8 in flight,
   /// 340 VPCs found").
   [[nodiscard]] std::string text() const;
 
  private:
-  std::function<void(std::string_view)> write_;
+  // Hands the printer the line as it is now; called with mutex_ held, so that draws keep the order
+  // of the changes.
+  void show();
+  [[nodiscard]] std::string text_locked() const;
+
+  log::LinePrinter& printer_;
   std::size_t columns_;
+  mutable std::mutex mutex_;
   bool active_ = false;
-  bool drawn_ = false;
   std::string pass_;
   std::size_t account_number_ = 0;
   std::size_t account_count_ = 0;
@@ -48,8 +53,8 @@ class StatusLine : public PassProgress, public log::TransientLine {
   std::size_t vpcs_found_ = 0;
 };
 
-/// A status line on standard error when that is a terminal, attached to the program's log handlers
-/// for its lifetime; a progress that shows nothing otherwise.
+/// A status line on standard error when that is a terminal; a progress that shows nothing
+/// otherwise.
 [[nodiscard]] std::unique_ptr<PassProgress> make_status_line();
 
 }  // namespace generator::generate

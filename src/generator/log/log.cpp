@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <map>
+#include <mutex>
 
+#include "generator/log/line_printer.hpp"
 #include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
@@ -102,19 +103,7 @@ std::string Formatter::format(const Record& record) const {
 
 void Handler::handle(const Record& record) { write_line(formatter_->format(record)); }
 
-std::mutex& terminal_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-void StandardErrorHandler::write_line(const std::string& text) {
-  const std::string line = text + '\n';
-  const std::lock_guard lock(terminal_mutex());
-  if (transient_line_) transient_line_->clear();
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-  if (transient_line_) transient_line_->redraw();
-}
+void StandardErrorHandler::write_line(const std::string& text) { printer_.print_line(text); }
 
 void set_clock(std::shared_ptr<const Clock> clock) {
   current_clock() = clock ? std::move(clock) : std::make_shared<SystemClock>();
@@ -288,9 +277,7 @@ void Logger::dispatch(const Record& record) {
   }
   // With no handler anywhere, warnings and worse still reach the operator, bare.
   if (!handled && record.level >= WARNING) {
-    const std::string line = record.message + '\n';
-    const std::lock_guard lock(terminal_mutex());
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    standard_error().print_line(record.message);
   }
 }
 
@@ -324,7 +311,7 @@ Logger& get_logger(std::string_view name) {
 
 void configure_logger() {
   Logger& logger = get_logger(TOP_LOGGER);
-  auto stream_log = std::make_shared<StandardErrorHandler>();
+  auto stream_log = std::make_shared<StandardErrorHandler>(standard_error());
   stream_log->set_formatter(std::make_shared<Formatter>(LOG_FORMAT));
   logger.add_handler(std::move(stream_log));
   logger.set_level(INFO);

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <source_location>
@@ -75,32 +74,19 @@ class Handler {
   std::shared_ptr<const Formatter> formatter_ = std::make_shared<Formatter>("{message}");
 };
 
-/// Something drawn on the last line of standard error between messages (a live status line).
-class TransientLine {
- public:
-  virtual ~TransientLine() = default;
-  /// Removes the line, leaving the cursor at the start of an empty line.
-  virtual void clear() = 0;
-  /// Draws the line again after a message was written.
-  virtual void redraw() = 0;
-};
+class LinePrinter;
 
-/// The lock under which standard error is written: each message in one write, a transient line
-/// cleared before it and redrawn after it. Whoever redraws a transient line between messages
-/// holds it too.
-std::mutex& terminal_mutex();
-
-/// A handler that writes to standard error, each message in one write under terminal_mutex().
+/// A handler that writes each message through a printer of standard error.
 class StandardErrorHandler : public Handler {
  public:
-  /// Messages clear `line` before they are written and redraw it afterwards; nullptr for none.
-  void set_transient_line(TransientLine* line) noexcept { transient_line_ = line; }
+  /// `printer` must outlive the handler.
+  explicit StandardErrorHandler(LinePrinter& printer) : printer_(printer) {}
 
  protected:
   void write_line(const std::string& text) override;
 
  private:
-  TransientLine* transient_line_ = nullptr;
+  LinePrinter& printer_;
 };
 
 /// Source of the time stamp of each message; tests put a fixed clock here.

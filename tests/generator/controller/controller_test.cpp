@@ -12,6 +12,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace generator::controller {
 namespace {
@@ -59,14 +60,6 @@ class ScriptedTerminal : public Terminal {
   std::string line_;
 };
 
-class CapturingHandler : public log::Handler {
- public:
-  std::vector<std::string> lines;
-
- protected:
-  void write_line(const std::string& text) override { lines.push_back(text); }
-};
-
 std::optional<std::string> header_value(const http::Request& request, const std::string& name) {
   for (const auto& [key, value] : request.headers) {
     if (key == name) return value;
@@ -87,16 +80,8 @@ class ControllerSessionTest : public ::testing::Test {
     config.controller.ip = "10.1.2.3";
     config.controller.username = "admin";
     setenv("halvane_controller_password", PASSWORD.c_str(), 1);
-    capture = std::make_shared<CapturingHandler>();
-    capture->set_formatter(std::make_shared<log::Formatter>("{levelname} {message}"));
-    auto& top = log::get_logger(log::TOP_LOGGER);
-    top.add_handler(capture);
-    top.set_level(log::DEBUG);
   }
-  void TearDown() override {
-    log::get_logger(log::TOP_LOGGER).remove_handler(capture);
-    unsetenv("halvane_controller_password");
-  }
+  void TearDown() override { unsetenv("halvane_controller_password"); }
 
   Json run() { return get_account_list(config, client, terminal); }
 
@@ -107,7 +92,7 @@ class ControllerSessionTest : public ::testing::Test {
 
   [[nodiscard]] std::vector<std::string> lines_at(std::string_view level) const {
     std::vector<std::string> found;
-    for (const auto& line : capture->lines) {
+    for (const auto& line : capture.lines()) {
       if (line.starts_with(std::string(level) + " "))
         found.push_back(line.substr(level.size() + 1));
     }
@@ -123,7 +108,7 @@ class ControllerSessionTest : public ::testing::Test {
   config::Config config;
   ScriptedClient client;
   ScriptedTerminal terminal{"typed"};
-  std::shared_ptr<CapturingHandler> capture;
+  test_support::LogCapture capture{log::DEBUG, "{levelname} {message}"};
 };
 
 TEST_F(ControllerSessionTest, PasswordComesFromTheEnvironmentOrElseFromThePrompt) {
@@ -211,7 +196,7 @@ TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) 
   };
   for (int which = 0; which < 5; ++which) {
     client = ScriptedClient();
-    capture->lines.clear();
+    capture.clear();
     script_token_failure(client, which);
     answer_login_and_list();
     EXPECT_EQ(run(), ACCOUNTS) << which;
@@ -236,7 +221,7 @@ TEST_F(ControllerSessionTest, ALoginAnswerWithoutSessionIdentifierIsARefusedLogi
                            Json::array({"CID"}), Json{{"CID", nullptr}}};
   for (const Json& refusal : refusals) {
     client = ScriptedClient();
-    capture->lines.clear();
+    capture.clear();
     client.answer_json({{"return", false}});
     client.answer_json(refusal);
     try {
@@ -347,7 +332,7 @@ TEST_F(ControllerSessionTest, NoSecretReachesTheLogEvenWhenTheControllerEchoesTh
   ASSERT_TRUE(logged("DEBUG", "login response: \n"));
   ASSERT_TRUE(logged("DEBUG", "list_accounts response:\n"));
   ASSERT_TRUE(logged("DEBUG", "Account List:\n"));
-  for (const auto& line : capture->lines) {
+  for (const auto& line : capture.lines()) {
     for (const auto& secret : {PASSWORD, TOKEN, CID}) {
       EXPECT_EQ(line.find(secret), std::string::npos) << secret << " in: " << line;
     }
@@ -357,11 +342,12 @@ TEST_F(ControllerSessionTest, NoSecretReachesTheLogEvenWhenTheControllerEchoesTh
 
   // The same holds for the refusal path, whose error names what went wrong.
   client = ScriptedClient();
-  capture->lines.clear();
+  capture.clear();
   client.answer_json({{"return", false}});
   client.answer_json({{"return", false}, {"reason", "password " + PASSWORD + " is wrong"}});
   EXPECT_THROW(run(), HalvaneError);
-  for (const auto& line : capture->lines) EXPECT_EQ(line.find(PASSWORD), std::string::npos) << line;
+  for (const auto& line : capture.lines())
+    EXPECT_EQ(line.find(PASSWORD), std::string::npos) << line;
 }
 
 TEST(MaskedRenderingTest, MasksSecretMembersAndKnownValuesAtAnyDepth) {

@@ -9,6 +9,7 @@
 #include "aws/stand_ins.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace generator::generate {
 namespace {
@@ -19,35 +20,10 @@ using aws::testing::header;
 using aws::testing::make_context;
 using aws::testing::ScriptedClient;
 
-class CapturedLog : public log::Handler {
+// The messages of a test, as their bare texts.
+class LogCapture : public test_support::LogCapture {
  public:
-  std::vector<std::pair<int, std::string>> lines;
-  int next_level = 0;
-
- protected:
-  void write_line(const std::string& text) override { lines.emplace_back(next_level, text); }
-};
-
-// Attaches a capturing handler to "generator" at DEBUG for the life of a test.
-class LogCapture {
- public:
-  LogCapture() : handler_(std::make_shared<CapturedLog>()), top_(log::get_logger(log::TOP_LOGGER)) {
-    previous_level_ = top_.effective_level();
-    top_.set_level(log::DEBUG);
-    top_.add_handler(handler_);
-  }
-  ~LogCapture() {
-    top_.remove_handler(handler_);
-    top_.set_level(previous_level_);
-  }
-  [[nodiscard]] const std::vector<std::pair<int, std::string>>& lines() const {
-    return handler_->lines;
-  }
-
- private:
-  std::shared_ptr<CapturedLog> handler_;
-  log::Logger& top_;
-  int previous_level_;
+  LogCapture() : test_support::LogCapture(log::DEBUG, "{message}") {}
 };
 
 TEST(GetAcctName, TheFirstEntryWhoseNumberEqualsTheTextGivesTheName) {
@@ -78,9 +54,9 @@ TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {
   EXPECT_EQ(get_role_arn("123456789012", "path/to/role"),
             "arn:aws:iam::123456789012:role/path/to/role");
   ASSERT_EQ(capture.lines().size(), 4u);
-  EXPECT_EQ(capture.lines()[0].second,
+  EXPECT_EQ(capture.lines()[0],
             "Role ARN for account_id: 123456789012, role_name: halvane-role");
-  EXPECT_EQ(capture.lines()[1].second, "Role ARN: arn:aws:iam::123456789012:role/halvane-role");
+  EXPECT_EQ(capture.lines()[1], "Role ARN: arn:aws:iam::123456789012:role/halvane-role");
 }
 
 const std::map<std::string, std::string> OPERATOR_ENVIRONMENT{
@@ -120,7 +96,7 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
   EXPECT_EQ(results[2]->access_key_id, "ASIA333333333333");
 
   ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_EQ(capture.lines()[0].second,
+  EXPECT_EQ(capture.lines()[0],
             "An error occurred (AccessDenied) when calling the AssumeRole operation: not "
             "authorized to perform sts:AssumeRole");
   // A new client per account, each at us-east-1's regional endpoint, with the fixed session name.
@@ -145,7 +121,7 @@ TEST(GetTempCredsForAccount, MissingOwnCredentialsAreLoggedAndGiveNothing) {
       make_context({{"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}}, no_network));
   EXPECT_FALSE(credentials.has_value());
   ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_NE(capture.lines()[0].second.find("Unable to locate credentials"), std::string::npos);
+  EXPECT_NE(capture.lines()[0].find("Unable to locate credentials"), std::string::npos);
   EXPECT_TRUE(no_network->requests.empty());
 }
 

@@ -11,19 +11,12 @@
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
+#include "support/log_capture.hpp"
 
 namespace generator::generate {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-class CapturingHandler : public log::Handler {
- public:
-  std::vector<std::string> lines;
-
- protected:
-  void write_line(const std::string& text) override { lines.push_back(text); }
-};
 
 // One region's VPCs, served in pages; a region may refuse its VPC or its subnet listing.
 struct RegionEstate {
@@ -133,10 +126,6 @@ class DiscoveryPasses : public ::testing::Test {
  protected:
   void SetUp() override {
     ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
-    capture_ = std::make_shared<CapturingHandler>();
-    capture_->set_formatter(std::make_shared<log::Formatter>("{levelname} {funcName} {message}"));
-    log::get_logger("generator").add_handler(capture_);
-    log::get_logger("generator").set_level(log::DEBUG);
 
     config_.controller = {"127.0.0.1", "admin"};
     config_.account_ids = {ALPHA, BETA};
@@ -157,11 +146,7 @@ class DiscoveryPasses : public ::testing::Test {
     alpha["eu-west-1"].vpcs = {make_vpc("vpc-00000003", "10.2.0.0/16")};
     services_.accounts[BETA]["us-east-1"].vpcs = {make_vpc("vpc-00000004", "10.3.0.0/16")};
   }
-  void TearDown() override {
-    log::get_logger("generator").remove_handler(capture_);
-    log::get_logger("generator").set_level(log::INFO);
-    ovra::BaseModel::set_scope(ovra::Scope::migration);
-  }
+  void TearDown() override { ovra::BaseModel::set_scope(ovra::Scope::migration); }
 
   // What one scan of the configured estate gives a run with --discovery and --excel: the document,
   // and the rows or the error that stops the workbook.
@@ -194,14 +179,12 @@ class DiscoveryPasses : public ::testing::Test {
     return workbook.rows();
   }
 
-  [[nodiscard]] bool logged(const std::string& line) const {
-    return std::find(capture_->lines.begin(), capture_->lines.end(), line) != capture_->lines.end();
-  }
+  [[nodiscard]] bool logged(const std::string& line) const { return capture_.count(line) > 0; }
 
   config::Config config_;
   EstateServices services_;
   PassProgress no_progress_;
-  std::shared_ptr<CapturingHandler> capture_;
+  test_support::LogCapture capture_{log::DEBUG, "{levelname} {funcName} {message}"};
 };
 
 TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
@@ -230,7 +213,7 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   EXPECT_EQ(services_.calls.subnet_page_sizes, (std::vector<int>{1000, 1000}))
       << "one subnet listing per region of the entered account";
   const auto count = [&](const std::string& line) {
-    return std::count(capture_->lines.begin(), capture_->lines.end(), line);
+    return static_cast<int>(capture_.count(line));
   };
   EXPECT_EQ(count("ERROR scan_estate_once - Failed to assume role into account 222222222222 "
                   "-- skipped"),
@@ -264,7 +247,7 @@ TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileAndSpoilsTheWo
       logged("WARNING scan_estate_once Error occured while scanning VPCs in region "
              "'us-east-1'."));
   EXPECT_TRUE(
-      std::any_of(capture_->lines.begin(), capture_->lines.end(), [](const std::string& line) {
+      std::any_of(capture_.lines().begin(), capture_.lines().end(), [](const std::string& line) {
         return line.starts_with(
                    "DEBUG scan_estate_once Error encountered during 'us-east-1' region "
                    "scan:\n") &&
@@ -367,7 +350,7 @@ TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsAndAPartialOneIsCounted) {
       "WARNING warn_no_account_entered None of the 2 configured accounts could be entered: check "
       "the role name "
       "'Discovery' and the AWS credentials that assume it";
-  EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(), warning), 2);
+  EXPECT_EQ(capture_.count(warning), 2u);
 
   // The one account entered has every region refusing: nothing was scanned either.
   services_.refusing_accounts = {BETA};
@@ -422,9 +405,7 @@ TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRe
   EXPECT_FALSE(verification.blocks_migration);
   EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";
   EXPECT_EQ(services_.calls.vpc_page_sizes.size(), 3u) << "each region of either part once";
-  EXPECT_EQ(std::count(capture_->lines.begin(), capture_->lines.end(),
-                       "INFO scan_estate_once Discovering info for account 111111111111"),
-            1);
+  EXPECT_EQ(capture_.count("INFO scan_estate_once Discovering info for account 111111111111"), 1u);
 }
 
 TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
@@ -437,12 +418,13 @@ TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {
         make_vpc("vpc-100000" + std::to_string(10 + vpc), "10.9." + std::to_string(vpc) + ".0/24"));
 
   std::string screen;
-  StatusLine status([&](std::string_view text) { screen += text; }, 200);
+  log::LinePrinter printer([&](std::string_view text) { screen += text; });
+  StatusLine status(printer, 200);
   const auto run = [&](std::size_t jobs) {
-    capture_->lines.clear();
+    capture_.clear();
     Scanned scanned = scan(status, jobs);
     EXPECT_EQ(status.text(), "scan: account 4 of 4, 9 regions done, 0 in flight, 73 VPCs found");
-    return std::tuple{scanned.document, scanned.rows, capture_->lines};
+    return std::tuple{scanned.document, scanned.rows, capture_.lines()};
   };
   const auto [document, rows, lines] = run(1);
   ASSERT_EQ(document["account_info"].size(), 3u);
@@ -478,7 +460,8 @@ TEST(VpcRecordOfEc2, ReadsTheBlocksOnceAndNamesTheVpcOfAnUnreadableOne) {
 
 TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
   std::string screen;
-  StatusLine line([&](std::string_view text) { screen += text; }, 40);
+  log::LinePrinter printer([&](std::string_view text) { screen += text; });
+  StatusLine line(printer, 40);
   line.pass_started("scan");
   EXPECT_EQ(screen, "")
       << "nothing is drawn before the first account: a password prompt may still be shown";
@@ -495,14 +478,16 @@ TEST(StatusLine, TellsPassAccountsRegionsAndCountsAndFitsTheTerminal) {
       << "a wrapped line could not be erased";
 
   screen.clear();
-  line.clear();
-  line.redraw();
-  EXPECT_EQ(screen, "\r\x1b[K\r\x1b[K" + line.text().substr(0, 39));
+  printer.print_line("generator.generate:INFO a message");
+  EXPECT_EQ(screen, "\r\x1b[Kgenerator.generate:INFO a message\n" + line.text().substr(0, 39))
+      << "a message is written on an erased row, with the line drawn again below it, in one piece";
   screen.clear();
   line.pass_ended();
-  line.redraw();
-  line.clear();
-  EXPECT_EQ(screen, "\r\x1b[K") << "nothing is drawn between passes";
+  EXPECT_EQ(screen, "\r\x1b[K") << "the line is erased when the pass ends";
+  screen.clear();
+  line.vpc_found();
+  printer.print_line("later");
+  EXPECT_EQ(screen, "later\n") << "nothing is drawn between passes";
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace generator::generate {
 namespace {
@@ -31,45 +32,11 @@ std::string chosen_in(const VpcRecord& vpc, Hpe hpe, const std::string& block) {
   return testing::text_of(_compute_hvn_cidr(vpc, hpe, ipv4::Network::parse(block)));
 }
 
-class CapturedLines : public log::Handler {
- public:
-  std::vector<std::string> lines;
-
- protected:
-  void write_line(const std::string& text) override { lines.push_back(text); }
-};
-
-// Captures every message of the "generator" tree as "LEVEL|logger|message" while it lives, with
-// the tree set to `level`.
-class LogCapture {
+// Every message of the "generator" tree as "LEVEL|logger|message", with the tree at `level`.
+class LogCapture : public test_support::LogCapture {
  public:
   explicit LogCapture(int level)
-      : handler_(std::make_shared<CapturedLines>()), top_(log::get_logger(log::TOP_LOGGER)) {
-    previous_level_ = top_.effective_level();
-    top_.set_level(level);
-    handler_->set_formatter(std::make_shared<log::Formatter>("{levelname}|{name}|{message}"));
-    top_.add_handler(handler_);
-  }
-  ~LogCapture() {
-    top_.remove_handler(handler_);
-    top_.set_level(previous_level_);
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  [[nodiscard]] const std::vector<std::string>& lines() const { return handler_->lines; }
-  void clear() { handler_->lines.clear(); }
-  [[nodiscard]] std::vector<std::string> starting_with(const std::string& start) const {
-    std::vector<std::string> found;
-    for (const auto& line : lines())
-      if (line.rfind(start, 0) == 0) found.push_back(line);
-    return found;
-  }
-
- private:
-  std::shared_ptr<CapturedLines> handler_;
-  log::Logger& top_;
-  int previous_level_;
+      : test_support::LogCapture(level, "{levelname}|{name}|{message}") {}
 };
 
 VpcStandIn vpc_with(std::string primary, std::vector<std::optional<std::string>> subnets,

@@ -7,18 +7,14 @@
 #include <thread>
 #include <vector>
 
+#include "generator/log/line_printer.hpp"
+#include "support/log_capture.hpp"
 #include "untrusted/secrets.hpp"
 
 namespace generator::log {
 namespace {
 
-class CapturingHandler : public Handler {
- public:
-  std::vector<std::string> lines;
-
- protected:
-  void write_line(const std::string& text) override { lines.push_back(text); }
-};
+using test_support::CapturedLines;
 
 class FixedClock : public Clock {
  public:
@@ -37,7 +33,7 @@ class LoggerTest : public ::testing::Test {
     Logger& top = get_logger(TOP_LOGGER);
     for (auto handler : std::vector(top.handlers())) top.remove_handler(handler);
     top.set_level(INFO);
-    capture = std::make_shared<CapturingHandler>();
+    capture = std::make_shared<CapturedLines>();
     capture->set_formatter(std::make_shared<Formatter>(LOG_FORMAT));
     top.add_handler(capture);
     set_clock(std::make_shared<FixedClock>());
@@ -46,7 +42,7 @@ class LoggerTest : public ::testing::Test {
     get_logger(TOP_LOGGER).remove_handler(capture);
     set_clock(nullptr);
   }
-  std::shared_ptr<CapturingHandler> capture;
+  std::shared_ptr<CapturedLines> capture;
 };
 
 void main() { get_logger("generator.convert").info("Loading VPC data from %s", "book.xlsx"); }
@@ -93,7 +89,7 @@ TEST_F(LoggerTest, MessagesBelowTheLevelAreDroppedWithoutRenderingArguments) {
 }
 
 TEST_F(LoggerTest, EveryHandlerWritesAndEveryHandlerSwitches) {
-  auto second = std::make_shared<CapturingHandler>();
+  auto second = std::make_shared<CapturedLines>();
   get_logger(TOP_LOGGER).add_handler(second);
   decrease_logging_level();
   get_logger("generator.generate").error("twice");
@@ -142,6 +138,31 @@ TEST(FunctionName, BareNameFromCompilerSignatures) {
   EXPECT_EQ(bare_function_name("std::optional<std::map<int, int> > aws::assume_role(int)"),
             "assume_role");
   EXPECT_EQ(bare_function_name("T f<T>(T) [with T = int]"), "f");
+}
+
+TEST(StandardError, EachMessageIsOneWriteWithTheStatusLineErasedBeforeAndDrawnAfter) {
+  std::vector<std::string> writes;
+  LinePrinter printer([&](std::string_view text) { writes.emplace_back(text); });
+  StandardErrorHandler handler(printer);
+  handler.set_formatter(std::make_shared<Formatter>(LOG_QUIET_FORMAT));
+  const Record record{"generator.generate", WARNING, "main", {}, "all is well"};
+  handler.handle(record);
+  printer.set_status("scan: account 1 of 2");
+  printer.set_status("scan: account 1 of 2");
+  // Messages from several scanning threads at once, each still in one piece.
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < 4; ++thread)
+    threads.emplace_back([&] {
+      for (int message = 0; message < 25; ++message) handler.handle(record);
+    });
+  for (auto& thread : threads) thread.join();
+  printer.set_status("");
+  ASSERT_EQ(writes.size(), 103u) << "an unchanged status line is not drawn again";
+  EXPECT_EQ(writes.front(), "WARNING: all is well\n") << "no status line, nothing to erase";
+  EXPECT_EQ(writes[1], "\r\x1b[Kscan: account 1 of 2");
+  for (std::size_t i = 2; i < 102; ++i)
+    EXPECT_EQ(writes[i], "\r\x1b[KWARNING: all is well\nscan: account 1 of 2") << i;
+  EXPECT_EQ(writes.back(), "\r\x1b[K");
 }
 
 TEST(RootLogger, StartsAtWarningWhenNothingIsConfigured) {
