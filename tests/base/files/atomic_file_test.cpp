@@ -1,4 +1,4 @@
-#include "generator/common/files/atomic_file.hpp"
+#include "base/files/atomic_file.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/errors.hpp"
+#include "base/errors.hpp"
 
-namespace generator::files {
+namespace base::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -211,4 +211,4 @@ TEST_F(AtomicFile, AFailedWriteLeavesTheOldFileIntact) {
 }
 
 }  // namespace
-}  // namespace generator::files
+}  // namespace base::files
