@@ -102,7 +102,8 @@ fs::path resolve_output_target(const fs::path& path) {
     if (error) return current;
     current = leads_to.is_absolute() ? leads_to : current.parent_path() / leads_to;
   }
-  throw OSError("Cannot write " + path.string() + ": " + std::strerror(ELOOP), std::strerror(ELOOP));
+  throw OSError("Cannot write " + path.string() + ": " + std::strerror(ELOOP),
+                std::strerror(ELOOP));
 }
 
 std::optional<std::string> output_path_problem(const fs::path& path) {
