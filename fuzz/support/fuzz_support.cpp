@@ -4,15 +4,13 @@
 #include <chrono>
 
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace fuzz {
 
 namespace {
 
-class DiscardingHandler : public generator::log::Handler {
- protected:
-  void write_line(const std::string&) override {}
-};
+using generator::test_support::DroppedLines;
 
 class NoPause : public aws::Sleeper {
  public:
@@ -40,9 +38,9 @@ std::vector<std::string> split_parts(std::string_view input, std::size_t max_par
 void log_everything_quietly() {
   auto& top = generator::log::get_logger(generator::log::TOP_LOGGER);
   if (!top.handlers().empty()) return;
-  top.add_handler(std::make_shared<DiscardingHandler>());
+  top.add_handler(std::make_shared<DroppedLines>());
   top.set_level(generator::log::DEBUG);
-  generator::log::get_logger("").add_handler(std::make_shared<DiscardingHandler>());
+  generator::log::get_logger("").add_handler(std::make_shared<DroppedLines>());
 }
 
 generator::test_support::ScriptedHttp scripted_http(const std::vector<std::string>& answers) {
