@@ -19,6 +19,7 @@
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace {
 
@@ -42,16 +43,12 @@ VpcStandIn make_vpc(int block_prefix, std::int64_t subnets) {
   return vpc;
 }
 
-class DiscardLines : public generator::log::Handler {
- protected:
-  void write_line(const std::string&) override {}
-};
-
 // The level of a normal run, and a handler so that nothing reaches the terminal.
 void quiet_logging() {
   auto& top = generator::log::get_logger(generator::log::TOP_LOGGER);
   top.set_level(generator::log::INFO);
-  if (top.handlers().empty()) top.add_handler(std::make_shared<DiscardLines>());
+  if (top.handlers().empty())
+    top.add_handler(std::make_shared<generator::test_support::DroppedLines>());
 }
 
 void check_result(benchmark::State& state, const std::string& result, std::uint64_t subnets) {

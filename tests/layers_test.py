@@ -15,14 +15,16 @@ PRODUCT = ("generator/generate/", "generator/convert/", "generator/controller/",
 
 # (layer, its folders or files under src/, forbidden include prefixes, include prefixes it alone may use)
 RULES = [
-    ("untrusted", ["untrusted"], PRODUCT + ("http/", "aws/", "generator/log/", "generator/cli/"), None),
+    # The base layer (files, UTF-8, HTML escaping, hex, the error kinds it raises) uses only itself.
+    ("base", ["base"], (), ("base/",)),
+    ("untrusted", ["untrusted"], PRODUCT + ("http/", "aws/", "generator/"), None),
     ("http", ["http"], PRODUCT + ("aws/", "generator/"), None),
     ("aws", ["aws"], ("generator/",), None),
     ("ipv4", ["generator/common/ipv4"], PRODUCT + ("http/", "aws/", "generator/log/", "generator/cli/"), None),
     ("log", ["generator/log"], PRODUCT + ("http/", "aws/", "generator/cli/"), None),
     ("cli", ["generator/cli"], PRODUCT + ("http/", "aws/"), None),
-    ("files, utf8, data files, serializers, shared headers",
-     ["generator/common/files", "generator/common/text", "generator/common/data", "generator/common/serializers",
+    ("data files, serializers, shared headers",
+     ["generator/common/data", "generator/common/serializers",
       "generator/common/errors.hpp", "generator/common/aws_names.hpp", "generator/common/gateway_size.hpp",
       "generator/common/workbook_layout.hpp"],
      PRODUCT + ("http/", "aws/", "generator/cli/"), None),

@@ -4,15 +4,13 @@
 #include <chrono>
 
 #include "generator/log/log.hpp"
+#include "support/log_capture.hpp"
 
 namespace fuzz {
 
 namespace {
 
-class DiscardingHandler : public generator::log::Handler {
- protected:
-  void write_line(const std::string&) override {}
-};
+using generator::test_support::DroppedLines;
 
 class NoPause : public aws::Sleeper {
  public:
@@ -40,38 +38,38 @@ std::vector<std::string> split_parts(std::string_view input, std::size_t max_par
 void log_everything_quietly() {
   auto& top = generator::log::get_logger(generator::log::TOP_LOGGER);
   if (!top.handlers().empty()) return;
-  top.add_handler(std::make_shared<DiscardingHandler>());
+  top.add_handler(std::make_shared<DroppedLines>());
   top.set_level(generator::log::DEBUG);
-  generator::log::get_logger("").add_handler(std::make_shared<DiscardingHandler>());
+  generator::log::get_logger("").add_handler(std::make_shared<DroppedLines>());
 }
 
-ScriptedHttp::ScriptedHttp(std::vector<std::string> answers) : answers_(std::move(answers)) {}
-
-http::Response ScriptedHttp::send(const http::Request&) {
-  if (next_ >= answers_.size()) throw http::TransportError("no more scripted answers", 7, false);
-  std::string_view answer = answers_[next_++];
-  http::Response response;
-  response.status = 200;
+generator::test_support::ScriptedHttp scripted_http(const std::vector<std::string>& answers) {
+  generator::test_support::ScriptedHttp http;
   constexpr std::string_view STATUS_PREFIX = "HTTP ";
-  if (answer.starts_with(STATUS_PREFIX)) {
-    const auto line_end = answer.find('\n');
-    const std::string_view status = answer.substr(
-        STATUS_PREFIX.size(),
-        (line_end == std::string_view::npos ? answer.size() : line_end) - STATUS_PREFIX.size());
-    long code = 0;
-    const auto [end, error] = std::from_chars(status.data(), status.data() + status.size(), code);
-    if (error == std::errc() && end == status.data() + status.size()) response.status = code;
-    answer.remove_prefix(line_end == std::string_view::npos ? answer.size() : line_end + 1);
+  for (std::string_view answer : answers) {
+    long status = 200;
+    if (answer.starts_with(STATUS_PREFIX)) {
+      const auto line_end = answer.find('\n');
+      const std::string_view status_text = answer.substr(
+          STATUS_PREFIX.size(),
+          (line_end == std::string_view::npos ? answer.size() : line_end) - STATUS_PREFIX.size());
+      long code = 0;
+      const auto [end, error] =
+          std::from_chars(status_text.data(), status_text.data() + status_text.size(), code);
+      if (error == std::errc() && end == status_text.data() + status_text.size()) status = code;
+      answer.remove_prefix(line_end == std::string_view::npos ? answer.size() : line_end + 1);
+    }
+    http.answer(status, std::string(answer));
   }
-  response.body = std::string(answer);
-  return response;
+  http.fail_when_used_up("no more scripted answers");
+  return http;
 }
 
 aws::Context scripted_aws_context(std::map<std::string, std::string> variables,
                                   std::vector<std::string> answers) {
   aws::Context context;
   context.environment = aws::Environment::fixed(std::move(variables));
-  context.http = std::make_shared<ScriptedHttp>(std::move(answers));
+  context.http = std::make_shared<generator::test_support::ScriptedHttp>(scripted_http(answers));
   context.sleeper = std::make_shared<NoPause>();
   context.random = [] { return 0.5; };
   context.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(480'000)); };

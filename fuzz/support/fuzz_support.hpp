@@ -13,6 +13,7 @@
 
 #include "aws/context.hpp"
 #include "http/http.hpp"
+#include "support/scripted_http.hpp"
 
 namespace fuzz {
 
@@ -29,19 +30,12 @@ std::vector<std::string> split_parts(std::string_view input, std::size_t max_par
 /// drops it, so that debug renderings of hostile input run too without filling the terminal.
 void log_everything_quietly();
 
-/// An HTTP transport that gives the scripted answers in order and a transport failure once they
-/// are used up. An answer may start with a status line "HTTP <status>\n"; otherwise it is a 200.
-class ScriptedHttp : public http::Client {
- public:
-  explicit ScriptedHttp(std::vector<std::string> answers);
-  http::Response send(const http::Request& request) override;
+/// The test support's scripted HTTP peer with `answers` queued in order, and a transport failure
+/// once they are used up. An answer may start with a status line "HTTP <status>\n"; otherwise it
+/// is a 200.
+generator::test_support::ScriptedHttp scripted_http(const std::vector<std::string>& answers);
 
- private:
-  std::vector<std::string> answers_;
-  std::size_t next_ = 0;
-};
-
-/// An AWS context with exactly `variables` as its environment, `answers` served by ScriptedHttp,
+/// An AWS context with exactly `variables` as its environment, `answers` served by scripted_http,
 /// no pause between retries, a fixed jitter and a clock that stands at 2024-10-04.
 aws::Context scripted_aws_context(std::map<std::string, std::string> variables,
                                   std::vector<std::string> answers);

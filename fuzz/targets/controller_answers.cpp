@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   generator::config::Config config;
   config.controller.ip = "controller.invalid";
   config.controller.username = "admin";
-  fuzz::ScriptedHttp controller(fuzz::split_parts(fuzz::as_text(data, size), 3));
+  auto controller = fuzz::scripted_http(fuzz::split_parts(fuzz::as_text(data, size), 3));
   TypedPassword terminal;
   try {
     const auto accounts = generator::controller::get_account_list(config, controller, terminal);

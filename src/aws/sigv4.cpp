@@ -8,9 +8,11 @@
 #include <cctype>
 #include <ctime>
 #include <map>
+#include <span>
 #include <vector>
 
 #include "aws/errors.hpp"
+#include "base/hex/hex.hpp"
 
 namespace aws::sigv4 {
 
@@ -42,17 +44,6 @@ std::string percent_decode(std::string_view text) {
     } else {
       out += text[i];
     }
-  }
-  return out;
-}
-
-std::string hex(const unsigned char* data, std::size_t size) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 0x0F];
   }
   return out;
 }
@@ -212,7 +203,7 @@ std::string signing_key(std::string_view secret_access_key, std::string_view dat
 std::string sha256_hex(std::string_view data) {
   unsigned char digest[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-  return hex(digest, sizeof digest);
+  return base::hex::lower_hex(digest);
 }
 
 std::string amz_date(std::chrono::system_clock::time_point time) {
@@ -249,7 +240,8 @@ void sign(http::Request& request, const Credentials& credentials, std::string_vi
       "Authorization",
       "AWS4-HMAC-SHA256 Credential=" + credentials.access_key_id + "/" + scope +
           ", SignedHeaders=" + signed_headers + ", Signature=" +
-          hex(reinterpret_cast<const unsigned char*>(signature.data()), signature.size()));
+          base::hex::lower_hex(std::span(reinterpret_cast<const unsigned char*>(signature.data()),
+                                         signature.size())));
 }
 
 }  // namespace aws::sigv4

@@ -1,19 +1,18 @@
 #include "aws/sso.hpp"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "base/errors.hpp"
+#include "base/files/atomic_file.hpp"
+#include "base/hex/hex.hpp"
 #include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
@@ -43,13 +42,7 @@ std::string sha1_hex(const std::string& text) {
   if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha1(), nullptr) != 1) {
     throw ClientError("SHA-1 is not available for the IAM Identity Center token cache");
   }
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += hex[digest[i] >> 4];
-    out += hex[digest[i] & 0x0F];
-  }
-  return out;
+  return base::hex::lower_hex(std::span(digest, length));
 }
 
 // "2026-01-02T03:04:05Z", also with fractions of a second, "UTC" or "+00:00" as the CLI versions
@@ -115,32 +108,14 @@ std::optional<Json> read_token_cache(const std::filesystem::path& path,
                     profile_name + "' is not a JSON object" + login_hint(profile_name));
 }
 
-// Writes the whole file beside its target and renames it over, so that a reader (another run,
-// the AWS CLI) never sees half a token; the file stays readable by its owner only.
+// Written all or nothing, so that a reader (another run, the AWS CLI) never sees half a token;
+// the file stays readable by its owner only.
 void write_token_cache(const std::filesystem::path& path, const Json& document) {
-  const std::string text = document.dump();
-  std::string temporary = path.string() + ".XXXXXX";
-  const int descriptor = ::mkstemp(temporary.data());
-  if (descriptor < 0) {
+  try {
+    base::files::write_text_atomically(path, document.dump(), base::files::FileAccess::owner_only);
+  } catch (const base::OSError& error) {
     throw ClientError("Cannot write the renewed IAM Identity Center token to " + path.string() +
-                      ": " + std::strerror(errno));
-  }
-  bool written = ::fchmod(descriptor, 0600) == 0;
-  std::size_t offset = 0;
-  while (written && offset < text.size()) {
-    const ssize_t count = ::write(descriptor, text.data() + offset, text.size() - offset);
-    if (count < 0 && errno == EINTR) continue;
-    written = count > 0;
-    if (written) offset += static_cast<std::size_t>(count);
-  }
-  written = written && ::fsync(descriptor) == 0;
-  const int saved_errno = errno;
-  written = ::close(descriptor) == 0 && written;
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = written ? errno : saved_errno;
-    ::unlink(temporary.c_str());
-    throw ClientError("Cannot write the renewed IAM Identity Center token to " + path.string() +
-                      ": " + std::strerror(error));
+                      ": " + (error.reason().empty() ? std::string(error.what()) : error.reason()));
   }
 }
 

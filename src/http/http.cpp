@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <span>
 
+#include "base/hex/hex.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace http {
@@ -50,16 +52,6 @@ std::size_t append_body(char* data, std::size_t size, std::size_t count, void* t
   return length;
 }
 
-std::string lower_hex(const unsigned char* bytes, std::size_t length) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < length; ++i) {
-    out += hex[bytes[i] >> 4];
-    out += hex[bytes[i] & 0x0F];
-  }
-  return out;
-}
-
 std::string lower_case(std::string_view text) {
   std::string lowered(text);
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
@@ -76,7 +68,7 @@ int check_certificate(X509_STORE_CTX* store, void* argument) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(leaf, EVP_sha256(), digest, &length) == 1)
-      check->presented = lower_hex(digest, length);
+      check->presented = base::hex::lower_hex(std::span(digest, length));
   }
   switch (check->mode) {
     case TlsVerification::skip:

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "generator/common/text/utf8.hpp"
+#include "base/text/utf8.hpp"
 
 namespace untrusted {
 
@@ -24,7 +24,7 @@ std::string printable(std::string_view text, LineBreaks line_breaks) {
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t start = at;
-    const auto code_point = generator::text::next_code_point(text, at);
+    const auto code_point = base::text::next_code_point(text, at);
     if (!code_point) {
       // Only the first byte is escaped: what follows may be well-formed again.
       append_byte_escape(out, static_cast<unsigned char>(text[at]));

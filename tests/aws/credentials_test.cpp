@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 using testing::answer;
 using testing::form_fields;
 using testing::make_context;
-using testing::ScriptedClient;
+using testing::ScriptedHttp;
 
 class CredentialChain : public ::testing::Test {
  protected:
@@ -41,8 +41,8 @@ class CredentialChain : public ::testing::Test {
   }
 
   // Fails every request: cases that must not reach the network use it.
-  static std::shared_ptr<ScriptedClient> no_network() {
-    return std::make_shared<ScriptedClient>([](const http::Request& request) -> http::Response {
+  static std::shared_ptr<ScriptedHttp> no_network() {
+    return std::make_shared<ScriptedHttp>([](const http::Request& request) -> http::Response {
       ADD_FAILURE() << "unexpected request to " << request.url;
       throw http::TransportError("no network", 7, false);
     });
@@ -230,7 +230,7 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
   variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
   variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
   variables_["AWS_PROFILE"] = "top";
-  auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto sts = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     EXPECT_EQ(request.url, "http://sts.local:4566/");
     const auto fields = form_fields(request.body);
     return assume_role_answer(fields.at("RoleArn").ends_with("Middle") ? "MIDDLEKEY" : "TOPKEY");
@@ -280,7 +280,7 @@ TEST_F(CredentialChain, AWebIdentityTokenIsExchangedUnsignedAheadOfProfileKeysAn
   variables_["AWS_WEB_IDENTITY_TOKEN_FILE"] = (folder_ / "env-token").string();
   variables_["AWS_ROLE_ARN"] = "arn:aws:iam::111111111111:role/FromEnvironment";
   variables_["AWS_ROLE_SESSION_NAME"] = "ci-job";
-  auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto sts = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("WebIdentityToken") == "refused-token-secret")
       return answer(400,
@@ -339,7 +339,7 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
   write(".aws/sso/cache/a9993e364706816aba3e25717850c26c9cd0d89d.json",
         R"({"accessToken":"cached-access-token","expiresAt":"2015-08-30T13:00:00Z"})");
   variables_["AWS_PROFILE"] = "modern";
-  auto portal = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto portal = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(200, R"({"roleCredentials":{"accessKeyId":"SSOKEY","secretAccessKey":"s",)"
                        R"("sessionToken":"t","expiration":1440941760000}})");
   });
@@ -372,7 +372,7 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
   const std::string cache = ".aws/sso/cache/a9993e364706816aba3e25717850c26c9cd0d89d.json";
   write(cache, R"({"accessToken":"far-token","expiresAt":"9999-12-31T23:59:59Z"})");
   variables_["AWS_PROFILE"] = "modern";
-  auto far_portal = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto far_portal = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(200, R"({"roleCredentials":{"accessKeyId":"FARKEY","secretAccessKey":"s",)"
                        R"("sessionToken":"t","expiration":9223372036854775807}})");
   });
@@ -382,7 +382,7 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
   // A renewal that claims to last for ever is refused rather than overflowing the clock.
   write(cache, R"({"accessToken":"old","expiresAt":"2015-08-30T12:00:00Z","clientId":"c",)"
                R"("clientSecret":"s","refreshToken":"r"})");
-  auto oidc = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto oidc = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(200, R"({"accessToken":"new","expiresIn":9223372036854775807})");
   });
   try {
@@ -403,7 +403,7 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
   variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] =
       write("token", "container-token\n").string();
-  auto container = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto container = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     if (request.url.starts_with("http://sts.local")) return assume_role_answer("TASKROLEKEY");
     return answer(
         200, R"({"AccessKeyId":"CONTKEY","SecretAccessKey":"cont-secret","Token":"cont-token",)"
@@ -448,7 +448,7 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
 TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts) {
   variables_.erase("AWS_EC2_METADATA_DISABLED");
   variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://169.254.169.254/";
-  auto imds = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto imds = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     if (request.method == "PUT") return answer(200, "imds-token");
     if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token")
       return answer(401, "");

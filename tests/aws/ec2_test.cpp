@@ -22,7 +22,7 @@ using testing::answer;
 using testing::form_fields;
 using testing::make_context;
 using testing::RecordingSleeper;
-using testing::ScriptedClient;
+using testing::ScriptedHttp;
 
 const Credentials ROLE_CREDENTIALS{"ASIAROLE", "role-secret", "role-token", "2030-01-01T00:00:00Z"};
 const Endpoint LOCAL_EC2{"http://ec2.local:8080", "eu-west-1"};
@@ -64,7 +64,7 @@ http::Response page_of(const std::map<std::string, std::string>& fields, int tot
 }
 
 TEST(Ec2Paging, TwoHundredVpcsComeBackCompleteAndInOrderPageByPage) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     EXPECT_EQ(fields.at("Action"), "DescribeVpcs");
     EXPECT_EQ(fields.at("Version"), "2016-11-15");
@@ -100,7 +100,7 @@ TEST(Ec2Paging, TwoHundredVpcsComeBackCompleteAndInOrderPageByPage) {
 }
 
 TEST(Ec2Paging, AVpcWithOneHundredThirtySubnetsIsListedWhollyThroughItsFilter) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     EXPECT_EQ(fields.at("Filter.1.Name"), "vpc-id");
     EXPECT_EQ(fields.at("Filter.1.Value.1"), "vpc-big");
@@ -136,7 +136,7 @@ TEST(Ec2Paging, AVpcWithOneHundredThirtySubnetsIsListedWhollyThroughItsFilter) {
 TEST(Ec2Paging, CyclingOrEndlessTokensEndTheListingInsteadOfLoopingForever) {
   // Each server answers with the tokens `next_token` picks for the n-th request (from 0).
   const auto listing = [](std::function<std::string(std::size_t)> next_token) {
-    auto client = std::make_shared<ScriptedClient>(
+    auto client = std::make_shared<ScriptedHttp>(
         [next_token, requests = std::size_t{0}](const http::Request&) mutable {
           return answer(200, "<DescribeSubnetsResponse><subnetSet/><nextToken>" +
                                  next_token(requests++) + "</nextToken></DescribeSubnetsResponse>");
@@ -168,7 +168,7 @@ TEST(Ec2Paging, CyclingOrEndlessTokensEndTheListingInsteadOfLoopingForever) {
 
 TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
   int calls = 0;
-  auto client = std::make_shared<ScriptedClient>([&](const http::Request&) {
+  auto client = std::make_shared<ScriptedHttp>([&](const http::Request&) {
     if (++calls <= 2) {
       return answer(503,
                     "<Response><Errors><Error><Code>RequestLimitExceeded</Code><Message>Request "
@@ -197,7 +197,7 @@ TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
 }
 
 TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(
         400,
         "<Response><Errors><Error><Code>Throttling</Code><Message>Rate exceeded</Message></Error>"
@@ -255,7 +255,7 @@ TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
 }
 
 TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(403,
                   "<ErrorResponse "
                   "xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><Error><Type>Sender</Type>"
@@ -280,7 +280,7 @@ TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {
 }
 
 TEST(Retries, AServerErrorWithoutXmlIsRetriedAndThenReportedByItsStatus) {
-  auto client = std::make_shared<ScriptedClient>(
+  auto client = std::make_shared<ScriptedHttp>(
       [](const http::Request&) { return answer(502, "<html>proxy</html"); });
   const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
   try {
@@ -324,7 +324,7 @@ TEST(Retries, ARefusedConnectionIsRetriedThenReportedAsAClientError) {
 }
 
 TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(200, "<AssumeRoleResponse><SecretAccessKey>leaked-secret</SecretAccessKey");
   });
   const StsClient sts(make_context({}, client), ROLE_CREDENTIALS,
@@ -342,7 +342,7 @@ TEST(Answers, CredentialsThatWouldBreakARequestHeaderAreRefusedNamingTheirSource
        {std::string("<AccessKeyId>ASIA\r\nX-Injected: 1</AccessKeyId><SecretAccessKey>s"),
         std::string("<AccessKeyId>ASIA</AccessKeyId><SecretAccessKey>s</SecretAccessKey>"
                     "<SessionToken>token\n</SessionToken><SecretAccessKey>s")}) {
-    auto client = std::make_shared<ScriptedClient>([&](const http::Request&) {
+    auto client = std::make_shared<ScriptedHttp>([&](const http::Request&) {
       return answer(200, "<AssumeRoleResponse><AssumeRoleResult><Credentials>" + credentials +
                              "</SecretAccessKey></Credentials></AssumeRoleResult>"
                              "</AssumeRoleResponse>");
@@ -362,7 +362,7 @@ TEST(Answers, CredentialsThatWouldBreakARequestHeaderAreRefusedNamingTheirSource
 }
 
 TEST(Answers, AssumeRoleSendsItsParametersAndReadsTheCredentials) {
-  auto client = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto client = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(
         200,
         "<AssumeRoleResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><AssumeRoleResult>"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Stand-ins for the outside world of the AWS layer: a scripted HTTP client that records what it
-// was sent, a sleeper that records pauses, and a context made of them.
+// Stand-ins for the outside world of the AWS layer: the scripted HTTP client of the test support,
+// a sleeper that records pauses, and a context made of them.
 
 #include <functional>
 #include <map>
@@ -11,23 +11,12 @@
 
 #include "aws/context.hpp"
 #include "http/http.hpp"
+#include "support/scripted_http.hpp"
 
 namespace aws::testing {
 
-/// Answers every request with `answer` and keeps a copy of each request.
-class ScriptedClient : public http::Client {
- public:
-  using Answer = std::function<http::Response(const http::Request&)>;
-  explicit ScriptedClient(Answer answer) : answer_(std::move(answer)) {}
-  http::Response send(const http::Request& request) override {
-    requests.push_back(request);
-    return answer_(request);
-  }
-  std::vector<http::Request> requests;
-
- private:
-  Answer answer_;
-};
+/// The scripted HTTP peer of the tests, here built with one function that answers every request.
+using generator::test_support::ScriptedHttp;
 
 /// Records the pauses asked for instead of waiting.
 class RecordingSleeper : public Sleeper {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The log as tests read it: every message of the "generator" tree kept as a line in a chosen
-// layout, instead of written to the terminal.
+// layout, instead of written to the terminal; or, for fuzz targets and benchmarks, dropped.
 
 #include <memory>
 #include <string>
@@ -19,6 +19,13 @@ class CapturedLines : public log::Handler {
 
  protected:
   void write_line(const std::string& text) override { lines.push_back(text); }
+};
+
+/// A log handler that formats each message it is handed and drops the line: for runs that must
+/// go through the log's formatting (fuzz targets, benchmarks) without keeping or showing a line.
+class DroppedLines : public log::Handler {
+ protected:
+  void write_line(const std::string&) override {}
 };
 
 /// While it lives, "generator" hands every message also to a CapturedLines in `layout`, with the

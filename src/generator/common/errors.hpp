@@ -3,16 +3,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/errors.hpp"
+
 namespace generator {
 
-/// Base of every error the programs raise on purpose; kind() is the name printed before the
-/// message.
-class Error : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-  /// The short name of the error kind, as shown on standard error ("ValueError", "HalvaneError").
-  [[nodiscard]] virtual const char* kind() const noexcept = 0;
-};
+// The root of the kinds, and those the base layer raises, are the base layer's own.
+using base::Error;
+using base::OSError;
+using base::ValueError;
 
 #define GENERATOR_DECLARE_ERROR(Name)                                          \
   class Name : public Error {                                                  \
@@ -23,8 +21,6 @@ class Error : public std::runtime_error {
 
 /// A value of the wrong type (a text where a list was expected, say).
 GENERATOR_DECLARE_ERROR(TypeError);
-/// A value of the right type but not acceptable (a malformed CIDR, an unknown boolean word).
-GENERATOR_DECLARE_ERROR(ValueError);
 /// A required key or column is missing.
 GENERATOR_DECLARE_ERROR(KeyError);
 /// An index out of range, or a sequence that had to hold at least one item and was empty.
@@ -33,8 +29,6 @@ GENERATOR_DECLARE_ERROR(IndexError);
 GENERATOR_DECLARE_ERROR(AssertionError);
 /// A file that had to exist does not.
 GENERATOR_DECLARE_ERROR(FileNotFoundError);
-/// Reading or writing a file failed at the operating-system level.
-GENERATOR_DECLARE_ERROR(OSError);
 /// The loader registry could not register or pick a reader.
 GENERATOR_DECLARE_ERROR(LoaderError);
 /// The exporter registry could not register or pick a writer.

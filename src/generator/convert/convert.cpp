@@ -7,7 +7,7 @@
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/files/output_path.hpp"
+#include "base/files/output_path.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/load/load.hpp"
 #include "generator/common/serializers/serializers.hpp"
@@ -166,7 +166,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::string yaml_path = *options.yaml;
   // Before anything is read: an output that cannot be written, or that would replace the workbook
   // or the template, would otherwise be found only after the whole conversion.
-  files::check_planned_outputs({{"--yaml", yaml_path, &serializers::Exporters::missing_exporter}},
+  base::files::check_planned_outputs({{"--yaml", yaml_path, &serializers::Exporters::missing_exporter}},
                                {{"--excel", excel_path}, {"--template", template_path}});
 
   logger().info("Loading VPC data from %s", excel_path);

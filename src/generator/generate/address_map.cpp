@@ -9,11 +9,13 @@
 #include <optional>
 #include <stdexcept>
 
-#include "generator/common/files/atomic_file.hpp"
-#include "generator/common/text/utf8.hpp"
+#include "base/files/atomic_file.hpp"
+#include "base/text/html.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 
 namespace generator::generate {
+
+using base::text::escape_html;
 
 namespace {
 
@@ -201,48 +203,6 @@ struct Run {
 };
 
 }  // namespace
-
-std::string escape_html(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t position = 0;
-  while (position < text.size()) {
-    const std::size_t start = position;
-    const std::optional<char32_t> point = text::next_code_point(text, position);
-    if (!point) {
-      out += "\uFFFD";
-      ++position;
-      continue;
-    }
-    switch (*point) {
-      case U'&':
-        out += "&amp;";
-        break;
-      case U'<':
-        out += "&lt;";
-        break;
-      case U'>':
-        out += "&gt;";
-        break;
-      case U'"':
-        out += "&quot;";
-        break;
-      case U'\'':
-        out += "&#39;";
-        break;
-      case U'\t':
-      case U'\n':
-        out += static_cast<char>(*point);
-        break;
-      default:
-        if (*point < 0x20 || (*point >= 0x7F && *point < 0xA0))
-          out += "\uFFFD";
-        else
-          out.append(text.substr(start, position - start));
-    }
-  }
-  return out;
-}
 
 std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
                                  const std::vector<ipv4::Network>& subnets,
@@ -538,7 +498,7 @@ std::string AddressMap::page() const {
 }
 
 void AddressMap::write(const std::filesystem::path& path) const {
-  files::write_text_atomically(path, page());
+  base::files::write_text_atomically(path, page());
 }
 
 }  // namespace generator::generate

@@ -13,7 +13,7 @@
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/files/output_path.hpp"
+#include "base/files/output_path.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
@@ -121,19 +121,19 @@ config::Config load_configuration(const std::optional<std::string>& config_path,
 // Every output the command line asks for, checked before the first request, so that a mistyped
 // path fails at once instead of after a whole scan, and no output replaces a file the run reads.
 void check_outputs(const Options& options, const config::Config& config) {
-  std::vector<files::PlannedOutput> outputs;
+  std::vector<base::files::PlannedOutput> outputs;
   if (options.discovery)
     outputs.push_back(
         {"--discovery", *options.discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
   if (options.excel) outputs.push_back({"--excel", *options.excel, {}});
   if (options.report) outputs.push_back({"--report", *options.report, {}});
-  std::vector<files::PlannedInput> inputs;
+  std::vector<base::files::PlannedInput> inputs;
   if (options.config_path) inputs.push_back({"--config", *options.config_path});
   if (options.verify) inputs.push_back({"--verify", *options.verify});
   if (!config.controller.ca_file.empty())
     inputs.push_back({"controller.ca_file", config.controller.ca_file});
-  files::check_planned_outputs(outputs, inputs);
+  base::files::check_planned_outputs(outputs, inputs);
 }
 
 // What a run reads and writes besides its configuration.

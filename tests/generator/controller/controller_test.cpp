@@ -3,48 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 #include "support/log_capture.hpp"
+#include "support/scripted_http.hpp"
 
 namespace generator::controller {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Answers requests from a script, in order, and keeps every request it was sent.
-class ScriptedClient : public http::Client {
+// The scripted peer, with the controller's JSON answers written as documents.
+class ScriptedClient : public test_support::ScriptedHttp {
  public:
-  using Step = std::variant<http::Response, http::TransportError>;
-
-  void answer(long status, std::string body) {
-    steps_.emplace_back(http::Response{status, {}, std::move(body)});
-  }
   void answer_json(const Json& body) { answer(200, body.dump()); }
-  void fail(const std::string& message) {
-    steps_.emplace_back(http::TransportError(message, 7, false));
-  }
-
-  http::Response send(const http::Request& request) override {
-    requests.push_back(request);
-    if (steps_.empty()) throw std::logic_error("unexpected request to " + request.url);
-    Step step = std::move(steps_.front());
-    steps_.pop_front();
-    if (auto* error = std::get_if<http::TransportError>(&step)) throw *error;
-    return std::get<http::Response>(step);
-  }
-
-  std::vector<http::Request> requests;
-
- private:
-  std::deque<Step> steps_;
 };
 
 class ScriptedTerminal : public Terminal {

@@ -18,7 +18,7 @@ using aws::testing::answer;
 using aws::testing::form_fields;
 using aws::testing::header;
 using aws::testing::make_context;
-using aws::testing::ScriptedClient;
+using test_support::ScriptedHttp;
 
 // The messages of a test, as their bare texts.
 class LogCapture : public test_support::LogCapture {
@@ -66,7 +66,7 @@ const std::map<std::string, std::string> OPERATOR_ENVIRONMENT{
     {"HOME", "/nonexistent"}};
 
 TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOthersGetCredentials) {
-  auto sts = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto sts = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("RoleArn") == "arn:aws:iam::222222222222:role/R") {
       return answer(
@@ -112,7 +112,7 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
 }
 
 TEST(GetTempCredsForAccount, MissingOwnCredentialsAreLoggedAndGiveNothing) {
-  auto no_network = std::make_shared<ScriptedClient>([](const http::Request&) -> http::Response {
+  auto no_network = std::make_shared<ScriptedHttp>([](const http::Request&) -> http::Response {
     throw http::TransportError("unreachable", 7, false);
   });
   LogCapture capture;
@@ -128,7 +128,7 @@ TEST(GetTempCredsForAccount, MissingOwnCredentialsAreLoggedAndGiveNothing) {
 const aws::Credentials ROLE{"ASIAROLE", "role-secret", "role-token", ""};
 
 TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInUsEast1WithTheRoleCredentials) {
-  auto ec2 = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto ec2 = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(
         200,
         "<DescribeRegionsResponse><regionInfo><item><regionName>eu-north-1</regionName></item>"
@@ -150,7 +150,7 @@ TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInUsEast1WithTheRoleCred
 }
 
 TEST(GetRegions, ARefusalPassesToTheCaller) {
-  auto ec2 = std::make_shared<ScriptedClient>([](const http::Request&) {
+  auto ec2 = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(
         403,
         "<Response><Errors><Error><Code>UnauthorizedOperation</Code><Message>no</Message></Error>"
@@ -160,7 +160,7 @@ TEST(GetRegions, ARefusalPassesToTheCaller) {
 }
 
 TEST(Ec2Handle, NothingIsSentUntilAListingAndTheRegionsSubnetsComeInOneUnfilteredListing) {
-  auto ec2 = std::make_shared<ScriptedClient>([](const http::Request& request) {
+  auto ec2 = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("Action") == "DescribeVpcs") {
       EXPECT_EQ(fields.at("MaxResults"), "64");

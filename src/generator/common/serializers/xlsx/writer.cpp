@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <variant>
 
-#include "generator/common/files/atomic_file.hpp"
+#include "base/files/atomic_file.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
-#include "generator/common/text/utf8.hpp"
+#include "base/text/utf8.hpp"
 
 namespace generator::serializers {
 
@@ -58,7 +58,7 @@ std::string place(std::size_t sheet_row, std::size_t column, const std::string& 
 }
 
 void check_text(const std::string& text, const std::string& where) {
-  const auto length = generator::text::utf8_length(text);
+  const auto length = base::text::utf8_length(text);
   if (!length) throw ValueError("Cannot write the text at " + where + ": it is not valid UTF-8");
   if (*length > MAX_CELL_CHARACTERS) {
     throw ValueError("Cannot write the text at " + where + ": it has " + std::to_string(*length) +
@@ -242,7 +242,7 @@ void write_workbook(const Table& table, const std::filesystem::path& temporary,
 
 void export_to_xlsx(const Document& data, const std::filesystem::path& path) {
   const Table table = prepare(data, path);
-  files::replace_file_atomically(path, [&](const std::filesystem::path& temporary) {
+  base::files::replace_file_atomically(path, [&](const std::filesystem::path& temporary) {
     write_workbook(table, temporary, path);
   });
 }

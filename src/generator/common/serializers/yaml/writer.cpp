@@ -1,10 +1,10 @@
 #include <string>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/files/atomic_file.hpp"
+#include "base/files/atomic_file.hpp"
 #include "generator/common/serializers/yaml/scalars.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
-#include "generator/common/text/utf8.hpp"
+#include "base/text/utf8.hpp"
 
 namespace generator::serializers {
 
@@ -25,7 +25,7 @@ void append_double_quoted(std::string& out, std::string_view text) {
   out += '"';
   std::size_t position = 0;
   while (position < text.size()) {
-    const auto code = generator::text::next_code_point(text, position);
+    const auto code = base::text::next_code_point(text, position);
     if (!code) {
       throw ValueError("cannot write a text that is not valid UTF-8 (byte " +
                        std::to_string(position) + " of \"" + std::string(text.substr(0, 40)) +
@@ -269,7 +269,7 @@ void export_to_yaml(const Document& data, const std::filesystem::path& path) {
   }
   // The whole text is made before the file is touched, so a value that cannot be written leaves
   // the old file as it was.
-  files::write_text_atomically(path, dump_yaml(data));
+  base::files::write_text_atomically(path, dump_yaml(data));
 }
 
 }  // namespace generator::serializers

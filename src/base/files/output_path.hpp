@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace generator::files {
+namespace base::files {
 
 /// The file that writing to `path` replaces or creates: `path` itself, or, when it is a symbolic
 /// link, the file the link leads to (through any chain of links), so that the link stays. Fails
@@ -42,4 +42,4 @@ struct PlannedInput {
 void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
                            const std::vector<PlannedInput>& inputs = {});
 
-}  // namespace generator::files
+}  // namespace base::files

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace generator::text {
+namespace base::text {
 
 /// The code point of `text` that starts at `position` (which is advanced past it), or nothing,
 /// with `position` unchanged, when the bytes there are not well-formed UTF-8.
@@ -16,4 +16,4 @@ std::optional<char32_t> next_code_point(std::string_view text, std::size_t& posi
 /// The number of code points of `text`, or nothing when it is not well-formed UTF-8.
 std::optional<std::size_t> utf8_length(std::string_view text);
 
-}  // namespace generator::text
+}  // namespace base::text

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 
-namespace generator::files {
+namespace base::files {
 
 /// A new empty temporary file beside a target file, removed again unless it is renamed over the
 /// target. While it exists it is also removed when SIGINT, SIGTERM or SIGHUP stops the process: the
@@ -31,4 +31,4 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
-}  // namespace generator::files
+}  // namespace base::files

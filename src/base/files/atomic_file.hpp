@@ -4,7 +4,13 @@
 #include <functional>
 #include <string_view>
 
-namespace generator::files {
+namespace base::files {
+
+/// Who may read a file written all or nothing.
+enum class FileAccess {
+  as_before,   // the mode of the file it replaces, or the usual mode (0666 less the umask)
+  owner_only,  // 0600 whatever the file had: for files that hold secrets
+};
 
 /// Writes `target` all or nothing: `write` fills a new temporary file beside the target (its path
 /// is passed in), which is flushed to disk and renamed over the target only when `write` returned.
@@ -12,12 +18,14 @@ namespace generator::files {
 /// that is no regular file (a directory, a device) is refused before anything is written. On any
 /// failure, or when the process is stopped by SIGINT, SIGTERM or SIGHUP, the temporary file is
 /// removed and the target is left as it was; errors pass on (OSError for the file system's own
-/// failures, naming the target).
+/// failures, naming the target, with the system's reason apart).
 void replace_file_atomically(
     const std::filesystem::path& target,
-    const std::function<void(const std::filesystem::path& temporary)>& write);
+    const std::function<void(const std::filesystem::path& temporary)>& write,
+    FileAccess access = FileAccess::as_before);
 
 /// replace_file_atomically with `contents` as the whole new text of the file.
-void write_text_atomically(const std::filesystem::path& target, std::string_view contents);
+void write_text_atomically(const std::filesystem::path& target, std::string_view contents,
+                           FileAccess access = FileAccess::as_before);
 
-}  // namespace generator::files
+}  // namespace base::files

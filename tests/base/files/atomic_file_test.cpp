@@ -1,4 +1,4 @@
-#include "generator/common/files/atomic_file.hpp"
+#include "base/files/atomic_file.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/errors.hpp"
+#include "base/errors.hpp"
 
-namespace generator::files {
+namespace base::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -90,6 +90,17 @@ TEST_F(AtomicFile, ReplacesAnExistingFileAndKeepsItsMode) {
   EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
 }
 
+TEST_F(AtomicFile, AFileForTheOwnerOnlyIsWrittenSoWhateverTheOldOneAllowed) {
+  const fs::path target = directory_ / "token.json";
+  write(target, "{}");
+  ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+  write_text_atomically(target, "{\"accessToken\":\"t\"}", FileAccess::owner_only);
+  EXPECT_EQ(read(target), "{\"accessToken\":\"t\"}");
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600);
+}
+
 TEST_F(AtomicFile, AWriterThatFailsPartWayLeavesTheOldFileAndNoTemporaryFile) {
   const fs::path target = directory_ / "out.yaml";
   write(target, "precious\n");
@@ -110,6 +121,9 @@ TEST_F(AtomicFile, AMissingDirectoryFailsWithOSErrorNamingTheTarget) {
     FAIL() << "no error";
   } catch (const OSError& error) {
     EXPECT_NE(std::string(error.what()).find(target.string()), std::string::npos) << error.what();
+    // The reason alone, for a caller that names the file in words of its own.
+    EXPECT_NE(error.reason().find("does not exist"), std::string::npos) << error.reason();
+    EXPECT_EQ(error.what(), "Cannot write " + target.string() + ": " + error.reason());
   }
   EXPECT_FALSE(fs::exists(directory_ / "missing"));
 }
@@ -211,4 +225,4 @@ TEST_F(AtomicFile, AFailedWriteLeavesTheOldFileIntact) {
 }
 
 }  // namespace
-}  // namespace generator::files
+}  // namespace base::files

@@ -1,4 +1,4 @@
-#include "generator/common/files/atomic_file.hpp"
+#include "base/files/atomic_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,17 +8,18 @@
 #include <cstring>
 #include <string>
 
-#include "generator/common/errors.hpp"
-#include "generator/common/files/output_path.hpp"
-#include "generator/common/files/temporary_file.hpp"
+#include "base/errors.hpp"
+#include "base/files/output_path.hpp"
+#include "base/files/temporary_file.hpp"
 
-namespace generator::files {
+namespace base::files {
 
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& target,
                        int error_number) {
-  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number));
+  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number),
+                std::strerror(error_number));
 }
 
 // mkstemp creates files readable by the owner only; an output file gets the usual mode instead,
@@ -35,9 +36,9 @@ mode_t mode_for(const std::filesystem::path& target) {
 
 void replace_file_atomically(
     const std::filesystem::path& target,
-    const std::function<void(const std::filesystem::path& temporary)>& write) {
+    const std::function<void(const std::filesystem::path& temporary)>& write, FileAccess access) {
   if (const auto problem = output_path_problem(target))
-    throw OSError("Cannot write " + target.string() + ": " + *problem);
+    throw OSError("Cannot write " + target.string() + ": " + *problem, *problem);
   // Through a symbolic link the file it leads to is replaced, so the link stays a link.
   const std::filesystem::path destination = resolve_output_target(target);
   TemporaryFile temporary(destination);
@@ -48,12 +49,14 @@ void replace_file_atomically(
   const int sync_error = errno;
   ::close(written);
   if (synced != 0) fail("Cannot write", target, sync_error);
-  if (::chmod(temporary.path().c_str(), mode_for(destination)) != 0)
+  const mode_t mode = access == FileAccess::owner_only ? 0600 : mode_for(destination);
+  if (::chmod(temporary.path().c_str(), mode) != 0)
     fail("Cannot write", target, errno);
   temporary.rename_over_target();
 }
 
-void write_text_atomically(const std::filesystem::path& target, std::string_view contents) {
+void write_text_atomically(const std::filesystem::path& target, std::string_view contents,
+                           FileAccess access) {
   replace_file_atomically(target, [&](const std::filesystem::path& temporary) {
     const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_TRUNC);
     if (descriptor < 0) fail("Cannot write", target, errno);
@@ -69,7 +72,7 @@ void write_text_atomically(const std::filesystem::path& target, std::string_view
       done += static_cast<std::size_t>(count);
     }
     if (::close(descriptor) != 0) fail("Cannot write", target, errno);
-  });
+  }, access);
 }
 
-}  // namespace generator::files
+}  // namespace base::files

@@ -1,4 +1,4 @@
-#include "generator/common/files/temporary_file.hpp"
+#include "base/files/temporary_file.hpp"
 
 #include <limits.h>
 #include <pthread.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "generator/common/errors.hpp"
+#include "base/errors.hpp"
 
-namespace generator::files {
+namespace base::files {
 
 namespace {
 
@@ -89,7 +89,8 @@ void restore_handlers() {
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& target,
                        int error_number) {
-  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number));
+  throw OSError(what + " " + target.string() + ": " + std::strerror(error_number),
+                std::strerror(error_number));
 }
 
 // Clears a slot; the caller holds the signals back.
@@ -153,4 +154,4 @@ void TemporaryFile::rename_over_target() {
   release(slot_);
 }
 
-}  // namespace generator::files
+}  // namespace base::files

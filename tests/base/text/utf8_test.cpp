@@ -1,8 +1,8 @@
-#include "generator/common/text/utf8.hpp"
+#include "base/text/utf8.hpp"
 
 #include <gtest/gtest.h>
 
-namespace generator::text {
+namespace base::text {
 namespace {
 
 TEST(Utf8, CodePointsOfEveryLengthAreReadAndCounted) {
@@ -37,4 +37,4 @@ TEST(Utf8, MalformedSequencesAreRefusedWithoutMovingOn) {
 }
 
 }  // namespace
-}  // namespace generator::text
+}  // namespace base::text

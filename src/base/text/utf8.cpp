@@ -1,6 +1,6 @@
-#include "generator/common/text/utf8.hpp"
+#include "base/text/utf8.hpp"
 
-namespace generator::text {
+namespace base::text {
 
 std::optional<char32_t> next_code_point(std::string_view text, std::size_t& position) {
   if (position >= text.size()) return std::nullopt;
@@ -41,4 +41,4 @@ std::optional<std::size_t> utf8_length(std::string_view text) {
   return characters;
 }
 
-}  // namespace generator::text
+}  // namespace base::text

@@ -1,4 +1,4 @@
-#include "generator/common/files/output_path.hpp"
+#include "base/files/output_path.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "generator/common/errors.hpp"
+#include "base/errors.hpp"
 
-namespace generator::files {
+namespace base::files {
 
 namespace {
 
@@ -102,7 +102,8 @@ fs::path resolve_output_target(const fs::path& path) {
     if (error) return current;
     current = leads_to.is_absolute() ? leads_to : current.parent_path() / leads_to;
   }
-  throw OSError("Cannot write " + path.string() + ": " + std::strerror(ELOOP));
+  throw OSError("Cannot write " + path.string() + ": " + std::strerror(ELOOP),
+                std::strerror(ELOOP));
 }
 
 std::optional<std::string> output_path_problem(const fs::path& path) {
@@ -154,4 +155,4 @@ void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
   }
 }
 
-}  // namespace generator::files
+}  // namespace base::files
