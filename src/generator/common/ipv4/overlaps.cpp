@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <unordered_map>
 
 namespace ipv4 {
 
@@ -35,6 +36,9 @@ struct Forest {
   std::vector<std::size_t> subtree_end;  // node v's descendants are the nodes after v before this
   std::vector<int> depth;
   std::vector<std::uint64_t> related;    // owners of the node, its ancestors and its descendants
+  // How many of `related` are an owner met again: an owner's networks are disjoint, so only
+  // several of them inside the node's subtree repeat it.
+  std::vector<std::uint64_t> repeats;
 
   [[nodiscard]] std::size_t owner_count(std::size_t node) const {
     return owner_begin[node + 1] - owner_begin[node];
@@ -122,6 +126,25 @@ Forest grow_forest(OwnersNetworks& kept, std::size_t owner_total) {
   return forest;
 }
 
+void count_repeats(const OwnersNetworks& kept, std::size_t owner_total, Forest& forest) {
+  forest.repeats.assign(forest.networks.size(), 0);
+  std::vector<std::size_t> enclosing;
+  for (std::size_t owner = 0; owner < owner_total; ++owner) {
+    if (kept.begin[owner + 1] - kept.begin[owner] < 2) continue;
+    enclosing.clear();
+    for (std::size_t i = kept.begin[owner]; i < kept.begin[owner + 1]; ++i)
+      for (std::size_t node = kept.node[i]; node != NONE; node = forest.parent[node])
+        enclosing.push_back(node);
+    std::sort(enclosing.begin(), enclosing.end());
+    for (std::size_t run = 0; run < enclosing.size();) {
+      std::size_t end = run;
+      while (end < enclosing.size() && enclosing[end] == enclosing[run]) ++end;
+      forest.repeats[enclosing[run]] += end - run - 1;
+      run = end;
+    }
+  }
+}
+
 // Partners of a signature: the union of the owners of every node related to the signature's
 // nodes. Crowded nodes are merged as bitsets, kept per set of crowded nodes because owners that
 // differ elsewhere often share the same crowded ones (a common secondary block).
@@ -131,6 +154,11 @@ class PartnerFinder {
       : forest_(forest), words_((owner_total + 63) / 64), wanted_(wanted) {}
 
   const Partners& of(const std::vector<std::size_t>& signature) {
+    if (signature.size() == 1) {
+      const auto known = by_node_.find(signature.front());
+      if (known != by_node_.end()) return known->second;
+      return by_node_.emplace(signature.front(), alone(signature.front())).first->second;
+    }
     const auto known = by_signature_.find(signature);
     if (known != by_signature_.end()) return known->second;
     return by_signature_.emplace(signature, gather(signature)).first->second;
@@ -141,6 +169,25 @@ class PartnerFinder {
     std::vector<std::uint64_t> bits;
     Partners partners;
   };
+
+  // The owner of one network relates to every owner counted at its node, less those met twice;
+  // the lowest of them are among the lowest of each related node.
+  Partners alone(std::size_t node) {
+    Partners partners;
+    partners.count = forest_.related[node] - forest_.repeats[node];
+    std::vector<std::size_t>& lowest = partners.lowest;
+    const auto take_lowest = [&](std::size_t related) {
+      const auto first = forest_.owners.begin() + static_cast<std::ptrdiff_t>(forest_.owner_begin[related]);
+      lowest.insert(lowest.end(), first,
+                    first + static_cast<std::ptrdiff_t>(std::min(wanted_, forest_.owner_count(related))));
+    };
+    for (std::size_t up = forest_.parent[node]; up != NONE; up = forest_.parent[up]) take_lowest(up);
+    for (std::size_t inner = node; inner < forest_.subtree_end[node]; ++inner) take_lowest(inner);
+    std::sort(lowest.begin(), lowest.end());
+    lowest.erase(std::unique(lowest.begin(), lowest.end()), lowest.end());
+    lowest.resize(std::min(wanted_, lowest.size()));
+    return partners;
+  }
 
   Partners gather(const std::vector<std::size_t>& signature) {
     std::vector<std::size_t> related;
@@ -207,6 +254,7 @@ class PartnerFinder {
   const Forest& forest_;
   std::size_t words_;
   std::size_t wanted_;
+  std::unordered_map<std::size_t, Partners> by_node_;
   std::map<std::vector<std::size_t>, Partners> by_signature_;
   std::map<std::vector<std::size_t>, CrowdUnion> by_crowd_;
 };
@@ -217,7 +265,8 @@ Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_ot
   std::size_t owner_total = 0;
   for (const auto& entry : networks) owner_total = std::max(owner_total, entry.owner + 1);
   OwnersNetworks kept = keep_outer_networks(networks, owner_total);
-  const Forest forest = grow_forest(kept, owner_total);
+  Forest forest = grow_forest(kept, owner_total);
+  count_repeats(kept, owner_total, forest);
 
   Overlaps overlaps;
   // One more than listed, because the owner itself is among the partners of its own nodes.
