@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   settings.controller = "controller.example";
   settings.accounts_configured = static_cast<std::size_t>(accounts);
   AddressMap map(settings);
+  generator::generate::EstateOverlaps overlaps({});
 
   const auto start = std::chrono::steady_clock::now();
   std::size_t subnet_count = 0;
@@ -99,8 +100,10 @@ int main(int argc, char** argv) {
       account.regions.push_back(std::move(region));
     }
     map.account_scanned(account);
+    overlaps.account_scanned(account);
   }
-  map.write(argv[1]);
+  overlaps.finish();
+  map.write(argv[1], overlaps);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d VPCs, %zu subnets: %ju bytes, built and written in %.2f s\n",
