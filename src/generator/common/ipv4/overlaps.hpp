@@ -57,8 +57,9 @@ struct Overlaps {
 };
 
 /// The overlaps among `networks`; an owner never overlaps itself, and a network that lies inside
-/// another of the same owner adds nothing and is left out. Takes O(n log n) time for n networks
-/// however many pairs there are, plus the work of owners that hold several networks.
+/// another of the same owner adds nothing and is left out. However many pairs there are, the time
+/// is that of sorting the n networks plus, once per distinct network (or distinct set of networks
+/// of an owner that holds several), a walk over its ancestors (at most 32) and descendants.
 Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_others);
 
 }  // namespace ipv4
