@@ -29,31 +29,32 @@ VpcRecord synthetic_vpc(int account, int region, int v, int subnets, bool sparse
   vpc.tags = {{"Name", "workload " + std::to_string(v) + " of region " + std::to_string(region)}};
   vpc.gateway_name = vpc.id + "-HVNGW";
   const std::string net = "10." + std::to_string(v) + ".";
+  const auto network = [](const std::string& text) { return ipv4::Network::parse(text); };
   const bool full = v % 10 == 9 && subnets <= 64;
   if (full) {
-    vpc.primary_cidr = net + "0.0/22";
+    vpc.primary = network(net + "0.0/22");
     const std::string second = "100." + std::to_string(64 + v) + ".0.0/24";
-    vpc.blocks = {{vpc.primary_cidr, "associated"}, {second, "associated"}};
+    vpc.blocks = {{vpc.primary, "associated"}, {network(second), "associated"}};
     // Equal slices of the /22, each at least a /28.
     int prefix = 22;
     while ((1 << (prefix - 22)) < subnets) ++prefix;
     const int step = 1 << (32 - prefix);
     for (int s = 0; s < (1 << (prefix - 22)); ++s) {
       const int offset = s * step;
-      vpc.subnets.push_back({"subnet-" + std::to_string(s), net + std::to_string(offset / 256) +
-                                                                "." + std::to_string(offset % 256) +
-                                                                "/" + std::to_string(prefix)});
+      vpc.subnets.push_back({"subnet-" + std::to_string(s),
+                             network(net + std::to_string(offset / 256) + "." +
+                                     std::to_string(offset % 256) + "/" + std::to_string(prefix))});
     }
-    vpc.gateway_subnet = "100." + std::to_string(64 + v) + ".0.0/27";
+    vpc.gateway_subnet.network = network("100." + std::to_string(64 + v) + ".0.0/27");
     return vpc;
   }
-  vpc.primary_cidr = net + "0.0/16";
-  vpc.blocks = {{vpc.primary_cidr, "associated"}};
+  vpc.primary = network(net + "0.0/16");
+  vpc.blocks = {{vpc.primary, "associated"}};
   const int stride = sparse ? 2 : 1;
   for (int s = 0; s < subnets; ++s)
     vpc.subnets.push_back(
-        {"subnet-" + std::to_string(s), net + std::to_string(s * stride) + ".0/24"});
-  vpc.gateway_subnet = net + std::to_string(sparse ? 1 : subnets) + ".0/27";
+        {"subnet-" + std::to_string(s), network(net + std::to_string(s * stride) + ".0/24")});
+  vpc.gateway_subnet.network = network(net + std::to_string(sparse ? 1 : subnets) + ".0/27");
   return vpc;
 }
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
   settings.controller = "controller.example";
   settings.accounts_configured = static_cast<std::size_t>(accounts);
   AddressMap map(settings);
+  generator::generate::EstateOverlaps overlaps({});
 
   const auto start = std::chrono::steady_clock::now();
   std::size_t subnet_count = 0;
@@ -98,8 +100,10 @@ int main(int argc, char** argv) {
       account.regions.push_back(std::move(region));
     }
     map.account_scanned(account);
+    overlaps.account_scanned(account);
   }
-  map.write(argv[1]);
+  overlaps.finish();
+  map.write(argv[1], overlaps);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d VPCs, %zu subnets: %ju bytes, built and written in %.2f s\n",

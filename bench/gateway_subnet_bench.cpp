@@ -67,7 +67,7 @@ void BM_compute_hvn_cidr(benchmark::State& state) {
   std::string result;
   for (auto _ : state) {
     result = generator::generate::testing::text_of(
-        generator::generate::compute_hvn_cidr(record, Hpe::disabled));
+        generator::generate::compute_hvn_cidr(record, Hpe::disabled, {}));
     benchmark::DoNotOptimize(result);
   }
   check_result(state, result, vpc.subnet_blocks.size());

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       generator::generate::VpcRecord record = generator::generate::vpc_record(vpc);
       record.subnets = subnets.take(vpc.id);
       (void)generator::generate::get_spoke_gw_name(record);
-      (void)generator::generate::compute_hvn_cidr(record, generator::Hpe::disabled);
+      (void)generator::generate::compute_hvn_cidr(record, generator::Hpe::disabled, {});
     }
   });
 

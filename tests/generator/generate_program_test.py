@@ -106,7 +106,12 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "unknown key": (VALID_CONFIG.replace("hpe: true", "hpee: true"),
                             r"ValueError: .*bad\.yaml: defaults\.hpee: unknown key"),
             "malformed cidr": (VALID_CONFIG + "  filter_cidrs: [10.0.0.0/8, 10.1.2.3/16]\n",
-                               r"ValueError: .*bad\.yaml: defaults\.filter_cidrs\[1\]: \"10\.1\.2\.3/16\" .*host bits"),
+                               r"ValueError: .*bad\.yaml: defaults\.filter_cidrs\[1\]: '10\.1\.2\.3/16' .*host bits "
+                               r"are set \(the network would be 10\.1\.0\.0/16\)"),
+            "reserved range": (VALID_CONFIG + "reserved_cidrs: [10.0.0.0/24, 10.0.1.0/33]\n",
+                               r"ValueError: .*bad\.yaml: reserved_cidrs\[1\]: '10\.0\.1\.0/33' .*prefix length"),
+            "external ranges": (VALID_CONFIG + "external_cidrs: 192.168.0.0/16\n",
+                                r"TypeError: .*bad\.yaml: external_cidrs: expected a list, got a text"),
             "octal account number": (VALID_CONFIG.replace('"012345678901"', "012345670123"),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: read as the number 1402433619, "
                                      r"which is not a 12-digit AWS account number"),

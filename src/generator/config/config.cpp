@@ -5,7 +5,6 @@
 #include <cctype>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <string_view>
 #include <vector>
 
@@ -140,26 +139,29 @@ void check_region(const std::string& region, const std::string& key, const Check
   }
 }
 
-void check_cidr(const std::string& cidr, const std::string& key, const Checker& checker) {
-  static const std::regex form(
-      "([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})/([0-9]{1,2})");
-  std::smatch parts;
-  const auto refuse = [&](const std::string& why) {
-    checker.fail<ValueError>(key, "\"" + cidr + "\" is not an IPv4 network in CIDR form: " + why);
-  };
-  if (!std::regex_match(cidr, parts, form)) refuse("expected a.b.c.d/n");
-  std::uint32_t address = 0;
-  for (int octet = 1; octet <= 4; ++octet) {
-    const int value = std::stoi(parts[octet].str());
-    if (value > 255 || (parts[octet].length() > 1 && parts[octet].str()[0] == '0'))
-      refuse("bad number " + parts[octet].str());
-    address = (address << 8) | static_cast<std::uint32_t>(value);
+ipv4::Network network_of(const std::string& cidr, const std::string& key, const Checker& checker) {
+  try {
+    return ipv4::Network::parse(cidr);
+  } catch (const ipv4::InvalidNetwork& error) {
+    checker.fail<ValueError>(key, error.what());
   }
-  const int prefix = std::stoi(parts[5].str());
-  if (prefix > 32) refuse("prefix length above 32");
-  const std::uint32_t host_mask =
-      prefix == 0 ? 0xFFFFFFFFu : (prefix == 32 ? 0u : (0xFFFFFFFFu >> prefix));
-  if ((address & host_mask) != 0) refuse("host bits are set");
+}
+
+// A list of CIDR texts; each item is checked and named by its place in the list.
+std::vector<std::string> cidr_texts(const Document& value, const std::string& key,
+                                    const Checker& checker) {
+  return checker.texts(value, key, [&](const std::string& cidr, const std::string& item_key) {
+    (void)network_of(cidr, item_key, checker);
+  });
+}
+
+std::vector<ipv4::Network> networks_of(const Document& value, const std::string& key,
+                                       const Checker& checker) {
+  std::vector<ipv4::Network> networks;
+  checker.texts(value, key, [&](const std::string& cidr, const std::string& item_key) {
+    networks.push_back(network_of(cidr, item_key, checker));
+  });
+  return networks;
 }
 
 // The fingerprint as 64 lower-case hex digits; the colons of openssl's way of writing it may stay.
@@ -234,8 +236,9 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                     "defaults, got " +
                     kind_name(document));
   }
-  checker.refuse_unknown_keys(document, "",
-                              {"controller", "account_ids", "aws_regions", "defaults"});
+  checker.refuse_unknown_keys(
+      document, "",
+      {"controller", "account_ids", "aws_regions", "defaults", "reserved_cidrs", "external_cidrs"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -286,6 +289,12 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                                        });
   }
 
+  for (const auto& [key, networks] : {std::pair{"reserved_cidrs", &config.reserved_cidrs},
+                                      std::pair{"external_cidrs", &config.external_cidrs}}) {
+    if (document.contains(key) && !document[key].is_null())
+      *networks = networks_of(document[key], key, checker);
+  }
+
   const Document& defaults = checker.require(document, "", "defaults");
   checker.expect_mapping(defaults, "defaults");
   checker.refuse_unknown_keys(
@@ -308,9 +317,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
   if (const auto* value = given("managed_tgw"))
     out.managed_tgw = checker.boolean(*value, key_of("managed_tgw"));
   if (const auto* value = given("filter_cidrs")) {
-    out.filter_cidrs = checker.texts(
-        *value, key_of("filter_cidrs"),
-        [&](const std::string& cidr, const std::string& key) { check_cidr(cidr, key, checker); });
+    out.filter_cidrs = cidr_texts(*value, key_of("filter_cidrs"), checker);
   }
   if (const auto* value = given("spoke_gw_size"))
     out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"), EmptyText::allowed);

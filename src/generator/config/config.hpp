@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "generator/common/ipv4/ipv4_network.hpp"
+
 namespace generator::config {
 
 /// The longest one controller request may take when the configuration names no limit.
@@ -54,6 +56,12 @@ struct Config {
   std::vector<std::string> account_ids;  // 12-digit account numbers, as written
   std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
   Defaults defaults;
+  /// Addresses the gateway subnet must never use, as if subnets stood there (planned subnets,
+  /// ranges an address plan holds for something else).
+  std::vector<ipv4::Network> reserved_cidrs;
+  /// Networks outside the scanned estate (on premises, other clouds, partners) that a VPC's
+  /// blocks must not share addresses with.
+  std::vector<ipv4::Network> external_cidrs;
 };
 
 /// Reads and checks the configuration file; a bad file fails with an error naming the file and key.

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "base/files/atomic_file.hpp"
 #include "base/text/html.hpp"
@@ -55,6 +56,9 @@ details.region{margin-left:1.2rem}
 .bar rect,.k rect{fill:#0072b2;stroke:#0072b2;stroke-width:1}
 .bar .f,.k .f{fill:#fff;stroke:none}
 .bar .g,.k .g{fill:url(#hatch);stroke:#000;stroke-width:2}
+.bar .r,.k .r{fill:url(#resv);stroke:none}
+.ovl-groups details{margin:.2rem 0 .2rem 1.2rem}
+ul.tree{margin:.1rem 0;padding-left:1.4rem}
 .gm{stroke:#000;stroke-width:4}
 .failed{font-weight:600}
 .extra{font-size:.85rem;margin:.3rem 0 0}
@@ -161,6 +165,8 @@ std::string piece_title(const BarPiece& piece) {
   switch (piece.kind) {
     case PieceKind::gateway:
       return "gateway subnet " + range;
+    case PieceKind::reserved:
+      return "reserved " + range + " (reserved_cidrs)";
     case PieceKind::free:
       if (as_network(piece.first, piece.last)) return "free " + range;
       return "free " + range + " (" +
@@ -192,8 +198,84 @@ const char* piece_class(PieceKind kind) {
       return " class=\"f\"";
     case PieceKind::gateway:
       return " class=\"g\"";
+    case PieceKind::reserved:
+      return " class=\"r\"";
   }
   return "";
+}
+
+// The key of a VPC among the cards: its account, region and id.
+std::string card_key(const std::string& account_id, const std::string& region,
+                     const std::string& vpc_id) {
+  return account_id + '\n' + region + '\n' + vpc_id;
+}
+
+// The element id of a VPC's card, as an attribute value; a link to it is "#" and the same text.
+std::string card_id(const std::string& account_id, const std::string& region,
+                    const std::string& vpc_id) {
+  return escape_html("vpc-" + account_id + "-" + region + "-" + vpc_id);
+}
+
+std::string card_link(const VpcPlace& vpc) {
+  return "<a href=\"#" + card_id(vpc.account_id, vpc.region, vpc.vpc_id) + "\"><code>" +
+         escape_html(vpc.vpc_id) + "</code></a> (account <code>" + escape_html(vpc.account_id) +
+         "</code>, " + escape_html(vpc.region) + ")";
+}
+
+std::string code_list(const std::vector<ipv4::Network>& networks) {
+  std::string text;
+  for (const auto& network : networks)
+    text += (text.empty() ? "<code>" : ", <code>") + network.to_string() + "</code>";
+  return text;
+}
+
+// Groups with more VPCs than this start folded, so that a few thousand default VPCs sharing
+// 172.31.0.0/16 do not push every other group out of sight.
+constexpr std::size_t GROUP_SHOWN_OPEN = 30;
+
+// Every block that two or more VPCs meet in, with the blocks inside it as a nested list, each
+// block with the VPCs that hold it, linked to their cards. Every overlapping VPC is named once per
+// block of its that overlaps, which stays as long as the cards however many pairs there are.
+std::string overlaps_section(const EstateOverlaps& overlaps) {
+  const ipv4::Overlaps& found = overlaps.overlaps();
+  std::string html = "<section class=\"ovl-groups\" id=\"overlaps\"><h2>Overlaps</h2>";
+  if (found.owners.empty()) return html + "<p>No two VPCs share addresses.</p></section>\n";
+  html += "<p>" + plural(found.owners.size(), "VPC shares", "VPCs share") +
+          " addresses with other VPCs, in " + plural(found.pair_count, "pair", "pairs") +
+          ". Each entry is a block that two or more VPCs meet in, with the blocks inside it "
+          "listed beneath it. A VPC overlaps the other VPCs of its block, those of the blocks "
+          "its block lies in and those of the blocks inside its block; blocks side by side do "
+          "not overlap each other.</p>";
+  for (std::size_t index = 0; index < found.groups.size(); ++index) {
+    const std::vector<ipv4::NestedNetwork>& group = found.groups[index];
+    std::vector<std::size_t> members;
+    for (const auto& node : group) members.insert(members.end(), node.owners.begin(), node.owners.end());
+    std::sort(members.begin(), members.end());
+    members.erase(std::unique(members.begin(), members.end()), members.end());
+    html += "<details id=\"overlap-" + std::to_string(index) + "\"" +
+            (members.size() <= GROUP_SHOWN_OPEN ? " open" : "") + "><summary><code>" +
+            group.front().network.to_string() + "</code> · " +
+            plural(members.size(), "VPC", "VPCs") + "</summary><ul class=\"tree\">";
+    int depth = 0;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      const ipv4::NestedNetwork& node = group[i];
+      // One level deeper opens a list inside the item before; shallower closes as many.
+      if (i > 0 && node.depth > depth) {
+        html += "<ul class=\"tree\">";
+      } else if (i > 0) {
+        html += "</li>";
+        for (int level = depth; level > node.depth; --level) html += "</ul></li>";
+      }
+      depth = node.depth;
+      html += "<li><code>" + node.network.to_string() + "</code>: ";
+      for (std::size_t k = 0; k < node.owners.size(); ++k)
+        html += (k ? ", " : "") + card_link(overlaps.vpcs()[node.owners[k]]);
+    }
+    html += "</li>";
+    for (int level = depth; level > 0; --level) html += "</ul></li>";
+    html += "</ul></details>\n";
+  }
+  return html + "</section>\n";
 }
 
 // A run of addresses, first to last, in 64 bits so that one past the last never wraps.
@@ -206,7 +288,8 @@ struct Run {
 
 std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
                                  const std::vector<ipv4::Network>& subnets,
-                                 const ipv4::Network* gateway) {
+                                 const ipv4::Network* gateway,
+                                 const std::vector<ipv4::Network>& reserved) {
   const std::uint64_t block_first = block.first_address();
   const std::uint64_t block_last = block.last_address();
 
@@ -261,19 +344,43 @@ std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
   std::sort(taken.begin(), taken.end(),
             [](const BarPiece& a, const BarPiece& b) { return a.first < b.first; });
 
+  // The reserved ranges inside the block, merged, are drawn only where nothing else stands.
+  std::vector<Run> held;
+  for (const auto& range : reserved) {
+    if (!range.overlaps(block)) continue;
+    held.push_back({std::max<std::uint64_t>(range.first_address(), block_first),
+                    std::min<std::uint64_t>(range.last_address(), block_last)});
+  }
+  std::sort(held.begin(), held.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
   std::vector<BarPiece> pieces;
+  const auto add_gap = [&](std::uint64_t first, std::uint64_t last) {
+    for (const Run& run : held) {
+      if (run.last < first || run.first > last) continue;
+      if (run.first > first)
+        pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(first),
+                          static_cast<std::uint32_t>(run.first - 1), {}});
+      const std::uint64_t end = std::min(run.last, last);
+      if (pieces.empty() || pieces.back().kind != PieceKind::reserved ||
+          std::uint64_t{pieces.back().last} + 1 < std::max(run.first, first)) {
+        pieces.push_back({PieceKind::reserved,
+                          static_cast<std::uint32_t>(std::max(run.first, first)),
+                          static_cast<std::uint32_t>(end), {}});
+      } else {
+        pieces.back().last = std::max(pieces.back().last, static_cast<std::uint32_t>(end));
+      }
+      first = std::max(first, end + 1);
+      if (first > last) return;
+    }
+    pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(first),
+                      static_cast<std::uint32_t>(last), {}});
+  };
   std::uint64_t next = block_first;
   for (auto& piece : taken) {
-    if (piece.first > next)
-      pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(next), piece.first - 1, {}});
+    if (piece.first > next) add_gap(next, piece.first - 1);
     next = std::uint64_t{piece.last} + 1;
     pieces.push_back(std::move(piece));
   }
-  if (next <= block_last)
-    pieces.push_back({PieceKind::free,
-                      static_cast<std::uint32_t>(next),
-                      static_cast<std::uint32_t>(block_last),
-                      {}});
+  if (next <= block_last) add_gap(next, block_last);
   return pieces;
 }
 
@@ -296,6 +403,7 @@ AddressMapSettings AddressMapSettings::from_config(
       gateway_prefix_length(config.defaults.hpe ? Hpe::enabled : Hpe::disabled);
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
+  settings.reserved = config.reserved_cidrs;
   settings.accounts_configured = config.account_ids.size();
   return settings;
 }
@@ -355,7 +463,8 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
   if (account.account_name) search += " " + *account.account_name;
   if (name) search += " " + *name;
 
-  body_ += std::string("<article class=\"vpc") + (no_room ? " noroom" : "") + "\" data-vpc=\"" +
+  body_ += std::string("<article class=\"vpc") + (no_room ? " noroom" : "") + "\" id=\"" +
+           card_id(account.account_id, region.region, vpc.id) + "\" data-vpc=\"" +
            escape_html(vpc.id) + "\" data-search=\"" + escape_html(search) + "\"><h4><code>" +
            escape_html(vpc.id) + "</code> " +
            (name ? escape_html(*name) : std::string("<i>no Name tag</i>")) + "</h4><dl>";
@@ -369,6 +478,8 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
   else
     body_ += "<code>" + vpc.gateway_subnet.text() + "</code>";
   body_ += "</dd></dl>";
+  // The overlaps are known only once the whole estate is scanned.
+  marks_.push_back({body_.size(), card_key(account.account_id, region.region, vpc.id)});
 
   std::vector<ipv4::Network> subnets;
   std::size_t without_ipv4 = 0;
@@ -388,7 +499,8 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
                           escape_html(block_record.state) + ")");
       continue;
     }
-    const std::vector<BarPiece> pieces = bar_pieces(*block, subnets, gateway ? &*gateway : nullptr);
+    const std::vector<BarPiece> pieces =
+        bar_pieces(*block, subnets, gateway ? &*gateway : nullptr, settings_.reserved);
     std::uint64_t used = 0;
     std::size_t count = 0;
     for (const auto& piece : pieces) {
@@ -429,7 +541,52 @@ void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& regi
   body_ += "</article>\n";
 }
 
-std::string AddressMap::page() const {
+std::string AddressMap::body_with_marks(const EstateOverlaps& overlaps) const {
+  const std::vector<VpcPlace>& vpcs = overlaps.vpcs();
+  const auto& groups = overlaps.overlaps().groups;
+  std::unordered_map<std::string, std::string> mark_of;
+  for (const ipv4::OwnerOverlaps& found : overlaps.overlaps().owners) {
+    std::string blocks;
+    for (const ipv4::Network& network : found.networks) {
+      // The groups are ascending and disjoint: the last that starts at or before the block holds it.
+      const auto after = std::upper_bound(
+          groups.begin(), groups.end(), network.first_address(),
+          [](std::uint32_t address, const std::vector<ipv4::NestedNetwork>& group) {
+            return address < group.front().network.first_address();
+          });
+      blocks += std::string(blocks.empty() ? "" : ", ") + "<a href=\"#overlap-" +
+                std::to_string(after - groups.begin() - 1) + "\"><code>" + network.to_string() +
+                "</code></a>";
+    }
+    const VpcPlace& vpc = vpcs[found.owner];
+    mark_of[card_key(vpc.account_id, vpc.region, vpc.vpc_id)] +=
+        "<p class=\"extra\"><span class=\"badge\">OVERLAPS</span> " + blocks +
+        " shares addresses with " + plural(found.other_count, "other VPC", "other VPCs") + "</p>";
+  }
+  for (const ExternalOverlap& found : overlaps.external_overlaps()) {
+    std::string text;
+    for (const auto& [block, ranges] : found.blocks)
+      text += std::string(text.empty() ? "" : "; ") + "<code>" + block.to_string() +
+              "</code> shares addresses with " + (ranges.size() == 1 ? "the external range " : "the external ranges ") +
+              code_list(ranges);
+    const VpcPlace& vpc = vpcs[found.vpc];
+    mark_of[card_key(vpc.account_id, vpc.region, vpc.vpc_id)] +=
+        "<p class=\"extra\"><span class=\"badge\">EXTERNAL</span> " + text + "</p>";
+  }
+  std::string body;
+  std::size_t copied = 0;
+  for (const MarkPoint& mark : marks_) {
+    const auto found = mark_of.find(mark.key);
+    if (found == mark_of.end()) continue;
+    body.append(body_, copied, mark.offset - copied);
+    body += found->second;
+    copied = mark.offset;
+  }
+  body.append(body_, copied);
+  return body;
+}
+
+std::string AddressMap::page(const EstateOverlaps& overlaps) const {
   const std::string prefix = "/" + std::to_string(settings_.gateway_prefix);
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
@@ -443,7 +600,9 @@ std::string AddressMap::page() const {
       "<svg class=\"defs\" aria-hidden=\"true\"><defs><pattern id=\"hatch\" width=\"6\" "
       "height=\"6\" patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect "
       "width=\"6\" height=\"6\" fill=\"#e69f00\"/><rect width=\"2.5\" height=\"6\" "
-      "fill=\"#000\"/></pattern></defs></svg>\n"
+      "fill=\"#000\"/></pattern><pattern id=\"resv\" width=\"4\" height=\"4\" "
+      "patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" fill=\"#cc79a7\"/><rect "
+      "width=\"4\" height=\"1.5\" fill=\"#fff\"/></pattern></defs></svg>\n"
       "<header><h1>Address map</h1><dl class=\"summary\">";
   const auto row = [&page](std::string_view term, const std::string& value) {
     page += "<dt>" + std::string(term) + "</dt><dd>" + value + "</dd>";
@@ -459,6 +618,21 @@ std::string AddressMap::page() const {
   for (const auto& cidr : settings_.filter_cidrs)
     filters += (filters.empty() ? "<code>" : ", <code>") + escape_html(cidr) + "</code>";
   row("Filtered CIDRs", filters.empty() ? "none" : filters);
+  row("Reserved ranges", settings_.reserved.empty() ? "none" : code_list(settings_.reserved));
+  std::string external;
+  for (const ipv4::Network& range : overlaps.external()) {
+    const auto over = std::count_if(
+        overlaps.external_overlaps().begin(), overlaps.external_overlaps().end(),
+        [&](const ExternalOverlap& found) {
+          return std::any_of(found.blocks.begin(), found.blocks.end(), [&](const auto& block) {
+            return std::find(block.second.begin(), block.second.end(), range) != block.second.end();
+          });
+        });
+    external += std::string(external.empty() ? "" : ", ") + "<code>" + range.to_string() +
+                "</code> (" + plural(static_cast<std::uint64_t>(over), "VPC", "VPCs") +
+                " over it)";
+  }
+  row("External ranges", external.empty() ? "none" : external);
   row("Accounts", grouped(settings_.accounts_configured) + " configured, " +
                       grouped(accounts_entered_) + " entered, " + grouped(skipped_.size()) +
                       " skipped");
@@ -469,14 +643,20 @@ std::string AddressMap::page() const {
   row("VPCs", grouped(vpcs_));
   row("VPCs with no room",
       settings_.add_vpc_cidr ? "not checked (add_vpc_cidr)" : grouped(vpcs_without_room_));
+  const ipv4::Overlaps& found = overlaps.overlaps();
+  row("VPCs that overlap", found.owners.empty()
+                               ? "none"
+                               : "<a href=\"#overlaps\">" + grouped(found.owners.size()) +
+                                     ", in " + plural(found.pair_count, "pair", "pairs") + "</a>");
   page += "</dl>";
   if (!skipped_.empty()) {
     page += "<p>Skipped accounts:</p><ul>";
     for (const auto& skipped : skipped_) page += "<li>" + skipped + "</li>";
     page += "</ul>";
   }
+  page += "</header>\n" + overlaps_section(overlaps);
   page +=
-      "</header>\n<div class=\"legend\">"
+      "<div class=\"legend\">"
       "<span><svg class=\"k\"><rect width=\"100%\" height=\"100%\"/></svg>existing subnets "
       "(adjacent ones as one run)</span>"
       "<span><svg class=\"k\"><rect class=\"f\" width=\"100%\" height=\"100%\"/></svg>free "
@@ -484,21 +664,25 @@ std::string AddressMap::page() const {
       "<span><svg class=\"k\"><rect class=\"g\" width=\"100%\" height=\"100%\"/><line "
       "class=\"gm\" x1=\"50%\" x2=\"50%\" y1=\"0\" y2=\"100%\"/></svg>proposed gateway subnet "
       "(hatched, a black line through it)</span>"
+      "<span><svg class=\"k\"><rect class=\"r\" width=\"100%\" height=\"100%\"/></svg>reserved "
+      "range (reserved_cidrs)</span>"
       "<span><span class=\"badge\">NO ROOM</span> no free " +
       prefix +
       " in any associated block</span>"
+      "<span><span class=\"badge\">OVERLAPS</span> shares addresses with other VPCs; "
+      "<span class=\"badge\">EXTERNAL</span> with an external range</span>"
       "<span>Bars are to scale; hover a piece for its addresses.</span></div>\n"
       "<form id=\"filter\" class=\"filter\" role=\"search\" hidden><input type=\"search\" "
       "id=\"q\" placeholder=\"account, region, VPC id or name\" aria-label=\"Search\">"
       "<label><input type=\"checkbox\" id=\"noroom\"> only VPCs with no room</label>"
       "<span id=\"shown\"></span></form>\n<main>\n";
-  page += body_;
+  page += body_with_marks(overlaps);
   page += "</main>\n<script>" + std::string(SCRIPT) + "</script></body></html>\n";
   return page;
 }
 
-void AddressMap::write(const std::filesystem::path& path) const {
-  base::files::write_text_atomically(path, page());
+void AddressMap::write(const std::filesystem::path& path, const EstateOverlaps& overlaps) const {
+  base::files::write_text_atomically(path, page(overlaps));
 }
 
 }  // namespace generator::generate

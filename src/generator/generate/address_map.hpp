@@ -1,8 +1,8 @@
 #pragma once
 
 // The address map: one self-contained HTML page that draws every scanned VPC's address space to
-// scale (subnets, free space, the proposed gateway subnet), with a summary of the run, a search
-// box and a filter for VPCs without room. It fetches nothing, runs only its own inline script and
+// scale (subnets, reserved ranges, free space, the proposed gateway subnet), with a summary of the
+// run, the VPCs that share addresses, a search box and a filter for VPCs without room. It fetches nothing, runs only its own inline script and
 // shows every card without script.
 
 #include <chrono>
@@ -14,6 +14,7 @@
 
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {
@@ -30,6 +31,8 @@ struct AddressMapSettings {
   bool add_vpc_cidr = false;
   /// The configured filtered CIDRs; empty when none are configured.
   std::vector<std::string> filter_cidrs;
+  /// The ranges no gateway subnet may use (reserved_cidrs), drawn in the bars.
+  std::vector<ipv4::Network> reserved;
   /// How many accounts the configuration names.
   std::size_t accounts_configured = 0;
 
@@ -42,7 +45,8 @@ struct AddressMapSettings {
 [[nodiscard]] std::string format_scan_time(std::chrono::system_clock::time_point time);
 
 /// The address map as an output of the scan: each account is drawn as it arrives, so the records
-/// need not be kept; `write` puts the summary in front and writes the page.
+/// need not be kept; `write` puts the summary and the overlaps in front, marks the cards of VPCs
+/// that overlap, and writes the page.
 class AddressMap : public ScanOutput {
  public:
   explicit AddressMap(AddressMapSettings settings);
@@ -52,17 +56,26 @@ class AddressMap : public ScanOutput {
   /// Draws the account's section (or its skip reason) and counts it for the summary.
   void account_scanned(const AccountRecord& account) override;
 
-  /// The whole page as it stands: summary, legend, filter and every account drawn so far.
-  [[nodiscard]] std::string page() const;
+  /// The whole page as it stands: summary, the `overlaps` found in the same scan (finished),
+  /// legend, filter and every account drawn so far.
+  [[nodiscard]] std::string page(const EstateOverlaps& overlaps) const;
   /// Writes the page to `path` all or nothing.
-  void write(const std::filesystem::path& path) const;
+  void write(const std::filesystem::path& path, const EstateOverlaps& overlaps) const;
 
  private:
+  // Where a card's overlap mark goes once the overlaps are known: an offset in body_ and the VPC.
+  struct MarkPoint {
+    std::size_t offset;
+    std::string key;
+  };
+
   void draw_region(const AccountRecord& account, const RegionRecord& region);
   void draw_vpc(const AccountRecord& account, const RegionRecord& region, const VpcRecord& vpc);
+  [[nodiscard]] std::string body_with_marks(const EstateOverlaps& overlaps) const;
 
   AddressMapSettings settings_;
   std::string body_;
+  std::vector<MarkPoint> marks_;
   std::vector<std::string> skipped_;  // "<account>: <reason>", as drawn in the summary
   std::size_t accounts_entered_ = 0;
   std::size_t regions_scanned_ = 0;
@@ -72,7 +85,7 @@ class AddressMap : public ScanOutput {
 };
 
 /// What one piece of a block's bar stands for.
-enum class PieceKind { used, free, gateway };
+enum class PieceKind { used, free, gateway, reserved };
 
 /// One piece of a block's bar: a run of addresses of one kind, and for used space the subnets it
 /// merges, in address order.
@@ -85,10 +98,12 @@ struct BarPiece {
 
 /// The bar of `block`: its addresses from first to last as pieces that touch end to end. Subnets
 /// (clipped to the block; others ignored) that overlap or touch merge into one used piece; the
-/// gateway subnet, when it lies in the block, is its own piece; the gaps are free pieces.
+/// gateway subnet, when it lies in the block, is its own piece; in the gaps, the `reserved` ranges
+/// are reserved pieces and the rest free pieces.
 [[nodiscard]] std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
                                                const std::vector<ipv4::Network>& subnets,
-                                               const ipv4::Network* gateway);
+                                               const ipv4::Network* gateway,
+                                               const std::vector<ipv4::Network>& reserved = {});
 
 
 }  // namespace generator::generate

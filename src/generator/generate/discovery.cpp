@@ -123,6 +123,7 @@ ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
   settings.role_name = config.defaults.role_name;
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.hpe = hpe_of(config.defaults);
+  settings.reserved = config.reserved_cidrs;
   settings.pass = pass;
   return settings;
 }
@@ -269,7 +270,7 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
 }
 
 GatewayRule gateway_rule(const config::Config& config) {
-  return GatewayRule{hpe_of(config.defaults), config.defaults.add_vpc_cidr};
+  return GatewayRule{hpe_of(config.defaults), config.defaults.add_vpc_cidr, config.reserved_cidrs};
 }
 
 ScanTally scan_estate_once(const config::Config& config, Json controller_accounts,

@@ -77,7 +77,7 @@ std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord&
   const Hpe hpe = account_hpe(account, rule_);
   // The scan already chose by the configuration's size; an account of another size needs its own.
   if (hpe == rule_.hpe) return vpc.gateway_subnet.text();
-  const std::optional<ipv4::Network> chosen = compute_hvn_cidr(vpc, hpe);
+  const std::optional<ipv4::Network> chosen = compute_hvn_cidr(vpc, hpe, rule_.reserved);
   return chosen ? chosen->to_string() : "";
 }
 
@@ -159,6 +159,9 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     overlapping += (overlapping.empty() ? "" : ", ") + subnet.id + " (" +
                    subnet.network->to_string() + ")";
   }
+  std::string reserved;
+  for (const ipv4::Network& range : rule_.reserved)
+    if (range.overlaps(gateway)) reserved += (reserved.empty() ? "" : ", ") + range.to_string();
   std::string associated;
   bool inside = false;
   for (const BlockRecord& block : found.blocks) {
@@ -166,7 +169,7 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     associated += (associated.empty() ? "" : ", ") + block.network.to_string();
     inside = inside || block.network.contains(gateway);
   }
-  if (overlapping.empty() && inside) {
+  if (overlapping.empty() && reserved.empty() && inside) {
     ++fitting_vpcs_;
     // A choice of the operator's own is kept; saying so shows that it was seen. Only the scan's
     // own choice is compared: computing another size here would warn about VPCs that are fine.
@@ -185,6 +188,11 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     report(Kind::overlaps_subnet, true, log::ERROR,
            place + ": hvn_cidr " + expected.hvn_cidr + " overlaps " +
                (several ? "subnets " : "subnet ") + overlapping + "; " + outcome);
+  }
+  if (!reserved.empty()) {
+    report(Kind::overlaps_reserved, true, log::ERROR,
+           place + ": hvn_cidr " + expected.hvn_cidr + " overlaps reserved_cidrs " + reserved +
+               "; " + outcome);
   }
   if (!inside) {
     report(Kind::outside_blocks, true, log::WARNING,
@@ -227,9 +235,13 @@ void DriftCheck::finish() {
   const bool clean = findings_.empty();
   logger().log(
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
-      "Checked %s of %s: %s fit, %s overlap a subnet, %s outside their blocks, %s gone, %s empty "
-      "with room now, %s unchecked; %s; %s",
+      "Checked %s of %s: %s fit, %s overlap a subnet, %s%s outside their blocks, %s gone, %s "
+      "empty with room now, %s unchecked; %s; %s",
       plural(file_vpcs, "VPC", "VPCs"), path_, fitting_vpcs_, count(Kind::overlaps_subnet),
+      // Only a configuration with reserved ranges can meet them; others keep their line as it was.
+      rule_.reserved.empty()
+          ? std::string()
+          : std::to_string(count(Kind::overlaps_reserved)) + " overlap a reserved range, ",
       count(Kind::outside_blocks), count(Kind::vpc_gone), count(Kind::empty_with_room),
       unchecked_vpcs_,
       plural(static_cast<std::size_t>(count(Kind::new_vpc)), "new VPC", "new VPCs"),

@@ -1,8 +1,8 @@
 #pragma once
 
 // The drift check: a discovery file compared with a fresh scan of the accounts and regions it
-// names. Per VPC of the file it finds gateway subnets that now overlap a subnet or lie outside the
-// VPC's blocks, VPCs that are gone, empty gateway subnets where there is room now, and accounts or
+// names. Per VPC of the file it finds gateway subnets that now overlap a subnet or a reserved
+// range or lie outside the VPC's blocks, VPCs that are gone, empty gateway subnets where there is room now, and accounts or
 // regions that could not be scanned; per scanned region, the VPCs that the file lacks. It logs one
 // line per finding and a summary, and gives the file back with blocked or empty gateway subnets
 // chosen anew.
@@ -26,12 +26,15 @@ struct GatewayRule {
   Hpe hpe = Hpe::disabled;
   /// When set, gateway subnets stay empty: the migration adds a block to the VPC instead.
   bool add_vpc_cidr = false;
+  /// Addresses no gateway subnet may use (reserved_cidrs).
+  std::vector<ipv4::Network> reserved{};
 };
 
 /// One difference between a discovery file and the estate.
 struct DriftFinding {
   enum class Kind {
     overlaps_subnet,  // the gateway subnet overlaps an existing subnet
+    overlaps_reserved,  // the gateway subnet overlaps a reserved range
     outside_blocks,   // the gateway subnet lies in none of the VPC's associated blocks
     vpc_gone,         // the VPC no longer exists
     not_scanned,      // an account or region of the file could not be scanned

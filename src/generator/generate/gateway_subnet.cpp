@@ -100,13 +100,17 @@ std::vector<ipv4::Network> viable_candidates_logged(
 }  // namespace
 
 std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
-                                               const ipv4::Network& block) {
+                                               const ipv4::Network& block,
+                                               const std::vector<ipv4::Network>& reserved) {
   const int prefix = gateway_prefix_length(hpe);
   logger().debug("VPC cidr_block: %s", block.to_string());
 
-  const std::vector<ipv4::Network> existing = existing_subnets(vpc);
+  std::vector<ipv4::Network> existing = existing_subnets(vpc);
   const bool debugging = logger().is_enabled_for(log::DEBUG);
   if (debugging) logger().debug("VPC subnets:\n%s", render_networks(existing));
+  if (debugging && !reserved.empty())
+    logger().debug("Reserved ranges:\n%s", render_networks(reserved));
+  existing.insert(existing.end(), reserved.begin(), reserved.end());
 
   std::optional<ipv4::Network> chosen;
   std::vector<ipv4::Network> viable;
@@ -134,17 +138,43 @@ std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
   return chosen;
 }
 
-std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe) {
-  if (auto chosen = _compute_hvn_cidr(vpc, hpe, vpc.primary)) return chosen;
+std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
+                                              const std::vector<ipv4::Network>& reserved) {
+  if (auto chosen = _compute_hvn_cidr(vpc, hpe, vpc.primary, reserved)) return chosen;
 
+  std::vector<ipv4::Network> searched{vpc.primary};
   for (const BlockRecord& block : vpc.blocks) {
     // The primary block was tried first; other states (disassociated, failed, ...) do not count.
     if (block.network == vpc.primary || !block.is_associated()) continue;
-    if (auto chosen = _compute_hvn_cidr(vpc, hpe, block.network)) return chosen;
+    if (auto chosen = _compute_hvn_cidr(vpc, hpe, block.network, reserved)) return chosen;
+    searched.push_back(block.network);
   }
 
-  logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s",
-                   vpc.id, gateway_prefix_length(hpe));
+  // The operator must know whether the VPC is full or only the address plan keeps it so.
+  const int prefix = gateway_prefix_length(hpe);
+  const std::vector<ipv4::Network> subnets = existing_subnets(vpc);
+  std::vector<ipv4::Network> in_the_way;
+  bool room_without_reserved = false;
+  for (const ipv4::Network& block : searched) {
+    if (prefix < block.prefix_length()) continue;
+    room_without_reserved =
+        room_without_reserved ||
+        first_free_position(covered_runs(block, prefix, subnets), block.subnet_count(prefix));
+    for (const ipv4::Network& range : reserved)
+      if (range.overlaps(block)) in_the_way.push_back(range);
+  }
+  if (room_without_reserved) {
+    std::string ranges;
+    for (const ipv4::Network& range : in_the_way)
+      ranges += (ranges.empty() ? "" : ", ") + range.to_string();
+    logger().warning(
+        "Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s outside "
+        "the reserved ranges (reserved_cidrs %s)",
+        vpc.id, prefix, ranges);
+  } else {
+    logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s",
+                     vpc.id, prefix);
+  }
   return std::nullopt;
 }
 

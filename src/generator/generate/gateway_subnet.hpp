@@ -4,6 +4,7 @@
 // high-performance gateway) of the first of the VPC's blocks that has one.
 
 #include <optional>
+#include <vector>
 
 #include "generator/common/gateway_size.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
@@ -11,14 +12,17 @@
 
 namespace generator::generate {
 
-/// The gateway subnet of `vpc` against the subnets the record carries: tried in the primary block,
-/// then in each further block in state "associated", in association order; nothing (with a
-/// warning) when none has room.
-[[nodiscard]] std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe);
+/// The gateway subnet of `vpc` against the subnets the record carries and the `reserved` ranges,
+/// which count as taken just as subnets do: tried in the primary block, then in each further block
+/// in state "associated", in association order; nothing (with a warning that says when the
+/// reserved ranges took the last room) when none has room.
+[[nodiscard]] std::optional<ipv4::Network> compute_hvn_cidr(
+    const VpcRecord& vpc, Hpe hpe, const std::vector<ipv4::Network>& reserved);
 
 /// The lowest aligned subnet of the wanted size inside `block` that overlaps none of the VPC's
-/// subnets, or nothing when there is none.
-[[nodiscard]] std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
-                                                             const ipv4::Network& block);
+/// subnets and none of the `reserved` ranges, or nothing when there is none.
+[[nodiscard]] std::optional<ipv4::Network> _compute_hvn_cidr(
+    const VpcRecord& vpc, Hpe hpe, const ipv4::Network& block,
+    const std::vector<ipv4::Network>& reserved = {});
 
 }  // namespace generator::generate

@@ -20,6 +20,7 @@
 #include "generator/config/config.hpp"
 #include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
+#include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
@@ -186,8 +187,12 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.drift_check = &*check;
   }
   if (request.outputs.empty() && !check) return false;
-  const ScanTally tally =
-      scan_estate_once(config, services.account_list(config), services, progress, jobs, request);
+  // Every scan of the configured estate names its overlaps, whichever files it is for.
+  std::optional<EstateOverlaps> overlaps;
+  if (!request.outputs.empty()) request.outputs.push_back(&overlaps.emplace(config.external_cidrs));
+  const ScanTally tally = scan_estate_once(config, services.account_list(config), services,
+                                           progress, jobs, request);
+  if (overlaps) overlaps->finish();
 
   bool blocked = false;
   if (check) {
@@ -210,7 +215,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   }
   if (map) {
     logger().info("Writing address map: %s", *files.report);
-    map->write(*files.report);
+    map->write(*files.report, *overlaps);
     written.push_back("Address map '" + *files.report + "'");
   }
   if (workbook) {

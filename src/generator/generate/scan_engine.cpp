@@ -297,7 +297,7 @@ class Scan {
     if (settings_.add_vpc_cidr)
       record.gateway_subnet.gap = GatewaySubnet::Gap::add_vpc_cidr;
     else
-      record.gateway_subnet.network = compute_hvn_cidr(record, settings_.hpe);
+      record.gateway_subnet.network = compute_hvn_cidr(record, settings_.hpe, settings_.reserved);
     record.gateway_name = get_spoke_gw_name(record);
     if (!needs_subnets_) record.subnets.clear();
     return record;

@@ -1,5 +1,5 @@
 // The address map's geometry (bars that tile their block exactly, merged runs, the gateway
-// subnet's piece) and the escaping of remote texts; the page itself is checked in a browser by the
+// subnet's piece, reserved ranges in the gaps) and the escaping of remote texts; the page itself is checked in a browser by the
 // end-to-end test.
 
 #include "generator/generate/address_map.hpp"
@@ -88,6 +88,29 @@ TEST(AddressMapBars, AGatewayOnAUsedRunIsStillDrawnWhole) {
                                {PieceKind::used, "10.0.0.64", "10.0.0.127", 0},
                                {PieceKind::free, "10.0.0.128", "10.0.0.255", 0},
                            }));
+}
+
+TEST(AddressMapBars, ReservedRangesFillOnlyTheGapsAndMergeWhereTheyMeet) {
+  const Network block = Network::parse("10.0.0.0/24");
+  const Network gateway = Network::parse("10.0.0.128/27");
+  // One under a subnet, two that overlap and one that touches them, one at the block's end and
+  // one of another block; then one wider than the block at the top of the address space.
+  const auto reserved = networks({"10.0.0.32/27", "10.0.0.64/27", "10.0.0.80/28", "10.0.0.96/28",
+                                  "10.0.0.240/28", "10.0.1.0/24"});
+  const auto pieces = bar_pieces(block, networks({"10.0.0.0/26"}), &gateway, reserved);
+  expect_tiles(block, pieces);
+  EXPECT_EQ(shown(pieces), (std::vector<Shown>{
+                               {PieceKind::used, "10.0.0.0", "10.0.0.63", 1},
+                               {PieceKind::reserved, "10.0.0.64", "10.0.0.111", 0},
+                               {PieceKind::free, "10.0.0.112", "10.0.0.127", 0},
+                               {PieceKind::gateway, "10.0.0.128", "10.0.0.159", 0},
+                               {PieceKind::free, "10.0.0.160", "10.0.0.239", 0},
+                               {PieceKind::reserved, "10.0.0.240", "10.0.0.255", 0},
+                           }));
+  const Network top = Network::parse("255.255.255.0/24");
+  const auto whole = bar_pieces(top, {}, nullptr, networks({"255.255.0.0/16"}));
+  EXPECT_EQ(shown(whole),
+            (std::vector<Shown>{{PieceKind::reserved, "255.255.255.0", "255.255.255.255", 0}}));
 }
 
 }  // namespace

@@ -198,6 +198,17 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
   clean.finish();
   EXPECT_TRUE(clean.findings().empty());
   EXPECT_FALSE(clean.blocks_migration());
+
+  // A reserved range over the file's gateway subnet blocks it as a subnet there would, and the
+  // rule chooses around it.
+  DriftCheck reserving(file, GatewayRule{Hpe::disabled, false, {ipv4::Network::parse("10.0.0.64/26")}});
+  reserving.account_scanned(alpha);
+  reserving.finish();
+  ASSERT_EQ(kinds(reserving), (std::vector<Kind>{Kind::overlaps_reserved, Kind::empty_with_room}));
+  EXPECT_EQ(reserving.findings()[0].message,
+            "account 111111111111, region us-east-1, VPC vpc-0000000a: hvn_cidr 10.0.0.0/25 "
+            "overlaps reserved_cidrs 10.0.0.64/26; the rule would now pick 10.0.0.128/25");
+  EXPECT_TRUE(reserving.blocks_migration());
   EXPECT_EQ(clean.refreshed_document(), file.document);
 }
 

@@ -27,7 +27,7 @@ using testing::plain_scan_hvn_cidr;
 using testing::VpcStandIn;
 
 // The rules' choice as the files write it.
-std::string chosen(const VpcRecord& vpc, Hpe hpe) { return testing::text_of(compute_hvn_cidr(vpc, hpe)); }
+std::string chosen(const VpcRecord& vpc, Hpe hpe) { return testing::text_of(compute_hvn_cidr(vpc, hpe, {})); }
 std::string chosen_in(const VpcRecord& vpc, Hpe hpe, const std::string& block) {
   return testing::text_of(_compute_hvn_cidr(vpc, hpe, ipv4::Network::parse(block)));
 }
@@ -276,6 +276,23 @@ TEST(ComputeHvnCidr, WritesOnlyTheWarningAboveDebug) {
             (std::vector<std::string>{"WARNING|generator.generate|Could not compute hvn_cidr for "
                                       "vpc 'vpc-0123456789abcdef0': No available subnets with "
                                       "prefix 27"}));
+
+  // Reserved ranges are taken as subnets are; a VPC that only they leave without room is named so.
+  capture.clear();
+  const std::vector<ipv4::Network> reserved{ipv4::Network::parse("10.0.0.32/27"),
+                                            ipv4::Network::parse("10.0.0.64/26"),
+                                            ipv4::Network::parse("192.168.0.0/16")};
+  EXPECT_EQ(testing::text_of(compute_hvn_cidr(vpc_with("10.0.0.0/24", {"10.0.0.0/27"}),
+                                              Hpe::disabled, reserved)),
+            "10.0.0.128/27");
+  EXPECT_EQ(testing::text_of(compute_hvn_cidr(vpc_with("10.0.0.0/25", {"10.0.0.0/27"}),
+                                              Hpe::disabled, reserved)),
+            "");
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"WARNING|generator.generate|Could not compute hvn_cidr for "
+                                      "vpc 'vpc-0123456789abcdef0': No available subnets with "
+                                      "prefix 27 outside the reserved ranges (reserved_cidrs "
+                                      "10.0.0.32/27, 10.0.0.64/26)"}));
 }
 
 // Random VPCs in 10.0.0.0/8 and 100.64.0.0/10: a primary block, further blocks in various

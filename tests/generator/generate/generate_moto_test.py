@@ -44,6 +44,8 @@ EPSILON = "555555555555"  # hostile texts, for the address map
 SCRIPT_NAME = '<script>document.title="owned"</script>'
 IMG_NAME = '"><img src=x onerror=alert(1)>'
 HOSTILE_ACCOUNT_NAME = "<b>ops</b> & 'core'"
+ZETA, ETA = "777777777777", "888888888888"  # overlapping VPCs, default VPCs kept
+LAB_COPIES = 9  # more VPCs with the default VPC's block, so that a WARNING counts the rest
 
 
 class _ProxyHandler(BaseHTTPRequestHandler):
@@ -143,6 +145,24 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         for cidr in ("10.9.0.0/26", "10.9.0.64/26", "10.9.0.192/27"):
             moto.add_subnet(EPSILON, "us-east-1", cls.scripted, cidr)
         cls.imaged = moto.add_vpc(EPSILON, "us-east-1", "10.8.0.0/16", name=IMG_NAME)
+        # Overlaps across two accounts and two regions: the same /16 twice and a /17 inside it,
+        # beside the default VPC that moto keeps in each of the four regions and lab copies of it.
+        for account in (ZETA, ETA):
+            moto.add_account(account, ROLE)
+        cls.shared_a = moto.add_vpc(ZETA, "us-east-1", "10.50.0.0/16")
+        cls.inner = moto.add_vpc(ZETA, "eu-west-1", "10.50.128.0/17")
+        cls.shared_b = moto.add_vpc(ETA, "eu-west-1", "10.50.0.0/16")
+        cls.labs = [moto.add_vpc(ETA, "eu-west-1", "172.31.0.0/16") for _ in range(LAB_COPIES)]
+        # Over a partner's network (an external range) and with room only in a reserved range.
+        cls.partner = moto.add_vpc(ETA, "us-east-1", "192.168.10.0/24")
+        cls.planned = moto.add_vpc(ZETA, "eu-west-1", "10.60.0.0/24")
+        moto.add_subnet(ZETA, "eu-west-1", cls.planned, "10.60.0.0/27")
+        cls.held = moto.add_vpc(ETA, "eu-west-1", "10.61.0.0/26")
+        moto.add_subnet(ETA, "eu-west-1", cls.held, "10.61.0.0/27")
+        cls.default_vpcs = [
+            moto.client("ec2", account, region).describe_vpcs(
+                Filters=[{"Name": "is-default", "Values": ["true"]}])["Vpcs"][0]["VpcId"]
+            for account in (ZETA, ETA) for region in ("us-east-1", "eu-west-1")]
         moto.add_account(DELTA, ROLE)
         moto.client("iam", DELTA).put_role_policy(RoleName=ROLE, PolicyName="no-vpcs", PolicyDocument=json.dumps(
             {"Version": "2012-10-17",
@@ -495,6 +515,74 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertTrue(report.exists())
         self.assertEqual(discovery.stat().st_mtime_ns, written)
         self.assertEqual(sorted(self.scratch.glob("*.yaml")), sorted([config, discovery]))
+    def test_overlapping_vpcs_external_and_reserved_ranges_are_named_and_drawn(self):
+        config = self.write_config(accounts=(ZETA, ETA))
+        with config.open("a") as text:
+            text.write("reserved_cidrs: [10.60.0.32/27, 10.61.0.32/27]\nexternal_cidrs: [192.168.0.0/16]\n")
+        discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
+        result = self.generate("-c", config, "-d", discovery, "-r", report)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        places, gateway_subnets = {}, {}
+        for account in yaml.safe_load(discovery.read_text())["account_info"]:
+            for region in account["regions"]:
+                for vpc in region["vpcs"]:
+                    places[vpc["vpc_id"]] = f"{vpc['vpc_id']} (account {account['account_id']}, region {region['region']})"
+                    gateway_subnets[vpc["vpc_id"]] = vpc["hvn_cidr"]
+        self.assertEqual((gateway_subnets[self.planned], gateway_subnets[self.held]), ("10.60.0.64/27", ""))
+        scan_order = list(places)
+
+        # Who overlaps whom, with the block each holds there; every other VPC overlaps nothing.
+        blocks = {self.shared_a: "10.50.0.0/16", self.shared_b: "10.50.0.0/16", self.inner: "10.50.128.0/17"}
+        blocks.update({vpc: "172.31.0.0/16" for vpc in self.default_vpcs + self.labs})
+        groups = [[self.shared_a, self.shared_b, self.inner], self.default_vpcs + self.labs]
+        expected = []
+        for vpc in sorted(blocks, key=scan_order.index):
+            others = sorted((o for group in groups if vpc in group for o in group if o != vpc), key=scan_order.index)
+            named = ", ".join(f"{places[o]} {blocks[o]}" for o in others[:10])
+            more = f" and {len(others) - 10} more VPCs" if len(others) > 10 else ""
+            expected.append(f"generator.generate:WARNING VPC {places[vpc]}: {blocks[vpc]} shares addresses with {named}{more}")
+        expected.append("generator.generate:WARNING 16 VPCs share addresses with other VPCs (81 pairs); "
+                        "VPCs that overlap cannot be reached side by side")
+        expected.append(f"generator.generate:WARNING VPC {places[self.partner]}: 192.168.10.0/24 shares addresses "
+                        "with external_cidrs 192.168.0.0/16")
+        lines = result.stderr.splitlines()
+        first = next(i for i, line in enumerate(lines) if " shares addresses with " in line)
+        self.assertEqual(lines[first:first + len(expected)], expected)
+        self.assertIn(f"generator.generate:WARNING Could not compute hvn_cidr for vpc '{self.held}': No available "
+                      "subnets with prefix 27 outside the reserved ranges (reserved_cidrs 10.61.0.32/27)", lines)
+        self.assertEqual(sum(" shares addresses with " in line for line in lines), len(expected) - 1)
+
+        dom = browser.parse(browser.dump_dom(report))
+        cards = {card.attributes["data-vpc"]: card for card in dom.find_all("article", "vpc")}
+        card_ids = {card.attributes["id"]: vpc for vpc, card in cards.items()}
+        section = [s for s in dom.find_all("section") if s.attributes.get("id") == "overlaps"][0]
+        self.assertIn("16 VPCs share addresses with other VPCs, in 81 pairs", section.text)
+        entries = section.find_all("details")
+        self.assertEqual([entry.find_all("summary")[0].text for entry in entries],
+                         ["10.50.0.0/16 · 3 VPCs", "172.31.0.0/16 · 13 VPCs"])
+        # The /17 is listed inside the /16, each block with its VPCs linked to their cards.
+        outer, nested = entries[0].find_all("li")
+        self.assertIn(nested, outer.find_all("li"))
+        self.assertTrue(nested.text.startswith("10.50.128.0/17: "))
+        self.assertEqual([card_ids[a.attributes["href"][1:]] for a in outer.find_all("a")],
+                         sorted([self.shared_a, self.shared_b], key=scan_order.index) + [self.inner])
+        self.assertEqual(sorted(card_ids[a.attributes["href"][1:]] for a in entries[1].find_all("a")),
+                         sorted(self.default_vpcs + self.labs))
+        self.assertIn("OVERLAPS 10.50.0.0/16 shares addresses with 2 other VPCs", cards[self.shared_a].text)
+        self.assertIn("OVERLAPS 172.31.0.0/16 shares addresses with 12 other VPCs", cards[self.labs[0]].text)
+        self.assertIn("EXTERNAL 192.168.10.0/24 shares addresses with the external range 192.168.0.0/16",
+                      cards[self.partner].text)
+        marked = sorted(vpc for vpc, card in cards.items() if "OVERLAPS" in card.text or "EXTERNAL" in card.text)
+        self.assertEqual(marked, sorted(list(blocks) + [self.partner]))
+        self.assertEqual([(rect.attributes.get("class", "u"), rect.text) for rect in cards[self.planned].find_all("rect")],
+                         [("u", "10.60.0.0/27"), ("r", "reserved 10.60.0.32/27 (reserved_cidrs)"),
+                          ("g", "gateway subnet 10.60.0.64/27"), ("f", "free 10.60.0.96 – 10.60.0.255 (160 addresses)")])
+        header = dom.find_all("header")[0]
+        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertEqual((summary["Reserved ranges"], summary["External ranges"], summary["VPCs that overlap"]),
+                         ("10.60.0.32/27, 10.61.0.32/27", "192.168.0.0/16 (1 VPC over it)", "16, in 81 pairs"))
+
     def test_aws_answers_that_are_not_aws_end_the_run_and_keep_the_old_file(self):
         config = self.write_config(accounts=(ALPHA,))
         out = self.scratch / "discovery.yaml"
