@@ -26,6 +26,9 @@ _SCOPE = re.compile(r"Credential=[^/]+/\d{8}/([^/]+)/([^/]+)/aws4_request")
 THROTTLING = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>RequestLimitExceeded'
               b'</Code><Message>Request limit exceeded.</Message></Error></Errors>'
               b'<RequestID>proxy-throttle</RequestID></Response>')
+WRONG_EXTERNAL_ID = (b'<?xml version="1.0" encoding="UTF-8"?><ErrorResponse><Error><Type>Sender</Type>'
+                     b'<Code>AccessDenied</Code><Message>Not authorized to perform sts:AssumeRole (external ID)'
+                     b'</Message></Error><RequestId>proxy-external-id</RequestId></ErrorResponse>')
 REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>UnauthorizedOperation'
            b'</Code><Message>You are not authorized to perform this operation.</Message></Error></Errors>'
            b'<RequestID>proxy-refusal</RequestID></Response>')
@@ -34,14 +37,19 @@ REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Cod
 class AwsProxy(harness.ThreadedServer):
     """`delay`: seconds before every answer; `region_delays`: seconds per signing region instead;
     `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
-    `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never)."""
+    `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never);
+    `external_id`: AssumeRole without this ExternalId is refused (403 AccessDenied), as a role's
+    trust policy with an sts:ExternalId condition refuses it."""
 
-    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0):
+    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0,
+                 external_id=None):
         self.target = urllib.parse.urlsplit(target_url)
         self.delay = delay
         self.region_delays = dict(region_delays or {})
         self.refuse_regions = set(refuse_regions)
         self.throttle_every = throttle_every
+        self.external_id = external_id
+        self._role_sessions = []
         self.port = harness.free_port()
         self.url = f"http://127.0.0.1:{self.port}"
         self._lock = threading.Lock()
@@ -52,6 +60,11 @@ class AwsProxy(harness.ThreadedServer):
         """Requests that reached moto, by action (throttled first attempts and refusals not counted)."""
         with self._lock:
             return dict(self._counts)
+
+    def role_sessions(self):
+        """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
+        with self._lock:
+            return list(self._role_sessions)
 
     def start(self):
         proxy = self
@@ -81,7 +94,8 @@ class AwsProxy(harness.ThreadedServer):
     def _answer(self, method, path, headers, body):
         scope = _SCOPE.search(headers.get("Authorization", ""))
         region, service = scope.groups() if scope else ("", "")
-        action = urllib.parse.parse_qs(body.decode("utf-8", "replace")).get("Action", [""])[0]
+        parameters = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
+        action = parameters.get("Action", [""])[0]
         time.sleep(self.region_delays.get(region, self.delay))
         with self._lock:
             if service == "ec2":
@@ -90,6 +104,12 @@ class AwsProxy(harness.ThreadedServer):
                     return 503, [("Content-Type", "text/xml")], THROTTLING
             if service == "ec2" and action == "DescribeVpcs" and region in self.refuse_regions:
                 return 403, [("Content-Type", "text/xml")], REFUSAL
+            if action == "AssumeRole" and self.external_id is not None:
+                if parameters.get("ExternalId") != [self.external_id]:
+                    return 403, [("Content-Type", "text/xml")], WRONG_EXTERNAL_ID
+            if action == "AssumeRole":
+                self._role_sessions.append((parameters["RoleSessionName"][0],
+                                            parameters.get("DurationSeconds", [None])[0]))
             self._counts[action] += 1
         connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
         try:

@@ -200,6 +200,56 @@ std::chrono::milliseconds timeout_of(const Document& value, const std::string& k
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
+// A text of `min` to `max` characters drawn from the letters, digits and `punctuation`: the form
+// AWS gives the role session name and the external ID.
+void check_aws_token(const std::string& text, const std::string& key, std::size_t min,
+                     std::size_t max, std::string_view punctuation, const Checker& checker) {
+  const auto allowed = [&](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
+           punctuation.find(c) != std::string_view::npos;
+  };
+  if (text.size() < min || text.size() > max || !std::all_of(text.begin(), text.end(), allowed)) {
+    std::string characters;
+    for (const char c : punctuation) characters += std::string(" ") + c;
+    checker.fail<ValueError>(key, "must be " + std::to_string(min) + " to " + std::to_string(max) +
+                                      " characters of letters, digits and _" + characters);
+  }
+}
+
+// The optional `assume_role` section: how every account's role is assumed. The external ID's
+// value stays out of the messages, as it is a shared secret of sorts.
+AssumeRoleSettings assume_role_settings(const Document& section, const Checker& checker) {
+  AssumeRoleSettings settings;
+  checker.expect_mapping(section, "assume_role");
+  checker.refuse_unknown_keys(section, "assume_role",
+                              {"external_id", "session_name", "duration_seconds"});
+  const auto member = [&](const char* key) -> const Document* {
+    return section.contains(key) && !section[key].is_null() ? &section[key] : nullptr;
+  };
+  if (const Document* value = member("external_id")) {
+    settings.external_id = checker.text(*value, "assume_role.external_id");
+    check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-",
+                    checker);
+  }
+  if (const Document* value = member("session_name")) {
+    settings.session_name = checker.text(*value, "assume_role.session_name");
+    check_aws_token(settings.session_name, "assume_role.session_name", 2, 64, "+=,.@-", checker);
+  }
+  if (const Document* value = member("duration_seconds")) {
+    const std::string key = "assume_role.duration_seconds";
+    if (!value->is_number_integer() && !value->is_number_unsigned())
+      checker.fail<TypeError>(key, std::string("expected a whole number of seconds, got ") +
+                                       kind_name(*value));
+    const auto seconds = value->get<long long>();
+    if (seconds < MIN_ROLE_DURATION_SECONDS || seconds > MAX_ROLE_DURATION_SECONDS)
+      checker.fail<ValueError>(key, "must be " + std::to_string(MIN_ROLE_DURATION_SECONDS) +
+                                        " to " + std::to_string(MAX_ROLE_DURATION_SECONDS) +
+                                        " seconds, got " + std::to_string(seconds));
+    settings.duration_seconds = static_cast<int>(seconds);
+  }
+  return settings;
+}
+
 // The checks of a configuration read from the file at `path`.
 Config config_from_document(const Document& document, const std::filesystem::path& path) {
   const Checker checker(path);
@@ -210,7 +260,8 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                     kind_name(document));
   }
   checker.refuse_unknown_keys(document, "",
-                              {"controller", "account_ids", "aws_regions", "defaults"});
+                              {"controller", "account_ids", "aws_regions", "defaults",
+                               "assume_role"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -299,6 +350,9 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     out.encrypt = checker.boolean(*value, key_of("encrypt"));
   if (const auto* value = given("inspection"))
     out.inspection = checker.boolean(*value, key_of("inspection"));
+
+  if (document.contains("assume_role") && !document["assume_role"].is_null())
+    config.assume_role = assume_role_settings(document["assume_role"], checker);
   return config;
 }
 

@@ -48,12 +48,29 @@ struct Defaults {
   [[nodiscard]] bool is_given(const std::string& member) const { return given.contains(member); }
 };
 
+/// The session name of every account's role assumption unless the configuration names another.
+inline constexpr const char* DEFAULT_ROLE_SESSION_NAME = "AssumeRoleSession1";
+/// The shortest and longest role session AWS grants, in seconds.
+inline constexpr int MIN_ROLE_DURATION_SECONDS = 900;
+inline constexpr int MAX_ROLE_DURATION_SECONDS = 43200;
+
+/// How the role of every account is assumed; what is absent is left to the service's defaults.
+struct AssumeRoleSettings {
+  /// The external ID that the roles' trust policies ask for; never logged above DEBUG.
+  std::optional<std::string> external_id;
+  /// The name under which the sessions appear in the accounts' CloudTrail.
+  std::string session_name = DEFAULT_ROLE_SESSION_NAME;
+  /// The lifetime asked for, MIN_ROLE_DURATION_SECONDS to MAX_ROLE_DURATION_SECONDS.
+  std::optional<int> duration_seconds;
+};
+
 /// What `generate` reads from its configuration file.
 struct Config {
   ControllerSettings controller;
   std::vector<std::string> account_ids;  // 12-digit account numbers, as written
   std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
   Defaults defaults;
+  AssumeRoleSettings assume_role;
 };
 
 /// Reads and checks the configuration file; a bad file fails with an error naming the file and key.

@@ -72,25 +72,29 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
                                                            const aws::Context& context,
                                                            std::string* refusal,
-                                                           aws::OwnCredentials* own) {
+                                                           aws::OwnCredentials* own,
+                                                           const config::AssumeRoleSettings& settings) {
   try {
     const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
                                               : aws::make_default_sts_client(context);
-    return sts.assume_role(
-        aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
+    return sts.assume_role(aws::AssumeRoleRequest{role_arn, settings.session_name,
+                                                  settings.external_id, settings.duration_seconds});
   } catch (const std::exception& error) {
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
-    // by the caller, the others are still scanned. The texts of this layer carry no secrets.
+    // by the caller, the others are still scanned. The texts of this layer carry no secrets (STS
+    // does not repeat the external ID).
     logger().error("%s", std::string(error.what()));
     if (refusal != nullptr) *refusal = error.what();
     return std::nullopt;
   }
 }
 
-RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context,
-                                   aws::OwnCredentials& own) {
+RoleAssumption assume_account_role(const std::string& role_arn,
+                                   const config::AssumeRoleSettings& settings,
+                                   const aws::Context& context, aws::OwnCredentials& own) {
   RoleAssumption assumption;
-  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own);
+  assumption.credentials =
+      get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own, settings);
   return assumption;
 }
 

@@ -13,11 +13,9 @@
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
+#include "generator/config/config.hpp"
 
 namespace generator::generate {
-
-/// The session name of every role assumption.
-inline constexpr const char* ROLE_SESSION_NAME = "AssumeRoleSession1";
 
 /// What a role assumption gave: the credentials, or why there are none.
 struct RoleAssumption {
@@ -56,18 +54,21 @@ class Ec2Handle {
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
 
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
-/// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
-/// message logged, when the role could not be assumed for any reason.
+/// default chain and region) and the session name, external ID and lifetime of `settings` (by
+/// default session name "AssumeRoleSession1" and nothing else asked for); nothing, with the
+/// error's message logged, when the role could not be assumed for any reason.
 /// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
 /// credentials instead of a resolution of the default chain for this call.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
-    aws::OwnCredentials* own = nullptr);
+    aws::OwnCredentials* own = nullptr, const config::AssumeRoleSettings& settings = {});
 /// The same in the process's own context.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn);
-/// The same, with the error's message kept as the refusal when the role could not be assumed.
+/// The same with the operator's credentials of `own`, and the error's message kept as the
+/// refusal when the role could not be assumed.
 [[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
+                                                 const config::AssumeRoleSettings& settings,
                                                  const aws::Context& context,
                                                  aws::OwnCredentials& own);
 

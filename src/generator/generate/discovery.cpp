@@ -23,15 +23,17 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 // handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
-  explicit LiveServices(const Transports& transports)
+  LiveServices(const Transports& transports, config::AssumeRoleSettings role_settings)
       : controller_transport_(transports.controller),
         context_(process_context(transports.aws)),
-        own_(std::make_shared<aws::OwnCredentials>()) {}
+        own_(std::make_shared<aws::OwnCredentials>()),
+        role_settings_(std::move(role_settings)) {}
   LiveServices(http::TransportSettings controller_transport, aws::Context context,
-               std::shared_ptr<aws::OwnCredentials> own)
+               std::shared_ptr<aws::OwnCredentials> own, config::AssumeRoleSettings role_settings)
       : controller_transport_(std::move(controller_transport)),
         context_(std::move(context)),
-        own_(std::move(own)) {}
+        own_(std::move(own)),
+        role_settings_(std::move(role_settings)) {}
 
   Json account_list(const config::Config& config) override {
     return controller::get_account_list(config, controller_transport_);
@@ -40,7 +42,7 @@ class LiveServices : public DiscoveryServices {
     return assume_role(role_arn).credentials;
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
-    return assume_account_role(role_arn, context_, *own_);
+    return assume_account_role(role_arn, role_settings_, context_, *own_);
   }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
@@ -51,14 +53,15 @@ class LiveServices : public DiscoveryServices {
   }
   std::unique_ptr<DiscoveryServices> for_worker(
       std::shared_ptr<const http::Cancellation> cancellation) override {
-    return std::make_unique<LiveServices>(controller_transport_,
-                                          context_.for_worker(std::move(cancellation)), own_);
+    return std::make_unique<LiveServices>(
+        controller_transport_, context_.for_worker(std::move(cancellation)), own_, role_settings_);
   }
 
  private:
   http::TransportSettings controller_transport_;
   aws::Context context_;
   std::shared_ptr<aws::OwnCredentials> own_;
+  config::AssumeRoleSettings role_settings_;
 };
 
 // Ends the status line however the pass ends.
@@ -134,8 +137,9 @@ Transports make_transports(const config::Config& config) {
                     aws::Context::transport_settings()};
 }
 
-std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports) {
-  return std::make_unique<LiveServices>(transports);
+std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
+                                                     const config::AssumeRoleSettings& roles) {
+  return std::make_unique<LiveServices>(transports, roles);
 }
 
 void DiscoveryFileOutput::account_started(const AccountRecord& account) const {

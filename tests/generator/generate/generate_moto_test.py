@@ -158,7 +158,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                                             accounts=accounts).start()
         self.addCleanup(self.controller.stop)
 
-    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys=""):
+    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys="", sections=""):
         path = self.scratch / "config.yaml"
         path.write_text(textwrap.dedent(f"""\
             controller:
@@ -171,7 +171,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
               role_name: {ROLE}
               hpe: false
               transit_gw_name: transit-east
-            """) + textwrap.indent(textwrap.dedent(extra_defaults), "  "))
+            """) + textwrap.indent(textwrap.dedent(extra_defaults), "  ") + textwrap.dedent(sections))
         return path
 
     def environment(self, **extra):
@@ -294,6 +294,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             d, w, m = self.scratch / "d.yaml", self.scratch / "w.xlsx", self.scratch / "m.html"
             result = self.run_through(proxy, "-v", "-c", refusing, "-d", d, "-e", w, "-r", m)
             both = proxy.counts()
+            # Without an assume_role section: the one session name, the service's lifetime.
+            self.assertEqual(set(proxy.role_sessions()), {("AssumeRoleSession1", None)})
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertEqual(len(self.controller.requests_for("login")), logins + 1)
         self.assertEqual({action: both[action] - one_scan.get(action, 0) for action in both}, one_scan,
@@ -423,11 +425,34 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(list(self.scratch.glob("w.xlsx*")), [], "no temporary file either")
         self.assertLess(elapsed, slow / 2, "the slow regions in flight are called off")
 
-    def test_jobs_must_be_a_whole_number_from_1_to_64(self):
-        for value in ("0", "65", "two", "1.5", ""):
+    def test_jobs_must_be_a_whole_number_from_1_to_256(self):
+        for value in ("0", "257", "two", "1.5", ""):
             result = self.generate("-c", self.write_config(), "-j", value)
             self.assertEqual(result.returncode, 2, value)
-            self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 64)", result.stderr)
+            self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 256)", result.stderr)
+
+    def test_roles_whose_trust_asks_for_an_external_id_are_assumed_with_the_configured_session(self):
+        external_id = "Zq7-halvane.scan@corp"
+        discovery = self.scratch / "d.yaml"
+        with AwsProxy(self.moto.url, external_id=external_id) as proxy:
+            refused = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA, GAMMA)), "-d", discovery)
+            self.assertEqual(proxy.role_sessions(), [])
+            config = self.write_config(accounts=(ALPHA, GAMMA), sections=f"""\
+                assume_role:
+                  external_id: "{external_id}"
+                  session_name: halvane-discovery
+                  duration_seconds: 3600
+                """)
+            result = self.run_through(proxy, "-c", config, "-d", discovery, "-j", "256")
+            sessions = proxy.role_sessions()
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertIn(f"- Failed to assume role into account {GAMMA} -- skipped", refused.stderr)
+        self.assertIn("Not authorized to perform sts:AssumeRole (external ID)", refused.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sessions, [("halvane-discovery", "3600")] * 2)
+        self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],
+                         [ALPHA, GAMMA])
+        self.assertNotIn(external_id, result.stderr)
     def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
         config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
         discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
