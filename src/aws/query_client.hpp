@@ -3,6 +3,7 @@
 // Calls of the AWS Query protocol (STS, EC2): a form-encoded POST, signed, tried again under the
 // standard retry policy, with the XML answer or the service's error read from the body.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,6 +46,20 @@ class QueryClient {
   RetryPolicy retry_;
   std::string ca_bundle_;
 };
+
+/// Reads the ServiceError of an error answer: (operation, HTTP status, body).
+using ServiceErrorReader = std::function<ServiceError(const std::string&, long, const std::string&)>;
+
+/// The one retry loop of every AWS call: sends the request that `build` makes (anew, and so
+/// signed anew, for every attempt) to `url` until an answer with a 2xx status comes, trying again
+/// after throttling, transient service failures and transient transport failures as `retry`
+/// allows. ServiceError (read by `read_error`) when the service refused; ClientError when no
+/// usable answer came.
+[[nodiscard]] http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
+                                               const std::string& operation,
+                                               const std::string& url,
+                                               const std::function<http::Request()>& build,
+                                               const ServiceErrorReader& read_error);
 
 /// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and
 /// the <ErrorResponse><Error> of the other Query services); an unreadable body gives the HTTP
