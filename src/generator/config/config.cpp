@@ -250,6 +250,53 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
   return settings;
 }
 
+// A root ("r-" and 4 to 32 letters or digits) or organizational unit ("ou-", the root's 4 to 32,
+// "-", 8 to 32) id, as Organizations writes them.
+void check_organization_parent(const std::string& id, const std::string& key,
+                               const Checker& checker) {
+  static const std::regex form("r-[0-9a-z]{4,32}|ou-[0-9a-z]{4,32}-[0-9a-z]{8,32}");
+  if (id.size() > 80 || !std::regex_match(id, form))
+    checker.fail<ValueError>(key, "\"" + id +
+                                      "\" is not an organizational unit id such as "
+                                      "\"ou-ab12-cd34ef56\" (or a root id such as \"r-ab12\")");
+}
+
+// The optional `organization` section of `account_ids: organization`.
+OrganizationSettings organization_settings(const Document& section, const Checker& checker) {
+  OrganizationSettings settings;
+  checker.expect_mapping(section, "organization");
+  checker.refuse_unknown_keys(section, "organization", {"ous", "exclude_account_ids", "role_arn"});
+  const auto member = [&](const char* key) -> const Document* {
+    return section.contains(key) && !section[key].is_null() ? &section[key] : nullptr;
+  };
+  if (const Document* value = member("ous")) {
+    settings.ous = checker.texts(*value, "organization.ous",
+                                 [&](const std::string& id, const std::string& key) {
+                                   check_organization_parent(id, key, checker);
+                                 });
+  }
+  if (const Document* value = member("exclude_account_ids")) {
+    if (!value->is_array())
+      checker.fail<TypeError>("organization.exclude_account_ids",
+                              std::string("expected a list, got ") + kind_name(*value));
+    for (std::size_t i = 0; i < value->size(); ++i) {
+      settings.exclude_account_ids.push_back(account_number(
+          (*value)[i], "organization.exclude_account_ids[" + std::to_string(i) + "]", checker));
+    }
+  }
+  if (const Document* value = member("role_arn")) {
+    static const std::regex form("arn:aws[a-z-]*:iam::[0-9]{12}:role/[\\w+=,.@/-]{1,512}");
+    const std::string arn = checker.text(*value, "organization.role_arn");
+    if (arn.size() > 600 || !std::regex_match(arn, form))
+      checker.fail<ValueError>("organization.role_arn",
+                               "\"" + arn +
+                                   "\" is not the ARN of an IAM role such as "
+                                   "\"arn:aws:iam::123456789012:role/OrganizationReader\"");
+    settings.role_arn = arn;
+  }
+  return settings;
+}
+
 // The checks of a configuration read from the file at `path`.
 Config config_from_document(const Document& document, const std::filesystem::path& path) {
   const Checker checker(path);
@@ -261,7 +308,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
   }
   checker.refuse_unknown_keys(document, "",
                               {"controller", "account_ids", "aws_regions", "defaults",
-                               "assume_role"});
+                               "assume_role", "organization"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -295,14 +342,32 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     config.controller.timeout = timeout_of(*timeout, "controller.timeout", checker);
 
   const Document& accounts = checker.require(document, "", "account_ids");
-  if (!accounts.is_array())
-    checker.fail<TypeError>("account_ids",
-                            std::string("expected a list, got ") + kind_name(accounts));
-  if (accounts.empty())
-    checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
-  for (std::size_t i = 0; i < accounts.size(); ++i) {
-    config.account_ids.push_back(
-        account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker));
+  if (accounts.is_string()) {
+    const auto source = accounts.get<std::string>();
+    if (source == "controller")
+      config.account_source = AccountSource::controller;
+    else if (source == "organization")
+      config.account_source = AccountSource::organization;
+    else
+      checker.fail<ValueError>("account_ids",
+                               "expected a list of account numbers, \"controller\" or "
+                               "\"organization\", got \"" + source + "\"");
+  } else {
+    if (!accounts.is_array())
+      checker.fail<TypeError>("account_ids",
+                              std::string("expected a list, \"controller\" or \"organization\", "
+                                          "got ") + kind_name(accounts));
+    if (accounts.empty())
+      checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+      config.account_ids.push_back(
+          account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker));
+    }
+  }
+  if (document.contains("organization") && !document["organization"].is_null()) {
+    if (config.account_source != AccountSource::organization)
+      checker.fail<ValueError>("organization", "is read only with account_ids: organization");
+    config.organization = organization_settings(document["organization"], checker);
   }
 
   if (document.contains("aws_regions") && !document["aws_regions"].is_null()) {

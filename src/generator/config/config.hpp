@@ -64,10 +64,31 @@ struct AssumeRoleSettings {
   std::optional<int> duration_seconds;
 };
 
+/// Where the accounts to scan come from: the configuration's own list (`account_ids` as a list),
+/// the controller's account list (`account_ids: controller`) or AWS Organizations
+/// (`account_ids: organization`).
+enum class AccountSource { listed, controller, organization };
+
+/// Which accounts of the AWS organization are scanned, and through which role it is read.
+struct OrganizationSettings {
+  /// Roots and organizational units whose accounts, nested units included, are scanned; empty:
+  /// the whole organization.
+  std::vector<std::string> ous;
+  /// Accounts left out, 12-digit account numbers.
+  std::vector<std::string> exclude_account_ids;
+  /// The role the organization is read through, assumed with the operator's own credentials;
+  /// absent: read with the operator's own credentials.
+  std::optional<std::string> role_arn;
+};
+
 /// What `generate` reads from its configuration file.
 struct Config {
   ControllerSettings controller;
-  std::vector<std::string> account_ids;  // 12-digit account numbers, as written
+  AccountSource account_source = AccountSource::listed;
+  /// With AccountSource::listed: 12-digit account numbers, as written; empty otherwise.
+  std::vector<std::string> account_ids;
+  /// With AccountSource::organization: the part of the organization to scan.
+  OrganizationSettings organization;
   std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
   Defaults defaults;
   AssumeRoleSettings assume_role;

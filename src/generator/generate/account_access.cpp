@@ -1,5 +1,7 @@
 #include "generator/generate/account_access.hpp"
 
+#include <set>
+
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
 #include "generator/common/errors.hpp"
@@ -100,6 +102,41 @@ RoleAssumption assume_account_role(const std::string& role_arn,
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
   return get_temp_creds_for_account(role_arn, process_context());
+}
+
+std::vector<aws::OrganizationAccount> list_organization_accounts(
+    const config::OrganizationSettings& settings, const std::string& session_name,
+    const aws::Context& context, aws::OwnCredentials& own) {
+  aws::Credentials reader = own.get(context);
+  if (settings.role_arn) {
+    logger().info("Reading the organization through role %s", *settings.role_arn);
+    reader = aws::make_default_sts_client(context, own)
+                 .assume_role(aws::AssumeRoleRequest{*settings.role_arn, session_name,
+                                                     std::nullopt, std::nullopt});
+  }
+  const aws::OrganizationsClient organizations(context, reader);
+  if (settings.ous.empty()) return organizations.list_accounts();
+  std::vector<aws::OrganizationAccount> accounts;
+  // Units already read: an answer that named a unit below itself would be read for ever.
+  std::set<std::string> read;
+  for (const std::string& ou : settings.ous) {
+    // Depth first: a unit's own accounts, then each of its units in listing order.
+    std::vector<std::string> pending{ou};
+    while (!pending.empty()) {
+      const std::string parent = std::move(pending.back());
+      pending.pop_back();
+      if (!read.insert(parent).second) continue;
+      if (read.size() > MAX_ORGANIZATIONAL_UNITS)
+        throw aws::ClientError("Organizations lists more than " +
+                               std::to_string(MAX_ORGANIZATIONAL_UNITS) +
+                               " organizational units below " + ou);
+      for (auto& account : organizations.list_accounts_for_parent(parent))
+        accounts.push_back(std::move(account));
+      std::vector<std::string> children = organizations.list_child_units(parent);
+      pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+  }
+  return accounts;
 }
 
 std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context) {

@@ -13,6 +13,7 @@
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
+#include "aws/organizations.hpp"
 #include "generator/config/config.hpp"
 
 namespace generator::generate {
@@ -71,6 +72,18 @@ class Ec2Handle {
                                                  const config::AssumeRoleSettings& settings,
                                                  const aws::Context& context,
                                                  aws::OwnCredentials& own);
+
+/// The most organizational units read below the configured ones: ten times what an organization
+/// may hold.
+inline constexpr std::size_t MAX_ORGANIZATIONAL_UNITS = 10000;
+
+/// The accounts of the organization, or of the units `settings.ous` and every unit nested in
+/// them (a unit's accounts before those of the units below it), as Organizations lists them.
+/// Read with the credentials of `settings.role_arn`, assumed with the operator's own as session
+/// `session_name`, or else with the operator's own; every error passes on.
+[[nodiscard]] std::vector<aws::OrganizationAccount> list_organization_accounts(
+    const config::OrganizationSettings& settings, const std::string& session_name,
+    const aws::Context& context, aws::OwnCredentials& own);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,

@@ -47,6 +47,10 @@ class LiveServices : public DiscoveryServices {
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
   }
+  std::vector<aws::OrganizationAccount> organization_accounts(
+      const config::OrganizationSettings& settings) override {
+    return list_organization_accounts(settings, role_settings_.session_name, context_, *own_);
+  }
   std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                          const aws::Credentials& creds) override {
     return get_ec2_resource_handler(region, creds, context_);
@@ -138,7 +142,7 @@ Transports make_transports(const config::Config& config) {
 }
 
 std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
-                                                     const config::AssumeRoleSettings& roles) {
+                                                      const config::AssumeRoleSettings& roles) {
   return std::make_unique<LiveServices>(transports, roles);
 }
 
@@ -290,7 +294,10 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
     for (const FileAccount& account : request.verified->accounts)
       checked.accounts.push_back({account.account_id, account.region_names(), {}});
   }
-  const ScanPlan planned = ScanPlan::from_config(config, std::move(controller_accounts));
+  // The configured estate's accounts may come from the organization: read only when scanned.
+  const ScanPlan planned =
+      configured ? ScanPlan::from_config(config, std::move(controller_accounts), services)
+                 : ScanPlan{};
 
   ScanTally tally;
   std::vector<ScanOutput*> outputs;
@@ -305,7 +312,7 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
     outputs.push_back(scoped(planned, tally));
   }
   if (verifying) outputs.push_back(scoped(checked, *request.drift_check));
-  const ScanPlan plan = !verifying ? planned
+  const ScanPlan plan = !verifying   ? planned
                         : configured ? ScanPlan::joined(planned, checked)
                                      : checked;
   scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);

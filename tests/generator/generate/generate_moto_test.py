@@ -24,7 +24,7 @@ import yaml
 from support import browser, harness
 from support.aws_proxy import AwsProxy
 from support.controller_stand_in import DEFAULT_ACCOUNTS, ControllerStandIn, certificate_fingerprint
-from support.moto import MotoEstateTestCase, role_arn
+from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
 from support.proxy_stand_in import ProxyStandIn
 from support.sso_stand_in import SsoStandIn, utc_in, write_token_cache
 from support.tls import CertificateAuthority
@@ -148,7 +148,41 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             {"Version": "2012-10-17",
              "Statement": [{"Effect": "Deny", "Action": "ec2:DescribeVpcs", "Resource": "*"}]}))
         moto.add_account(OPERATOR_ACCOUNT, "Operator")  # the role an operator's profile assumes
+        cls.seed_organization()
         moto.enable_signature_checks()
+
+    @classmethod
+    def seed_organization(cls):
+        """An organization run from the operator's account: in its root a member and a closed
+        account; unit "network" with a hub account and, nested in it, unit "prod" with more accounts
+        than one ListAccountsForParent page holds (moto gives 20); a role that may read it."""
+        moto, org = cls.moto, cls.moto.client("organizations")
+        org.create_organization(FeatureSet="ALL")
+        root = org.list_roots()["Roots"][0]["Id"]
+        cls.network_ou = org.create_organizational_unit(ParentId=root, Name="network")["OrganizationalUnit"]["Id"]
+        prod_ou = org.create_organizational_unit(ParentId=cls.network_ou, Name="prod")["OrganizationalUnit"]["Id"]
+
+        def member(name, parent):
+            account = org.create_account(AccountName=name, Email=f"{name}@example.com")["CreateAccountStatus"]["AccountId"]
+            if parent != root:
+                org.move_account(AccountId=account, SourceParentId=root, DestinationParentId=parent)
+            moto.add_account(account, ROLE)
+            return account
+
+        cls.org_member = member("member", root)
+        cls.org_closed = member("closed", root)
+        org.close_account(AccountId=cls.org_closed)
+        cls.org_hub = member("hub", cls.network_ou)
+        cls.org_prod = [member(f"prod-{n}", prod_ou) for n in range(21)]
+        # In the operator's own account, moto lets only a role that trusts the user itself be assumed.
+        trust = {"Version": "2012-10-17", "Statement": [{
+            "Effect": "Allow", "Principal": {"AWS": f"arn:aws:iam::{DEFAULT_ACCOUNT}:user/operator"},
+            "Action": "sts:AssumeRole"}]}
+        iam = moto.client("iam")
+        iam.create_role(RoleName="OrganizationReader", AssumeRolePolicyDocument=json.dumps(trust))
+        iam.put_role_policy(RoleName="OrganizationReader", PolicyName="read", PolicyDocument=json.dumps(
+            {"Version": "2012-10-17", "Statement": [{"Effect": "Allow", "Action": "organizations:List*", "Resource": "*"}]}))
+        cls.org_reader = role_arn(DEFAULT_ACCOUNT, "OrganizationReader")
 
     def setUp(self):
         super().setUp()
@@ -158,15 +192,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                                             accounts=accounts).start()
         self.addCleanup(self.controller.stop)
 
-    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys="", sections=""):
+    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys="", sections="",
+                     regions=("us-east-1", "eu-west-1")):
         path = self.scratch / "config.yaml"
         path.write_text(textwrap.dedent(f"""\
             controller:
               ip: "{self.controller.address}"
               username: admin
               {controller_keys}
-            account_ids: {json.dumps(list(accounts))}
-            aws_regions: [us-east-1, eu-west-1]
+            account_ids: {json.dumps(accounts if isinstance(accounts, str) else list(accounts))}
+            aws_regions: {json.dumps(list(regions))}
             defaults:
               role_name: {ROLE}
               hpe: false
@@ -430,6 +465,52 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             result = self.generate("-c", self.write_config(), "-j", value)
             self.assertEqual(result.returncode, 2, value)
             self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 256)", result.stderr)
+
+    def test_accounts_come_from_the_controller_or_the_organization_without_being_typed(self):
+        discovery = self.scratch / "d.yaml"
+
+        def scanned():
+            return [a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]]
+
+        # The controller's list, in its order, each once; an entry that is no AWS account is named.
+        self.controller.accounts = [
+            {"account_number": GAMMA, "account_name": "gamma"}, {"account_number": 5, "account_name": "azure"},
+            {"account_number": BETA, "account_name": "beta"}, {"account_number": GAMMA, "account_name": "again"},
+            {"account_number": ALPHA, "account_name": "alpha"}]
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), [GAMMA, ALPHA])
+        self.assertIn(f"- Failed to assume role into account {BETA} -- skipped", result.stderr)
+        self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
+                      "a 12-digit AWS account number in quotes: 5", result.stderr)
+
+        # The whole organization (the operator's own management account included): ACTIVE accounts in
+        # account-number order, the closed one left out.
+        self.controller.accounts = [{"account_number": self.org_hub, "account_name": "hub"}]
+        active = sorted([DEFAULT_ACCOUNT, self.org_member, self.org_hub, *self.org_prod])
+        whole = self.write_config(accounts="organization", regions=["eu-west-1"])
+        result = self.generate("-c", whole, "-d", discovery, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), active)
+        self.assertIn(f"The organization lists {len(active)} ACTIVE accounts to scan (1 not ACTIVE and 0 in "
+                      "exclude_account_ids left out)", result.stderr)
+        unmanaged = [line for line in result.stderr.splitlines() if "not managed by the controller" in line]
+        self.assertEqual(unmanaged, [f"generator.generate:WARNING {len(active) - 1} accounts of the organization are "
+                                     "not managed by the controller; they are scanned, without an account name: "
+                                     + ", ".join(a for a in active if a != self.org_hub)])
+
+        # One unit and the unit nested in it, one account excluded, read through a role.
+        part = self.write_config(accounts="organization", regions=["eu-west-1"], sections=f"""\
+            organization:
+              ous: [{self.network_ou}]
+              exclude_account_ids: ["{self.org_prod[0]}"]
+              role_arn: {self.org_reader}
+            """)
+        result = self.generate("-c", part, "-d", discovery, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), sorted([self.org_hub, *self.org_prod[1:]]))
+        self.assertIn(f"Reading the organization through role {self.org_reader}", result.stderr)
+        self.assertNotIn("Failed to assume role", result.stderr)
 
     def test_roles_whose_trust_asks_for_an_external_id_are_assumed_with_the_configured_session(self):
         external_id = "Zq7-halvane.scan@corp"
