@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "aws/environment.hpp"
+#include "aws/retry.hpp"
 #include "http/http.hpp"
 
 namespace aws {
@@ -37,6 +38,10 @@ struct Context {
 
   /// The transport settings of the HTTP clients made for this context and its workers.
   http::TransportSettings transport;
+  /// How long one request keeps waiting out throttling answers (the pauses it takes, added up)
+  /// before the last one is its error; zero: throttling is tried again only as often as every
+  /// other transient failure (max_attempts).
+  std::chrono::milliseconds throttling_patience = DEFAULT_THROTTLING_PATIENCE;
 
   /// The process environment, libcurl with `transport`, real pauses, a random jitter source (safe
   /// on any thread) and the system clock.

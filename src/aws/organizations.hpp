@@ -3,6 +3,7 @@
 // AWS Organizations over its JSON protocol: the accounts of the organization, of one
 // organizational unit, and the units below one.
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +76,7 @@ class OrganizationsClient {
   Credentials credentials_;
   RetryPolicy retry_;
   std::string ca_bundle_;
+  std::shared_ptr<AdaptiveRate> rate_ = std::make_shared<AdaptiveRate>();
 };
 
 }  // namespace aws

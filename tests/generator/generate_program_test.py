@@ -141,6 +141,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                          r"characters of letters, digits and _ \+ = , \. @ : / -$"),
             "session name with a blank": (VALID_CONFIG + "assume_role: {session_name: 'network scan'}\n",
                                           r"ValueError: .*bad\.yaml: assume_role\.session_name: must be 2 to 64 "),
+            "patience beyond an hour": (VALID_CONFIG + "throttling_patience: 3601\n",
+                                        r"ValueError: .*bad\.yaml: throttling_patience: must be a number of seconds "
+                                        r"from 0 to 3600$"),
             "unknown assume_role key": (VALID_CONFIG + "assume_role: {mfa_serial: x}\n",
                                         r"ValueError: .*bad\.yaml: assume_role\.mfa_serial: unknown key \(expected "
                                         r"one of: external_id, session_name, duration_seconds\)"),

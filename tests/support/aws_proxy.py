@@ -21,7 +21,7 @@ from collections import Counter
 
 from support import harness
 
-_SCOPE = re.compile(r"Credential=[^/]+/\d{8}/([^/]+)/([^/]+)/aws4_request")
+_SCOPE = re.compile(r"Credential=([^/]+)/\d{8}/([^/]+)/([^/]+)/aws4_request")
 
 THROTTLING = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>RequestLimitExceeded'
               b'</Code><Message>Request limit exceeded.</Message></Error></Errors>'
@@ -39,16 +39,22 @@ class AwsProxy(harness.ThreadedServer):
     `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
     `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never);
     `external_id`: AssumeRole without this ExternalId is refused (403 AccessDenied), as a role's
-    trust policy with an sts:ExternalId condition refuses it."""
+    trust policy with an sts:ExternalId condition refuses it;
+    `bucket`: (capacity, refill per second) of a token bucket per access key and region, as EC2
+    keeps one per account and region: an EC2 request that finds it empty is answered
+    RequestLimitExceeded."""
 
     def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0,
-                 external_id=None):
+                 external_id=None, bucket=None):
         self.target = urllib.parse.urlsplit(target_url)
         self.delay = delay
         self.region_delays = dict(region_delays or {})
         self.refuse_regions = set(refuse_regions)
         self.throttle_every = throttle_every
         self.external_id = external_id
+        self.bucket = bucket
+        self._buckets = {}  # (access key, region): (tokens, time of the last refill)
+        self._bucket_refusals = 0
         self._role_sessions = []
         self.port = harness.free_port()
         self.url = f"http://127.0.0.1:{self.port}"
@@ -60,6 +66,22 @@ class AwsProxy(harness.ThreadedServer):
         """Requests that reached moto, by action (throttled first attempts and refusals not counted)."""
         with self._lock:
             return dict(self._counts)
+
+    def bucket_refusals(self):
+        """EC2 requests answered RequestLimitExceeded because their bucket was empty."""
+        with self._lock:
+            return self._bucket_refusals
+
+    def _take_token(self, key):
+        capacity, refill = self.bucket
+        now = time.monotonic()
+        tokens, since = self._buckets.get(key, (capacity, now))
+        tokens = min(capacity, tokens + (now - since) * refill)
+        if tokens < 1:
+            self._buckets[key] = (tokens, now)
+            return False
+        self._buckets[key] = (tokens - 1, now)
+        return True
 
     def role_sessions(self):
         """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
@@ -93,7 +115,7 @@ class AwsProxy(harness.ThreadedServer):
 
     def _answer(self, method, path, headers, body):
         scope = _SCOPE.search(headers.get("Authorization", ""))
-        region, service = scope.groups() if scope else ("", "")
+        access_key, region, service = scope.groups() if scope else ("", "", "")
         parameters = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
         action = parameters.get("Action", [""])[0]
         time.sleep(self.region_delays.get(region, self.delay))
@@ -101,6 +123,9 @@ class AwsProxy(harness.ThreadedServer):
             if service == "ec2":
                 self._ec2_requests += 1
                 if self.throttle_every and self._ec2_requests % self.throttle_every == 0:
+                    return 503, [("Content-Type", "text/xml")], THROTTLING
+                if self.bucket and not self._take_token((access_key, region)):
+                    self._bucket_refusals += 1
                     return 503, [("Content-Type", "text/xml")], THROTTLING
             if service == "ec2" and action == "DescribeVpcs" and region in self.refuse_regions:
                 return 403, [("Content-Type", "text/xml")], REFUSAL

@@ -308,7 +308,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
   }
   checker.refuse_unknown_keys(document, "",
                               {"controller", "account_ids", "aws_regions", "defaults",
-                               "assume_role", "organization"});
+                               "assume_role", "organization", "throttling_patience"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -418,6 +418,19 @@ Config config_from_document(const Document& document, const std::filesystem::pat
 
   if (document.contains("assume_role") && !document["assume_role"].is_null())
     config.assume_role = assume_role_settings(document["assume_role"], checker);
+
+  if (document.contains("throttling_patience") && !document["throttling_patience"].is_null()) {
+    const Document& value = document["throttling_patience"];
+    if (!value.is_number() || value.is_boolean())
+      checker.fail<TypeError>("throttling_patience", std::string("expected a number of seconds, got ") +
+                                                         kind_name(value));
+    const double seconds = value.get<double>();
+    // An hour of throttling is an outage rather than a busy service.
+    if (!(seconds >= 0) || seconds > 3600)
+      checker.fail<ValueError>("throttling_patience",
+                               "must be a number of seconds from 0 to 3600");
+    config.throttling_patience = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
   return config;
 }
 

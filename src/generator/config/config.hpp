@@ -92,6 +92,10 @@ struct Config {
   std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
   Defaults defaults;
   AssumeRoleSettings assume_role;
+  /// How long one AWS request waits out throttling answers before its region counts as failed;
+  /// zero: throttling is tried again only as often as other transient failures; absent: the AWS
+  /// layer's default (a minute).
+  std::optional<std::chrono::milliseconds> throttling_patience;
 };
 
 /// Reads and checks the configuration file; a bad file fails with an error naming the file and key.

@@ -23,11 +23,13 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 // handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
-  LiveServices(const Transports& transports, config::AssumeRoleSettings role_settings)
+  LiveServices(const Transports& transports, const config::Config& config)
       : controller_transport_(transports.controller),
         context_(process_context(transports.aws)),
         own_(std::make_shared<aws::OwnCredentials>()),
-        role_settings_(std::move(role_settings)) {}
+        role_settings_(config.assume_role) {
+    if (config.throttling_patience) context_.throttling_patience = *config.throttling_patience;
+  }
   LiveServices(http::TransportSettings controller_transport, aws::Context context,
                std::shared_ptr<aws::OwnCredentials> own, config::AssumeRoleSettings role_settings)
       : controller_transport_(std::move(controller_transport)),
@@ -142,8 +144,8 @@ Transports make_transports(const config::Config& config) {
 }
 
 std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
-                                                      const config::AssumeRoleSettings& roles) {
-  return std::make_unique<LiveServices>(transports, roles);
+                                                      const config::Config& config) {
+  return std::make_unique<LiveServices>(transports, config);
 }
 
 void DiscoveryFileOutput::account_started(const AccountRecord& account) const {

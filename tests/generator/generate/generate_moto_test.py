@@ -444,6 +444,20 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             self.assertEqual(without_time_stamps(first.stderr).replace(str(one), "OUT"),
                              without_time_stamps(second.stderr).replace(str(eight), "OUT"))
 
+    def test_an_aws_that_throttles_hard_is_waited_out_and_every_vpc_listed(self):
+        config = self.write_config(accounts=(ALPHA, GAMMA, EPSILON))
+        plain, throttled = self.scratch / "plain.yaml", self.scratch / "throttled.yaml"
+        self.assertEqual(self.generate("-c", config, "-d", plain).returncode, 0)
+        # One token per account and region, refilled every 4 s: a region's second request is refused
+        # for longer than a few quick retries wait.
+        with AwsProxy(self.moto.url, bucket=(1, 0.25)) as proxy:
+            result = self.run_through(proxy, "-c", config, "-d", throttled, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertGreater(proxy.bucket_refusals(), 0)
+        self.assertNotIn("Error occured while scanning VPCs", result.stderr)
+        self.assertNotIn("incomplete", result.stderr)
+        self.assertEqual(throttled.read_bytes(), plain.read_bytes())
+
     def test_workbook_pass_ends_at_its_first_failing_region_without_waiting_for_slow_ones(self):
         slow = 20.0
         config = self.write_config(accounts=(ALPHA, GAMMA))
