@@ -38,10 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input = fuzz::as_text(data, size);
   const std::vector<std::string> answers = fuzz::split_parts(input, 16);
 
-  const aws::Context context = fuzz::scripted_aws_context(
-      {{"HOME", "/nonexistent"}, {"AWS_ACCESS_KEY_ID", "AKIDFUZZ"},
-       {"AWS_SECRET_ACCESS_KEY", "fuzz-secret"}},
-      answers);
+  const aws::Context context =
+      fuzz::scripted_aws_context({{"HOME", "/nonexistent"},
+                                  {"AWS_ACCESS_KEY_ID", "AKIDFUZZ"},
+                                  {"AWS_SECRET_ACCESS_KEY", "fuzz-secret"}},
+                                 answers);
   expecting_refusals([&] { (void)generator::generate::get_regions(KEYS, context); });
 
   expecting_refusals([&] {

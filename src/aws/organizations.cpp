@@ -37,8 +37,8 @@ std::string text_member(const Json& object, const char* name, const char* operat
   const auto found = object.find(name);
   if (found == object.end() || found->is_null()) return {};
   if (!found->is_string())
-    throw ClientError(std::string("The answer of the ") + operation + " operation holds a " +
-                      name + " that is not a text");
+    throw ClientError(std::string("The answer of the ") + operation + " operation holds a " + name +
+                      " that is not a text");
   return found->get<std::string>();
 }
 
@@ -51,9 +51,8 @@ const Json& list_member(const Json& answer, const char* name, const char* operat
 }
 
 bool is_twelve_digits(const std::string& text) {
-  return text.size() == 12 && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-           return std::isdigit(c) != 0;
-         });
+  return text.size() == 12 && std::all_of(text.begin(), text.end(),
+                                          [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 }  // namespace
@@ -64,7 +63,8 @@ OrganizationsPage<OrganizationAccount> read_accounts_page(const std::string& bod
   OrganizationsPage<OrganizationAccount> page;
   for (const Json& item : list_member(answer, "Accounts", operation)) {
     if (!item.is_object())
-      throw ClientError("The answer of the ListAccounts operation lists an account that is no object");
+      throw ClientError(
+          "The answer of the ListAccounts operation lists an account that is no object");
     OrganizationAccount account{text_member(item, "Id", operation),
                                 text_member(item, "Name", operation),
                                 text_member(item, "Status", operation)};
@@ -129,10 +129,9 @@ std::string organizations_region(const std::optional<std::string>& region) {
 OrganizationsClient::OrganizationsClient(const Context& context, Credentials credentials)
     : context_(context), credentials_(std::move(credentials)) {
   const SharedConfig config = load_shared_config(context_.environment);
-  endpoint_ =
-      resolve_endpoint(Service::organizations,
-                       organizations_region(resolve_region(context_.environment, config)),
-                       context_.environment, config);
+  endpoint_ = resolve_endpoint(Service::organizations,
+                               organizations_region(resolve_region(context_.environment, config)),
+                               context_.environment, config);
   Transport transport = resolve_transport(context_.environment, config);
   retry_ = transport.retry;
   ca_bundle_ = std::move(transport.ca_bundle);

@@ -67,8 +67,7 @@ class OrganizationsClient {
   // Every page of `operation` with the request members `members` (name, text).
   template <class Item>
   [[nodiscard]] std::vector<Item> all_pages(
-      const std::string& operation,
-      const std::vector<std::pair<std::string, std::string>>& members,
+      const std::string& operation, const std::vector<std::pair<std::string, std::string>>& members,
       OrganizationsPage<Item> (*read_page)(const std::string&)) const;
 
   Context context_;

@@ -139,8 +139,8 @@ xml::Element QueryClient::call(const std::string& operation,
     }
     return request;
   };
-  const http::Response response =
-      send_with_retries(context_, retry_, *rate_, operation, endpoint_.url, build, read_service_error);
+  const http::Response response = send_with_retries(context_, retry_, *rate_, operation,
+                                                    endpoint_.url, build, read_service_error);
   xml::Element answer;
   try {
     answer = xml::parse(response.body);

@@ -51,7 +51,8 @@ class QueryClient {
 };
 
 /// Reads the ServiceError of an error answer: (operation, HTTP status, body).
-using ServiceErrorReader = std::function<ServiceError(const std::string&, long, const std::string&)>;
+using ServiceErrorReader =
+    std::function<ServiceError(const std::string&, long, const std::string&)>;
 
 /// The one retry loop of every AWS call: sends the request that `build` makes (anew, and so
 /// signed anew, for every attempt) to `url` until an answer with a 2xx status comes, no sooner

@@ -100,7 +100,8 @@ void AdaptiveRate::throttled(std::chrono::milliseconds ceiling) {
   const std::lock_guard lock(mutex_);
   // The SDKs cut the rate to 70 % on every throttling answer; the interval is its inverse.
   const auto widened = std::chrono::milliseconds(static_cast<long long>(interval_.count() / 0.7));
-  interval_ = std::min(std::max(widened, MIN_THROTTLING_PAUSE), std::max(ceiling, MIN_THROTTLING_PAUSE));
+  interval_ =
+      std::min(std::max(widened, MIN_THROTTLING_PAUSE), std::max(ceiling, MIN_THROTTLING_PAUSE));
 }
 
 void AdaptiveRate::came_through() {

@@ -228,8 +228,7 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
   };
   if (const Document* value = member("external_id")) {
     settings.external_id = checker.text(*value, "assume_role.external_id");
-    check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-",
-                    checker);
+    check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-", checker);
   }
   if (const Document* value = member("session_name")) {
     settings.session_name = checker.text(*value, "assume_role.session_name");
@@ -238,8 +237,8 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
   if (const Document* value = member("duration_seconds")) {
     const std::string key = "assume_role.duration_seconds";
     if (!value->is_number_integer() && !value->is_number_unsigned())
-      checker.fail<TypeError>(key, std::string("expected a whole number of seconds, got ") +
-                                       kind_name(*value));
+      checker.fail<TypeError>(
+          key, std::string("expected a whole number of seconds, got ") + kind_name(*value));
     const auto seconds = value->get<long long>();
     if (seconds < MIN_ROLE_DURATION_SECONDS || seconds > MAX_ROLE_DURATION_SECONDS)
       checker.fail<ValueError>(key, "must be " + std::to_string(MIN_ROLE_DURATION_SECONDS) +
@@ -351,12 +350,14 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     else
       checker.fail<ValueError>("account_ids",
                                "expected a list of account numbers, \"controller\" or "
-                               "\"organization\", got \"" + source + "\"");
+                               "\"organization\", got \"" +
+                                   source + "\"");
   } else {
     if (!accounts.is_array())
       checker.fail<TypeError>("account_ids",
                               std::string("expected a list, \"controller\" or \"organization\", "
-                                          "got ") + kind_name(accounts));
+                                          "got ") +
+                                  kind_name(accounts));
     if (accounts.empty())
       checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
     for (std::size_t i = 0; i < accounts.size(); ++i) {
@@ -422,13 +423,12 @@ Config config_from_document(const Document& document, const std::filesystem::pat
   if (document.contains("throttling_patience") && !document["throttling_patience"].is_null()) {
     const Document& value = document["throttling_patience"];
     if (!value.is_number() || value.is_boolean())
-      checker.fail<TypeError>("throttling_patience", std::string("expected a number of seconds, got ") +
-                                                         kind_name(value));
+      checker.fail<TypeError>("throttling_patience",
+                              std::string("expected a number of seconds, got ") + kind_name(value));
     const double seconds = value.get<double>();
     // An hour of throttling is an outage rather than a busy service.
     if (!(seconds >= 0) || seconds > 3600)
-      checker.fail<ValueError>("throttling_patience",
-                               "must be a number of seconds from 0 to 3600");
+      checker.fail<ValueError>("throttling_patience", "must be a number of seconds from 0 to 3600");
     config.throttling_patience = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   }
   return config;

@@ -71,11 +71,9 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
   return role_arn;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
-                                                           const aws::Context& context,
-                                                           std::string* refusal,
-                                                           aws::OwnCredentials* own,
-                                                           const config::AssumeRoleSettings& settings) {
+std::optional<aws::Credentials> get_temp_creds_for_account(
+    const std::string& role_arn, const aws::Context& context, std::string* refusal,
+    aws::OwnCredentials* own, const config::AssumeRoleSettings& settings) {
   try {
     const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
                                               : aws::make_default_sts_client(context);
@@ -111,8 +109,8 @@ std::vector<aws::OrganizationAccount> list_organization_accounts(
   if (settings.role_arn) {
     logger().info("Reading the organization through role %s", *settings.role_arn);
     reader = aws::make_default_sts_client(context, own)
-                 .assume_role(aws::AssumeRoleRequest{*settings.role_arn, session_name,
-                                                     std::nullopt, std::nullopt});
+                 .assume_role(aws::AssumeRoleRequest{*settings.role_arn, session_name, std::nullopt,
+                                                     std::nullopt});
   }
   const aws::OrganizationsClient organizations(context, reader);
   if (settings.ous.empty()) return organizations.list_accounts();

@@ -43,8 +43,8 @@ struct Transports {
 /// role assumed as the configuration's `assume_role` says and throttling waited out for its
 /// `throttling_patience`; one for the whole run, so that the operator's own credentials are
 /// resolved once.
-[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(
-    const Transports& transports, const config::Config& config);
+[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
+                                                                    const config::Config& config);
 
 /// Turns the scan's records into the discovery document {account_info: [...]}: every account
 /// whose role could be assumed, with its regions (a failed region is left out) and VPCs, each
