@@ -11,6 +11,7 @@
 #include "aws/command.hpp"
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "aws/expiry.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sigv4.hpp"
 #include "aws/sso.hpp"
@@ -638,6 +639,9 @@ Credentials resolve_default_credentials(const Context& context) {
 
 Credentials OwnCredentials::get(const Context& context) {
   const std::lock_guard lock(mutex_);
+  // Credentials that run out during a long run (a role chain, IAM Identity Center, a process's)
+  // are resolved anew a few minutes ahead, once for every thread.
+  if (resolved_ && !failure_ && due_for_renewal(credentials_, context.now())) resolved_ = false;
   if (!resolved_) {
     try {
       credentials_ = resolve_default_credentials(context);

@@ -150,6 +150,34 @@ TEST_F(CredentialChain, CredentialProcessPrintsTheKeysAndItsFailuresNeverQuoteIt
   }
 }
 
+TEST_F(CredentialChain, OwnCredentialsAreRenewedOnceShortlyBeforeTheyExpire) {
+  // Each run of the helper counts itself and hands out credentials that last until the top of
+  // the next hour: 01:00 from its first run, 02:00 from its second.
+  const auto script = write("expiring.sh", R"sh(#!/bin/sh
+n=$(cat "$0.count" 2>/dev/null || echo 0); n=$((n+1)); echo $n > "$0.count"
+echo "{\"Version\": 1, \"AccessKeyId\": \"K$n\", \"SecretAccessKey\": \"s\",
+ \"SessionToken\": \"t$n\", \"Expiration\": \"2030-01-01T0$n:00:00Z\"}"
+)sh");
+  fs::permissions(script, fs::perms::owner_all);
+  write("config", "[default]\ncredential_process = " + script.string() + "\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  Context context = make_context(variables_, no_network());
+  auto clock = std::make_shared<std::chrono::system_clock::time_point>(
+      std::chrono::sys_days(std::chrono::year(2030) / 1 / 1) + std::chrono::minutes(30));
+  context.now = [clock] { return *clock; };
+
+  OwnCredentials own;
+  EXPECT_EQ(own.get(context).access_key_id, "K1");
+  EXPECT_EQ(own.get(context).access_key_id, "K1") << "resolved once while they last";
+  *clock += std::chrono::minutes(26);  // 00:56, four minutes before they expire
+  EXPECT_EQ(own.get(context).session_token, "t2");
+  EXPECT_EQ(own.get(context).access_key_id, "K2") << "renewed once, for every caller";
+  std::ifstream count(script.string() + ".count");
+  std::string runs;
+  std::getline(count, runs);
+  EXPECT_EQ(runs, "2");
+}
+
 http::Response assume_role_answer(const std::string& key) {
   return answer(200,
                 "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
@@ -332,8 +360,9 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
     (void)resolve(oidc);
     FAIL() << "no error";
   } catch (const ClientError& error) {
-    EXPECT_NE(std::string(error.what()).find("has expired and could not be renewed (an answer "
-                                             "without accessToken and expiresIn)"),
+    EXPECT_NE(std::string(error.what())
+                  .find("has expired and could not be renewed (an answer "
+                        "without accessToken and expiresIn)"),
               std::string::npos)
         << error.what();
   }

@@ -49,6 +49,7 @@ class LiveServices : public DiscoveryServices {
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
   }
+  std::chrono::system_clock::time_point now() override { return context_.now(); }
   std::vector<aws::OrganizationAccount> organization_accounts(
       const config::OrganizationSettings& settings) override {
     return list_organization_accounts(settings, role_settings_.session_name, context_, *own_);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "aws/errors.hpp"
+#include "aws/expiry.hpp"
 #include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/generate/gateway_name.hpp"
@@ -66,7 +67,10 @@ void warn_no_account_entered(std::size_t account_count, const std::string& role_
 // after `entered_done` is set under the scan's lock.
 struct AccountWork {
   AccountRecord account;
+  std::string role_arn;
+  // Set on entry; renewed under creds_mutex by the first region that finds them about to expire.
   std::optional<aws::Credentials> creds;
+  std::mutex creds_mutex;
   std::vector<std::string> regions;
   log::HeldMessages messages;
   std::exception_ptr fatal;
@@ -234,8 +238,8 @@ class Scan {
         planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
-    RoleAssumption role =
-        services.assume_role(get_role_arn(planned.account_id, settings_.role_name));
+    work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
+    RoleAssumption role = services.assume_role(work.role_arn);
     if (!role.credentials) {
       logger().error(in_pass("- Failed to assume role into account %s -- skipped", settings_),
                      planned.account_id);
@@ -255,11 +259,26 @@ class Scan {
         work.regions.push_back(region);
   }
 
-  void scan_region(DiscoveryServices& services, const AccountWork& work, RegionRecord& region) {
+  // The account's role credentials, renewed first when they are about to expire: a role session
+  // lasts an hour by default, and the scan of a large estate may take longer.
+  static aws::Credentials current_creds(DiscoveryServices& services, AccountWork& work) {
+    const std::lock_guard lock(work.creds_mutex);
+    if (aws::due_for_renewal(*work.creds, services.now())) {
+      logger().debug("Renewing the role credentials of account %s", work.account.account_id);
+      RoleAssumption renewed = services.assume_role(work.role_arn);
+      // Refused now: the old ones still serve for a few minutes, and the region's requests tell
+      // if they do not.
+      if (renewed.credentials) work.creds = std::move(renewed.credentials);
+    }
+    return *work.creds;
+  }
+
+  void scan_region(DiscoveryServices& services, AccountWork& work, RegionRecord& region) {
     const AccountRecord& account = work.account;
     progress_.region_started(region.region);
     const RegionEnd region_end(progress_);
-    const std::unique_ptr<Ec2Handle> ec2 = services.ec2_handler(region.region, *work.creds);
+    const std::unique_ptr<Ec2Handle> ec2 =
+        services.ec2_handler(region.region, current_creds(services, work));
     RegionSubnets subnets(*ec2);
     try {
       ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
@@ -361,6 +380,10 @@ class SerializedServices : public DiscoveryServices {
     const std::lock_guard lock(mutex_);
     return services_.organization_accounts(settings);
   }
+  std::chrono::system_clock::time_point now() override {
+    const std::lock_guard lock(mutex_);
+    return services_.now();
+  }
   std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                          const aws::Credentials& creds) override {
     const std::lock_guard lock(mutex_);
@@ -415,6 +438,10 @@ RoleAssumption DiscoveryServices::assume_role(const std::string& role_arn) {
   if (!assumption.credentials)
     assumption.refusal = "The role " + role_arn + " could not be assumed";
   return assumption;
+}
+
+std::chrono::system_clock::time_point DiscoveryServices::now() {
+  return std::chrono::system_clock::now();
 }
 
 std::vector<aws::OrganizationAccount> DiscoveryServices::organization_accounts(

@@ -5,6 +5,7 @@
 // walk hands typed records to its outputs in configuration order; the outputs only turn them
 // into their own documents.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,8 @@ class DiscoveryServices {
   virtual RoleAssumption assume_role(const std::string& role_arn);
   /// The regions enabled for the account.
   virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
+  /// The time by which credentials are renewed before they expire; by default the system clock.
+  virtual std::chrono::system_clock::time_point now();
   /// The accounts of the AWS organization, or of the units `settings.ous` and the units nested in
   /// them, as Organizations lists them (any status; an account may come twice), read through
   /// `settings.role_arn` when given; errors pass on. By default a ScanError: these services
