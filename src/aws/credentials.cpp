@@ -359,7 +359,8 @@ class AssumeRoleProvider : public ProfileProvider {
       throw ClientError("The profiles that assume roles form a loop through profile '" + name +
                         "'");
     }
-    if (setting(profile, "mfa_serial")) {
+    const auto mfa_serial = setting(profile, "mfa_serial");
+    if (mfa_serial && !context_.mfa_prompt) {
       throw ClientError("Profile '" + name +
                         "' needs an MFA code (mfa_serial), which cannot be asked for here");
     }
@@ -383,6 +384,12 @@ class AssumeRoleProvider : public ProfileProvider {
         setting(profile, "role_session_name").value_or(default_session_name(context_));
     request.external_id = setting(profile, "external_id");
     request.duration_seconds = duration_seconds(profile, name);
+    if (mfa_serial) {
+      // Asked for once the source credentials are there, right before the one request it is for:
+      // a code lasts only half a minute.
+      request.serial_number = *mfa_serial;
+      request.token_code = context_.mfa_prompt->code(name, *mfa_serial);
+    }
     const StsClient sts(context_, source, resolve_region(context_.environment, config()));
     return sts.assume_role(request);
   }

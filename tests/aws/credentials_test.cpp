@@ -224,6 +224,42 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
 
   variables_["AWS_PROFILE"] = "loop-a";
   EXPECT_THROW((void)resolve(sts), ClientError);
+
+  // A role whose trust asks for an MFA device: the code is asked for once, for that request.
+  write("config",
+        "[profile guarded]\nrole_arn = arn:aws:iam::111111111111:role/Middle\nsource_profile = "
+        "base\nmfa_serial = arn:aws:iam::000000000000:mfa/operator\n");
+  variables_["AWS_PROFILE"] = "guarded";
+  class Prompt : public MfaPrompt {
+   public:
+    std::vector<std::string> asked;
+    std::string code(const std::string& profile, const std::string& serial) override {
+      asked.push_back(profile + " " + serial);
+      return "123456";
+    }
+  };
+  auto prompt = std::make_shared<Prompt>();
+  Context context = make_context(variables_, sts);
+  context.mfa_prompt = prompt;
+  sts->requests.clear();
+  EXPECT_EQ(resolve_default_credentials(context).access_key_id, "MIDDLEKEY");
+  EXPECT_EQ(prompt->asked,
+            std::vector<std::string>{"guarded arn:aws:iam::000000000000:mfa/operator"});
+  ASSERT_EQ(sts->requests.size(), 1u);
+  const auto guarded = form_fields(sts->requests[0].body);
+  EXPECT_EQ(guarded.at("SerialNumber"), "arn:aws:iam::000000000000:mfa/operator");
+  EXPECT_EQ(guarded.at("TokenCode"), "123456");
+  // With no one to ask, the profile is refused by name before anything is sent.
+  sts->requests.clear();
+  try {
+    (void)resolve(sts);
+    ADD_FAILURE() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("Profile 'guarded' needs an MFA code (mfa_serial)"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(sts->requests.empty());
 }
 
 http::Response web_identity_answer(const std::string& key) {

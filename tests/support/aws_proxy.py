@@ -56,6 +56,7 @@ class AwsProxy(harness.ThreadedServer):
         self._buckets = {}  # (access key, region): (tokens, time of the last refill)
         self._bucket_refusals = 0
         self._role_sessions = []
+        self._mfa_codes = []
         self.port = harness.free_port()
         self.url = f"http://127.0.0.1:{self.port}"
         self._lock = threading.Lock()
@@ -82,6 +83,11 @@ class AwsProxy(harness.ThreadedServer):
             return False
         self._buckets[key] = (tokens - 1, now)
         return True
+
+    def mfa_codes(self):
+        """The (SerialNumber, TokenCode) of every AssumeRole that reached moto with an MFA device."""
+        with self._lock:
+            return list(self._mfa_codes)
 
     def role_sessions(self):
         """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
@@ -135,6 +141,8 @@ class AwsProxy(harness.ThreadedServer):
             if action == "AssumeRole":
                 self._role_sessions.append((parameters["RoleSessionName"][0],
                                             parameters.get("DurationSeconds", [None])[0]))
+                if "SerialNumber" in parameters:
+                    self._mfa_codes.append((parameters["SerialNumber"][0], parameters.get("TokenCode", [None])[0]))
             self._counts[action] += 1
         connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
         try:

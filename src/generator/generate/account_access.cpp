@@ -6,6 +6,7 @@
 #include "aws/sts.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
+#include "generator/controller/terminal.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -38,11 +39,23 @@ class AwsEc2Handle : public Ec2Handle {
   aws::Ec2Client client_;
 };
 
+// The code of an MFA device, typed at the operator's terminal as the AWS CLI asks for it.
+class TerminalMfaPrompt : public aws::MfaPrompt {
+ public:
+  std::string code(const std::string& profile, const std::string& mfa_serial) override {
+    controller::ControllingTerminal terminal(controller::SecretUse{
+        "MFA code", "the MFA code of AWS profile '" + profile + "'",
+        "run generate at a terminal, or sign in with a profile without mfa_serial"});
+    return terminal.read_secret("Enter MFA code for " + mfa_serial + ": ");
+  }
+};
+
 }  // namespace
 
 aws::Context process_context(const http::TransportSettings& transport) {
   aws::Context context = aws::Context::for_process(transport);
   context.withheld_from_children.emplace_back(controller::PASSWORD_VARIABLE);
+  context.mfa_prompt = std::make_shared<TerminalMfaPrompt>();
   return context;
 }
 

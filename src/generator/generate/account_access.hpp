@@ -41,7 +41,8 @@ class Ec2Handle {
 };
 
 /// The process's AWS context over `transport`, in which programs started for credentials
-/// (credential_process) never see the controller password.
+/// (credential_process) never see the controller password and a role profile's mfa_serial has
+/// its code asked for at the terminal.
 [[nodiscard]] aws::Context process_context(
     const http::TransportSettings& transport = aws::Context::transport_settings());
 

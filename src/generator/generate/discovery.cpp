@@ -49,6 +49,13 @@ class LiveServices : public DiscoveryServices {
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
   }
+  void resolve_own_credentials() override {
+    try {
+      (void)own_->get(context_);
+    } catch (const std::exception&) {
+      // Kept by own_: each role assumption reports it, as when it is met there first.
+    }
+  }
   std::chrono::system_clock::time_point now() override { return context_.now(); }
   std::vector<aws::OrganizationAccount> organization_accounts(
       const config::OrganizationSettings& settings) override {
@@ -289,6 +296,7 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
   const std::source_location pass = std::source_location::current();
   const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
   const bool configured = !request.outputs.empty();
+  services.resolve_own_credentials();
   const PassScope pass_scope(progress, configured ? "scan" : "verify");
   ScanPlan checked;
   if (verifying) {

@@ -43,6 +43,10 @@ class DiscoveryServices {
   virtual RoleAssumption assume_role(const std::string& role_arn);
   /// The regions enabled for the account.
   virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
+  /// Resolves the operator's own AWS credentials ahead of the scan, so that a question they ask
+  /// (an MFA code) comes before the status line does; a failure is kept for the role assumptions
+  /// that need them. By default nothing.
+  virtual void resolve_own_credentials() {}
   /// The time by which credentials are renewed before they expire; by default the system clock.
   virtual std::chrono::system_clock::time_point now();
   /// The accounts of the AWS organization, or of the units `settings.ous` and the units nested in

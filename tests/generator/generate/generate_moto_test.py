@@ -33,6 +33,8 @@ from support.workbook import read_rows
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
 DELTA = "444444444444"  # its role may not list VPCs
 OPERATOR_ACCOUNT = "666666666666"
+MFA_DEVICE = "arn:aws:iam::123456789012:mfa/operator"
+MFA_CODE = "428913"
 ROLE = "Discovery"
 # Well-formed XML that a captive portal or a proxy might answer with status 200.
 PORTAL_PAGE = '<?xml version="1.0"?><html><body><p>Sign in to continue</p></body></html>'
@@ -683,16 +685,36 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertFalse(report.exists())
         self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
-    def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own_and_is_asked_once(self):
+    def test_password_and_mfa_prompts_at_the_terminal_stand_on_lines_of_their_own_and_are_asked_once(self):
+        # The operator signs in through a role profile whose trust asks for an MFA device.
+        aws_config = self.scratch / "aws-config"
+        aws_config.write_text(textwrap.dedent(f"""\
+            [profile base]
+            aws_access_key_id = {self.key}
+            aws_secret_access_key = {self.secret}
+            [profile guarded]
+            role_arn = {role_arn(OPERATOR_ACCOUNT, "Operator")}
+            source_profile = base
+            mfa_serial = {MFA_DEVICE}
+            """))
         config = self.write_config()
-        env = self.environment()
-        del env["halvane_controller_password"]
+        proxy = AwsProxy(self.moto.url).start()
+        self.addCleanup(proxy.stop)
+        env = self.environment(AWS_CONFIG_FILE=str(aws_config), AWS_PROFILE="guarded", AWS_ENDPOINT_URL=proxy.url)
+        del env["halvane_controller_password"], env["AWS_ACCESS_KEY_ID"], env["AWS_SECRET_ACCESS_KEY"]
+        # Without a terminal the code cannot be asked for, and the message says so.
+        detached = subprocess.run([str(harness.program("generate")), "-c", str(config), "-d",
+                                   str(self.scratch / "detached.yaml")],
+                                  env={**env, "halvane_controller_password": PASSWORD}, stdin=subprocess.DEVNULL,
+                                  capture_output=True, text=True, timeout=120, start_new_session=True)
+        self.assertEqual(detached.returncode, 1, detached.stderr)
+        self.assertIn("No terminal to read the MFA code of AWS profile 'guarded' from", detached.stderr)
         argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml"),
                 "-e", str(self.scratch / "tty.xlsx")]
         pid, terminal = pty.fork()
         if pid == 0:  # the child: the pseudo-terminal is its controlling terminal and standard error
             os.execve(argv[0], argv, env)
-        output, answered = b"", False
+        output, answered, coded = b"", False, False
         deadline = time.monotonic() + 120
         try:
             while time.monotonic() < deadline:
@@ -709,6 +731,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 if not answered and b"'s password:" in output:
                     os.write(terminal, PASSWORD.encode() + b"\n")
                     answered = True
+                if not coded and b"Enter MFA code for" in output:
+                    os.write(terminal, MFA_CODE.encode() + b"\n")
+                    coded = True
         finally:
             os.close(terminal)
             _, status = os.waitpid(pid, 0)
@@ -720,6 +745,11 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertNotIn("found" + prompt, text)
         self.assertNotIn(PASSWORD, text, "the password is not echoed")
         self.assertEqual(text.count(prompt), 1, "one login for both files")
+        mfa_prompt = f"Enter MFA code for {MFA_DEVICE}:"
+        self.assertEqual(text.count(mfa_prompt), 1, "one code for the whole run")
+        self.assertTrue(any(line.rpartition("\r\x1b[K")[2].startswith(mfa_prompt) for line in lines), repr(text))
+        self.assertNotIn(MFA_CODE, text, "the code is not echoed")
+        self.assertEqual(proxy.mfa_codes(), [(MFA_DEVICE, MFA_CODE)])
         self.assertTrue((self.scratch / "tty.yaml").exists())
         self.assertTrue((self.scratch / "tty.xlsx").exists())
 
