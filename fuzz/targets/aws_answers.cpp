@@ -1,8 +1,10 @@
-// AWS's XML answers (parts of the input, served in order to the calls as they come): the region
+// AWS's answers (parts of the input, served in order to the calls as they come): the region
 // listing, the VPC listing with the gateway subnet and name worked out for each VPC from its subnet
-// listing, AssumeRole; and the whole input read as an error answer.
+// listing, AssumeRole, the Organizations listings of a unit and its nested units (JSON) and the
+// accounts the scan takes from them; and the whole input read as an error answer of either kind.
 
 #include "aws/errors.hpp"
+#include "aws/organizations.hpp"
 #include "aws/query_client.hpp"
 #include "aws/sts.hpp"
 #include "fuzz_support.hpp"
@@ -39,7 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input = fuzz::as_text(data, size);
   const std::vector<std::string> answers = fuzz::split_parts(input, 16);
 
-  const aws::Context context = fuzz::scripted_aws_context({{"HOME", "/nonexistent"}}, answers);
+  const aws::Context context =
+      fuzz::scripted_aws_context({{"HOME", "/nonexistent"},
+                                  {"AWS_ACCESS_KEY_ID", "AKIDFUZZ"},
+                                  {"AWS_SECRET_ACCESS_KEY", "fuzz-secret"}},
+                                 answers);
   expecting_refusals([&] { (void)generator::generate::get_regions(KEYS, context); });
 
   expecting_refusals([&] {
@@ -63,6 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)sts.assume_role({"arn:aws:iam::012345678901:role/fuzz", "fuzz", std::nullopt, 900});
   });
 
+  expecting_refusals([&] {
+    aws::OwnCredentials own;
+    generator::config::OrganizationSettings settings;
+    settings.ous = {"ou-ab12-cd34ef56"};
+    settings.exclude_account_ids = {"012345678901"};
+    const auto listed = generator::generate::list_organization_accounts(
+        settings, generator::config::DEFAULT_ROLE_SESSION_NAME, context, own);
+    (void)generator::generate::organization_account_ids(listed, settings);
+  });
+
   (void)aws::read_service_error("DescribeVpcs", 400, std::string(input));
+  (void)aws::read_json_service_error("ListAccounts", 400, std::string(input));
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "aws/environment.hpp"
+#include "aws/retry.hpp"
 #include "http/http.hpp"
 
 namespace aws {
@@ -20,6 +21,15 @@ class Sleeper {
   virtual ~Sleeper() = default;
   /// Blocks the caller for `duration`.
   virtual void sleep_for(std::chrono::milliseconds duration) = 0;
+};
+
+/// Asks the operator for the current code of an MFA device; tests put a stand-in here.
+class MfaPrompt {
+ public:
+  virtual ~MfaPrompt() = default;
+  /// The code that the device `mfa_serial` shows now, for the role profile `profile`;
+  /// ClientError when there is no one to ask (no terminal).
+  virtual std::string code(const std::string& profile, const std::string& mfa_serial) = 0;
 };
 
 /// The outside world of every AWS call; cheap to copy, copies share the transport.
@@ -37,6 +47,12 @@ struct Context {
 
   /// The transport settings of the HTTP clients made for this context and its workers.
   http::TransportSettings transport;
+  /// How long one request keeps waiting out throttling answers (the pauses it takes, added up)
+  /// before the last one is its error; zero: throttling is tried again only as often as every
+  /// other transient failure (max_attempts).
+  std::chrono::milliseconds throttling_patience = DEFAULT_THROTTLING_PATIENCE;
+  /// Asks for the code of a role profile's mfa_serial; nothing: such a profile is refused.
+  std::shared_ptr<MfaPrompt> mfa_prompt;
 
   /// The process environment, libcurl with `transport`, real pauses, a random jitter source (safe
   /// on any thread) and the system clock.

@@ -10,6 +10,7 @@
 #include "aws/command.hpp"
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "aws/expiry.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sigv4.hpp"
 #include "aws/sso.hpp"
@@ -391,7 +392,8 @@ class AssumeRoleProvider : public ProfileProvider {
       throw ClientError("The profiles that assume roles form a loop through profile '" + name +
                         "'");
     }
-    if (setting(profile, "mfa_serial")) {
+    const auto mfa_serial = setting(profile, "mfa_serial");
+    if (mfa_serial && !context_.mfa_prompt) {
       throw ClientError("Profile '" + name +
                         "' needs an MFA code (mfa_serial), which cannot be asked for here");
     }
@@ -415,6 +417,12 @@ class AssumeRoleProvider : public ProfileProvider {
         setting(profile, "role_session_name").value_or(default_session_name(context_));
     request.external_id = setting(profile, "external_id");
     request.duration_seconds = duration_seconds(profile, name);
+    if (mfa_serial) {
+      // Asked for once the source credentials are there, right before the one request it is for:
+      // a code lasts only half a minute.
+      request.serial_number = *mfa_serial;
+      request.token_code = context_.mfa_prompt->code(name, *mfa_serial);
+    }
     const StsClient sts(context_, source, resolve_region(context_.environment, config()));
     return sts.assume_role(request);
   }
@@ -685,6 +693,9 @@ Credentials resolve_default_credentials(const Context& context) {
 
 Credentials OwnCredentials::get(const Context& context) {
   const std::lock_guard lock(mutex_);
+  // Credentials that run out during a long run (a role chain, IAM Identity Center, a process's)
+  // are resolved anew a few minutes ahead, once for every thread.
+  if (resolved_ && !failure_ && due_for_renewal(credentials_, context.now())) resolved_ = false;
   if (!resolved_) {
     try {
       credentials_ = resolve_default_credentials(context);

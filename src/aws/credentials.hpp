@@ -62,7 +62,9 @@ using CredentialChain = std::vector<std::unique_ptr<CredentialProvider>>;
 [[nodiscard]] Credentials resolve_default_credentials(const Context& context);
 
 /// The operator's credentials from the default chain, resolved on first use and then shared,
-/// read-only, by every thread; a failed resolution is kept and thrown again to every caller.
+/// read-only, by every thread, and resolved anew (once) when they are due for renewal
+/// (aws/expiry.hpp) by the context's clock; a failed resolution is kept and thrown again to
+/// every caller.
 class OwnCredentials {
  public:
   /// The credentials, or the error of their one resolution.

@@ -68,6 +68,8 @@ std::string service_name(Service service) {
       return "sso";
     case Service::sso_oidc:
       return "sso-oidc";
+    case Service::organizations:
+      return "organizations";
   }
   return "sts";
 }

@@ -11,9 +11,9 @@
 
 namespace aws {
 
-/// The services this layer talks to: STS, EC2, and the IAM Identity Center portal and its OIDC
-/// token service.
-enum class Service { sts, ec2, sso, sso_oidc };
+/// The services this layer talks to: STS, EC2, the IAM Identity Center portal and its OIDC
+/// token service, and Organizations.
+enum class Service { sts, ec2, sso, sso_oidc, organizations };
 
 /// Where requests for a service go and the region their signatures name.
 struct Endpoint {
@@ -36,13 +36,14 @@ void check_region_name(const std::string& region);
 
 /// The endpoint of `service` in `region`. Configured endpoints come first unless
 /// AWS_IGNORE_CONFIGURED_ENDPOINT_URLS (or the profile's ignore_configured_endpoint_urls) is true:
-/// the service's own variable (AWS_ENDPOINT_URL_STS, _EC2, _SSO, _SSO_OIDC), then
+/// the service's own variable (AWS_ENDPOINT_URL_STS, _EC2, _SSO, _SSO_OIDC, _ORGANIZATIONS), then
 /// AWS_ENDPOINT_URL, then the profile's endpoint_url. Otherwise the regional endpoint; STS without
 /// a region uses us-east-1's, the others without a region are a ClientError.
 [[nodiscard]] Endpoint resolve_endpoint(Service service, const std::optional<std::string>& region,
                                         const Environment& environment, const SharedConfig& config);
 
-/// The service's name in signatures and messages ("sts", "ec2", "sso", "sso-oidc").
+/// The service's name in signatures and messages ("sts", "ec2", "sso", "sso-oidc",
+/// "organizations").
 [[nodiscard]] std::string service_name(Service service);
 
 /// The certificate authorities to trust for AWS requests: AWS_CA_BUNDLE, else the active

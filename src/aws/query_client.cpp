@@ -70,63 +70,95 @@ QueryClient::QueryClient(Context context, Endpoint endpoint, std::optional<Crede
   ca_bundle_ = std::move(transport.ca_bundle);
 }
 
+http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
+                                 AdaptiveRate& rate, const std::string& operation,
+                                 const std::string& url,
+                                 const std::function<http::Request()>& build,
+                                 const ServiceErrorReader& read_error) {
+  const bool patient = context.throttling_patience.count() > 0;
+  std::chrono::milliseconds throttled_for{0};
+  int throttled = 0;
+  int failed = 0;
+  std::chrono::milliseconds pause = rate.due(context.now());
+  for (;;) {
+    if (pause.count() > 0) context.sleeper->sleep_for(pause);
+    // Built and signed anew for every attempt: a signature is only valid for a few minutes.
+    const http::Request request = build();
+    rate.sent(context.now());
+    try {
+      http::Response response = context.http->send(request);
+      if (response.status >= 200 && response.status < 300) {
+        rate.came_through();
+        return response;
+      }
+      ServiceError error = read_error(operation, response.status, response.body);
+      if (is_throttling_code(error.code())) {
+        rate.throttled(retry.max_backoff);
+        if (patient) {
+          // Throttling passes by definition: it is waited out, with growing jittered pauses no
+          // shorter than the client's own interval, until the patience is spent.
+          pause = std::max({backoff_delay(retry, ++throttled, context.random()),
+                            MIN_THROTTLING_PAUSE, rate.interval()});
+          if (throttled_for + pause > context.throttling_patience) throw error;
+          throttled_for += pause;
+          continue;
+        }
+      }
+      const bool retryable = is_throttling_code(error.code()) ||
+                             is_transient_service_failure(error.code(), error.http_status());
+      if (!retryable || ++failed >= retry.max_attempts) throw error;
+    } catch (const http::TransportError& error) {
+      if (error.cause() == http::TransportError::Cause::answer_too_large) {
+        throw ClientError("Refused the answer of the " + operation + " operation (" + url +
+                          "): " + error.what());
+      }
+      if (!is_transient_transport_failure(error.curl_code()) || ++failed >= retry.max_attempts) {
+        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
+                          url + ") after " + std::to_string(failed + throttled) +
+                          " attempt(s): " + error.what());
+      }
+    }
+    pause = backoff_delay(retry, failed, context.random());
+  }
+}
+
 xml::Element QueryClient::call(const std::string& operation,
                                const QueryParameters& parameters) const {
   QueryParameters fields{{"Action", operation}, {"Version", api_version_}};
   fields.insert(fields.end(), parameters.begin(), parameters.end());
   const std::string body = http::form_encode(fields);
-
-  for (int attempt = 1;; ++attempt) {
+  const auto build = [&] {
     http::Request request;
     request.method = "POST";
     request.url = endpoint_.url + "/";
     request.headers = {{"Content-Type", "application/x-www-form-urlencoded; charset=utf-8"}};
     request.body = body;
     request.ca_file = ca_bundle_;
-    // Signed anew for every attempt: a signature is only valid for a few minutes.
     if (credentials_) {
       sigv4::sign(request, *credentials_, endpoint_.signing_region, signing_name_, context_.now());
     }
-
-    try {
-      const http::Response response = context_.http->send(request);
-      if (response.status >= 200 && response.status < 300) {
-        xml::Element answer;
-        try {
-          answer = xml::parse(response.body);
-        } catch (const ClientError& error) {
-          throw ClientError("The answer of the " + operation +
-                            " operation could not be read: " + error.what());
-        }
-        // A proxy's or captive portal's page may come with status 200 and still be well-formed
-        // XML; read as an answer it would list nothing, so it is refused.
-        const std::string expected = operation + "Response";
-        if (answer.name != expected) {
-          throw ClientError("The answer of the " + operation + " operation from " + endpoint_.url +
-                            " is not a " + expected + " document: its root is <" +
-                            untrusted::printable(answer.name) + "> (HTTP status " +
-                            std::to_string(response.status) + ", " +
-                            std::to_string(response.body.size()) + " bytes)");
-        }
-        return answer;
-      }
-      ServiceError error = read_service_error(operation, response.status, response.body);
-      const bool retryable = is_throttling_code(error.code()) ||
-                             is_transient_service_failure(error.code(), error.http_status());
-      if (!retryable || attempt >= retry_.max_attempts) throw error;
-    } catch (const http::TransportError& error) {
-      if (error.cause() == http::TransportError::Cause::answer_too_large) {
-        throw ClientError("Refused the answer of the " + operation + " operation (" +
-                          endpoint_.url + "): " + error.what());
-      }
-      if (!is_transient_transport_failure(error.curl_code()) || attempt >= retry_.max_attempts) {
-        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
-                          endpoint_.url + ") after " + std::to_string(attempt) +
-                          " attempt(s): " + error.what());
-      }
-    }
-    context_.sleeper->sleep_for(backoff_delay(retry_, attempt, context_.random()));
+    return request;
+  };
+  const http::Response response = send_with_retries(context_, retry_, *rate_, operation,
+                                                    endpoint_.url, build, read_service_error);
+  xml::Element answer;
+  try {
+    answer = xml::parse(response.body);
+  } catch (const ClientError& error) {
+    throw ClientError("The answer of the " + operation +
+                      " operation could not be read: " + error.what());
   }
+  // A proxy's or captive portal's page may come with status 200 and still be well-formed
+  // XML; read as an answer it would list nothing, so it is refused.
+  const std::string expected = operation + "Response";
+  if (answer.name != expected) {
+    throw ClientError("The answer of the " + operation + " operation from " + endpoint_.url +
+                      " is not a " + expected + " document: its root is <" +
+                      untrusted::printable(answer.name) + "> (HTTP status " +
+                      std::to_string(response.status) + ", " +
+                      std::to_string(response.body.size()) + " bytes)");
+  }
+  return answer;
 }
 
 }  // namespace aws

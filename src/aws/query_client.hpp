@@ -3,6 +3,8 @@
 // Calls of the AWS Query protocol (STS, EC2): a form-encoded POST, signed, tried again under the
 // standard retry policy, with the XML answer or the service's error read from the body.
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,7 +46,25 @@ class QueryClient {
   std::string api_version_;
   RetryPolicy retry_;
   std::string ca_bundle_;
+  // Shared by the copies of this client: they talk to the same account and region.
+  std::shared_ptr<AdaptiveRate> rate_ = std::make_shared<AdaptiveRate>();
 };
+
+/// Reads the ServiceError of an error answer: (operation, HTTP status, body).
+using ServiceErrorReader =
+    std::function<ServiceError(const std::string&, long, const std::string&)>;
+
+/// The one retry loop of every AWS call: sends the request that `build` makes (anew, and so
+/// signed anew, for every attempt) to `url` until an answer with a 2xx status comes, no sooner
+/// than the client's `rate` allows. Transient service and transport failures are tried again as
+/// `retry` allows; throttling answers are waited out for the context's throttling_patience and
+/// slow `rate` down. ServiceError (read by `read_error`) when the service refused; ClientError
+/// when no usable answer came.
+[[nodiscard]] http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
+                                               AdaptiveRate& rate, const std::string& operation,
+                                               const std::string& url,
+                                               const std::function<http::Request()>& build,
+                                               const ServiceErrorReader& read_error);
 
 /// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and
 /// the <ErrorResponse><Error> of the other Query services); an unreadable body gives the HTTP

@@ -79,4 +79,35 @@ std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_num
   return std::chrono::milliseconds(static_cast<long long>(capped));
 }
 
+std::chrono::milliseconds AdaptiveRate::due(TimePoint now) const {
+  const std::lock_guard lock(mutex_);
+  if (interval_.count() == 0) return interval_;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_sent_);
+  return std::clamp(interval_ - elapsed, std::chrono::milliseconds(0), interval_);
+}
+
+std::chrono::milliseconds AdaptiveRate::interval() const {
+  const std::lock_guard lock(mutex_);
+  return interval_;
+}
+
+void AdaptiveRate::sent(TimePoint now) {
+  const std::lock_guard lock(mutex_);
+  last_sent_ = now;
+}
+
+void AdaptiveRate::throttled(std::chrono::milliseconds ceiling) {
+  const std::lock_guard lock(mutex_);
+  // The SDKs cut the rate to 70 % on every throttling answer; the interval is its inverse.
+  const auto widened = std::chrono::milliseconds(static_cast<long long>(interval_.count() / 0.7));
+  interval_ =
+      std::min(std::max(widened, MIN_THROTTLING_PAUSE), std::max(ceiling, MIN_THROTTLING_PAUSE));
+}
+
+void AdaptiveRate::came_through() {
+  const std::lock_guard lock(mutex_);
+  interval_ = std::chrono::milliseconds(interval_.count() * 4 / 5);
+  if (interval_ < std::chrono::milliseconds(10)) interval_ = std::chrono::milliseconds(0);
+}
+
 }  // namespace aws

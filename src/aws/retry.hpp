@@ -1,10 +1,12 @@
 #pragma once
 
-// The SDKs' standard retry behaviour: throttling answers, HTTP 5xx and transient transport
-// failures are tried again after a capped, jittered exponential pause, up to a bounded number of
-// attempts; every other failure is final at once.
+// The SDKs' standard retry behaviour: HTTP 5xx and transient transport failures are tried again
+// after a capped, jittered exponential pause, up to a bounded number of attempts; throttling
+// answers likewise, for up to a time of patience instead of a number of attempts, and they slow
+// the client that met them down (the SDKs' adaptive mode); every other failure is final at once.
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +14,12 @@
 #include "aws/environment.hpp"
 
 namespace aws {
+
+/// How long one request waits out throttling answers unless the context says otherwise.
+inline constexpr std::chrono::milliseconds DEFAULT_THROTTLING_PATIENCE{60'000};
+/// The shortest pause before a throttled request is tried again, so that patience is spent in
+/// time rather than in attempts, whatever the jitter draws.
+inline constexpr std::chrono::milliseconds MIN_THROTTLING_PAUSE{100};
 
 /// How often and how patiently a request is tried.
 struct RetryPolicy {
@@ -38,5 +46,31 @@ struct RetryPolicy {
 /// The pause before retry `retry_number` (1 for the first retry): random * base * 2^(n-1), capped.
 [[nodiscard]] std::chrono::milliseconds backoff_delay(const RetryPolicy& policy, int retry_number,
                                                       double random);
+
+/// The client-side send rate of one client (one account and region), as the SDKs' adaptive retry
+/// mode keeps it: each throttling answer widens the interval between its requests (the rate is cut
+/// to 70 %), each answer that comes through narrows it again until it is gone. Other clients are
+/// not slowed. Safe to share between threads.
+class AdaptiveRate {
+ public:
+  using TimePoint = std::chrono::system_clock::time_point;
+
+  /// The pause still due at `now` before this client's next request may go out.
+  [[nodiscard]] std::chrono::milliseconds due(TimePoint now) const;
+  /// The interval between this client's requests (zero until it was throttled).
+  [[nodiscard]] std::chrono::milliseconds interval() const;
+  /// A request goes out at `now`.
+  void sent(TimePoint now);
+  /// A throttling answer came: the interval widens (to at least MIN_THROTTLING_PAUSE, at most
+  /// `ceiling`).
+  void throttled(std::chrono::milliseconds ceiling);
+  /// An answer came through: the interval narrows, and below 10 ms is gone.
+  void came_through();
+
+ private:
+  mutable std::mutex mutex_;
+  std::chrono::milliseconds interval_{0};
+  TimePoint last_sent_{};
+};
 
 }  // namespace aws

@@ -44,6 +44,8 @@ Credentials StsClient::assume_role(const AssumeRoleRequest& request) const {
   if (request.external_id) parameters.emplace_back("ExternalId", *request.external_id);
   if (request.duration_seconds)
     parameters.emplace_back("DurationSeconds", std::to_string(*request.duration_seconds));
+  if (request.serial_number) parameters.emplace_back("SerialNumber", *request.serial_number);
+  if (request.token_code) parameters.emplace_back("TokenCode", *request.token_code);
   return read_credentials(client_.call("AssumeRole", parameters), "AssumeRole");
 }
 

@@ -17,6 +17,9 @@ struct AssumeRoleRequest {
   std::string role_session_name;
   std::optional<std::string> external_id;
   std::optional<int> duration_seconds;
+  /// The MFA device (SerialNumber) and its current code (TokenCode) the role's trust asks for.
+  std::optional<std::string> serial_number{};
+  std::optional<std::string> token_code{};
 };
 
 /// The parameters of AssumeRoleWithWebIdentity.

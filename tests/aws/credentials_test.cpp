@@ -207,6 +207,34 @@ TEST_F(CredentialChain, EveryFileTheSignInReadsStopsAtOneMebibyte) {
   }
 }
 
+TEST_F(CredentialChain, OwnCredentialsAreRenewedOnceShortlyBeforeTheyExpire) {
+  // Each run of the helper counts itself and hands out credentials that last until the top of
+  // the next hour: 01:00 from its first run, 02:00 from its second.
+  const auto script = write("expiring.sh", R"sh(#!/bin/sh
+n=$(cat "$0.count" 2>/dev/null || echo 0); n=$((n+1)); echo $n > "$0.count"
+echo "{\"Version\": 1, \"AccessKeyId\": \"K$n\", \"SecretAccessKey\": \"s\",
+ \"SessionToken\": \"t$n\", \"Expiration\": \"2030-01-01T0$n:00:00Z\"}"
+)sh");
+  fs::permissions(script, fs::perms::owner_all);
+  write("config", "[default]\ncredential_process = " + script.string() + "\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  Context context = make_context(variables_, no_network());
+  auto clock = std::make_shared<std::chrono::system_clock::time_point>(
+      std::chrono::sys_days(std::chrono::year(2030) / 1 / 1) + std::chrono::minutes(30));
+  context.now = [clock] { return *clock; };
+
+  OwnCredentials own;
+  EXPECT_EQ(own.get(context).access_key_id, "K1");
+  EXPECT_EQ(own.get(context).access_key_id, "K1") << "resolved once while they last";
+  *clock += std::chrono::minutes(26);  // 00:56, four minutes before they expire
+  EXPECT_EQ(own.get(context).session_token, "t2");
+  EXPECT_EQ(own.get(context).access_key_id, "K2") << "renewed once, for every caller";
+  std::ifstream count(script.string() + ".count");
+  std::string runs;
+  std::getline(count, runs);
+  EXPECT_EQ(runs, "2");
+}
+
 http::Response assume_role_answer(const std::string& key) {
   return answer(200,
                 "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>" + key +
@@ -253,6 +281,42 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
 
   variables_["AWS_PROFILE"] = "loop-a";
   EXPECT_THROW((void)resolve(sts), ClientError);
+
+  // A role whose trust asks for an MFA device: the code is asked for once, for that request.
+  write("config",
+        "[profile guarded]\nrole_arn = arn:aws:iam::111111111111:role/Middle\nsource_profile = "
+        "base\nmfa_serial = arn:aws:iam::000000000000:mfa/operator\n");
+  variables_["AWS_PROFILE"] = "guarded";
+  class Prompt : public MfaPrompt {
+   public:
+    std::vector<std::string> asked;
+    std::string code(const std::string& profile, const std::string& serial) override {
+      asked.push_back(profile + " " + serial);
+      return "123456";
+    }
+  };
+  auto prompt = std::make_shared<Prompt>();
+  Context context = make_context(variables_, sts);
+  context.mfa_prompt = prompt;
+  sts->requests.clear();
+  EXPECT_EQ(resolve_default_credentials(context).access_key_id, "MIDDLEKEY");
+  EXPECT_EQ(prompt->asked,
+            std::vector<std::string>{"guarded arn:aws:iam::000000000000:mfa/operator"});
+  ASSERT_EQ(sts->requests.size(), 1u);
+  const auto guarded = form_fields(sts->requests[0].body);
+  EXPECT_EQ(guarded.at("SerialNumber"), "arn:aws:iam::000000000000:mfa/operator");
+  EXPECT_EQ(guarded.at("TokenCode"), "123456");
+  // With no one to ask, the profile is refused by name before anything is sent.
+  sts->requests.clear();
+  try {
+    (void)resolve(sts);
+    ADD_FAILURE() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_NE(std::string(error.what()).find("Profile 'guarded' needs an MFA code (mfa_serial)"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(sts->requests.empty());
 }
 
 http::Response web_identity_answer(const std::string& key) {

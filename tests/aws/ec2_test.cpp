@@ -197,28 +197,64 @@ TEST(Retries, ThrottlingTwiceThenSuccessIsRetriedWithGrowingJitteredPauses) {
 }
 
 TEST(Retries, AttemptsAreBoundedAndTheLastErrorIsTheServiceError) {
-  auto client = std::make_shared<ScriptedHttp>([](const http::Request&) {
-    return answer(
-        400,
-        "<Response><Errors><Error><Code>Throttling</Code><Message>Rate exceeded</Message></Error>"
-        "</Errors><RequestID>req-9</RequestID></Response>");
+  std::string code = "InternalError";
+  auto client = std::make_shared<ScriptedHttp>([&](const http::Request&) {
+    return answer(code == "Throttling" ? 400 : 500,
+                  "<Response><Errors><Error><Code>" + code +
+                      "</Code><Message>Rate exceeded</Message></Error>"
+                      "</Errors><RequestID>req-9</RequestID></Response>");
   });
   auto sleeper = std::make_shared<RecordingSleeper>();
-  const Ec2Client ec2(make_context({{"AWS_MAX_ATTEMPTS", "5"}}, client, sleeper), LOCAL_EC2,
-                      ROLE_CREDENTIALS);
-  try {
-    (void)ec2.describe_regions();
-    FAIL() << "no error";
-  } catch (const ServiceError& error) {
-    EXPECT_EQ(error.code(), "Throttling");
-    EXPECT_EQ(error.request_id(), "req-9");
-    EXPECT_STREQ(
-        error.what(),
-        "An error occurred (Throttling) when calling the DescribeRegions operation: Rate exceeded");
-  }
+  const auto fails_with = [&](const Ec2Client& ec2, const std::string& expected) {
+    try {
+      (void)ec2.describe_regions();
+      ADD_FAILURE() << "no error";
+    } catch (const ServiceError& error) {
+      EXPECT_EQ(error.code(), expected);
+      EXPECT_EQ(error.request_id(), "req-9");
+      EXPECT_EQ(std::string(error.what()), "An error occurred (" + expected +
+                                               ") when calling the DescribeRegions operation: "
+                                               "Rate exceeded");
+    }
+  };
+  Context context = make_context({{"AWS_MAX_ATTEMPTS", "5"}}, client, sleeper);
+  fails_with(Ec2Client(context, LOCAL_EC2, ROLE_CREDENTIALS), "InternalError");
   EXPECT_EQ(client->requests.size(), 5u);
   EXPECT_EQ(sleeper->pauses.size(), 4u);
   for (const auto& request : client->requests) EXPECT_EQ(request.ca_file, "");
+
+  // Throttling is waited out for the patience, whatever max_attempts says: growing jittered
+  // pauses up to the 20 s ceiling, until the next one would pass the minute.
+  code = "Throttling";
+  client->requests.clear();
+  sleeper->pauses.clear();
+  const Ec2Client throttled(context, LOCAL_EC2, ROLE_CREDENTIALS);
+  fails_with(throttled, "Throttling");
+  using std::chrono::milliseconds;
+  EXPECT_EQ(sleeper->pauses,
+            (std::vector<milliseconds>{milliseconds(500), milliseconds(1000), milliseconds(2000),
+                                       milliseconds(4000), milliseconds(8000), milliseconds(16000),
+                                       milliseconds(20000)}));
+  EXPECT_EQ(client->requests.size(), 8u);
+  // The client stays slowed down: its next request waits for its own interval (the clock
+  // stands still here), which no other client does.
+  sleeper->pauses.clear();
+  code = "InternalError";
+  fails_with(throttled, "InternalError");
+  ASSERT_FALSE(sleeper->pauses.empty());
+  EXPECT_GE(sleeper->pauses.front(), milliseconds(100));
+  sleeper->pauses.clear();
+  fails_with(Ec2Client(context, LOCAL_EC2, ROLE_CREDENTIALS), "InternalError");
+  EXPECT_EQ(sleeper->pauses.size(), 4u);
+  EXPECT_EQ(sleeper->pauses.front(), milliseconds(500));
+
+  // Without patience, throttling counts against max_attempts like any transient failure.
+  code = "Throttling";
+  client->requests.clear();
+  context.throttling_patience = milliseconds(0);
+  fails_with(Ec2Client(context, LOCAL_EC2, ROLE_CREDENTIALS), "Throttling");
+  EXPECT_EQ(client->requests.size(), 5u);
+  code = "InternalError";
 
   // The profile's max_attempts and ca_bundle, when the variables leave them open.
   const std::filesystem::path folder = std::filesystem::path(TEST_SCRATCH_DIR) / "aws_retries";

@@ -141,6 +141,23 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                r"certificate_sha256, not both"),
             "below a second": (VALID_CONFIG.replace("username: admin", "username: admin\n  timeout: 0.0001"),
                                r"ValueError: .*bad\.yaml: controller\.timeout: must be a number of seconds from 1 to 86400"),
+            "session too short": (VALID_CONFIG + "assume_role: {duration_seconds: 899}\n",
+                                  r"ValueError: .*bad\.yaml: assume_role\.duration_seconds: must be 900 to 43200 "
+                                  r"seconds, got 899$"),
+            "session in minutes": (VALID_CONFIG + "assume_role: {duration_seconds: 60m}\n",
+                                   r"TypeError: .*bad\.yaml: assume_role\.duration_seconds: expected a whole number"),
+            # The external ID is half a secret: the message does not repeat it.
+            "external id with a blank": (VALID_CONFIG + "assume_role: {external_id: 'Zq7 secret'}\n",
+                                         r"ValueError: .*bad\.yaml: assume_role\.external_id: must be 2 to 1224 "
+                                         r"characters of letters, digits and _ \+ = , \. @ : / -$"),
+            "session name with a blank": (VALID_CONFIG + "assume_role: {session_name: 'network scan'}\n",
+                                          r"ValueError: .*bad\.yaml: assume_role\.session_name: must be 2 to 64 "),
+            "patience beyond an hour": (VALID_CONFIG + "throttling_patience: 3601\n",
+                                        r"ValueError: .*bad\.yaml: throttling_patience: must be a number of seconds "
+                                        r"from 0 to 3600$"),
+            "unknown assume_role key": (VALID_CONFIG + "assume_role: {mfa_serial: x}\n",
+                                        r"ValueError: .*bad\.yaml: assume_role\.mfa_serial: unknown key \(expected "
+                                        r"one of: external_id, session_name, duration_seconds\)"),
         }
         for name, (text, pattern) in cases.items():
             with self.subTest(name):

@@ -22,11 +22,14 @@ from collections import Counter
 
 from support import harness
 
-_SCOPE = re.compile(r"Credential=[^/]+/\d{8}/([^/]+)/([^/]+)/aws4_request")
+_SCOPE = re.compile(r"Credential=([^/]+)/\d{8}/([^/]+)/([^/]+)/aws4_request")
 
 THROTTLING = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>RequestLimitExceeded'
               b'</Code><Message>Request limit exceeded.</Message></Error></Errors>'
               b'<RequestID>proxy-throttle</RequestID></Response>')
+WRONG_EXTERNAL_ID = (b'<?xml version="1.0" encoding="UTF-8"?><ErrorResponse><Error><Type>Sender</Type>'
+                     b'<Code>AccessDenied</Code><Message>Not authorized to perform sts:AssumeRole (external ID)'
+                     b'</Message></Error><RequestId>proxy-external-id</RequestId></ErrorResponse>')
 REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>UnauthorizedOperation'
            b'</Code><Message>You are not authorized to perform this operation.</Message></Error></Errors>'
            b'<RequestID>proxy-refusal</RequestID></Response>')
@@ -45,10 +48,15 @@ class AwsProxy(harness.ThreadedServer):
     `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never);
     `cycling_tokens`: {(region, "DescribeVpcs" or "DescribeSubnets"): [tokens]}, listings answered
     here with empty pages whose next token follows the request's own in that cycle, for ever;
-    `echo_web_identity`: AssumeRoleWithWebIdentity is refused with the token quoted back."""
+    `echo_web_identity`: AssumeRoleWithWebIdentity is refused with the token quoted back;
+    `external_id`: AssumeRole without this ExternalId is refused (403 AccessDenied), as a role's
+    trust policy with an sts:ExternalId condition refuses it;
+    `bucket`: (capacity, refill per second) of a token bucket per access key and region, as EC2
+    keeps one per account and region: an EC2 request that finds it empty is answered
+    RequestLimitExceeded."""
 
     def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0,
-                 cycling_tokens=None, echo_web_identity=False):
+                 cycling_tokens=None, echo_web_identity=False, external_id=None, bucket=None):
         self.target = urllib.parse.urlsplit(target_url)
         self.delay = delay
         self.region_delays = dict(region_delays or {})
@@ -56,6 +64,12 @@ class AwsProxy(harness.ThreadedServer):
         self.throttle_every = throttle_every
         self.cycling_tokens = dict(cycling_tokens or {})
         self.echo_web_identity = echo_web_identity
+        self.external_id = external_id
+        self.bucket = bucket
+        self._buckets = {}  # (access key, region): (tokens, time of the last refill)
+        self._bucket_refusals = 0
+        self._role_sessions = []
+        self._mfa_codes = []
         self.port = None
         self.url = None
         self._lock = threading.Lock()
@@ -66,6 +80,32 @@ class AwsProxy(harness.ThreadedServer):
         """Requests that reached moto, by action (throttled first attempts and refusals not counted)."""
         with self._lock:
             return dict(self._counts)
+
+    def bucket_refusals(self):
+        """EC2 requests answered RequestLimitExceeded because their bucket was empty."""
+        with self._lock:
+            return self._bucket_refusals
+
+    def _take_token(self, key):
+        capacity, refill = self.bucket
+        now = time.monotonic()
+        tokens, since = self._buckets.get(key, (capacity, now))
+        tokens = min(capacity, tokens + (now - since) * refill)
+        if tokens < 1:
+            self._buckets[key] = (tokens, now)
+            return False
+        self._buckets[key] = (tokens - 1, now)
+        return True
+
+    def mfa_codes(self):
+        """The (SerialNumber, TokenCode) of every AssumeRole that reached moto with an MFA device."""
+        with self._lock:
+            return list(self._mfa_codes)
+
+    def role_sessions(self):
+        """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
+        with self._lock:
+            return list(self._role_sessions)
 
     def start(self):
         proxy = self
@@ -95,18 +135,18 @@ class AwsProxy(harness.ThreadedServer):
 
     def _answer(self, method, path, headers, body):
         scope = _SCOPE.search(headers.get("Authorization", ""))
-        region, service = scope.groups() if scope else ("", "")
-        form = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
-        action = form.get("Action", [""])[0]
+        access_key, region, service = scope.groups() if scope else ("", "", "")
+        parameters = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
+        action = parameters.get("Action", [""])[0]
         time.sleep(self.region_delays.get(region, self.delay))
         if self.echo_web_identity and action == "AssumeRoleWithWebIdentity":
             return 400, [("Content-Type", "text/xml")], _error_document(
-                "InvalidIdentityToken", "Token " + form.get("WebIdentityToken", [""])[0] + " is not valid")
+                "InvalidIdentityToken", "Token " + parameters.get("WebIdentityToken", [""])[0] + " is not valid")
         cycle = self.cycling_tokens.get((region, action))
         if cycle:
             with self._lock:
                 self._counts[action] += 1
-            given = form.get("NextToken", [None])[0]
+            given = parameters.get("NextToken", [None])[0]
             following = cycle[(cycle.index(given) + 1) % len(cycle)] if given in cycle else cycle[0]
             listing = "vpcSet" if action == "DescribeVpcs" else "subnetSet"
             return 200, [("Content-Type", "text/xml")], (
@@ -116,8 +156,19 @@ class AwsProxy(harness.ThreadedServer):
                 self._ec2_requests += 1
                 if self.throttle_every and self._ec2_requests % self.throttle_every == 0:
                     return 503, [("Content-Type", "text/xml")], THROTTLING
+                if self.bucket and not self._take_token((access_key, region)):
+                    self._bucket_refusals += 1
+                    return 503, [("Content-Type", "text/xml")], THROTTLING
             if service == "ec2" and action == "DescribeVpcs" and region in self.refuse_regions:
                 return 403, [("Content-Type", "text/xml")], REFUSAL
+            if action == "AssumeRole" and self.external_id is not None:
+                if parameters.get("ExternalId") != [self.external_id]:
+                    return 403, [("Content-Type", "text/xml")], WRONG_EXTERNAL_ID
+            if action == "AssumeRole":
+                self._role_sessions.append((parameters["RoleSessionName"][0],
+                                            parameters.get("DurationSeconds", [None])[0]))
+                if "SerialNumber" in parameters:
+                    self._mfa_codes.append((parameters["SerialNumber"][0], parameters.get("TokenCode", [None])[0]))
             self._counts[action] += 1
         connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
         try:

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string_view>
 #include <vector>
 
@@ -226,6 +227,104 @@ std::chrono::milliseconds timeout_of(const Document& value, const std::string& k
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
+// A text of `min` to `max` characters drawn from the letters, digits and `punctuation`: the form
+// AWS gives the role session name and the external ID.
+void check_aws_token(const std::string& text, const std::string& key, std::size_t min,
+                     std::size_t max, std::string_view punctuation, const Checker& checker) {
+  const auto allowed = [&](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
+           punctuation.find(c) != std::string_view::npos;
+  };
+  if (text.size() < min || text.size() > max || !std::all_of(text.begin(), text.end(), allowed)) {
+    std::string characters;
+    for (const char c : punctuation) characters += std::string(" ") + c;
+    checker.fail<ValueError>(key, "must be " + std::to_string(min) + " to " + std::to_string(max) +
+                                      " characters of letters, digits and _" + characters);
+  }
+}
+
+// The optional `assume_role` section: how every account's role is assumed. The external ID's
+// value stays out of the messages, as it is a shared secret of sorts.
+AssumeRoleSettings assume_role_settings(const Document& section, const Checker& checker) {
+  AssumeRoleSettings settings;
+  checker.expect_mapping(section, "assume_role");
+  checker.refuse_unknown_keys(section, "assume_role",
+                              {"external_id", "session_name", "duration_seconds"});
+  const auto member = [&](const char* key) -> const Document* {
+    return section.contains(key) && !section[key].is_null() ? &section[key] : nullptr;
+  };
+  if (const Document* value = member("external_id")) {
+    settings.external_id = checker.text(*value, "assume_role.external_id");
+    check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-", checker);
+  }
+  if (const Document* value = member("session_name")) {
+    settings.session_name = checker.text(*value, "assume_role.session_name");
+    check_aws_token(settings.session_name, "assume_role.session_name", 2, 64, "+=,.@-", checker);
+  }
+  if (const Document* value = member("duration_seconds")) {
+    const std::string key = "assume_role.duration_seconds";
+    if (!value->is_number_integer() && !value->is_number_unsigned())
+      checker.fail<TypeError>(
+          key, std::string("expected a whole number of seconds, got ") + kind_name(*value));
+    const auto seconds = value->get<long long>();
+    if (seconds < MIN_ROLE_DURATION_SECONDS || seconds > MAX_ROLE_DURATION_SECONDS)
+      checker.fail<ValueError>(key, "must be " + std::to_string(MIN_ROLE_DURATION_SECONDS) +
+                                        " to " + std::to_string(MAX_ROLE_DURATION_SECONDS) +
+                                        " seconds, got " + std::to_string(seconds));
+    settings.duration_seconds = static_cast<int>(seconds);
+  }
+  return settings;
+}
+
+// A root ("r-" and 4 to 32 letters or digits) or organizational unit ("ou-", the root's 4 to 32,
+// "-", 8 to 32) id, as Organizations writes them.
+void check_organization_parent(const std::string& id, const std::string& key,
+                               const Checker& checker) {
+  static const std::regex form("r-[0-9a-z]{4,32}|ou-[0-9a-z]{4,32}-[0-9a-z]{8,32}");
+  if (id.size() > 80 || !std::regex_match(id, form))
+    checker.fail<ValueError>(key, "\"" + id +
+                                      "\" is not an organizational unit id such as "
+                                      "\"ou-ab12-cd34ef56\" (or a root id such as \"r-ab12\")");
+}
+
+// The optional `organization` section of `account_ids: organization`.
+OrganizationSettings organization_settings(const Document& section, const Checker& checker,
+                                           const serializers::IntegerSpellings& spellings) {
+  OrganizationSettings settings;
+  checker.expect_mapping(section, "organization");
+  checker.refuse_unknown_keys(section, "organization", {"ous", "exclude_account_ids", "role_arn"});
+  const auto member = [&](const char* key) -> const Document* {
+    return section.contains(key) && !section[key].is_null() ? &section[key] : nullptr;
+  };
+  if (const Document* value = member("ous")) {
+    settings.ous = checker.texts(*value, "organization.ous",
+                                 [&](const std::string& id, const std::string& key) {
+                                   check_organization_parent(id, key, checker);
+                                 });
+  }
+  if (const Document* value = member("exclude_account_ids")) {
+    if (!value->is_array())
+      checker.fail<TypeError>("organization.exclude_account_ids",
+                              std::string("expected a list, got ") + kind_name(*value));
+    for (std::size_t i = 0; i < value->size(); ++i) {
+      settings.exclude_account_ids.push_back(account_number(
+          (*value)[i], "organization.exclude_account_ids[" + std::to_string(i) + "]", checker,
+          spellings));
+    }
+  }
+  if (const Document* value = member("role_arn")) {
+    static const std::regex form("arn:aws[a-z-]*:iam::[0-9]{12}:role/[\\w+=,.@/-]{1,512}");
+    const std::string arn = checker.text(*value, "organization.role_arn");
+    if (arn.size() > 600 || !std::regex_match(arn, form))
+      checker.fail<ValueError>("organization.role_arn",
+                               "\"" + arn +
+                                   "\" is not the ARN of an IAM role such as "
+                                   "\"arn:aws:iam::123456789012:role/OrganizationReader\"");
+    settings.role_arn = arn;
+  }
+  return settings;
+}
+
 // The checks of a configuration read from the file at `path`.
 Config config_from_document(const Document& document, const std::filesystem::path& path,
                             const serializers::IntegerSpellings& spellings) {
@@ -236,9 +335,10 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                     "defaults, got " +
                     kind_name(document));
   }
-  checker.refuse_unknown_keys(
-      document, "",
-      {"controller", "account_ids", "aws_regions", "defaults", "reserved_cidrs", "external_cidrs"});
+  checker.refuse_unknown_keys(document, "",
+                              {"controller", "account_ids", "aws_regions", "defaults",
+                               "reserved_cidrs", "external_cidrs", "assume_role", "organization",
+                               "throttling_patience"});
 
   Config config;
   const Document& controller = checker.require(document, "", "controller");
@@ -272,14 +372,35 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     config.controller.timeout = timeout_of(*timeout, "controller.timeout", checker);
 
   const Document& accounts = checker.require(document, "", "account_ids");
-  if (!accounts.is_array())
-    checker.fail<TypeError>("account_ids",
-                            std::string("expected a list, got ") + kind_name(accounts));
-  if (accounts.empty())
-    checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
-  for (std::size_t i = 0; i < accounts.size(); ++i) {
-    config.account_ids.push_back(
-        account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker, spellings));
+  if (accounts.is_string()) {
+    const auto source = accounts.get<std::string>();
+    if (source == "controller")
+      config.account_source = AccountSource::controller;
+    else if (source == "organization")
+      config.account_source = AccountSource::organization;
+    else
+      checker.fail<ValueError>("account_ids",
+                               "expected a list of account numbers, \"controller\" or "
+                               "\"organization\", got \"" +
+                                   source + "\"");
+  } else {
+    if (!accounts.is_array())
+      checker.fail<TypeError>("account_ids",
+                              std::string("expected a list, \"controller\" or \"organization\", "
+                                          "got ") +
+                                  kind_name(accounts));
+    if (accounts.empty())
+      checker.fail<ValueError>("account_ids", "must list at least one AWS account number");
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+      config.account_ids.push_back(
+          account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker,
+                         spellings));
+    }
+  }
+  if (document.contains("organization") && !document["organization"].is_null()) {
+    if (config.account_source != AccountSource::organization)
+      checker.fail<ValueError>("organization", "is read only with account_ids: organization");
+    config.organization = organization_settings(document["organization"], checker, spellings);
   }
 
   if (document.contains("aws_regions") && !document["aws_regions"].is_null()) {
@@ -331,6 +452,21 @@ Config config_from_document(const Document& document, const std::filesystem::pat
     out.encrypt = checker.boolean(*value, key_of("encrypt"));
   if (const auto* value = given("inspection"))
     out.inspection = checker.boolean(*value, key_of("inspection"));
+
+  if (document.contains("assume_role") && !document["assume_role"].is_null())
+    config.assume_role = assume_role_settings(document["assume_role"], checker);
+
+  if (document.contains("throttling_patience") && !document["throttling_patience"].is_null()) {
+    const Document& value = document["throttling_patience"];
+    if (!value.is_number() || value.is_boolean())
+      checker.fail<TypeError>("throttling_patience",
+                              std::string("expected a number of seconds, got ") + kind_name(value));
+    const double seconds = value.get<double>();
+    // An hour of throttling is an outage rather than a busy service.
+    if (!(seconds >= 0) || seconds > 3600)
+      checker.fail<ValueError>("throttling_patience", "must be a number of seconds from 0 to 3600");
+    config.throttling_patience = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
   return config;
 }
 

@@ -29,11 +29,11 @@ std::string system_error_text(int error_number) { return std::strerror(error_num
 
 class TerminalFile {
  public:
-  TerminalFile() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  explicit TerminalFile(const SecretUse& use)
+      : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)), noun_(use.noun) {
     if (fd_ < 0) {
-      throw OSError("No terminal to read the Halvane Controller password from (/dev/tty: " +
-                    system_error_text(errno) +
-                    "); set the environment variable halvane_controller_password instead.");
+      throw OSError("No terminal to read " + use.what +
+                    " from (/dev/tty: " + system_error_text(errno) + "); " + use.otherwise + ".");
     }
   }
   ~TerminalFile() { ::close(fd_); }
@@ -46,8 +46,8 @@ class TerminalFile {
       const ssize_t written = ::write(fd_, text.data(), text.size());
       if (written < 0) {
         if (errno == EINTR) continue;
-        throw OSError("Cannot write the password prompt to the terminal: " +
-                      system_error_text(errno));
+        throw OSError("Cannot write the " + noun_ +
+                      " prompt to the terminal: " + system_error_text(errno));
       }
       text.remove_prefix(static_cast<std::size_t>(written));
     }
@@ -55,6 +55,7 @@ class TerminalFile {
 
  private:
   int fd_;
+  std::string noun_;
 };
 
 // Catches the interrupting signals for the duration of the prompt and holds them blocked except
@@ -124,7 +125,8 @@ class EchoOff {
 enum class ReadOutcome { line, interrupted };
 
 // Reads up to the line end; returns `interrupted` when one of the catcher's signals arrived.
-ReadOutcome read_line(int fd, const SignalCatcher& catcher, std::string& line) {
+ReadOutcome read_line(int fd, const SignalCatcher& catcher, const std::string& noun,
+                      std::string& line) {
   std::array<char, 256> buffer{};
   for (;;) {
     pollfd waiting{fd, POLLIN, 0};
@@ -138,10 +140,10 @@ ReadOutcome read_line(int fd, const SignalCatcher& catcher, std::string& line) {
     const ssize_t count = ::read(fd, buffer.data(), buffer.size());
     if (count < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      throw OSError("Cannot read the password from the terminal: " + system_error_text(errno));
+      throw OSError("Cannot read the " + noun + " from the terminal: " + system_error_text(errno));
     }
     if (count == 0) {
-      if (line.empty()) throw OSError("No password was typed: the terminal input ended.");
+      if (line.empty()) throw OSError("No " + noun + " was typed: the terminal input ended.");
       return ReadOutcome::line;
     }
     const std::string_view chunk(buffer.data(), static_cast<std::size_t>(count));
@@ -157,7 +159,7 @@ ReadOutcome read_line(int fd, const SignalCatcher& catcher, std::string& line) {
 }  // namespace
 
 std::string ControllingTerminal::read_secret(const std::string& prompt) {
-  TerminalFile terminal;
+  TerminalFile terminal(use_);
   std::string line;
   ReadOutcome outcome;
   {
@@ -165,7 +167,7 @@ std::string ControllingTerminal::read_secret(const std::string& prompt) {
     {
       EchoOff echo_off(terminal.fd());
       terminal.write_text(prompt);
-      outcome = read_line(terminal.fd(), catcher, line);
+      outcome = read_line(terminal.fd(), catcher, use_.noun, line);
     }
     // The typed line end was not echoed; end the prompt's line ourselves.
     terminal.write_text("\n");
@@ -173,7 +175,7 @@ std::string ControllingTerminal::read_secret(const std::string& prompt) {
   if (outcome == ReadOutcome::interrupted) {
     // Echo and signal handling are back as they were: let the interrupt take its usual course.
     std::raise(static_cast<int>(interrupting_signal));
-    throw OSError("The password prompt was interrupted.");
+    throw OSError("The " + use_.noun + " prompt was interrupted.");
   }
   return line;
 }

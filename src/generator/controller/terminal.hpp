@@ -4,6 +4,7 @@
 // echo.
 
 #include <string>
+#include <utility>
 
 namespace generator::controller {
 
@@ -16,11 +17,27 @@ class Terminal {
   virtual std::string read_secret(const std::string& prompt) = 0;
 };
 
+/// What a line read from the terminal is, as the messages about the read name it.
+struct SecretUse {
+  /// "No password was typed", "The password prompt was interrupted".
+  std::string noun = "password";
+  /// "No terminal to read the Halvane Controller password from".
+  std::string what = "the Halvane Controller password";
+  /// What to do instead when there is no terminal.
+  std::string otherwise = "set the environment variable halvane_controller_password instead";
+};
+
 /// The process's controlling terminal (/dev/tty); echo is restored on every way out of the read,
 /// including Ctrl-C, after which the interrupt takes its usual course.
 class ControllingTerminal : public Terminal {
  public:
+  /// A terminal whose messages name the line read as `use` says (the controller password unless
+  /// told otherwise).
+  explicit ControllingTerminal(SecretUse use = {}) : use_(std::move(use)) {}
   std::string read_secret(const std::string& prompt) override;
+
+ private:
+  SecretUse use_;
 };
 
 }  // namespace generator::controller

@@ -1,9 +1,12 @@
 #include "generator/generate/account_access.hpp"
 
+#include <set>
+
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
+#include "generator/controller/terminal.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -36,11 +39,23 @@ class AwsEc2Handle : public Ec2Handle {
   aws::Ec2Client client_;
 };
 
+// The code of an MFA device, typed at the operator's terminal as the AWS CLI asks for it.
+class TerminalMfaPrompt : public aws::MfaPrompt {
+ public:
+  std::string code(const std::string& profile, const std::string& mfa_serial) override {
+    controller::ControllingTerminal terminal(controller::SecretUse{
+        "MFA code", "the MFA code of AWS profile '" + profile + "'",
+        "run generate at a terminal, or sign in with a profile without mfa_serial"});
+    return terminal.read_secret("Enter MFA code for " + mfa_serial + ": ");
+  }
+};
+
 }  // namespace
 
 aws::Context process_context(const http::TransportSettings& transport) {
   aws::Context context = aws::Context::for_process(transport);
   context.withheld_from_children.emplace_back(controller::PASSWORD_VARIABLE);
+  context.mfa_prompt = std::make_shared<TerminalMfaPrompt>();
   return context;
 }
 
@@ -69,33 +84,70 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
   return role_arn;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn,
-                                                           const aws::Context& context,
-                                                           std::string* refusal,
-                                                           aws::OwnCredentials* own) {
+std::optional<aws::Credentials> get_temp_creds_for_account(
+    const std::string& role_arn, const aws::Context& context, std::string* refusal,
+    aws::OwnCredentials* own, const config::AssumeRoleSettings& settings) {
   try {
     const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
                                               : aws::make_default_sts_client(context);
-    return sts.assume_role(
-        aws::AssumeRoleRequest{role_arn, ROLE_SESSION_NAME, std::nullopt, std::nullopt});
+    return sts.assume_role(aws::AssumeRoleRequest{role_arn, settings.session_name,
+                                                  settings.external_id, settings.duration_seconds});
   } catch (const std::exception& error) {
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
-    // by the caller, the others are still scanned. The texts of this layer carry no secrets.
+    // by the caller, the others are still scanned. The texts of this layer carry no secrets (STS
+    // does not repeat the external ID).
     logger().error("%s", std::string(error.what()));
     if (refusal != nullptr) *refusal = error.what();
     return std::nullopt;
   }
 }
 
-RoleAssumption assume_account_role(const std::string& role_arn, const aws::Context& context,
-                                   aws::OwnCredentials& own) {
+RoleAssumption assume_account_role(const std::string& role_arn,
+                                   const config::AssumeRoleSettings& settings,
+                                   const aws::Context& context, aws::OwnCredentials& own) {
   RoleAssumption assumption;
-  assumption.credentials = get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own);
+  assumption.credentials =
+      get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own, settings);
   return assumption;
 }
 
 std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
   return get_temp_creds_for_account(role_arn, process_context());
+}
+
+std::vector<aws::OrganizationAccount> list_organization_accounts(
+    const config::OrganizationSettings& settings, const std::string& session_name,
+    const aws::Context& context, aws::OwnCredentials& own) {
+  aws::Credentials reader = own.get(context);
+  if (settings.role_arn) {
+    logger().info("Reading the organization through role %s", *settings.role_arn);
+    reader = aws::make_default_sts_client(context, own)
+                 .assume_role(aws::AssumeRoleRequest{*settings.role_arn, session_name, std::nullopt,
+                                                     std::nullopt});
+  }
+  const aws::OrganizationsClient organizations(context, reader);
+  if (settings.ous.empty()) return organizations.list_accounts();
+  std::vector<aws::OrganizationAccount> accounts;
+  // Units already read: an answer that named a unit below itself would be read for ever.
+  std::set<std::string> read;
+  for (const std::string& ou : settings.ous) {
+    // Depth first: a unit's own accounts, then each of its units in listing order.
+    std::vector<std::string> pending{ou};
+    while (!pending.empty()) {
+      const std::string parent = std::move(pending.back());
+      pending.pop_back();
+      if (!read.insert(parent).second) continue;
+      if (read.size() > MAX_ORGANIZATIONAL_UNITS)
+        throw aws::ClientError("Organizations lists more than " +
+                               std::to_string(MAX_ORGANIZATIONAL_UNITS) +
+                               " organizational units below " + ou);
+      for (auto& account : organizations.list_accounts_for_parent(parent))
+        accounts.push_back(std::move(account));
+      std::vector<std::string> children = organizations.list_child_units(parent);
+      pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+  }
+  return accounts;
 }
 
 std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context) {

@@ -13,11 +13,10 @@
 #include "aws/context.hpp"
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
+#include "aws/organizations.hpp"
+#include "generator/config/config.hpp"
 
 namespace generator::generate {
-
-/// The session name of every role assumption.
-inline constexpr const char* ROLE_SESSION_NAME = "AssumeRoleSession1";
 
 /// What a role assumption gave: the credentials, or why there are none.
 struct RoleAssumption {
@@ -42,7 +41,8 @@ class Ec2Handle {
 };
 
 /// The process's AWS context over `transport`, in which programs started for credentials
-/// (credential_process) never see the controller password.
+/// (credential_process) never see the controller password and a role profile's mfa_serial has
+/// its code asked for at the terminal.
 [[nodiscard]] aws::Context process_context(
     const http::TransportSettings& transport = aws::Context::transport_settings());
 
@@ -56,20 +56,35 @@ class Ec2Handle {
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
 
 /// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
-/// default chain and region) and session name "AssumeRoleSession1"; nothing, with the error's
-/// message logged, when the role could not be assumed for any reason.
+/// default chain and region) and the session name, external ID and lifetime of `settings` (by
+/// default session name "AssumeRoleSession1" and nothing else asked for); nothing, with the
+/// error's message logged, when the role could not be assumed for any reason.
 /// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
 /// credentials instead of a resolution of the default chain for this call.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
-    aws::OwnCredentials* own = nullptr);
+    aws::OwnCredentials* own = nullptr, const config::AssumeRoleSettings& settings = {});
 /// The same in the process's own context.
 [[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
     const std::string& role_arn);
-/// The same, with the error's message kept as the refusal when the role could not be assumed.
+/// The same with the operator's credentials of `own`, and the error's message kept as the
+/// refusal when the role could not be assumed.
 [[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
+                                                 const config::AssumeRoleSettings& settings,
                                                  const aws::Context& context,
                                                  aws::OwnCredentials& own);
+
+/// The most organizational units read below the configured ones: ten times what an organization
+/// may hold.
+inline constexpr std::size_t MAX_ORGANIZATIONAL_UNITS = 10000;
+
+/// The accounts of the organization, or of the units `settings.ous` and every unit nested in
+/// them (a unit's accounts before those of the units below it), as Organizations lists them.
+/// Read with the credentials of `settings.role_arn`, assumed with the operator's own as session
+/// `session_name`, or else with the operator's own; every error passes on.
+[[nodiscard]] std::vector<aws::OrganizationAccount> list_organization_accounts(
+    const config::OrganizationSettings& settings, const std::string& session_name,
+    const aws::Context& context, aws::OwnCredentials& own);
 
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,

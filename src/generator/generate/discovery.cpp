@@ -23,15 +23,19 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 // handle and share the operator's credentials, resolved once for the whole run.
 class LiveServices : public DiscoveryServices {
  public:
-  explicit LiveServices(const Transports& transports)
+  LiveServices(const Transports& transports, const config::Config& config)
       : controller_transport_(transports.controller),
         context_(process_context(transports.aws)),
-        own_(std::make_shared<aws::OwnCredentials>()) {}
+        own_(std::make_shared<aws::OwnCredentials>()),
+        role_settings_(config.assume_role) {
+    if (config.throttling_patience) context_.throttling_patience = *config.throttling_patience;
+  }
   LiveServices(http::TransportSettings controller_transport, aws::Context context,
-               std::shared_ptr<aws::OwnCredentials> own)
+               std::shared_ptr<aws::OwnCredentials> own, config::AssumeRoleSettings role_settings)
       : controller_transport_(std::move(controller_transport)),
         context_(std::move(context)),
-        own_(std::move(own)) {}
+        own_(std::move(own)),
+        role_settings_(std::move(role_settings)) {}
 
   Json account_list(const config::Config& config) override {
     return controller::get_account_list(config, controller_transport_);
@@ -40,10 +44,22 @@ class LiveServices : public DiscoveryServices {
     return assume_role(role_arn).credentials;
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
-    return assume_account_role(role_arn, context_, *own_);
+    return assume_account_role(role_arn, role_settings_, context_, *own_);
   }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
+  }
+  void resolve_own_credentials() override {
+    try {
+      (void)own_->get(context_);
+    } catch (const std::exception&) {
+      // Kept by own_: each role assumption reports it, as when it is met there first.
+    }
+  }
+  std::chrono::system_clock::time_point now() override { return context_.now(); }
+  std::vector<aws::OrganizationAccount> organization_accounts(
+      const config::OrganizationSettings& settings) override {
+    return list_organization_accounts(settings, role_settings_.session_name, context_, *own_);
   }
   std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                          const aws::Credentials& creds) override {
@@ -51,14 +67,15 @@ class LiveServices : public DiscoveryServices {
   }
   std::unique_ptr<DiscoveryServices> for_worker(
       std::shared_ptr<const http::Cancellation> cancellation) override {
-    return std::make_unique<LiveServices>(controller_transport_,
-                                          context_.for_worker(std::move(cancellation)), own_);
+    return std::make_unique<LiveServices>(
+        controller_transport_, context_.for_worker(std::move(cancellation)), own_, role_settings_);
   }
 
  private:
   http::TransportSettings controller_transport_;
   aws::Context context_;
   std::shared_ptr<aws::OwnCredentials> own_;
+  config::AssumeRoleSettings role_settings_;
 };
 
 // Ends the status line however the pass ends.
@@ -135,8 +152,9 @@ Transports make_transports(const config::Config& config) {
                     aws::Context::transport_settings()};
 }
 
-std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports) {
-  return std::make_unique<LiveServices>(transports);
+std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
+                                                      const config::Config& config) {
+  return std::make_unique<LiveServices>(transports, config);
 }
 
 void DiscoveryFileOutput::account_started(const AccountRecord& account) const {
@@ -279,6 +297,7 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
   const std::source_location pass = std::source_location::current();
   const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
   const bool configured = !request.outputs.empty();
+  services.resolve_own_credentials();
   const PassScope pass_scope(progress, configured ? "scan" : "verify");
   ScanPlan checked;
   if (verifying) {
@@ -287,7 +306,10 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
     for (const FileAccount& account : request.verified->accounts)
       checked.accounts.push_back({account.account_id, account.region_names(), {}});
   }
-  const ScanPlan planned = ScanPlan::from_config(config, std::move(controller_accounts));
+  // The configured estate's accounts may come from the organization: read only when scanned.
+  const ScanPlan planned =
+      configured ? ScanPlan::from_config(config, std::move(controller_accounts), services)
+                 : ScanPlan{};
 
   ScanTally tally;
   std::vector<ScanOutput*> outputs;
@@ -302,7 +324,7 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
     outputs.push_back(scoped(planned, tally));
   }
   if (verifying) outputs.push_back(scoped(checked, *request.drift_check));
-  const ScanPlan plan = !verifying ? planned
+  const ScanPlan plan = !verifying   ? planned
                         : configured ? ScanPlan::joined(planned, checked)
                                      : checked;
   scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);

@@ -39,9 +39,12 @@ struct Transports {
 /// The controller's transport as the configuration asks for it, and AWS's standard one.
 [[nodiscard]] Transports make_transports(const config::Config& config);
 
-/// The real controller and AWS over `transports`, with the process's environment; one for the
-/// whole run, so that the operator's own credentials are resolved once.
-[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports);
+/// The real controller and AWS over `transports`, with the process's environment, every account's
+/// role assumed as the configuration's `assume_role` says and throttling waited out for its
+/// `throttling_patience`; one for the whole run, so that the operator's own credentials are
+/// resolved once.
+[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
+                                                                    const config::Config& config);
 
 /// Turns the scan's records into the discovery document {account_info: [...]}: every account
 /// whose role could be assumed, with its regions (a failed region is left out) and VPCs, each

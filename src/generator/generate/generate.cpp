@@ -268,7 +268,8 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   check_outputs(options, config);
   const std::unique_ptr<PassProgress> progress = make_status_line();
   // One for the whole run: the operator's own AWS credentials are resolved once.
-  const std::unique_ptr<DiscoveryServices> services = make_live_services(make_transports(config));
+  const std::unique_ptr<DiscoveryServices> services =
+      make_live_services(make_transports(config), config);
 
   const auto& verify = options.verify;
   // With --verify, --discovery names the refreshed file instead of a discovery file of its own.

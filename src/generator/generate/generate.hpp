@@ -14,7 +14,7 @@ namespace generator::generate {
 
 /// Regions scanned at once unless --jobs says otherwise, and the most it may say.
 inline constexpr std::size_t DEFAULT_JOBS = 8;
-inline constexpr std::size_t MAX_JOBS = 64;
+inline constexpr std::size_t MAX_JOBS = 256;
 
 /// Runs the program on `args` (without the program name); `program_name` is shown in usage,
 /// help and --version. Errors pass to the caller.

@@ -8,8 +8,10 @@
 #include <thread>
 
 #include "aws/errors.hpp"
-#include "generator/generate/gateway_name.hpp"
+#include "aws/expiry.hpp"
+#include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
+#include "generator/generate/gateway_name.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -65,7 +67,10 @@ void warn_no_account_entered(std::size_t account_count, const std::string& role_
 // after `entered_done` is set under the scan's lock.
 struct AccountWork {
   AccountRecord account;
+  std::string role_arn;
+  // Set on entry; renewed under creds_mutex by the first region that finds them about to expire.
   std::optional<aws::Credentials> creds;
+  std::mutex creds_mutex;
   std::vector<std::string> regions;
   log::HeldMessages messages;
   std::exception_ptr fatal;
@@ -233,8 +238,8 @@ class Scan {
         planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
-    RoleAssumption role =
-        services.assume_role(get_role_arn(planned.account_id, settings_.role_name));
+    work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
+    RoleAssumption role = services.assume_role(work.role_arn);
     if (!role.credentials) {
       logger().error(in_pass("- Failed to assume role into account %s -- skipped", settings_),
                      planned.account_id);
@@ -254,11 +259,26 @@ class Scan {
         work.regions.push_back(region);
   }
 
-  void scan_region(DiscoveryServices& services, const AccountWork& work, RegionRecord& region) {
+  // The account's role credentials, renewed first when they are about to expire: a role session
+  // lasts an hour by default, and the scan of a large estate may take longer.
+  static aws::Credentials current_creds(DiscoveryServices& services, AccountWork& work) {
+    const std::lock_guard lock(work.creds_mutex);
+    if (aws::due_for_renewal(*work.creds, services.now())) {
+      logger().debug("Renewing the role credentials of account %s", work.account.account_id);
+      RoleAssumption renewed = services.assume_role(work.role_arn);
+      // Refused now: the old ones still serve for a few minutes, and the region's requests tell
+      // if they do not.
+      if (renewed.credentials) work.creds = std::move(renewed.credentials);
+    }
+    return *work.creds;
+  }
+
+  void scan_region(DiscoveryServices& services, AccountWork& work, RegionRecord& region) {
     const AccountRecord& account = work.account;
     progress_.region_started(region.region);
     const RegionEnd region_end(progress_);
-    const std::unique_ptr<Ec2Handle> ec2 = services.ec2_handler(region.region, *work.creds);
+    const std::unique_ptr<Ec2Handle> ec2 =
+        services.ec2_handler(region.region, current_creds(services, work));
     RegionSubnets subnets(*ec2);
     try {
       ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
@@ -355,6 +375,15 @@ class SerializedServices : public DiscoveryServices {
     const std::lock_guard lock(mutex_);
     return services_.regions(creds);
   }
+  std::vector<aws::OrganizationAccount> organization_accounts(
+      const config::OrganizationSettings& settings) override {
+    const std::lock_guard lock(mutex_);
+    return services_.organization_accounts(settings);
+  }
+  std::chrono::system_clock::time_point now() override {
+    const std::lock_guard lock(mutex_);
+    return services_.now();
+  }
   std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                          const aws::Credentials& creds) override {
     const std::lock_guard lock(mutex_);
@@ -411,14 +440,111 @@ RoleAssumption DiscoveryServices::assume_role(const std::string& role_arn) {
   return assumption;
 }
 
-ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_accounts) {
+std::chrono::system_clock::time_point DiscoveryServices::now() {
+  return std::chrono::system_clock::now();
+}
+
+std::vector<aws::OrganizationAccount> DiscoveryServices::organization_accounts(
+    const config::OrganizationSettings& /*settings*/) {
+  throw ScanError("these services cannot read an AWS organization");
+}
+
+std::vector<std::string> controller_account_ids(const Json& controller_accounts) {
+  if (!controller_accounts.is_array())
+    throw TypeError("the controller's account list is not a list");
+  std::vector<std::string> ids;
+  std::set<std::string> seen;
+  std::vector<std::string> unusable;
+  for (const Json& entry : controller_accounts) {
+    if (!entry.is_object() || !entry.contains("account_number"))
+      throw KeyError("'account_number' (an entry of the controller's account list has none)");
+    const Json& number = entry["account_number"];
+    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
+      unusable.push_back(number.dump());
+      continue;
+    }
+    if (seen.insert(number.get<std::string>()).second) ids.push_back(number.get<std::string>());
+  }
+  if (!unusable.empty()) {
+    std::string listed;
+    for (const std::string& number : unusable) listed += (listed.empty() ? "" : ", ") + number;
+    logger().warning(
+        "%s entries of the controller's account list are left out: their account_number is not "
+        "a 12-digit AWS account number in quotes: %s",
+        unusable.size(), listed);
+  }
+  return ids;
+}
+
+std::vector<std::string> organization_account_ids(
+    const std::vector<aws::OrganizationAccount>& listed,
+    const config::OrganizationSettings& settings) {
+  const std::set<std::string> excluded(settings.exclude_account_ids.begin(),
+                                       settings.exclude_account_ids.end());
+  std::set<std::string> active;
+  std::set<std::string> inactive;
+  std::set<std::string> left_out;
+  for (const aws::OrganizationAccount& account : listed) {
+    if (excluded.contains(account.id))
+      left_out.insert(account.id);
+    else if (account.status == "ACTIVE")
+      active.insert(account.id);
+    else  // suspended and closing accounts refuse every role assumption
+      inactive.insert(account.id);
+  }
+  logger().info(
+      "The organization lists %s ACTIVE accounts to scan (%s not ACTIVE and %s in "
+      "exclude_account_ids left out)",
+      active.size(), inactive.size(), left_out.size());
+  return {active.begin(), active.end()};
+}
+
+namespace {
+
+// The accounts the configuration asks for, from where it says.
+std::vector<std::string> planned_account_ids(const config::Config& config,
+                                             const Json& controller_accounts,
+                                             DiscoveryServices& services) {
+  switch (config.account_source) {
+    case config::AccountSource::listed:
+      return config.account_ids;
+    case config::AccountSource::controller:
+      return controller_account_ids(controller_accounts);
+    case config::AccountSource::organization: {
+      logger().info("Listing the accounts of the AWS organization");
+      std::vector<std::string> ids = organization_account_ids(
+          services.organization_accounts(config.organization), config.organization);
+      // Their rows will carry no account name, which convert asks for: one line names them all.
+      std::string unmanaged;
+      std::size_t count = 0;
+      for (const std::string& id : ids) {
+        if (!get_acct_name(id, controller_accounts).is_null()) continue;
+        unmanaged += (unmanaged.empty() ? "" : ", ") + id;
+        ++count;
+      }
+      if (count > 0)
+        logger().warning(
+            "%s accounts of the organization are not managed by the controller; they are scanned, "
+            "without an account name: %s",
+            count, unmanaged);
+      return ids;
+    }
+  }
+  throw ValueError("no account source numbered " +
+                   std::to_string(static_cast<int>(config.account_source)));
+}
+
+}  // namespace
+
+ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_accounts,
+                               DiscoveryServices& services) {
   ScanPlan plan;
-  plan.controller_accounts = std::move(controller_accounts);
-  for (const std::string& account_id : config.account_ids) {
+  for (const std::string& account_id : planned_account_ids(config, controller_accounts, services)) {
     PlannedAccount account{account_id, std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));
   }
+  plan.controller_accounts = std::move(controller_accounts);
   return plan;
 }
 

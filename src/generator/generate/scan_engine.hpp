@@ -5,6 +5,7 @@
 // walk hands typed records to its outputs in configuration order; the outputs only turn them
 // into their own documents.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "aws/credentials.hpp"
+#include "aws/organizations.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/account_access.hpp"
 #include "generator/generate/gateway_subnet.hpp"
@@ -41,6 +43,18 @@ class DiscoveryServices {
   virtual RoleAssumption assume_role(const std::string& role_arn);
   /// The regions enabled for the account.
   virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
+  /// Resolves the operator's own AWS credentials ahead of the scan, so that a question they ask
+  /// (an MFA code) comes before the status line does; a failure is kept for the role assumptions
+  /// that need them. By default nothing.
+  virtual void resolve_own_credentials() {}
+  /// The time by which credentials are renewed before they expire; by default the system clock.
+  virtual std::chrono::system_clock::time_point now();
+  /// The accounts of the AWS organization, or of the units `settings.ous` and the units nested in
+  /// them, as Organizations lists them (any status; an account may come twice), read through
+  /// `settings.role_arn` when given; errors pass on. By default a ScanError: these services
+  /// reach no organization.
+  virtual std::vector<aws::OrganizationAccount> organization_accounts(
+      const config::OrganizationSettings& settings);
   /// EC2 of one region with the account's credentials.
   virtual std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                                  const aws::Credentials& creds) = 0;
@@ -89,9 +103,12 @@ struct ScanPlan {
   nlohmann::ordered_json controller_accounts = nlohmann::ordered_json::array();
 
   /// Every configured account with the configured regions (or, when none are configured, the
-  /// regions enabled for each account).
+  /// regions enabled for each account). The accounts are the configuration's list, the
+  /// controller's (controller_account_ids) or the organization's (organization_account_ids, read
+  /// through `services`, with one WARNING naming those the controller does not list).
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
-                                            nlohmann::ordered_json controller_accounts);
+                                            nlohmann::ordered_json controller_accounts,
+                                            DiscoveryServices& services);
   /// One plan that covers both: the accounts of `first` in order, then those only `second` has,
   /// each with the regions of both (first's first); `first`'s controller account list.
   [[nodiscard]] static ScanPlan joined(const ScanPlan& first, const ScanPlan& second);
@@ -123,6 +140,18 @@ class PlanScope : public ScanOutput {
   // Account -> its regions, or nothing for the regions listed as enabled.
   std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
+
+/// The accounts of the controller's list, in its order, each once: the "account_number" of every
+/// entry that holds a 12-digit text there; the others are named in one WARNING and left out.
+/// KeyError for an entry without "account_number", TypeError when the list is no list.
+[[nodiscard]] std::vector<std::string> controller_account_ids(
+    const nlohmann::ordered_json& controller_accounts);
+
+/// The ACTIVE accounts of an Organizations listing that `settings` does not exclude, each once,
+/// in account-number order.
+[[nodiscard]] std::vector<std::string> organization_account_ids(
+    const std::vector<aws::OrganizationAccount>& listed,
+    const config::OrganizationSettings& settings);
 
 /// How a scan runs.
 struct ScanSettings {

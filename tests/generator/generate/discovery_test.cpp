@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
 #include <map>
 #include <tuple>
 
@@ -81,6 +83,14 @@ class EstateServices : public DiscoveryServices {
       accounts;  // account -> region -> estate
   std::vector<std::string> enabled_regions{"us-east-1", "eu-west-1"};
   Calls calls;
+  // The clock of renewals, and how far each region's EC2 handle moves it on; role credentials
+  // last an hour from their assumption when `expiring` is set.
+  std::chrono::system_clock::time_point clock{
+      std::chrono::sys_days(std::chrono::year(2030) / 1 / 1)};
+  std::chrono::minutes region_takes{0};
+  bool expiring = false;
+  int assumptions = 0;
+  std::vector<std::string> tokens_used;
 
   Json account_list(const config::Config&) override {
     ++calls.logins;
@@ -89,14 +99,29 @@ class EstateServices : public DiscoveryServices {
   std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
     const std::string account = role_arn.substr(13, 12);
     if (refusing_accounts.contains(account)) return std::nullopt;
-    return aws::Credentials{"ASIA" + account, "secret", "token", ""};
+    ++assumptions;
+    std::string expiration;
+    if (expiring) {
+      const std::time_t expiry =
+          std::chrono::system_clock::to_time_t(clock + std::chrono::hours(1));
+      std::tm parts{};
+      ::gmtime_r(&expiry, &parts);
+      char text[32];
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+      expiration = text;
+    }
+    return aws::Credentials{"ASIA" + account, "secret", "token-" + std::to_string(assumptions),
+                            expiration};
   }
+  std::chrono::system_clock::time_point now() override { return clock; }
   std::vector<std::string> regions(const aws::Credentials&) override {
     ++calls.region_listings;
     return enabled_regions;
   }
   std::unique_ptr<Ec2Handle> ec2_handler(const std::string& region,
                                          const aws::Credentials& creds) override {
+    tokens_used.push_back(creds.session_token);
+    clock += region_takes;
     return std::make_unique<RegionHandle>(accounts[creds.access_key_id.substr(4)][region], calls);
   }
 };
@@ -220,6 +245,20 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
             1);
   EXPECT_EQ(count("INFO scan_estate_once Discovering info for account 111111111111"), 1);
   EXPECT_EQ(count("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."), 1);
+}
+
+TEST_F(DiscoveryPasses, RoleCredentialsAboutToExpireAreRenewedOnceAndTheScanCompletes) {
+  config_.account_ids = {ALPHA};
+  config_.aws_regions = {"us-east-1", "eu-west-1", "us-west-2", "eu-central-1"};
+  services_.expiring = true;
+  // Each region takes 28 minutes: the third starts 4 minutes before the hour is up.
+  services_.region_takes = std::chrono::minutes(28);
+  const Json document = scan().document;
+  EXPECT_EQ(services_.assumptions, 2);
+  EXPECT_EQ(services_.tokens_used,
+            (std::vector<std::string>{"token-1", "token-1", "token-2", "token-2"}));
+  EXPECT_EQ(document["account_info"][0]["regions"].size(), 4u);
+  EXPECT_TRUE(logged("DEBUG current_creds Renewing the role credentials of account 111111111111"));
 }
 
 TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
@@ -400,7 +439,8 @@ TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRe
   ASSERT_EQ(document["account_info"].size(), 1u) << "only the configured account";
   ASSERT_EQ(document["account_info"][0]["regions"].size(), 1u);
   EXPECT_EQ(document["account_info"][0]["regions"][0]["region"], "us-east-1");
-  EXPECT_EQ((std::vector<std::size_t>{tally.accounts, tally.regions}), (std::vector<std::size_t>{1, 1}));
+  EXPECT_EQ((std::vector<std::size_t>{tally.accounts, tally.regions}),
+            (std::vector<std::size_t>{1, 1}));
   const Verification verification = verification_of(check, file);
   EXPECT_FALSE(verification.blocks_migration);
   EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";

@@ -24,7 +24,7 @@ import yaml
 from support import browser, harness
 from support.aws_proxy import AwsProxy
 from support.controller_stand_in import DEFAULT_ACCOUNTS, ControllerStandIn, certificate_fingerprint
-from support.moto import MotoEstateTestCase, role_arn
+from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
 from support.proxy_stand_in import ProxyStandIn
 from support.sso_stand_in import SsoStandIn, utc_in, write_token_cache
 from support.tls import CertificateAuthority
@@ -33,6 +33,8 @@ from support.workbook import read_rows
 ALPHA, BETA, GAMMA = "111111111111", "222222222222", "033333333333"
 DELTA = "444444444444"  # its role may not list VPCs
 OPERATOR_ACCOUNT = "666666666666"
+MFA_DEVICE = "arn:aws:iam::123456789012:mfa/operator"
+MFA_CODE = "428913"
 ROLE = "Discovery"
 # Well-formed XML that a captive portal or a proxy might answer with status 200.
 PORTAL_PAGE = '<?xml version="1.0"?><html><body><p>Sign in to continue</p></body></html>'
@@ -168,7 +170,41 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             {"Version": "2012-10-17",
              "Statement": [{"Effect": "Deny", "Action": "ec2:DescribeVpcs", "Resource": "*"}]}))
         moto.add_account(OPERATOR_ACCOUNT, "Operator")  # the role an operator's profile assumes
+        cls.seed_organization()
         moto.enable_signature_checks()
+
+    @classmethod
+    def seed_organization(cls):
+        """An organization run from the operator's account: in its root a member and a closed
+        account; unit "network" with a hub account and, nested in it, unit "prod" with more accounts
+        than one ListAccountsForParent page holds (moto gives 20); a role that may read it."""
+        moto, org = cls.moto, cls.moto.client("organizations")
+        org.create_organization(FeatureSet="ALL")
+        root = org.list_roots()["Roots"][0]["Id"]
+        cls.network_ou = org.create_organizational_unit(ParentId=root, Name="network")["OrganizationalUnit"]["Id"]
+        prod_ou = org.create_organizational_unit(ParentId=cls.network_ou, Name="prod")["OrganizationalUnit"]["Id"]
+
+        def member(name, parent):
+            account = org.create_account(AccountName=name, Email=f"{name}@example.com")["CreateAccountStatus"]["AccountId"]
+            if parent != root:
+                org.move_account(AccountId=account, SourceParentId=root, DestinationParentId=parent)
+            moto.add_account(account, ROLE)
+            return account
+
+        cls.org_member = member("member", root)
+        cls.org_closed = member("closed", root)
+        org.close_account(AccountId=cls.org_closed)
+        cls.org_hub = member("hub", cls.network_ou)
+        cls.org_prod = [member(f"prod-{n}", prod_ou) for n in range(21)]
+        # In the operator's own account, moto lets only a role that trusts the user itself be assumed.
+        trust = {"Version": "2012-10-17", "Statement": [{
+            "Effect": "Allow", "Principal": {"AWS": f"arn:aws:iam::{DEFAULT_ACCOUNT}:user/operator"},
+            "Action": "sts:AssumeRole"}]}
+        iam = moto.client("iam")
+        iam.create_role(RoleName="OrganizationReader", AssumeRolePolicyDocument=json.dumps(trust))
+        iam.put_role_policy(RoleName="OrganizationReader", PolicyName="read", PolicyDocument=json.dumps(
+            {"Version": "2012-10-17", "Statement": [{"Effect": "Allow", "Action": "organizations:List*", "Resource": "*"}]}))
+        cls.org_reader = role_arn(DEFAULT_ACCOUNT, "OrganizationReader")
 
     def setUp(self):
         super().setUp()
@@ -178,20 +214,21 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                                             accounts=accounts).start()
         self.addCleanup(self.controller.stop)
 
-    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys=""):
+    def write_config(self, extra_defaults="", accounts=(ALPHA, BETA, GAMMA), controller_keys="", sections="",
+                     regions=("us-east-1", "eu-west-1")):
         path = self.scratch / "config.yaml"
         path.write_text(textwrap.dedent(f"""\
             controller:
               ip: "{self.controller.address}"
               username: admin
               {controller_keys}
-            account_ids: {json.dumps(list(accounts))}
-            aws_regions: [us-east-1, eu-west-1]
+            account_ids: {json.dumps(accounts if isinstance(accounts, str) else list(accounts))}
+            aws_regions: {json.dumps(list(regions))}
             defaults:
               role_name: {ROLE}
               hpe: false
               transit_gw_name: transit-east
-            """) + textwrap.indent(textwrap.dedent(extra_defaults), "  "))
+            """) + textwrap.indent(textwrap.dedent(extra_defaults), "  ") + textwrap.dedent(sections))
         return path
 
     def environment(self, **extra):
@@ -314,6 +351,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             d, w, m = self.scratch / "d.yaml", self.scratch / "w.xlsx", self.scratch / "m.html"
             result = self.run_through(proxy, "-v", "-c", refusing, "-d", d, "-e", w, "-r", m)
             both = proxy.counts()
+            # Without an assume_role section: the one session name, the service's lifetime.
+            self.assertEqual(set(proxy.role_sessions()), {("AssumeRoleSession1", None)})
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertEqual(len(self.controller.requests_for("login")), logins + 1)
         self.assertEqual({action: both[action] - one_scan.get(action, 0) for action in both}, one_scan,
@@ -427,6 +466,20 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             self.assertEqual(without_time_stamps(first.stderr).replace(str(one), "OUT"),
                              without_time_stamps(second.stderr).replace(str(eight), "OUT"))
 
+    def test_an_aws_that_throttles_hard_is_waited_out_and_every_vpc_listed(self):
+        config = self.write_config(accounts=(ALPHA, GAMMA, EPSILON))
+        plain, throttled = self.scratch / "plain.yaml", self.scratch / "throttled.yaml"
+        self.assertEqual(self.generate("-c", config, "-d", plain).returncode, 0)
+        # One token per account and region, refilled every 4 s: a region's second request is refused
+        # for longer than a few quick retries wait.
+        with AwsProxy(self.moto.url, bucket=(1, 0.25)) as proxy:
+            result = self.run_through(proxy, "-c", config, "-d", throttled, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertGreater(proxy.bucket_refusals(), 0)
+        self.assertNotIn("Error occured while scanning VPCs", result.stderr)
+        self.assertNotIn("incomplete", result.stderr)
+        self.assertEqual(throttled.read_bytes(), plain.read_bytes())
+
     def test_workbook_pass_ends_at_its_first_failing_region_without_waiting_for_slow_ones(self):
         slow = 20.0
         config = self.write_config(accounts=(ALPHA, GAMMA))
@@ -443,11 +496,80 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(list(self.scratch.glob("w.xlsx*")), [], "no temporary file either")
         self.assertLess(elapsed, slow / 2, "the slow regions in flight are called off")
 
-    def test_jobs_must_be_a_whole_number_from_1_to_64(self):
-        for value in ("0", "65", "two", "1.5", ""):
+    def test_jobs_must_be_a_whole_number_from_1_to_256(self):
+        for value in ("0", "257", "two", "1.5", ""):
             result = self.generate("-c", self.write_config(), "-j", value)
             self.assertEqual(result.returncode, 2, value)
-            self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 64)", result.stderr)
+            self.assertIn(f"argument -j/--jobs: invalid value '{value}' (a whole number from 1 to 256)", result.stderr)
+
+    def test_accounts_come_from_the_controller_or_the_organization_without_being_typed(self):
+        discovery = self.scratch / "d.yaml"
+
+        def scanned():
+            return [a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]]
+
+        # The controller's list, in its order, each once; an entry that is no AWS account is named.
+        self.controller.accounts = [
+            {"account_number": GAMMA, "account_name": "gamma"}, {"account_number": 5, "account_name": "azure"},
+            {"account_number": BETA, "account_name": "beta"}, {"account_number": GAMMA, "account_name": "again"},
+            {"account_number": ALPHA, "account_name": "alpha"}]
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), [GAMMA, ALPHA])
+        self.assertIn(f"- Failed to assume role into account {BETA} -- skipped", result.stderr)
+        self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
+                      "a 12-digit AWS account number in quotes: 5", result.stderr)
+
+        # The whole organization (the operator's own management account included): ACTIVE accounts in
+        # account-number order, the closed one left out.
+        self.controller.accounts = [{"account_number": self.org_hub, "account_name": "hub"}]
+        active = sorted([DEFAULT_ACCOUNT, self.org_member, self.org_hub, *self.org_prod])
+        whole = self.write_config(accounts="organization", regions=["eu-west-1"])
+        result = self.generate("-c", whole, "-d", discovery, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), active)
+        self.assertIn(f"The organization lists {len(active)} ACTIVE accounts to scan (1 not ACTIVE and 0 in "
+                      "exclude_account_ids left out)", result.stderr)
+        unmanaged = [line for line in result.stderr.splitlines() if "not managed by the controller" in line]
+        self.assertEqual(unmanaged, [f"generator.generate:WARNING {len(active) - 1} accounts of the organization are "
+                                     "not managed by the controller; they are scanned, without an account name: "
+                                     + ", ".join(a for a in active if a != self.org_hub)])
+
+        # One unit and the unit nested in it, one account excluded, read through a role.
+        part = self.write_config(accounts="organization", regions=["eu-west-1"], sections=f"""\
+            organization:
+              ous: [{self.network_ou}]
+              exclude_account_ids: ["{self.org_prod[0]}"]
+              role_arn: {self.org_reader}
+            """)
+        result = self.generate("-c", part, "-d", discovery, "-j", "16")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(scanned(), sorted([self.org_hub, *self.org_prod[1:]]))
+        self.assertIn(f"Reading the organization through role {self.org_reader}", result.stderr)
+        self.assertNotIn("Failed to assume role", result.stderr)
+
+    def test_roles_whose_trust_asks_for_an_external_id_are_assumed_with_the_configured_session(self):
+        external_id = "Zq7-halvane.scan@corp"
+        discovery = self.scratch / "d.yaml"
+        with AwsProxy(self.moto.url, external_id=external_id) as proxy:
+            refused = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA, GAMMA)), "-d", discovery)
+            self.assertEqual(proxy.role_sessions(), [])
+            config = self.write_config(accounts=(ALPHA, GAMMA), sections=f"""\
+                assume_role:
+                  external_id: "{external_id}"
+                  session_name: halvane-discovery
+                  duration_seconds: 3600
+                """)
+            result = self.run_through(proxy, "-c", config, "-d", discovery, "-j", "256")
+            sessions = proxy.role_sessions()
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertIn(f"- Failed to assume role into account {GAMMA} -- skipped", refused.stderr)
+        self.assertIn("Not authorized to perform sts:AssumeRole (external ID)", refused.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sessions, [("halvane-discovery", "3600")] * 2)
+        self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],
+                         [ALPHA, GAMMA])
+        self.assertNotIn(external_id, result.stderr)
     def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
         config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
         discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
@@ -709,16 +831,36 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertFalse(report.exists())
         self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
-    def test_password_prompt_at_the_terminal_stands_on_a_line_of_its_own_and_is_asked_once(self):
+    def test_password_and_mfa_prompts_at_the_terminal_stand_on_lines_of_their_own_and_are_asked_once(self):
+        # The operator signs in through a role profile whose trust asks for an MFA device.
+        aws_config = self.scratch / "aws-config"
+        aws_config.write_text(textwrap.dedent(f"""\
+            [profile base]
+            aws_access_key_id = {self.key}
+            aws_secret_access_key = {self.secret}
+            [profile guarded]
+            role_arn = {role_arn(OPERATOR_ACCOUNT, "Operator")}
+            source_profile = base
+            mfa_serial = {MFA_DEVICE}
+            """))
         config = self.write_config()
-        env = self.environment()
-        del env["halvane_controller_password"]
+        proxy = AwsProxy(self.moto.url).start()
+        self.addCleanup(proxy.stop)
+        env = self.environment(AWS_CONFIG_FILE=str(aws_config), AWS_PROFILE="guarded", AWS_ENDPOINT_URL=proxy.url)
+        del env["halvane_controller_password"], env["AWS_ACCESS_KEY_ID"], env["AWS_SECRET_ACCESS_KEY"]
+        # Without a terminal the code cannot be asked for, and the message says so.
+        detached = subprocess.run([str(harness.program("generate")), "-c", str(config), "-d",
+                                   str(self.scratch / "detached.yaml")],
+                                  env={**env, "halvane_controller_password": PASSWORD}, stdin=subprocess.DEVNULL,
+                                  capture_output=True, text=True, timeout=120, start_new_session=True)
+        self.assertEqual(detached.returncode, 1, detached.stderr)
+        self.assertIn("No terminal to read the MFA code of AWS profile 'guarded' from", detached.stderr)
         argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml"),
                 "-e", str(self.scratch / "tty.xlsx")]
         pid, terminal = pty.fork()
         if pid == 0:  # the child: the pseudo-terminal is its controlling terminal and standard error
             os.execve(argv[0], argv, env)
-        output, answered = b"", False
+        output, answered, coded = b"", False, False
         deadline = time.monotonic() + 120
         try:
             while time.monotonic() < deadline:
@@ -735,6 +877,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 if not answered and b"'s password:" in output:
                     os.write(terminal, PASSWORD.encode() + b"\n")
                     answered = True
+                if not coded and b"Enter MFA code for" in output:
+                    os.write(terminal, MFA_CODE.encode() + b"\n")
+                    coded = True
         finally:
             os.close(terminal)
             _, status = os.waitpid(pid, 0)
@@ -746,6 +891,11 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertNotIn("found" + prompt, text)
         self.assertNotIn(PASSWORD, text, "the password is not echoed")
         self.assertEqual(text.count(prompt), 1, "one login for both files")
+        mfa_prompt = f"Enter MFA code for {MFA_DEVICE}:"
+        self.assertEqual(text.count(mfa_prompt), 1, "one code for the whole run")
+        self.assertTrue(any(line.rpartition("\r\x1b[K")[2].startswith(mfa_prompt) for line in lines), repr(text))
+        self.assertNotIn(MFA_CODE, text, "the code is not echoed")
+        self.assertEqual(proxy.mfa_codes(), [(MFA_DEVICE, MFA_CODE)])
         self.assertTrue((self.scratch / "tty.yaml").exists())
         self.assertTrue((self.scratch / "tty.xlsx").exists())
 
