@@ -10,6 +10,7 @@
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "aws/expiry.hpp"
 #include "base/errors.hpp"
 #include "base/files/atomic_file.hpp"
 #include "base/hex/hex.hpp"
@@ -43,28 +44,6 @@ std::string sha1_hex(const std::string& text) {
     throw ClientError("SHA-1 is not available for the IAM Identity Center token cache");
   }
   return base::hex::lower_hex(std::span(digest, length));
-}
-
-// "2026-01-02T03:04:05Z", also with fractions of a second, "UTC" or "+00:00" as the CLI versions
-// have written it; nothing for anything else.
-std::optional<Seconds> parse_utc_time(const std::string& text) {
-  std::tm parts{};
-  int consumed = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
-                  &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6) {
-    return std::nullopt;
-  }
-  std::string_view rest = std::string_view(text).substr(static_cast<std::size_t>(consumed));
-  if (rest.starts_with('.')) {
-    rest.remove_prefix(1);
-    while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') rest.remove_prefix(1);
-  }
-  if (rest != "Z" && rest != "UTC" && rest != "+00:00" && rest != "") return std::nullopt;
-  parts.tm_year -= 1900;
-  parts.tm_mon -= 1;
-  const std::time_t seconds = ::timegm(&parts);
-  if (seconds == -1) return std::nullopt;
-  return Seconds(std::chrono::seconds(seconds));
 }
 
 std::string format_utc_time(Seconds time) {
