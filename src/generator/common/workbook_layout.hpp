@@ -64,7 +64,7 @@ enum class ReadAs {
 };
 
 /// One column of the workbook.
-struct WorkbookColumnSpec {
+struct WorkbookColumnEntry {
   WorkbookColumn column;
   std::string_view header;
   CellKind kind;
@@ -72,7 +72,7 @@ struct WorkbookColumnSpec {
 };
 
 /// Every column, in column order.
-inline constexpr std::array<WorkbookColumnSpec, 20> WORKBOOK_COLUMN_TABLE{{
+inline constexpr std::array<WorkbookColumnEntry, 20> WORKBOOK_COLUMN_TABLE{{
     {WorkbookColumn::account_id, "account_id", CellKind::text, ReadAs::account_field},
     {WorkbookColumn::account_name, "account_name", CellKind::text, ReadAs::account_field},
     {WorkbookColumn::hpe, "hpe", CellKind::boolean, ReadAs::account_field},
@@ -108,26 +108,26 @@ static_assert(detail::table_follows_its_enum(),
               "WORKBOOK_COLUMN_TABLE holds every WorkbookColumn once, in the enum's order");
 
 /// The table's entry of `column`.
-constexpr const WorkbookColumnSpec& column_spec(WorkbookColumn column) {
+constexpr const WorkbookColumnEntry& table_entry(WorkbookColumn column) {
   return WORKBOOK_COLUMN_TABLE[static_cast<std::size_t>(column)];
 }
 
 /// The header of `column`, as row 1 names it.
 inline std::string header_of(WorkbookColumn column) {
-  return std::string(column_spec(column).header);
+  return std::string(table_entry(column).header);
 }
 
-/// The headers of the columns for which `wanted(spec)` holds, in column order.
+/// The headers of the columns for which `wanted(entry)` holds, in column order.
 template <class Predicate>
 std::vector<std::string> workbook_headers(Predicate wanted) {
   std::vector<std::string> headers;
-  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
-    if (wanted(spec)) headers.emplace_back(spec.header);
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (wanted(entry)) headers.emplace_back(entry.header);
   return headers;
 }
 
 /// The workbook's column headers, in column order.
 inline const std::vector<std::string> WORKBOOK_COLUMNS =
-    workbook_headers([](const WorkbookColumnSpec&) { return true; });
+    workbook_headers([](const WorkbookColumnEntry&) { return true; });
 
 }  // namespace generator

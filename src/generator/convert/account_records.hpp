@@ -20,11 +20,11 @@ inline const std::string NULL_CELL;
 
 /// The account columns, in the order they are read.
 inline const std::vector<std::string> ACCOUNT_INFO_FIELDS = workbook_headers(
-    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::account_field; });
+    [](const WorkbookColumnEntry& entry) { return entry.read_as == ReadAs::account_field; });
 
 /// The VPC columns, in the order they are read.
 inline const std::vector<std::string> VPC_FIELDS = workbook_headers(
-    [](const WorkbookColumnSpec& spec) { return spec.read_as == ReadAs::vpc_field; });
+    [](const WorkbookColumnEntry& entry) { return entry.read_as == ReadAs::vpc_field; });
 
 /// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
 /// builds one entry per account (account fields from its first row, regions, VPCs) and passes each

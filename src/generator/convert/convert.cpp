@@ -109,8 +109,8 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 // its number, a gateway "0123") stays the text the operator sees instead of turning into a number.
 serializers::Converters text_columns() {
   serializers::Converters converters;
-  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
-    if (spec.kind == CellKind::text) converters.emplace(spec.header, &text_unless_date);
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (entry.kind == CellKind::text) converters.emplace(entry.header, &text_unless_date);
   return converters;
 }
 

@@ -139,16 +139,16 @@ const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS() {
     const auto as_bool = [](const Value& cell) { return Value(_bool(cell)); };
     const auto as_text = [](const std::string& item) { return Value(item); };
     std::map<std::string, FieldFormatter> table;
-    for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE) {
-      switch (spec.kind) {
+    for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE) {
+      switch (entry.kind) {
         case CellKind::boolean:
-          table.emplace(spec.header, as_bool);
+          table.emplace(entry.header, as_bool);
           break;
         case CellKind::list:
-          table.emplace(spec.header, _list(as_text));
+          table.emplace(entry.header, _list(as_text));
           break;
         case CellKind::tags:
-          table.emplace(spec.header, parse_spoke_gw_tags);
+          table.emplace(entry.header, parse_spoke_gw_tags);
           break;
         case CellKind::text:
         case CellKind::as_read:
@@ -161,8 +161,8 @@ const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS() {
 }
 
 CellKind cell_kind(const std::string& column) {
-  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
-    if (spec.header == column) return spec.kind;
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (entry.header == column) return entry.kind;
   return CellKind::text;
 }
 

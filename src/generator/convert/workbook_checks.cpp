@@ -71,8 +71,8 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
   const std::string sheet_name = "sheet '" + sheet.name + "' of " + workbook;
   std::vector<std::string> missing;
   std::size_t found = 0;
-  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE) {
-    const std::string column(spec.header);
+  for (const WorkbookColumnEntry& listed : WORKBOOK_COLUMN_TABLE) {
+    const std::string column(listed.header);
     const auto header = std::find(sheet.headers.begin(), sheet.headers.end(), column);
     if (header != sheet.headers.end()) {
       ++found;
@@ -95,7 +95,7 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
       continue;
     }
     // A workbook without the VPCs' blocks converts as one whose blocks are empty.
-    if (spec.read_as == ReadAs::blocks_check) continue;
+    if (listed.read_as == ReadAs::blocks_check) continue;
     std::string entry = column;
     for (const auto& other : sheet.headers) {
       if (other != column && header_key(other) == column) {

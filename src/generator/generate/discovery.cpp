@@ -234,8 +234,8 @@ Json WorkbookOutput::rows() {
 Json WorkbookOutput::row(const AccountRecord& account, const RegionRecord& region,
                          const VpcRecord& vpc) const {
   Json row_data = Json::object();
-  for (const WorkbookColumnSpec& spec : WORKBOOK_COLUMN_TABLE)
-    row_data[std::string(spec.header)] = cell(spec.column, account, region, vpc);
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    row_data[std::string(entry.header)] = cell(entry.column, account, region, vpc);
   return row_data;
 }
 
