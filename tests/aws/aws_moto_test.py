@@ -238,23 +238,30 @@ class AwsAgainstMoto(MotoEstateTestCase):
         pid, terminal = pty.fork()
         if pid == 0:
             os.execve(DRIVER, [DRIVER, "scan", role_arn(GAMMA, ROLE), "us-east-1"], env)
-        output, answered, status = b"", False, None
+        # Read until the terminal closes, and only then collect the driver: output it wrote just before
+        # it ended is still in the terminal when it has already ended.
+        output, answered = b"", False
         deadline = time.monotonic() + 60
-        while status is None and time.monotonic() < deadline:
-            if select.select([terminal], [], [], 0.2)[0]:
+        try:
+            while time.monotonic() < deadline:
+                if not select.select([terminal], [], [], 0.2)[0]:
+                    continue
                 try:
-                    output += os.read(terminal, 4096)
-                except OSError:
-                    pass  # the driver ended and closed the terminal
-            if not answered and b"MFA code: " in output:
-                os.write(terminal, b"246810\n")
-                answered = True
-            done, code = os.waitpid(pid, os.WNOHANG)
-            status = code if done else None
-        if status is None:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-        os.close(terminal)
+                    chunk = os.read(terminal, 4096)
+                except OSError:  # the driver ended and the terminal closed
+                    break
+                if not chunk:
+                    break
+                output += chunk
+                if not answered and b"MFA code: " in output:
+                    os.write(terminal, b"246810\n")
+                    answered = True
+            else:
+                os.kill(pid, 9)
+        finally:
+            os.close(terminal)
+            _, status = os.waitpid(pid, 0)
+        status = os.waitstatus_to_exitcode(status)
         self.assertEqual(status, 0, output)
         self.assertEqual((self.scratch / "typed").read_text(), "246810\n")
         self.assertIn(b'"credentials":true', output)
