@@ -4,13 +4,9 @@ the operator's sign-ins through IAM Identity Center (an HTTPS stand-in of the po
 with a certificate authority made for the test) and through a web identity token."""
 
 import json
-import os
-import pty
-import select
 import stat
 import subprocess
 import textwrap
-import time
 
 from support import harness
 from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
@@ -235,33 +231,8 @@ class AwsAgainstMoto(MotoEstateTestCase):
         config = self.scratch / "config"
         config.write_text(f"[profile mfa]\ncredential_process = {helper}\n")
         env = self.without_keys(AWS_CONFIG_FILE=str(config), AWS_PROFILE="mfa")
-        pid, terminal = pty.fork()
-        if pid == 0:
-            os.execve(DRIVER, [DRIVER, "scan", role_arn(GAMMA, ROLE), "us-east-1"], env)
-        # Read until the terminal closes, and only then collect the driver: output it wrote just before
-        # it ended is still in the terminal when it has already ended.
-        output, answered = b"", False
-        deadline = time.monotonic() + 60
-        try:
-            while time.monotonic() < deadline:
-                if not select.select([terminal], [], [], 0.2)[0]:
-                    continue
-                try:
-                    chunk = os.read(terminal, 4096)
-                except OSError:  # the driver ended and the terminal closed
-                    break
-                if not chunk:
-                    break
-                output += chunk
-                if not answered and b"MFA code: " in output:
-                    os.write(terminal, b"246810\n")
-                    answered = True
-            else:
-                os.kill(pid, 9)
-        finally:
-            os.close(terminal)
-            _, status = os.waitpid(pid, 0)
-        status = os.waitstatus_to_exitcode(status)
+        status, output = harness.run_at_terminal([DRIVER, "scan", role_arn(GAMMA, ROLE), "us-east-1"], env,
+                                                 [(b"MFA code: ", b"246810\n")], timeout=60)
         self.assertEqual(status, 0, output)
         self.assertEqual((self.scratch / "typed").read_text(), "246810\n")
         self.assertIn(b'"credentials":true', output)

@@ -1,12 +1,16 @@
-"""Scratch folders that survive a failing test, the built programs, and free loopback ports."""
+"""Scratch folders that survive a failing test, the built programs (also at a pseudo-terminal), and free
+loopback ports."""
 
 import os
+import pty
+import select
 import shutil
 import socket
 import ssl
 import subprocess
 import sys
 import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -26,6 +30,38 @@ def run_program(name, *args, env=None, cwd=None, input=None, timeout=120, extra_
     environment.update(extra_env or {})
     return subprocess.run([str(program(name)), *map(str, args)], env=environment, cwd=cwd,
                           input=input, capture_output=True, text=True, timeout=timeout)
+
+
+def run_at_terminal(argv, env, answers, timeout=120):
+    """Runs `argv` with a pseudo-terminal as its controlling terminal, standard input and output;
+    writes each reply of `answers` [(prompt, reply), ...] (bytes) once, when its prompt has appeared.
+    Reads until the terminal closes, so that nothing written just before the program ended is lost,
+    and returns (exit status, everything it wrote). A program still running at `timeout` is killed."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.execve(str(argv[0]), [str(arg) for arg in argv], env)
+    output, pending = b"", list(answers)
+    deadline = time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            if not select.select([terminal], [], [], 0.2)[0]:
+                continue
+            try:
+                chunk = os.read(terminal, 65536)
+            except OSError:  # the program ended and the terminal closed
+                break
+            if not chunk:
+                break
+            output += chunk
+            for prompt, reply in [answer for answer in pending if answer[0] in output]:
+                os.write(terminal, reply)
+                pending.remove((prompt, reply))
+        else:
+            os.kill(pid, 9)
+    finally:
+        os.close(terminal)
+        _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status), output
 
 
 def free_port():

@@ -11,7 +11,6 @@ import json
 import os
 import pty
 import re
-import select
 import subprocess
 import textwrap
 import time
@@ -857,33 +856,10 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn("No terminal to read the MFA code of AWS profile 'guarded' from", detached.stderr)
         argv = [str(harness.program("generate")), "-c", str(config), "-d", str(self.scratch / "tty.yaml"),
                 "-e", str(self.scratch / "tty.xlsx")]
-        pid, terminal = pty.fork()
-        if pid == 0:  # the child: the pseudo-terminal is its controlling terminal and standard error
-            os.execve(argv[0], argv, env)
-        output, answered, coded = b"", False, False
-        deadline = time.monotonic() + 120
-        try:
-            while time.monotonic() < deadline:
-                ready, _, _ = select.select([terminal], [], [], 1)
-                if not ready:
-                    continue
-                try:
-                    chunk = os.read(terminal, 65536)
-                except OSError:  # the program ended and the terminal closed
-                    break
-                if not chunk:
-                    break
-                output += chunk
-                if not answered and b"'s password:" in output:
-                    os.write(terminal, PASSWORD.encode() + b"\n")
-                    answered = True
-                if not coded and b"Enter MFA code for" in output:
-                    os.write(terminal, MFA_CODE.encode() + b"\n")
-                    coded = True
-        finally:
-            os.close(terminal)
-            _, status = os.waitpid(pid, 0)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0, output.decode(errors="replace"))
+        # The pseudo-terminal is the program's controlling terminal and standard error.
+        status, output = harness.run_at_terminal(argv, env, [(b"'s password:", PASSWORD.encode() + b"\n"),
+                                                             (b"Enter MFA code for", MFA_CODE.encode() + b"\n")])
+        self.assertEqual(status, 0, output.decode(errors="replace"))
         text = output.decode()
         prompt = f"Halvane Controller admin@{self.controller.address}'s password:"
         lines = text.replace("\r\n", "\n").split("\n")
