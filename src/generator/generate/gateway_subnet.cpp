@@ -1,12 +1,13 @@
 #include "generator/generate/gateway_subnet.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <source_location>
+#include <utility>
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/common/ipv4/runs.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -32,41 +33,24 @@ std::string render_networks(const std::vector<ipv4::Network>& networks) {
   return text;
 }
 
-// A run of candidate positions [first, last] inside the block that an existing subnet covers.
-struct CoveredRun {
-  std::uint64_t first;
-  std::uint64_t last;
-};
-
-// The candidate positions that the existing subnets cover, sorted and merged. Candidates and
-// subnets are both aligned blocks, so a subnet covers exactly the candidates between the one
-// holding its first address and the one holding its last address (clipped to the block).
-std::vector<CoveredRun> covered_runs(const ipv4::Network& block, int prefix,
-                                     const std::vector<ipv4::Network>& existing) {
+// The candidate positions that the existing subnets cover, as merged runs. Candidates and subnets
+// are both aligned blocks, so a subnet covers exactly the candidates between the one holding its
+// first address and the one holding its last address (clipped to the block).
+std::vector<ipv4::Run> covered_runs(const ipv4::Network& block, int prefix,
+                                    const std::vector<ipv4::Network>& existing) {
   const int shift = 32 - prefix;
-  std::vector<CoveredRun> runs;
+  std::vector<ipv4::Run> runs;
   for (const auto& subnet : existing) {
-    if (!subnet.overlaps(block)) continue;
-    const std::uint32_t first =
-        std::max(subnet.first_address(), block.first_address()) - block.first_address();
-    const std::uint32_t last =
-        std::min(subnet.last_address(), block.last_address()) - block.first_address();
-    runs.push_back({first >> shift, last >> shift});
+    const std::optional<ipv4::Run> addresses = ipv4::clipped_run(subnet, block);
+    if (!addresses) continue;
+    runs.push_back({(addresses->first - block.first_address()) >> shift,
+                    (addresses->last - block.first_address()) >> shift});
   }
-  std::sort(runs.begin(), runs.end(),
-            [](const CoveredRun& a, const CoveredRun& b) { return a.first < b.first; });
-  std::vector<CoveredRun> merged;
-  for (const auto& run : runs) {
-    if (!merged.empty() && run.first <= merged.back().last + 1)
-      merged.back().last = std::max(merged.back().last, run.last);
-    else
-      merged.push_back(run);
-  }
-  return merged;
+  return ipv4::merged_runs(std::move(runs));
 }
 
 // The lowest candidate position outside every run, or nothing when the runs cover all `count`.
-std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& runs,
+std::optional<std::uint64_t> first_free_position(const std::vector<ipv4::Run>& runs,
                                                  std::uint64_t count) {
   const std::uint64_t candidate =
       !runs.empty() && runs.front().first == 0 ? runs.front().last + 1 : 0;
@@ -77,7 +61,7 @@ std::optional<std::uint64_t> first_free_position(const std::vector<CoveredRun>& 
 // Walks every candidate in address order with the per-candidate messages; only worth its cost
 // when those messages are written. The messages are issued in the name of the caller.
 std::vector<ipv4::Network> viable_candidates_logged(
-    const ipv4::Network& block, int prefix, const std::vector<CoveredRun>& runs,
+    const ipv4::Network& block, int prefix, const std::vector<ipv4::Run>& runs,
     std::source_location issuer = std::source_location::current()) {
   std::vector<ipv4::Network> viable;
   const std::uint64_t count = block.subnet_count(prefix);
@@ -115,7 +99,7 @@ std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
   std::optional<ipv4::Network> chosen;
   std::vector<ipv4::Network> viable;
   if (prefix >= block.prefix_length()) {
-    const std::vector<CoveredRun> runs = covered_runs(block, prefix, existing);
+    const std::vector<ipv4::Run> runs = covered_runs(block, prefix, existing);
     if (debugging) {
       viable = viable_candidates_logged(block, prefix, runs);
       if (!viable.empty()) chosen = viable.front();
