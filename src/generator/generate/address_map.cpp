@@ -12,7 +12,8 @@
 
 #include "base/files/atomic_file.hpp"
 #include "base/text/html.hpp"
-#include "generator/generate/gateway_subnet.hpp"
+#include "generator/common/gateway_size.hpp"
+#include "generator/generate/address_map_geometry.hpp"
 
 namespace generator::generate {
 
@@ -278,111 +279,7 @@ std::string overlaps_section(const EstateOverlaps& overlaps) {
   return html + "</section>\n";
 }
 
-// A run of addresses, first to last, in 64 bits so that one past the last never wraps.
-struct Run {
-  std::uint64_t first;
-  std::uint64_t last;
-};
-
 }  // namespace
-
-std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
-                                 const std::vector<ipv4::Network>& subnets,
-                                 const ipv4::Network* gateway,
-                                 const std::vector<ipv4::Network>& reserved) {
-  const std::uint64_t block_first = block.first_address();
-  const std::uint64_t block_last = block.last_address();
-
-  std::vector<ipv4::Network> inside;
-  for (const auto& subnet : subnets)
-    if (subnet.overlaps(block)) inside.push_back(subnet);
-  std::sort(inside.begin(), inside.end());
-
-  // Sorted by first address, so a subnet that starts at most one past the current run's end
-  // extends it.
-  std::vector<BarPiece> used;
-  std::uint64_t run_last = 0;
-  for (const auto& subnet : inside) {
-    const std::uint64_t first = std::max<std::uint64_t>(subnet.first_address(), block_first);
-    const std::uint64_t last = std::min<std::uint64_t>(subnet.last_address(), block_last);
-    if (!used.empty() && first <= run_last + 1) {
-      run_last = std::max(run_last, last);
-      used.back().last = static_cast<std::uint32_t>(run_last);
-      used.back().subnets.push_back(subnet);
-    } else {
-      used.push_back({PieceKind::used,
-                      static_cast<std::uint32_t>(first),
-                      static_cast<std::uint32_t>(last),
-                      {subnet}});
-      run_last = last;
-    }
-  }
-
-  // The gateway subnet is chosen to overlap no subnet; should the records disagree, it is still
-  // drawn, cut out of whatever used run it lies on.
-  std::vector<BarPiece> taken;
-  std::optional<Run> gate;
-  if (gateway && block.contains(*gateway))
-    gate = Run{gateway->first_address(), gateway->last_address()};
-  for (auto& piece : used) {
-    if (!gate || piece.last < gate->first || piece.first > gate->last) {
-      taken.push_back(std::move(piece));
-      continue;
-    }
-    if (piece.first < gate->first)
-      taken.push_back({PieceKind::used, piece.first, static_cast<std::uint32_t>(gate->first - 1),
-                       piece.subnets});
-    if (piece.last > gate->last)
-      taken.push_back({PieceKind::used, static_cast<std::uint32_t>(gate->last + 1), piece.last,
-                       piece.first < gate->first ? std::vector<ipv4::Network>{} : piece.subnets});
-  }
-  if (gate)
-    taken.push_back({PieceKind::gateway,
-                     static_cast<std::uint32_t>(gate->first),
-                     static_cast<std::uint32_t>(gate->last),
-                     {}});
-  std::sort(taken.begin(), taken.end(),
-            [](const BarPiece& a, const BarPiece& b) { return a.first < b.first; });
-
-  // The reserved ranges inside the block, merged, are drawn only where nothing else stands.
-  std::vector<Run> held;
-  for (const auto& range : reserved) {
-    if (!range.overlaps(block)) continue;
-    held.push_back({std::max<std::uint64_t>(range.first_address(), block_first),
-                    std::min<std::uint64_t>(range.last_address(), block_last)});
-  }
-  std::sort(held.begin(), held.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
-  std::vector<BarPiece> pieces;
-  const auto add_gap = [&](std::uint64_t first, std::uint64_t last) {
-    for (const Run& run : held) {
-      if (run.last < first || run.first > last) continue;
-      if (run.first > first)
-        pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(first),
-                          static_cast<std::uint32_t>(run.first - 1), {}});
-      const std::uint64_t end = std::min(run.last, last);
-      if (pieces.empty() || pieces.back().kind != PieceKind::reserved ||
-          std::uint64_t{pieces.back().last} + 1 < std::max(run.first, first)) {
-        pieces.push_back({PieceKind::reserved,
-                          static_cast<std::uint32_t>(std::max(run.first, first)),
-                          static_cast<std::uint32_t>(end), {}});
-      } else {
-        pieces.back().last = std::max(pieces.back().last, static_cast<std::uint32_t>(end));
-      }
-      first = std::max(first, end + 1);
-      if (first > last) return;
-    }
-    pieces.push_back({PieceKind::free, static_cast<std::uint32_t>(first),
-                      static_cast<std::uint32_t>(last), {}});
-  };
-  std::uint64_t next = block_first;
-  for (auto& piece : taken) {
-    if (piece.first > next) add_gap(next, piece.first - 1);
-    next = std::uint64_t{piece.last} + 1;
-    pieces.push_back(std::move(piece));
-  }
-  if (next <= block_last) add_gap(next, block_last);
-  return pieces;
-}
 
 std::string format_scan_time(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);

@@ -2,14 +2,14 @@
 
 // The address map: one self-contained HTML page that draws every scanned VPC's address space to
 // scale (subnets, reserved ranges, free space, the proposed gateway subnet), with a summary of the
-// run, the VPCs that share addresses, a search box and a filter for VPCs without room. It fetches nothing, runs only its own inline script and
-// shows every card without script.
+// run, the VPCs that share addresses, a search box and a filter for VPCs without room. It fetches
+// nothing, runs only its own inline script and shows every card without script. The bars'
+// geometry is in address_map_geometry.hpp.
 
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
@@ -83,27 +83,5 @@ class AddressMap : public ScanOutput {
   std::size_t vpcs_ = 0;
   std::size_t vpcs_without_room_ = 0;
 };
-
-/// What one piece of a block's bar stands for.
-enum class PieceKind { used, free, gateway, reserved };
-
-/// One piece of a block's bar: a run of addresses of one kind, and for used space the subnets it
-/// merges, in address order.
-struct BarPiece {
-  PieceKind kind;
-  std::uint32_t first;  // first address of the run
-  std::uint32_t last;   // last address of the run, inclusive
-  std::vector<ipv4::Network> subnets;
-};
-
-/// The bar of `block`: its addresses from first to last as pieces that touch end to end. Subnets
-/// (clipped to the block; others ignored) that overlap or touch merge into one used piece; the
-/// gateway subnet, when it lies in the block, is its own piece; in the gaps, the `reserved` ranges
-/// are reserved pieces and the rest free pieces.
-[[nodiscard]] std::vector<BarPiece> bar_pieces(const ipv4::Network& block,
-                                               const std::vector<ipv4::Network>& subnets,
-                                               const ipv4::Network* gateway,
-                                               const std::vector<ipv4::Network>& reserved = {});
-
 
 }  // namespace generator::generate

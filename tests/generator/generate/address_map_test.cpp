@@ -1,8 +1,8 @@
 // The address map's geometry (bars that tile their block exactly, merged runs, the gateway
-// subnet's piece, reserved ranges in the gaps) and the escaping of remote texts; the page itself is checked in a browser by the
+// subnet's piece, reserved ranges in the gaps); the page itself is checked in a browser by the
 // end-to-end test.
 
-#include "generator/generate/address_map.hpp"
+#include "generator/generate/address_map_geometry.hpp"
 
 #include <gtest/gtest.h>
 
