@@ -35,16 +35,20 @@ RULES = [
      ["generator/generate/gateway_subnet.hpp", "generator/generate/gateway_subnet.cpp",
       "generator/generate/gateway_name.hpp", "generator/generate/gateway_name.cpp",
       "generator/generate/address_map.hpp", "generator/generate/address_map.cpp",
+      "generator/generate/address_map_assets.hpp", "generator/generate/address_map_assets.cpp",
       "generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp",
       "generator/generate/drift_check.hpp", "generator/generate/drift_check.cpp",
       "generator/generate/discovery_file.hpp", "generator/generate/discovery_file.cpp",
       "generator/generate/scan_records.hpp"],
      ("aws/", "http/", "generator/controller/", "generator/generate/scan_engine.hpp",
       "generator/generate/account_access.hpp", "generator/generate/discovery.hpp"), None),
-    # The bars' geometry knows nothing of the scan or the page it is drawn in.
+    # The address map's parts know nothing of the scan or the page they are drawn in.
     ("address map's geometry",
      ["generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp"],
      (), ("generator/generate/address_map_geometry.hpp", "generator/common/ipv4/")),
+    ("address map's assets",
+     ["generator/generate/address_map_assets.hpp", "generator/generate/address_map_assets.cpp"],
+     (), ("generator/generate/address_map_assets.hpp",)),
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)

@@ -3,8 +3,9 @@
 // The address map: one self-contained HTML page that draws every scanned VPC's address space to
 // scale (subnets, reserved ranges, free space, the proposed gateway subnet), with a summary of the
 // run, the VPCs that share addresses, a search box and a filter for VPCs without room. It fetches
-// nothing, runs only its own inline script and shows every card without script. The bars'
-// geometry is in address_map_geometry.hpp.
+// nothing, runs only its own inline script and shows every card without script. The renderer:
+// the page's style, script and policy are in address_map_assets.hpp, the bars' geometry in
+// address_map_geometry.hpp.
 
 #include <chrono>
 #include <cstddef>
