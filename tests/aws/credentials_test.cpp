@@ -557,6 +557,19 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   }
   variables_.erase("AWS_PROFILE");
 
+  // An endpoint that cannot be reached is tried three times, then named.
+  auto unreachable = std::make_shared<ScriptedHttp>();
+  unreachable->fail_when_used_up("Could not connect to 127.0.0.1:9911");
+  try {
+    (void)resolve(unreachable);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "The container credentials endpoint http://127.0.0.1:9911/creds could not be "
+              "reached: Could not connect to 127.0.0.1:9911");
+  }
+  EXPECT_EQ(unreachable->requests.size(), 3u);
+
   // Plain http to anywhere but a loopback or container host would hand the token to a stranger.
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://203.0.113.9/creds";
   EXPECT_THROW((void)resolve(), ClientError);
@@ -565,7 +578,12 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
 TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts) {
   variables_.erase("AWS_EC2_METADATA_DISABLED");
   variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://169.254.169.254/";
-  auto imds = std::make_shared<ScriptedHttp>([](const http::Request& request) {
+  int busy = 0;
+  auto imds = std::make_shared<ScriptedHttp>([&](const http::Request& request) {
+    if (busy > 0) {
+      --busy;
+      return answer(503, "");
+    }
     if (request.method == "PUT") return answer(200, "imds-token");
     if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token")
       return answer(401, "");
@@ -582,6 +600,27 @@ TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts
   EXPECT_EQ(imds->requests[2].url,
             "http://169.254.169.254/latest/meta-data/iam/security-credentials/instance-role");
   for (const auto& request : imds->requests) EXPECT_LE(request.timeout, std::chrono::seconds(1));
+
+  // A busy service is asked again as often as the profile's metadata_service_num_attempts allows,
+  // and AWS_METADATA_SERVICE_NUM_ATTEMPTS comes first.
+  write("config", "[default]\nmetadata_service_num_attempts = 3\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  imds->requests.clear();
+  busy = 2;
+  EXPECT_EQ(resolve(imds).access_key_id, "IMDSKEY");
+  EXPECT_EQ(imds->requests.size(), 5u);
+  variables_["AWS_METADATA_SERVICE_NUM_ATTEMPTS"] = "2";
+  imds->requests.clear();
+  busy = 2;
+  try {
+    (void)resolve(imds);
+    FAIL() << "no error";
+  } catch (const NoCredentialsError& error) {
+    EXPECT_NE(std::string(error.what()).find("169.254.169.254 (no session token)"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(imds->requests.size(), 2u);
 }
 
 TEST_F(CredentialChain, NothingAnywhereNamesEveryPlaceLookedAt) {
