@@ -198,18 +198,19 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
   request.timeout = std::chrono::seconds(2);
   request.connect_timeout = std::chrono::seconds(2);
   const std::string source = "The container credentials endpoint " + url;
-  constexpr int attempts = 3;
-  for (int attempt = 1;; ++attempt) {
-    try {
-      const http::Response response = context.http->send(request);
-      if (response.status == 200) return read_metadata_credentials(response.body, source);
-      if (response.status < 500 || attempt >= attempts) {
-        throw ClientError(source + " answered with HTTP status " + std::to_string(response.status));
-      }
-    } catch (const http::TransportError& error) {
-      if (attempt >= attempts) throw ClientError(source + " could not be reached: " + error.what());
-    }
+  // The endpoint answers in plain status codes, with no error code to read.
+  AdaptiveRate rate;
+  http::Response response;
+  try {
+    response = send_with_retries(context, RetryPolicy::container(), rate, "container credentials",
+                                 url, [&] { return request; }, {});
+  } catch (const UnansweredError& error) {
+    throw ClientError(source + " could not be reached: " + error.transport_failure());
   }
+  if (response.status != 200) {
+    throw ClientError(source + " answered with HTTP status " + std::to_string(response.status));
+  }
+  return read_metadata_credentials(response.body, source);
 }
 
 std::chrono::milliseconds metadata_timeout(const Environment& environment) {
@@ -225,19 +226,8 @@ std::chrono::milliseconds metadata_timeout(const Environment& environment) {
   return std::chrono::seconds(1);
 }
 
-int metadata_attempts(const Environment& environment) {
-  if (const auto text = environment.get("AWS_METADATA_SERVICE_NUM_ATTEMPTS")) {
-    try {
-      const int value = std::stoi(*text);
-      if (value >= 1 && value <= 10) return value;
-    } catch (const std::exception&) {
-      // An unreadable value keeps the default of one attempt.
-    }
-  }
-  return 1;
-}
-
-std::optional<Credentials> from_instance_metadata(const Context& context, Trail& trail) {
+std::optional<Credentials> from_instance_metadata(const Context& context, const RetryPolicy& retry,
+                                                  Trail& trail) {
   if (context.environment.is_true("AWS_EC2_METADATA_DISABLED")) {
     trail.push_back("the EC2 instance metadata service (disabled by AWS_EC2_METADATA_DISABLED)");
     return std::nullopt;
@@ -246,24 +236,22 @@ std::optional<Credentials> from_instance_metadata(const Context& context, Trail&
                          .value_or("http://169.254.169.254");
   while (base.ends_with('/')) base.pop_back();
   const auto timeout = metadata_timeout(context.environment);
-  const int attempts = metadata_attempts(context.environment);
+  AdaptiveRate rate;
   // A laptop has no metadata service: every step gives up quickly and the chain reports it.
   const auto fetch = [&](const std::string& method, const std::string& path,
                          const http::Headers& headers) -> std::optional<http::Response> {
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-      http::Request request;
-      request.method = method;
-      request.url = base + path;
-      request.headers = headers;
-      request.timeout = timeout;
-      request.connect_timeout = timeout;
-      try {
-        http::Response response = context.http->send(request);
-        if (response.status == 200) return response;
-        if (response.status < 500) return std::nullopt;
-      } catch (const http::TransportError&) {
-        // Tried again while attempts remain.
-      }
+    http::Request request;
+    request.method = method;
+    request.url = base + path;
+    request.headers = headers;
+    request.timeout = timeout;
+    request.connect_timeout = timeout;
+    try {
+      http::Response response = send_with_retries(context, retry, rate, "instance metadata", base,
+                                                  [&] { return request; }, {});
+      if (response.status == 200) return response;
+    } catch (const UnansweredError&) {
+      // No service here; the trail says which step found nothing.
     }
     return std::nullopt;
   };
@@ -358,7 +346,7 @@ CredentialChain profile_chain(const Context& context, const Files& files,
                               const std::optional<std::string>& name, bool with_environment);
 
 Credentials credentials_of_source(const std::string& source, const Context& context,
-                                  const std::string& name);
+                                  const Files& files, const std::string& name);
 
 // A role_arn with its source_profile or credential_source: the role is assumed with the
 // credentials of the source, which may itself assume a role.
@@ -406,7 +394,7 @@ class AssumeRoleProvider : public ProfileProvider {
     if (source_profile) {
       source = source_credentials(*source_profile, name, visited);
     } else if (credential_source) {
-      source = credentials_of_source(*credential_source, context_, name);
+      source = credentials_of_source(*credential_source, context_, files_, name);
     } else {
       throw ClientError("Profile '" + name +
                         "' has a role_arn but neither source_profile nor credential_source");
@@ -581,13 +569,20 @@ class ContainerProvider : public CredentialProvider {
 
 class InstanceMetadataProvider : public CredentialProvider {
  public:
-  explicit InstanceMetadataProvider(Context context) : context_(std::move(context)) {}
+  InstanceMetadataProvider(Context context, Files files)
+      : context_(std::move(context)), files_(std::move(files)) {}
   std::optional<Credentials> load(Trail& looked_at) const override {
-    return from_instance_metadata(context_, looked_at);
+    const SharedConfig& config = files_->config();
+    const auto profile = config.profile(config.profile_name);
+    const RetryPolicy retry = RetryPolicy::instance_metadata(
+        context_.environment,
+        profile ? setting(*profile, "metadata_service_num_attempts") : std::nullopt);
+    return from_instance_metadata(context_, retry, looked_at);
   }
 
  private:
   Context context_;
+  Files files_;
 };
 
 // The providers within one profile, in the SDKs' order after the role assumption.
@@ -604,12 +599,12 @@ CredentialChain profile_chain(const Context& context, const Files& files,
 
 // The credential_source of a role profile: one of the chain's own providers.
 Credentials credentials_of_source(const std::string& source, const Context& context,
-                                  const std::string& name) {
+                                  const Files& files, const std::string& name) {
   std::unique_ptr<CredentialProvider> provider;
   if (source == "Environment") {
     provider = std::make_unique<EnvironmentProvider>(context.environment);
   } else if (source == "Ec2InstanceMetadata") {
-    provider = std::make_unique<InstanceMetadataProvider>(context);
+    provider = std::make_unique<InstanceMetadataProvider>(context, files);
   } else if (source == "EcsContainer") {
     provider = std::make_unique<ContainerProvider>(context);
   } else {
@@ -675,7 +670,7 @@ CredentialChain default_credential_chain(const Context& context) {
   for (auto& provider : profile_chain(context, files, std::nullopt, true))
     chain.push_back(std::move(provider));
   chain.push_back(std::make_unique<ContainerProvider>(context));
-  chain.push_back(std::make_unique<InstanceMetadataProvider>(context));
+  chain.push_back(std::make_unique<InstanceMetadataProvider>(context, files));
   return chain;
 }
 

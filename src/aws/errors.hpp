@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace aws {
 
@@ -37,6 +38,19 @@ class ServiceError : public Error {
 class ClientError : public Error {
  public:
   using Error::Error;
+};
+
+/// A request that got no usable answer: the endpoint could not be reached, or its answer was
+/// refused (above the size cap); the message names the operation and the endpoint.
+class UnansweredError : public ClientError {
+ public:
+  UnansweredError(const std::string& message, std::string transport_failure)
+      : ClientError(message), transport_failure_(std::move(transport_failure)) {}
+  /// The transport's own words for the last failure, for callers that word the message anew.
+  [[nodiscard]] const std::string& transport_failure() const noexcept { return transport_failure_; }
+
+ private:
+  std::string transport_failure_;
 };
 
 /// No source of credentials gave any; the message names every place that was looked at.

@@ -150,8 +150,8 @@ std::string OrganizationsClient::call(const std::string& operation,
     sigv4::sign(request, credentials_, endpoint_.signing_region, "organizations", context_.now());
     return request;
   };
-  return send_with_retries(context_, retry_, *rate_, operation, endpoint_.url, build,
-                           read_json_service_error)
+  return service_answer(context_, retry_, *rate_, operation, endpoint_.url, build,
+                        read_json_service_error)
       .body;
 }
 

@@ -70,56 +70,18 @@ QueryClient::QueryClient(Context context, Endpoint endpoint, std::optional<Crede
   ca_bundle_ = std::move(transport.ca_bundle);
 }
 
-http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
-                                 AdaptiveRate& rate, const std::string& operation,
-                                 const std::string& url,
-                                 const std::function<http::Request()>& build,
-                                 const ServiceErrorReader& read_error) {
-  const bool patient = context.throttling_patience.count() > 0;
-  std::chrono::milliseconds throttled_for{0};
-  int throttled = 0;
-  int failed = 0;
-  std::chrono::milliseconds pause = rate.due(context.now());
-  for (;;) {
-    if (pause.count() > 0) context.sleeper->sleep_for(pause);
-    // Built and signed anew for every attempt: a signature is only valid for a few minutes.
-    const http::Request request = build();
-    rate.sent(context.now());
-    try {
-      http::Response response = context.http->send(request);
-      if (response.status >= 200 && response.status < 300) {
-        rate.came_through();
-        return response;
-      }
-      ServiceError error = read_error(operation, response.status, response.body);
-      if (is_throttling_code(error.code())) {
-        rate.throttled(retry.max_backoff);
-        if (patient) {
-          // Throttling passes by definition: it is waited out, with growing jittered pauses no
-          // shorter than the client's own interval, until the patience is spent.
-          pause = std::max({backoff_delay(retry, ++throttled, context.random()),
-                            MIN_THROTTLING_PAUSE, rate.interval()});
-          if (throttled_for + pause > context.throttling_patience) throw error;
-          throttled_for += pause;
-          continue;
-        }
-      }
-      const bool retryable = is_throttling_code(error.code()) ||
-                             is_transient_service_failure(error.code(), error.http_status());
-      if (!retryable || ++failed >= retry.max_attempts) throw error;
-    } catch (const http::TransportError& error) {
-      if (error.cause() == http::TransportError::Cause::answer_too_large) {
-        throw ClientError("Refused the answer of the " + operation + " operation (" + url +
-                          "): " + error.what());
-      }
-      if (!is_transient_transport_failure(error.curl_code()) || ++failed >= retry.max_attempts) {
-        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
-                          url + ") after " + std::to_string(failed + throttled) +
-                          " attempt(s): " + error.what());
-      }
-    }
-    pause = backoff_delay(retry, failed, context.random());
-  }
+http::Response service_answer(const Context& context, const RetryPolicy& retry, AdaptiveRate& rate,
+                              const std::string& operation, const std::string& url,
+                              const std::function<http::Request()>& build,
+                              ServiceError (*read_error)(const std::string&, long,
+                                                         const std::string&)) {
+  const auto error_code = [&](const http::Response& answer) {
+    return read_error(operation, answer.status, answer.body).code();
+  };
+  http::Response response =
+      send_with_retries(context, retry, rate, operation, url, build, error_code);
+  if (!is_success(response.status)) throw read_error(operation, response.status, response.body);
+  return response;
 }
 
 xml::Element QueryClient::call(const std::string& operation,
@@ -139,8 +101,8 @@ xml::Element QueryClient::call(const std::string& operation,
     }
     return request;
   };
-  const http::Response response = send_with_retries(context_, retry_, *rate_, operation,
-                                                    endpoint_.url, build, read_service_error);
+  const http::Response response =
+      service_answer(context_, retry_, *rate_, operation, endpoint_.url, build, read_service_error);
   xml::Element answer;
   try {
     answer = xml::parse(response.body);

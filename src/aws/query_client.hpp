@@ -50,26 +50,19 @@ class QueryClient {
   std::shared_ptr<AdaptiveRate> rate_ = std::make_shared<AdaptiveRate>();
 };
 
-/// Reads the ServiceError of an error answer: (operation, HTTP status, body).
-using ServiceErrorReader =
-    std::function<ServiceError(const std::string&, long, const std::string&)>;
-
-/// The one retry loop of every AWS call: sends the request that `build` makes (anew, and so
-/// signed anew, for every attempt) to `url` until an answer with a 2xx status comes, no sooner
-/// than the client's `rate` allows. Transient service and transport failures are tried again as
-/// `retry` allows; throttling answers are waited out for the context's throttling_patience and
-/// slow `rate` down. ServiceError (read by `read_error`) when the service refused; ClientError
-/// when no usable answer came.
-[[nodiscard]] http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
-                                               AdaptiveRate& rate, const std::string& operation,
-                                               const std::string& url,
-                                               const std::function<http::Request()>& build,
-                                               const ServiceErrorReader& read_error);
-
 /// The ServiceError that an error answer of `operation` describes (EC2's <Response><Errors> and
 /// the <ErrorResponse><Error> of the other Query services); an unreadable body gives the HTTP
 /// status as the code.
 [[nodiscard]] ServiceError read_service_error(const std::string& operation, long http_status,
                                               const std::string& body);
+
+/// The answer of a service call sent through send_with_retries, whose failures `read_error` reads
+/// as (operation, HTTP status, body); the ServiceError of the final answer when it is no success.
+[[nodiscard]] http::Response service_answer(const Context& context, const RetryPolicy& retry,
+                                            AdaptiveRate& rate, const std::string& operation,
+                                            const std::string& url,
+                                            const std::function<http::Request()>& build,
+                                            ServiceError (*read_error)(const std::string&, long,
+                                                                       const std::string&));
 
 }  // namespace aws

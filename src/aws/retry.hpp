@@ -1,19 +1,24 @@
 #pragma once
 
-// The SDKs' standard retry behaviour: HTTP 5xx and transient transport failures are tried again
-// after a capped, jittered exponential pause, up to a bounded number of attempts; throttling
-// answers likewise, for up to a time of patience instead of a number of attempts, and they slow
-// the client that met them down (the SDKs' adaptive mode); every other failure is final at once.
+// The SDKs' standard retry behaviour, for every request of this layer: HTTP 5xx and transient
+// transport failures are tried again after a capped, jittered exponential pause, up to a bounded
+// number of attempts; throttling answers likewise, for up to a time of patience instead of a
+// number of attempts, and they slow the client that met them down (the SDKs' adaptive mode); every
+// other failure is final at once.
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "aws/environment.hpp"
+#include "http/http.hpp"
 
 namespace aws {
+
+struct Context;
 
 /// How long one request waits out throttling answers unless the context says otherwise.
 inline constexpr std::chrono::milliseconds DEFAULT_THROTTLING_PATIENCE{60'000};
@@ -34,6 +39,14 @@ struct RetryPolicy {
   /// max_attempts (`profile_max_attempts`), when that is a positive number.
   static RetryPolicy standard(const Environment& environment,
                               const std::optional<std::string>& profile_max_attempts = {});
+  /// The policy of the instance metadata service; the attempts come from
+  /// AWS_METADATA_SERVICE_NUM_ATTEMPTS, else from the profile's metadata_service_num_attempts
+  /// (`profile_num_attempts`), when that is a positive number (at most 10 are made); one attempt
+  /// otherwise.
+  static RetryPolicy instance_metadata(const Environment& environment,
+                                       const std::optional<std::string>& profile_num_attempts = {});
+  /// The policy of the container credentials endpoint: three attempts, as the SDKs make.
+  static RetryPolicy container();
 };
 
 /// Whether a service error code means "slow down" (Throttling, RequestLimitExceeded, ...).
@@ -72,5 +85,27 @@ class AdaptiveRate {
   std::chrono::milliseconds interval_{0};
   TimePoint last_sent_{};
 };
+
+/// Reads the error code that a failed answer names; "" when it names none.
+using ErrorCodeReader = std::function<std::string(const http::Response&)>;
+
+/// The one retry loop of every AWS request: sends the request that `build` makes (anew, and so
+/// signed anew, for every attempt) no sooner than `rate` allows, until an answer comes that is
+/// final, and returns that answer whatever its status. An answer is final when its status is 2xx,
+/// when it is no transient failure, or when `retry.max_attempts` are spent; a throttling code
+/// (read by `error_code`; an empty reader reads none) is transient in an answer of any status,
+/// is waited out for the context's throttling_patience and slows `rate` down. UnansweredError when
+/// no usable answer came: "Could not reach the endpoint for the <operation> operation (<url>)
+/// after <n> attempt(s): ..." or, for an answer above the size cap, "Refused the answer of ...".
+[[nodiscard]] http::Response send_with_retries(const Context& context, const RetryPolicy& retry,
+                                               AdaptiveRate& rate, const std::string& operation,
+                                               const std::string& url,
+                                               const std::function<http::Request()>& build,
+                                               const ErrorCodeReader& error_code);
+
+/// Whether an HTTP status is a success (2xx).
+[[nodiscard]] constexpr bool is_success(long http_status) {
+  return http_status >= 200 && http_status < 300;
+}
 
 }  // namespace aws

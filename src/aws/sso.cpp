@@ -121,28 +121,18 @@ std::pair<std::string, std::string> read_json_error(const http::Response& respon
   return {untrusted::printable(code), untrusted::printable(message)};
 }
 
-// Sends a request of the portal or the OIDC service under the retry policy: transient transport
-// failures, throttling and server errors are tried again; any other answer is returned.
-http::Response send_with_retries(const Context& context, const Transport& transport,
-                                 http::Request request, const std::string& operation) {
+// Sends a request of the portal or the OIDC service through the retry loop, their error codes
+// read from the JSON answers; returns the final answer, whatever its status.
+http::Response send_sign_in_request(const Context& context, const Transport& transport,
+                                    http::Request request, const std::string& operation) {
   request.ca_file = transport.ca_bundle;
   request.timeout = std::chrono::seconds(60);
   request.connect_timeout = std::chrono::seconds(10);
-  for (int attempt = 1;; ++attempt) {
-    try {
-      http::Response response = context.http->send(request);
-      const bool transient = response.status == 429 || response.status >= 500;
-      if (!transient || attempt >= transport.retry.max_attempts) return response;
-    } catch (const http::TransportError& error) {
-      if (!is_transient_transport_failure(error.curl_code()) ||
-          attempt >= transport.retry.max_attempts) {
-        throw ClientError("Could not reach the endpoint for the " + operation + " operation (" +
-                          request.url + ") after " + std::to_string(attempt) +
-                          " attempt(s): " + error.what());
-      }
-    }
-    context.sleeper->sleep_for(backoff_delay(transport.retry, attempt, context.random()));
-  }
+  // A sign-in makes one or two requests: nothing to share a send rate with.
+  AdaptiveRate rate;
+  return send_with_retries(
+      context, transport.retry, rate, operation, request.url, [&] { return request; },
+      [](const http::Response& answer) { return read_json_error(answer).first; });
 }
 
 // Whether the cache holds what a renewal needs, with a client registration that is still valid.
@@ -174,7 +164,7 @@ std::optional<std::string> renew_token(const Context& context, const SharedConfi
                       {"refreshToken", json_text(cache, "refreshToken")}}
                      .dump();
   const http::Response response =
-      send_with_retries(context, transport, std::move(request), "CreateToken");
+      send_sign_in_request(context, transport, std::move(request), "CreateToken");
   if (response.status != 200) return read_json_error(response).first;
   Json answer;
   try {
@@ -334,7 +324,7 @@ Credentials sso_role_credentials(const Context& context, const SharedConfig& con
                 "&role_name=" + http::percent_encode(profile.role_name);
   request.headers = {{"x-amz-sso_bearer_token", token}, {"Accept", "application/json"}};
   const http::Response response =
-      send_with_retries(context, transport, std::move(request), "GetRoleCredentials");
+      send_sign_in_request(context, transport, std::move(request), "GetRoleCredentials");
   const std::string role = "the role " + profile.role_name + " in account " + profile.account_id;
   if (response.status == 200) {
     return read_role_credentials(response.body, "The IAM Identity Center answer for " + role);

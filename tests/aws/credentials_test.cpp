@@ -463,6 +463,59 @@ TEST_F(CredentialChain, IamIdentityCenterProfilesUseTheTokenCachedUnderTheSha1Of
   EXPECT_TRUE(oidc->requests[0].url.ends_with("/token")) << oidc->requests[0].url;
 }
 
+TEST_F(CredentialChain, IamIdentityCenterThrottlingIsWaitedOutButOtherRefusalsAreFinal) {
+  write("config",
+        "[sso-session abc]\nsso_start_url = https://corp.awsapps.com/start\n"
+        "sso_region = eu-west-1\n"
+        "[profile modern]\nsso_session = abc\nsso_account_id = 111111111111\n"
+        "sso_role_name = Admin\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  variables_["AWS_PROFILE"] = "modern";
+  fs::create_directories(folder_ / ".aws/sso/cache");
+  write(".aws/sso/cache/a9993e364706816aba3e25717850c26c9cd0d89d.json",
+        R"({"accessToken":"cached-access-token","expiresAt":"2015-08-30T13:00:00Z"})");
+  // The portal names its error in the x-amzn-ErrorType header, qualified as the service does.
+  const auto refusal = [](long status, const std::string& type, const std::string& message) {
+    http::Response response = answer(status, R"({"message":")" + message + R"("})");
+    response.headers = {{"x-amzn-errortype", type + ":http://internal.amazon.com/coral/"}};
+    return response;
+  };
+  const http::Response granted =
+      answer(200, R"({"roleCredentials":{"accessKeyId":"SSOKEY","secretAccessKey":"s",)"
+                  R"("sessionToken":"t","expiration":1440941760000}})");
+  std::vector<http::Response> script;
+  std::size_t next = 0;
+  const auto portal = [&] {
+    next = 0;
+    return std::make_shared<ScriptedHttp>([&](const http::Request&) { return script.at(next++); });
+  };
+
+  // A throttling code in a 400 answer is transient: tried again after a pause, then granted.
+  script = {refusal(400, "TooManyRequestsException", "Rate exceeded"), granted};
+  auto sleeper = std::make_shared<testing::RecordingSleeper>();
+  auto throttled = portal();
+  EXPECT_EQ(resolve_default_credentials(make_context(variables_, throttled, sleeper)).access_key_id,
+            "SSOKEY");
+  EXPECT_EQ(throttled->requests.size(), 2u);
+  EXPECT_EQ(sleeper->pauses,
+            std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(500)});
+
+  // Any other 400 is the portal's final word, said at once.
+  script = {refusal(400, "InvalidRequestException", "No such role"), granted};
+  sleeper->pauses.clear();
+  auto refused = portal();
+  try {
+    (void)resolve_default_credentials(make_context(variables_, refused, sleeper));
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "IAM Identity Center refused profile 'modern' the role Admin in account "
+              "111111111111 (InvalidRequestException: No such role)");
+  }
+  EXPECT_EQ(refused->requests.size(), 1u);
+  EXPECT_TRUE(sleeper->pauses.empty());
+}
+
 TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheTokenFromItsFile) {
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://127.0.0.1:9911/creds";
   variables_["AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"] =
@@ -504,6 +557,19 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
   }
   variables_.erase("AWS_PROFILE");
 
+  // An endpoint that cannot be reached is tried three times, then named.
+  auto unreachable = std::make_shared<ScriptedHttp>();
+  unreachable->fail_when_used_up("Could not connect to 127.0.0.1:9911");
+  try {
+    (void)resolve(unreachable);
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "The container credentials endpoint http://127.0.0.1:9911/creds could not be "
+              "reached: Could not connect to 127.0.0.1:9911");
+  }
+  EXPECT_EQ(unreachable->requests.size(), 3u);
+
   // Plain http to anywhere but a loopback or container host would hand the token to a stranger.
   variables_["AWS_CONTAINER_CREDENTIALS_FULL_URI"] = "http://203.0.113.9/creds";
   EXPECT_THROW((void)resolve(), ClientError);
@@ -512,7 +578,12 @@ TEST_F(CredentialChain, ContainerCredentialsComeFromALoopbackEndpointWithTheToke
 TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts) {
   variables_.erase("AWS_EC2_METADATA_DISABLED");
   variables_["AWS_EC2_METADATA_SERVICE_ENDPOINT"] = "http://169.254.169.254/";
-  auto imds = std::make_shared<ScriptedHttp>([](const http::Request& request) {
+  int busy = 0;
+  auto imds = std::make_shared<ScriptedHttp>([&](const http::Request& request) {
+    if (busy > 0) {
+      --busy;
+      return answer(503, "");
+    }
     if (request.method == "PUT") return answer(200, "imds-token");
     if (testing::header(request, "X-aws-ec2-metadata-token") != "imds-token")
       return answer(401, "");
@@ -529,6 +600,27 @@ TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts
   EXPECT_EQ(imds->requests[2].url,
             "http://169.254.169.254/latest/meta-data/iam/security-credentials/instance-role");
   for (const auto& request : imds->requests) EXPECT_LE(request.timeout, std::chrono::seconds(1));
+
+  // A busy service is asked again as often as the profile's metadata_service_num_attempts allows,
+  // and AWS_METADATA_SERVICE_NUM_ATTEMPTS comes first.
+  write("config", "[default]\nmetadata_service_num_attempts = 3\n");
+  variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
+  imds->requests.clear();
+  busy = 2;
+  EXPECT_EQ(resolve(imds).access_key_id, "IMDSKEY");
+  EXPECT_EQ(imds->requests.size(), 5u);
+  variables_["AWS_METADATA_SERVICE_NUM_ATTEMPTS"] = "2";
+  imds->requests.clear();
+  busy = 2;
+  try {
+    (void)resolve(imds);
+    FAIL() << "no error";
+  } catch (const NoCredentialsError& error) {
+    EXPECT_NE(std::string(error.what()).find("169.254.169.254 (no session token)"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(imds->requests.size(), 2u);
 }
 
 TEST_F(CredentialChain, NothingAnywhereNamesEveryPlaceLookedAt) {

@@ -357,6 +357,24 @@ TEST(Retries, ARefusedConnectionIsRetriedThenReportedAsAClientError) {
         << error.what();
   }
   EXPECT_EQ(sleeper->pauses.size(), 2u);
+
+  // A failure that another attempt would not mend (a refused certificate) is final at once, and
+  // the message still counts that one attempt.
+  auto refusing = std::make_shared<ScriptedHttp>([](const http::Request&) -> http::Response {
+    throw http::TransportError("SSL certificate problem", 60, false);
+  });
+  sleeper->pauses.clear();
+  try {
+    (void)Ec2Client(make_context({}, refusing, sleeper), LOCAL_EC2, ROLE_CREDENTIALS)
+        .describe_regions();
+    FAIL() << "no error";
+  } catch (const ClientError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Could not reach the endpoint for the DescribeRegions operation (" + LOCAL_EC2.url +
+                  ") after 1 attempt(s): SSL certificate problem");
+  }
+  EXPECT_EQ(refusing->requests.size(), 1u);
+  EXPECT_TRUE(sleeper->pauses.empty());
 }
 
 TEST(Answers, AnUnreadableAnswerIsAClientErrorThatQuotesNothingOfTheBody) {
