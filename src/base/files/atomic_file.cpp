@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "base/errors.hpp"
 #include "base/files/output_path.hpp"
@@ -32,47 +33,85 @@ mode_t mode_for(const std::filesystem::path& target) {
   return 0666 & ~mask;
 }
 
+// Flushes the text of `descriptor` to disk and closes it, so that a failed write shows before the
+// file takes the target's place.
+void flush_and_close(int descriptor, const std::filesystem::path& target) {
+  const int synced = ::fsync(descriptor);
+  const int sync_error = errno;
+  const int closed = ::close(descriptor);
+  const int close_error = errno;
+  if (synced != 0) fail("Cannot write", target, sync_error);
+  if (closed != 0) fail("Cannot write", target, close_error);
+}
+
+// Gives the finished temporary file the target's mode and renames it over the target.
+void put_in_place(TemporaryFile& temporary, const std::filesystem::path& target,
+                  const std::filesystem::path& destination, FileAccess access) {
+  const mode_t mode = access == FileAccess::owner_only ? 0600 : mode_for(destination);
+  if (::chmod(temporary.path().c_str(), mode) != 0) fail("Cannot write", target, errno);
+  temporary.rename_over_target();
+}
+
+// The target as it will be replaced: checked, and through a symbolic link the file it leads to,
+// so that the link stays a link.
+std::filesystem::path checked_destination(const std::filesystem::path& target) {
+  if (const auto problem = output_path_problem(target))
+    throw OSError("Cannot write " + target.string() + ": " + *problem, *problem);
+  return resolve_output_target(target);
+}
+
 }  // namespace
 
 void replace_file_atomically(
     const std::filesystem::path& target,
     const std::function<void(const std::filesystem::path& temporary)>& write, FileAccess access) {
-  if (const auto problem = output_path_problem(target))
-    throw OSError("Cannot write " + target.string() + ": " + *problem, *problem);
-  // Through a symbolic link the file it leads to is replaced, so the link stays a link.
-  const std::filesystem::path destination = resolve_output_target(target);
+  const std::filesystem::path destination = checked_destination(target);
   TemporaryFile temporary(destination);
   write(temporary.path());
-  const int written = ::open(temporary.path().c_str(), O_RDONLY);
+  const int written = ::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC);
   if (written < 0) fail("Cannot write", target, errno);
-  const int synced = ::fsync(written);
-  const int sync_error = errno;
-  ::close(written);
-  if (synced != 0) fail("Cannot write", target, sync_error);
-  const mode_t mode = access == FileAccess::owner_only ? 0600 : mode_for(destination);
-  if (::chmod(temporary.path().c_str(), mode) != 0)
-    fail("Cannot write", target, errno);
-  temporary.rename_over_target();
+  flush_and_close(written, target);
+  put_in_place(temporary, target, destination, access);
+}
+
+AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& target, FileAccess access)
+    : target_(target), destination_(checked_destination(target)), access_(access) {
+  temporary_ = std::make_unique<TemporaryFile>(destination_);
+  descriptor_ = ::open(temporary_->path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (descriptor_ < 0) fail("Cannot write", target_, errno);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+void AtomicFileWriter::append(std::string_view text) {
+  if (descriptor_ < 0) throw OSError("Cannot write " + target_.string() + ": already committed",
+                                     "already committed");
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t count = ::write(descriptor_, text.data() + done, text.size() - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      fail("Cannot write", target_, errno);
+    }
+    done += static_cast<std::size_t>(count);
+  }
+}
+
+void AtomicFileWriter::commit() {
+  if (descriptor_ < 0) throw OSError("Cannot write " + target_.string() + ": already committed",
+                                     "already committed");
+  const int descriptor = std::exchange(descriptor_, -1);
+  flush_and_close(descriptor, target_);
+  put_in_place(*temporary_, target_, destination_, access_);
 }
 
 void write_text_atomically(const std::filesystem::path& target, std::string_view contents,
                            FileAccess access) {
-  replace_file_atomically(target, [&](const std::filesystem::path& temporary) {
-    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_TRUNC);
-    if (descriptor < 0) fail("Cannot write", target, errno);
-    std::size_t done = 0;
-    while (done < contents.size()) {
-      const ssize_t count = ::write(descriptor, contents.data() + done, contents.size() - done);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        const int error_number = errno;
-        ::close(descriptor);
-        fail("Cannot write", target, error_number);
-      }
-      done += static_cast<std::size_t>(count);
-    }
-    if (::close(descriptor) != 0) fail("Cannot write", target, errno);
-  }, access);
+  AtomicFileWriter file(target, access);
+  file.append(contents);
+  file.commit();
 }
 
 }  // namespace base::files

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 namespace base::files {
@@ -23,6 +24,34 @@ void replace_file_atomically(
     const std::filesystem::path& target,
     const std::function<void(const std::filesystem::path& temporary)>& write,
     FileAccess access = FileAccess::as_before);
+
+class TemporaryFile;
+
+/// A file written all or nothing in pieces, for text too large to hold whole: each piece goes to a
+/// temporary file beside the target, which `commit` flushes to disk and renames over the target.
+/// Dropped before `commit` (or when SIGINT, SIGTERM or SIGHUP stops the process), the temporary
+/// file is removed and the target is left as it was. The target is checked and resolved as by
+/// replace_file_atomically; errors are OSError naming the target.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::filesystem::path& target,
+                            FileAccess access = FileAccess::as_before);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  /// Writes `text` after what was written so far.
+  void append(std::string_view text);
+  /// Makes the text written so far the target's whole content; nothing may be appended after.
+  void commit();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path destination_;
+  FileAccess access_;
+  std::unique_ptr<TemporaryFile> temporary_;
+  int descriptor_ = -1;
+};
 
 /// replace_file_atomically with `contents` as the whole new text of the file.
 void write_text_atomically(const std::filesystem::path& target, std::string_view contents,

@@ -178,12 +178,14 @@ void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
   for (const RegionRecord& region : account.regions)
     if (!region.failed()) entry["regions"].push_back(region_entry(region));
   logger().debug("Account Data:\n%s", log::Readable{entry});
-  accounts_.push_back(ovra::AccountInfo(entry).to_document());
+  Json checked = ovra::AccountInfo(entry).to_document();
+  accounts_.append(checked);
+  if (logger().is_enabled_for(log::DEBUG)) logged_accounts_.push_back(std::move(checked));
 }
 
-Json DiscoveryFileOutput::document() {
-  logger().debug("Accounts:\n%s", log::Readable{accounts_});
-  return Json{{"account_info", std::move(accounts_)}};
+void DiscoveryFileOutput::finish() {
+  logger().debug("Accounts:\n%s", log::Readable{logged_accounts_});
+  accounts_.finish();
 }
 
 // The account's entry without its regions.

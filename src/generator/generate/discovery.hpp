@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "aws/credentials.hpp"
+#include "generator/common/serializers/export/export.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/discovery_file.hpp"
@@ -48,10 +49,12 @@ struct Transports {
 
 /// Turns the scan's records into the discovery document {account_info: [...]}: every account
 /// whose role could be assumed, with its regions (a failed region is left out) and VPCs, each
-/// entry checked and ordered by the migration model.
+/// entry checked and ordered by the migration model. Each account's entry goes to `accounts` as
+/// soon as the account is scanned, so that an estate of any size is not held whole.
 class DiscoveryFileOutput : public ScanOutput {
  public:
-  explicit DiscoveryFileOutput(const config::Defaults& defaults) : defaults_(defaults) {}
+  DiscoveryFileOutput(const config::Defaults& defaults, serializers::ListExport& accounts)
+      : defaults_(defaults), accounts_(accounts) {}
 
   void account_started(const AccountRecord& account) const override;
   void vpc_scanned(const AccountRecord& account, const RegionRecord& region,
@@ -59,8 +62,8 @@ class DiscoveryFileOutput : public ScanOutput {
   void region_scanned(const AccountRecord& account, const RegionRecord& region) const override;
   void account_scanned(const AccountRecord& account) override;
 
-  /// The document of every account handed over so far.
-  [[nodiscard]] nlohmann::ordered_json document();
+  /// Completes the document of every account handed over (ListExport::finish).
+  void finish();
 
  private:
   [[nodiscard]] nlohmann::ordered_json account_entry(const AccountRecord& account) const;
@@ -68,7 +71,9 @@ class DiscoveryFileOutput : public ScanOutput {
   [[nodiscard]] nlohmann::ordered_json vpc_entry(const VpcRecord& vpc) const;
 
   const config::Defaults& defaults_;
-  nlohmann::ordered_json accounts_ = nlohmann::ordered_json::array();
+  serializers::ListExport& accounts_;
+  // Every entry again, only for the debug message that shows them all at the end.
+  nlohmann::ordered_json logged_accounts_ = nlohmann::ordered_json::array();
 };
 
 /// Turns the scan's records into the workbook rows, one mapping of the WORKBOOK_COLUMNS per VPC.

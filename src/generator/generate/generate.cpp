@@ -162,13 +162,15 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     logger().info("Verifying discovery file: %s", *files.verify);
     check.emplace(*verified, gateway_rule(config));
   }
+  std::unique_ptr<serializers::ListExport> discovery_accounts;
   std::optional<DiscoveryFileOutput> discovery;
   std::optional<AddressMap> map;
   std::optional<WorkbookOutput> workbook;
   ScanRequest request;
   if (files.discovery) {
     logger().info("Generating minimal discovery file: %s", *files.discovery);
-    request.outputs.push_back(&discovery.emplace(config.defaults));
+    discovery_accounts = serializers::open_list_export(*files.discovery, "account_info");
+    request.outputs.push_back(&discovery.emplace(config.defaults, *discovery_accounts));
     request.products.emplace_back("the discovery file");
   }
   if (files.report) {
@@ -210,7 +212,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   };
   if (discovery) {
     logger().info("Exporting accounts to discovery file: %s", *files.discovery);
-    serializers::export_to_path(discovery->document(), *files.discovery);
+    discovery->finish();
     written.push_back("Discovery file '" + *files.discovery + "'");
   }
   if (map) {

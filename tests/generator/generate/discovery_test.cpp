@@ -181,13 +181,15 @@ class DiscoveryPasses : public ::testing::Test {
     ScanTally tally;
   };
   Scanned scan(PassProgress& progress, std::size_t jobs = 1) {
-    DiscoveryFileOutput discovery(config_.defaults);
+    serializers::CollectedList accounts("account_info");
+    DiscoveryFileOutput discovery(config_.defaults, accounts);
     WorkbookOutput workbook(config_.defaults);
     Scanned scanned;
     scanned.tally =
         scan_estate_once(config_, services_.account_list(config_), services_, progress, jobs,
                          {{&discovery, &workbook}, {"the discovery file", "the workbook"}});
-    scanned.document = discovery.document();
+    discovery.finish();
+    scanned.document = accounts.document();
     try {
       scanned.rows = workbook.rows();
     } catch (const aws::ServiceError& error) {
@@ -429,13 +431,15 @@ TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRe
     {"account_id": "222222222222", "regions": [{"region": "us-east-1", "vpcs": [
       {"vpc_id": "vpc-00000004", "hvn_cidr": "10.3.0.0/27"}]}]}]})"),
                                                      "checked.yaml");
-  DiscoveryFileOutput discovery(config_.defaults);
+  serializers::CollectedList accounts("account_info");
+  DiscoveryFileOutput discovery(config_.defaults, accounts);
   DriftCheck check(file, gateway_rule(config_));
   const ScanTally tally =
       scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 2,
                        {{&discovery}, {"the discovery file"}, &file, &check});
 
-  const Json document = discovery.document();
+  discovery.finish();
+  const Json document = accounts.document();
   ASSERT_EQ(document["account_info"].size(), 1u) << "only the configured account";
   ASSERT_EQ(document["account_info"][0]["regions"].size(), 1u);
   EXPECT_EQ(document["account_info"][0]["regions"][0]["region"], "us-east-1");

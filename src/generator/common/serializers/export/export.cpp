@@ -57,6 +57,49 @@ ExportDecorator Exporters::register_exporter(FileExtensions file_exts, ExportedD
   };
 }
 
+void Exporters::register_list_exporter(const FileExtensions& file_exts, ListExporter exporter) {
+  auto& registry = _registry();
+  for (const auto& ext : file_exts.items) {
+    const auto found = std::find_if(registry.begin(), registry.end(), [&](const Entry& entry) {
+      return entry.extension == "." + ext && entry.writes == ExportedData::document;
+    });
+    if (found == registry.end())
+      throw ExporterError("No document exporter for file extension " + ext + " to stream lists.");
+    found->list_exporter = exporter;
+  }
+}
+
+ListExporter Exporters::guess_list_exporter(const std::filesystem::path& path) {
+  const std::string extension = lower_extension(path);
+  for (const Entry& entry : _registry()) {
+    if (entry.extension == extension) return entry.list_exporter;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// For formats that cannot be written item by item: the list is gathered and written whole.
+class GatheredListExport : public ListExport {
+ public:
+  GatheredListExport(std::filesystem::path path, std::string key)
+      : path_(std::move(path)), items_(std::move(key)) {}
+  void append(const Document& item) override { items_.append(item); }
+  void finish() override { export_to_path(items_.document(), path_); }
+
+ private:
+  std::filesystem::path path_;
+  CollectedList items_;
+};
+
+}  // namespace
+
+std::unique_ptr<ListExport> open_list_export(const std::filesystem::path& path, std::string key) {
+  if (const ListExporter exporter = Exporters::guess_list_exporter(path))
+    return exporter(path, std::move(key));
+  return std::make_unique<GatheredListExport>(path, std::move(key));
+}
+
 ExportDecorator register_exporter(FileExtensions file_exts, ExportedData writes) {
   return Exporters::register_exporter(std::move(file_exts), writes);
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,22 @@ namespace generator::serializers {
 
 /// Writes the data (data first, path second) to one file.
 using Exporter = void (*)(const Document& data, const std::filesystem::path& path);
+
+/// A document {key: [item, ...]} handed over one item at a time, so that a long list need not be
+/// held whole; what it becomes (a file, a document in memory) is complete only after `finish`.
+class ListExport {
+ public:
+  virtual ~ListExport() = default;
+  /// The next item of the list.
+  virtual void append(const Document& item) = 0;
+  /// Completes the document; an export dropped before it leaves nothing behind.
+  virtual void finish() = 0;
+};
+
+/// Opens a list export into the file at `path` under `key`; nothing is written there before
+/// `finish`, and a failure to write is reported by `finish` (as export_to_path would report it).
+using ListExporter = std::unique_ptr<ListExport> (*)(const std::filesystem::path& path,
+                                                     std::string key);
 
 /// Enters an exporter under the extensions it was made for and returns the very same exporter.
 using ExportDecorator = std::function<Exporter(Exporter)>;
@@ -36,12 +53,17 @@ class Exporters {
   /// before it.
   static ExportDecorator register_exporter(FileExtensions file_exts,
                                            ExportedData writes = ExportedData::document);
+  /// Enters a list exporter for extensions whose document exporter is already registered.
+  static void register_list_exporter(const FileExtensions& file_exts, ListExporter exporter);
+  /// The list exporter registered for the path's extension, or nothing.
+  static ListExporter guess_list_exporter(const std::filesystem::path& path);
 
  private:
   struct Entry {
     std::string extension;
     Exporter exporter;
     ExportedData writes;
+    ListExporter list_exporter = nullptr;
   };
   static std::vector<Entry>& _registry();
 };
@@ -53,6 +75,25 @@ ExportDecorator register_exporter(FileExtensions file_exts,
 /// The fallback for an unknown extension: always fails with ValueError
 /// "Could not determine exporter from <path>".
 [[noreturn]] void _ambiguous_exporter(const Document& _, const std::filesystem::path& path);
+
+/// The items of a list export gathered in memory.
+class CollectedList : public ListExport {
+ public:
+  explicit CollectedList(std::string key) : key_(std::move(key)) {}
+  void append(const Document& item) override { items_.push_back(item); }
+  void finish() override {}
+  /// The document {key: [items]} of everything appended.
+  [[nodiscard]] Document document() const { return Document{{key_, items_}}; }
+
+ private:
+  std::string key_;
+  Document items_ = Document::array();
+};
+
+/// A list export into `path` by the format its extension selects: written item by item where the
+/// format can, else gathered and written with the document exporter at `finish`.
+[[nodiscard]] std::unique_ptr<ListExport> open_list_export(const std::filesystem::path& path,
+                                                           std::string key);
 
 /// Writes a mapping with the exporter its extension selects; anything but a mapping is refused
 /// with TypeError before the path is looked at.

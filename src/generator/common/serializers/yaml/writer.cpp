@@ -1,7 +1,10 @@
+#include <exception>
+#include <optional>
 #include <string>
 
 #include "generator/common/errors.hpp"
 #include "base/files/atomic_file.hpp"
+#include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/yaml/scalars.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
 #include "base/text/utf8.hpp"
@@ -117,6 +120,27 @@ bool key_can_be_plain(std::string_view key) {
 class Writer {
  public:
   std::string take() { return std::move(out_); }
+
+  // "key:" opening a top-level mapping entry whose value is a non-empty block sequence.
+  void list_key(std::string_view key) {
+    if (key.size() > LONGEST_SIMPLE_KEY)
+      throw ValueError("cannot stream a list under a key longer than " +
+                       std::to_string(LONGEST_SIMPLE_KEY) + " characters");
+    if (key_can_be_plain(key))
+      out_ += key;
+    else
+      append_double_quoted(out_, key);
+    out_ += ":\n";
+  }
+
+  // One item of the sequence that list_key opened, as document() would write it there.
+  void list_item(const Document& item) {
+    constexpr std::size_t column = 2;
+    constexpr std::size_t depth = 2;
+    indent(column);
+    out_ += '-';
+    compact_value(item, column, depth + 1);
+  }
 
   void document(const Document& data) {
     if (data.is_object() && !data.empty()) {
@@ -255,7 +279,51 @@ class Writer {
   std::string out_;
 };
 
+// The list goes to the temporary file as it comes. A failure to write is kept and reported by
+// finish, so that it ends the run where writing the whole file would have, not amid the scan.
+class YamlListFile : public ListExport {
+ public:
+  YamlListFile(std::filesystem::path path, std::string key)
+      : path_(std::move(path)), key_(std::move(key)) {}
+
+  void append(const Document& item) override {
+    if (failure_) return;
+    try {
+      Writer writer;
+      if (!file_) {
+        file_.emplace(path_);
+        writer.list_key(key_);
+      }
+      writer.list_item(item);
+      file_->append(writer.take());
+    } catch (...) {
+      failure_ = std::current_exception();
+      file_.reset();
+    }
+  }
+
+  void finish() override {
+    if (failure_) std::rethrow_exception(failure_);
+    if (file_) {
+      file_->commit();
+      return;
+    }
+    base::files::write_text_atomically(path_, dump_yaml(Document{{key_, Document::array()}}));
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::string key_;
+  std::optional<base::files::AtomicFileWriter> file_;
+  std::exception_ptr failure_;
+};
+
 }  // namespace
+
+std::unique_ptr<ListExport> export_list_to_yaml(const std::filesystem::path& path,
+                                                std::string key) {
+  return std::make_unique<YamlListFile>(path, std::move(key));
+}
 
 std::string dump_yaml(const Document& data) {
   Writer writer;

@@ -30,6 +30,7 @@ std::string timestamp_text(const Document& node) {
 void register_yaml_serializers() {
   register_loader(FileExtensions(YAML_EXTS))(&load_from_yaml);
   register_exporter(FileExtensions(YAML_EXTS))(&export_to_yaml);
+  Exporters::register_list_exporter(FileExtensions(YAML_EXTS), &export_list_to_yaml);
 }
 
 }  // namespace generator::serializers

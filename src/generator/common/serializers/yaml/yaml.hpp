@@ -15,12 +15,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
+#include "generator/common/serializers/export/export.hpp"
 
 namespace generator::serializers {
 
@@ -92,7 +94,12 @@ std::string dump_yaml(const Document& data);
 /// mapping, before the file is touched).
 void export_to_yaml(const Document& data, const std::filesystem::path& path);
 
-/// Enters load_from_yaml and export_to_yaml in the two registries under YAML_EXTS; a second call
+/// A list export writing {key: [item, ...]} to `path` item by item, in the layout dump_yaml gives
+/// the whole document, all or nothing (see serializers::ListExport).
+std::unique_ptr<ListExport> export_list_to_yaml(const std::filesystem::path& path,
+                                                std::string key);
+
+/// Enters load_from_yaml, export_to_yaml and export_list_to_yaml in the two registries under YAML_EXTS; a second call
 /// fails with LoaderError.
 void register_yaml_serializers();
 

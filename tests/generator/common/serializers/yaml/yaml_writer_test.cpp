@@ -193,5 +193,39 @@ TEST_F(YamlExport, AFailureLeavesTheOldFileAsItWas) {
   EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 1);
 }
 
+// A list written item by item is the file the whole document would have made, appears only when
+// finished, and a failure on the way is told at the end with the old file left as it was.
+TEST_F(YamlExport, AListWrittenItemByItemIsTheWholeDocumentsFile) {
+  const fs::path target = directory_ / "out.yaml";
+  const std::vector<Document> items{
+      Document{{"account_id", "012345678901"}, {"regions", Document::array({Document::object()})}},
+      Document::array({1, Document::array()}), Document("text"), Document::object()};
+  std::string previous;
+  for (std::size_t count = 0; count <= items.size(); ++count) {
+    auto list = export_list_to_yaml(target, "account_info");
+    Document whole{{"account_info", Document::array()}};
+    for (std::size_t i = 0; i < count; ++i) {
+      list->append(items[i]);
+      whole["account_info"].push_back(items[i]);
+    }
+    EXPECT_EQ(read(target), previous) << "the old file until finished";
+    list->finish();
+    previous = read(target);
+    EXPECT_EQ(previous, dump_yaml(whole)) << count << " items";
+  }
+  const std::string finished = read(target);
+  {
+    auto dropped = export_list_to_yaml(target, "account_info");
+    dropped->append(items[0]);
+  }
+  auto failing = export_list_to_yaml(target, "account_info");
+  failing->append(items[0]);
+  failing->append(Document("bad \xFF"));
+  failing->append(items[1]);
+  EXPECT_THROW(failing->finish(), ValueError);
+  EXPECT_EQ(read(target), finished);
+  EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 1);
+}
+
 }  // namespace
 }  // namespace generator::serializers
