@@ -99,7 +99,7 @@ http::Response send_form(http::Client& client, const ControllerRequest& request,
   http::Response response = client.send(outgoing);
   // Shown whatever the check, so that an operator can pin what the controller presents.
   if (response.certificate_sha256) {
-    logger().debug("Controller certificate SHA-256 fingerprint: %s", *response.certificate_sha256);
+    logger().debug("Controller certificate SHA-256 fingerprint: {}", *response.certificate_sha256);
   }
   return response;
 }
@@ -178,11 +178,12 @@ http::Response send_or_fail(http::Client& client, const ControllerRequest& reque
 }
 
 // The header is taken at the caller, so that the message names the caller as its origin.
-void log_answer(log::Message header, const Json& answer, const std::vector<std::string>& secrets) {
+void log_answer(log::FormatString<std::string> header, const Json& answer,
+                const std::vector<std::string>& secrets) {
   if (!logger().is_enabled_for(log::DEBUG)) return;
   const std::string rendering =
       masked(answer, secrets).dump(2, ' ', false, Json::error_handler_t::replace);
-  logger().log(log::DEBUG, header, rendering);
+  logger().debug(header, rendering);
 }
 
 // The V2 API token, or nothing when the controller offers none; failures are logged and fall back
@@ -211,14 +212,14 @@ std::optional<std::string> request_api_token(
                            "travel in the \"X-Access-Key\" header.");
       }
       api_token = std::move(taken);
-      logger().info(log::Message("Use controller login V2 api", where));
+      logger().info(where, "Use controller login V2 api");
     } else {
-      logger().info(log::Message("Use controller login V1 api", where));
+      logger().info(where, "Use controller login V1 api");
     }
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
-    logger().error(log::Message("Failed to get V2 API token. Retry V1 login API.\n%s", where),
+    logger().error(where, "Failed to get V2 API token. Retry V1 login API.\n{}",
                    trace_of(error, known));
   }
   return api_token;
@@ -257,8 +258,8 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
                                         Terminal& terminal) {
   const std::string& ip = config.controller.ip;
   const std::string& username = config.controller.username;
-  logger().debug("Controller IP: '%s'", ip);
-  logger().debug("Username: '%s'", username);
+  logger().debug("Controller IP: '{}'", ip);
+  logger().debug("Username: '{}'", username);
 
   const std::string password = _get_hvn_password(config, terminal);
   // Held for the whole run, so that no message shows them whatever echoes them later; the list
@@ -268,8 +269,8 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
 
   const std::string v2_url = "https://" + ip + "/v2/api";
   const std::string v1_url = "https://" + ip + "/v1/api";
-  logger().debug("Controller API URL: '%s'", v2_url);
-  logger().info("Logging in as %s", username);
+  logger().debug("Controller API URL: '{}'", v2_url);
+  logger().info("Logging in as {}", username);
 
   const std::optional<std::string> api_token = request_api_token(client, v2_url, secrets);
   if (api_token) {
@@ -292,13 +293,13 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
     untrusted::hold_secret(*cid);
     secrets.push_back(*cid);
   }
-  log_answer("login response: \n%s", login_answer, secrets);
+  log_answer("login response: \n{}", login_answer, secrets);
 
   if (!cid) {
     const std::string trace = "HalvaneError: The Halvane Controller's answer to " +
                               login.description() + " has no usable member \"CID\"." +
                               controller_reason(login_answer, secrets);
-    logger().error("Login failed. Please check Halvane Controller IP, username and password.\n%s",
+    logger().error("Login failed. Please check Halvane Controller IP, username and password.\n{}",
                    trace);
     throw HalvaneError("Failed to login to controller.\nUsername: " + username +
                        "\nController IP: " + ip);
@@ -311,7 +312,7 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
                  client, list_accounts,
                  {{"action", "list_accounts"}, {"CID", *cid}, {"aws_iam_role_based", "True"}}, {}),
              list_accounts);
-  log_answer("list_accounts response:\n%s", list_answer, secrets);
+  log_answer("list_accounts response:\n{}", list_answer, secrets);
 
   const Json& account_list =
       member_at(list_answer, {"results", "account_list"}, list_accounts, secrets);
@@ -319,7 +320,7 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
     throw HalvaneError("The Halvane Controller's answer to " + list_accounts.description() +
                        " carries an \"account_list\" that is not a list.");
   }
-  log_answer("Account List:\n%s", account_list, secrets);
+  log_answer("Account List:\n{}", account_list, secrets);
   return account_list;
 }
 

@@ -276,7 +276,7 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
   std::vector<std::pair<Value, AccountRecords>> account_record_map;
   std::unordered_map<std::string, std::size_t> account_index;
   for (const auto& record : vpc_data) {
-    logger().debug("Record:\n%s",
+    logger().debug("Record:\n{}",
                    log::Readable{Value{{"row", record.row_number}, {"cells", record.record}}});
     const Value& account_id = read_cell(record, "account_id");
     const Value& region = read_cell(record, "region");
@@ -303,7 +303,7 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
       region_data["vpcs"] = Value::array();
       Value& region_vpcs = region_data["vpcs"];
       for (const WorkbookRow* record : records) {
-        logger().debug("Parsing VPC Record:\n%s", log::Readable{Value{{"row", record->row_number},
+        logger().debug("Parsing VPC Record:\n{}", log::Readable{Value{{"row", record->row_number},
                                                                       {"cells", record->record}}});
         Value row_info = _get_account_info(*record);
         if (account_info.empty()) {
@@ -316,15 +316,15 @@ Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
         const auto hpe = row_info.find("hpe");
         check_gateway_subnet(*record,
                              hpe != row_info.end() && hpe->is_boolean() && hpe->get<bool>());
-        logger().debug("VPC Data:\n%s", log::Readable{vpc});
+        logger().debug("VPC Data:\n{}", log::Readable{vpc});
         region_vpcs.push_back(vpc);
         row_entries.push_back(RowEntry{record, std::move(row_info), region, std::move(vpc)});
       }
-      logger().debug("Region Data:\n%s", log::Readable{region_data});
+      logger().debug("Region Data:\n{}", log::Readable{region_data});
       regions.push_back(std::move(region_data));
     }
     account_info["regions"] = std::move(regions);
-    logger().debug("Account Data:\n%s", log::Readable{account_info});
+    logger().debug("Account Data:\n{}", log::Readable{account_info});
     try {
       accounts.push_back(ovra::AccountInfo(account_info).to_document());
     } catch (const ovra::ValidationError& error) {

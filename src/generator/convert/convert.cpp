@@ -95,7 +95,7 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
     std::error_code unreadable;
     if (std::filesystem::is_regular_file(lock, unreadable)) {
       logger().warning(
-          "%s is open in a spreadsheet program (lock file %s): changes not saved there are not "
+          "{} is open in a spreadsheet program (lock file {}): changes not saved there are not "
           "converted",
           workbook, lock);
       return;
@@ -116,7 +116,7 @@ serializers::Converters text_columns() {
 
 Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_config,
                          const std::string& template_path, std::source_location caller) {
-  logger().info({"Parsing discovery account information", caller});
+  logger().info(caller, "Parsing discovery account information");
   Value account_info = generate_discovery_account_info(rows, discovery_config);
 
   // An empty template document reads as null, which has no place for the accounts.
@@ -126,7 +126,7 @@ Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_c
                     ", not a mapping to put account_info in");
   }
   discovery_config["account_info"] = std::move(account_info["account_info"]);
-  logger().debug({"Generated DiscoveryConfig:\n%s", caller}, log::Readable{discovery_config});
+  logger().debug(caller, "Generated DiscoveryConfig:\n{}", log::Readable{discovery_config});
 
   try {
     _validate_discovery_config(discovery_config);
@@ -169,19 +169,19 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   base::files::check_planned_outputs({{"--yaml", yaml_path, &serializers::Exporters::missing_exporter}},
                                {{"--excel", excel_path}, {"--template", template_path}});
 
-  logger().info("Loading VPC data from %s", excel_path);
+  logger().info("Loading VPC data from {}", excel_path);
   check_not_open_elsewhere(excel_path);
   const serializers::NumberedSheet sheet =
       serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
   check_sheet(sheet, excel_path);
   const std::vector<WorkbookRow>& vpc_data = sheet.records;
-  logger().debug("Loaded data from excel:\n%s", log::Readable{rendered_rows(vpc_data)});
+  logger().debug("Loaded data from excel:\n{}", log::Readable{rendered_rows(vpc_data)});
 
-  logger().info("Reading discovery configuration template: %s", template_path);
+  logger().info("Reading discovery configuration template: {}", template_path);
   Value discovery_config = serializers::load_from_path(template_path);
 
   const Value document = discovery_document(vpc_data, std::move(discovery_config), template_path);
-  logger().info("Exporting accounts to discovery file: %s", yaml_path);
+  logger().info("Exporting accounts to discovery file: {}", yaml_path);
   serializers::export_to_path(document, yaml_path);
 }
 

@@ -119,12 +119,12 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
   const std::string blocks = header_of(WorkbookColumn::vpc_cidrs);
   if (std::find(sheet.headers.begin(), sheet.headers.end(), blocks) == sheet.headers.end()) {
     logger().warning(
-        "%s has no column %s: the gateway subnets (hvn_cidr) are not checked against the VPCs' "
+        "{} has no column {}: the gateway subnets (hvn_cidr) are not checked against the VPCs' "
         "address blocks",
         sheet_name, blocks);
   }
   if (sheet.records.empty()) {
-    logger().warning("%s has no rows under its header row: the discovery file gets no accounts",
+    logger().warning("{} has no rows under its header row: the discovery file gets no accounts",
                      sheet_name);
   }
 }
@@ -140,7 +140,7 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
                            "; type the value itself, or leave the cell empty");
         }
         logger().warning(
-            "%s: \"%s\" is read as an empty cell (a word that stands for a missing value)",
+            "{}: \"{}\" is read as an empty cell (a word that stands for a missing value)",
             cell_label(row, column), missing->second.text);
         continue;
       }
@@ -153,11 +153,11 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
       }
       const auto doubts = doubtful_readings(column, *cell);
       if (!doubts.empty()) {
-        logger().warning("%s (%s): %s; kept as read (%s)", cell_label(row, column),
+        logger().warning("{} ({}): {}; kept as read ({})", cell_label(row, column),
                          shown_cell(*cell), joined(doubts),
                          cell_kind(column) == CellKind::tags
                              ? "tags are key=value pairs separated by commas"
-                                             : "list items are separated by a comma and one blank");
+                             : "list items are separated by a comma and one blank");
       }
     }
   }
@@ -179,7 +179,7 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
   const std::vector<std::string> block_texts = split_blocks(blocks_text);
   if (block_texts.empty()) {
     logger().warning(
-        "%s: %s is not checked against the VPC's address blocks, as column vpc_cidrs is empty",
+        "{}: {} is not checked against the VPC's address blocks, as column vpc_cidrs is empty",
         cell_label(row, "hvn_cidr"), subnet->to_string());
   } else {
     bool contained = false;
@@ -200,7 +200,7 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
   }
   const int wanted = gateway_prefix_length(hpe ? Hpe::enabled : Hpe::disabled);
   if (subnet->prefix_length() != wanted) {
-    logger().warning("%s: %s is a /%s subnet, but hpe %s, which asks for a /%s",
+    logger().warning("{}: {} is a /{} subnet, but hpe {}, which asks for a /{}",
                      cell_label(row, "hvn_cidr"), subnet->to_string(), subnet->prefix_length(),
                      hpe ? "is true" : "is false or empty", wanted);
   }

@@ -78,9 +78,9 @@ nlohmann::ordered_json get_acct_name(const std::string& account_id,
 }
 
 std::string get_role_arn(const std::string& account_id, const std::string& role_name) {
-  logger().debug("Role ARN for account_id: %s, role_name: %s", account_id, role_name);
+  logger().debug("Role ARN for account_id: {}, role_name: {}", account_id, role_name);
   std::string role_arn = "arn:aws:iam::" + account_id + ":role/" + role_name;
-  logger().debug("Role ARN: %s", role_arn);
+  logger().debug("Role ARN: {}", role_arn);
   return role_arn;
 }
 
@@ -96,7 +96,7 @@ std::optional<aws::Credentials> get_temp_creds_for_account(
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
     // by the caller, the others are still scanned. The texts of this layer carry no secrets (STS
     // does not repeat the external ID).
-    logger().error("%s", std::string(error.what()));
+    logger().error("{}", std::string(error.what()));
     if (refusal != nullptr) *refusal = error.what();
     return std::nullopt;
   }
@@ -120,7 +120,7 @@ std::vector<aws::OrganizationAccount> list_organization_accounts(
     const aws::Context& context, aws::OwnCredentials& own) {
   aws::Credentials reader = own.get(context);
   if (settings.role_arn) {
-    logger().info("Reading the organization through role %s", *settings.role_arn);
+    logger().info("Reading the organization through role {}", *settings.role_arn);
     reader = aws::make_default_sts_client(context, own)
                  .assume_role(aws::AssumeRoleRequest{*settings.role_arn, session_name, std::nullopt,
                                                      std::nullopt});

@@ -158,18 +158,18 @@ std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transpor
 }
 
 void DiscoveryFileOutput::account_started(const AccountRecord& account) const {
-  logger().debug("Account Info data:\n%s", log::Readable{account_entry(account)});
+  logger().debug("Account Info data:\n{}", log::Readable{account_entry(account)});
 }
 
 void DiscoveryFileOutput::vpc_scanned(const AccountRecord&, const RegionRecord&,
                                       const VpcRecord& vpc) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("VPC Data:\n%s", log::Readable{vpc_entry(vpc)});
+    logger().debug("VPC Data:\n{}", log::Readable{vpc_entry(vpc)});
 }
 
 void DiscoveryFileOutput::region_scanned(const AccountRecord&, const RegionRecord& region) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Region Data:\n%s", log::Readable{region_entry(region)});
+    logger().debug("Region Data:\n{}", log::Readable{region_entry(region)});
 }
 
 void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
@@ -177,14 +177,14 @@ void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
   Json entry = account_entry(account);
   for (const RegionRecord& region : account.regions)
     if (!region.failed()) entry["regions"].push_back(region_entry(region));
-  logger().debug("Account Data:\n%s", log::Readable{entry});
+  logger().debug("Account Data:\n{}", log::Readable{entry});
   Json checked = ovra::AccountInfo(entry).to_document();
   accounts_.append(checked);
   if (logger().is_enabled_for(log::DEBUG)) logged_accounts_.push_back(std::move(checked));
 }
 
 void DiscoveryFileOutput::finish() {
-  logger().debug("Accounts:\n%s", log::Readable{logged_accounts_});
+  logger().debug("Accounts:\n{}", log::Readable{logged_accounts_});
   accounts_.finish();
 }
 
@@ -218,7 +218,7 @@ Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
 void WorkbookOutput::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
                                  const VpcRecord& vpc) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Row Data:\n%s", log::Readable{row(account, region, vpc)});
+    logger().debug("Row Data:\n{}", log::Readable{row(account, region, vpc)});
 }
 
 void WorkbookOutput::account_scanned(const AccountRecord& account) {

@@ -60,7 +60,7 @@ DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule)
     : path_(file.path), document_(file.document), accounts_(file.accounts), rule_(rule) {}
 
 void DriftCheck::report(Kind kind, bool blocks, int level, std::string message) {
-  logger().log(level, "%s", message);
+  logger().log(level, "{}", message);
   findings_.push_back({kind, blocks, std::move(message)});
 }
 
@@ -175,7 +175,7 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     // own choice is compared: computing another size here would warn about VPCs that are fine.
     if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
         found.gateway_subnet.network != gateway)
-      logger().info("%s: hvn_cidr %s is still free and kept (the rule alone would pick %s)", place,
+      logger().info("{}: hvn_cidr {} is still free and kept (the rule alone would pick {})", place,
                     expected.hvn_cidr, found.gateway_subnet.text());
     return;
   }
@@ -235,8 +235,8 @@ void DriftCheck::finish() {
   const bool clean = findings_.empty();
   logger().log(
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
-      "Checked %s of %s: %s fit, %s overlap a subnet, %s%s outside their blocks, %s gone, %s "
-      "empty with room now, %s unchecked; %s; %s",
+      "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
+      "empty with room now, {} unchecked; {}; {}",
       plural(file_vpcs, "VPC", "VPCs"), path_, fitting_vpcs_, count(Kind::overlaps_subnet),
       // Only a configuration with reserved ranges can meet them; others keep their line as it was.
       rule_.reserved.empty()

@@ -49,14 +49,15 @@ void EstateOverlaps::finish() {
       others += (others.empty() ? "" : ", ") + place_text(vpcs_[other]) + " " + block.to_string();
     if (found.other_count > found.others.size())
       others += " and " + count_of(found.other_count - found.others.size(), "more VPC", "more VPCs");
-    logger().warning("VPC %s: %s shares addresses with %s", place_text(vpcs_[found.owner]),
+    logger().warning("VPC {}: {} shares addresses with {}", place_text(vpcs_[found.owner]),
                      joined(found.networks), others);
   }
   if (!overlaps_.owners.empty()) {
-    logger().warning("%s share addresses with other VPCs (%s); VPCs that overlap cannot be reached "
-                     "side by side",
-                     count_of(overlaps_.owners.size(), "VPC", "VPCs"),
-                     count_of(overlaps_.pair_count, "pair", "pairs"));
+    logger().warning(
+        "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached "
+        "side by side",
+        count_of(overlaps_.owners.size(), "VPC", "VPCs"),
+        count_of(overlaps_.pair_count, "pair", "pairs"));
   }
 
   // The external ranges are a handful, so each block is simply held against each of them.
@@ -73,7 +74,7 @@ void EstateOverlaps::finish() {
     for (const auto& [block, ranges] : found.blocks)
       text += (text.empty() ? "" : "; ") + block.to_string() +
               " shares addresses with external_cidrs " + joined(ranges);
-    logger().warning("VPC %s: %s", place_text(vpcs_[index]), text);
+    logger().warning("VPC {}: {}", place_text(vpcs_[index]), text);
     external_overlaps_.push_back(std::move(found));
   }
 }

@@ -68,13 +68,13 @@ std::vector<ipv4::Network> viable_candidates_logged(
   std::size_t run_index = 0;
   for (std::uint64_t position = 0; position < count; ++position) {
     const ipv4::Network candidate = block.subnet_at(prefix, position);
-    logger().debug({"Checking candidate subnet: %s", issuer}, candidate.to_string());
+    logger().debug(issuer, "Checking candidate subnet: {}", candidate.to_string());
     while (run_index < runs.size() && runs[run_index].last < position) ++run_index;
     const bool covered = run_index < runs.size() && runs[run_index].first <= position;
     if (covered) {
-      logger().debug({"Subnet '%s' overlaps with existing subnet.", issuer}, candidate.to_string());
+      logger().debug(issuer, "Subnet '{}' overlaps with existing subnet.", candidate.to_string());
     } else {
-      logger().debug({"Subnet '%s' is viable.", issuer}, candidate.to_string());
+      logger().debug(issuer, "Subnet '{}' is viable.", candidate.to_string());
       viable.push_back(candidate);
     }
   }
@@ -87,13 +87,13 @@ std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
                                                const ipv4::Network& block,
                                                const std::vector<ipv4::Network>& reserved) {
   const int prefix = gateway_prefix_length(hpe);
-  logger().debug("VPC cidr_block: %s", block.to_string());
+  logger().debug("VPC cidr_block: {}", block.to_string());
 
   std::vector<ipv4::Network> existing = existing_subnets(vpc);
   const bool debugging = logger().is_enabled_for(log::DEBUG);
-  if (debugging) logger().debug("VPC subnets:\n%s", render_networks(existing));
+  if (debugging) logger().debug("VPC subnets:\n{}", render_networks(existing));
   if (debugging && !reserved.empty())
-    logger().debug("Reserved ranges:\n%s", render_networks(reserved));
+    logger().debug("Reserved ranges:\n{}", render_networks(reserved));
   existing.insert(existing.end(), reserved.begin(), reserved.end());
 
   std::optional<ipv4::Network> chosen;
@@ -107,16 +107,16 @@ std::optional<ipv4::Network> _compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
       chosen = block.subnet_at(prefix, *position);
     }
   } else {
-    logger().debug("%s", "cidr block " + block.to_string() +
+    logger().debug("{}", "cidr block " + block.to_string() +
                              " prefix value must be less than or equal to " +
                              std::to_string(prefix));
   }
 
-  if (debugging) logger().debug("Viable subnets:\n%s", render_networks(viable));
+  if (debugging) logger().debug("Viable subnets:\n{}", render_networks(viable));
   if (!chosen) {
     logger().debug(
-        "Could not compute hvn_cidr for vpc '%s' in cidr block '%s': No available subnets with "
-        "prefix %s",
+        "Could not compute hvn_cidr for vpc '{}' in cidr block '{}': No available subnets with "
+        "prefix {}",
         vpc.id, block.to_string(), prefix);
   }
   return chosen;
@@ -152,11 +152,11 @@ std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
     for (const ipv4::Network& range : in_the_way)
       ranges += (ranges.empty() ? "" : ", ") + range.to_string();
     logger().warning(
-        "Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s outside "
-        "the reserved ranges (reserved_cidrs %s)",
+        "Could not compute hvn_cidr for vpc '{}': No available subnets with prefix {} outside "
+        "the reserved ranges (reserved_cidrs {})",
         vpc.id, prefix, ranges);
   } else {
-    logger().warning("Could not compute hvn_cidr for vpc '%s': No available subnets with prefix %s",
+    logger().warning("Could not compute hvn_cidr for vpc '{}': No available subnets with prefix {}",
                      vpc.id, prefix);
   }
   return std::nullopt;

@@ -113,8 +113,8 @@ config::Config load_configuration(const std::optional<std::string>& config_path,
   if (config_path && std::filesystem::exists(*config_path))
     return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
-  logger().error({"Configuration file not found: %s", caller}, shown);
-  logger().error({"You can generate an example file with '%s --example-config'", caller},
+  logger().error(caller, "Configuration file not found: {}", shown);
+  logger().error(caller, "You can generate an example file with '{} --example-config'",
                  program_name);
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
@@ -159,7 +159,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::optional<DriftCheck> check;
   if (files.verify) {
     verified.emplace(read_discovery_file(*files.verify));
-    logger().info("Verifying discovery file: %s", *files.verify);
+    logger().info("Verifying discovery file: {}", *files.verify);
     check.emplace(*verified, gateway_rule(config));
   }
   std::unique_ptr<serializers::ListExport> discovery_accounts;
@@ -168,19 +168,19 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::optional<WorkbookOutput> workbook;
   ScanRequest request;
   if (files.discovery) {
-    logger().info("Generating minimal discovery file: %s", *files.discovery);
+    logger().info("Generating minimal discovery file: {}", *files.discovery);
     discovery_accounts = serializers::open_list_export(*files.discovery, "account_info");
     request.outputs.push_back(&discovery.emplace(config.defaults, *discovery_accounts));
     request.products.emplace_back("the discovery file");
   }
   if (files.report) {
-    logger().info("Generating address map: %s", *files.report);
+    logger().info("Generating address map: {}", *files.report);
     request.outputs.push_back(
         &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
     request.products.emplace_back("the address map");
   }
   if (files.excel) {
-    logger().info("Generating Excel file: %s", *files.excel);
+    logger().info("Generating Excel file: {}", *files.excel);
     request.outputs.push_back(&workbook.emplace(config.defaults));
     request.products.emplace_back("the workbook");
   }
@@ -201,7 +201,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     const Verification verification = verification_of(*check, *verified);
     blocked = verification.blocks_migration;
     if (files.refreshed) {
-      logger().info("Exporting refreshed discovery file: %s", *files.refreshed);
+      logger().info("Exporting refreshed discovery file: {}", *files.refreshed);
       serializers::export_to_path(verification.refreshed, *files.refreshed);
     }
   }
@@ -211,12 +211,12 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     for (const std::string& product : written) tally.warn_if_incomplete(product);
   };
   if (discovery) {
-    logger().info("Exporting accounts to discovery file: %s", *files.discovery);
+    logger().info("Exporting accounts to discovery file: {}", *files.discovery);
     discovery->finish();
     written.push_back("Discovery file '" + *files.discovery + "'");
   }
   if (map) {
-    logger().info("Writing address map: %s", *files.report);
+    logger().info("Writing address map: {}", *files.report);
     map->write(*files.report, *overlaps);
     written.push_back("Address map '" + *files.report + "'");
   }
@@ -228,7 +228,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
       warn_if_incomplete();
       throw;
     }
-    logger().info("Exporting accounts to discovery excel: %s", *files.excel);
+    logger().info("Exporting accounts to discovery excel: {}", *files.excel);
     serializers::export_to_xlsx(rows, *files.excel);
     written.push_back("Workbook '" + *files.excel + "'");
   }

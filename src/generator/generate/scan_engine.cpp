@@ -22,11 +22,6 @@ using Json = nlohmann::ordered_json;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-// A message issued in the name of the pass that runs the scan.
-log::Message in_pass(std::string_view text, const ScanSettings& settings) {
-  return log::Message(text, settings.pass);
-}
-
 std::string error_rendering(const std::exception& error) {
   if (const auto* service_error = dynamic_cast<const aws::ServiceError*>(&error)) {
     return "ClientError: " + std::string(service_error->what());
@@ -58,7 +53,7 @@ std::optional<std::string> account_name_text(const std::string& account_id, cons
 void warn_no_account_entered(std::size_t account_count, const std::string& role_name) {
   if (account_count == 0) return;
   logger().warning(
-      "None of the %s configured accounts could be entered: check the role name '%s' and the AWS "
+      "None of the {} configured accounts could be entered: check the role name '{}' and the AWS "
       "credentials that assume it",
       account_count, role_name);
 }
@@ -232,7 +227,7 @@ class Scan {
     const PlannedAccount& planned = plan_.accounts[index];
     AccountRecord& account = work.account;
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
-    logger().info(in_pass("Discovering info for account %s", settings_), planned.account_id);
+    logger().info(settings_.pass, "Discovering info for account {}", planned.account_id);
     account.account_id = planned.account_id;
     account.account_name = account_name_text(
         planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
@@ -241,7 +236,7 @@ class Scan {
     work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
     RoleAssumption role = services.assume_role(work.role_arn);
     if (!role.credentials) {
-      logger().error(in_pass("- Failed to assume role into account %s -- skipped", settings_),
+      logger().error(settings_.pass, "- Failed to assume role into account {} -- skipped",
                      planned.account_id);
       account.skip_reason = std::move(role.refusal);
       return;
@@ -264,7 +259,7 @@ class Scan {
   static aws::Credentials current_creds(DiscoveryServices& services, AccountWork& work) {
     const std::lock_guard lock(work.creds_mutex);
     if (aws::due_for_renewal(*work.creds, services.now())) {
-      logger().debug("Renewing the role credentials of account %s", work.account.account_id);
+      logger().debug("Renewing the role credentials of account {}", work.account.account_id);
       RoleAssumption renewed = services.assume_role(work.role_arn);
       // Refused now: the old ones still serve for a few minutes, and the region's requests tell
       // if they do not.
@@ -299,9 +294,9 @@ class Scan {
       if (failed_region_ends_scan_) throw placed;
       // One refusing region (an opt-in region, a policy that denies it) must not cost the
       // operator the whole account; the region is handed over as failed and the scan goes on.
-      logger().warning(in_pass("Error occured while scanning VPCs in region '%s'.", settings_),
+      logger().warning(settings_.pass, "Error occured while scanning VPCs in region '{}'.",
                        region.region);
-      logger().debug(in_pass("Error encountered during '%s' region scan:\n%s", settings_),
+      logger().debug(settings_.pass, "Error encountered during '{}' region scan:\n{}",
                      region.region, error_rendering(error));
       region.vpcs.clear();
       region.failure = std::make_exception_ptr(placed);
@@ -469,8 +464,8 @@ std::vector<std::string> controller_account_ids(const Json& controller_accounts)
     std::string listed;
     for (const std::string& number : unusable) listed += (listed.empty() ? "" : ", ") + number;
     logger().warning(
-        "%s entries of the controller's account list are left out: their account_number is not "
-        "a 12-digit AWS account number in quotes: %s",
+        "{} entries of the controller's account list are left out: their account_number is not "
+        "a 12-digit AWS account number in quotes: {}",
         unusable.size(), listed);
   }
   return ids;
@@ -493,7 +488,7 @@ std::vector<std::string> organization_account_ids(
       inactive.insert(account.id);
   }
   logger().info(
-      "The organization lists %s ACTIVE accounts to scan (%s not ACTIVE and %s in "
+      "The organization lists {} ACTIVE accounts to scan ({} not ACTIVE and {} in "
       "exclude_account_ids left out)",
       active.size(), inactive.size(), left_out.size());
   return {active.begin(), active.end()};
@@ -524,8 +519,8 @@ std::vector<std::string> planned_account_ids(const config::Config& config,
       }
       if (count > 0)
         logger().warning(
-            "%s accounts of the organization are not managed by the controller; they are scanned, "
-            "without an account name: %s",
+            "{} accounts of the organization are not managed by the controller; they are scanned, "
+            "without an account name: {}",
             count, unmanaged);
       return ids;
     }

@@ -56,7 +56,7 @@ void ScanTally::warn_if_incomplete(const std::string& product) const {
     skipped += std::to_string(regions_failed) + " of " + std::to_string(regions) +
                " regions could not be scanned";
   }
-  logger().warning("%s is incomplete: %s (see the errors above)", product, skipped);
+  logger().warning("{} is incomplete: {} (see the errors above)", product, skipped);
 }
 
 }  // namespace generator::generate

@@ -1,5 +1,6 @@
 #include "generator/log/log.hpp"
 
+#include <fmt/args.h>
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -164,29 +165,6 @@ std::string to_log_text(const nlohmann::json& value) {
   return to_log_text(nlohmann::ordered_json(value));
 }
 
-std::string fill_placeholders(std::string_view text, const std::vector<std::string>& arguments) {
-  std::string out;
-  out.reserve(text.size() + 16 * arguments.size());
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size()) {
-      const char conversion = text[i + 1];
-      if (conversion == '%') {
-        out += '%';
-        ++i;
-        continue;
-      }
-      if ((conversion == 's' || conversion == 'd') && next < arguments.size()) {
-        out += arguments[next++];
-        ++i;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
-
 std::string bare_function_name(std::string_view signature) {
   // The parameter list starts at the first '(' outside template brackets; the name is the
   // identifier just before it, after the last scope separator.
@@ -248,18 +226,20 @@ thread_local HeldMessages* held_messages = nullptr;
 
 }  // namespace
 
-void Logger::emit(int level, const Message& message, const std::vector<std::string>& arguments) {
+void Logger::emit(int level, std::string_view format, const std::source_location& where,
+                  const std::vector<std::string>& arguments) {
   // Arguments carry text from peers and files (a controller's reason, a workbook cell): their
   // control characters are escaped so that they cannot steer the terminal. Renderings of
   // documents span lines, so line breaks stay; text from peers has its own escaped where it is
   // read. Whatever echoed a secret of the run, it is replaced before the text is escaped (and
   // again in the whole message, where a secret may have been escaped or cut across arguments).
-  std::vector<std::string> shown;
-  shown.reserve(arguments.size());
+  fmt::dynamic_format_arg_store<fmt::format_context> shown;
+  shown.reserve(arguments.size(), 0);
   for (const auto& argument : arguments)
     shown.push_back(untrusted::printable(untrusted::redact(argument), untrusted::LineBreaks::keep));
-  Record record{name_, level, bare_function_name(message.location.function_name()),
-                current_clock()->now(), untrusted::redact(fill_placeholders(message.text, shown))};
+  // The format was checked against the arguments where the message was issued.
+  Record record{name_, level, bare_function_name(where.function_name()), current_clock()->now(),
+                untrusted::redact(fmt::vformat(format, shown))};
   if (held_messages != nullptr) {
     held_messages->held_.emplace_back(this, std::move(record));
     return;

@@ -3,7 +3,10 @@
 // The "generator" logger tree: named loggers that hand every message up to "generator", three
 // message layouts and the verbosity steps that -v and -q trigger.
 
+#include <fmt/core.h>
+
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -99,7 +102,7 @@ class Clock {
 /// Replaces the clock used for new records; nullptr restores the system clock.
 void set_clock(std::shared_ptr<const Clock> clock);
 
-/// The text a log argument is substituted as; overloads give each type its rendering.
+/// The text a log argument is shown as; overloads give each type its rendering.
 std::string to_log_text(std::string_view text);
 std::string to_log_text(const char* text);
 std::string to_log_text(const std::string& text);
@@ -126,18 +129,65 @@ std::string to_log_text(const std::optional<T>& value) {
 }
 std::string to_log_text(std::nullopt_t);
 
-/// A message template together with the place in the source that issued it.
-struct Message {
+namespace detail {
+
+/// Every argument reaches the message as the text `to_log_text` gives it.
+template <class Argument>
+using Shown = std::string_view;
+
+/// The replacement fields of a message text: each "{" that does not stand for a brace ("{{").
+consteval std::size_t replacement_fields(std::string_view text) {
+  std::size_t fields = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '{') continue;
+    if (i + 1 < text.size() && text[i + 1] == '{')
+      ++i;
+    else
+      ++fields;
+  }
+  return fields;
+}
+
+// Not constexpr: calling it while a message text is checked stops the compilation there.
+void message_has_not_one_field_per_argument();
+
+}  // namespace detail
+
+/// A message text checked at compile time against the arguments of the call: one "{}" per
+/// argument, filled in order ("{{" and "}}" are braces), and the place in the source that issued
+/// it.
+template <class... Arguments>
+class FormatString {
+ public:
   template <class Text>
-  requires std::is_convertible_v<const Text&, std::string_view> Message(
-      const Text& template_text, std::source_location where = std::source_location::current())
-      : text(template_text), location(where) {}
-  std::string_view text;
-  std::source_location location;
+  requires std::is_convertible_v<const Text&, std::string_view>
+  consteval FormatString(const Text& text,
+                         std::source_location where = std::source_location::current())
+      : text_(text), location_(where) {
+    // fmt refuses a field without an argument and a malformed field; an argument without a field
+    // it lets pass, which here would be a value silently missing from the message.
+    static_cast<void>(fmt::format_string<detail::Shown<Arguments>...>(text_));
+    if (detail::replacement_fields(text_) != sizeof...(Arguments))
+      detail::message_has_not_one_field_per_argument();
+  }
+
+  [[nodiscard]] std::string_view text() const noexcept { return text_; }
+  [[nodiscard]] const std::source_location& location() const noexcept { return location_; }
+  /// The same text, issued in the name of the function at `where`.
+  [[nodiscard]] FormatString issued_at(std::source_location where) const noexcept {
+    FormatString issued = *this;
+    issued.location_ = where;
+    return issued;
+  }
+
+ private:
+  std::string_view text_;
+  std::source_location location_;
 };
 
-/// Fills "%s" (and "%d") placeholders of `text` with `arguments` in order; "%%" is a percent sign.
-std::string fill_placeholders(std::string_view text, const std::vector<std::string>& arguments);
+/// The format of a message with `Arguments`, as a parameter that a message text converts to.
+template <class... Arguments>
+using FormatFor = FormatString<std::type_identity_t<Arguments>...>;
 
 /// The bare name of the function in a compiler's function signature ("run" for "int a::run(int)").
 std::string bare_function_name(std::string_view signature);
@@ -165,34 +215,62 @@ class Logger {
 
   /// Issues a message at `level`; the arguments are rendered only when the level passes.
   template <class... Arguments>
-  void log(int level, Message message, const Arguments&... arguments) {
+  void log(int level, FormatFor<Arguments...> format, const Arguments&... arguments) {
     if (!is_enabled_for(level)) return;
-    emit(level, message, {to_log_text(arguments)...});
+    emit(level, format.text(), format.location(), {to_log_text(arguments)...});
+  }
+  /// The same at the named levels; given `where`, the message is issued in the name of the
+  /// function there (a step done for a caller).
+  template <class... Arguments>
+  void debug(FormatFor<Arguments...> format, const Arguments&... arguments) {
+    log(DEBUG, format, arguments...);
   }
   template <class... Arguments>
-  void debug(Message message, const Arguments&... arguments) {
-    log(DEBUG, message, arguments...);
+  void debug(std::source_location where, FormatFor<Arguments...> format,
+             const Arguments&... arguments) {
+    log(DEBUG, format.issued_at(where), arguments...);
   }
   template <class... Arguments>
-  void info(Message message, const Arguments&... arguments) {
-    log(INFO, message, arguments...);
+  void info(FormatFor<Arguments...> format, const Arguments&... arguments) {
+    log(INFO, format, arguments...);
   }
   template <class... Arguments>
-  void warning(Message message, const Arguments&... arguments) {
-    log(WARNING, message, arguments...);
+  void info(std::source_location where, FormatFor<Arguments...> format,
+            const Arguments&... arguments) {
+    log(INFO, format.issued_at(where), arguments...);
   }
   template <class... Arguments>
-  void error(Message message, const Arguments&... arguments) {
-    log(ERROR, message, arguments...);
+  void warning(FormatFor<Arguments...> format, const Arguments&... arguments) {
+    log(WARNING, format, arguments...);
   }
   template <class... Arguments>
-  void critical(Message message, const Arguments&... arguments) {
-    log(CRITICAL, message, arguments...);
+  void warning(std::source_location where, FormatFor<Arguments...> format,
+               const Arguments&... arguments) {
+    log(WARNING, format.issued_at(where), arguments...);
+  }
+  template <class... Arguments>
+  void error(FormatFor<Arguments...> format, const Arguments&... arguments) {
+    log(ERROR, format, arguments...);
+  }
+  template <class... Arguments>
+  void error(std::source_location where, FormatFor<Arguments...> format,
+             const Arguments&... arguments) {
+    log(ERROR, format.issued_at(where), arguments...);
+  }
+  template <class... Arguments>
+  void critical(FormatFor<Arguments...> format, const Arguments&... arguments) {
+    log(CRITICAL, format, arguments...);
+  }
+  template <class... Arguments>
+  void critical(std::source_location where, FormatFor<Arguments...> format,
+                const Arguments&... arguments) {
+    log(CRITICAL, format.issued_at(where), arguments...);
   }
 
  private:
   friend class HeldMessages;
-  void emit(int level, const Message& message, const std::vector<std::string>& arguments);
+  void emit(int level, std::string_view format, const std::source_location& where,
+            const std::vector<std::string>& arguments);
   // Hands a record to the handlers of this logger and its ancestors.
   void dispatch(const Record& record);
 

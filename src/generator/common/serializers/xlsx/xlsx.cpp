@@ -110,7 +110,7 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
   const auto sheet = xlsx_detail::read_first_sheet(path);
   Document records = xlsx_detail::build_table(sheet, converters, path);
   if (log.is_enabled_for(log::DEBUG))
-    log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
+    log.debug("Loaded dataframe from excel:\n{}", xlsx_detail::render_table(records));
   return records;
 }
 
@@ -127,7 +127,7 @@ NumberedSheet load_from_xlsx(const xlsx_detail::Archive& archive, const Converte
   xlsx_detail::TableNotes notes;
   Document records = xlsx_detail::build_table(sheet, converters, archive.path(), &notes);
   if (log.is_enabled_for(log::DEBUG))
-    log.debug("Loaded dataframe from excel:\n%s", xlsx_detail::render_table(records));
+    log.debug("Loaded dataframe from excel:\n{}", xlsx_detail::render_table(records));
   const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
   NumberedSheet numbered{sheet.name, std::move(notes.headers), {}};
   numbered.records.reserve(row_numbers.size());
