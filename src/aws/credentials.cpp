@@ -213,21 +213,26 @@ std::optional<Credentials> from_container(const Context& context, Trail& trail) 
   return read_metadata_credentials(response.body, source);
 }
 
-std::chrono::milliseconds metadata_timeout(const Environment& environment) {
-  if (const auto text = environment.get("AWS_METADATA_SERVICE_TIMEOUT")) {
+// AWS_METADATA_SERVICE_TIMEOUT, else the profile's metadata_service_timeout: seconds, up to a
+// minute; one second when neither holds a usable value.
+std::chrono::milliseconds metadata_timeout(const Environment& environment,
+                                           const std::optional<std::string>& profile_timeout) {
+  for (const auto& text : {environment.get("AWS_METADATA_SERVICE_TIMEOUT"), profile_timeout}) {
+    if (!text) continue;
     try {
-      const double seconds = std::stod(*text);
-      if (seconds > 0 && seconds <= 60)
+      std::size_t used = 0;
+      const double seconds = std::stod(*text, &used);
+      if (used == text->size() && seconds > 0 && seconds <= 60)
         return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     } catch (const std::exception&) {
-      // An unreadable value keeps the short default.
+      // An unreadable value is passed over, as the other settings of the service are.
     }
   }
   return std::chrono::seconds(1);
 }
 
 std::optional<Credentials> from_instance_metadata(const Context& context, const RetryPolicy& retry,
-                                                  Trail& trail) {
+                                                  std::chrono::milliseconds timeout, Trail& trail) {
   if (context.environment.is_true("AWS_EC2_METADATA_DISABLED")) {
     trail.push_back("the EC2 instance metadata service (disabled by AWS_EC2_METADATA_DISABLED)");
     return std::nullopt;
@@ -235,7 +240,6 @@ std::optional<Credentials> from_instance_metadata(const Context& context, const 
   std::string base = context.environment.get("AWS_EC2_METADATA_SERVICE_ENDPOINT")
                          .value_or("http://169.254.169.254");
   while (base.ends_with('/')) base.pop_back();
-  const auto timeout = metadata_timeout(context.environment);
   AdaptiveRate rate;
   // A laptop has no metadata service: every step gives up quickly and the chain reports it.
   const auto fetch = [&](const std::string& method, const std::string& path,
@@ -574,10 +578,15 @@ class InstanceMetadataProvider : public CredentialProvider {
   std::optional<Credentials> load(Trail& looked_at) const override {
     const SharedConfig& config = files_->config();
     const auto profile = config.profile(config.profile_name);
+    const auto profile_setting = [&](const char* name) {
+      return profile ? setting(*profile, name) : std::nullopt;
+    };
     const RetryPolicy retry = RetryPolicy::instance_metadata(
-        context_.environment,
-        profile ? setting(*profile, "metadata_service_num_attempts") : std::nullopt);
-    return from_instance_metadata(context_, retry, looked_at);
+        context_.environment, profile_setting("metadata_service_num_attempts"));
+    return from_instance_metadata(
+        context_, retry,
+        metadata_timeout(context_.environment, profile_setting("metadata_service_timeout")),
+        looked_at);
   }
 
  private:

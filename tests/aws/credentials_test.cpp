@@ -621,6 +621,18 @@ TEST_F(CredentialChain, InstanceMetadataIsAskedWithASessionTokenAndShortTimeOuts
         << error.what();
   }
   EXPECT_EQ(imds->requests.size(), 2u);
+
+  // The time-out comes from AWS_METADATA_SERVICE_TIMEOUT, else the profile's
+  // metadata_service_timeout.
+  variables_.erase("AWS_METADATA_SERVICE_NUM_ATTEMPTS");
+  write("config", "[default]\nmetadata_service_timeout = 2.5\n");
+  imds->requests.clear();
+  EXPECT_EQ(resolve(imds).access_key_id, "IMDSKEY");
+  EXPECT_EQ(imds->requests.front().timeout, std::chrono::milliseconds(2500));
+  variables_["AWS_METADATA_SERVICE_TIMEOUT"] = "0.5";
+  imds->requests.clear();
+  EXPECT_EQ(resolve(imds).access_key_id, "IMDSKEY");
+  EXPECT_EQ(imds->requests.front().timeout, std::chrono::milliseconds(500));
 }
 
 TEST_F(CredentialChain, NothingAnywhereNamesEveryPlaceLookedAt) {
