@@ -1,5 +1,7 @@
 #include "aws/errors.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -15,5 +17,29 @@ ServiceError::ServiceError(std::string code, std::string message, std::string re
       request_id_(std::move(request_id)),
       operation_(std::move(operation)),
       http_status_(http_status) {}
+
+JsonErrorFields read_json_error_fields(std::string_view body) {
+  JsonErrorFields fields;
+  nlohmann::json document;
+  try {
+    document = untrusted::parse_json<nlohmann::json>(std::string(body));
+  } catch (const std::exception&) {
+    // Not JSON (a proxy's page, an empty body) or nested too deep: it names nothing.
+    return fields;
+  }
+  if (!document.is_object()) return fields;
+  const auto text = [&](const char* name) {
+    const auto found = document.find(name);
+    return found != document.end() && found->is_string() ? found->get<std::string>()
+                                                         : std::string();
+  };
+  fields.code = text("__type");
+  if (fields.code.empty()) fields.code = text("error");
+  if (const auto hash = fields.code.rfind('#'); hash != std::string::npos)
+    fields.code.erase(0, hash + 1);
+  fields.message = text("message");
+  if (fields.message.empty()) fields.message = text("Message");
+  return fields;
+}
 
 }  // namespace aws

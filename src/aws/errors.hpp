@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace aws {
@@ -58,5 +59,15 @@ class NoCredentialsError : public ClientError {
  public:
   using ClientError::ClientError;
 };
+
+/// The error code and message that the body of a JSON protocol answer names: the code from
+/// "__type", else "error", with the model's namespace ("aws.organizations#") left off; the message
+/// from "message", else "Message". Empty texts for what the body does not name, or for a body that
+/// is no JSON object. As the answer gave them, not escaped.
+struct JsonErrorFields {
+  std::string code;
+  std::string message;
+};
+[[nodiscard]] JsonErrorFields read_json_error_fields(std::string_view body);
 
 }  // namespace aws

@@ -97,22 +97,11 @@ OrganizationsPage<std::string> read_children_page(const std::string& body) {
 
 ServiceError read_json_service_error(const std::string& operation, long http_status,
                                      const std::string& body) {
-  try {
-    const Json answer = untrusted::parse_json<Json>(body);
-    if (answer.is_object() && answer.contains("__type") && answer["__type"].is_string()) {
-      std::string code = answer["__type"].get<std::string>();
-      // The code may come qualified with the model's namespace: "aws.organizations#Name".
-      if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
-      std::string message;
-      for (const char* name : {"message", "Message"})
-        if (answer.contains(name) && answer[name].is_string())
-          message = answer[name].get<std::string>();
-      return ServiceError(code, message, "", operation, http_status);
-    }
-  } catch (const std::exception&) {
-    // Not a JSON error (a proxy's page, an empty body): read as the other protocols' errors are.
-  }
-  return read_service_error(operation, http_status, body);
+  JsonErrorFields fields = read_json_error_fields(body);
+  // Without a code of its own the body is read as the other protocols' errors are.
+  if (fields.code.empty()) return read_service_error(operation, http_status, body);
+  return ServiceError(std::move(fields.code), std::move(fields.message), "", operation,
+                      http_status);
 }
 
 namespace {

@@ -98,27 +98,18 @@ void write_token_cache(const std::filesystem::path& path, const Json& document) 
   }
 }
 
-// The error code and message of a REST-JSON answer (the x-amzn-ErrorType header or the body's
-// "__type"/"error", and "message"/"error_description").
+// The error code and message of a REST-JSON answer: the x-amzn-ErrorType header's code, else the
+// one the body names; the HTTP status when neither names one.
 std::pair<std::string, std::string> read_json_error(const http::Response& response) {
-  std::string code;
-  std::string message;
-  if (auto type = response.header("x-amzn-errortype")) code = type->substr(0, type->find(':'));
-  try {
-    const Json body = untrusted::parse_json<Json>(response.body);
-    if (body.is_object()) {
-      if (code.empty()) code = json_text(body, "__type");
-      if (code.empty()) code = json_text(body, "error");
-      message = json_text(body, "message");
-      if (message.empty()) message = json_text(body, "Message");
-    }
-  } catch (const std::exception&) {
-    // Not JSON (a proxy's page) or nested too deep: the status stands for the code.
+  JsonErrorFields fields = read_json_error_fields(response.body);
+  if (auto type = response.header("x-amzn-errortype")) {
+    std::string code = type->substr(0, type->find(':'));
+    if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
+    if (!code.empty()) fields.code = std::move(code);
   }
-  if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
-  if (code.empty()) code = "HTTP " + std::to_string(response.status);
+  if (fields.code.empty()) fields.code = "HTTP " + std::to_string(response.status);
   // Escaped where they enter a message, as every service's error text is.
-  return {untrusted::printable(code), untrusted::printable(message)};
+  return {untrusted::printable(fields.code), untrusted::printable(fields.message)};
 }
 
 // Sends a request of the portal or the OIDC service through the retry loop, their error codes

@@ -547,6 +547,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn(f"Reading the organization through role {self.org_reader}", result.stderr)
         self.assertNotIn("Failed to assume role", result.stderr)
 
+        # The organization's own refusal, read from its JSON answer, ends the run before any scan.
+        unknown = self.write_config(accounts="organization", regions=["eu-west-1"], sections="""\
+            organization:
+              ous: [ou-zzzz-zzzzzzzz]
+            """)
+        result = self.generate("-c", unknown, "-d", discovery)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertRegex(result.stderr.splitlines()[-1], r"^ClientError: An error occurred \(ParentNotFoundException\) "
+                         r"when calling the List\w+ operation: You specified parent that doesn't exist")
+
     def test_roles_whose_trust_asks_for_an_external_id_are_assumed_with_the_configured_session(self):
         external_id = "Zq7-halvane.scan@corp"
         discovery = self.scratch / "d.yaml"
