@@ -735,13 +735,9 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 self.assertEqual(result.stderr.splitlines()[-1], expected.format(url=proxy.url))
                 self.assertEqual(out.read_text(), "account_info: []  # an earlier run\n")
 
-    def test_hostile_aws_ends_each_run_within_seconds_naming_the_cause_and_showing_no_secret(self):
-        config = self.write_config(accounts=(ALPHA,))
-        out = self.scratch / "discovery.yaml"
-        ca = CertificateAuthority(self.scratch / "ca")
-        web_token, portal_token = "eyJ-web-identity-" + "w" * 40, "sso-access-unknown-" + "p" * 40
-        token_file = self.scratch / "web-identity-token"
-        token_file.write_text(web_token)
+    def write_platform_profile(self, more_profiles=""):
+        """An AWS config file whose profile 'platform' signs in through IAM Identity Center (session
+        'corp') as PlatformTeam in GAMMA, followed by `more_profiles` (indented text)."""
         aws_config = self.scratch / "aws-config"
         aws_config.write_text(textwrap.dedent(f"""\
             [sso-session corp]
@@ -751,7 +747,17 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             sso_session = corp
             sso_account_id = {GAMMA}
             sso_role_name = PlatformTeam
-            """))
+            """) + textwrap.dedent(more_profiles))
+        return aws_config
+
+    def test_hostile_aws_ends_each_run_within_seconds_naming_the_cause_and_showing_no_secret(self):
+        config = self.write_config(accounts=(ALPHA,))
+        out = self.scratch / "discovery.yaml"
+        ca = CertificateAuthority(self.scratch / "ca")
+        web_token, portal_token = "eyJ-web-identity-" + "w" * 40, "sso-access-unknown-" + "p" * 40
+        token_file = self.scratch / "web-identity-token"
+        token_file.write_text(web_token)
+        aws_config = self.write_platform_profile()
         write_token_cache(self.scratch, "corp", portal_token, utc_in(hours=8))
         # Listings that page for ever: empty pages A, B, A, ... and X, Y, Z, X, ...
         cycles = {("us-east-1", "DescribeVpcs"): ["A", "B"], ("eu-west-1", "DescribeSubnets"): ["X", "Y", "Z"]}
@@ -933,20 +939,12 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             sso.grant(GAMMA, "PlatformTeam", role)
             token = sso.issue_access_token()
             write_token_cache(self.scratch, "corp", token, utc_in(hours=8))
-            aws_config = self.scratch / "aws-config"
-            aws_config.write_text(textwrap.dedent(f"""\
-                [sso-session corp]
-                sso_start_url = https://corp.awsapps.com/start
-                sso_region = eu-west-1
-                [profile platform]
-                sso_session = corp
-                sso_account_id = {GAMMA}
-                sso_role_name = PlatformTeam
+            aws_config = self.write_platform_profile(f"""\
                 [profile scanner]
                 role_arn = {role_arn(OPERATOR_ACCOUNT, "Operator")}
                 source_profile = platform
                 ca_bundle = {ca.cert}
-                """))
+                """)
             env = self.environment(HOME=str(self.scratch), AWS_CONFIG_FILE=str(aws_config), AWS_PROFILE="scanner",
                                    AWS_ENDPOINT_URL="https://aws.example.test", AWS_ENDPOINT_URL_SSO=sso.url,
                                    HTTPS_PROXY=proxy.url, NO_PROXY="", no_proxy="")
