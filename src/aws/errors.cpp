@@ -35,11 +35,15 @@ JsonErrorFields read_json_error_fields(std::string_view body) {
   };
   fields.code = text("__type");
   if (fields.code.empty()) fields.code = text("error");
-  if (const auto hash = fields.code.rfind('#'); hash != std::string::npos)
-    fields.code.erase(0, hash + 1);
+  fields.code = without_model_namespace(std::move(fields.code));
   fields.message = text("message");
   if (fields.message.empty()) fields.message = text("Message");
   return fields;
+}
+
+std::string without_model_namespace(std::string code) {
+  if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
+  return code;
 }
 
 }  // namespace aws

@@ -70,4 +70,8 @@ struct JsonErrorFields {
 };
 [[nodiscard]] JsonErrorFields read_json_error_fields(std::string_view body);
 
+/// An error code without the model's namespace that JSON protocols may put before it
+/// ("aws.organizations#ParentNotFoundException" -> "ParentNotFoundException").
+[[nodiscard]] std::string without_model_namespace(std::string code);
+
 }  // namespace aws

@@ -103,8 +103,7 @@ void write_token_cache(const std::filesystem::path& path, const Json& document) 
 std::pair<std::string, std::string> read_json_error(const http::Response& response) {
   JsonErrorFields fields = read_json_error_fields(response.body);
   if (auto type = response.header("x-amzn-errortype")) {
-    std::string code = type->substr(0, type->find(':'));
-    if (const auto hash = code.rfind('#'); hash != std::string::npos) code.erase(0, hash + 1);
+    std::string code = without_model_namespace(type->substr(0, type->find(':')));
     if (!code.empty()) fields.code = std::move(code);
   }
   if (fields.code.empty()) fields.code = "HTTP " + std::to_string(response.status);
