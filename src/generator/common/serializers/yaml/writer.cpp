@@ -126,10 +126,7 @@ class Writer {
     if (key.size() > LONGEST_SIMPLE_KEY)
       throw ValueError("cannot stream a list under a key longer than " +
                        std::to_string(LONGEST_SIMPLE_KEY) + " characters");
-    if (key_can_be_plain(key))
-      out_ += key;
-    else
-      append_double_quoted(out_, key);
+    simple_key(key);
     out_ += ":\n";
   }
 
@@ -169,6 +166,14 @@ class Writer {
 
   void indent(std::size_t columns) { out_.append(columns, ' '); }
 
+  // A key short enough for the simple "key:" form: plain where it reads back as itself.
+  void simple_key(std::string_view key) {
+    if (key_can_be_plain(key))
+      out_ += key;
+    else
+      append_double_quoted(out_, key);
+  }
+
   void mapping_entries(const Document& mapping, std::size_t column, bool first_line_started,
                        std::size_t depth) {
     bool first = true;
@@ -183,10 +188,7 @@ class Writer {
         out_ += ':';
         compact_value(value, column, depth + 1);
       } else {
-        if (key_can_be_plain(key))
-          out_ += key;
-        else
-          append_double_quoted(out_, key);
+        simple_key(key);
         out_ += ':';
         value_after_key(value, column, depth + 1);
       }
