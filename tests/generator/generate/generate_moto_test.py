@@ -297,6 +297,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                           "(see the errors above)" for product in (f"Discovery file '{out}'", f"Address map '{report}'")])
         self.assertNotIn(PASSWORD, result.stderr)
 
+        # Standard error that goes away (`generate ... 2>&1 | head -1`) ends neither the run nor its file.
+        piped = self.scratch / "piped.yaml"
+        process = subprocess.Popen([str(harness.program("generate")), "-c", str(config), "-v", "-d", str(piped)],
+                                   env=self.environment(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertIn(b"generator", process.stdout.readline())
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=300), 0)
+        self.assertEqual(yaml.safe_load(piped.read_text()), expected)
+        self.assertEqual([p.name for p in self.scratch.iterdir() if p.name.startswith(".")], [])
+
     def test_workbook_has_one_row_per_vpc_in_the_twenty_columns(self):
         config = self.write_config("""\
             managed_tgw: false
