@@ -147,12 +147,13 @@ class PasswordPrompt(harness.ScratchTestCase):
     """The driver asks for the password on a pseudo-terminal that is its controlling terminal."""
 
     PROMPT = b"Halvane Controller ops@10.0.0.1:8443's password:"
+    MODE = "password"
 
     def setUp(self):
         super().setUp()
         self.master, self.slave = os.openpty()
         self.process = subprocess.Popen(
-            [DRIVER, "password", "10.0.0.1:8443", "ops"], env=environment(), stdin=self.slave,
+            [DRIVER, self.MODE, "10.0.0.1:8443", "ops"], env=environment(), stdin=self.slave,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=self._take_terminal)
         self.screen = b""
 
@@ -216,6 +217,13 @@ class PasswordPrompt(harness.ScratchTestCase):
         self.assertEqual(status, -signal.SIGTERM)
         self.assertTrue(self.echo_is_on())
 
+    def test_any_signal_that_ends_the_process_restores_echo_first(self):
+        self.read_screen_until(self.PROMPT)
+        self.process.send_signal(signal.SIGUSR1)
+        status, _, _ = self.finish()
+        self.assertEqual(status, -signal.SIGUSR1)
+        self.assertTrue(self.echo_is_on())
+
     def test_end_of_input_without_a_password_is_an_error(self):
         self.read_screen_until(self.PROMPT)
         os.write(self.master, b"\x04")
@@ -223,6 +231,13 @@ class PasswordPrompt(harness.ScratchTestCase):
         self.assertEqual(status, 1)
         self.assertIn("No password was typed", err)
         self.assertTrue(self.echo_is_on())
+
+
+class PasswordPromptOnAThread(PasswordPrompt):
+    """The same prompt read on a thread of its own while the main thread waits: a signal sent to
+    the process reaches the main thread, and must still end the prompt."""
+
+    MODE = "password-on-a-thread"
 
 
 class NoTerminal(harness.ScratchTestCase):
