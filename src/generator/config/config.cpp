@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <fstream>
+#include <cstdint>
 #include <functional>
 #include <regex>
 #include <string_view>
 #include <vector>
 
+#include "base/files/input_file.hpp"
 #include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
@@ -193,23 +194,23 @@ std::filesystem::path certificate_bundle(const std::string& text, const std::str
                                          const Checker& checker) {
   std::filesystem::path bundle(text);
   if (bundle.is_relative()) bundle = config_path.parent_path() / bundle;
-  std::error_code error;
-  if (!std::filesystem::exists(bundle, error))
-    checker.fail<FileNotFoundError>(key, "no such file: " + bundle.string());
-  if (!std::filesystem::is_regular_file(bundle, error))
-    checker.fail<ValueError>(key, bundle.string() + " is not a regular file");
-  std::ifstream in(bundle, std::ios::binary);
-  if (!in) checker.fail<OSError>(key, "cannot read " + bundle.string());
   // A bundle of every public authority is about 200 KiB; the whole file is looked at, up to a
   // bound far above that.
   constexpr std::size_t LARGEST_BUNDLE = 16u << 20;
-  std::string content(LARGEST_BUNDLE + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(in.gcount()));
-  if (content.size() > LARGEST_BUNDLE)
+  std::optional<std::string> content;
+  try {
+    std::optional<base::files::InputFile> file = base::files::InputFile::open_if_present(bundle);
+    if (!file) checker.fail<FileNotFoundError>(key, "no such file: " + bundle.string());
+    content = file->read_up_to(LARGEST_BUNDLE);
+  } catch (const base::files::InputFileError& error) {
+    if (error.problem() == base::files::InputProblem::unreadable)
+      checker.fail<OSError>(key, error.what());
+    checker.fail<ValueError>(key, error.what());
+  }
+  if (!content)
     checker.fail<ValueError>(key,
                              bundle.string() + " is larger than 16 MiB, the limit of a CA file");
-  if (content.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+  if (content->find("-----BEGIN CERTIFICATE-----") == std::string::npos)
     checker.fail<ValueError>(key, bundle.string() + " holds no PEM certificate");
   return bundle;
 }
