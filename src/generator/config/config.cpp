@@ -14,6 +14,8 @@
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
+#include "untrusted/secrets.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace generator::config {
 
@@ -257,6 +259,8 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
   if (const Document* value = member("external_id")) {
     settings.external_id = checker.text(*value, "assume_role.external_id");
     check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-", checker);
+    // Masked in every message from here on, should an answer quote the request back.
+    untrusted::hold_secret(*settings.external_id);
   }
   if (const Document* value = member("session_name")) {
     settings.session_name = checker.text(*value, "assume_role.session_name");

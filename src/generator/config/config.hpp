@@ -58,7 +58,8 @@ inline constexpr int MAX_ROLE_DURATION_SECONDS = 43200;
 
 /// How the role of every account is assumed; what is absent is left to the service's defaults.
 struct AssumeRoleSettings {
-  /// The external ID that the roles' trust policies ask for; never logged above DEBUG.
+  /// The external ID that the roles' trust policies ask for; held as a secret of the run from the
+  /// moment it is read, so that no message shows it.
   std::optional<std::string> external_id;
   /// The name under which the sessions appear in the accounts' CloudTrail.
   std::string session_name = DEFAULT_ROLE_SESSION_NAME;

@@ -581,9 +581,19 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 """)
             result = self.run_through(proxy, "-c", config, "-d", discovery, "-j", "256")
             sessions = proxy.role_sessions()
+            # A wrong one, quoted back in the refusal, is masked like every other secret.
+            wrong_id = "Wr0ng-external.id"
+            mistaken = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA,), sections=f"""\
+                assume_role:
+                  external_id: "{wrong_id}"
+                """), "-d", discovery)
         self.assertEqual(refused.returncode, 1, refused.stderr)
         self.assertIn(f"- Failed to assume role into account {GAMMA} -- skipped", refused.stderr)
         self.assertIn("Not authorized to perform sts:AssumeRole (external ID)", refused.stderr)
+        self.assertEqual(mistaken.returncode, 1, mistaken.stderr)
+        self.assertIn("ERROR An error occurred (AccessDenied) when calling the AssumeRole operation: Not authorized "
+                      "to perform sts:AssumeRole (external ID) with ExternalId=********", mistaken.stderr)
+        self.assertNotIn(wrong_id, mistaken.stderr)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(sessions, [("halvane-discovery", "3600")] * 2)
         self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],
