@@ -134,6 +134,12 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                            r"numbers in quotes"),
             "short account number": (VALID_CONFIG.replace('"012345678901"', '"12345"'),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: \"12345\" is not a 12-digit"),
+            # A line break in a value stays on the message's one line.
+            "line break in a unit": (VALID_CONFIG.replace('account_ids:\n  - "012345678901"\n  - 123456789012\n',
+                                                          'account_ids: organization\n'
+                                                          'organization: {ous: ["ou-ab12-cd34ef56\\nINFO forged"]}\n'),
+                                     r"ValueError: .*bad\.yaml: organization\.ous\[0\]: \"ou-ab12-cd34ef56\\nINFO "
+                                     r"forged\" is not an organizational unit id"),
             "bad region": (VALID_CONFIG.replace("[us-east-1]", "[US East]"),
                            r"ValueError: .*bad\.yaml: aws_regions\[0\]: \"US East\" is not an AWS region"),
             # Long enough to overflow the stack of a recursive pattern matcher.
@@ -156,6 +162,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "session too short": (VALID_CONFIG + "assume_role: {duration_seconds: 899}\n",
                                   r"ValueError: .*bad\.yaml: assume_role\.duration_seconds: must be 900 to 43200 "
                                   r"seconds, got 899$"),
+            "session beyond 64 bits": (VALID_CONFIG + "assume_role: {duration_seconds: 18446744073709551615}\n",
+                                       r"ValueError: .*bad\.yaml: assume_role\.duration_seconds: must be 900 to "
+                                       r"43200 seconds, got 18446744073709551615$"),
             "session in minutes": (VALID_CONFIG + "assume_role: {duration_seconds: 60m}\n",
                                    r"TypeError: .*bad\.yaml: assume_role\.duration_seconds: expected a whole number"),
             # The external ID is half a secret: the message does not repeat it.

@@ -32,9 +32,11 @@ class Checker {
  public:
   explicit Checker(std::filesystem::path path) : path_(std::move(path)) {}
 
+  // The key and the problem quote what the file holds, which may break the message's line or
+  // steer the terminal: their control characters are shown escaped.
   template <class ErrorKind>
   [[noreturn]] void fail(const std::string& key, const std::string& problem) const {
-    throw ErrorKind(path_.string() + ": " + key + ": " + problem);
+    throw ErrorKind(untrusted::printable(path_.string() + ": " + key + ": " + problem));
   }
 
   void refuse_unknown_keys(const Document& mapping, const std::string& where,
@@ -271,12 +273,20 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
     if (!value->is_number_integer() && !value->is_number_unsigned())
       checker.fail<TypeError>(
           key, std::string("expected a whole number of seconds, got ") + kind_name(*value));
-    const auto seconds = value->get<long long>();
-    if (seconds < MIN_ROLE_DURATION_SECONDS || seconds > MAX_ROLE_DURATION_SECONDS)
+    // A number above the largest signed one is read as unsigned: compared as such, and shown as
+    // written.
+    const auto within = [](auto seconds) {
+      using Number = decltype(seconds);
+      return seconds >= Number{MIN_ROLE_DURATION_SECONDS} &&
+             seconds <= Number{MAX_ROLE_DURATION_SECONDS};
+    };
+    const bool in_range = value->is_number_unsigned() ? within(value->get<std::uint64_t>())
+                                                      : within(value->get<std::int64_t>());
+    if (!in_range)
       checker.fail<ValueError>(key, "must be " + std::to_string(MIN_ROLE_DURATION_SECONDS) +
                                         " to " + std::to_string(MAX_ROLE_DURATION_SECONDS) +
-                                        " seconds, got " + std::to_string(seconds));
-    settings.duration_seconds = static_cast<int>(seconds);
+                                        " seconds, got " + value->dump());
+    settings.duration_seconds = value->get<int>();
   }
   return settings;
 }
