@@ -134,6 +134,13 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                            r"numbers in quotes"),
             "short account number": (VALID_CONFIG.replace('"012345678901"', '"12345"'),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: \"12345\" is not a 12-digit"),
+            # A slip of copy and paste would have the account scanned and written twice.
+            "repeated account": (VALID_CONFIG.replace("  - 123456789012\n", '  - 123456789012\n  - "012345678901"\n'),
+                                 r"ValueError: .*bad\.yaml: account_ids\[2\]: \"012345678901\" is listed twice "
+                                 r"\(first as account_ids\[0\]\); list each account once$"),
+            "repeated region": (VALID_CONFIG.replace("[us-east-1]", "[us-east-1, eu-west-1, us-east-1]"),
+                                r"ValueError: .*bad\.yaml: aws_regions\[2\]: \"us-east-1\" is listed twice "
+                                r"\(first as aws_regions\[0\]\); list each region once$"),
             # A line break in a value stays on the message's one line.
             "line break in a unit": (VALID_CONFIG.replace('account_ids:\n  - "012345678901"\n  - 123456789012\n',
                                                           'account_ids: organization\n'

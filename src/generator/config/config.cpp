@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/files/input_file.hpp"
@@ -142,6 +143,21 @@ void check_region(const std::string& region, const std::string& key, const Check
   if (!is_region_name(region)) {
     checker.fail<ValueError>(key,
                              "\"" + region + "\" is not an AWS region name such as \"us-east-1\"");
+  }
+}
+
+// A list that names each item once: an item given again is most likely a slip of copy and paste,
+// which would have the account or region scanned twice and every file hold it twice.
+void refuse_repeated_items(const std::vector<std::string>& items, const std::string& key,
+                           const std::string& item_name, const Checker& checker) {
+  std::unordered_map<std::string_view, std::size_t> first_places;
+  for (std::size_t place = 0; place < items.size(); ++place) {
+    const auto [first, new_item] = first_places.emplace(items[place], place);
+    if (new_item) continue;
+    checker.fail<ValueError>(key + "[" + std::to_string(place) + "]",
+                             "\"" + items[place] + "\" is listed twice (first as " + key + "[" +
+                                 std::to_string(first->second) + "]); list each " + item_name +
+                                 " once");
   }
 }
 
@@ -411,6 +427,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
           account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker,
                          spellings));
     }
+    refuse_repeated_items(config.account_ids, "account_ids", "account", checker);
   }
   if (document.contains("organization") && !document["organization"].is_null()) {
     if (config.account_source != AccountSource::organization)
@@ -423,6 +440,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                                        [&](const std::string& region, const std::string& key) {
                                          check_region(region, key, checker);
                                        });
+    refuse_repeated_items(config.aws_regions, "aws_regions", "region", checker);
   }
 
   for (const auto& [key, networks] : {std::pair{"reserved_cidrs", &config.reserved_cidrs},

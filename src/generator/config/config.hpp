@@ -88,11 +88,11 @@ struct OrganizationSettings {
 struct Config {
   ControllerSettings controller;
   AccountSource account_source = AccountSource::listed;
-  /// With AccountSource::listed: 12-digit account numbers, as written; empty otherwise.
+  /// With AccountSource::listed: 12-digit account numbers, as written, each once; empty otherwise.
   std::vector<std::string> account_ids;
   /// With AccountSource::organization: the part of the organization to scan.
   OrganizationSettings organization;
-  std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
+  std::vector<std::string> aws_regions;  // each once; empty: list each account's enabled regions
   Defaults defaults;
   /// Addresses the gateway subnet must never use, as if subnets stood there (planned subnets,
   /// ranges an address plan holds for something else).
