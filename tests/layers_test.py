@@ -15,7 +15,7 @@ PRODUCT = ("generator/generate/", "generator/convert/", "generator/controller/",
 
 # (layer, its folders or files under src/, forbidden include prefixes, include prefixes it alone may use)
 RULES = [
-    # The base layer (files, UTF-8, HTML escaping, hex, the error kinds it raises) uses only itself.
+    # The base layer (files, signals, UTF-8, HTML escaping, hex, the error kinds it raises) uses only itself.
     ("base", ["base"], (), ("base/",)),
     ("untrusted", ["untrusted"], PRODUCT + ("http/", "aws/", "generator/"), None),
     ("http", ["http"], PRODUCT + ("aws/", "generator/"), None),

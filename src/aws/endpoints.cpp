@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "aws/errors.hpp"
+#include "base/files/input_file.hpp"
 
 namespace aws {
 
@@ -83,11 +84,15 @@ std::string resolve_ca_bundle(const Environment& environment, const SharedConfig
   }
   if (!bundle || bundle->empty()) return {};
   const std::string path = expand_home(*bundle, environment).string();
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    throw ClientError(origin + " names " + path + ", which is not a readable file");
+  // libcurl reads the file itself; it is opened here first, so that a named pipe or a device is
+  // refused by name instead of holding up the first request.
+  std::string problem = "it does not exist";
+  try {
+    if (base::files::InputFile::open_if_present(path)) return path;
+  } catch (const base::files::InputFileError& error) {
+    problem = error.reason();
   }
-  return path;
+  throw ClientError(origin + " names " + path + ", which is not a readable file (" + problem + ")");
 }
 
 void check_region_name(const std::string& region) {

@@ -47,7 +47,8 @@ void check_region_name(const std::string& region);
 [[nodiscard]] std::string service_name(Service service);
 
 /// The certificate authorities to trust for AWS requests: AWS_CA_BUNDLE, else the active
-/// profile's ca_bundle; empty for the system's store. ClientError when the file does not exist.
+/// profile's ca_bundle; empty for the system's store. ClientError when the file does not exist or
+/// cannot be read as a file (a named pipe, a device), found without waiting on it.
 [[nodiscard]] std::string resolve_ca_bundle(const Environment& environment,
                                             const SharedConfig& config);
 

@@ -1,12 +1,7 @@
 #include "aws/shared_config.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "aws/errors.hpp"
+#include "base/files/input_file.hpp"
 
 namespace aws {
 
@@ -19,47 +14,29 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-// The descriptor is closed however the read ends.
-class OpenFile {
- public:
-  explicit OpenFile(int descriptor) : descriptor_(descriptor) {}
-  ~OpenFile() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  [[nodiscard]] int get() const noexcept { return descriptor_; }
-
- private:
-  int descriptor_;
-};
-
 }  // namespace
 
 std::optional<std::string> read_sign_in_file(const std::filesystem::path& path,
                                              const std::string& what) {
-  // Opened without waiting for a writer (a named pipe), then read as usual.
-  const OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) return std::nullopt;
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) return std::nullopt;
-  const int flags = ::fcntl(file.get(), F_GETFL);
-  if (flags >= 0) (void)::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
-  std::string text;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (static_cast<std::size_t>(count) > MAX_SIGN_IN_FILE_BYTES - text.size()) {
-      throw ClientError("Cannot read " + path.string() + ": it is larger than " +
-                        std::to_string(MAX_SIGN_IN_FILE_BYTES >> 20) + " MiB, the limit of " +
-                        what);
-    }
-    text.append(buffer, static_cast<std::size_t>(count));
+  std::optional<base::files::InputFile> file;
+  try {
+    file = base::files::InputFile::open_if_present(path);
+  } catch (const base::files::InputFileError& error) {
+    // A named pipe or a device would hold the sign-in up, or feed it without end.
+    if (error.problem() == base::files::InputProblem::not_a_file)
+      throw ClientError(std::string(error.what()) + " (" + what + ")");
+    return std::nullopt;
+  }
+  if (!file) return std::nullopt;
+  std::optional<std::string> text;
+  try {
+    text = file->read_up_to(MAX_SIGN_IN_FILE_BYTES);
+  } catch (const base::files::InputFileError&) {
+    return std::nullopt;
+  }
+  if (!text) {
+    throw ClientError("Cannot read " + path.string() + ": it is larger than " +
+                      std::to_string(MAX_SIGN_IN_FILE_BYTES >> 20) + " MiB, the limit of " + what);
   }
   return text;
 }

@@ -41,8 +41,9 @@ inline constexpr std::size_t MAX_SIGN_IN_FILE_BYTES = std::size_t{1} << 20;
 
 /// What the file at `path` holds; nothing when it cannot be opened (missing, unreadable, a
 /// folder). ClientError "Cannot read <path>: it is larger than 1 MiB, the limit of <what>" when it
-/// holds more than MAX_SIGN_IN_FILE_BYTES, found without reading on (so /dev/zero ends at once).
-/// Opening does not wait for a writer of a named pipe.
+/// holds more than MAX_SIGN_IN_FILE_BYTES, found without reading on; ClientError "Cannot read
+/// <path>: it is a named pipe, not a regular file (<what>)" for a named pipe or a device, found
+/// without waiting on it (the null device reads as empty).
 [[nodiscard]] std::optional<std::string> read_sign_in_file(const std::filesystem::path& path,
                                                            const std::string& what);
 

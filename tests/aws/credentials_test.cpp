@@ -5,6 +5,7 @@
 #include "aws/credentials.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -182,28 +183,51 @@ TEST_F(CredentialChain, CredentialProcessRunsWithinItsTimeLimitAndLeavesNoWaitFo
   }
 }
 
-TEST_F(CredentialChain, EveryFileTheSignInReadsStopsAtOneMebibyte) {
-  const std::string limit = ": it is larger than 1 MiB, the limit of ";
+// A device or a named pipe would feed the sign-in without end or hold it up: it is refused at
+// once, a file larger than any real one after its first mebibyte.
+TEST_F(CredentialChain, EveryFileTheSignInReadsIsARegularFileOfAtMostOneMebibyte) {
+  const fs::path huge = write("huge", "");
+  fs::resize_file(huge, (std::uintmax_t{1} << 20) + 1);
+  const fs::path pipe = folder_ / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string device = ": it is a character device, not a regular file (";
   const std::map<std::string, std::pair<std::map<std::string, std::string>, std::string>> cases = {
       {"credentials",
-       {{{"AWS_SHARED_CREDENTIALS_FILE", "/dev/zero"}}, "the shared credentials file"}},
-      {"config", {{{"AWS_CONFIG_FILE", "/dev/zero"}}, "the shared config file"}},
+       {{{"AWS_SHARED_CREDENTIALS_FILE", "/dev/zero"}},
+        "Cannot read /dev/zero" + device + "the shared credentials file)"}},
+      {"config",
+       {{{"AWS_CONFIG_FILE", pipe.string()}},
+        "Cannot read " + pipe.string() +
+            ": it is a named pipe, not a regular file (the shared config file)"}},
       {"web identity",
        {{{"AWS_WEB_IDENTITY_TOKEN_FILE", "/dev/zero"}, {"AWS_ROLE_ARN", "arn:aws:iam::1:role/r"}},
-        "the web identity token file"}},
+        "Cannot read /dev/zero" + device + "the web identity token file)"}},
       {"container",
        {{{"AWS_CONTAINER_CREDENTIALS_FULL_URI", "http://127.0.0.1/credentials"},
-         {"AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", "/dev/zero"}},
-        "AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"}}};
+         {"AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE", huge.string()}},
+        "Cannot read " + huge.string() +
+            ": it is larger than 1 MiB, the limit of AWS_CONTAINER_AUTHORIZATION_TOKEN_FILE"}}};
   for (const auto& [name, setup] : cases) {
     auto variables = variables_;
     variables.insert(setup.first.begin(), setup.first.end());
+    const auto start = std::chrono::steady_clock::now();
     try {
       (void)resolve_default_credentials(make_context(variables, no_network()));
       ADD_FAILURE() << name << ": no error";
     } catch (const ClientError& error) {
-      EXPECT_EQ(std::string(error.what()), "Cannot read /dev/zero" + limit + setup.second) << name;
+      EXPECT_EQ(std::string(error.what()), setup.second) << name;
     }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << name;
+  }
+  // The null device is the usual way to name no file at all: it reads as empty.
+  variables_["AWS_CONFIG_FILE"] = "/dev/null";
+  variables_["AWS_SHARED_CREDENTIALS_FILE"] = "/dev/null";
+  try {
+    (void)resolve();
+    ADD_FAILURE() << "no error";
+  } catch (const NoCredentialsError& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("Unable to locate credentials"))
+        << error.what();
   }
 }
 

@@ -86,16 +86,28 @@ class GenerateCommandLine(harness.ScratchTestCase):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()), ["config.yaml"])
 
-    def test_configuration_directory_or_endless_device_fails_in_the_loader(self):
+    def test_configuration_directory_device_or_pipe_is_refused_at_once_in_the_loader(self):
         result = harness.run_program("generate", "-c", self.scratch)
         self.assertEqual(result.returncode, 1)
         self.assertIn("is a directory", result.stderr)
-        started = time.monotonic()
-        result = harness.run_program("generate", "-c", "/dev/zero", timeout=60)
-        self.assertEqual(result.returncode, 1)
-        self.assertLess(time.monotonic() - started, 30)
+        # Neither an endless device nor a named pipe that nobody writes holds the run up.
+        pipe = self.scratch / "pipe.yaml"
+        os.mkfifo(pipe)
+        config = self.write("config.yaml", VALID_CONFIG)
+        runs = {("-c", "/dev/zero"): "OSError: Cannot read /dev/zero: it is a character device, not a regular file",
+                ("-c", pipe): f"OSError: Cannot read {pipe}: it is a named pipe, not a regular file",
+                ("-c", config, "--verify", pipe): f"OSError: Cannot read {pipe}: it is a named pipe, not a regular file"}
+        for args, message in runs.items():
+            with self.subTest(args[-1]):
+                started = time.monotonic()
+                result = harness.run_program("generate", *args, timeout=60)
+                self.assertLess(time.monotonic() - started, 30)
+                self.assertEqual((result.returncode, result.stderr.splitlines()[-1]), (1, message))
+        huge = self.write("huge.yaml", "")
+        os.truncate(huge, 9 << 20)
+        result = harness.run_program("generate", "-c", huge)
         self.assertEqual(result.stderr.splitlines()[-1],
-                         "ValueError: Cannot read /dev/zero: it is larger than 8 MiB, the limit of a YAML file")
+                         f"ValueError: Cannot read {huge}: it is larger than 8 MiB, the limit of a YAML file")
 
     def test_bad_configuration_gets_one_line_naming_file_and_key(self):
         cases = {
@@ -122,6 +134,19 @@ class GenerateCommandLine(harness.ScratchTestCase):
                                            r"numbers in quotes"),
             "short account number": (VALID_CONFIG.replace('"012345678901"', '"12345"'),
                                      r"ValueError: .*bad\.yaml: account_ids\[0\]: \"12345\" is not a 12-digit"),
+            # A slip of copy and paste would have the account scanned and written twice.
+            "repeated account": (VALID_CONFIG.replace("  - 123456789012\n", '  - 123456789012\n  - "012345678901"\n'),
+                                 r"ValueError: .*bad\.yaml: account_ids\[2\]: \"012345678901\" is listed twice "
+                                 r"\(first as account_ids\[0\]\); list each account once$"),
+            "repeated region": (VALID_CONFIG.replace("[us-east-1]", "[us-east-1, eu-west-1, us-east-1]"),
+                                r"ValueError: .*bad\.yaml: aws_regions\[2\]: \"us-east-1\" is listed twice "
+                                r"\(first as aws_regions\[0\]\); list each region once$"),
+            # A line break in a value stays on the message's one line.
+            "line break in a unit": (VALID_CONFIG.replace('account_ids:\n  - "012345678901"\n  - 123456789012\n',
+                                                          'account_ids: organization\n'
+                                                          'organization: {ous: ["ou-ab12-cd34ef56\\nINFO forged"]}\n'),
+                                     r"ValueError: .*bad\.yaml: organization\.ous\[0\]: \"ou-ab12-cd34ef56\\nINFO "
+                                     r"forged\" is not an organizational unit id"),
             "bad region": (VALID_CONFIG.replace("[us-east-1]", "[US East]"),
                            r"ValueError: .*bad\.yaml: aws_regions\[0\]: \"US East\" is not an AWS region"),
             # Long enough to overflow the stack of a recursive pattern matcher.
@@ -144,6 +169,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "session too short": (VALID_CONFIG + "assume_role: {duration_seconds: 899}\n",
                                   r"ValueError: .*bad\.yaml: assume_role\.duration_seconds: must be 900 to 43200 "
                                   r"seconds, got 899$"),
+            "session beyond 64 bits": (VALID_CONFIG + "assume_role: {duration_seconds: 18446744073709551615}\n",
+                                       r"ValueError: .*bad\.yaml: assume_role\.duration_seconds: must be 900 to "
+                                       r"43200 seconds, got 18446744073709551615$"),
             "session in minutes": (VALID_CONFIG + "assume_role: {duration_seconds: 60m}\n",
                                    r"TypeError: .*bad\.yaml: assume_role\.duration_seconds: expected a whole number"),
             # The external ID is half a secret: the message does not repeat it.

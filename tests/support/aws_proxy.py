@@ -1,7 +1,8 @@
 """A proxy in front of moto_server that makes AWS behave like a far-away, busy or hostile service:
 every answer waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is
 first answered with a throttling error, chosen listings page without end through a cycle of tokens,
-STS echoes the web identity token it was sent in its refusal, and requests are counted by action.
+STS echoes the web identity token or the external ID it was sent in its refusal, and requests are
+counted by action.
 
 Typical use:
 
@@ -27,9 +28,6 @@ _SCOPE = re.compile(r"Credential=([^/]+)/\d{8}/([^/]+)/([^/]+)/aws4_request")
 THROTTLING = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>RequestLimitExceeded'
               b'</Code><Message>Request limit exceeded.</Message></Error></Errors>'
               b'<RequestID>proxy-throttle</RequestID></Response>')
-WRONG_EXTERNAL_ID = (b'<?xml version="1.0" encoding="UTF-8"?><ErrorResponse><Error><Type>Sender</Type>'
-                     b'<Code>AccessDenied</Code><Message>Not authorized to perform sts:AssumeRole (external ID)'
-                     b'</Message></Error><RequestId>proxy-external-id</RequestId></ErrorResponse>')
 REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>UnauthorizedOperation'
            b'</Code><Message>You are not authorized to perform this operation.</Message></Error></Errors>'
            b'<RequestID>proxy-refusal</RequestID></Response>')
@@ -50,7 +48,7 @@ class AwsProxy(harness.ThreadedServer):
     here with empty pages whose next token follows the request's own in that cycle, for ever;
     `echo_web_identity`: AssumeRoleWithWebIdentity is refused with the token quoted back;
     `external_id`: AssumeRole without this ExternalId is refused (403 AccessDenied), as a role's
-    trust policy with an sts:ExternalId condition refuses it;
+    trust policy with an sts:ExternalId condition refuses it, quoting back the ExternalId it was sent;
     `bucket`: (capacity, refill per second) of a token bucket per access key and region, as EC2
     keeps one per account and region: an EC2 request that finds it empty is answered
     RequestLimitExceeded."""
@@ -163,7 +161,10 @@ class AwsProxy(harness.ThreadedServer):
                 return 403, [("Content-Type", "text/xml")], REFUSAL
             if action == "AssumeRole" and self.external_id is not None:
                 if parameters.get("ExternalId") != [self.external_id]:
-                    return 403, [("Content-Type", "text/xml")], WRONG_EXTERNAL_ID
+                    given = parameters.get("ExternalId", [""])[0]
+                    return 403, [("Content-Type", "text/xml")], _error_document(
+                        "AccessDenied", "Not authorized to perform sts:AssumeRole (external ID)"
+                        + (f" with ExternalId={given}" if given else ""))
             if action == "AssumeRole":
                 self._role_sessions.append((parameters["RoleSessionName"][0],
                                             parameters.get("DurationSeconds", [None])[0]))

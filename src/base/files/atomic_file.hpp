@@ -17,7 +17,7 @@ enum class FileAccess {
 /// is passed in), which is flushed to disk and renamed over the target only when `write` returned.
 /// A target that is a symbolic link has the file it leads to replaced, and stays a link; a target
 /// that is no regular file (a directory, a device) is refused before anything is written. On any
-/// failure, or when the process is stopped by SIGINT, SIGTERM or SIGHUP, the temporary file is
+/// failure, or when a signal ends the process (see TemporaryFile), the temporary file is
 /// removed and the target is left as it was; errors pass on (OSError for the file system's own
 /// failures, naming the target, with the system's reason apart).
 void replace_file_atomically(
@@ -29,7 +29,7 @@ class TemporaryFile;
 
 /// A file written all or nothing in pieces, for text too large to hold whole: each piece goes to a
 /// temporary file beside the target, which `commit` flushes to disk and renames over the target.
-/// Dropped before `commit` (or when SIGINT, SIGTERM or SIGHUP stops the process), the temporary
+/// Dropped before `commit` (or when a signal ends the process), the temporary
 /// file is removed and the target is left as it was. The target is checked and resolved as by
 /// replace_file_atomically; errors are OSError naming the target.
 class AtomicFileWriter {

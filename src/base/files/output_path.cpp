@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/errors.hpp"
+#include "base/files/file_kind.hpp"
 
 namespace base::files {
 
@@ -31,21 +32,11 @@ fs::path folder_of(const fs::path& path) {
   return path.has_parent_path() ? path.parent_path() : ".";
 }
 
-std::string kind_of(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a special file";
-}
-
 std::optional<std::string> target_problem(const fs::path& target) {
   if (target.empty()) return "no file name was given";
   struct stat status {};
   if (::stat(target.c_str(), &status) == 0) {
-    if (!S_ISREG(status.st_mode))
-      return "it is " + kind_of(status.st_mode) + ", not a regular file";
+    if (!S_ISREG(status.st_mode)) return not_a_regular_file(status.st_mode);
   } else if (errno != ENOENT) {
     return std::strerror(errno);
   }

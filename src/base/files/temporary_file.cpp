@@ -13,16 +13,15 @@
 #include <string_view>
 
 #include "base/errors.hpp"
+#include "base/signals/ending_signals.hpp"
 
 namespace base::files {
 
 namespace {
 
-constexpr std::array CLEANUP_SIGNALS = {SIGINT, SIGTERM, SIGHUP};
-
 // A signal handler may only touch memory that is fully written before it can run, so the paths
-// live in a fixed table of plain arrays; every change to the table happens with the cleanup
-// signals blocked.
+// live in a fixed table of plain arrays; every change to the table happens with the stop requests
+// blocked (a fault cannot wait).
 struct Slot {
   volatile std::sig_atomic_t in_use;
   std::array<char, PATH_MAX> path;
@@ -30,33 +29,26 @@ struct Slot {
 constexpr std::size_t SLOT_COUNT = 8;
 std::array<Slot, SLOT_COUNT> slots{};
 std::size_t slots_in_use = 0;
-std::array<struct sigaction, CLEANUP_SIGNALS.size()> previous_actions{};
-std::array<bool, CLEANUP_SIGNALS.size()> installed{};
+// By signal number: the handling this table's handler took over, and whether it did.
+std::array<struct sigaction, NSIG> previous_actions{};
+std::array<bool, NSIG> installed{};
 
-extern "C" void remove_temporary_files(int signal_number) {
+extern "C" void remove_temporary_files(int signal_number, siginfo_t* info, void* /*context*/) {
   for (const Slot& slot : slots) {
     if (slot.in_use != 0) ::unlink(slot.path.data());
   }
-  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
-    if (CLEANUP_SIGNALS[i] == signal_number)
-      ::sigaction(signal_number, &previous_actions[i], nullptr);
-  }
-  // The signal is blocked while this handler runs; it takes its previous course on return.
-  ::raise(signal_number);
+  ::sigaction(signal_number, &previous_actions[static_cast<std::size_t>(signal_number)], nullptr);
+  // A fault recurs as soon as the handler returns, and meets its previous handling then (a core
+  // dump, a sanitizer's report). A signal that was sent is sent again: it is blocked while this
+  // handler runs, and takes its previous course on return.
+  if (info == nullptr || !signals::is_fault(*info)) ::raise(signal_number);
 }
 
-sigset_t cleanup_signal_set() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal_number : CLEANUP_SIGNALS) sigaddset(&set, signal_number);
-  return set;
-}
-
-// Holds the cleanup signals back for as long as the table is being changed.
+// Holds the stop requests back for as long as the table is being changed.
 class SignalsHeldBack {
  public:
   SignalsHeldBack() {
-    const sigset_t set = cleanup_signal_set();
+    const sigset_t set = signals::stop_request_set();
     ::pthread_sigmask(SIG_BLOCK, &set, &previous_mask_);
   }
   ~SignalsHeldBack() { ::pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr); }
@@ -69,21 +61,27 @@ class SignalsHeldBack {
 
 void install_handlers() {
   struct sigaction removing {};
-  removing.sa_handler = &remove_temporary_files;
-  removing.sa_mask = cleanup_signal_set();
-  removing.sa_flags = SA_RESTART;
-  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
-    ::sigaction(CLEANUP_SIGNALS[i], nullptr, &previous_actions[i]);
-    // A signal the process ignores (nohup, a background job) stays ignored.
-    installed[i] = previous_actions[i].sa_handler != SIG_IGN;
-    if (installed[i]) ::sigaction(CLEANUP_SIGNALS[i], &removing, nullptr);
+  removing.sa_sigaction = &remove_temporary_files;
+  removing.sa_mask = signals::stop_request_set();
+  removing.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
+  for (const int signal_number : signals::ending_signals()) {
+    const auto index = static_cast<std::size_t>(signal_number);
+    installed[index] = false;
+    if (::sigaction(signal_number, nullptr, &previous_actions[index]) != 0) continue;
+    // Only where the signal would end the process as it stands: one it ignores (nohup, a
+    // background job) stays ignored, and one that something else handles (a sanitizer's fault
+    // report, a profiler's clock) stays with it.
+    const bool ends_the_process = (previous_actions[index].sa_flags & SA_SIGINFO) == 0 &&
+                                  previous_actions[index].sa_handler == SIG_DFL;
+    if (ends_the_process) installed[index] = ::sigaction(signal_number, &removing, nullptr) == 0;
   }
 }
 
 void restore_handlers() {
-  for (std::size_t i = 0; i < CLEANUP_SIGNALS.size(); ++i) {
-    if (installed[i]) ::sigaction(CLEANUP_SIGNALS[i], &previous_actions[i], nullptr);
-    installed[i] = false;
+  for (const int signal_number : signals::ending_signals()) {
+    const auto index = static_cast<std::size_t>(signal_number);
+    if (installed[index]) ::sigaction(signal_number, &previous_actions[index], nullptr);
+    installed[index] = false;
   }
 }
 

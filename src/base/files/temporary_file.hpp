@@ -6,8 +6,9 @@
 namespace base::files {
 
 /// A new empty temporary file beside a target file, removed again unless it is renamed over the
-/// target. While it exists it is also removed when SIGINT, SIGTERM or SIGHUP stops the process: the
-/// signal handler unlinks every such file and then lets the signal take its previous course.
+/// target. While it exists it is also removed when a signal ends the process (SIGINT, SIGTERM,
+/// SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, ... whatever the process leaves to the default action): the
+/// signal handler unlinks every such file, then the signal ends the process as it would have.
 class TemporaryFile {
  public:
   /// Creates ".<name>.tmp-XXXXXX" in the target's folder; fails with OSError naming the target.

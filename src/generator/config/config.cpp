@@ -3,16 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <fstream>
+#include <cstdint>
 #include <functional>
 #include <regex>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "base/files/input_file.hpp"
 #include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
+#include "untrusted/secrets.hpp"
+#include "untrusted/untrusted.hpp"
 
 namespace generator::config {
 
@@ -29,9 +33,11 @@ class Checker {
  public:
   explicit Checker(std::filesystem::path path) : path_(std::move(path)) {}
 
+  // The key and the problem quote what the file holds, which may break the message's line or
+  // steer the terminal: their control characters are shown escaped.
   template <class ErrorKind>
   [[noreturn]] void fail(const std::string& key, const std::string& problem) const {
-    throw ErrorKind(path_.string() + ": " + key + ": " + problem);
+    throw ErrorKind(untrusted::printable(path_.string() + ": " + key + ": " + problem));
   }
 
   void refuse_unknown_keys(const Document& mapping, const std::string& where,
@@ -140,6 +146,21 @@ void check_region(const std::string& region, const std::string& key, const Check
   }
 }
 
+// A list that names each item once: an item given again is most likely a slip of copy and paste,
+// which would have the account or region scanned twice and every file hold it twice.
+void refuse_repeated_items(const std::vector<std::string>& items, const std::string& key,
+                           const std::string& item_name, const Checker& checker) {
+  std::unordered_map<std::string_view, std::size_t> first_places;
+  for (std::size_t place = 0; place < items.size(); ++place) {
+    const auto [first, new_item] = first_places.emplace(items[place], place);
+    if (new_item) continue;
+    checker.fail<ValueError>(key + "[" + std::to_string(place) + "]",
+                             "\"" + items[place] + "\" is listed twice (first as " + key + "[" +
+                                 std::to_string(first->second) + "]); list each " + item_name +
+                                 " once");
+  }
+}
+
 ipv4::Network network_of(const std::string& cidr, const std::string& key, const Checker& checker) {
   try {
     return ipv4::Network::parse(cidr);
@@ -193,23 +214,23 @@ std::filesystem::path certificate_bundle(const std::string& text, const std::str
                                          const Checker& checker) {
   std::filesystem::path bundle(text);
   if (bundle.is_relative()) bundle = config_path.parent_path() / bundle;
-  std::error_code error;
-  if (!std::filesystem::exists(bundle, error))
-    checker.fail<FileNotFoundError>(key, "no such file: " + bundle.string());
-  if (!std::filesystem::is_regular_file(bundle, error))
-    checker.fail<ValueError>(key, bundle.string() + " is not a regular file");
-  std::ifstream in(bundle, std::ios::binary);
-  if (!in) checker.fail<OSError>(key, "cannot read " + bundle.string());
   // A bundle of every public authority is about 200 KiB; the whole file is looked at, up to a
   // bound far above that.
   constexpr std::size_t LARGEST_BUNDLE = 16u << 20;
-  std::string content(LARGEST_BUNDLE + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(in.gcount()));
-  if (content.size() > LARGEST_BUNDLE)
+  std::optional<std::string> content;
+  try {
+    std::optional<base::files::InputFile> file = base::files::InputFile::open_if_present(bundle);
+    if (!file) checker.fail<FileNotFoundError>(key, "no such file: " + bundle.string());
+    content = file->read_up_to(LARGEST_BUNDLE);
+  } catch (const base::files::InputFileError& error) {
+    if (error.problem() == base::files::InputProblem::unreadable)
+      checker.fail<OSError>(key, error.what());
+    checker.fail<ValueError>(key, error.what());
+  }
+  if (!content)
     checker.fail<ValueError>(key,
                              bundle.string() + " is larger than 16 MiB, the limit of a CA file");
-  if (content.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+  if (content->find("-----BEGIN CERTIFICATE-----") == std::string::npos)
     checker.fail<ValueError>(key, bundle.string() + " holds no PEM certificate");
   return bundle;
 }
@@ -256,6 +277,8 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
   if (const Document* value = member("external_id")) {
     settings.external_id = checker.text(*value, "assume_role.external_id");
     check_aws_token(*settings.external_id, "assume_role.external_id", 2, 1224, "+=,.@:/-", checker);
+    // Masked in every message from here on, should an answer quote the request back.
+    untrusted::hold_secret(*settings.external_id);
   }
   if (const Document* value = member("session_name")) {
     settings.session_name = checker.text(*value, "assume_role.session_name");
@@ -266,12 +289,20 @@ AssumeRoleSettings assume_role_settings(const Document& section, const Checker& 
     if (!value->is_number_integer() && !value->is_number_unsigned())
       checker.fail<TypeError>(
           key, std::string("expected a whole number of seconds, got ") + kind_name(*value));
-    const auto seconds = value->get<long long>();
-    if (seconds < MIN_ROLE_DURATION_SECONDS || seconds > MAX_ROLE_DURATION_SECONDS)
+    // A number above the largest signed one is read as unsigned: compared as such, and shown as
+    // written.
+    const auto within = [](auto seconds) {
+      using Number = decltype(seconds);
+      return seconds >= Number{MIN_ROLE_DURATION_SECONDS} &&
+             seconds <= Number{MAX_ROLE_DURATION_SECONDS};
+    };
+    const bool in_range = value->is_number_unsigned() ? within(value->get<std::uint64_t>())
+                                                      : within(value->get<std::int64_t>());
+    if (!in_range)
       checker.fail<ValueError>(key, "must be " + std::to_string(MIN_ROLE_DURATION_SECONDS) +
                                         " to " + std::to_string(MAX_ROLE_DURATION_SECONDS) +
-                                        " seconds, got " + std::to_string(seconds));
-    settings.duration_seconds = static_cast<int>(seconds);
+                                        " seconds, got " + value->dump());
+    settings.duration_seconds = value->get<int>();
   }
   return settings;
 }
@@ -396,6 +427,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
           account_number(accounts[i], "account_ids[" + std::to_string(i) + "]", checker,
                          spellings));
     }
+    refuse_repeated_items(config.account_ids, "account_ids", "account", checker);
   }
   if (document.contains("organization") && !document["organization"].is_null()) {
     if (config.account_source != AccountSource::organization)
@@ -408,6 +440,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
                                        [&](const std::string& region, const std::string& key) {
                                          check_region(region, key, checker);
                                        });
+    refuse_repeated_items(config.aws_regions, "aws_regions", "region", checker);
   }
 
   for (const auto& [key, networks] : {std::pair{"reserved_cidrs", &config.reserved_cidrs},

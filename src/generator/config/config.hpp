@@ -58,7 +58,8 @@ inline constexpr int MAX_ROLE_DURATION_SECONDS = 43200;
 
 /// How the role of every account is assumed; what is absent is left to the service's defaults.
 struct AssumeRoleSettings {
-  /// The external ID that the roles' trust policies ask for; never logged above DEBUG.
+  /// The external ID that the roles' trust policies ask for; held as a secret of the run from the
+  /// moment it is read, so that no message shows it.
   std::optional<std::string> external_id;
   /// The name under which the sessions appear in the accounts' CloudTrail.
   std::string session_name = DEFAULT_ROLE_SESSION_NAME;
@@ -87,11 +88,11 @@ struct OrganizationSettings {
 struct Config {
   ControllerSettings controller;
   AccountSource account_source = AccountSource::listed;
-  /// With AccountSource::listed: 12-digit account numbers, as written; empty otherwise.
+  /// With AccountSource::listed: 12-digit account numbers, as written, each once; empty otherwise.
   std::vector<std::string> account_ids;
   /// With AccountSource::organization: the part of the organization to scan.
   OrganizationSettings organization;
-  std::vector<std::string> aws_regions;  // empty: list each account's enabled regions
+  std::vector<std::string> aws_regions;  // each once; empty: list each account's enabled regions
   Defaults defaults;
   /// Addresses the gateway subnet must never use, as if subnets stood there (planned subnets,
   /// ranges an address plan holds for something else).

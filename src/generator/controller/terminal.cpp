@@ -11,19 +11,27 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/signals/ending_signals.hpp"
 #include "generator/common/errors.hpp"
 
 namespace generator::controller {
 
 namespace {
 
-constexpr std::array INTERRUPTING_SIGNALS = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The signal that cut the prompt short. A signal handler can only leave a note; the reading loop
-// looks at it once the wait returns.
+// The signal that cut the prompt short, and the pipe its handler wakes the prompt through. A signal
+// sent to the process reaches whichever thread does not block it, seldom the one at the prompt
+// (during a long run, a scanning thread renews the credentials): only a byte in a pipe that the
+// prompt waits on reaches the prompt from any thread. One prompt is shown at a time.
 volatile std::sig_atomic_t interrupting_signal = 0;
+volatile std::sig_atomic_t signal_wake_descriptor = -1;
 
-extern "C" void note_interrupting_signal(int signal_number) { interrupting_signal = signal_number; }
+extern "C" void note_interrupting_signal(int signal_number) {
+  const int saved_errno = errno;
+  interrupting_signal = signal_number;
+  const char byte = 0;
+  if (signal_wake_descriptor >= 0) (void)!::write(signal_wake_descriptor, &byte, 1);
+  errno = saved_errno;
+}
 
 std::string system_error_text(int error_number) { return std::strerror(error_number); }
 
@@ -58,46 +66,48 @@ class TerminalFile {
   std::string noun_;
 };
 
-// Catches the interrupting signals for the duration of the prompt and holds them blocked except
-// while waiting for input, so that an interrupt is noticed whenever it arrives.
+// Catches, for the duration of the prompt, every signal that asks the process to stop and that it
+// does not ignore, so that the terminal's echo is back on before the signal takes its course.
 class SignalCatcher {
  public:
   SignalCatcher() {
+    if (::pipe2(wake_pipe_.data(), O_CLOEXEC | O_NONBLOCK) != 0)
+      throw OSError("Cannot prepare the terminal prompt: " + system_error_text(errno));
     interrupting_signal = 0;
+    signal_wake_descriptor = wake_pipe_[1];
     struct sigaction catching {};
     catching.sa_handler = &note_interrupting_signal;
     sigemptyset(&catching.sa_mask);
-    catching.sa_flags = 0;  // no SA_RESTART: the wait must return when the signal arrives
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (std::size_t i = 0; i < INTERRUPTING_SIGNALS.size(); ++i) {
-      const int signal_number = INTERRUPTING_SIGNALS[i];
-      sigaction(signal_number, nullptr, &previous_actions_[i]);
+    // The other threads' calls go on; the prompt's wait returns through the pipe.
+    catching.sa_flags = SA_RESTART;
+    for (const int signal_number : base::signals::ending_signals()) {
+      if (base::signals::is_fault_signal(signal_number)) continue;
+      const auto index = static_cast<std::size_t>(signal_number);
+      if (::sigaction(signal_number, nullptr, &previous_actions_[index]) != 0) continue;
       // A signal the process ignores (nohup, a background job) stays ignored.
-      if (previous_actions_[i].sa_handler == SIG_IGN) continue;
-      sigaction(signal_number, &catching, nullptr);
-      installed_[i] = true;
-      sigaddset(&blocked, signal_number);
+      if (previous_actions_[index].sa_handler == SIG_IGN) continue;
+      installed_[index] = ::sigaction(signal_number, &catching, nullptr) == 0;
     }
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous_mask_);
   }
   ~SignalCatcher() {
-    // Handlers first, mask second: a signal still pending then meets the process's own handling.
-    for (std::size_t i = 0; i < INTERRUPTING_SIGNALS.size(); ++i) {
-      if (installed_[i]) sigaction(INTERRUPTING_SIGNALS[i], &previous_actions_[i], nullptr);
+    for (const int signal_number : base::signals::ending_signals()) {
+      const auto index = static_cast<std::size_t>(signal_number);
+      if (installed_[index]) ::sigaction(signal_number, &previous_actions_[index], nullptr);
     }
-    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
+    signal_wake_descriptor = -1;
+    ::close(wake_pipe_[0]);
+    ::close(wake_pipe_[1]);
   }
   SignalCatcher(const SignalCatcher&) = delete;
   SignalCatcher& operator=(const SignalCatcher&) = delete;
 
-  /// The mask to wait under: the one the process had before the prompt.
-  [[nodiscard]] const sigset_t* waiting_mask() const noexcept { return &previous_mask_; }
+  /// The end of the pipe that becomes readable once a caught signal has arrived.
+  [[nodiscard]] int wake_descriptor() const noexcept { return wake_pipe_[0]; }
 
  private:
-  std::array<struct sigaction, INTERRUPTING_SIGNALS.size()> previous_actions_{};
-  std::array<bool, INTERRUPTING_SIGNALS.size()> installed_{};
-  sigset_t previous_mask_{};
+  std::array<int, 2> wake_pipe_{-1, -1};
+  std::array<struct sigaction, NSIG> previous_actions_{};
+  std::array<bool, NSIG> installed_{};
 };
 
 class EchoOff {
@@ -129,14 +139,15 @@ ReadOutcome read_line(int fd, const SignalCatcher& catcher, const std::string& n
                       std::string& line) {
   std::array<char, 256> buffer{};
   for (;;) {
-    pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::ppoll(&waiting, 1, nullptr, catcher.waiting_mask());
+    std::array<pollfd, 2> waiting{pollfd{fd, POLLIN, 0},
+                                  pollfd{catcher.wake_descriptor(), POLLIN, 0}};
+    const int ready = ::poll(waiting.data(), waiting.size(), -1);
     if (ready < 0) {
-      if (errno != EINTR)
-        throw OSError("Cannot wait for the terminal: " + system_error_text(errno));
-      if (interrupting_signal != 0) return ReadOutcome::interrupted;
-      continue;
+      if (errno == EINTR) continue;
+      throw OSError("Cannot wait for the terminal: " + system_error_text(errno));
     }
+    if (interrupting_signal != 0) return ReadOutcome::interrupted;
+    if (waiting[0].revents == 0) continue;
     const ssize_t count = ::read(fd, buffer.data(), buffer.size());
     if (count < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;

@@ -28,7 +28,8 @@ struct SecretUse {
 };
 
 /// The process's controlling terminal (/dev/tty); echo is restored on every way out of the read,
-/// including Ctrl-C, after which the interrupt takes its usual course.
+/// including Ctrl-C and every other signal that asks the process to stop, on whichever thread the
+/// prompt is read, after which the signal takes its usual course.
 class ControllingTerminal : public Terminal {
  public:
   /// A terminal whose messages name the line read as `use` says (the controller password unless

@@ -94,8 +94,8 @@ std::optional<aws::Credentials> get_temp_creds_for_account(
                                                   settings.external_id, settings.duration_seconds});
   } catch (const std::exception& error) {
     // Refused permission, a missing role, no network or no own credentials: the account is skipped
-    // by the caller, the others are still scanned. The texts of this layer carry no secrets (STS
-    // does not repeat the external ID).
+    // by the caller, the others are still scanned. An answer that quotes the request back shows
+    // no external ID: the configuration holds it as a secret, which every message masks.
     logger().error("{}", std::string(error.what()));
     if (refusal != nullptr) *refusal = error.what();
     return std::nullopt;

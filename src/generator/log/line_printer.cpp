@@ -1,6 +1,12 @@
 #include "generator/log/line_printer.hpp"
 
-#include <cstdio>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
 
 namespace generator::log {
 
@@ -8,6 +14,43 @@ namespace {
 
 // Back to the start of the row, and the row emptied.
 constexpr std::string_view ERASE_LINE = "\r\x1b[K";
+
+// Whether the reader of standard error has gone (the other end of a pipe closed, `| head`).
+std::atomic<bool> standard_error_gone{false};
+
+// Writes `text` to standard error; once its reader has gone, the messages are dropped. Losing them
+// must not end the run: the scan goes on and writes its files. The SIGPIPE that a write to a
+// closed pipe raises goes to the writing thread, so it is held back here and taken off again
+// before it can reach the process.
+void write_standard_error(std::string_view text) {
+  if (standard_error_gone.load(std::memory_order_relaxed)) return;
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  sigset_t previous_mask;
+  ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous_mask);
+  // One that was waiting already is someone else's to take.
+  sigset_t pending;
+  const bool was_pending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  while (!text.empty()) {
+    const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+    if (written >= 0) {
+      text.remove_prefix(static_cast<std::size_t>(written));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EPIPE) {
+      standard_error_gone.store(true, std::memory_order_relaxed);
+      if (!was_pending) {
+        const timespec no_wait{0, 0};
+        (void)::sigtimedwait(&pipe_signal, nullptr, &no_wait);
+      }
+    }
+    // Any other failure loses this message only: there is nowhere left to report it.
+    break;
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+}
 
 }  // namespace
 
@@ -35,10 +78,7 @@ void LinePrinter::set_status(std::string_view text) {
 LinePrinter& standard_error() {
   // Never destroyed: a message issued while the process's statics are torn down still has a
   // printer.
-  static LinePrinter* const printer = new LinePrinter([](std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-  });
+  static LinePrinter* const printer = new LinePrinter(&write_standard_error);
   return *printer;
 }
 

@@ -31,7 +31,8 @@ class LinePrinter {
   std::string status_;
 };
 
-/// The printer of the process's standard error.
+/// The printer of the process's standard error; when standard error's reader goes away (a closed
+/// pipe), later messages are dropped and the process goes on, untouched by SIGPIPE.
 LinePrinter& standard_error();
 
 }  // namespace generator::log

@@ -166,17 +166,20 @@ TEST_F(AtomicFile, ALinkHasTheFileItLeadsToReplacedAndStaysALink) {
 }
 
 // The writer stops half-way in a child process, which is then stopped by the signal; the child
-// gives up by itself (SIGALRM) should the signal never come.
+// gives up by itself (SIGALRM) should the signal never come. Every signal whose default action
+// ends the process tidies up first, those that dump a core too.
 TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess) {
   const fs::path target = directory_ / "out.yaml";
   write(target, "precious\n");
-  for (const int signal_number : {SIGINT, SIGTERM}) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGPIPE, SIGXFSZ, SIGRTMIN}) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       ::close(ready[0]);
+      const rlimit no_core{0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
       ::alarm(30);
       replace_file_atomically(target, [&](const fs::path& temporary) {
         write(temporary, "half writ");
@@ -190,13 +193,13 @@ TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess
     char byte = 0;
     const ssize_t got = ::read(ready[0], &byte, 1);
     ::close(ready[0]);
-    EXPECT_EQ(got, 1);
+    EXPECT_EQ(got, 1) << signal_number;
     EXPECT_EQ(entries().size(), 2U);  // the temporary file stands beside the target
     ::kill(child, signal_number);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
-    EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+    EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"}) << signal_number;
     EXPECT_EQ(read(target), "precious\n");
   }
 }

@@ -1,9 +1,15 @@
 // Drives the controller session from the command line for the script tests:
 //   controller_driver password <ip> <username>      prints the password as a JSON text
+//   controller_driver password-on-a-thread <ip> <username>
+//                                                   the same, asked on a thread of its own while
+//                                                   the main thread waits, as a scanning thread
+//                                                   asks for an MFA code during a long run
 //   controller_driver accounts <ip> <username>      prints the account list, logging at DEBUG
 
+#include <exception>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "generator/cli/program.hpp"
@@ -14,8 +20,11 @@
 int main(int argc, char** argv) {
   return generator::cli::run_program(
       argc, argv, [](const std::vector<std::string>& args, const std::string&) {
-        if (args.size() != 3 || (args[0] != "password" && args[0] != "accounts")) {
-          throw generator::ValueError("usage: controller_driver password|accounts <ip> <username>");
+        const bool known = args.size() == 3 && (args[0] == "password" || args[0] == "accounts" ||
+                                                args[0] == "password-on-a-thread");
+        if (!known) {
+          throw generator::ValueError(
+              "usage: controller_driver password|password-on-a-thread|accounts <ip> <username>");
         }
         generator::config::Config config;
         config.controller.ip = args[1];
@@ -24,6 +33,21 @@ int main(int argc, char** argv) {
           std::cout
               << nlohmann::ordered_json(generator::controller::_get_hvn_password(config)).dump()
               << std::endl;
+          return;
+        }
+        if (args[0] == "password-on-a-thread") {
+          std::string password;
+          std::exception_ptr failure;
+          std::thread asking([&] {
+            try {
+              password = generator::controller::_get_hvn_password(config);
+            } catch (...) {
+              failure = std::current_exception();
+            }
+          });
+          asking.join();
+          if (failure) std::rethrow_exception(failure);
+          std::cout << nlohmann::ordered_json(password).dump() << std::endl;
           return;
         }
         generator::log::increase_logging_level();

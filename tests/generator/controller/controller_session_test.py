@@ -147,12 +147,14 @@ class PasswordPrompt(harness.ScratchTestCase):
     """The driver asks for the password on a pseudo-terminal that is its controlling terminal."""
 
     PROMPT = b"Halvane Controller ops@10.0.0.1:8443's password:"
+    MODE = "password"
+    STOP_SIGNAL = signal.SIGTERM
 
     def setUp(self):
         super().setUp()
         self.master, self.slave = os.openpty()
         self.process = subprocess.Popen(
-            [DRIVER, "password", "10.0.0.1:8443", "ops"], env=environment(), stdin=self.slave,
+            [DRIVER, self.MODE, "10.0.0.1:8443", "ops"], env=environment(), stdin=self.slave,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=self._take_terminal)
         self.screen = b""
 
@@ -211,9 +213,9 @@ class PasswordPrompt(harness.ScratchTestCase):
 
     def test_termination_signal_restores_echo(self):
         self.read_screen_until(self.PROMPT)
-        self.process.send_signal(signal.SIGTERM)
+        self.process.send_signal(self.STOP_SIGNAL)
         status, _, _ = self.finish()
-        self.assertEqual(status, -signal.SIGTERM)
+        self.assertEqual(status, -self.STOP_SIGNAL)
         self.assertTrue(self.echo_is_on())
 
     def test_end_of_input_without_a_password_is_an_error(self):
@@ -223,6 +225,15 @@ class PasswordPrompt(harness.ScratchTestCase):
         self.assertEqual(status, 1)
         self.assertIn("No password was typed", err)
         self.assertTrue(self.echo_is_on())
+
+
+class PasswordPromptOnAThread(PasswordPrompt):
+    """The same prompt read on a thread of its own while the main thread waits: a signal sent to
+    the process reaches the main thread, and must still end the prompt; so must any other signal
+    that ends the process."""
+
+    MODE = "password-on-a-thread"
+    STOP_SIGNAL = signal.SIGUSR1
 
 
 class NoTerminal(harness.ScratchTestCase):

@@ -297,6 +297,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                           "(see the errors above)" for product in (f"Discovery file '{out}'", f"Address map '{report}'")])
         self.assertNotIn(PASSWORD, result.stderr)
 
+        # Standard error that goes away (`generate ... 2>&1 | head -1`) ends neither the run nor its file.
+        piped = self.scratch / "piped.yaml"
+        process = subprocess.Popen([str(harness.program("generate")), "-c", str(config), "-v", "-d", str(piped)],
+                                   env=self.environment(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertIn(b"generator", process.stdout.readline())
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=300), 0)
+        self.assertEqual(yaml.safe_load(piped.read_text()), expected)
+        self.assertEqual([p.name for p in self.scratch.iterdir() if p.name.startswith(".")], [])
+
     def test_workbook_has_one_row_per_vpc_in_the_twenty_columns(self):
         config = self.write_config("""\
             managed_tgw: false
@@ -571,9 +581,19 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 """)
             result = self.run_through(proxy, "-c", config, "-d", discovery, "-j", "256")
             sessions = proxy.role_sessions()
+            # A wrong one, quoted back in the refusal, is masked like every other secret.
+            wrong_id = "Wr0ng-external.id"
+            mistaken = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA,), sections=f"""\
+                assume_role:
+                  external_id: "{wrong_id}"
+                """), "-d", discovery)
         self.assertEqual(refused.returncode, 1, refused.stderr)
         self.assertIn(f"- Failed to assume role into account {GAMMA} -- skipped", refused.stderr)
         self.assertIn("Not authorized to perform sts:AssumeRole (external ID)", refused.stderr)
+        self.assertEqual(mistaken.returncode, 1, mistaken.stderr)
+        self.assertIn("ERROR An error occurred (AccessDenied) when calling the AssumeRole operation: Not authorized "
+                      "to perform sts:AssumeRole (external ID) with ExternalId=********", mistaken.stderr)
+        self.assertNotIn(wrong_id, mistaken.stderr)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(sessions, [("halvane-discovery", "3600")] * 2)
         self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],

@@ -1,8 +1,8 @@
 #include "generator/common/data/data_files.hpp"
 
-#include <fstream>
-#include <sstream>
+#include <optional>
 
+#include "base/files/input_file.hpp"
 #include "generator/common/errors.hpp"
 
 namespace generator::data {
@@ -32,11 +32,13 @@ std::filesystem::path data_directory() {
 
 std::string read_data_file(const std::string& name) {
   const auto path = data_directory() / name;
-  std::ifstream file(path, std::ios::binary);
+  std::optional<base::files::InputFile> file = base::files::InputFile::open_if_present(path);
   if (!file) throw FileNotFoundError("No such data file: " + path.string());
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+  // The files installed beside the programs are a few kilobytes.
+  constexpr std::size_t LARGEST_DATA_FILE = 1u << 20;
+  std::optional<std::string> text = file->read_up_to(LARGEST_DATA_FILE);
+  if (!text) throw ValueError("Cannot read " + path.string() + ": it is larger than 1 MiB");
+  return std::move(*text);
 }
 
 }  // namespace generator::data

@@ -1,5 +1,6 @@
 #include "generator/common/serializers/xlsx/archive.hpp"
 
+#include <unistd.h>
 #include <zip.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files/input_file.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 
@@ -36,23 +38,26 @@ std::string quoted(const std::filesystem::path& path) {
 }
 
 Archive::Archive(const std::filesystem::path& path) : path_(path) {
-  std::error_code status_error;
-  const auto status = std::filesystem::status(path, status_error);
-  if (status.type() == std::filesystem::file_type::not_found) {
-    throw FileNotFoundError("No such file or directory: " + quoted(path));
+  std::optional<base::files::InputFile> file;
+  try {
+    file = base::files::InputFile::open_if_present(path);
+  } catch (const base::files::InputFileError& error) {
+    throw OSError("Cannot read " + quoted(path) + ": " + error.reason());
   }
-  if (status_error) throw OSError("Cannot read " + quoted(path) + ": " + status_error.message());
-  if (std::filesystem::is_directory(status)) throw OSError("Is a directory: " + quoted(path));
+  if (!file) throw FileNotFoundError("No such file or directory: " + quoted(path));
 
   int code = 0;
-  archive_ = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  const int descriptor = file->release();
+  // libzip takes the descriptor over when it opens the archive, and leaves it alone when not.
+  archive_ = zip_fdopen(descriptor, ZIP_CHECKCONS, &code);
   if (archive_ != nullptr) return;
+  const int system_error = errno;
+  ::close(descriptor);
   switch (code) {
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
     case ZIP_ER_SEEK:
     case ZIP_ER_TELL: {
-      const int system_error = errno;
       throw OSError("Cannot read " + quoted(path) + ": " + zip_error_text(code) +
                     (system_error != 0 ? std::string(" (") + std::strerror(system_error) + ")"
                                        : std::string()));

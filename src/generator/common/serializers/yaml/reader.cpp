@@ -1,9 +1,5 @@
-#include <fcntl.h>
-#include <unistd.h>
 #include <yaml.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/files/input_file.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/yaml/scalars.hpp"
 #include "generator/common/serializers/yaml/yaml.hpp"
@@ -403,32 +400,14 @@ class Builder {
 }  // namespace
 
 std::string read_yaml_file(const std::filesystem::path& path) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    const int error_number = errno;
-    if (error_number == ENOENT) throw FileNotFoundError("No such file: " + path.string());
-    throw OSError("Cannot read " + path.string() + ": " + std::strerror(error_number));
+  std::optional<base::files::InputFile> file = base::files::InputFile::open_if_present(path);
+  if (!file) throw FileNotFoundError("No such file: " + path.string());
+  std::optional<std::string> contents = file->read_up_to(MAX_FILE_BYTES);
+  if (!contents) {
+    throw ValueError("Cannot read " + path.string() + ": it is larger than " +
+                     std::to_string(MAX_FILE_BYTES >> 20) + " MiB, the limit of a YAML file");
   }
-  std::string contents;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      const int error_number = errno;
-      ::close(descriptor);
-      throw OSError("Cannot read " + path.string() + ": " + std::strerror(error_number));
-    }
-    if (static_cast<std::size_t>(count) > MAX_FILE_BYTES - contents.size()) {
-      ::close(descriptor);
-      throw ValueError("Cannot read " + path.string() + ": it is larger than " +
-                       std::to_string(MAX_FILE_BYTES >> 20) + " MiB, the limit of a YAML file");
-    }
-    contents.append(buffer, static_cast<std::size_t>(count));
-  }
-  ::close(descriptor);
-  return contents;
+  return std::move(*contents);
 }
 
 Document parse_yaml(std::string_view text, const std::string& source_name,

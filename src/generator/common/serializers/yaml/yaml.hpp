@@ -75,7 +75,8 @@ Document parse_yaml(std::string_view text, const std::string& source_name,
                     IntegerSpellings* spellings = nullptr);
 
 /// The whole text of the file at `path`, at most MAX_FILE_BYTES (ValueError beyond); a missing file
-/// is a FileNotFoundError, an unreadable one an OSError.
+/// is a FileNotFoundError, an unreadable one or one that is not a regular file (a named pipe, a
+/// device) an OSError, found without waiting on it.
 std::string read_yaml_file(const std::filesystem::path& path);
 
 /// Reads the YAML file at `path`: a mapping, or null for an empty document; any other top level is
