@@ -196,10 +196,14 @@ class GenerateCommandLine(harness.ScratchTestCase):
         result = harness.run_program("generate", "-c", config, "-d", out,
                                      extra_env={"halvane_controller_password": "secret"})
         self.assertEqual(result.returncode, 1, result.stderr)
+        refused = "Couldn't connect to server (Connection refused)"
         self.assertEqual(result.stderr.splitlines()[-1],
-                         f"HalvaneError: The Halvane Controller did not answer the login request "
-                         f"(POST https://127.0.0.1:{port}/v1/api): POST https://127.0.0.1:{port}/v1/api: "
-                         f"Failed to connect to 127.0.0.1 port {port} after 0 ms: Couldn't connect to server")
+                         f"HalvaneError: The Halvane Controller at 127.0.0.1:{port} did not answer: tried V2 (the "
+                         f"get_api_token request, GET /v2/api: {refused}), then V1 (the login request, POST /v1/api: "
+                         f"{refused})")
+        self.assertIn("generator.generate:WARNING Failed to get V2 API token. Retry V1 login API.\n  The Halvane "
+                      f"Controller did not answer the get_api_token request (GET https://127.0.0.1:{port}/v2/api): "
+                      f"{refused}\n", result.stderr)
         self.assertFalse(out.exists())
 
     def test_unusable_output_paths_are_refused_before_the_controller_is_contacted(self):
@@ -286,15 +290,16 @@ class HostileController(harness.ScratchTestCase):
             last, seconds = self.run_against(controller)
         url = f"https://{controller.address}/v1/api"
         self.assertEqual(last, f"HalvaneError: Refused the Halvane Controller's answer to the login request (POST {url}): "
-                               f"POST {url}: the answer is larger than the limit of 16 MiB")
+                               "the answer is larger than the limit of 16 MiB")
         self.assertLess(seconds, 60)
 
     def test_silent_or_trickling_controller_is_given_up_at_the_configured_limit(self):
         for mode in ("silent", "trickle"):
             with self.subTest(mode=mode), ControllerStandIn(self.scratch / mode, hostile=mode) as controller:
                 last, seconds = self.run_against(controller, "timeout: 2\n")
-                self.assertRegex(last, r"^HalvaneError: The Halvane Controller did not answer the login request "
-                                       rf"\(POST https://{re.escape(controller.address)}/v1/api\): .*\b2 s\b")
+                self.assertRegex(last, rf"^HalvaneError: The Halvane Controller at {re.escape(controller.address)} "
+                                       r"did not answer: tried V2 \(the get_api_token request, GET /v2/api: .*\b2 s\b.*\), "
+                                       r"then V1 \(the login request, POST /v1/api: .*\b2 s\b")
                 # The token request and the login each wait their 2 s, no more.
                 self.assertLess(seconds, 20)
 
