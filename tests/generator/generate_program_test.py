@@ -80,10 +80,14 @@ class GenerateCommandLine(harness.ScratchTestCase):
         back = harness.run_program("generate", "-vq")
         self.assertEqual(back.stderr.splitlines()[0], "ERROR: Configuration file not found: None")
 
-    def test_valid_configuration_alone_ends_successfully_without_output(self):
+    def test_valid_configuration_alone_ends_successfully_and_says_what_to_add(self):
         path = self.write("config.yaml", VALID_CONFIG)
         result = harness.run_program("generate", "-c", path, cwd=self.scratch)
-        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual((result.returncode, result.stdout), (0, ""))
+        self.assertEqual(result.stderr.splitlines(), [
+            f"generator.generate:WARNING Configuration '{path}' read; nothing to scan for: add -d discovery.yaml "
+            "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address map) or --verify "
+            "discovery.yaml (check an earlier discovery file)"])
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()), ["config.yaml"])
 
     def test_configuration_directory_or_endless_device_fails_in_the_loader(self):
@@ -172,7 +176,8 @@ class GenerateCommandLine(harness.ScratchTestCase):
         config = self.write("config.yaml", VALID_CONFIG + '  transit_gw_name: ""\n  spoke_gw_size: ""\n'
                                                           '  domain: ""\n')
         result = harness.run_program("generate", "-c", config)
-        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual((result.returncode, len(result.stderr.splitlines())), (0, 1), result.stderr)
+        self.assertIn("read; nothing to scan for", result.stderr)
         config = self.write("config.yaml", VALID_CONFIG.replace("role_name: discovery", 'role_name: ""'))
         result = harness.run_program("generate", "-c", config)
         self.assertEqual(result.returncode, 1)
