@@ -52,10 +52,31 @@ VPCS = [
      ["10.40.0.0/25", "10.40.0.128/26", "10.40.0.192/26"]),
     ("111111111111", "ap-southeast-2", "10.50.0.0/22", [], None, ["10.50.0.0/24"]),
     ("222222222222", "us-east-1", "172.16.0.0/16", [], "sandbox", ["172.16.0.0/24"]),
-    ("333333333333", "us-east-1", "10.60.0.0/21", ["10.61.0.0/24", "10.62.0.0/24"],
+    # Its second secondary block lies in Production VPC East's 100.64.0.0/22: an overlap across accounts.
+    ("333333333333", "us-east-1", "10.60.0.0/21", ["10.61.0.0/24", "100.64.1.0/24"],
      "analytics platform with a very long name", ["10.60.0.0/22", "10.60.4.0/23", "10.60.6.0/24"]),
+    # Over the on-premises range of EXTERNAL_CIDRS.
     ("333333333333", "us-west-2", "192.168.0.0/24", [], "edge  ingress", []),
 ]
+# Held for a planned subnet of "payments eu west", whose gateway subnet therefore comes after it.
+RESERVED_CIDRS = ["10.30.0.32/27"]
+# The data centre's network.
+EXTERNAL_CIDRS = ["192.168.0.0/16"]
+
+# What each file of the output folder is, for the list at the end; files not named here are listed
+# without a word, so that the list holds every file the demo left.
+FILES = {
+    "config.yaml": "configuration used",
+    "discovery.yaml": "discovery file",
+    "discovery.xlsx": "discovery workbook",
+    "address-map.html": "address map: open it in a browser",
+    "converted.yaml": "workbook converted back",
+    "controller/controller-accounts.json": "the account list the controller stand-in served",
+    "controller/controller-cert.pem": "the controller stand-in's self-signed certificate",
+    "controller/controller-key.pem": "the controller stand-in's private key",
+    "controller/controller-requests.jsonl": "log of the controller stand-in: every request it got",
+    "moto/moto_server.log": "log of moto_server, the local AWS",
+}
 
 
 class Stopped(Exception):
@@ -147,6 +168,10 @@ def write_config(path, controller_address):
         '  domain: "default"',
         "  encrypt: true",
         "  inspection: false",
+        "reserved_cidrs:",
+        *[f'  - "{cidr}"' for cidr in RESERVED_CIDRS],
+        "external_cidrs:",
+        *[f'  - "{cidr}"' for cidr in EXTERNAL_CIDRS],
     ]
     path.write_text("\n".join(lines) + "\n", encoding="utf-8")
 
@@ -163,6 +188,14 @@ def run_program(program, args, env, cwd):
             raise
 
 
+def print_files(out):
+    """Every file in `out`, those of FILES first in its order, each with what it is."""
+    left = sorted(str(path.relative_to(out)) for path in out.rglob("*")
+                  if path.is_file() and path.name != "demo.pids")
+    for name in [name for name in FILES if name in left] + [name for name in left if name not in FILES]:
+        print(f"  {out / name}" + (f"   ({FILES[name]})" if name in FILES else ""))
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", type=Path, required=True, help="folder with the built generate and convert")
@@ -170,7 +203,8 @@ def main(argv=None):
     options = parser.parse_args(argv)
     bin_dir, out = options.bin.resolve(), options.out.resolve()
     out.mkdir(parents=True, exist_ok=True)
-    for stale in ("discovery.yaml", "discovery.xlsx", "address-map.html", "converted.yaml", "controller-requests.jsonl"):
+    for stale in ("discovery.yaml", "discovery.xlsx", "address-map.html", "converted.yaml",
+                  "controller/controller-requests.jsonl"):
         (out / stale).unlink(missing_ok=True)
 
     signal.signal(signal.SIGTERM, _stop_on_signal)
@@ -212,11 +246,7 @@ def main(argv=None):
             print("\n(convert is not built yet: skipping the workbook conversion)")
 
         print("\nDone. Files:")
-        for name, what in (("config.yaml", "configuration used"), ("discovery.yaml", "discovery file"),
-                           ("discovery.xlsx", "discovery workbook"), ("address-map.html", "address map: open it in a browser"),
-                           ("converted.yaml", "workbook converted back")):
-            if (out / name).exists():
-                print(f"  {out / name}   ({what})")
+        print_files(out)
         return 0
     except Stopped as stop:
         print(f"\ndemo: stopped by {stop}", file=sys.stderr)

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <mutex>
 #include <span>
+#include <system_error>
 
 #include "base/hex/hex.hpp"
 #include "untrusted/untrusted.hpp"
@@ -117,6 +118,29 @@ std::chrono::milliseconds tighter(std::chrono::milliseconds client_limit,
   return std::min(client_limit, request_limit);
 }
 
+// The host of an address ("https://h:443/x" gives "h").
+std::string_view host_of(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
+  return url.substr(0, url.find_first_of(":/?#"));
+}
+
+// libcurl's text for a refused connection names the request's host and port again, with the
+// milliseconds it took ("Failed to connect to h port 443 after 0 ms: Couldn't connect to server"),
+// where the message names the request already; the system's reason says more. A connection to a
+// proxy keeps libcurl's text, which names the proxy.
+std::string connection_failure(CURL* curl, const Request& request, std::string detail) {
+  const std::string own_host = "Failed to connect to " + std::string(host_of(request.url)) + " port ";
+  if (!detail.starts_with(own_host)) return detail;
+  long os_errno = 0;
+  curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &os_errno);
+  std::string text = curl_easy_strerror(CURLE_COULDNT_CONNECT);
+  if (os_errno != 0)
+    text += " (" + std::error_code(static_cast<int>(os_errno), std::generic_category()).message() +
+            ")";
+  return text;
+}
+
 std::size_t append_header(char* data, std::size_t size, std::size_t count, void* target) {
   auto* response = static_cast<Response*>(target);
   std::string_view line(data, size * count);
@@ -190,8 +214,8 @@ Response CurlClient::send(const Request& request) {
   for (const auto& [name, value] : request.headers) {
     // The callers check what they put in headers and name its source; this is the last guard.
     if (!is_header_safe(name) || !is_header_safe(value)) {
-      throw TransportError(request.method + " " + request.url + ": the request header " +
-                               untrusted::printable(name) +
+      throw TransportError(request,
+                           "the request header " + untrusted::printable(name) +
                                " holds a control character; nothing was sent",
                            CURLE_BAD_FUNCTION_ARGUMENT, TransportError::Cause::other);
     }
@@ -230,9 +254,9 @@ Response CurlClient::send(const Request& request) {
   // check nothing, so the request is not made.
   if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &install_certificate_check) != CURLE_OK &&
       settings_.tls_verification == TlsVerification::pinned) {
-    throw TransportError(request.method + " " + request.url +
-                             ": this libcurl cannot check a pinned certificate (it is not built "
-                             "with OpenSSL)",
+    throw TransportError(request,
+                         "this libcurl cannot check a pinned certificate (it is not built with "
+                         "OpenSSL)",
                          CURLE_NOT_BUILT_IN, TransportError::Cause::certificate_refused);
   }
   curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &certificate);
@@ -266,8 +290,8 @@ Response CurlClient::send(const Request& request) {
 
   if (cancellation_) {
     if (cancellation_->cancelled())
-      throw TransportError(request.method + " " + request.url + ": cancelled",
-                           CURLE_ABORTED_BY_CALLBACK, false);
+      throw TransportError(request, "cancelled", CURLE_ABORTED_BY_CALLBACK,
+                           TransportError::Cause::other);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &check_cancellation);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancellation_.get());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -290,7 +314,9 @@ Response CurlClient::send(const Request& request) {
     std::string detail =
         untrusted::printable(error_buffer[0] ? error_buffer : curl_easy_strerror(code));
     auto cause = TransportError::Cause::other;
-    if (code == CURLE_OPERATION_TIMEDOUT) {
+    if (code == CURLE_COULDNT_CONNECT) {
+      detail = connection_failure(curl, request, std::move(detail));
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
       cause = TransportError::Cause::timed_out;
       curl_off_t connected_at = 0;
       curl_off_t elapsed = 0;
@@ -328,7 +354,7 @@ Response CurlClient::send(const Request& request) {
                   *response.certificate_sha256 + ")";
       }
     }
-    throw TransportError(request.method + " " + request.url + ": " + detail, code, cause);
+    throw TransportError(request, std::move(detail), code, cause);
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
   return response;

@@ -85,14 +85,24 @@ class TransportError : public std::runtime_error {
   enum class Cause { other, timed_out, answer_too_large, certificate_refused, ca_file_unreadable };
 
   TransportError(const std::string& message, int curl_code, Cause cause)
-      : std::runtime_error(message), curl_code_(curl_code), cause_(cause) {}
+      : std::runtime_error(message), reason_(message), curl_code_(curl_code), cause_(cause) {}
   TransportError(const std::string& message, int curl_code, bool timed_out)
       : TransportError(message, curl_code, timed_out ? Cause::timed_out : Cause::other) {}
+  /// The failure of `request`: the message is its method and address followed by `reason`.
+  TransportError(const Request& request, std::string reason, int curl_code, Cause cause)
+      : std::runtime_error(request.method + " " + request.url + ": " + reason),
+        reason_(std::move(reason)),
+        curl_code_(curl_code),
+        cause_(cause) {}
   [[nodiscard]] int curl_code() const noexcept { return curl_code_; }
   [[nodiscard]] Cause cause() const noexcept { return cause_; }
   [[nodiscard]] bool timed_out() const noexcept { return cause_ == Cause::timed_out; }
+  /// What went wrong without the request's method and address, for a caller that names the
+  /// request itself; the whole message when the error was made without its request.
+  [[nodiscard]] const std::string& reason() const noexcept { return reason_; }
 
  private:
+  std::string reason_;
   int curl_code_;
   Cause cause_;
 };

@@ -9,7 +9,7 @@ import time
 
 import yaml
 
-from support import harness
+from support import browser, harness
 
 SCRIPT = harness.SOURCE_DIR / "scripts" / "demo_estate.py"
 RUN_TIMEOUT = 600
@@ -43,6 +43,22 @@ def pids_of_children(pid):
     return children
 
 
+# How the map draws each mark today; the one place of this test that knows it.
+PIECES = {"": "existing subnets", "f": "free space", "g": "gateway subnet", "r": "reserved range"}
+
+
+def marks_of(element):
+    """The marks drawn inside `element`: the kinds of its bar pieces and the words of its badges."""
+    return {PIECES[rect.attributes.get("class", "")] for rect in element.find_all("rect")} | \
+        {badge.text for badge in element.find_all("span", "badge")}
+
+
+def map_marks(dom):
+    """The marks the legend explains, and those of each VPC card by its VPC id."""
+    legend = dom.find_all("div", "legend")[0]
+    return marks_of(legend), {card.attributes["data-vpc"]: marks_of(card) for card in dom.find_all("article", "vpc")}
+
+
 class DemoEstateTest(harness.ScratchTestCase):
     def start_demo(self):
         return subprocess.Popen([sys.executable, str(SCRIPT), "--bin", str(harness.BIN_DIR), "--out", str(self.scratch)],
@@ -60,18 +76,20 @@ class DemoEstateTest(harness.ScratchTestCase):
         self.assertEqual(list(accounts), ["111111111111", "333333333333"])
         self.assertEqual(accounts["111111111111"]["account_name"], "prod-network")
 
-        vpcs = {}
+        vpcs, places = {}, {}
         for entry in accounts.values():
             self.assertEqual([region["region"] for region in entry["regions"]],
                              ["us-east-1", "eu-west-1", "ap-southeast-2", "us-west-2"])
             for region in entry["regions"]:
                 for vpc in region["vpcs"]:
                     vpcs[vpc["spoke_gw_name"]] = vpc
+                    places[vpc["spoke_gw_name"]] = (f"{vpc['vpc_id']} (account {entry['account_id']}, "
+                                                    f"region {region['region']})")
         self.assertEqual(len(vpcs), 7)
         # Name tags with spaces, one cut to 23 characters; the VPC without a Name tag is named by its id.
         self.assertEqual(vpcs["Production_VPC_East-HVNGW"]["hvn_cidr"], "10.10.4.0/27")
         self.assertEqual(vpcs["shared_services-HVNGW"]["hvn_cidr"], "10.21.0.64/27")  # from the second block
-        self.assertEqual(vpcs["payments_eu_west-HVNGW"]["hvn_cidr"], "10.30.0.32/27")
+        self.assertEqual(vpcs["payments_eu_west-HVNGW"]["hvn_cidr"], "10.30.0.128/27")  # after the reserved /27
         self.assertEqual(vpcs["legacy_full_vpc-HVNGW"]["hvn_cidr"], "")  # no room anywhere
         self.assertEqual(vpcs["analytics_platform_with-HVNGW"]["hvn_cidr"], "10.60.7.0/27")
         self.assertEqual(vpcs["edge__ingress-HVNGW"]["hvn_cidr"], "192.168.0.0/27")
@@ -79,6 +97,15 @@ class DemoEstateTest(harness.ScratchTestCase):
         self.assertEqual(len(unnamed), 1)
         self.assertEqual(vpcs[unnamed[0]]["hvn_cidr"], "10.50.1.0/27")
         self.assertIn("Could not compute hvn_cidr for vpc", output)
+        # The overlap across accounts and the VPC over the external range are named.
+        east, analytics, edge = (places[name] for name in ("Production_VPC_East-HVNGW",
+                                                           "analytics_platform_with-HVNGW", "edge__ingress-HVNGW"))
+        lines = output.splitlines()
+        for line in (f"VPC {east}: 100.64.0.0/22 shares addresses with {analytics} 100.64.1.0/24",
+                     f"VPC {analytics}: 100.64.1.0/24 shares addresses with {east} 100.64.0.0/22",
+                     "2 VPCs share addresses with other VPCs (1 pair); VPCs that overlap cannot be reached side by side",
+                     f"VPC {edge}: 192.168.0.0/24 shares addresses with external_cidrs 192.168.0.0/16"):
+            self.assertIn("generator.generate:WARNING " + line, lines)
 
         self.assertTrue((self.scratch / "discovery.xlsx").stat().st_size > 0)
         if (harness.BIN_DIR / "convert").exists():
@@ -86,7 +113,24 @@ class DemoEstateTest(harness.ScratchTestCase):
             self.assertEqual([a["account_id"] for a in converted["account_info"]], ["111111111111", "333333333333"])
         self.assertIn(str(self.scratch / "discovery.xlsx"), output)
         self.assertIn(str(self.scratch / "address-map.html"), output)
-        self.assertEqual((self.scratch / "address-map.html").read_text(encoding="utf-8").count('<article class="vpc'), 7)
+
+        # Every mark the map's legend explains has an example on the demo's page, on the VPCs it belongs to.
+        legend, marks = map_marks(browser.parse(browser.dump_dom(self.scratch / "address-map.html")))
+        self.assertEqual(len(marks), 7)
+        self.assertEqual(set().union(*marks.values()), legend)
+        by_name = {name: marks[vpc["vpc_id"]] for name, vpc in vpcs.items()}
+        for mark, names in (("reserved range", ["payments_eu_west-HVNGW"]), ("NO ROOM", ["legacy_full_vpc-HVNGW"]),
+                            ("OVERLAPS", ["Production_VPC_East-HVNGW", "analytics_platform_with-HVNGW"]),
+                            ("EXTERNAL", ["edge__ingress-HVNGW"])):
+            self.assertEqual(sorted(name for name, found in by_name.items() if mark in found), sorted(names), mark)
+
+        # The list at the end names every file the demo left, what it is beside each.
+        listed = output.split("Done. Files:\n", 1)[1].splitlines()
+        written = sorted(str(path) for path in self.scratch.rglob("*") if path.is_file())
+        self.assertEqual(sorted(line.split()[0] for line in listed), written)
+        for name in ("controller/controller-cert.pem", "controller/controller-key.pem",
+                     "controller/controller-requests.jsonl", "moto/moto_server.log"):
+            self.assertRegex(next(line for line in listed if line.split()[0] == str(self.scratch / name)), r"\(.+\)$")
         self.assertFalse((self.scratch / "demo.pids").exists())
 
     def test_interrupted_demo_stops_every_process_it_started(self):

@@ -80,10 +80,14 @@ class GenerateCommandLine(harness.ScratchTestCase):
         back = harness.run_program("generate", "-vq")
         self.assertEqual(back.stderr.splitlines()[0], "ERROR: Configuration file not found: None")
 
-    def test_valid_configuration_alone_ends_successfully_without_output(self):
+    def test_valid_configuration_alone_ends_successfully_and_says_what_to_add(self):
         path = self.write("config.yaml", VALID_CONFIG)
         result = harness.run_program("generate", "-c", path, cwd=self.scratch)
-        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual((result.returncode, result.stdout), (0, ""))
+        self.assertEqual(result.stderr.splitlines(), [
+            f"generator.generate:WARNING Configuration '{path}' read; nothing to scan for: add -d discovery.yaml "
+            "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address map) or --verify "
+            "discovery.yaml (check an earlier discovery file)"])
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()), ["config.yaml"])
 
     def test_configuration_directory_device_or_pipe_is_refused_at_once_in_the_loader(self):
@@ -200,7 +204,8 @@ class GenerateCommandLine(harness.ScratchTestCase):
         config = self.write("config.yaml", VALID_CONFIG + '  transit_gw_name: ""\n  spoke_gw_size: ""\n'
                                                           '  domain: ""\n')
         result = harness.run_program("generate", "-c", config)
-        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual((result.returncode, len(result.stderr.splitlines())), (0, 1), result.stderr)
+        self.assertIn("read; nothing to scan for", result.stderr)
         config = self.write("config.yaml", VALID_CONFIG.replace("role_name: discovery", 'role_name: ""'))
         result = harness.run_program("generate", "-c", config)
         self.assertEqual(result.returncode, 1)
@@ -224,10 +229,14 @@ class GenerateCommandLine(harness.ScratchTestCase):
         result = harness.run_program("generate", "-c", config, "-d", out,
                                      extra_env={"halvane_controller_password": "secret"})
         self.assertEqual(result.returncode, 1, result.stderr)
+        refused = "Couldn't connect to server (Connection refused)"
         self.assertEqual(result.stderr.splitlines()[-1],
-                         f"HalvaneError: The Halvane Controller did not answer the login request "
-                         f"(POST https://127.0.0.1:{port}/v1/api): POST https://127.0.0.1:{port}/v1/api: "
-                         f"Failed to connect to 127.0.0.1 port {port} after 0 ms: Couldn't connect to server")
+                         f"HalvaneError: The Halvane Controller at 127.0.0.1:{port} did not answer: tried V2 (the "
+                         f"get_api_token request, GET /v2/api: {refused}), then V1 (the login request, POST /v1/api: "
+                         f"{refused})")
+        self.assertIn("generator.generate:WARNING Failed to get V2 API token. Retry V1 login API.\n  The Halvane "
+                      f"Controller did not answer the get_api_token request (GET https://127.0.0.1:{port}/v2/api): "
+                      f"{refused}\n", result.stderr)
         self.assertFalse(out.exists())
 
     def test_unusable_output_paths_are_refused_before_the_controller_is_contacted(self):
@@ -314,15 +323,16 @@ class HostileController(harness.ScratchTestCase):
             last, seconds = self.run_against(controller)
         url = f"https://{controller.address}/v1/api"
         self.assertEqual(last, f"HalvaneError: Refused the Halvane Controller's answer to the login request (POST {url}): "
-                               f"POST {url}: the answer is larger than the limit of 16 MiB")
+                               "the answer is larger than the limit of 16 MiB")
         self.assertLess(seconds, 60)
 
     def test_silent_or_trickling_controller_is_given_up_at_the_configured_limit(self):
         for mode in ("silent", "trickle"):
             with self.subTest(mode=mode), ControllerStandIn(self.scratch / mode, hostile=mode) as controller:
                 last, seconds = self.run_against(controller, "timeout: 2\n")
-                self.assertRegex(last, r"^HalvaneError: The Halvane Controller did not answer the login request "
-                                       rf"\(POST https://{re.escape(controller.address)}/v1/api\): .*\b2 s\b")
+                self.assertRegex(last, rf"^HalvaneError: The Halvane Controller at {re.escape(controller.address)} "
+                                       r"did not answer: tried V2 \(the get_api_token request, GET /v2/api: .*\b2 s\b.*\), "
+                                       r"then V1 \(the login request, POST /v1/api: .*\b2 s\b")
                 # The token request and the login each wait their 2 s, no more.
                 self.assertLess(seconds, 20)
 

@@ -77,17 +77,6 @@ struct ControllerRequest {
   }
 };
 
-// The name shown before an error's message in the trace lines of a log message.
-std::string error_kind(const std::exception& error) {
-  if (const auto* own = dynamic_cast<const Error*>(&error)) return own->kind();
-  if (dynamic_cast<const http::TransportError*>(&error)) return "TransportError";
-  return "Error";
-}
-
-std::string trace_of(const std::exception& error, const std::vector<std::string>& secrets) {
-  return error_kind(error) + ": " + mask_text(error.what(), secrets);
-}
-
 http::Response send_form(http::Client& client, const ControllerRequest& request,
                          const Fields& fields, http::Headers extra_headers) {
   http::Request outgoing;
@@ -153,27 +142,45 @@ const Json& member_at(const Json& answer, std::initializer_list<const char*> pat
   return *current;
 }
 
+// The request's description names its method and address, so the transport's reason is added
+// without them.
+std::string transport_failure(const ControllerRequest& request, const http::TransportError& error) {
+  switch (error.cause()) {
+    case http::TransportError::Cause::certificate_refused:
+      return "Refused the Halvane Controller's certificate in " + request.description() +
+             ", before anything was sent: " + error.reason();
+    case http::TransportError::Cause::ca_file_unreadable:
+      return "Cannot check the Halvane Controller's certificate for " + request.description() +
+             " with controller.ca_file: " + error.reason();
+    case http::TransportError::Cause::answer_too_large:
+      return "Refused the Halvane Controller's answer to " + request.description() + ": " +
+             error.reason();
+    case http::TransportError::Cause::timed_out:
+    case http::TransportError::Cause::other:
+      break;
+  }
+  return "The Halvane Controller did not answer " + request.description() + ": " + error.reason();
+}
+
+// Whether the controller gave no answer at all, as opposed to one that was refused.
+bool unanswered(const http::TransportError& error) {
+  return error.cause() == http::TransportError::Cause::timed_out ||
+         error.cause() == http::TransportError::Cause::other;
+}
+
+// The path of an API address, for a message that has named the controller's address already.
+std::string path_of(const std::string& url) {
+  const std::size_t host = url.find("://");
+  const std::size_t path = url.find('/', host == std::string::npos ? 0 : host + 3);
+  return path == std::string::npos ? url : url.substr(path);
+}
+
 http::Response send_or_fail(http::Client& client, const ControllerRequest& request,
                             const Fields& fields, http::Headers extra_headers) {
   try {
     return send_form(client, request, fields, std::move(extra_headers));
   } catch (const http::TransportError& error) {
-    switch (error.cause()) {
-      case http::TransportError::Cause::certificate_refused:
-        throw HalvaneError("Refused the Halvane Controller's certificate in " +
-                           request.description() + ", before anything was sent: " + error.what());
-      case http::TransportError::Cause::ca_file_unreadable:
-        throw HalvaneError("Cannot check the Halvane Controller's certificate for " +
-                           request.description() + " with controller.ca_file: " + error.what());
-      case http::TransportError::Cause::answer_too_large:
-        throw HalvaneError("Refused the Halvane Controller's answer to " + request.description() +
-                           ": " + error.what());
-      case http::TransportError::Cause::timed_out:
-      case http::TransportError::Cause::other:
-        break;
-    }
-    throw HalvaneError("The Halvane Controller did not answer " + request.description() + ": " +
-                       error.what());
+    throw HalvaneError(transport_failure(request, error));
   }
 }
 
@@ -186,16 +193,32 @@ void log_answer(log::FormatString<std::string> header, const Json& answer,
   logger().debug(header, rendering);
 }
 
-// The V2 API token, or nothing when the controller offers none; failures are logged and fall back
-// to V1. Its messages are issued in the name of the caller, whose step this is.
-std::optional<std::string> request_api_token(
-    http::Client& client, const std::string& v2_url, const std::vector<std::string>& secrets,
-    std::source_location where = std::source_location::current()) {
-  const ControllerRequest request{"get_api_token", "GET", v2_url};
+// What the token request came to.
+struct TokenAttempt {
+  /// The V2 API token; nothing when the controller offers none or the request failed.
   std::optional<std::string> api_token;
+  /// Why the controller gave no answer at all, for the error of a login that gets none either.
+  std::optional<std::string> unanswered_because;
+};
+
+// The V2 API token, or nothing when the controller offers none; failures fall back to V1 with a
+// WARNING, as the run goes on. Its messages are issued in the name of the caller, whose step this
+// is.
+TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
+                               const std::vector<std::string>& secrets,
+                               std::source_location where = std::source_location::current()) {
+  const ControllerRequest request{"get_api_token", "GET", v2_url};
+  TokenAttempt attempt;
+  std::optional<std::string>& api_token = attempt.api_token;
   try {
-    const Json answer =
-        decode(send_form(client, request, {{"action", "get_api_token"}}, {}), request);
+    http::Response response;
+    try {
+      response = send_form(client, request, {{"action", "get_api_token"}}, {});
+    } catch (const http::TransportError& error) {
+      if (unanswered(error)) attempt.unanswered_because = error.reason();
+      throw HalvaneError(transport_failure(request, error));
+    }
+    const Json answer = decode(response, request);
     const bool v2_offered =
         answer.is_object() && answer.contains("return") && answer["return"] == true;
     if (v2_offered) {
@@ -219,10 +242,12 @@ std::optional<std::string> request_api_token(
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
-    logger().error(where, "Failed to get V2 API token. Retry V1 login API.\n{}",
-                   trace_of(error, known));
+    // The run goes on over V1, so the cause is indented under the message rather than shown in
+    // the "Kind: message" form of an error that ends the run.
+    logger().warning(where, "Failed to get V2 API token. Retry V1 login API.\n  {}",
+                     mask_text(error.what(), known));
   }
-  return api_token;
+  return attempt;
 }
 
 // The session identifier as a form value; the controller sends text, a number is taken as written.
@@ -272,7 +297,8 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   logger().debug("Controller API URL: '{}'", v2_url);
   logger().info("Logging in as {}", username);
 
-  const std::optional<std::string> api_token = request_api_token(client, v2_url, secrets);
+  const TokenAttempt token = request_api_token(client, v2_url, secrets);
+  const std::optional<std::string>& api_token = token.api_token;
   if (api_token) {
     untrusted::hold_secret(*api_token);
     secrets.push_back(*api_token);
@@ -281,11 +307,23 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   const ControllerRequest login{"login", "POST", api_token ? v2_url : v1_url};
   http::Headers login_headers;
   if (api_token) login_headers.emplace_back("X-Access-Key", *api_token);
-  const Json login_answer =
-      decode(send_or_fail(client, login,
-                          {{"action", "login"}, {"username", username}, {"password", password}},
-                          std::move(login_headers)),
-             login);
+  http::Response login_response;
+  try {
+    login_response =
+        send_form(client, login,
+                  {{"action", "login"}, {"username", username}, {"password", password}},
+                  std::move(login_headers));
+  } catch (const http::TransportError& error) {
+    if (!token.unanswered_because || !unanswered(error))
+      throw HalvaneError(transport_failure(login, error));
+    // Neither API answered: one line that names the controller once and what was tried.
+    throw HalvaneError("The Halvane Controller at " + ip +
+                       " did not answer: tried V2 (the get_api_token request, GET " +
+                       path_of(v2_url) + ": " + *token.unanswered_because +
+                       "), then V1 (the login request, " + login.method + " " +
+                       path_of(login.url) + ": " + error.reason() + ")");
+  }
+  const Json login_answer = decode(login_response, login);
   // The identifier is known before the answer is shown, so that the rendering can mask it wherever
   // it appears.
   const std::optional<std::string> cid = session_identifier(login_answer);

@@ -137,6 +137,19 @@ void check_outputs(const Options& options, const config::Config& config) {
   base::files::check_planned_outputs(outputs, inputs);
 }
 
+// Whether the command line asks for a file or a check; a configuration alone is read and checked
+// only, and the WARNING says what would make the run scan (issued in the name of main).
+bool asks_for_work(const Options& options, const std::string& config_path,
+                   std::source_location caller = std::source_location::current()) {
+  if (options.discovery || options.excel || options.report || options.verify) return true;
+  logger().warning(caller,
+                   "Configuration '{}' read; nothing to scan for: add -d discovery.yaml "
+                   "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address "
+                   "map) or --verify discovery.yaml (check an earlier discovery file)",
+                   config_path);
+  return false;
+}
+
 // What a run reads and writes besides its configuration.
 struct RunFiles {
   /// --verify: the discovery file to check, and the refreshed file to write (-d beside it).
@@ -268,6 +281,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.config_path, program_name);
   check_outputs(options, config);
+  if (!asks_for_work(options, *options.config_path)) return;
   const std::unique_ptr<PassProgress> progress = make_status_line();
   // One for the whole run: the operator's own AWS credentials are resolved once.
   const std::unique_ptr<DiscoveryServices> services =
