@@ -234,7 +234,7 @@ class GenerateCommandLine(harness.ScratchTestCase):
                          f"HalvaneError: The Halvane Controller at 127.0.0.1:{port} did not answer: tried V2 (the "
                          f"get_api_token request, GET /v2/api: {refused}), then V1 (the login request, POST /v1/api: "
                          f"{refused})")
-        self.assertIn("generator.generate:WARNING Failed to get V2 API token. Retry V1 login API.\n  The Halvane "
+        self.assertIn("generator.generate:ERROR Failed to get V2 API token. Retry V1 login API.\n  The Halvane "
                       f"Controller did not answer the get_api_token request (GET https://127.0.0.1:{port}/v2/api): "
                       f"{refused}\n", result.stderr)
         self.assertFalse(out.exists())

@@ -201,8 +201,8 @@ struct TokenAttempt {
   std::optional<std::string> unanswered_because;
 };
 
-// The V2 API token, or nothing when the controller offers none; failures fall back to V1 with a
-// WARNING, as the run goes on. Its messages are issued in the name of the caller, whose step this
+// The V2 API token, or nothing when the controller offers none; failures are logged and fall back to
+// V1, as the run goes on. Its messages are issued in the name of the caller, whose step this
 // is.
 TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
                                const std::vector<std::string>& secrets,
@@ -243,8 +243,8 @@ TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
     // The run goes on over V1, so the cause is indented under the message rather than shown in
-    // the "Kind: message" form of an error that ends the run.
-    logger().warning(where, "Failed to get V2 API token. Retry V1 login API.\n  {}",
+    // the "Kind: message" form of the error that ends a run.
+    logger().error(where, "Failed to get V2 API token. Retry V1 login API.\n  {}",
                      mask_text(error.what(), known));
   }
   return attempt;

@@ -92,7 +92,7 @@ class AccountListOverHttps(harness.ScratchTestCase):
                 self.assertEqual(controller.requests_for("login")[0]["path"], "/v1/api")
                 lines = result.stderr.splitlines()
                 warning = next(i for i, line in enumerate(lines) if "Failed to get V2 API token" in line)
-                self.assertIn("WARNING", lines[warning])
+                self.assertIn("ERROR", lines[warning])
                 self.assertTrue(lines[warning].endswith("Failed to get V2 API token. Retry V1 login API."), lines)
                 # The cause stands indented beneath it; no line reads as the error that ends a run.
                 self.assertTrue(lines[warning + 1].startswith("  The Halvane Controller"), lines)
@@ -127,7 +127,7 @@ class AccountListOverHttps(harness.ScratchTestCase):
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 1)
         lines = result.stderr.splitlines()
-        self.assertTrue(any("WARNING" in line and "Failed to get V2 API token. Retry V1 login API." in line
+        self.assertTrue(any("ERROR" in line and "Failed to get V2 API token. Retry V1 login API." in line
                             for line in lines), lines)
         refused = "Couldn't connect to server (Connection refused)"
         self.assertEqual(lines[-1], f"HalvaneError: The Halvane Controller at {address} did not answer: tried V2 "

@@ -179,9 +179,9 @@ TEST_F(ControllerSessionTest, AFailedTokenRequestIsLoggedAndLoginFallsBackToV1) 
     EXPECT_EQ(run(), ACCOUNTS) << which;
     EXPECT_EQ(client.requests[1].url, "https://10.1.2.3/v1/api") << which;
     EXPECT_FALSE(header_value(client.requests[1], "X-Access-Key")) << which;
-    // The run goes on over V1: a WARNING, the message first and its cause indented beneath it.
-    EXPECT_TRUE(lines_at("ERROR").empty()) << which;
-    const auto warnings = lines_at("WARNING");
+    // The run goes on over V1: one ERROR, the message first and its cause indented beneath it.
+    EXPECT_TRUE(lines_at("WARNING").empty()) << which;
+    const auto warnings = lines_at("ERROR");
     ASSERT_EQ(warnings.size(), 1U) << which;
     EXPECT_TRUE(warnings[0].starts_with("Failed to get V2 API token. Retry V1 login API.\n  The "))
         << warnings[0];
