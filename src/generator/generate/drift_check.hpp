@@ -60,7 +60,7 @@ class DriftCheck : public ScanOutput {
 
   /// Reports the file's accounts that the scan never handed over and logs the summary line; called
   /// once, after the scan.
-  void finish();
+  void finish() override;
 
   /// Every finding so far, in the order logged.
   [[nodiscard]] const std::vector<DriftFinding>& findings() const noexcept { return findings_; }
