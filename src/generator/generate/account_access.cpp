@@ -1,6 +1,7 @@
 #include "generator/generate/account_access.hpp"
 
 #include <set>
+#include <source_location>
 
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
@@ -84,35 +85,60 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
   return role_arn;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal,
-    aws::OwnCredentials* own, const config::AssumeRoleSettings& settings) {
-  try {
-    const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
-                                              : aws::make_default_sts_client(context);
-    return sts.assume_role(aws::AssumeRoleRequest{role_arn, settings.session_name,
-                                                  settings.external_id, settings.duration_seconds});
-  } catch (const std::exception& error) {
-    // Refused permission, a missing role, no network or no own credentials: the account is skipped
-    // by the caller, the others are still scanned. The texts of this layer carry no secrets (STS
-    // does not repeat the external ID).
-    logger().error("{}", std::string(error.what()));
-    if (refusal != nullptr) *refusal = error.what();
-    return std::nullopt;
-  }
-}
-
-RoleAssumption assume_account_role(const std::string& role_arn,
-                                   const config::AssumeRoleSettings& settings,
-                                   const aws::Context& context, aws::OwnCredentials& own) {
+RoleAssumption RoleAssumption::assumed(aws::Credentials credentials) {
   RoleAssumption assumption;
-  assumption.credentials =
-      get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own, settings);
+  assumption.credentials_ = std::move(credentials);
   return assumption;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
-  return get_temp_creds_for_account(role_arn, process_context());
+RoleAssumption RoleAssumption::refused(std::string reason) {
+  RoleAssumption assumption;
+  assumption.refusal_ = std::move(reason);
+  return assumption;
+}
+
+RoleAssumption RoleAssumption::failed(std::exception_ptr error) {
+  RoleAssumption assumption;
+  assumption.failure_ = std::move(error);
+  return assumption;
+}
+
+std::optional<aws::Credentials> RoleAssumption::credentials() const {
+  if (failure_) std::rethrow_exception(failure_);
+  return credentials_;
+}
+
+RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
+                                          const config::AssumeRoleSettings& settings,
+                                          const aws::Context& context, aws::OwnCredentials& own) {
+  // A refusal costs the operator one account, and the others are still scanned; the texts of this
+  // layer carry no secrets (STS does not repeat the external ID).
+  const std::source_location here = std::source_location::current();
+  const auto refusal = [&](const aws::Error& error) {
+    logger().error(here, "{}", std::string(error.what()));
+    return RoleAssumption::refused(error.what());
+  };
+  try {
+    // No own credentials (none found, a sign-in that no longer holds, a role profile that was
+    // refused) refuse every account alike.
+    (void)own.get(context);
+  } catch (const aws::Error& error) {
+    return refusal(error);
+  } catch (...) {
+    return RoleAssumption::failed(std::current_exception());
+  }
+  try {
+    const aws::StsClient sts = aws::make_default_sts_client(context, own);
+    return RoleAssumption::assumed(sts.assume_role(aws::AssumeRoleRequest{
+        role_arn, settings.session_name, settings.external_id, settings.duration_seconds}));
+  } catch (const aws::ServiceError& error) {
+    // A role that is missing or does not trust the operator.
+    return refusal(error);
+  } catch (...) {
+    // STS out of reach or answering with something else, or a fault of our own: no account would
+    // fare better, so the run ends on it.
+    return RoleAssumption::failed(std::current_exception());
+  }
 }
 
 std::vector<aws::OrganizationAccount> list_organization_accounts(
@@ -154,19 +180,10 @@ std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::C
   return get_ec2_resource_handler("us-east-1", creds, context)->describe_regions();
 }
 
-std::vector<std::string> get_regions(const aws::Credentials& creds) {
-  return get_regions(creds, process_context());
-}
-
 std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
                                                     const aws::Credentials& creds,
                                                     const aws::Context& context) {
   return std::make_unique<AwsEc2Handle>(context, aws_region, creds);
-}
-
-std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                    const aws::Credentials& creds) {
-  return get_ec2_resource_handler(aws_region, creds, process_context());
 }
 
 }  // namespace generator::generate

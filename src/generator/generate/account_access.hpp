@@ -3,6 +3,7 @@
 // How the scan reaches an AWS account: its name on the controller, the role to assume,
 // the role assumption, its regions, and the EC2 handle of one region.
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -18,11 +19,31 @@
 
 namespace generator::generate {
 
-/// What a role assumption gave: the credentials, or why there are none.
-struct RoleAssumption {
-  std::optional<aws::Credentials> credentials;
-  /// The error's message when the role could not be assumed.
-  std::string refusal;
+/// What came of assuming an account's role: its credentials; a refusal, by AWS or by the
+/// operator's own sign-in, which skips the account; or a failure that is neither, which ends the
+/// run as any other fault does.
+class RoleAssumption {
+ public:
+  /// The role was assumed.
+  [[nodiscard]] static RoleAssumption assumed(aws::Credentials credentials);
+  /// AWS refused the role, or the operator's sign-in gave no credentials to ask with; `reason` is
+  /// the error's message.
+  [[nodiscard]] static RoleAssumption refused(std::string reason);
+  /// Something else went wrong; `error` is what a caller rethrows.
+  [[nodiscard]] static RoleAssumption failed(std::exception_ptr error);
+
+  /// The credentials when the role was assumed, nothing when it was refused; rethrows the error of
+  /// a failure.
+  [[nodiscard]] std::optional<aws::Credentials> credentials() const;
+  /// The reason of a refusal; empty otherwise.
+  [[nodiscard]] const std::string& refusal() const noexcept { return refusal_; }
+
+ private:
+  RoleAssumption() = default;
+
+  std::optional<aws::Credentials> credentials_;
+  std::string refusal_;
+  std::exception_ptr failure_;
 };
 
 /// EC2 of one region with one account's credentials; tests put a stand-in here.
@@ -55,24 +76,15 @@ class Ec2Handle {
 /// "arn:aws:iam::<account_id>:role/<role_name>", the role name as it stands.
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
 
-/// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
-/// default chain and region) and the session name, external ID and lifetime of `settings` (by
-/// default session name "AssumeRoleSession1" and nothing else asked for); nothing, with the
-/// error's message logged, when the role could not be assumed for any reason.
-/// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
-/// credentials instead of a resolution of the default chain for this call.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
-    aws::OwnCredentials* own = nullptr, const config::AssumeRoleSettings& settings = {});
-/// The same in the process's own context.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn);
-/// The same with the operator's credentials of `own`, and the error's message kept as the
-/// refusal when the role could not be assumed.
-[[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
-                                                 const config::AssumeRoleSettings& settings,
-                                                 const aws::Context& context,
-                                                 aws::OwnCredentials& own);
+/// The role assumed with the operator's own credentials of `own` (resolved once for the run, from
+/// the SDKs' default chain) at the default STS endpoint, with the session name, external ID and
+/// lifetime of `settings`. Refused, with the error's message logged, when STS refuses or when the
+/// operator's credentials cannot be resolved (any error of the AWS layer there); failed with any
+/// other error.
+[[nodiscard]] RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
+                                                        const config::AssumeRoleSettings& settings,
+                                                        const aws::Context& context,
+                                                        aws::OwnCredentials& own);
 
 /// The most organizational units read below the configured ones: ten times what an organization
 /// may hold.
@@ -89,15 +101,10 @@ inline constexpr std::size_t MAX_ORGANIZATIONAL_UNITS = 10000;
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,
                                                    const aws::Context& context);
-/// The same in the process's own context.
-[[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds);
 
 /// An EC2 handle for the region with the account's credentials; sends nothing yet.
 [[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
                                                                   const aws::Credentials& creds,
                                                                   const aws::Context& context);
-/// The same in the process's own context.
-[[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                                  const aws::Credentials& creds);
 
 }  // namespace generator::generate

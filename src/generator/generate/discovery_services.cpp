@@ -21,10 +21,6 @@ class SerializedServices : public DiscoveryServices {
     const std::lock_guard lock(mutex_);
     return services_.account_list(config);
   }
-  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
-    const std::lock_guard lock(mutex_);
-    return services_.temp_creds_for_account(role_arn);
-  }
   RoleAssumption assume_role(const std::string& role_arn) override {
     const std::lock_guard lock(mutex_);
     return services_.assume_role(role_arn);
@@ -105,11 +101,8 @@ class LiveServices : public DiscoveryServices {
   Json account_list(const config::Config& config) override {
     return controller::get_account_list(config, controller_transport_);
   }
-  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
-    return assume_role(role_arn).credentials;
-  }
   RoleAssumption assume_role(const std::string& role_arn) override {
-    return assume_account_role(role_arn, role_settings_, context_, *own_);
+    return get_temp_creds_for_account(role_arn, role_settings_, context_, *own_);
   }
   std::vector<std::string> regions(const aws::Credentials& creds) override {
     return get_regions(creds, context_);
@@ -148,13 +141,6 @@ class LiveServices : public DiscoveryServices {
 std::unique_ptr<DiscoveryServices> DiscoveryServices::for_worker(
     std::shared_ptr<const http::Cancellation> /*cancellation*/) {
   return std::make_unique<SerializedServices>(*this, serial_calls_);
-}
-
-RoleAssumption DiscoveryServices::assume_role(const std::string& role_arn) {
-  RoleAssumption assumption{temp_creds_for_account(role_arn), {}};
-  if (!assumption.credentials)
-    assumption.refusal = "The role " + role_arn + " could not be assumed";
-  return assumption;
 }
 
 std::chrono::system_clock::time_point DiscoveryServices::now() {

@@ -26,10 +26,8 @@ class DiscoveryServices {
   virtual ~DiscoveryServices() = default;
   /// Logs in to the controller and gives its account list.
   virtual nlohmann::ordered_json account_list(const config::Config& config) = 0;
-  /// The role's temporary credentials, or nothing when it cannot be assumed.
-  virtual std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) = 0;
-  /// The role assumption with the reason of a refusal; by default a general reason.
-  virtual RoleAssumption assume_role(const std::string& role_arn);
+  /// What came of assuming the role: its temporary credentials, a refusal or a failure.
+  virtual RoleAssumption assume_role(const std::string& role_arn) = 0;
   /// The regions enabled for the account.
   virtual std::vector<std::string> regions(const aws::Credentials& creds) = 0;
   /// Resolves the operator's own AWS credentials ahead of the scan, so that a question they ask

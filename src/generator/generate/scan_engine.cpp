@@ -233,15 +233,16 @@ class Scan {
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
     work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
-    RoleAssumption role = services.assume_role(work.role_arn);
-    if (!role.credentials) {
+    const RoleAssumption role = services.assume_role(work.role_arn);
+    // Only a refusal skips the account; a failure ends the scan from here.
+    work.creds = role.credentials();
+    if (!work.creds) {
       logger().error(settings_.pass, "- Failed to assume role into account {} -- skipped",
                      planned.account_id);
-      account.skip_reason = std::move(role.refusal);
+      account.skip_reason = role.refusal();
       return;
     }
     account.entered = true;
-    work.creds = std::move(role.credentials);
     if (planned.regions) {
       work.regions = *planned.regions;
     } else {
@@ -259,10 +260,11 @@ class Scan {
     const std::lock_guard lock(work.creds_mutex);
     if (aws::due_for_renewal(*work.creds, services.now())) {
       logger().debug("Renewing the role credentials of account {}", work.account.account_id);
-      RoleAssumption renewed = services.assume_role(work.role_arn);
       // Refused now: the old ones still serve for a few minutes, and the region's requests tell
-      // if they do not.
-      if (renewed.credentials) work.creds = std::move(renewed.credentials);
+      // if they do not. A failure ends the scan, as it would on entry.
+      if (std::optional<aws::Credentials> renewed =
+              services.assume_role(work.role_arn).credentials())
+        work.creds = std::move(renewed);
     }
     return *work.creds;
   }

@@ -98,9 +98,9 @@ class EstateServices : public DiscoveryServices {
     ++calls.logins;
     return controller_accounts;
   }
-  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
+  RoleAssumption assume_role(const std::string& role_arn) override {
     const std::string account = role_arn.substr(13, 12);
-    if (refusing_accounts.contains(account)) return std::nullopt;
+    if (refusing_accounts.contains(account)) return RoleAssumption::refused("AccessDenied");
     ++assumptions;
     std::string expiration;
     if (expiring) {
@@ -112,8 +112,8 @@ class EstateServices : public DiscoveryServices {
       std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
       expiration = text;
     }
-    return aws::Credentials{"ASIA" + account, "secret", "token-" + std::to_string(assumptions),
-                            expiration};
+    return RoleAssumption::assumed(aws::Credentials{
+        "ASIA" + account, "secret", "token-" + std::to_string(assumptions), expiration});
   }
   std::chrono::system_clock::time_point now() override { return clock; }
   std::vector<std::string> regions(const aws::Credentials&) override {
