@@ -1,5 +1,8 @@
 #include "generator/generate/discovery.hpp"
 
+#include <optional>
+#include <variant>
+
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
@@ -17,27 +20,21 @@ Json value_or_null(const std::optional<T>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
-// The value of one of MIN_ACCOUNT_INFO_FIELDS, as the configuration holds it.
-Json default_member(const config::Defaults& defaults, const std::string& name) {
-  if (name == "hpe") return defaults.hpe;
-  if (name == "managed_tgw") return value_or_null(defaults.managed_tgw);
-  if (name == "filter_cidrs") return value_or_null(defaults.filter_cidrs);
-  if (name == "spoke_gw_size") return value_or_null(defaults.spoke_gw_size);
-  if (name == "role_name") return defaults.role_name;
-  throw KeyError("no defaults member named " + name);
+// A member of the defaults as a value of a document; `missing` for an optional one that holds none.
+template <class T>
+Json value_or(const T& value, const Json& /*missing*/) {
+  return value;
+}
+template <class T>
+Json value_or(const std::optional<T>& value, const Json& missing) {
+  return value ? Json(*value) : missing;
 }
 
-// A text member when it holds a non-empty text, otherwise the missing value.
-std::string text_or_null(const std::optional<std::string>& value) {
-  return value && !value->empty() ? *value : NULL_TEXT;
-}
-
-Json bool_or_null(const std::optional<bool>& value) {
-  return value ? Json(*value) : Json(NULL_TEXT);
-}
-
-Json list_or_null(const std::optional<std::vector<std::string>>& items) {
-  return items ? Json(*items) : Json(NULL_TEXT);
+// The default's value when the file gives it, otherwise `missing`.
+Json given_or(const config::Defaults& defaults, const config::AccountDefaultEntry& entry,
+              const Json& missing) {
+  if (!defaults.is_given(entry.which)) return missing;
+  return std::visit([&](auto member) { return value_or(defaults.*member, missing); }, entry.member);
 }
 
 // The associated blocks of the VPC, the primary one included, in association order.
@@ -90,8 +87,13 @@ Json DiscoveryFileOutput::account_entry(const AccountRecord& account) const {
   entry["account_id"] = account.account_id;
   entry["account_name"] = value_or_null(account.account_name);
   entry["regions"] = Json::array();
-  for (const std::string& name : MIN_ACCOUNT_INFO_FIELDS) {
-    if (defaults_.is_given(name)) entry[name] = default_member(defaults_, name);
+  // In the order the workbook shows them, which is the migration model's.
+  for (const WorkbookColumnEntry& column : WORKBOOK_COLUMN_TABLE) {
+    const config::AccountDefaultEntry* copied = config::default_shown_in(column.column);
+    if (copied != nullptr && copied->in_discovery_file &&
+        copied->model_field == config::ModelField::account && defaults_.is_given(copied->which)) {
+      entry[std::string(copied->key)] = given_or(defaults_, *copied, nullptr);
+    }
   }
   return entry;
 }
@@ -107,7 +109,10 @@ Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
   entry["vpc_id"] = vpc.id;
   entry["hvn_cidr"] = vpc.gateway_subnet.text();
   entry["spoke_gw_name"] = vpc.gateway_name;
-  entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
+  for (const config::AccountDefaultEntry& copied : config::ACCOUNT_DEFAULT_TABLE) {
+    if (copied.in_discovery_file && copied.model_field == config::ModelField::vpc)
+      entry[std::string(copied.key)] = given_or(defaults_, copied, NULL_TEXT);
+  }
   return entry;
 }
 
@@ -145,17 +150,18 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
     case WorkbookColumn::account_name:
       return value_or_null(account.account_name);
     case WorkbookColumn::hpe:
-      // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell
-      // rather than a FALSE that reads like a decision.
-      return defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
     case WorkbookColumn::managed_tgw:
-      return bool_or_null(defaults_.managed_tgw);
     case WorkbookColumn::filter_cidrs:
-      return list_or_null(defaults_.filter_cidrs);
     case WorkbookColumn::spoke_gw_size:
-      return text_or_null(defaults_.spoke_gw_size);
     case WorkbookColumn::role_name:
-      return defaults_.role_name;
+    case WorkbookColumn::gw_zones:
+    case WorkbookColumn::domain:
+    case WorkbookColumn::encrypt:
+    case WorkbookColumn::inspection:
+    case WorkbookColumn::transit_gw_name:
+      // A default the file does not give is the operator's to choose: an empty cell rather than
+      // a value (a FALSE for hpe) that reads like a decision.
+      return given_or(defaults_, *config::default_shown_in(column), NULL_TEXT);
     case WorkbookColumn::region:
       return region.region;
     case WorkbookColumn::vpc_id:
@@ -164,18 +170,8 @@ Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
       return associated_cidrs(vpc);
     case WorkbookColumn::hvn_cidr:
       return vpc.gateway_subnet.text();
-    case WorkbookColumn::gw_zones:
-      return list_or_null(defaults_.gw_zones);
-    case WorkbookColumn::domain:
-      return text_or_null(defaults_.domain);
-    case WorkbookColumn::encrypt:
-      return bool_or_null(defaults_.encrypt);
-    case WorkbookColumn::inspection:
-      return bool_or_null(defaults_.inspection);
     case WorkbookColumn::spoke_gw_name:
       return vpc.gateway_name;
-    case WorkbookColumn::transit_gw_name:
-      return text_or_null(defaults_.transit_gw_name);
     // Left for the operator to fill in.
     case WorkbookColumn::spoke_gw_tags:
     case WorkbookColumn::spoke_advertisement:

@@ -15,11 +15,6 @@
 
 namespace generator::generate {
 
-/// The `defaults` members that an account entry of the discovery file repeats when the
-/// configuration file gives them.
-inline const std::vector<std::string> MIN_ACCOUNT_INFO_FIELDS{"hpe", "managed_tgw", "filter_cidrs",
-                                                              "spoke_gw_size", "role_name"};
-
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
 
