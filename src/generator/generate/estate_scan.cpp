@@ -7,6 +7,11 @@
 
 namespace generator::generate {
 
+GatewayRule gateway_rule(const config::Config& config) {
+  return GatewayRule{config.defaults.hpe ? Hpe::enabled : Hpe::disabled,
+                     config.defaults.add_vpc_cidr, config.reserved_cidrs};
+}
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -25,25 +30,17 @@ class PassScope {
   PassProgress& progress_;
 };
 
-Hpe hpe_of(const config::Defaults& defaults) { return defaults.hpe ? Hpe::enabled : Hpe::disabled; }
-
 ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
                            std::source_location pass) {
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
-  settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
-  settings.hpe = hpe_of(config.defaults);
-  settings.reserved = config.reserved_cidrs;
+  settings.gateway_rule = gateway_rule(config);
   settings.pass = pass;
   return settings;
 }
 
 }  // namespace
-
-GatewayRule gateway_rule(const config::Config& config) {
-  return GatewayRule{hpe_of(config.defaults), config.defaults.add_vpc_cidr, config.reserved_cidrs};
-}
 
 ScanTally scan_estate_once(const config::Config& config, Json controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,

@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -42,7 +41,7 @@ struct Options {
   std::optional<std::string> config_path;
   std::optional<std::string> discovery;
   std::optional<std::string> excel;
-  std::optional<std::string> jobs;
+  std::size_t jobs = DEFAULT_JOBS;
   std::optional<std::string> report;
   std::optional<std::string> verify;
 };
@@ -78,8 +77,8 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
-  parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-j", "--jobs"}, options.jobs,
+  parser.add_action(std::make_shared<cli::StoreWholeNumberAction>(
+      std::vector<std::string>{"-j", "--jobs"}, options.jobs, 1, MAX_JOBS,
       "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
           std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
       "N"));
@@ -94,18 +93,6 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
       "the file with blocked or empty gateway subnets chosen anew there",
       "discovery_file"));
   return parser;
-}
-
-// The --jobs value: a whole number from 1 to MAX_JOBS, anything else a usage error.
-std::size_t jobs_option(const cli::ArgumentParser& parser, const Options& options) {
-  const std::optional<std::string>& text = options.jobs;
-  if (!text) return DEFAULT_JOBS;
-  std::size_t jobs = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-  if (error != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > MAX_JOBS)
-    parser.error("argument -j/--jobs: invalid value '" + *text + "' (a whole number from 1 to " +
-                 std::to_string(MAX_JOBS) + ")");
-  return jobs;
 }
 
 // The program's own first step, so its messages are issued in the name of the caller (main). The
@@ -329,7 +316,6 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     return;
   }
 
-  const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.config_path, program_name);
   check_outputs(options, config);
   const std::unique_ptr<PassProgress> progress = make_status_line();
@@ -341,7 +327,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
   const RunFiles files{verify, verify ? options.discovery : std::nullopt,
                        verify ? std::nullopt : options.discovery, options.report, options.excel};
-  const bool blocked = scan_and_write(config, files, *services, *progress, jobs);
+  const bool blocked = scan_and_write(config, files, *services, *progress, options.jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 

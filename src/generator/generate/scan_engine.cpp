@@ -78,11 +78,20 @@ struct AccountWork {
   std::deque<RegionWork> region_work;
 };
 
-// A piece of work in plan order: an account's entry (region -1) or one of its regions.
+// A piece of work, ordered as the plan is: an account's entry (its name, role and regions), then
+// each of its regions.
 struct Task {
+  enum class Kind { account_entry, region_scan };
   std::size_t account;
-  long region;
+  Kind kind;
+  /// The region's place in the account's list, for a region_scan.
+  std::size_t region = 0;
   friend auto operator<=>(const Task&, const Task&) = default;
+
+  static Task entry_of(std::size_t account) { return {account, Kind::account_entry}; }
+  static Task scan_of(std::size_t account, std::size_t region) {
+    return {account, Kind::region_scan, region};
+  }
 };
 
 // One scan: the plan, how it runs, and where its results go. Workers take the earliest pending
@@ -103,7 +112,8 @@ class Scan {
       needs_subnets_ = needs_subnets_ || output->needs_subnets();
       failed_region_ends_scan_ = failed_region_ends_scan_ && !output->outlives_failed_regions();
     }
-    for (std::size_t index = 0; index < accounts_.size(); ++index) pending_.insert(Task{index, -1});
+    for (std::size_t index = 0; index < accounts_.size(); ++index)
+      pending_.insert(Task::entry_of(index));
   }
 
   ~Scan() { stop(); }
@@ -165,7 +175,7 @@ class Scan {
 
   void work(DiscoveryServices& services) {
     for (;;) {
-      Task task{};
+      Task task = Task::entry_of(0);
       {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
@@ -173,10 +183,14 @@ class Scan {
         task = *pending_.begin();
         pending_.erase(pending_.begin());
       }
-      if (task.region < 0)
-        enter_account(services, task.account);
-      else
-        scan_region(services, task.account, static_cast<std::size_t>(task.region));
+      switch (task.kind) {
+        case Task::Kind::account_entry:
+          enter_account(services, task.account);
+          break;
+        case Task::Kind::region_scan:
+          scan_region(services, task.account, task.region);
+          break;
+      }
     }
   }
 
@@ -194,7 +208,7 @@ class Scan {
     if (!work.fatal) {
       for (std::size_t region = 0; region < work.regions.size(); ++region) {
         work.region_work.emplace_back().region.region = work.regions[region];
-        pending_.insert(Task{index, static_cast<long>(region)});
+        pending_.insert(Task::scan_of(index, region));
       }
     }
     work.entered_done = true;
@@ -308,12 +322,13 @@ class Scan {
   }
 
   VpcRecord scan_vpc(const aws::Vpc& listed, RegionSubnets& subnets) const {
+    const GatewayRule& rule = settings_.gateway_rule;
     VpcRecord record = vpc_record(listed);
-    if (needs_subnets_ || !settings_.add_vpc_cidr) record.subnets = subnets.take(record.id);
-    if (settings_.add_vpc_cidr)
+    if (needs_subnets_ || !rule.add_vpc_cidr) record.subnets = subnets.take(record.id);
+    if (rule.add_vpc_cidr)
       record.gateway_subnet.gap = GatewaySubnet::Gap::add_vpc_cidr;
     else
-      record.gateway_subnet.network = compute_hvn_cidr(record, settings_.hpe, settings_.reserved);
+      record.gateway_subnet.network = compute_hvn_cidr(record, rule.hpe, rule.reserved);
     record.gateway_name = get_spoke_gw_name(record);
     if (!needs_subnets_) record.subnets.clear();
     return record;

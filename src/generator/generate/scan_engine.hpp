@@ -49,11 +49,9 @@ class PassProgress {
 struct ScanSettings {
   /// The role assumed in every account.
   std::string role_name;
-  /// When set, no gateway subnet is chosen (and no subnet listed unless an output wants them).
-  bool add_vpc_cidr = false;
-  Hpe hpe = Hpe::disabled;
-  /// Addresses no gateway subnet may use, as if subnets stood there.
-  std::vector<ipv4::Network> reserved;
+  /// How each VPC's gateway subnet is chosen; with add_vpc_cidr none is (and no subnet is listed
+  /// unless an output wants them).
+  GatewayRule gateway_rule;
   /// How many pieces of work (an account's role and regions, or one region) run at once.
   std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
