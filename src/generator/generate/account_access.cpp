@@ -5,6 +5,7 @@
 
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
+#include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/controller/terminal.hpp"
@@ -60,22 +61,38 @@ aws::Context process_context(const http::TransportSettings& transport) {
   return context;
 }
 
-nlohmann::ordered_json get_acct_name(const std::string& account_id,
-                                     const nlohmann::ordered_json& account_list) {
-  if (!account_list.is_array()) throw TypeError("the controller's account list is not a list");
-  const nlohmann::ordered_json wanted = account_id;
-  for (const auto& entry : account_list) {
+ControllerAccounts ControllerAccounts::from_answer(const nlohmann::ordered_json& list) {
+  if (!list.is_array()) throw TypeError("the controller's account list is not a list");
+  ControllerAccounts accounts;
+  for (const nlohmann::ordered_json& entry : list) {
     if (!entry.is_object() || !entry.contains("account_number")) {
-      throw KeyError("'account_number' (an entry of the controller's account list has none)");
+      accounts.left_out_.push_back(entry.dump());
+      continue;
     }
-    if (entry["account_number"] == wanted) {
-      if (!entry.contains("account_name"))
-        throw KeyError("'account_name' (the controller's entry of account " + account_id +
-                       " has none)");
-      return entry["account_name"];
+    // A number is refused rather than read: it has lost any leading zeros of the account's.
+    const nlohmann::ordered_json& number = entry["account_number"];
+    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
+      accounts.left_out_.push_back(number.dump());
+      continue;
     }
+    ControllerAccount account{number.get<std::string>(), std::nullopt};
+    const auto name = entry.find("account_name");
+    const bool first =
+        accounts.first_entry_.emplace(account.account_number, accounts.entries_.size()).second;
+    if (name != entry.end() && name->is_string())
+      account.account_name = name->get<std::string>();
+    else if (first && (name == entry.end() || !name->is_null()))
+      // Only the first entry of an account gives its name.
+      accounts.unnamed_.push_back(account.account_number);
+    accounts.entries_.push_back(std::move(account));
   }
-  return nullptr;
+  return accounts;
+}
+
+std::optional<std::string> ControllerAccounts::name_of(const std::string& account_id) const {
+  const auto found = first_entry_.find(account_id);
+  if (found == first_entry_.end()) return std::nullopt;
+  return entries_[found->second].account_name;
 }
 
 std::string get_role_arn(const std::string& account_id, const std::string& role_name) {

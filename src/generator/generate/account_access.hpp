@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "aws/context.hpp"
@@ -67,11 +68,46 @@ class Ec2Handle {
 [[nodiscard]] aws::Context process_context(
     const http::TransportSettings& transport = aws::Context::transport_settings());
 
-/// The "account_name" of the first entry of the controller's list whose "account_number" equals
-/// `account_id` (a text equals only a text); null when none does. KeyError for an entry without
-/// "account_number" reached before a match.
-[[nodiscard]] nlohmann::ordered_json get_acct_name(const std::string& account_id,
-                                                   const nlohmann::ordered_json& account_list);
+/// One entry of the controller's account list that names an AWS account.
+struct ControllerAccount {
+  /// The 12-digit account number, as the controller wrote it.
+  std::string account_number;
+  /// The account's name on the controller; nothing when the entry gives none as text.
+  std::optional<std::string> account_name;
+};
+
+/// The controller's account list, typed where it enters the run: the entries that name an AWS
+/// account, in the controller's order, and what the others were, so that one WARNING can name
+/// them.
+class ControllerAccounts {
+ public:
+  /// A list without entries.
+  ControllerAccounts() = default;
+  /// The list as the controller sent it (TypeError when it is no list). An entry that is no
+  /// mapping, or whose "account_number" is not a 12-digit text, is left out; one whose
+  /// "account_name" is missing or not text (null: the controller gives none) names its account
+  /// without a name.
+  [[nodiscard]] static ControllerAccounts from_answer(const nlohmann::ordered_json& list);
+
+  /// The entries that name an AWS account, in the controller's order, an account as often as
+  /// listed.
+  [[nodiscard]] const std::vector<ControllerAccount>& entries() const noexcept { return entries_; }
+  /// The name of the first entry of `account_id`; nothing when no entry names the account or
+  /// that entry gives no name.
+  [[nodiscard]] std::optional<std::string> name_of(const std::string& account_id) const;
+  /// The entries left out, each as the controller wrote its "account_number" (the whole entry
+  /// when it has none), in the controller's order.
+  [[nodiscard]] const std::vector<std::string>& left_out() const noexcept { return left_out_; }
+  /// The accounts whose entry's "account_name" is missing or not text, in the controller's order.
+  [[nodiscard]] const std::vector<std::string>& unnamed() const noexcept { return unnamed_; }
+
+ private:
+  std::vector<ControllerAccount> entries_;
+  // Account number -> its first entry in entries_.
+  std::unordered_map<std::string, std::size_t> first_entry_;
+  std::vector<std::string> left_out_;
+  std::vector<std::string> unnamed_;
+};
 
 /// "arn:aws:iam::<account_id>:role/<role_name>", the role name as it stands.
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);

@@ -10,14 +10,12 @@ namespace generator::generate {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 // Services that are not made for several threads, used by every worker one call at a time.
 class SerializedServices : public DiscoveryServices {
  public:
   SerializedServices(DiscoveryServices& services, std::recursive_mutex& mutex)
       : services_(services), mutex_(mutex) {}
-  Json account_list(const config::Config& config) override {
+  ControllerAccounts account_list(const config::Config& config) override {
     const std::lock_guard lock(mutex_);
     return services_.account_list(config);
   }
@@ -98,8 +96,9 @@ class LiveServices : public DiscoveryServices {
         own_(std::move(own)),
         role_settings_(std::move(role_settings)) {}
 
-  Json account_list(const config::Config& config) override {
-    return controller::get_account_list(config, controller_transport_);
+  ControllerAccounts account_list(const config::Config& config) override {
+    return ControllerAccounts::from_answer(
+        controller::get_account_list(config, controller_transport_));
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
     return get_temp_creds_for_account(role_arn, role_settings_, context_, *own_);

@@ -25,7 +25,7 @@ class DiscoveryServices {
  public:
   virtual ~DiscoveryServices() = default;
   /// Logs in to the controller and gives its account list.
-  virtual nlohmann::ordered_json account_list(const config::Config& config) = 0;
+  virtual ControllerAccounts account_list(const config::Config& config) = 0;
   /// What came of assuming the role: its temporary credentials, a refusal or a failure.
   virtual RoleAssumption assume_role(const std::string& role_arn) = 0;
   /// The regions enabled for the account.

@@ -14,8 +14,6 @@ GatewayRule gateway_rule(const config::Config& config) {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 // Ends the status line however the pass ends.
 class PassScope {
  public:
@@ -42,7 +40,8 @@ ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
 
 }  // namespace
 
-ScanTally scan_estate_once(const config::Config& config, Json controller_accounts,
+ScanTally scan_estate_once(const config::Config& config,
+                           const ControllerAccounts& controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
                            const ScanRequest& request) {
   const std::source_location pass = std::source_location::current();
@@ -52,15 +51,16 @@ ScanTally scan_estate_once(const config::Config& config, Json controller_account
   const PassScope pass_scope(progress, configured ? "scan" : "verify");
   ScanPlan checked;
   if (verifying) {
-    checked.controller_accounts = controller_accounts;
     // Exactly what the file names: its accounts in its order, each with its own regions.
     for (const FileAccount& account : request.verified->accounts)
-      checked.accounts.push_back({account.account_id, account.region_names(), {}});
+      checked.accounts.push_back({account.account_id,
+                                  controller_accounts.name_of(account.account_id),
+                                  account.region_names(),
+                                  {}});
   }
   // The configured estate's accounts may come from the organization: read only when scanned.
   const ScanPlan planned =
-      configured ? ScanPlan::from_config(config, std::move(controller_accounts), services)
-                 : ScanPlan{};
+      configured ? ScanPlan::from_config(config, controller_accounts, services) : ScanPlan{};
 
   ScanTally tally;
   std::vector<ScanOutput*> outputs;

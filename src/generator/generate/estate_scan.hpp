@@ -4,7 +4,6 @@
 // discovery file, fed by one walk over the plans of both.
 
 #include <cstddef>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,8 @@ struct ScanRequest {
 /// nothing (ScanTally::reached_nothing), naming the products as not written. `jobs` pieces of work
 /// run at once (see ScanSettings::jobs); nothing handed over depends on it. The counts of what the
 /// configured estate's part entered and skipped come back.
-ScanTally scan_estate_once(const config::Config& config, nlohmann::ordered_json controller_accounts,
+ScanTally scan_estate_once(const config::Config& config,
+                           const ControllerAccounts& controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
                            const ScanRequest& request);
 

@@ -17,8 +17,6 @@ namespace generator::generate {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 std::string error_rendering(const std::exception& error) {
@@ -35,16 +33,6 @@ ipv4::Network vpc_network(const std::string& vpc_id, std::string_view cidr) {
   } catch (const ipv4::InvalidNetwork& error) {
     throw ValueError("VPC '" + vpc_id + "': " + error.what());
   }
-}
-
-// The name the controller lists for an account: text, or nothing when it lists none.
-std::optional<std::string> account_name_text(const std::string& account_id, const Json& name) {
-  if (name.is_null()) return std::nullopt;
-  if (!name.is_string()) {
-    throw TypeError("the controller's name of account " + account_id + " is " + name.type_name() +
-                    ", not text");
-  }
-  return name.get<std::string>();
 }
 
 // Every account skipped is almost always one mistake (the role name, or the operator's own AWS
@@ -242,8 +230,7 @@ class Scan {
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
     logger().info(settings_.pass, "Discovering info for account {}", planned.account_id);
     account.account_id = planned.account_id;
-    account.account_name = account_name_text(
-        planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
+    account.account_name = planned.account_name;
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
     work.role_arn = get_role_arn(planned.account_id, settings_.role_name);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <set>
 
-#include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 
@@ -11,35 +10,39 @@ namespace generator::generate {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 log::Logger& logger() { return log::get_logger("generator.generate"); }
+
+std::string comma_joined(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const std::string& item : items) joined += (joined.empty() ? "" : ", ") + item;
+  return joined;
+}
 
 }  // namespace
 
-std::vector<std::string> controller_account_ids(const Json& controller_accounts) {
-  if (!controller_accounts.is_array())
-    throw TypeError("the controller's account list is not a list");
+std::vector<std::string> controller_account_ids(const ControllerAccounts& controller_accounts) {
   std::vector<std::string> ids;
   std::set<std::string> seen;
-  std::vector<std::string> unusable;
-  for (const Json& entry : controller_accounts) {
-    if (!entry.is_object() || !entry.contains("account_number"))
-      throw KeyError("'account_number' (an entry of the controller's account list has none)");
-    const Json& number = entry["account_number"];
-    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
-      unusable.push_back(number.dump());
-      continue;
-    }
-    if (seen.insert(number.get<std::string>()).second) ids.push_back(number.get<std::string>());
-  }
-  if (!unusable.empty()) {
-    std::string listed;
-    for (const std::string& number : unusable) listed += (listed.empty() ? "" : ", ") + number;
+  for (const ControllerAccount& account : controller_accounts.entries())
+    if (seen.insert(account.account_number).second) ids.push_back(account.account_number);
+  const std::vector<std::string>& left_out = controller_accounts.left_out();
+  const std::vector<std::string>& unnamed = controller_accounts.unnamed();
+  if (!left_out.empty() && !unnamed.empty()) {
+    logger().warning(
+        "{} entries of the controller's account list are left out: their account_number is not "
+        "a 12-digit AWS account number in quotes: {}; {} more give no account_name as text: their "
+        "accounts are scanned without a name: {}",
+        left_out.size(), comma_joined(left_out), unnamed.size(), comma_joined(unnamed));
+  } else if (!left_out.empty()) {
     logger().warning(
         "{} entries of the controller's account list are left out: their account_number is not "
         "a 12-digit AWS account number in quotes: {}",
-        unusable.size(), listed);
+        left_out.size(), comma_joined(left_out));
+  } else if (!unnamed.empty()) {
+    logger().warning(
+        "{} entries of the controller's account list give no account_name as text: their accounts "
+        "are scanned without a name: {}",
+        unnamed.size(), comma_joined(unnamed));
   }
   return ids;
 }
@@ -71,7 +74,7 @@ namespace {
 
 // The accounts the configuration asks for, from where it says.
 std::vector<std::string> planned_account_ids(const config::Config& config,
-                                             const Json& controller_accounts,
+                                             const ControllerAccounts& controller_accounts,
                                              DiscoveryServices& services) {
   switch (config.account_source) {
     case config::AccountSource::listed:
@@ -83,18 +86,14 @@ std::vector<std::string> planned_account_ids(const config::Config& config,
       std::vector<std::string> ids = organization_account_ids(
           services.organization_accounts(config.organization), config.organization);
       // Their rows will carry no account name, which convert asks for: one line names them all.
-      std::string unmanaged;
-      std::size_t count = 0;
-      for (const std::string& id : ids) {
-        if (!get_acct_name(id, controller_accounts).is_null()) continue;
-        unmanaged += (unmanaged.empty() ? "" : ", ") + id;
-        ++count;
-      }
-      if (count > 0)
+      std::vector<std::string> unmanaged;
+      for (const std::string& id : ids)
+        if (!controller_accounts.name_of(id)) unmanaged.push_back(id);
+      if (!unmanaged.empty())
         logger().warning(
             "{} accounts of the organization are not managed by the controller; they are scanned, "
             "without an account name: {}",
-            count, unmanaged);
+            unmanaged.size(), comma_joined(unmanaged));
       return ids;
     }
   }
@@ -104,15 +103,15 @@ std::vector<std::string> planned_account_ids(const config::Config& config,
 
 }  // namespace
 
-ScanPlan ScanPlan::from_config(const config::Config& config, Json controller_accounts,
+ScanPlan ScanPlan::from_config(const config::Config& config,
+                               const ControllerAccounts& controller_accounts,
                                DiscoveryServices& services) {
   ScanPlan plan;
   for (const std::string& account_id : planned_account_ids(config, controller_accounts, services)) {
-    PlannedAccount account{account_id, std::nullopt, {}};
+    PlannedAccount account{account_id, controller_accounts.name_of(account_id), std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));
   }
-  plan.controller_accounts = std::move(controller_accounts);
   return plan;
 }
 

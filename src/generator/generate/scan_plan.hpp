@@ -5,7 +5,6 @@
 // joined into one scan, and the scope through which each output of a joined scan sees only its
 // own plan.
 
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -13,6 +12,7 @@
 
 #include "aws/organizations.hpp"
 #include "generator/config/config.hpp"
+#include "generator/generate/account_access.hpp"
 #include "generator/generate/discovery_services.hpp"
 #include "generator/generate/scan_records.hpp"
 
@@ -21,6 +21,8 @@ namespace generator::generate {
 /// One account to scan, with its own regions or, when it has none, the regions enabled for it.
 struct PlannedAccount {
   std::string account_id;
+  /// The account's name on the controller; nothing when the controller gives none.
+  std::optional<std::string> account_name;
   std::optional<std::vector<std::string>> regions;
   /// Regions scanned after those when not among them: another plan's, in a joined plan.
   std::vector<std::string> more_regions;
@@ -30,18 +32,17 @@ struct PlannedAccount {
 struct ScanPlan {
   /// The accounts in the order their records are handed over.
   std::vector<PlannedAccount> accounts;
-  /// The controller's account list, where the accounts' names are found.
-  nlohmann::ordered_json controller_accounts = nlohmann::ordered_json::array();
 
-  /// Every configured account with the configured regions (or, when none are configured, the
-  /// regions enabled for each account). The accounts are the configuration's list, the
-  /// controller's (controller_account_ids) or the organization's (organization_account_ids, read
-  /// through `services`, with one WARNING naming those the controller does not list).
+  /// Every configured account, named as `controller_accounts` names it, with the configured
+  /// regions (or, when none are configured, the regions enabled for each account). The accounts
+  /// are the configuration's list, the controller's (controller_account_ids) or the
+  /// organization's (organization_account_ids, read through `services`, with one WARNING naming
+  /// those the controller does not name).
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
-                                            nlohmann::ordered_json controller_accounts,
+                                            const ControllerAccounts& controller_accounts,
                                             DiscoveryServices& services);
   /// One plan that covers both: the accounts of `first` in order, then those only `second` has,
-  /// each with the regions of both (first's first); `first`'s controller account list.
+  /// each with the regions of both (first's first).
   [[nodiscard]] static ScanPlan joined(const ScanPlan& first, const ScanPlan& second);
 };
 
@@ -73,11 +74,10 @@ class PlanScope : public ScanOutput {
   std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
 
-/// The accounts of the controller's list, in its order, each once: the "account_number" of every
-/// entry that holds a 12-digit text there; the others are named in one WARNING and left out.
-/// KeyError for an entry without "account_number", TypeError when the list is no list.
+/// The accounts of the controller's list, in its order, each once; the entries left out and the
+/// accounts scanned without a name (ControllerAccounts) are named in one WARNING.
 [[nodiscard]] std::vector<std::string> controller_account_ids(
-    const nlohmann::ordered_json& controller_accounts);
+    const ControllerAccounts& controller_accounts);
 
 /// The ACTIVE accounts of an Organizations listing that `settings` does not exclude, each once,
 /// in account-number order.

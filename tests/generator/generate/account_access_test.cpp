@@ -27,25 +27,36 @@ class LogCapture : public test_support::LogCapture {
   LogCapture() : test_support::LogCapture(log::DEBUG, "{message}") {}
 };
 
-TEST(GetAcctName, TheFirstEntryWhoseNumberEqualsTheTextGivesTheName) {
-  const nlohmann::ordered_json accounts = nlohmann::ordered_json::parse(R"([
+TEST(ControllerAccounts, TheFirstEntryOfATextNumberNamesTheAccountAndOddEntriesAreKeptAside) {
+  const ControllerAccounts accounts =
+      ControllerAccounts::from_answer(nlohmann::ordered_json::parse(R"([
     {"account_number": 111111111111, "account_name": "as-number"},
     {"account_number": "111111111111", "account_name": "first"},
-    {"account_number": "111111111111", "account_name": "second"},
-    {"account_number": "222222222222", "account_name": "other"}])");
-  EXPECT_EQ(get_acct_name("111111111111", accounts), "first");
-  EXPECT_EQ(get_acct_name("222222222222", accounts), "other");
-  EXPECT_TRUE(get_acct_name("333333333333", accounts).is_null());
-  EXPECT_TRUE(get_acct_name("333333333333", nlohmann::ordered_json::array()).is_null());
-}
-
-TEST(GetAcctName, AnEntryWithoutNumberStopsTheLookupOnlyWhenReachedBeforeAMatch) {
-  const nlohmann::ordered_json accounts = nlohmann::ordered_json::parse(R"([
-    {"account_number": "111111111111", "account_name": "first"},
     {"account_name": "no number"},
-    {"account_number": "222222222222", "account_name": "late"}])");
-  EXPECT_EQ(get_acct_name("111111111111", accounts), "first");
-  EXPECT_THROW((void)get_acct_name("222222222222", accounts), KeyError);
+    "not an entry",
+    {"account_number": "111111111111", "account_name": "second"},
+    {"account_number": "222222222222", "account_name": "other"},
+    {"account_number": "333333333333", "account_name": 7},
+    {"account_number": "444444444444"},
+    {"account_number": "555555555555", "account_name": null},
+    {"account_number": "1234", "account_name": "short"}])"));
+  EXPECT_EQ(accounts.name_of("111111111111"), "first");
+  EXPECT_EQ(accounts.name_of("222222222222"), "other") << "entries without a number stop nothing";
+  for (const char* nameless : {"333333333333", "444444444444", "555555555555", "666666666666"})
+    EXPECT_EQ(accounts.name_of(nameless), std::nullopt) << nameless;
+  std::vector<std::string> numbers;
+  for (const ControllerAccount& entry : accounts.entries()) numbers.push_back(entry.account_number);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"111111111111", "111111111111", "222222222222",
+                                               "333333333333", "444444444444", "555555555555"}));
+  EXPECT_EQ(accounts.left_out(),
+            (std::vector<std::string>{"111111111111", R"({"account_name":"no number"})",
+                                      R"("not an entry")", R"("1234")"}));
+  EXPECT_EQ(accounts.unnamed(), (std::vector<std::string>{"333333333333", "444444444444"}))
+      << "a null name is the controller's way of giving none";
+  EXPECT_EQ(
+      ControllerAccounts::from_answer(nlohmann::ordered_json::array()).name_of("111111111111"),
+      std::nullopt);
+  EXPECT_THROW((void)ControllerAccounts::from_answer(nlohmann::ordered_json::object()), TypeError);
 }
 
 TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {

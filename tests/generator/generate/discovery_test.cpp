@@ -95,9 +95,9 @@ class EstateServices : public DiscoveryServices {
   int assumptions = 0;
   std::vector<std::string> tokens_used;
 
-  Json account_list(const config::Config&) override {
+  ControllerAccounts account_list(const config::Config&) override {
     ++calls.logins;
-    return controller_accounts;
+    return ControllerAccounts::from_answer(controller_accounts);
   }
   RoleAssumption assume_role(const std::string& role_arn) override {
     const std::string account = role_arn.substr(13, 12);

@@ -519,6 +519,20 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
                       "a 12-digit AWS account number in quotes: 5", result.stderr)
 
+        # Entries that are no AWS account are left out, and an account whose name is no text is
+        # scanned without one; one WARNING names them all and the run goes on.
+        self.controller.accounts = [
+            {"account_number": GAMMA, "account_name": ["gamma"]}, "azure", {"account_name": "no number"},
+            {"account_number": ALPHA, "account_name": "alpha"}]
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        written = yaml.safe_load(discovery.read_text())["account_info"]
+        self.assertEqual([(a["account_id"], a["account_name"]) for a in written], [(GAMMA, None), (ALPHA, "alpha")])
+        self.assertIn("generator.generate:WARNING 2 entries of the controller's account list are left out: their "
+                      'account_number is not a 12-digit AWS account number in quotes: "azure", '
+                      '{"account_name":"no number"}; 1 more give no account_name as text: their accounts are scanned '
+                      f"without a name: {GAMMA}\n", result.stderr)
+
         # The whole organization (the operator's own management account included): ACTIVE accounts in
         # account-number order, the closed one left out.
         self.controller.accounts = [{"account_number": self.org_hub, "account_name": "hub"}]
