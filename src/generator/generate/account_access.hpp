@@ -1,7 +1,8 @@
 #pragma once
 
-// How the scan reaches an AWS account: its name on the controller, the role to assume,
-// the role assumption, its regions, and the EC2 handle of one region.
+// How the scan reaches an AWS account: its name in the controller's account list, the role to
+// assume and what came of assuming it, the organization's accounts, an account's regions, and
+// the EC2 handle of one region.
 
 #include <exception>
 #include <functional>

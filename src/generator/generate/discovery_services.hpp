@@ -24,7 +24,7 @@ namespace generator::generate {
 class DiscoveryServices {
  public:
   virtual ~DiscoveryServices() = default;
-  /// Logs in to the controller and gives its account list.
+  /// Logs in to the controller and gives its account list, typed as the scan takes it.
   virtual ControllerAccounts account_list(const config::Config& config) = 0;
   /// What came of assuming the role: its temporary credentials, a refusal or a failure.
   virtual RoleAssumption assume_role(const std::string& role_arn) = 0;
