@@ -41,7 +41,19 @@ RULES = [
       "generator/generate/discovery_file.hpp", "generator/generate/discovery_file.cpp",
       "generator/generate/scan_records.hpp"],
      ("aws/", "http/", "generator/controller/", "generator/generate/scan_engine.hpp",
+      "generator/generate/scan_plan.hpp", "generator/generate/discovery_services.hpp",
       "generator/generate/account_access.hpp", "generator/generate/discovery.hpp"), None),
+    # How the scan reaches an account knows nothing of the scan that asks it.
+    ("account access",
+     ["generator/generate/account_access.hpp", "generator/generate/account_access.cpp"],
+     ("generator/generate/scan_", "generator/generate/discovery", "generator/generate/estate_scan.hpp"), None),
+    # The engine and its plan reach the controller and AWS only through the services, and know
+    # neither the outputs nor the run that feeds them.
+    ("scan engine and plan",
+     ["generator/generate/scan_engine.hpp", "generator/generate/scan_engine.cpp",
+      "generator/generate/scan_plan.hpp", "generator/generate/scan_plan.cpp"],
+     ("generator/controller/", "generator/generate/discovery.hpp", "generator/generate/estate_scan.hpp",
+      "generator/generate/verification.hpp"), None),
     # The address map's parts know nothing of the scan or the page they are drawn in.
     ("address map's geometry",
      ["generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp"],

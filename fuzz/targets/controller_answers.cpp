@@ -1,5 +1,5 @@
 // The controller's answers to the API token, login and account list requests (parts of the
-// input in that order), and the account names looked up in the list.
+// input in that order), and the list typed as the scan takes it, with account names looked up.
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
@@ -30,9 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto controller = fuzz::scripted_http(fuzz::split_parts(fuzz::as_text(data, size), 3));
   TypedPassword terminal;
   try {
-    const auto accounts = generator::controller::get_account_list(config, controller, terminal);
+    const auto accounts = generator::generate::ControllerAccounts::from_answer(
+        generator::controller::get_account_list(config, controller, terminal));
     for (const char* account_id : {"012345678901", "123456789012"})
-      (void)generator::generate::get_acct_name(account_id, accounts);
+      (void)accounts.name_of(account_id);
   } catch (const generator::Error&) {
   }
   return 0;

@@ -8,6 +8,7 @@
 
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "generator/generate/account_access.hpp"
 #include "generator/log/log.hpp"
@@ -17,16 +18,24 @@ namespace {
 constexpr int PAGE_SIZE = 64;
 constexpr int SUBNET_PAGE_SIZE = 1000;
 
+// The role's credentials in the process's own context, nothing when the role was refused.
+std::optional<aws::Credentials> role_credentials(const std::string& role_arn,
+                                                 const aws::Context& context) {
+  aws::OwnCredentials own;
+  return generator::generate::get_temp_creds_for_account(role_arn, {}, context, own).credentials();
+}
+
 nlohmann::ordered_json scan(const std::string& role_arn, std::vector<std::string> regions) {
   using namespace generator::generate;
+  const aws::Context context = process_context();
   nlohmann::ordered_json result = {{"credentials", false}};
-  const auto creds = get_temp_creds_for_account(role_arn);
+  const auto creds = role_credentials(role_arn, context);
   if (!creds) return result;
   result["credentials"] = true;
-  if (regions.empty()) regions = get_regions(*creds);
+  if (regions.empty()) regions = get_regions(*creds, context);
   result["regions"] = nlohmann::ordered_json::array();
   for (const auto& region : regions) {
-    const auto handle = get_ec2_resource_handler(region, *creds);
+    const auto handle = get_ec2_resource_handler(region, *creds, context);
     nlohmann::ordered_json vpcs = nlohmann::ordered_json::array();
     nlohmann::ordered_json pages = nlohmann::ordered_json::array();
     const std::vector<aws::Subnet> subnets = handle->list_region_subnets(SUBNET_PAGE_SIZE);
@@ -66,9 +75,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (args.size() == 2 && args[0] == "regions") {
-      const auto creds = generator::generate::get_temp_creds_for_account(args[1]);
+      const aws::Context context = generator::generate::process_context();
+      const auto creds = role_credentials(args[1], context);
       if (!creds) return 1;
-      std::cout << nlohmann::ordered_json(generator::generate::get_regions(*creds)).dump()
+      std::cout << nlohmann::ordered_json(generator::generate::get_regions(*creds, context)).dump()
                 << std::endl;
       return 0;
     }

@@ -1,6 +1,7 @@
 #include "generator/cli/argument_parser.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -130,6 +131,27 @@ StoreAction::StoreAction(std::vector<std::string> option_strings,
 void StoreAction::operator()(ArgumentParser&, const std::optional<std::string>& value,
                              std::string_view) {
   target_ = value.value_or("");
+}
+
+StoreWholeNumberAction::StoreWholeNumberAction(std::vector<std::string> option_strings,
+                                               std::size_t& target, std::size_t min,
+                                               std::size_t max, std::string help,
+                                               std::string metavar)
+    : Action(std::move(option_strings), Arity::one, std::move(help), std::move(metavar)),
+      target_(target),
+      min_(min),
+      max_(max) {}
+
+void StoreWholeNumberAction::operator()(ArgumentParser& parser,
+                                        const std::optional<std::string>& value, std::string_view) {
+  const std::string text = value.value_or("");
+  std::size_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < min_ || number > max_)
+    parser.error("argument " + display_name() + ": invalid value '" + text +
+                 "' (a whole number from " + std::to_string(min_) + " to " + std::to_string(max_) +
+                 ")");
+  target_ = number;
 }
 
 VersionAction::VersionAction(std::vector<std::string> option_strings, std::string version,

@@ -4,6 +4,7 @@
 // options that cluster (-vq), long options that may be shortened to any unambiguous prefix,
 // "--name=value", a generated usage and help listing, and usage errors that end with status 2.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -75,6 +76,23 @@ class StoreAction : public Action {
 
  private:
   std::optional<std::string>& target_;
+};
+
+/// An option that stores its one value, a whole number from `min` to `max`, in `target` (the last
+/// one given wins); any other value is a usage error that names the option and the range. `target`
+/// keeps what it holds when the option is not given, and must outlive the action.
+class StoreWholeNumberAction : public Action {
+ public:
+  StoreWholeNumberAction(std::vector<std::string> option_strings, std::size_t& target,
+                         std::size_t min, std::size_t max, std::string help,
+                         std::string metavar = "");
+  void operator()(ArgumentParser& parser, const std::optional<std::string>& value,
+                  std::string_view = {}) override;
+
+ private:
+  std::size_t& target_;
+  std::size_t min_;
+  std::size_t max_;
 };
 
 /// Prints the version text ("%(prog)s" replaced by the program name) and ends the program with 0.

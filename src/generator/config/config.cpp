@@ -8,6 +8,7 @@
 #include <regex>
 #include <string_view>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "base/files/input_file.hpp"
@@ -42,6 +43,11 @@ class Checker {
 
   void refuse_unknown_keys(const Document& mapping, const std::string& where,
                            std::initializer_list<std::string_view> allowed) const {
+    refuse_unknown_keys(mapping, where, std::vector<std::string_view>(allowed));
+  }
+
+  void refuse_unknown_keys(const Document& mapping, const std::string& where,
+                           const std::vector<std::string_view>& allowed) const {
     for (const auto& [key, value] : mapping.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
         std::string list;
@@ -356,6 +362,51 @@ OrganizationSettings organization_settings(const Document& section, const Checke
   return settings;
 }
 
+// The `defaults` section, key by key as the table of account defaults describes them.
+Defaults defaults_of(const Document& section, const Checker& checker) {
+  checker.expect_mapping(section, "defaults");
+  std::vector<std::string_view> keys;
+  for (const AccountDefaultEntry& entry : ACCOUNT_DEFAULT_TABLE) keys.push_back(entry.key);
+  checker.refuse_unknown_keys(section, "defaults", keys);
+  Defaults defaults;
+  for (const AccountDefaultEntry& entry : ACCOUNT_DEFAULT_TABLE) {
+    const std::string name(entry.key);
+    const std::string key = "defaults." + name;
+    const Document* value = nullptr;
+    if (entry.kind == DefaultKind::required_text)
+      value = &checker.require(section, "defaults", name);
+    else if (section.contains(name) && !section[name].is_null())
+      value = &section[name];
+    if (value == nullptr) continue;
+    defaults.mark_given(entry.which);
+    switch (entry.kind) {
+      case DefaultKind::required_text:
+        defaults.*std::get<std::string Defaults::*>(entry.member) = checker.text(*value, key);
+        break;
+      case DefaultKind::flag:
+        defaults.*std::get<bool Defaults::*>(entry.member) = checker.boolean(*value, key);
+        break;
+      case DefaultKind::boolean:
+        defaults.*std::get<std::optional<bool> Defaults::*>(entry.member) =
+            checker.boolean(*value, key);
+        break;
+      case DefaultKind::text:
+        defaults.*std::get<std::optional<std::string> Defaults::*>(entry.member) =
+            checker.text(*value, key, EmptyText::allowed);
+        break;
+      case DefaultKind::text_list:
+        defaults.*std::get<std::optional<std::vector<std::string>> Defaults::*>(entry.member) =
+            checker.texts(*value, key);
+        break;
+      case DefaultKind::cidr_list:
+        defaults.*std::get<std::optional<std::vector<std::string>> Defaults::*>(entry.member) =
+            cidr_texts(*value, key, checker);
+        break;
+    }
+  }
+  return defaults;
+}
+
 // The checks of a configuration read from the file at `path`.
 Config config_from_document(const Document& document, const std::filesystem::path& path,
                             const serializers::IntegerSpellings& spellings) {
@@ -449,42 +500,7 @@ Config config_from_document(const Document& document, const std::filesystem::pat
       *networks = networks_of(document[key], key, checker);
   }
 
-  const Document& defaults = checker.require(document, "", "defaults");
-  checker.expect_mapping(defaults, "defaults");
-  checker.refuse_unknown_keys(
-      defaults, "defaults",
-      {"role_name", "add_vpc_cidr", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size",
-       "transit_gw_name", "gw_zones", "domain", "encrypt", "inspection"});
-  Defaults& out = config.defaults;
-  const auto given = [&](const char* key) -> const Document* {
-    if (!defaults.contains(key) || defaults[key].is_null()) return nullptr;
-    out.given.insert(key);
-    return &defaults[key];
-  };
-  const auto key_of = [](const char* key) { return std::string("defaults.") + key; };
-  out.role_name =
-      checker.text(checker.require(defaults, "defaults", "role_name"), "defaults.role_name");
-  out.given.insert("role_name");
-  if (const auto* value = given("add_vpc_cidr"))
-    out.add_vpc_cidr = checker.boolean(*value, key_of("add_vpc_cidr"));
-  if (const auto* value = given("hpe")) out.hpe = checker.boolean(*value, key_of("hpe"));
-  if (const auto* value = given("managed_tgw"))
-    out.managed_tgw = checker.boolean(*value, key_of("managed_tgw"));
-  if (const auto* value = given("filter_cidrs")) {
-    out.filter_cidrs = cidr_texts(*value, key_of("filter_cidrs"), checker);
-  }
-  if (const auto* value = given("spoke_gw_size"))
-    out.spoke_gw_size = checker.text(*value, key_of("spoke_gw_size"), EmptyText::allowed);
-  if (const auto* value = given("transit_gw_name"))
-    out.transit_gw_name = checker.text(*value, key_of("transit_gw_name"), EmptyText::allowed);
-  if (const auto* value = given("gw_zones"))
-    out.gw_zones = checker.texts(*value, key_of("gw_zones"));
-  if (const auto* value = given("domain"))
-    out.domain = checker.text(*value, key_of("domain"), EmptyText::allowed);
-  if (const auto* value = given("encrypt"))
-    out.encrypt = checker.boolean(*value, key_of("encrypt"));
-  if (const auto* value = given("inspection"))
-    out.inspection = checker.boolean(*value, key_of("inspection"));
+  config.defaults = defaults_of(checker.require(document, "", "defaults"), checker);
 
   if (document.contains("assume_role") && !document["assume_role"].is_null())
     config.assume_role = assume_role_settings(document["assume_role"], checker);

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/config/account_defaults.hpp"
 
 namespace generator::config {
 
@@ -28,26 +28,6 @@ struct ControllerSettings {
   std::string certificate_sha256{};
   /// The longest one controller request may take.
   std::chrono::milliseconds timeout = DEFAULT_CONTROLLER_TIMEOUT;
-};
-
-/// Values copied into every account of the outputs, and the role to assume.
-struct Defaults {
-  std::string role_name;
-  bool add_vpc_cidr = false;
-  bool hpe = false;
-  std::optional<bool> managed_tgw;
-  std::optional<std::vector<std::string>> filter_cidrs;
-  std::optional<std::string> spoke_gw_size;
-  std::optional<std::string> transit_gw_name;
-  std::optional<std::vector<std::string>> gw_zones;
-  std::optional<std::string> domain;
-  std::optional<bool> encrypt;
-  std::optional<bool> inspection;
-  /// Names of the members written in the file (as opposed to taking the loader's default).
-  std::set<std::string> given;
-
-  /// Whether the member of that name was written in the file.
-  [[nodiscard]] bool is_given(const std::string& member) const { return given.contains(member); }
 };
 
 /// The session name of every account's role assumption unless the configuration names another.

@@ -1,9 +1,11 @@
 #include "generator/generate/account_access.hpp"
 
 #include <set>
+#include <source_location>
 
 #include "aws/errors.hpp"
 #include "aws/sts.hpp"
+#include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/controller/terminal.hpp"
@@ -59,22 +61,38 @@ aws::Context process_context(const http::TransportSettings& transport) {
   return context;
 }
 
-nlohmann::ordered_json get_acct_name(const std::string& account_id,
-                                     const nlohmann::ordered_json& account_list) {
-  if (!account_list.is_array()) throw TypeError("the controller's account list is not a list");
-  const nlohmann::ordered_json wanted = account_id;
-  for (const auto& entry : account_list) {
+ControllerAccounts ControllerAccounts::from_answer(const nlohmann::ordered_json& list) {
+  if (!list.is_array()) throw TypeError("the controller's account list is not a list");
+  ControllerAccounts accounts;
+  for (const nlohmann::ordered_json& entry : list) {
     if (!entry.is_object() || !entry.contains("account_number")) {
-      throw KeyError("'account_number' (an entry of the controller's account list has none)");
+      accounts.left_out_.push_back(entry.dump());
+      continue;
     }
-    if (entry["account_number"] == wanted) {
-      if (!entry.contains("account_name"))
-        throw KeyError("'account_name' (the controller's entry of account " + account_id +
-                       " has none)");
-      return entry["account_name"];
+    // A number is refused rather than read: it has lost any leading zeros of the account's.
+    const nlohmann::ordered_json& number = entry["account_number"];
+    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
+      accounts.left_out_.push_back(number.dump());
+      continue;
     }
+    ControllerAccount account{number.get<std::string>(), std::nullopt};
+    const auto name = entry.find("account_name");
+    const bool first =
+        accounts.first_entry_.emplace(account.account_number, accounts.entries_.size()).second;
+    if (name != entry.end() && name->is_string())
+      account.account_name = name->get<std::string>();
+    else if (first && (name == entry.end() || !name->is_null()))
+      // Only the first entry of an account gives its name.
+      accounts.unnamed_.push_back(account.account_number);
+    accounts.entries_.push_back(std::move(account));
   }
-  return nullptr;
+  return accounts;
+}
+
+std::optional<std::string> ControllerAccounts::name_of(const std::string& account_id) const {
+  const auto found = first_entry_.find(account_id);
+  if (found == first_entry_.end()) return std::nullopt;
+  return entries_[found->second].account_name;
 }
 
 std::string get_role_arn(const std::string& account_id, const std::string& role_name) {
@@ -84,35 +102,61 @@ std::string get_role_arn(const std::string& account_id, const std::string& role_
   return role_arn;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal,
-    aws::OwnCredentials* own, const config::AssumeRoleSettings& settings) {
-  try {
-    const aws::StsClient sts = own != nullptr ? aws::make_default_sts_client(context, *own)
-                                              : aws::make_default_sts_client(context);
-    return sts.assume_role(aws::AssumeRoleRequest{role_arn, settings.session_name,
-                                                  settings.external_id, settings.duration_seconds});
-  } catch (const std::exception& error) {
-    // Refused permission, a missing role, no network or no own credentials: the account is skipped
-    // by the caller, the others are still scanned. An answer that quotes the request back shows
-    // no external ID: the configuration holds it as a secret, which every message masks.
-    logger().error("{}", std::string(error.what()));
-    if (refusal != nullptr) *refusal = error.what();
-    return std::nullopt;
-  }
-}
-
-RoleAssumption assume_account_role(const std::string& role_arn,
-                                   const config::AssumeRoleSettings& settings,
-                                   const aws::Context& context, aws::OwnCredentials& own) {
+RoleAssumption RoleAssumption::assumed(aws::Credentials credentials) {
   RoleAssumption assumption;
-  assumption.credentials =
-      get_temp_creds_for_account(role_arn, context, &assumption.refusal, &own, settings);
+  assumption.credentials_ = std::move(credentials);
   return assumption;
 }
 
-std::optional<aws::Credentials> get_temp_creds_for_account(const std::string& role_arn) {
-  return get_temp_creds_for_account(role_arn, process_context());
+RoleAssumption RoleAssumption::refused(std::string reason) {
+  RoleAssumption assumption;
+  assumption.refusal_ = std::move(reason);
+  return assumption;
+}
+
+RoleAssumption RoleAssumption::failed(std::exception_ptr error) {
+  RoleAssumption assumption;
+  assumption.failure_ = std::move(error);
+  return assumption;
+}
+
+std::optional<aws::Credentials> RoleAssumption::credentials() const {
+  if (failure_) std::rethrow_exception(failure_);
+  return credentials_;
+}
+
+RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
+                                          const config::AssumeRoleSettings& settings,
+                                          const aws::Context& context, aws::OwnCredentials& own) {
+  // A refusal costs the operator one account, and the others are still scanned. An answer that
+  // quotes the request back shows no external ID: the configuration holds it as a secret, which
+  // every message masks.
+  const std::source_location here = std::source_location::current();
+  const auto refusal = [&](const aws::Error& error) {
+    logger().error(here, "{}", std::string(error.what()));
+    return RoleAssumption::refused(error.what());
+  };
+  try {
+    // No own credentials (none found, a sign-in that no longer holds, a role profile that was
+    // refused) refuse every account alike.
+    (void)own.get(context);
+  } catch (const aws::Error& error) {
+    return refusal(error);
+  } catch (...) {
+    return RoleAssumption::failed(std::current_exception());
+  }
+  try {
+    const aws::StsClient sts = aws::make_default_sts_client(context, own);
+    return RoleAssumption::assumed(sts.assume_role(aws::AssumeRoleRequest{
+        role_arn, settings.session_name, settings.external_id, settings.duration_seconds}));
+  } catch (const aws::ServiceError& error) {
+    // A role that is missing or does not trust the operator.
+    return refusal(error);
+  } catch (...) {
+    // STS out of reach or answering with something else, or a fault of our own: no account would
+    // fare better, so the run ends on it.
+    return RoleAssumption::failed(std::current_exception());
+  }
 }
 
 std::vector<aws::OrganizationAccount> list_organization_accounts(
@@ -154,19 +198,10 @@ std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::C
   return get_ec2_resource_handler("us-east-1", creds, context)->describe_regions();
 }
 
-std::vector<std::string> get_regions(const aws::Credentials& creds) {
-  return get_regions(creds, process_context());
-}
-
 std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
                                                     const aws::Credentials& creds,
                                                     const aws::Context& context) {
   return std::make_unique<AwsEc2Handle>(context, aws_region, creds);
-}
-
-std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                    const aws::Credentials& creds) {
-  return get_ec2_resource_handler(aws_region, creds, process_context());
 }
 
 }  // namespace generator::generate

@@ -1,13 +1,16 @@
 #pragma once
 
-// How the scan reaches an AWS account: its name on the controller, the role to assume,
-// the role assumption, its regions, and the EC2 handle of one region.
+// How the scan reaches an AWS account: its name in the controller's account list, the role to
+// assume and what came of assuming it, the organization's accounts, an account's regions, and
+// the EC2 handle of one region.
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "aws/context.hpp"
@@ -18,11 +21,31 @@
 
 namespace generator::generate {
 
-/// What a role assumption gave: the credentials, or why there are none.
-struct RoleAssumption {
-  std::optional<aws::Credentials> credentials;
-  /// The error's message when the role could not be assumed.
-  std::string refusal;
+/// What came of assuming an account's role: its credentials; a refusal, by AWS or by the
+/// operator's own sign-in, which skips the account; or a failure that is neither, which ends the
+/// run as any other fault does.
+class RoleAssumption {
+ public:
+  /// The role was assumed.
+  [[nodiscard]] static RoleAssumption assumed(aws::Credentials credentials);
+  /// AWS refused the role, or the operator's sign-in gave no credentials to ask with; `reason` is
+  /// the error's message.
+  [[nodiscard]] static RoleAssumption refused(std::string reason);
+  /// Something else went wrong; `error` is what a caller rethrows.
+  [[nodiscard]] static RoleAssumption failed(std::exception_ptr error);
+
+  /// The credentials when the role was assumed, nothing when it was refused; rethrows the error of
+  /// a failure.
+  [[nodiscard]] std::optional<aws::Credentials> credentials() const;
+  /// The reason of a refusal; empty otherwise.
+  [[nodiscard]] const std::string& refusal() const noexcept { return refusal_; }
+
+ private:
+  RoleAssumption() = default;
+
+  std::optional<aws::Credentials> credentials_;
+  std::string refusal_;
+  std::exception_ptr failure_;
 };
 
 /// EC2 of one region with one account's credentials; tests put a stand-in here.
@@ -46,33 +69,59 @@ class Ec2Handle {
 [[nodiscard]] aws::Context process_context(
     const http::TransportSettings& transport = aws::Context::transport_settings());
 
-/// The "account_name" of the first entry of the controller's list whose "account_number" equals
-/// `account_id` (a text equals only a text); null when none does. KeyError for an entry without
-/// "account_number" reached before a match.
-[[nodiscard]] nlohmann::ordered_json get_acct_name(const std::string& account_id,
-                                                   const nlohmann::ordered_json& account_list);
+/// One entry of the controller's account list that names an AWS account.
+struct ControllerAccount {
+  /// The 12-digit account number, as the controller wrote it.
+  std::string account_number;
+  /// The account's name on the controller; nothing when the entry gives none as text.
+  std::optional<std::string> account_name;
+};
+
+/// The controller's account list, typed where it enters the run: the entries that name an AWS
+/// account, in the controller's order, and what the others were, so that one WARNING can name
+/// them.
+class ControllerAccounts {
+ public:
+  /// A list without entries.
+  ControllerAccounts() = default;
+  /// The list as the controller sent it (TypeError when it is no list). An entry that is no
+  /// mapping, or whose "account_number" is not a 12-digit text, is left out; one whose
+  /// "account_name" is missing or not text (null: the controller gives none) names its account
+  /// without a name.
+  [[nodiscard]] static ControllerAccounts from_answer(const nlohmann::ordered_json& list);
+
+  /// The entries that name an AWS account, in the controller's order, an account as often as
+  /// listed.
+  [[nodiscard]] const std::vector<ControllerAccount>& entries() const noexcept { return entries_; }
+  /// The name of the first entry of `account_id`; nothing when no entry names the account or
+  /// that entry gives no name.
+  [[nodiscard]] std::optional<std::string> name_of(const std::string& account_id) const;
+  /// The entries left out, each as the controller wrote its "account_number" (the whole entry
+  /// when it has none), in the controller's order.
+  [[nodiscard]] const std::vector<std::string>& left_out() const noexcept { return left_out_; }
+  /// The accounts whose entry's "account_name" is missing or not text, in the controller's order.
+  [[nodiscard]] const std::vector<std::string>& unnamed() const noexcept { return unnamed_; }
+
+ private:
+  std::vector<ControllerAccount> entries_;
+  // Account number -> its first entry in entries_.
+  std::unordered_map<std::string, std::size_t> first_entry_;
+  std::vector<std::string> left_out_;
+  std::vector<std::string> unnamed_;
+};
 
 /// "arn:aws:iam::<account_id>:role/<role_name>", the role name as it stands.
 [[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
 
-/// The temporary credentials of the role, assumed with the operator's own credentials (the SDKs'
-/// default chain and region) and the session name, external ID and lifetime of `settings` (by
-/// default session name "AssumeRoleSession1" and nothing else asked for); nothing, with the
-/// error's message logged, when the role could not be assumed for any reason.
-/// `refusal`, when given, receives the error's message; `own`, when given, supplies the operator's
-/// credentials instead of a resolution of the default chain for this call.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn, const aws::Context& context, std::string* refusal = nullptr,
-    aws::OwnCredentials* own = nullptr, const config::AssumeRoleSettings& settings = {});
-/// The same in the process's own context.
-[[nodiscard]] std::optional<aws::Credentials> get_temp_creds_for_account(
-    const std::string& role_arn);
-/// The same with the operator's credentials of `own`, and the error's message kept as the
-/// refusal when the role could not be assumed.
-[[nodiscard]] RoleAssumption assume_account_role(const std::string& role_arn,
-                                                 const config::AssumeRoleSettings& settings,
-                                                 const aws::Context& context,
-                                                 aws::OwnCredentials& own);
+/// The role assumed with the operator's own credentials of `own` (resolved once for the run, from
+/// the SDKs' default chain) at the default STS endpoint, with the session name, external ID and
+/// lifetime of `settings`. Refused, with the error's message logged, when STS refuses or when the
+/// operator's credentials cannot be resolved (any error of the AWS layer there); failed with any
+/// other error.
+[[nodiscard]] RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
+                                                        const config::AssumeRoleSettings& settings,
+                                                        const aws::Context& context,
+                                                        aws::OwnCredentials& own);
 
 /// The most organizational units read below the configured ones: ten times what an organization
 /// may hold.
@@ -89,15 +138,10 @@ inline constexpr std::size_t MAX_ORGANIZATIONAL_UNITS = 10000;
 /// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,
                                                    const aws::Context& context);
-/// The same in the process's own context.
-[[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds);
 
 /// An EC2 handle for the region with the account's credentials; sends nothing yet.
 [[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
                                                                   const aws::Credentials& creds,
                                                                   const aws::Context& context);
-/// The same in the process's own context.
-[[nodiscard]] std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,
-                                                                  const aws::Credentials& creds);
 
 }  // namespace generator::generate

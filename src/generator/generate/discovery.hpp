@@ -1,51 +1,22 @@
 #pragma once
 
 // What `generate` makes of one scan of the estate: the minimal discovery document and the workbook
-// rows (outputs of the scan that only turn its records into entries or rows), the scan of the
-// configured estate that feeds every output of a run, and the verify pass.
+// rows, outputs of the scan that only turn its records into entries or rows.
 
 #include <exception>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "aws/credentials.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
-#include "generator/generate/discovery_file.hpp"
-#include "generator/generate/drift_check.hpp"
-#include "generator/generate/scan_engine.hpp"
-#include "generator/generate/scan_tally.hpp"
-#include "http/http.hpp"
+#include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {
 
-/// The `defaults` members that an account entry of the discovery file repeats when the
-/// configuration file gives them.
-inline const std::vector<std::string> MIN_ACCOUNT_INFO_FIELDS{"hpe", "managed_tgw", "filter_cidrs",
-                                                              "spoke_gw_size", "role_name"};
-
 /// The value that stands for a missing value: the empty text (an empty cell in the workbook).
 inline const std::string NULL_TEXT;
-
-/// How a run reaches its two peers; made once from the configuration.
-struct Transports {
-  http::TransportSettings controller;
-  http::TransportSettings aws;
-};
-
-/// The controller's transport as the configuration asks for it, and AWS's standard one.
-[[nodiscard]] Transports make_transports(const config::Config& config);
-
-/// The real controller and AWS over `transports`, with the process's environment, every account's
-/// role assumed as the configuration's `assume_role` says and throttling waited out for its
-/// `throttling_patience`; one for the whole run, so that the operator's own credentials are
-/// resolved once.
-[[nodiscard]] std::unique_ptr<DiscoveryServices> make_live_services(const Transports& transports,
-                                                                    const config::Config& config);
 
 /// Turns the scan's records into the discovery document {account_info: [...]}: every account
 /// whose role could be assumed, with its regions (a failed region is left out) and VPCs, each
@@ -63,7 +34,7 @@ class DiscoveryFileOutput : public ScanOutput {
   void account_scanned(const AccountRecord& account) override;
 
   /// Completes the document of every account handed over (ListExport::finish).
-  void finish();
+  void finish() override;
 
  private:
   [[nodiscard]] nlohmann::ordered_json account_entry(const AccountRecord& account) const;
@@ -101,44 +72,5 @@ class WorkbookOutput : public ScanOutput {
   nlohmann::ordered_json rows_ = nlohmann::ordered_json::array();
   std::exception_ptr first_failure_;
 };
-
-/// What the verify pass found.
-struct Verification {
-  /// Whether something blocks the migration with the file as it stands.
-  bool blocks_migration = false;
-  /// The file with every blocked or empty gateway subnet chosen anew, everything else as read.
-  nlohmann::ordered_json refreshed;
-};
-
-/// What one run asks of its scan.
-struct ScanRequest {
-  /// The outputs of the configured estate: every configured account with the configured regions,
-  /// or those enabled for it.
-  std::vector<ScanOutput*> outputs;
-  /// What those outputs write ("the discovery file", ...), as a ScanError names them.
-  std::vector<std::string> products;
-  /// With --verify: the file whose accounts and regions are scanned too, and its drift check.
-  const DiscoveryFile* verified = nullptr;
-  DriftCheck* drift_check = nullptr;
-};
-
-/// The rule by which the scan of `config` chooses gateway subnets, which the drift check applies.
-[[nodiscard]] GatewayRule gateway_rule(const config::Config& config);
-
-/// Scans once for everything `request` asks, handing the records to its outputs in plan order;
-/// when both the configured estate and a file are asked for, the one scan covers both and each
-/// output sees only its own part (PlanScope). `controller_accounts` is the controller's account
-/// list, fetched once for the run. Fails with ScanError when the configured estate's part reached
-/// nothing (ScanTally::reached_nothing), naming the products as not written. `jobs` pieces of work
-/// run at once (see ScanSettings::jobs); nothing handed over depends on it. The counts of what the
-/// configured estate's part entered and skipped come back.
-ScanTally scan_estate_once(const config::Config& config,
-                           nlohmann::ordered_json controller_accounts,
-                           DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
-                           const ScanRequest& request);
-
-/// The outcome of `check` of `file` once the scan is over (see DriftCheck): its summary logged,
-/// and the refreshed file, which the migration model checks (ovra::ValidationError naming `file`).
-[[nodiscard]] Verification verification_of(DriftCheck& check, const DiscoveryFile& file);
 
 }  // namespace generator::generate

@@ -21,15 +21,6 @@
 
 namespace generator::generate {
 
-/// How the scan chose the gateway subnets it hands over (the configuration's defaults).
-struct GatewayRule {
-  Hpe hpe = Hpe::disabled;
-  /// When set, gateway subnets stay empty: the migration adds a block to the VPC instead.
-  bool add_vpc_cidr = false;
-  /// Addresses no gateway subnet may use (reserved_cidrs).
-  std::vector<ipv4::Network> reserved{};
-};
-
 /// One difference between a discovery file and the estate.
 struct DriftFinding {
   enum class Kind {
@@ -60,7 +51,7 @@ class DriftCheck : public ScanOutput {
 
   /// Reports the file's accounts that the scan never handed over and logs the summary line; called
   /// once, after the scan.
-  void finish();
+  void finish() override;
 
   /// Every finding so far, in the order logged.
   [[nodiscard]] const std::vector<DriftFinding>& findings() const noexcept { return findings_; }

@@ -55,7 +55,7 @@ class EstateOverlaps : public ScanOutput {
   /// addresses with others (its overlapping blocks, the first OTHERS_NAMED others with theirs, how
   /// many more), one WARNING that counts the VPCs and pairs, then one WARNING per VPC over an
   /// external range. Logs nothing when nothing overlaps; called once, after the scan.
-  void finish();
+  void finish() override;
 
   /// Every VPC handed over, in scan order.
   [[nodiscard]] const std::vector<VpcPlace>& vpcs() const noexcept { return vpcs_; }

@@ -12,6 +12,16 @@
 
 namespace generator::generate {
 
+/// How a scan chooses the gateway subnets it hands over (the configuration's defaults), which the
+/// drift check applies again.
+struct GatewayRule {
+  Hpe hpe = Hpe::disabled;
+  /// When set, gateway subnets stay empty: the migration adds a block to the VPC instead.
+  bool add_vpc_cidr = false;
+  /// Addresses no gateway subnet may use (reserved_cidrs), as if subnets stood there.
+  std::vector<ipv4::Network> reserved{};
+};
+
 /// The gateway subnet of `vpc` against the subnets the record carries and the `reserved` ranges,
 /// which count as taken just as subnets do: tried in the primary block, then in each further block
 /// in state "associated", in association order; nothing (with a warning that says when the

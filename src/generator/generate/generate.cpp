@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -10,18 +9,21 @@
 #include <source_location>
 
 #include "aws/errors.hpp"
+#include "base/files/output_path.hpp"
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "base/files/output_path.hpp"
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/serializers.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
+#include "generator/generate/discovery_services.hpp"
 #include "generator/generate/estate_overlaps.hpp"
+#include "generator/generate/estate_scan.hpp"
 #include "generator/generate/status_line.hpp"
+#include "generator/generate/verification.hpp"
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
 #include "ovra/config.hpp"
@@ -39,7 +41,7 @@ struct Options {
   std::optional<std::string> config_path;
   std::optional<std::string> discovery;
   std::optional<std::string> excel;
-  std::optional<std::string> jobs;
+  std::size_t jobs = DEFAULT_JOBS;
   std::optional<std::string> report;
   std::optional<std::string> verify;
 };
@@ -75,8 +77,8 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
                                          "Generates an Excel file that can be updated and then "
                                          "convertedto yaml using convert_excel_to_yaml",
                                          "excel_file"));
-  parser.add_action(std::make_shared<cli::StoreAction>(
-      std::vector<std::string>{"-j", "--jobs"}, options.jobs,
+  parser.add_action(std::make_shared<cli::StoreWholeNumberAction>(
+      std::vector<std::string>{"-j", "--jobs"}, options.jobs, 1, MAX_JOBS,
       "Regions to scan at once, across accounts (1 to " + std::to_string(MAX_JOBS) + ", default " +
           std::to_string(DEFAULT_JOBS) + "); the files and the log are the same for every value.",
       "N"));
@@ -91,18 +93,6 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
       "the file with blocked or empty gateway subnets chosen anew there",
       "discovery_file"));
   return parser;
-}
-
-// The --jobs value: a whole number from 1 to MAX_JOBS, anything else a usage error.
-std::size_t jobs_option(const cli::ArgumentParser& parser, const Options& options) {
-  const std::optional<std::string>& text = options.jobs;
-  if (!text) return DEFAULT_JOBS;
-  std::size_t jobs = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-  if (error != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > MAX_JOBS)
-    parser.error("argument -j/--jobs: invalid value '" + *text + "' (a whole number from 1 to " +
-                 std::to_string(MAX_JOBS) + ")");
-  return jobs;
 }
 
 // The program's own first step, so its messages are issued in the name of the caller (main). The
@@ -161,6 +151,85 @@ struct RunFiles {
   std::optional<std::string> excel;
 };
 
+// The files of the configured estate, each an output of the scan whose `finish` writes it. The
+// adapters give the outputs that are written by other means the same life, and announce each
+// file in the name of the run that writes it.
+
+// The discovery file: each account's entry went to the list export as it was scanned.
+class RunDiscoveryFile : public DiscoveryFileOutput {
+ public:
+  RunDiscoveryFile(const config::Defaults& defaults, serializers::ListExport& accounts,
+                   std::string path, std::source_location run)
+      : DiscoveryFileOutput(defaults, accounts), path_(std::move(path)), run_(run) {}
+  void finish() override {
+    logger().info(run_, "Exporting accounts to discovery file: {}", path_);
+    DiscoveryFileOutput::finish();
+  }
+
+ private:
+  std::string path_;
+  std::source_location run_;
+};
+
+// The address map: drawn as the accounts arrive, written with the overlaps the scan found.
+class RunAddressMap : public AddressMap {
+ public:
+  RunAddressMap(AddressMapSettings settings, const EstateOverlaps& overlaps, std::string path,
+                std::source_location run)
+      : AddressMap(std::move(settings)), overlaps_(overlaps), path_(std::move(path)), run_(run) {}
+  void finish() override {
+    logger().info(run_, "Writing address map: {}", path_);
+    write(path_, overlaps_);
+  }
+
+ private:
+  const EstateOverlaps& overlaps_;
+  std::string path_;
+  std::source_location run_;
+};
+
+// The workbook: its rows exported to the file, unless a failed region spoilt them.
+class RunWorkbook : public WorkbookOutput {
+ public:
+  RunWorkbook(const config::Defaults& defaults, std::string path, std::source_location run)
+      : WorkbookOutput(defaults), path_(std::move(path)), run_(run) {}
+  void finish() override {
+    const nlohmann::ordered_json workbook_rows = rows();
+    logger().info(run_, "Exporting accounts to discovery excel: {}", path_);
+    serializers::export_to_xlsx(workbook_rows, path_);
+  }
+
+ private:
+  std::string path_;
+  std::source_location run_;
+};
+
+// A file of the run and how the WARNING of an incomplete one names it ("Discovery file 'x'").
+struct RunFile {
+  ScanOutput* output;
+  std::string name;
+};
+
+// Finishes each file in turn, then logs the WARNING of each written one that is incomplete: last,
+// so that a file missing accounts or regions is not taken for a complete one. A file that cannot
+// be written ends the run after the WARNINGs of those written before it.
+void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
+  std::vector<std::string> written;
+  const auto warn_if_incomplete = [&] {
+    for (const std::string& name : written) tally.warn_if_incomplete(name);
+  };
+  try {
+    for (const RunFile& file : files) {
+      file.output->finish();
+      written.push_back(file.name);
+    }
+  } catch (...) {
+    warn_if_incomplete();
+    throw;
+  }
+  warn_if_incomplete();
+}
+
 // Logs in once and scans once for every file asked for, then writes them in turn: the refreshed
 // file of --verify, the discovery file and the address map (which leave a failed region out),
 // the workbook (not written then). A file written stays when a later one fails. A file to check
@@ -168,6 +237,7 @@ struct RunFiles {
 // migration.
 bool scan_and_write(const config::Config& config, const RunFiles& files,
                     DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
+  const std::source_location run = std::source_location::current();
   std::optional<DiscoveryFile> verified;
   std::optional<DriftCheck> check;
   if (files.verify) {
@@ -175,38 +245,46 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     logger().info("Verifying discovery file: {}", *files.verify);
     check.emplace(*verified, gateway_rule(config));
   }
+  // Every scan of the configured estate names its overlaps, whichever files it is for.
+  std::optional<EstateOverlaps> overlaps;
+  if (files.discovery || files.report || files.excel) overlaps.emplace(config.external_cidrs);
   std::unique_ptr<serializers::ListExport> discovery_accounts;
-  std::optional<DiscoveryFileOutput> discovery;
-  std::optional<AddressMap> map;
-  std::optional<WorkbookOutput> workbook;
+  std::optional<RunDiscoveryFile> discovery;
+  std::optional<RunAddressMap> map;
+  std::optional<RunWorkbook> workbook;
+  std::vector<RunFile> estate_files;
   ScanRequest request;
   if (files.discovery) {
     logger().info("Generating minimal discovery file: {}", *files.discovery);
     discovery_accounts = serializers::open_list_export(*files.discovery, "account_info");
-    request.outputs.push_back(&discovery.emplace(config.defaults, *discovery_accounts));
+    estate_files.push_back(
+        {&discovery.emplace(config.defaults, *discovery_accounts, *files.discovery, run),
+         "Discovery file '" + *files.discovery + "'"});
     request.products.emplace_back("the discovery file");
   }
   if (files.report) {
     logger().info("Generating address map: {}", *files.report);
-    request.outputs.push_back(
-        &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
+    estate_files.push_back(
+        {&map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()),
+                      *overlaps, *files.report, run),
+         "Address map '" + *files.report + "'"});
     request.products.emplace_back("the address map");
   }
   if (files.excel) {
     logger().info("Generating Excel file: {}", *files.excel);
-    request.outputs.push_back(&workbook.emplace(config.defaults));
+    estate_files.push_back(
+        {&workbook.emplace(config.defaults, *files.excel, run), "Workbook '" + *files.excel + "'"});
     request.products.emplace_back("the workbook");
   }
+  for (const RunFile& file : estate_files) request.outputs.push_back(file.output);
   if (check) {
     request.verified = &*verified;
     request.drift_check = &*check;
   }
   if (request.outputs.empty() && !check) return false;
-  // Every scan of the configured estate names its overlaps, whichever files it is for.
-  std::optional<EstateOverlaps> overlaps;
-  if (!request.outputs.empty()) request.outputs.push_back(&overlaps.emplace(config.external_cidrs));
-  const ScanTally tally = scan_estate_once(config, services.account_list(config), services,
-                                           progress, jobs, request);
+  if (overlaps) request.outputs.push_back(&*overlaps);
+  const ScanTally tally =
+      scan_estate_once(config, services.account_list(config), services, progress, jobs, request);
   if (overlaps) overlaps->finish();
 
   bool blocked = false;
@@ -218,34 +296,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
       serializers::export_to_path(verification.refreshed, *files.refreshed);
     }
   }
-  std::vector<std::string> written;
-  // Last, so that a file missing accounts or regions is not taken for a complete one.
-  const auto warn_if_incomplete = [&] {
-    for (const std::string& product : written) tally.warn_if_incomplete(product);
-  };
-  if (discovery) {
-    logger().info("Exporting accounts to discovery file: {}", *files.discovery);
-    discovery->finish();
-    written.push_back("Discovery file '" + *files.discovery + "'");
-  }
-  if (map) {
-    logger().info("Writing address map: {}", *files.report);
-    map->write(*files.report, *overlaps);
-    written.push_back("Address map '" + *files.report + "'");
-  }
-  if (workbook) {
-    nlohmann::ordered_json rows;
-    try {
-      rows = workbook->rows();
-    } catch (...) {
-      warn_if_incomplete();
-      throw;
-    }
-    logger().info("Exporting accounts to discovery excel: {}", *files.excel);
-    serializers::export_to_xlsx(rows, *files.excel);
-    written.push_back("Workbook '" + *files.excel + "'");
-  }
-  warn_if_incomplete();
+  finish_files(estate_files, tally);
   return blocked;
 }
 
@@ -278,7 +329,6 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
     return;
   }
 
-  const std::size_t jobs = jobs_option(parser, options);
   const config::Config config = load_configuration(options.config_path, program_name);
   check_outputs(options, config);
   if (!asks_for_work(options, *options.config_path)) return;
@@ -291,7 +341,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
   // With --verify, --discovery names the refreshed file instead of a discovery file of its own.
   const RunFiles files{verify, verify ? options.discovery : std::nullopt,
                        verify ? std::nullopt : options.discovery, options.report, options.excel};
-  const bool blocked = scan_and_write(config, files, *services, *progress, jobs);
+  const bool blocked = scan_and_write(config, files, *services, *progress, options.jobs);
   if (blocked) throw EarlyExit(EXIT_STATUS_FAILURE);
 }
 

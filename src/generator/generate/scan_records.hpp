@@ -103,8 +103,9 @@ struct AccountRecord {
   std::vector<std::string> listed_regions;
 };
 
-/// An output of a scan. The engine calls `account_scanned` on the calling thread, accounts in
-/// configuration order, after every region of the account is done.
+/// An output of a scan. Every output has the same life: the engine calls `account_scanned` on the
+/// calling thread, accounts in configuration order, after every region of the account is done;
+/// once the scan is over the run calls `finish`, which writes or reports what the output made.
 ///
 /// The const hooks let an output say what it makes of each step at the moment the step happens,
 /// so that its messages stand among the scan's own. They may run on a worker thread, several at
@@ -123,6 +124,9 @@ class ScanOutput {
   [[nodiscard]] virtual bool outlives_failed_regions() const { return true; }
   /// One account, with all its regions.
   virtual void account_scanned(const AccountRecord& account) = 0;
+  /// The scan is over: writes the output's file or reports its findings; called once. By default
+  /// nothing (an output that is read by the run, such as a tally).
+  virtual void finish() {}
 
   /// An account's scan begins: its name is known, its role not yet assumed.
   virtual void account_started(const AccountRecord& /*account*/) const {}

@@ -1,5 +1,6 @@
-// Reaching an account: the controller's name for it, the role ARN, the role assumption (with its
-// failures logged and swallowed), the region list and the EC2 handle, against scripted AWS answers.
+// Reaching an account: the controller's name for it, the role ARN, the role assumption (refused,
+// with the reason logged, or failed), the region list and the EC2 handle, against scripted AWS
+// answers.
 
 #include "generator/generate/account_access.hpp"
 
@@ -26,25 +27,36 @@ class LogCapture : public test_support::LogCapture {
   LogCapture() : test_support::LogCapture(log::DEBUG, "{message}") {}
 };
 
-TEST(GetAcctName, TheFirstEntryWhoseNumberEqualsTheTextGivesTheName) {
-  const nlohmann::ordered_json accounts = nlohmann::ordered_json::parse(R"([
+TEST(ControllerAccounts, TheFirstEntryOfATextNumberNamesTheAccountAndOddEntriesAreKeptAside) {
+  const ControllerAccounts accounts =
+      ControllerAccounts::from_answer(nlohmann::ordered_json::parse(R"([
     {"account_number": 111111111111, "account_name": "as-number"},
     {"account_number": "111111111111", "account_name": "first"},
-    {"account_number": "111111111111", "account_name": "second"},
-    {"account_number": "222222222222", "account_name": "other"}])");
-  EXPECT_EQ(get_acct_name("111111111111", accounts), "first");
-  EXPECT_EQ(get_acct_name("222222222222", accounts), "other");
-  EXPECT_TRUE(get_acct_name("333333333333", accounts).is_null());
-  EXPECT_TRUE(get_acct_name("333333333333", nlohmann::ordered_json::array()).is_null());
-}
-
-TEST(GetAcctName, AnEntryWithoutNumberStopsTheLookupOnlyWhenReachedBeforeAMatch) {
-  const nlohmann::ordered_json accounts = nlohmann::ordered_json::parse(R"([
-    {"account_number": "111111111111", "account_name": "first"},
     {"account_name": "no number"},
-    {"account_number": "222222222222", "account_name": "late"}])");
-  EXPECT_EQ(get_acct_name("111111111111", accounts), "first");
-  EXPECT_THROW((void)get_acct_name("222222222222", accounts), KeyError);
+    "not an entry",
+    {"account_number": "111111111111", "account_name": "second"},
+    {"account_number": "222222222222", "account_name": "other"},
+    {"account_number": "333333333333", "account_name": 7},
+    {"account_number": "444444444444"},
+    {"account_number": "555555555555", "account_name": null},
+    {"account_number": "1234", "account_name": "short"}])"));
+  EXPECT_EQ(accounts.name_of("111111111111"), "first");
+  EXPECT_EQ(accounts.name_of("222222222222"), "other") << "entries without a number stop nothing";
+  for (const char* nameless : {"333333333333", "444444444444", "555555555555", "666666666666"})
+    EXPECT_EQ(accounts.name_of(nameless), std::nullopt) << nameless;
+  std::vector<std::string> numbers;
+  for (const ControllerAccount& entry : accounts.entries()) numbers.push_back(entry.account_number);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"111111111111", "111111111111", "222222222222",
+                                               "333333333333", "444444444444", "555555555555"}));
+  EXPECT_EQ(accounts.left_out(),
+            (std::vector<std::string>{"111111111111", R"({"account_name":"no number"})",
+                                      R"("not an entry")", R"("1234")"}));
+  EXPECT_EQ(accounts.unnamed(), (std::vector<std::string>{"333333333333", "444444444444"}))
+      << "a null name is the controller's way of giving none";
+  EXPECT_EQ(
+      ControllerAccounts::from_answer(nlohmann::ordered_json::array()).name_of("111111111111"),
+      std::nullopt);
+  EXPECT_THROW((void)ControllerAccounts::from_answer(nlohmann::ordered_json::object()), TypeError);
 }
 
 TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {
@@ -54,8 +66,7 @@ TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {
   EXPECT_EQ(get_role_arn("123456789012", "path/to/role"),
             "arn:aws:iam::123456789012:role/path/to/role");
   ASSERT_EQ(capture.lines().size(), 4u);
-  EXPECT_EQ(capture.lines()[0],
-            "Role ARN for account_id: 123456789012, role_name: halvane-role");
+  EXPECT_EQ(capture.lines()[0], "Role ARN for account_id: 123456789012, role_name: halvane-role");
   EXPECT_EQ(capture.lines()[1], "Role ARN: arn:aws:iam::123456789012:role/halvane-role");
 }
 
@@ -65,7 +76,8 @@ const std::map<std::string, std::string> OPERATOR_ENVIRONMENT{
     {"AWS_EC2_METADATA_DISABLED", "true"},
     {"HOME", "/nonexistent"}};
 
-TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOthersGetCredentials) {
+TEST(GetTempCredsForAccount,
+     ARefusedAccountGivesItsReasonAnUnreadableAnswerFailsTheOthersAreAssumed) {
   auto sts = std::make_shared<ScriptedHttp>([](const http::Request& request) {
     const auto fields = form_fields(request.body);
     if (fields.at("RoleArn") == "arn:aws:iam::222222222222:role/R") {
@@ -75,6 +87,9 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
           "authorized to "
           "perform sts:AssumeRole</Message></Error><RequestId>x</RequestId></ErrorResponse>");
     }
+    // Something that answers in STS's place: no account would fare better, so it is no refusal.
+    if (fields.at("RoleArn") == "arn:aws:iam::444444444444:role/R")
+      return answer(200, "<html>portal</html>");
     const std::string account = fields.at("RoleArn").substr(13, 12);
     return answer(
         200, "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>ASIA" + account +
@@ -83,24 +98,27 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
                  "AssumeRoleResponse>");
   });
   const aws::Context context = make_context(OPERATOR_ENVIRONMENT, sts);
+  aws::OwnCredentials own;
   LogCapture capture;
-  std::vector<std::optional<aws::Credentials>> results;
-  for (const char* account : {"111111111111", "222222222222", "333333333333"}) {
-    results.push_back(
-        get_temp_creds_for_account(std::string("arn:aws:iam::") + account + ":role/R", context));
+  std::vector<RoleAssumption> results;
+  for (const char* account : {"111111111111", "222222222222", "333333333333", "444444444444"}) {
+    results.push_back(get_temp_creds_for_account(std::string("arn:aws:iam::") + account + ":role/R",
+                                                 {}, context, own));
   }
-  ASSERT_TRUE(results[0].has_value());
-  EXPECT_EQ(results[0]->access_key_id, "ASIA111111111111");
-  EXPECT_FALSE(results[1].has_value());
-  ASSERT_TRUE(results[2].has_value());
-  EXPECT_EQ(results[2]->access_key_id, "ASIA333333333333");
+  ASSERT_TRUE(results[0].credentials().has_value());
+  EXPECT_EQ(results[0].credentials()->access_key_id, "ASIA111111111111");
+  EXPECT_FALSE(results[1].credentials().has_value());
+  const std::string refusal =
+      "An error occurred (AccessDenied) when calling the AssumeRole operation: not authorized to "
+      "perform sts:AssumeRole";
+  EXPECT_EQ(results[1].refusal(), refusal);
+  ASSERT_TRUE(results[2].credentials().has_value());
+  EXPECT_EQ(results[2].credentials()->access_key_id, "ASIA333333333333");
+  EXPECT_THROW((void)results[3].credentials(), aws::ClientError);
 
-  ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_EQ(capture.lines()[0],
-            "An error occurred (AccessDenied) when calling the AssumeRole operation: not "
-            "authorized to perform sts:AssumeRole");
-  // A new client per account, each at us-east-1's regional endpoint, with the fixed session name.
-  ASSERT_EQ(sts->requests.size(), 3u);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{refusal}) << "only the refusal is logged";
+  // A client per account, each at us-east-1's regional endpoint, with the fixed session name.
+  ASSERT_EQ(sts->requests.size(), 4u);
   for (const auto& request : sts->requests) {
     EXPECT_EQ(request.url, "https://sts.us-east-1.amazonaws.com/");
     EXPECT_EQ(form_fields(request.body).at("RoleSessionName"), "AssumeRoleSession1");
@@ -111,17 +129,19 @@ TEST(GetTempCredsForAccount, ARefusedAccountGivesNothingAndItsMessageWhileTheOth
   }
 }
 
-TEST(GetTempCredsForAccount, MissingOwnCredentialsAreLoggedAndGiveNothing) {
+TEST(GetTempCredsForAccount, MissingOwnCredentialsRefuseTheAccountWithWhereTheyWereLookedFor) {
   auto no_network = std::make_shared<ScriptedHttp>([](const http::Request&) -> http::Response {
     throw http::TransportError("unreachable", 7, false);
   });
+  aws::OwnCredentials own;
   LogCapture capture;
-  const auto credentials = get_temp_creds_for_account(
-      "arn:aws:iam::1:role/R",
-      make_context({{"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}}, no_network));
-  EXPECT_FALSE(credentials.has_value());
-  ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_NE(capture.lines()[0].find("Unable to locate credentials"), std::string::npos);
+  const RoleAssumption role = get_temp_creds_for_account(
+      "arn:aws:iam::1:role/R", {},
+      make_context({{"AWS_EC2_METADATA_DISABLED", "true"}, {"HOME", "/nonexistent"}}, no_network),
+      own);
+  EXPECT_FALSE(role.credentials().has_value());
+  EXPECT_NE(role.refusal().find("Unable to locate credentials"), std::string::npos);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{role.refusal()});
   EXPECT_TRUE(no_network->requests.empty());
 }
 

@@ -10,7 +10,9 @@
 #include "aws/errors.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/generate/drift_check.hpp"
+#include "generator/generate/estate_scan.hpp"
 #include "generator/generate/status_line.hpp"
+#include "generator/generate/verification.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 #include "support/log_capture.hpp"
@@ -19,6 +21,7 @@ namespace generator::generate {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using config::AccountDefault;
 
 // One region's VPCs, served in pages; a region may refuse its VPC or its subnet listing.
 struct RegionEstate {
@@ -92,13 +95,13 @@ class EstateServices : public DiscoveryServices {
   int assumptions = 0;
   std::vector<std::string> tokens_used;
 
-  Json account_list(const config::Config&) override {
+  ControllerAccounts account_list(const config::Config&) override {
     ++calls.logins;
-    return controller_accounts;
+    return ControllerAccounts::from_answer(controller_accounts);
   }
-  std::optional<aws::Credentials> temp_creds_for_account(const std::string& role_arn) override {
+  RoleAssumption assume_role(const std::string& role_arn) override {
     const std::string account = role_arn.substr(13, 12);
-    if (refusing_accounts.contains(account)) return std::nullopt;
+    if (refusing_accounts.contains(account)) return RoleAssumption::refused("AccessDenied");
     ++assumptions;
     std::string expiration;
     if (expiring) {
@@ -110,8 +113,8 @@ class EstateServices : public DiscoveryServices {
       std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
       expiration = text;
     }
-    return aws::Credentials{"ASIA" + account, "secret", "token-" + std::to_string(assumptions),
-                            expiration};
+    return RoleAssumption::assumed(aws::Credentials{
+        "ASIA" + account, "secret", "token-" + std::to_string(assumptions), expiration});
   }
   std::chrono::system_clock::time_point now() override { return clock; }
   std::vector<std::string> regions(const aws::Credentials&) override {
@@ -157,6 +160,7 @@ class DiscoveryPasses : public ::testing::Test {
     config_.aws_regions = {"us-east-1", "eu-west-1"};
     config_.defaults.role_name = "Discovery";
     config_.defaults.transit_gw_name = "transit";
+    give({AccountDefault::role_name, AccountDefault::transit_gw_name});
 
     services_.controller_accounts =
         Json::parse(R"([{"account_number": "111111111111", "account_name": "prod"}])");
@@ -207,6 +211,10 @@ class DiscoveryPasses : public ::testing::Test {
   }
 
   [[nodiscard]] bool logged(const std::string& line) const { return capture_.count(line) > 0; }
+  // Marks the defaults as written in the configuration file, as its reader would.
+  void give(std::initializer_list<AccountDefault> keys) {
+    for (const AccountDefault key : keys) config_.defaults.mark_given(key);
+  }
 
   config::Config config_;
   EstateServices services_;
@@ -216,7 +224,7 @@ class DiscoveryPasses : public ::testing::Test {
 
 TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   config_.defaults.hpe = false;
-  config_.defaults.given = {"role_name", "hpe", "transit_gw_name"};
+  give({AccountDefault::hpe});
   services_.refusing_accounts = {BETA};
   const Json document = scan().document;
 
@@ -267,7 +275,8 @@ TEST_F(DiscoveryPasses, OnlyTheDefaultsGivenInTheFileAreRepeatedPerAccount) {
   config_.account_ids = {ALPHA};
   config_.defaults.managed_tgw = true;
   config_.defaults.filter_cidrs = std::vector<std::string>{"10.0.0.0/8"};
-  config_.defaults.given = {"role_name", "managed_tgw", "filter_cidrs"};
+  config_.defaults.given.reset();
+  give({AccountDefault::role_name, AccountDefault::managed_tgw, AccountDefault::filter_cidrs});
   config_.defaults.transit_gw_name.reset();
   const Json account = scan().document["account_info"][0];
   std::vector<std::string> keys;
@@ -343,7 +352,8 @@ TEST_F(DiscoveryPasses, WorkbookRowsCarryTheTwentyColumnsWithTheirValueForms) {
   config_.defaults.gw_zones = std::vector<std::string>{"a", "b"};
   config_.defaults.spoke_gw_size = "";
   config_.defaults.inspection = true;
-  config_.defaults.given = {"role_name", "hpe"};
+  give({AccountDefault::hpe, AccountDefault::managed_tgw, AccountDefault::filter_cidrs,
+        AccountDefault::gw_zones, AccountDefault::spoke_gw_size, AccountDefault::inspection});
   services_.refusing_accounts = {BETA};
   const Json rows = workbook_alone();
 

@@ -529,6 +529,20 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
                       "a 12-digit AWS account number in quotes: 5", result.stderr)
 
+        # Entries that are no AWS account are left out, and an account whose name is no text is
+        # scanned without one; one WARNING names them all and the run goes on.
+        self.controller.accounts = [
+            {"account_number": GAMMA, "account_name": ["gamma"]}, "azure", {"account_name": "no number"},
+            {"account_number": ALPHA, "account_name": "alpha"}]
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        written = yaml.safe_load(discovery.read_text())["account_info"]
+        self.assertEqual([(a["account_id"], a["account_name"]) for a in written], [(GAMMA, None), (ALPHA, "alpha")])
+        self.assertIn("generator.generate:WARNING 2 entries of the controller's account list are left out: their "
+                      'account_number is not a 12-digit AWS account number in quotes: "azure", '
+                      '{"account_name":"no number"}; 1 more give no account_name as text: their accounts are scanned '
+                      f"without a name: {GAMMA}\n", result.stderr)
+
         # The whole organization (the operator's own management account included): ACTIVE accounts in
         # account-number order, the closed one left out.
         self.controller.accounts = [{"account_number": self.org_hub, "account_name": "hub"}]
@@ -746,6 +760,11 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             ("DescribeVpcs", "oversized"):
                 "AWSClientError: Refused the answer of the DescribeVpcs operation ({url}): POST {url}/: "
                 "the answer is larger than the limit of 64 MiB",
+            # Not a refusal of the role: no account would fare better, so it is not skipped.
+            ("AssumeRole", "portal"):
+                "AWSClientError: The answer of the AssumeRole operation from {url} is not a "
+                "AssumeRoleResponse document: its root is <html> (HTTP status 200, "
+                f"{len(PORTAL_PAGE)} bytes)",
         }
         for (action, answer), expected in cases.items():
             with self.subTest(action=action), HostileAwsProxy(self.moto.url, action, answer) as proxy:
