@@ -438,7 +438,7 @@ class AssumeRoleProvider : public ProfileProvider {
       request.serial_number = *mfa_serial;
       request.token_code = context_.mfa_prompt->code(name, *mfa_serial);
     }
-    const StsClient sts(context_, source, resolve_region(context_.environment, config()));
+    const StsClient sts(context_, source, operator_region(context_, config()));
     return sts.assume_role(request);
   }
 
@@ -500,7 +500,7 @@ class WebIdentityProvider : public ProfileProvider {
                                     .value_or(default_session_name(context_));
     request.web_identity_token = read_token(*token_file);
     request.duration_seconds = duration_seconds(profile, name());
-    return assume_role_with_web_identity(context_, resolve_region(context_.environment, config()),
+    return assume_role_with_web_identity(context_, operator_region(context_, config()),
                                          request);
   }
 

@@ -43,7 +43,7 @@ std::optional<std::string> choice_setting(const std::string& variable, const std
     origin = "The " + key + " of profile '" + config.profile_name + "' in " +
              config.config_file.string();
   }
-  if (!value || value->empty()) return std::nullopt;
+  if (!value) return std::nullopt;
   const std::string lowered = lower(*value);
   if (std::find(choices.begin(), choices.end(), lowered) != choices.end()) return lowered;
   throw ClientError(origin + " must be " + choices.front() + " or " + choices.back() + ", not '" +
@@ -65,7 +65,7 @@ std::string service_key(Service service) {
 // The endpoint_url of the service in the "[services x]" section the active profile names.
 std::optional<std::string> services_section_endpoint(Service service, const SharedConfig& config) {
   const auto section = config.config_value(config.profile_name, "services");
-  if (!section || section->empty()) return std::nullopt;
+  if (!section) return std::nullopt;
   const auto found = config.services.find(*section);
   if (found == config.services.end()) {
     throw ClientError("Profile '" + config.profile_name + "' names services '" + *section +
@@ -86,9 +86,7 @@ std::optional<std::string> configured_endpoint(Service service, const Environmen
   if (auto url = environment.get("AWS_ENDPOINT_URL_" + upper(service_key(service)))) return url;
   if (auto url = environment.get("AWS_ENDPOINT_URL")) return url;
   if (auto url = services_section_endpoint(service, config)) return url;
-  auto url = config.config_value(config.profile_name, "endpoint_url");
-  if (url && url->empty()) return std::nullopt;
-  return url;
+  return config.config_value(config.profile_name, "endpoint_url");
 }
 
 // The first labels of a service's host names, ordinary or FIPS.
@@ -163,6 +161,12 @@ std::optional<std::string> resolve_region(const Environment& environment,
   if (!region) region = config.config_value(config.profile_name, "region");
   if (region) check_region_name(*region);
   return region;
+}
+
+std::optional<std::string> operator_region(const Context& context, const SharedConfig& config) {
+  if (auto region = resolve_region(context.environment, config)) return region;
+  if (!context.fallback_region.empty()) return context.fallback_region;
+  return std::nullopt;
 }
 
 Transport resolve_transport(const Environment& environment, const SharedConfig& config) {

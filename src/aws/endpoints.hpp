@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "aws/context.hpp"
 #include "aws/environment.hpp"
 #include "aws/retry.hpp"
 #include "aws/shared_config.hpp"
@@ -25,6 +26,11 @@ struct Endpoint {
 /// is set. ClientError for a value that is not a region name.
 [[nodiscard]] std::optional<std::string> resolve_region(const Environment& environment,
                                                         const SharedConfig& config);
+
+/// The region of the operator's own requests: resolve_region, else the context's fallback region;
+/// nothing when neither names one.
+[[nodiscard]] std::optional<std::string> operator_region(const Context& context,
+                                                         const SharedConfig& config);
 
 /// Throws ClientError unless `region` is made of lower-case letters, digits and dashes only, so
 /// that it can be placed into a host name.

@@ -69,9 +69,9 @@ std::optional<std::string> partition_of_arn(const std::string& arn) {
   return arn.substr(4, end - 4);
 }
 
-std::string iam_role_arn(const Partition& partition, const std::string& account_id,
+std::string iam_role_arn(const std::string& partition_id, const std::string& account_id,
                          const std::string& role_name) {
-  return "arn:" + partition.id + ":iam::" + account_id + ":role/" + role_name;
+  return "arn:" + partition_id + ":iam::" + account_id + ":role/" + role_name;
 }
 
 const Partition& partition_of_scan(const std::vector<std::string>& regions,

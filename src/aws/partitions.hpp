@@ -31,8 +31,10 @@ struct Partition {
 /// is no ARN.
 [[nodiscard]] std::optional<std::string> partition_of_arn(const std::string& arn);
 
-/// The ARN of the IAM role `role_name` (as it stands) of `account_id` in `partition`.
-[[nodiscard]] std::string iam_role_arn(const Partition& partition, const std::string& account_id,
+/// The ARN of the IAM role `role_name` (as it stands) of `account_id` in the partition
+/// `partition_id` ("aws-us-gov").
+[[nodiscard]] std::string iam_role_arn(const std::string& partition_id,
+                                       const std::string& account_id,
                                        const std::string& role_name);
 
 /// The partition of a scan's regions: that of every region in `regions` (what the setting

@@ -151,24 +151,28 @@ class ProfileFileReader {
     section_ = nullptr;
     value_ = nullptr;
     skipping_key_ = false;
-    std::map<std::string, ProfileSettings>* sections = &file_.profiles;
-    std::optional<std::string> section_name;
-    if (kind_ == ProfileFileKind::credentials) {
-      if (!after_word(name, "profile")) section_name = name;
-    } else if (name == "default") {
+    if (kind_ == ProfileFileKind::config && name == "default") {
       bare_default_seen_ = true;
       section_ = &bare_default_;
       return;
-    } else if ((section_name = after_word(name, "profile"))) {
-    } else if ((section_name = after_word(name, "sso-session"))) {
-      sections = &file_.sso_sessions;
-    } else if ((section_name = after_word(name, "services"))) {
-      sections = &file_.services;
     }
     // A section the file does not use, or one with a name the tools refuse, is read and
     // dropped, its settings with it.
-    section_ = section_name && is_identifier(*section_name) ? &(*sections)[*section_name]
-                                                            : &dropped_;
+    section_ = &dropped_;
+    const auto enter = [&](std::map<std::string, ProfileSettings>& sections,
+                           const std::optional<std::string>& section_name) {
+      if (!section_name) return false;
+      if (is_identifier(*section_name)) section_ = &sections[*section_name];
+      return true;
+    };
+    if (kind_ == ProfileFileKind::credentials) {
+      // "[profile x]" is the config file's form: the credentials file drops it.
+      if (!after_word(name, "profile")) (void)enter(file_.profiles, name);
+      return;
+    }
+    (void)(enter(file_.profiles, after_word(name, "profile")) ||
+           enter(file_.sso_sessions, after_word(name, "sso-session")) ||
+           enter(file_.services, after_word(name, "services")));
   }
 
   void set_key(std::string_view line) {
@@ -259,9 +263,7 @@ std::optional<std::string> SharedConfig::config_value(const std::string& name,
                                                       const std::string& key) const {
   const auto found = config_profiles.find(name);
   if (found == config_profiles.end()) return std::nullopt;
-  const auto value = found->second.find(key);
-  if (value == found->second.end()) return std::nullopt;
-  return value->second;
+  return setting(found->second, key);
 }
 
 SharedConfig shared_config_from_texts(const Environment& environment,

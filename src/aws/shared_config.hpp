@@ -31,7 +31,7 @@ struct SharedConfig {
   /// The profile's settings with the credentials file's values over the config file's; nothing
   /// when neither file has the profile.
   [[nodiscard]] std::optional<ProfileSettings> profile(const std::string& name) const;
-  /// One setting of the config file's profile `name`.
+  /// One setting of the config file's profile `name`; nothing when it is absent or empty.
   [[nodiscard]] std::optional<std::string> config_value(const std::string& name,
                                                         const std::string& key) const;
 };

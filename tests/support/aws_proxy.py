@@ -1,7 +1,8 @@
 """A proxy in front of moto_server that makes AWS behave like a far-away, busy or hostile service:
 every answer waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is
 first answered with a throttling error, chosen listings page without end through a cycle of tokens,
-STS echoes the web identity token it was sent in its refusal, and requests are counted by action.
+STS echoes the web identity token it was sent in its refusal, and requests are counted by action
+(with the regions they were signed for, and the roles AssumeRole asked for).
 
 Typical use:
 
@@ -69,6 +70,8 @@ class AwsProxy(harness.ThreadedServer):
         self._buckets = {}  # (access key, region): (tokens, time of the last refill)
         self._bucket_refusals = 0
         self._role_sessions = []
+        self._role_arns = []
+        self._signing_regions = {}  # action: regions its requests were signed for
         self._mfa_codes = []
         self.port = None
         self.url = None
@@ -101,6 +104,16 @@ class AwsProxy(harness.ThreadedServer):
         """The (SerialNumber, TokenCode) of every AssumeRole that reached moto with an MFA device."""
         with self._lock:
             return list(self._mfa_codes)
+
+    def role_arns(self):
+        """The RoleArn of every AssumeRole that reached moto, in order."""
+        with self._lock:
+            return list(self._role_arns)
+
+    def signing_regions(self):
+        """{action: the set of regions its requests that reached moto were signed for}."""
+        with self._lock:
+            return {action: set(regions) for action, regions in self._signing_regions.items()}
 
     def role_sessions(self):
         """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
@@ -165,11 +178,13 @@ class AwsProxy(harness.ThreadedServer):
                 if parameters.get("ExternalId") != [self.external_id]:
                     return 403, [("Content-Type", "text/xml")], WRONG_EXTERNAL_ID
             if action == "AssumeRole":
+                self._role_arns.append(parameters["RoleArn"][0])
                 self._role_sessions.append((parameters["RoleSessionName"][0],
                                             parameters.get("DurationSeconds", [None])[0]))
                 if "SerialNumber" in parameters:
                     self._mfa_codes.append((parameters["SerialNumber"][0], parameters.get("TokenCode", [None])[0]))
             self._counts[action] += 1
+            self._signing_regions.setdefault(action, set()).add(region)
         connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
         try:
             connection.request(method, path, body=body, headers=headers)

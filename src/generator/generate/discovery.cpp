@@ -29,6 +29,9 @@ class LiveServices : public DiscoveryServices {
         own_(std::make_shared<aws::OwnCredentials>()),
         role_settings_(config.assume_role) {
     if (config.throttling_patience) context_.throttling_patience = *config.throttling_patience;
+    // Refused here, before any request, when the configured regions span two partitions; an
+    // operator without a region of their own reaches STS and Organizations in the partition's.
+    context_.fallback_region = scan_partition(config, context_.environment).global_region;
   }
   LiveServices(http::TransportSettings controller_transport, aws::Context context,
                std::shared_ptr<aws::OwnCredentials> own, config::AssumeRoleSettings role_settings)
@@ -138,6 +141,7 @@ ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
+  settings.partition = scan_partition(config, aws::Environment::process()).id;
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.hpe = hpe_of(config.defaults);
   settings.reserved = config.reserved_cidrs;

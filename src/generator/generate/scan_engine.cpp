@@ -233,7 +233,7 @@ class Scan {
         planned.account_id, get_acct_name(planned.account_id, plan_.controller_accounts));
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
-    work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
+    work.role_arn = get_role_arn(planned.account_id, settings_.role_name, settings_.partition);
     RoleAssumption role = services.assume_role(work.role_arn);
     if (!role.credentials) {
       logger().error(settings_.pass, "- Failed to assume role into account {} -- skipped",

@@ -157,6 +157,8 @@ class PlanScope : public ScanOutput {
 struct ScanSettings {
   /// The role assumed in every account.
   std::string role_name;
+  /// The AWS partition of the accounts' roles ("aws", "aws-us-gov", "aws-cn", ...).
+  std::string partition = "aws";
   /// When set, no gateway subnet is chosen (and no subnet listed unless an output wants them).
   bool add_vpc_cidr = false;
   Hpe hpe = Hpe::disabled;

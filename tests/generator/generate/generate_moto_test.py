@@ -579,6 +579,31 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],
                          [ALPHA, GAMMA])
         self.assertNotIn(external_id, result.stderr)
+    def test_a_govcloud_operator_works_in_its_own_partition_and_two_partitions_are_refused_first(self):
+        discovery = self.scratch / "gov.yaml"
+        with AwsProxy(self.moto.url) as proxy:
+            mixed = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA,),
+                                                                    regions=("us-gov-west-1", "us-east-1")),
+                                     "-d", discovery)
+            refused_requests = proxy.counts()
+            # No region of the operator's own: STS is reached in the partition of the scanned regions.
+            result = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA,), regions=("us-gov-west-1",)),
+                                      "-d", discovery)
+            arns, signed = proxy.role_arns(), proxy.signing_regions()
+        self.assertEqual(mixed.returncode, 1, mixed.stderr)
+        self.assertEqual(mixed.stderr.splitlines()[-1],
+                         "AWSClientError: aws_regions lists regions of two AWS partitions: us-gov-west-1 (aws-us-gov) "
+                         "and us-east-1 (aws); one run scans one partition")
+        self.assertEqual(refused_requests, {})
+        self.assertFalse(discovery.exists())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(arns, [f"arn:aws-us-gov:iam::{ALPHA}:role/{ROLE}"])
+        self.assertEqual(signed["AssumeRole"], {"us-gov-west-1"})
+        self.assertEqual(signed["DescribeVpcs"], {"us-gov-west-1"})
+        entries = yaml.safe_load(discovery.read_text())["account_info"]
+        self.assertEqual([(e["account_id"], [r["region"] for r in e["regions"]]) for e in entries],
+                         [(ALPHA, ["us-gov-west-1"])])
+
     def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
         config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
         discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
