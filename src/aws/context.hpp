@@ -53,6 +53,9 @@ struct Context {
   std::chrono::milliseconds throttling_patience = DEFAULT_THROTTLING_PATIENCE;
   /// Asks for the code of a role profile's mfa_serial; nothing: such a profile is refused.
   std::shared_ptr<MfaPrompt> mfa_prompt;
+  /// The region of STS and Organizations requests when the operator's configuration names none
+  /// (the region of the partition the run works in); empty: us-east-1's.
+  std::string fallback_region;
 
   /// The process environment, libcurl with `transport`, real pauses, a random jitter source (safe
   /// on any thread) and the system clock.

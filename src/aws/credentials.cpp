@@ -1,5 +1,6 @@
 #include "aws/credentials.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -365,6 +366,7 @@ class AssumeRoleProvider : public ProfileProvider {
                           quoted_name());
       return std::nullopt;
     }
+    refuse_source_profile_loop(name());
     std::set<std::string> visited;
     return assume_role(name(), profile, visited);
   }
@@ -378,6 +380,27 @@ class AssumeRoleProvider : public ProfileProvider {
   }
 
  private:
+  // A chain of source_profile settings that comes back to a profile is refused before anything is
+  // sent, also where a profile on the way holds keys of its own (which would end the walk below
+  // early and hide the loop); a profile that names itself is its own keys' role, as in the SDKs.
+  void refuse_source_profile_loop(const std::string& start) const {
+    std::vector<std::string> chain{start};
+    for (;;) {
+      const auto profile = config().profile(chain.back());
+      const auto next = profile && setting(*profile, "role_arn")
+                            ? setting(*profile, "source_profile")
+                            : std::nullopt;
+      if (!next || *next == chain.back()) return;
+      const bool seen = std::find(chain.begin(), chain.end(), *next) != chain.end();
+      chain.push_back(*next);
+      if (!seen) continue;
+      std::string path;
+      for (const auto& name : chain) path += (path.empty() ? "" : " -> ") + name;
+      throw ClientError("The source_profile settings of profile '" + start +
+                        "' form a loop: " + path);
+    }
+  }
+
   Credentials assume_role(const std::string& name, const ProfileSettings& profile,
                           std::set<std::string>& visited) const {
     if (!visited.insert(name).second) {
@@ -415,7 +438,7 @@ class AssumeRoleProvider : public ProfileProvider {
       request.serial_number = *mfa_serial;
       request.token_code = context_.mfa_prompt->code(name, *mfa_serial);
     }
-    const StsClient sts(context_, source, resolve_region(context_.environment, config()));
+    const StsClient sts(context_, source, operator_region(context_, config()));
     return sts.assume_role(request);
   }
 
@@ -477,7 +500,7 @@ class WebIdentityProvider : public ProfileProvider {
                                     .value_or(default_session_name(context_));
     request.web_identity_token = read_token(*token_file);
     request.duration_seconds = duration_seconds(profile, name());
-    return assume_role_with_web_identity(context_, resolve_region(context_.environment, config()),
+    return assume_role_with_web_identity(context_, operator_region(context_, config()),
                                          request);
   }
 

@@ -26,7 +26,7 @@ Environment Environment::fixed(std::map<std::string, std::string> variables) {
 
 std::optional<std::string> Environment::get(const std::string& name) const {
   auto value = lookup_(name);
-  if (value && value->empty()) return std::nullopt;
+  if (value && value->find_first_not_of(" \t\r\n") == std::string::npos) return std::nullopt;
   return value;
 }
 

@@ -19,7 +19,8 @@ class Environment {
   /// Exactly these variables and no others.
   static Environment fixed(std::map<std::string, std::string> variables);
 
-  /// The variable's value; a variable set to the empty text counts as not set, as in the SDKs.
+  /// The variable's value; a variable set to the empty text or to blanks only counts as not set,
+  /// as in the SDKs.
   [[nodiscard]] std::optional<std::string> get(const std::string& name) const;
   /// Whether the variable holds "true" in any letter case.
   [[nodiscard]] bool is_true(const std::string& name) const;

@@ -1,5 +1,7 @@
 #include "aws/errors.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "untrusted/untrusted.hpp"
@@ -17,6 +19,17 @@ ServiceError::ServiceError(std::string code, std::string message, std::string re
       request_id_(std::move(request_id)),
       operation_(std::move(operation)),
       http_status_(http_status) {}
+
+bool ServiceError::denied_by_service_control_policy() const {
+  if (code_ != "UnauthorizedOperation" && code_ != "AccessDenied" &&
+      code_ != "AccessDeniedException") {
+    return false;
+  }
+  std::string message = message_;
+  std::transform(message.begin(), message.end(), message.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return message.find("with an explicit deny in a service control policy") != std::string::npos;
+}
 
 JsonErrorFields read_json_error_fields(std::string_view body) {
   JsonErrorFields fields;

@@ -26,6 +26,11 @@ class ServiceError : public Error {
   [[nodiscard]] const std::string& request_id() const noexcept { return request_id_; }
   [[nodiscard]] const std::string& operation() const noexcept { return operation_; }
   [[nodiscard]] long http_status() const noexcept { return http_status_; }
+  /// Whether the request was refused by an explicit deny in a service control policy of the
+  /// account's organization (UnauthorizedOperation, AccessDenied or AccessDeniedException whose
+  /// message says "with an explicit deny in a service control policy"), as regions an
+  /// organization keeps closed refuse; any other refusal is not.
+  [[nodiscard]] bool denied_by_service_control_policy() const;
 
  private:
   std::string code_;

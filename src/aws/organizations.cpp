@@ -104,22 +104,12 @@ ServiceError read_json_service_error(const std::string& operation, long http_sta
                       http_status);
 }
 
-namespace {
-
-// The region whose endpoint serves Organizations for the partition of the configured region.
-std::string organizations_region(const std::optional<std::string>& region) {
-  if (region && region->starts_with("cn-")) return "cn-northwest-1";
-  if (region && region->starts_with("us-gov-")) return "us-gov-west-1";
-  return "us-east-1";
-}
-
-}  // namespace
-
 OrganizationsClient::OrganizationsClient(const Context& context, Credentials credentials)
     : context_(context), credentials_(std::move(credentials)) {
   const SharedConfig config = load_shared_config(context_.environment);
+  // The endpoint rules take Organizations to the global region of the region's partition.
   endpoint_ = resolve_endpoint(Service::organizations,
-                               organizations_region(resolve_region(context_.environment, config)),
+                               operator_region(context_, config).value_or("us-east-1"),
                                context_.environment, config);
   Transport transport = resolve_transport(context_.environment, config);
   retry_ = transport.retry;

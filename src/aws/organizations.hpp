@@ -45,8 +45,9 @@ struct OrganizationsPage {
 [[nodiscard]] ServiceError read_json_service_error(const std::string& operation, long http_status,
                                                    const std::string& body);
 
-/// Organizations at its endpoint (us-east-1's in the commercial partition, as the SDKs resolve it;
-/// AWS_ENDPOINT_URL_ORGANIZATIONS and AWS_ENDPOINT_URL apply) with one set of credentials, under
+/// Organizations at the endpoint of the partition of the operator's region (or the context's
+/// fallback region): us-east-1's in the commercial partition, as the SDKs resolve it, with the
+/// configured endpoints and FIPS settings of resolve_endpoint) with one set of credentials, under
 /// the standard retry policy. Every listing reads all its pages; a page token given twice or more
 /// than MAX_ORGANIZATIONS_PAGES pages are a ClientError.
 class OrganizationsClient {

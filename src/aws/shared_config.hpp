@@ -22,6 +22,7 @@ struct SharedConfig {
   std::map<std::string, ProfileSettings> config_profiles;       // "[profile x]" and "[default]"
   std::map<std::string, ProfileSettings> credentials_profiles;  // "[x]"
   std::map<std::string, ProfileSettings> sso_sessions;          // "[sso-session x]" of config
+  std::map<std::string, ProfileSettings> services;              // "[services x]" of config
   /// AWS_PROFILE, else "default".
   std::string profile_name;
   /// Whether AWS_PROFILE named the profile (then it must exist).
@@ -30,7 +31,7 @@ struct SharedConfig {
   /// The profile's settings with the credentials file's values over the config file's; nothing
   /// when neither file has the profile.
   [[nodiscard]] std::optional<ProfileSettings> profile(const std::string& name) const;
-  /// One setting of the config file's profile `name`.
+  /// One setting of the config file's profile `name`; nothing when it is absent or empty.
   [[nodiscard]] std::optional<std::string> config_value(const std::string& name,
                                                         const std::string& key) const;
 };
@@ -64,9 +65,37 @@ inline constexpr std::size_t MAX_SIGN_IN_FILE_BYTES = std::size_t{1} << 20;
 [[nodiscard]] std::filesystem::path aws_home_file(const Environment& environment,
                                                   const std::filesystem::path& relative);
 
-/// Sections of one INI-style file: "[name]" headers, "key = value" lines, "#" and ";" comments;
-/// indented lines below a key without value (nested settings) are skipped.
-[[nodiscard]] std::map<std::string, ProfileSettings> parse_profile_file(
-    const std::string& text, const std::string& file_name);
+/// Which of the two files a text is: they name their profiles differently.
+enum class ProfileFileKind { config, credentials };
+
+/// The sections of one file as the AWS tools read them.
+struct ProfileFile {
+  /// "[profile x]" and "[default]" of the config file ("[profile default]" wins), "[x]" of the
+  /// credentials file.
+  std::map<std::string, ProfileSettings> profiles;
+  std::map<std::string, ProfileSettings> sso_sessions;  // "[sso-session x]", config file only
+  std::map<std::string, ProfileSettings> services;      // "[services x]", config file only
+};
+
+/// One file read as the AWS tools read it: "[name]" headers and "key = value" lines, whole-line
+/// "#" and ";" comments and, after a blank, trailing ones; indented lines continue the value above
+/// (of a key without value: its sub-settings, kept as "\nname = value" lines). Key names are
+/// taken in lower case; sections and keys with names the tools refuse (a blank, "!") are passed
+/// over, as are sections of a form the file does not use. ClientError "<file>, line N: ..." for a
+/// line that cannot be read.
+[[nodiscard]] ProfileFile parse_profile_file(const std::string& text, const std::string& file_name,
+                                             ProfileFileKind kind);
+
+/// Both files read from their texts, as load_shared_config reads them from the files named;
+/// AWS_PROFILE from `environment`.
+[[nodiscard]] SharedConfig shared_config_from_texts(const Environment& environment,
+                                                    std::filesystem::path config_file,
+                                                    const std::string& config_text,
+                                                    std::filesystem::path credentials_file,
+                                                    const std::string& credentials_text);
+
+/// The sub-settings of a setting written as an indented block ("ec2 =" then "  endpoint_url =
+/// ..."), by lower-case name.
+[[nodiscard]] ProfileSettings sub_settings(const std::string& value);
 
 }  // namespace aws

@@ -68,7 +68,7 @@ namespace {
 StsClient default_sts_client(const Context& context, const SharedConfig& config,
                              Credentials credentials) {
   return StsClient(context, std::move(credentials),
-                   resolve_endpoint(Service::sts, resolve_region(context.environment, config),
+                   resolve_endpoint(Service::sts, operator_region(context, config),
                                     context.environment, config));
 }
 

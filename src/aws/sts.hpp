@@ -56,7 +56,8 @@ class StsClient {
                                                         const WebIdentityRequest& request);
 
 /// STS as an SDK client made without arguments builds it: the default credential chain, the
-/// default region (none: us-east-1) and the configured endpoint overrides.
+/// default region (none: the context's fallback region, else us-east-1) and the configured
+/// endpoint settings.
 [[nodiscard]] StsClient make_default_sts_client(const Context& context);
 /// The same with the operator's credentials taken from `own` instead of resolved anew.
 [[nodiscard]] StsClient make_default_sts_client(const Context& context, OwnCredentials& own);

@@ -69,6 +69,12 @@ TEST_F(CredentialChain, EnvironmentVariablesComeFirstAndMustBeComplete) {
   EXPECT_EQ(credentials.secret_access_key, "env-secret");
   EXPECT_EQ(credentials.session_token, "env-token");
 
+  // Variables set to blanks are passed over, as the AWS tools pass them over.
+  variables_["AWS_ACCESS_KEY_ID"] = " ";
+  variables_["AWS_SECRET_ACCESS_KEY"] = "\t";
+  EXPECT_EQ(resolve().access_key_id, "FILEKEY");
+
+  variables_["AWS_ACCESS_KEY_ID"] = "ENVKEY";
   variables_.erase("AWS_SECRET_ACCESS_KEY");
   try {
     (void)resolve();
@@ -82,7 +88,7 @@ TEST_F(CredentialChain, ProfilesOfBothFilesAreReadFromTheConfiguredPaths) {
   const auto credentials_file =
       write("creds.ini",
             "# comment\n[default]\naws_access_key_id = DEFKEY\naws_secret_access_key = def-secret\n"
-            "[ops]\naws_access_key_id=OPSKEY\naws_secret_access_key=ops-secret\n"
+            "[ops] # operations\nAWS_ACCESS_KEY_ID=OPSKEY\nAws_Secret_Access_Key=ops-secret\n"
             "aws_session_token = ops-token\n");
   const auto config_file =
       write("config.ini",
@@ -277,7 +283,10 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
       "[profile top]\nrole_arn = arn:aws:iam::222222222222:role/Top\nsource_profile = middle\n"
       "role_session_name = operator\nexternal_id = ext-1\nregion = eu-central-1\n"
       "[profile loop-a]\nrole_arn = arn:aws:iam::1:role/A\nsource_profile = loop-b\n"
-      "[profile loop-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = loop-a\n");
+      "[profile loop-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = loop-a\n"
+      "[profile keyed-a]\nrole_arn = arn:aws:iam::1:role/A\nsource_profile = keyed-b\n"
+      "[profile keyed-b]\nrole_arn = arn:aws:iam::1:role/B\nsource_profile = keyed-a\n"
+      "aws_access_key_id = LOOPKEY\naws_secret_access_key = loop-secret\n");
   variables_["AWS_SHARED_CREDENTIALS_FILE"] = (folder_ / "credentials").string();
   variables_["AWS_CONFIG_FILE"] = (folder_ / "config").string();
   variables_["AWS_ENDPOINT_URL_STS"] = "http://sts.local:4566";
@@ -303,8 +312,19 @@ TEST_F(CredentialChain, ASourceProfileAssumesRolesInTurnThroughTheConfiguredStsE
   EXPECT_EQ(top.at("RoleSessionName"), "operator");
   EXPECT_EQ(top.at("ExternalId"), "ext-1");
 
-  variables_["AWS_PROFILE"] = "loop-a";
-  EXPECT_THROW((void)resolve(sts), ClientError);
+  // A loop is refused by its profiles before anything is sent, also through a profile with keys.
+  sts->requests.clear();
+  for (const auto& [profile, loop] : {std::pair{"loop-a", "loop-a -> loop-b -> loop-a"},
+                                      std::pair{"keyed-a", "keyed-a -> keyed-b -> keyed-a"}}) {
+    variables_["AWS_PROFILE"] = profile;
+    try {
+      (void)resolve(sts);
+      ADD_FAILURE() << "no error for " << profile;
+    } catch (const ClientError& error) {
+      EXPECT_NE(std::string(error.what()).find(loop), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_TRUE(sts->requests.empty());
 
   // A role whose trust asks for an MFA device: the code is asked for once, for that request.
   write("config",

@@ -315,6 +315,54 @@ TEST(Retries, RefusalsAreNotRetriedAndStsErrorsAreReadFromTheirOwnLayout) {
   EXPECT_TRUE(sleeper->pauses.empty());
 }
 
+TEST(Refusals, OnlyAnExplicitDenyOfAServiceControlPolicyIsTakenForOne) {
+  // The texts AWS sends: EC2 in a region an organization closed, STS under a deny of the
+  // organization, and refusals of other origins that must not pass for one.
+  const std::string user = "User: arn:aws:sts::111111111111:assumed-role/Scanner/halvane is not ";
+  struct Refusal {
+    std::string code;
+    std::string message;
+    bool closed;
+  };
+  const std::vector<Refusal> refusals{
+      {"UnauthorizedOperation",
+       "You are not authorized to perform this operation. " + user +
+           "authorized to perform: ec2:DescribeVpcs with an explicit deny in a service control "
+           "policy. Encoded authorization failure message: x1",
+       true},
+      {"AccessDenied",
+       user + "authorized to perform: sts:AssumeRole on resource: "
+              "arn:aws:iam::222222222222:role/R with an explicit deny in a service control policy",
+       true},
+      {"UnauthorizedOperation",
+       "You are not authorized to perform this operation. " + user +
+           "authorized to perform: ec2:DescribeVpcs with an explicit deny in an identity-based "
+           "policy",
+       false},
+      {"UnauthorizedOperation",
+       user + "authorized to perform: ec2:DescribeVpcs because no service control policy allows "
+              "the ec2:DescribeVpcs action",
+       false},
+      {"AuthFailure",
+       "AWS was not able to validate the provided access credentials with an explicit deny in a "
+       "service control policy",
+       false}};
+  for (const Refusal& refusal : refusals) {
+    const std::string body = "<Response><Errors><Error><Code>" + refusal.code + "</Code><Message>" +
+                             refusal.message +
+                             "</Message></Error></Errors><RequestID>r</RequestID></Response>";
+    auto client = std::make_shared<ScriptedHttp>(
+        [body](const http::Request&) { return answer(403, body); });
+    const Ec2Client ec2(make_context({}, client), LOCAL_EC2, ROLE_CREDENTIALS);
+    try {
+      (void)ec2.describe_vpcs(64);
+      ADD_FAILURE() << "no error";
+    } catch (const ServiceError& error) {
+      EXPECT_EQ(error.denied_by_service_control_policy(), refusal.closed) << refusal.message;
+    }
+  }
+}
+
 TEST(Retries, AServerErrorWithoutXmlIsRetriedAndThenReportedByItsStatus) {
   auto client = std::make_shared<ScriptedHttp>(
       [](const http::Request&) { return answer(502, "<html>proxy</html"); });

@@ -2,7 +2,7 @@
 every answer waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is
 first answered with a throttling error, chosen listings page without end through a cycle of tokens,
 STS echoes the web identity token or the external ID it was sent in its refusal, and requests are
-counted by action.
+counted by action (with the regions they were signed for, and the roles AssumeRole asked for).
 
 Typical use:
 
@@ -67,6 +67,8 @@ class AwsProxy(harness.ThreadedServer):
         self._buckets = {}  # (access key, region): (tokens, time of the last refill)
         self._bucket_refusals = 0
         self._role_sessions = []
+        self._role_arns = []
+        self._signing_regions = {}  # action: regions its requests were signed for
         self._mfa_codes = []
         self.port = None
         self.url = None
@@ -99,6 +101,16 @@ class AwsProxy(harness.ThreadedServer):
         """The (SerialNumber, TokenCode) of every AssumeRole that reached moto with an MFA device."""
         with self._lock:
             return list(self._mfa_codes)
+
+    def role_arns(self):
+        """The RoleArn of every AssumeRole that reached moto, in order."""
+        with self._lock:
+            return list(self._role_arns)
+
+    def signing_regions(self):
+        """{action: the set of regions its requests that reached moto were signed for}."""
+        with self._lock:
+            return {action: set(regions) for action, regions in self._signing_regions.items()}
 
     def role_sessions(self):
         """The (RoleSessionName, DurationSeconds or None) of every AssumeRole that reached moto."""
@@ -166,11 +178,13 @@ class AwsProxy(harness.ThreadedServer):
                         "AccessDenied", "Not authorized to perform sts:AssumeRole (external ID)"
                         + (f" with ExternalId={given}" if given else ""))
             if action == "AssumeRole":
+                self._role_arns.append(parameters["RoleArn"][0])
                 self._role_sessions.append((parameters["RoleSessionName"][0],
                                             parameters.get("DurationSeconds", [None])[0]))
                 if "SerialNumber" in parameters:
                     self._mfa_codes.append((parameters["SerialNumber"][0], parameters.get("TokenCode", [None])[0]))
             self._counts[action] += 1
+            self._signing_regions.setdefault(action, set()).add(region)
         connection = http.client.HTTPConnection(self.target.hostname, self.target.port, timeout=120)
         try:
             connection.request(method, path, body=body, headers=headers)

@@ -3,7 +3,9 @@
 #include <set>
 #include <source_location>
 
+#include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "aws/shared_config.hpp"
 #include "aws/sts.hpp"
 #include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
@@ -95,11 +97,26 @@ std::optional<std::string> ControllerAccounts::name_of(const std::string& accoun
   return entries_[found->second].account_name;
 }
 
-std::string get_role_arn(const std::string& account_id, const std::string& role_name) {
+std::string get_role_arn(const std::string& account_id, const std::string& role_name,
+                         const std::string& partition) {
   logger().debug("Role ARN for account_id: {}, role_name: {}", account_id, role_name);
-  std::string role_arn = "arn:aws:iam::" + account_id + ":role/" + role_name;
+  std::string role_arn = aws::iam_role_arn(partition, account_id, role_name);
   logger().debug("Role ARN: {}", role_arn);
   return role_arn;
+}
+
+const aws::Partition& scan_partition(const config::Config& config,
+                                     const aws::Environment& environment) {
+  const aws::Partition& partition =
+      aws::partition_of_scan(config.aws_regions, "aws_regions", environment);
+  if (config.organization.role_arn) {
+    const std::string& arn = *config.organization.role_arn;
+    if (aws::partition_of_arn(arn) != partition.id) {
+      throw aws::ClientError("organization.role_arn " + arn + " lies outside the partition " +
+                             partition.id + " of the regions scanned");
+    }
+  }
+  return partition;
 }
 
 RoleAssumption RoleAssumption::assumed(aws::Credentials credentials) {
@@ -195,7 +212,10 @@ std::vector<aws::OrganizationAccount> list_organization_accounts(
 }
 
 std::vector<std::string> get_regions(const aws::Credentials& creds, const aws::Context& context) {
-  return get_ec2_resource_handler("us-east-1", creds, context)->describe_regions();
+  const auto region = aws::operator_region(context, aws::load_shared_config(context.environment));
+  return get_ec2_resource_handler(aws::partition_of(region.value_or("us-east-1")).global_region,
+                                  creds, context)
+      ->describe_regions();
 }
 
 std::unique_ptr<Ec2Handle> get_ec2_resource_handler(const std::string& aws_region,

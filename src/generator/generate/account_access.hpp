@@ -17,6 +17,7 @@
 #include "aws/credentials.hpp"
 #include "aws/ec2.hpp"
 #include "aws/organizations.hpp"
+#include "aws/partitions.hpp"
 #include "generator/config/config.hpp"
 
 namespace generator::generate {
@@ -110,8 +111,15 @@ class ControllerAccounts {
   std::vector<std::string> unnamed_;
 };
 
-/// "arn:aws:iam::<account_id>:role/<role_name>", the role name as it stands.
-[[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name);
+/// "arn:<partition>:iam::<account_id>:role/<role_name>", the role name as it stands.
+[[nodiscard]] std::string get_role_arn(const std::string& account_id, const std::string& role_name,
+                                       const std::string& partition);
+
+/// The AWS partition the run works in: that of `aws_regions`, else of the operator's region
+/// (aws::partition_of_scan). ClientError before any request when the regions lie in two
+/// partitions, or `organization.role_arn` in another one.
+[[nodiscard]] const aws::Partition& scan_partition(const config::Config& config,
+                                                   const aws::Environment& environment);
 
 /// The role assumed with the operator's own credentials of `own` (resolved once for the run, from
 /// the SDKs' default chain) at the default STS endpoint, with the session name, external ID and
@@ -135,7 +143,9 @@ inline constexpr std::size_t MAX_ORGANIZATIONAL_UNITS = 10000;
     const config::OrganizationSettings& settings, const std::string& session_name,
     const aws::Context& context, aws::OwnCredentials& own);
 
-/// The names of the regions enabled for the account, asked of EC2 in us-east-1; errors pass on.
+/// The names of the regions enabled for the account, asked of EC2 in the global region of the
+/// operator's partition (us-east-1 in the commercial one, us-gov-west-1 in GovCloud); errors pass
+/// on.
 [[nodiscard]] std::vector<std::string> get_regions(const aws::Credentials& creds,
                                                    const aws::Context& context);
 

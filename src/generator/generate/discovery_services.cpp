@@ -88,6 +88,9 @@ class LiveServices : public DiscoveryServices {
         own_(std::make_shared<aws::OwnCredentials>()),
         role_settings_(config.assume_role) {
     if (config.throttling_patience) context_.throttling_patience = *config.throttling_patience;
+    // Refused here, before any request, when the configured regions span two partitions; an
+    // operator without a region of their own reaches STS and Organizations in the partition's.
+    context_.fallback_region = scan_partition(config, context_.environment).global_region;
   }
   LiveServices(http::TransportSettings controller_transport, aws::Context context,
                std::shared_ptr<aws::OwnCredentials> own, config::AssumeRoleSettings role_settings)

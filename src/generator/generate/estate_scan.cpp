@@ -3,6 +3,8 @@
 #include <memory>
 #include <source_location>
 
+#include "aws/environment.hpp"
+#include "generator/generate/account_access.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -33,6 +35,7 @@ ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
+  settings.partition = scan_partition(config, aws::Environment::process()).id;
   settings.gateway_rule = gateway_rule(config);
   settings.pass = pass;
   return settings;

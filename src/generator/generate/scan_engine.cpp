@@ -233,7 +233,7 @@ class Scan {
     account.account_name = planned.account_name;
     for (const ScanOutput* output : outputs_) output->account_started(account);
 
-    work.role_arn = get_role_arn(planned.account_id, settings_.role_name);
+    work.role_arn = get_role_arn(planned.account_id, settings_.role_name, settings_.partition);
     const RoleAssumption role = services.assume_role(work.role_arn);
     // Only a refusal skips the account; a failure ends the scan from here.
     work.creds = role.credentials();

@@ -49,6 +49,8 @@ class PassProgress {
 struct ScanSettings {
   /// The role assumed in every account.
   std::string role_name;
+  /// The AWS partition of the accounts' roles ("aws", "aws-us-gov", "aws-cn", ...).
+  std::string partition = "aws";
   /// How each VPC's gateway subnet is chosen; with add_vpc_cidr none is (and no subnet is listed
   /// unless an output wants them).
   GatewayRule gateway_rule;

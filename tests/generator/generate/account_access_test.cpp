@@ -61,10 +61,10 @@ TEST(ControllerAccounts, TheFirstEntryOfATextNumberNamesTheAccountAndOddEntriesA
 
 TEST(GetRoleArn, PartsAreJoinedAsTheyStandAndBothStepsAreLogged) {
   LogCapture capture;
-  EXPECT_EQ(get_role_arn("123456789012", "halvane-role"),
+  EXPECT_EQ(get_role_arn("123456789012", "halvane-role", "aws"),
             "arn:aws:iam::123456789012:role/halvane-role");
-  EXPECT_EQ(get_role_arn("123456789012", "path/to/role"),
-            "arn:aws:iam::123456789012:role/path/to/role");
+  EXPECT_EQ(get_role_arn("123456789012", "path/to/role", "aws-us-gov"),
+            "arn:aws-us-gov:iam::123456789012:role/path/to/role");
   ASSERT_EQ(capture.lines().size(), 4u);
   EXPECT_EQ(capture.lines()[0], "Role ARN for account_id: 123456789012, role_name: halvane-role");
   EXPECT_EQ(capture.lines()[1], "Role ARN: arn:aws:iam::123456789012:role/halvane-role");
@@ -147,7 +147,7 @@ TEST(GetTempCredsForAccount, MissingOwnCredentialsRefuseTheAccountWithWhereTheyW
 
 const aws::Credentials ROLE{"ASIAROLE", "role-secret", "role-token", ""};
 
-TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInUsEast1WithTheRoleCredentials) {
+TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInThePartitionsOwnRegionWithTheRoleCredentials) {
   auto ec2 = std::make_shared<ScriptedHttp>([](const http::Request&) {
     return answer(
         200,
@@ -167,6 +167,46 @@ TEST(GetRegions, DescribeRegionsIsAskedWithoutParametersInUsEast1WithTheRoleCred
       header(ec2->requests[0], "Authorization").find("Credential=ASIAROLE/20150830/us-east-1/ec2/"),
       std::string::npos);
   EXPECT_EQ(header(ec2->requests[0], "X-Amz-Security-Token"), "role-token");
+
+  // GovCloud's and China's own regions, from the operator's region or the run's partition.
+  (void)get_regions(ROLE, make_context({{"AWS_REGION", "us-gov-east-1"}}, ec2));
+  aws::Context china = make_context({}, ec2);
+  china.fallback_region = "cn-northwest-1";
+  (void)get_regions(ROLE, china);
+  ASSERT_EQ(ec2->requests.size(), 3u);
+  EXPECT_EQ(ec2->requests[1].url, "https://ec2.us-gov-west-1.amazonaws.com/");
+  EXPECT_EQ(ec2->requests[2].url, "https://ec2.cn-northwest-1.amazonaws.com.cn/");
+}
+
+TEST(ScanPartition, TheRegionsNameThePartitionAndTwoPartitionsAreRefusedByName) {
+  config::Config config;
+  const auto environment = aws::Environment::fixed({{"AWS_REGION", "us-gov-east-1"},
+                                                     {"AWS_CONFIG_FILE", "/nonexistent"},
+                                                     {"AWS_SHARED_CREDENTIALS_FILE", "/nonexistent"}});
+  EXPECT_EQ(scan_partition(config, environment).id, "aws-us-gov");
+  config.aws_regions = {"us-gov-west-1", "us-gov-east-1"};
+  config.organization.role_arn = "arn:aws-us-gov:iam::123456789012:role/OrganizationReader";
+  EXPECT_EQ(scan_partition(config, environment).global_region, "us-gov-west-1");
+  const auto refusal = [&](const config::Config& refused, const aws::Environment& operator_region) {
+    try {
+      (void)scan_partition(refused, operator_region);
+    } catch (const aws::ClientError& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  config.organization.role_arn = "arn:aws:iam::123456789012:role/OrganizationReader";
+  EXPECT_EQ(refusal(config, environment),
+            "organization.role_arn arn:aws:iam::123456789012:role/OrganizationReader lies outside "
+            "the partition aws-us-gov of the regions scanned");
+  config.organization.role_arn.reset();
+  config.aws_regions = {"cn-north-1", "cn-northwest-1", "eu-west-1"};
+  EXPECT_EQ(refusal(config, aws::Environment::fixed({{"AWS_CONFIG_FILE", "/nonexistent"}})),
+            "aws_regions lists regions of two AWS partitions: cn-north-1 (aws-cn) and eu-west-1 "
+            "(aws); one run scans one partition");
+  config.aws_regions = {"cn-north-1"};
+  EXPECT_NE(refusal(config, environment).find("The operator's AWS region us-gov-east-1"),
+            std::string::npos);
 }
 
 TEST(GetRegions, ARefusalPassesToTheCaller) {

@@ -113,9 +113,28 @@ class HostileAwsProxy(harness.ThreadedServer):
 class GenerateAgainstMoto(MotoEstateTestCase):
 
     @classmethod
+    def seed_govcloud(cls):
+        """GovCloud keeps its identities apart from the commercial partition: an operator of its own
+        and ALPHA's role there."""
+        everything = json.dumps(
+            {"Version": "2012-10-17", "Statement": [{"Effect": "Allow", "Action": "*", "Resource": "*"}]})
+        operator = cls.moto.client("iam", region="us-gov-west-1")
+        operator.create_user(UserName="gov-operator")
+        operator.put_user_policy(UserName="gov-operator", PolicyName="all", PolicyDocument=everything)
+        key = operator.create_access_key(UserName="gov-operator")["AccessKey"]
+        cls.gov_key, cls.gov_secret = key["AccessKeyId"], key["SecretAccessKey"]
+        trust = {"Version": "2012-10-17", "Statement": [{
+            "Effect": "Allow", "Principal": {"AWS": f"arn:aws-us-gov:iam::{DEFAULT_ACCOUNT}:root"},
+            "Action": "sts:AssumeRole"}]}
+        role = cls.moto.client("iam", ALPHA, "us-gov-west-1")
+        role.create_role(RoleName=ROLE, AssumeRolePolicyDocument=json.dumps(trust))
+        role.put_role_policy(RoleName=ROLE, PolicyName="scan", PolicyDocument=everything)
+
+    @classmethod
     def seed(cls):
         moto = cls.moto
         cls.key, cls.secret = moto.create_operator(denied_role_arns=[role_arn(BETA, ROLE)])
+        cls.seed_govcloud()
         for account in (ALPHA, BETA, GAMMA):
             moto.add_account(account, ROLE)
             for region in ("us-east-1", "eu-west-1"):
@@ -613,6 +632,33 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual([a["account_id"] for a in yaml.safe_load(discovery.read_text())["account_info"]],
                          [ALPHA, GAMMA])
         self.assertNotIn(external_id, result.stderr)
+    def test_a_govcloud_operator_works_in_its_own_partition_and_two_partitions_are_refused_first(self):
+        gov = {"AWS_ACCESS_KEY_ID": self.gov_key, "AWS_SECRET_ACCESS_KEY": self.gov_secret}
+        discovery = self.scratch / "gov.yaml"
+        with AwsProxy(self.moto.url) as proxy:
+            environment = self.environment(AWS_ENDPOINT_URL=proxy.url, **gov)
+            mixed = self.generate("-c", self.write_config(accounts=(ALPHA,), regions=("us-gov-west-1", "us-east-1")),
+                                  "-d", discovery, env=environment)
+            refused_requests, written = proxy.counts(), discovery.exists()
+            # No region of the operator's own: STS is reached in the partition of the scanned regions.
+            result = self.generate("-c", self.write_config(accounts=(ALPHA,), regions=("us-gov-west-1",)),
+                                   "-d", discovery, env=environment)
+            arns, signed = proxy.role_arns(), proxy.signing_regions()
+        self.assertEqual(mixed.returncode, 1, mixed.stderr)
+        self.assertEqual(mixed.stderr.splitlines()[-1],
+                         "AWSClientError: aws_regions lists regions of two AWS partitions: us-gov-west-1 (aws-us-gov) "
+                         "and us-east-1 (aws); one run scans one partition")
+        self.assertEqual(refused_requests, {})
+        self.assertFalse(written)
+        self.assertNotIn("Logging in", mixed.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(arns, [f"arn:aws-us-gov:iam::{ALPHA}:role/{ROLE}"])
+        self.assertEqual(signed["AssumeRole"], {"us-gov-west-1"})
+        self.assertEqual(signed["DescribeVpcs"], {"us-gov-west-1"})
+        entries = yaml.safe_load(discovery.read_text())["account_info"]
+        self.assertEqual([(e["account_id"], [r["region"] for r in e["regions"]]) for e in entries],
+                         [(ALPHA, ["us-gov-west-1"])])
+
     def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
         config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
         discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
