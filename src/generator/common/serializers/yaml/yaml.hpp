@@ -94,10 +94,12 @@ std::string dump_yaml(const Document& data);
 /// mapping, before the file is touched).
 void export_to_yaml(const Document& data, const std::filesystem::path& path);
 
-/// A list export writing {key: [item, ...]} to `path` item by item, in the layout dump_yaml gives
-/// the whole document, all or nothing (see serializers::ListExport).
+/// A list export writing the mapping `frame` with [item, ...] under `key` to `path` item by item,
+/// in the layout dump_yaml gives the whole document, all or nothing (see serializers::ListExport
+/// and ListExporter).
 std::unique_ptr<ListExport> export_list_to_yaml(const std::filesystem::path& path,
-                                                std::string key);
+                                                std::string key,
+                                                Document frame = Document::object());
 
 /// Enters load_from_yaml, export_to_yaml and export_list_to_yaml in the two registries under YAML_EXTS; a second call
 /// fails with LoaderError.
