@@ -171,6 +171,16 @@ TEST(XlsxHostile, SparseSheetsCannotBlowUpTheTable) {
   expect_refused(folder / "sparse.xlsx", "cells");
 }
 
+TEST(XlsxHostile, RowsOutOfOrderAreRefused) {
+  const auto folder = scratch();
+  write_zip(folder / "backwards.xlsx",
+            workbook_parts("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+                           "<row r=\"3\"><c r=\"A3\"><v>1</v></c></row>"
+                           "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row>"));
+  expect_refused(folder / "backwards.xlsx",
+                 "cell A2 comes after row 3; the rows of a sheet must come in the order");
+}
+
 TEST(XlsxHostile, PartsOutsideThePackageAreRefused) {
   const auto folder = scratch();
   auto parts = workbook_parts("");
