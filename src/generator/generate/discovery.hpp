@@ -106,8 +106,6 @@ class WorkbookOutput : public ScanOutput {
 struct Verification {
   /// Whether something blocks the migration with the file as it stands.
   bool blocks_migration = false;
-  /// The file with every blocked or empty gateway subnet chosen anew, everything else as read.
-  nlohmann::ordered_json refreshed;
 };
 
 /// What one run asks of its scan.
@@ -138,7 +136,7 @@ ScanTally scan_estate_once(const config::Config& config,
                            const ScanRequest& request);
 
 /// The outcome of `check` of `file` once the scan is over (see DriftCheck): its summary logged,
-/// and the refreshed file, which the migration model checks (ovra::ValidationError naming `file`).
-[[nodiscard]] Verification verification_of(DriftCheck& check, const DiscoveryFile& file);
+/// and whether the file blocks the migration (its refreshed form is DriftCheck::write_refreshed).
+[[nodiscard]] Verification verification_of(DriftCheck& check);
 
 }  // namespace generator::generate
