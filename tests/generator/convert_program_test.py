@@ -210,6 +210,25 @@ class ConvertProgram(harness.ScratchTestCase):
                      "DEBUG generator.common.serializers.xlsx:load_from_xlsx Loaded dataframe from excel:"):
             self.assertIn(step, result.stderr)
 
+    def test_a_workbook_of_more_than_100000_rows_converts(self):
+        accounts, vpcs_per_account = 2040, 50
+        rows = []
+        for account in range(accounts):
+            for vpc in range(vpcs_per_account):
+                rows.append({"account_id": f"{100000000000 + account:012d}", "account_name": f"a{account}",
+                             "region": "us-east-1" if vpc % 2 else "eu-west-1",
+                             "vpc_id": f"vpc-{account:04x}{vpc:04x}"})
+        book = workbook.write_inline_strings(self.scratch / "big.xlsx", HEADERS, rows)
+        result = self.convert("-e", book.name, "-y", "big.yaml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(result.stderr.splitlines()), 4, result.stderr)
+        with open(self.scratch / "big.yaml", encoding="utf-8") as lines:
+            listed = [line.strip() for line in lines if line.lstrip().startswith(("- account_id:", "- vpc_id:"))]
+        self.assertEqual(len(listed), accounts + accounts * vpcs_per_account)
+        self.assertEqual(listed[:2], ['- account_id: "100000000000"', '- vpc_id: "vpc-00000000"'])
+        self.assertEqual(listed[-1], f'- vpc_id: "vpc-{accounts - 1:04x}{vpcs_per_account - 1:04x}"',
+                         "each account's regions in order of first appearance")
+
     def test_cell_errors_name_row_and_column_and_write_nothing(self):
         rows = estate_rows()
         rows[2]["encrypt"] = "maybe"
