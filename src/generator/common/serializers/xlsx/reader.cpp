@@ -407,8 +407,8 @@ class SheetReader : public XmlHandler {
     in_cell_ = in_value_ = in_inline_ = false;
     std::optional<Document> value = cell_value();
     if (!value) return;
-    if (cell_row_ != held_row_) {
-      if (cell_row_ < held_row_ || cell_row_ <= handed_over_row_) {
+    if (held_.empty() || cell_row_ != held_row_) {
+      if (cell_row_ <= handed_over_row_ || (!held_.empty() && cell_row_ < held_row_)) {
         fail("cell " + cell_name() + " comes after row " +
              std::to_string(std::max(held_row_, handed_over_row_)) +
              "; the rows of a sheet must come in the order of their numbers");
