@@ -13,28 +13,15 @@ within 60 s and 1 GiB; the reader within 300 MiB.
 """
 
 import argparse
-import re
+import os
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-def timed(command, folder, name):
-    """Runs `command` under /usr/bin/time -v; returns (exit status, wall s, CPU s, peak MiB)."""
-    report = folder / f"{name}.time"
-    with open(folder / f"{name}.log", "wb") as log:
-        status = subprocess.run(["/usr/bin/time", "-v", "-o", str(report), *map(str, command)], cwd=folder,
-                                stdout=log, stderr=subprocess.STDOUT, timeout=3600).returncode
-    text = report.read_text()
-
-    def field(label):
-        return re.search(re.escape(label) + r":\s*(\S+)", text).group(1)
-
-    wall = field("Elapsed (wall clock) time (h:mm:ss or m:ss)").split(":")
-    seconds = sum(float(part) * 60 ** i for i, part in enumerate(reversed(wall)))
-    cpu = float(field("User time (seconds)")) + float(field("System time (seconds)"))
-    return status, seconds, cpu, int(field("Maximum resident set size (kbytes)")) / 1024
+from organization_run import timed_run  # noqa: E402
 
 
 def main(argv=None):
@@ -56,7 +43,7 @@ def main(argv=None):
     for name, command, source in (
             ("convert", [binaries / "convert", "-q", "-e", "estate.xlsx", "-y", "converted.yaml"], "estate.xlsx"),
             ("--verify reader", [tool, "verify", "estate.yaml", "refreshed.yaml"], "estate.yaml")):
-        status, wall, cpu, peak = timed(command, folder, name.strip("-").split()[0])
+        status, wall, cpu, peak = timed_run(command[0], command[1:], dict(os.environ), folder)
         size = (folder / source).stat().st_size / (1 << 20)
         print(f"| {name} | {source} ({options.accounts * 51} VPCs) | {size:.1f} | {status} | {wall:.1f} | {cpu:.1f} "
               f"| {peak:.1f} |", flush=True)
