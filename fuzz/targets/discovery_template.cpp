@@ -1,5 +1,6 @@
 // A discovery template or discovery file read as convert reads it, checked by the migration model
-// in both scopes and written back out, and read as `generate --verify` reads a discovery file.
+// in both scopes and written back out, and read as `generate --verify` reads a discovery file:
+// account by account, then once more to copy its accounts.
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
@@ -32,7 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_and_write(document, ovra::Scope::migration);
   check_and_write(document, ovra::Scope::discovery_only);
   try {
-    (void)generator::generate::read_discovery_document(document, "discovery.yaml");
+    const auto file =
+        generator::generate::read_discovery_text(fuzz::as_text(data, size), "discovery.yaml");
+    generator::serializers::CollectedList accounts("account_info", file.sections);
+    generator::generate::copy_discovery_accounts(
+        file, [](generator::serializers::Document entry, const auto&) { return entry; }, accounts);
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

@@ -1,6 +1,7 @@
-// A workbook package from its bytes: the table as any reader gets it, and the discovery document
-// convert builds from it (header row checked, accounts built, the whole checked by the migration
-// model), written as YAML.
+// A workbook package from its bytes (a zip archive, or the compound file of a password-protected
+// or older workbook): its rows as any reader of the sheet gets them, and the discovery document
+// convert builds from it (header row checked, accounts built and checked by the migration model),
+// written as YAML.
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
@@ -17,17 +18,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes = fuzz::as_text(data, size);
+  // The plain table, as the loader registry's reader makes it.
+  struct Ignored : generator::serializers::SheetRows {
+    void sheet(std::string_view) override {}
+    void row(std::uint32_t, std::vector<generator::serializers::SheetCell>&) override {}
+  } ignored;
   try {
-    (void)generator::serializers::load_numbered_records_from_xlsx_bytes(bytes, "fuzz.xlsx", {});
+    generator::serializers::load_from_xlsx_bytes(bytes, "fuzz.xlsx", ignored);
   } catch (const generator::Error&) {
     return 0;
   }
   try {
-    const auto sheet = generator::serializers::load_numbered_records_from_xlsx_bytes(
-        bytes, "fuzz.xlsx", generator::convert::text_columns());
+    const auto sheet = generator::convert::WorkbookSheet::read_bytes(bytes, "fuzz.xlsx");
     generator::convert::check_sheet(sheet, "fuzz.xlsx");
-    (void)generator::serializers::dump_yaml(generator::convert::discovery_document(
-        sheet.records, generator::serializers::Document::object(), "template.yaml"));
+    generator::serializers::CollectedList accounts("account_info");
+    generator::convert::discovery_document(sheet, generator::serializers::Document::object(),
+                                           "template.yaml", accounts);
+    (void)generator::serializers::dump_yaml(accounts.document());
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

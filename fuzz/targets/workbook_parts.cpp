@@ -62,11 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string workbook =
       stored_archive(fuzz::split_parts(fuzz::as_text(data, size), PART_NAMES.size()));
   try {
-    const auto sheet = generator::serializers::load_numbered_records_from_xlsx_bytes(
-        workbook, "fuzz.xlsx", generator::convert::text_columns());
+    const auto sheet = generator::convert::WorkbookSheet::read_bytes(workbook, "fuzz.xlsx");
     generator::convert::check_sheet(sheet, "fuzz.xlsx");
-    (void)generator::convert::discovery_document(
-        sheet.records, generator::serializers::Document::object(), "template.yaml");
+    generator::serializers::CollectedList accounts("account_info");
+    generator::convert::discovery_document(sheet, generator::serializers::Document::object(),
+                                           "template.yaml", accounts);
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

@@ -76,6 +76,9 @@ class AccountInfo : public BaseModel {
  public:
   /// Checks `entry` (a mapping of account fields) by the rules above; ValidationError otherwise.
   explicit AccountInfo(const nlohmann::ordered_json& entry);
+  /// The same for the entry at `position` (from 1) of a list of accounts, which a message names
+  /// ("account #3") when the entry has no usable account number.
+  AccountInfo(const nlohmann::ordered_json& entry, std::size_t position);
 
   /// The fields that were given, at every level, in the model's field order.
   [[nodiscard]] const nlohmann::ordered_json& to_document() const noexcept { return document_; }
@@ -85,8 +88,6 @@ class AccountInfo : public BaseModel {
   }
 
  private:
-  friend class DiscoveryConfig;
-  AccountInfo(const nlohmann::ordered_json& entry, std::size_t position);
   nlohmann::ordered_json document_;
 };
 

@@ -14,6 +14,9 @@ from support import harness, workbook
 
 WRITE_WORKBOOK = sys.argv.pop(1) if len(sys.argv) > 1 else str(harness.program("write_workbook"))
 OPENPYXL_READER = harness.SOURCE_DIR / "tests/generator/common/serializers/xlsx/read_with_openpyxl.py"
+# The discovery files convert wrote for estate_rows() before it read workbooks as a stream; what it
+# writes must stay the same to the byte.
+EXPECTED = harness.SOURCE_DIR / "tests/generator/convert/expected"
 SOFFICE_SECONDS = 120
 
 HEADERS = ["account_id", "account_name", "hpe", "managed_tgw", "filter_cidrs", "spoke_gw_size", "role_name",
@@ -155,6 +158,7 @@ class ConvertProgram(harness.ScratchTestCase):
             "generator.convert:INFO Exporting accounts to discovery file: discovery.yaml",
         ])
         written = (self.scratch / "discovery.yaml").read_text()
+        self.assertEqual(written, (EXPECTED / "estate.yaml").read_text())
         self.assertIn('account_id: "012345678901"', written, "account numbers are written as quoted text")
         self.assertEqual(yaml.safe_load(written),
                          {"config": {"configure_gw_name": True}, "account_info": expected_accounts()})
@@ -177,6 +181,8 @@ class ConvertProgram(harness.ScratchTestCase):
         result = self.convert("-e", book.name, "-y", "out.yaml", "--temp", "template.yml")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("generator.convert:INFO Reading discovery configuration template: template.yml", result.stderr)
+        self.assertEqual((self.scratch / "out.yaml").read_text(),
+                         (EXPECTED / "estate_without_gateway_names.yaml").read_text())
         written = yaml.safe_load((self.scratch / "out.yaml").read_text())
         self.assertEqual(list(written), ["account_info", "config"])
         self.assertEqual(written, {"account_info": expected_accounts(names=False),
@@ -209,6 +215,25 @@ class ConvertProgram(harness.ScratchTestCase):
                      "DEBUG generator.convert:main Generated DiscoveryConfig:",
                      "DEBUG generator.common.serializers.xlsx:load_from_xlsx Loaded dataframe from excel:"):
             self.assertIn(step, result.stderr)
+
+    def test_a_workbook_of_more_than_100000_rows_converts(self):
+        accounts, vpcs_per_account = 2040, 50
+        rows = []
+        for account in range(accounts):
+            for vpc in range(vpcs_per_account):
+                rows.append({"account_id": f"{100000000000 + account:012d}", "account_name": f"a{account}",
+                             "region": "us-east-1" if vpc % 2 else "eu-west-1",
+                             "vpc_id": f"vpc-{account:04x}{vpc:04x}"})
+        book = workbook.write_inline_strings(self.scratch / "big.xlsx", HEADERS, rows)
+        result = self.convert("-e", book.name, "-y", "big.yaml")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(result.stderr.splitlines()), 4, result.stderr)
+        with open(self.scratch / "big.yaml", encoding="utf-8") as lines:
+            listed = [line.strip() for line in lines if line.lstrip().startswith(("- account_id:", "- vpc_id:"))]
+        self.assertEqual(len(listed), accounts + accounts * vpcs_per_account)
+        self.assertEqual(listed[:2], ['- account_id: "100000000000"', '- vpc_id: "vpc-00000000"'])
+        self.assertEqual(listed[-1], f'- vpc_id: "vpc-{accounts - 1:04x}{vpcs_per_account - 1:04x}"',
+                         "each account's regions in order of first appearance")
 
     def test_cell_errors_name_row_and_column_and_write_nothing(self):
         rows = estate_rows()

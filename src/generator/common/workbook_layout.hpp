@@ -126,6 +126,15 @@ std::vector<std::string> workbook_headers(Predicate wanted) {
   return headers;
 }
 
+/// The columns for which `wanted(entry)` holds, in column order.
+template <class Predicate>
+std::vector<WorkbookColumn> workbook_columns(Predicate wanted) {
+  std::vector<WorkbookColumn> columns;
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (wanted(entry)) columns.push_back(entry.column);
+  return columns;
+}
+
 /// The workbook's column headers, in column order.
 inline const std::vector<std::string> WORKBOOK_COLUMNS =
     workbook_headers([](const WorkbookColumnEntry&) { return true; });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
@@ -15,23 +16,14 @@ namespace {
 
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
-const Value& read_cell(const WorkbookRow& record, const std::string& column) {
-  const auto found = record.record.find(column);
-  if (found == record.record.end()) {
-    throw KeyError(cell_label(record, column) +
-                   ": the workbook has no such column (its header row must name it)");
-  }
-  return *found;
-}
-
 bool is_empty_cell(const Value& cell) {
   return cell.is_string() && cell.get_ref<const std::string&>() == NULL_CELL;
 }
 
 // The formatters know the cell but not where it stands; the error they raise gets the place.
-Value formatted(const WorkbookRow& record, const std::string& column, const Value& cell) {
+Value formatted(const WorkbookRow& record, WorkbookColumn column, const Value& cell) {
   const auto& formatters = FIELD_FORMATTERS();
-  const auto formatter = formatters.find(column);
+  const auto formatter = formatters.find(header_of(column));
   if (formatter == formatters.end()) return cell;
   try {
     return formatter->second(cell);
@@ -50,7 +42,7 @@ void check_account_number_digits(const WorkbookRow& record, const Value& account
   if (!(text.empty() || is_all_digits(text)) || text.size() >= ACCOUNT_NUMBER_DIGITS) return;
   const std::string padded = std::string(ACCOUNT_NUMBER_DIGITS - text.size(), '0') + text;
   throw ValueError(
-      cell_label(record, "account_id") + ": account number " + text + " has " +
+      cell_label(record, WorkbookColumn::account_id) + ": account number " + text + " has " +
       std::to_string(text.size()) + " digits, not " + std::to_string(ACCOUNT_NUMBER_DIGITS) +
       "; a spreadsheet that stores the column as numbers drops leading zeros. Format the column as "
       "text and write all " +
@@ -95,7 +87,7 @@ bool configure_gw_name(const Value& ovra_config) {
 
 // One row as the model sees it when the row stands alone: its account fields, its region, its VPC.
 struct RowEntry {
-  const WorkbookRow* row;
+  WorkbookRow row;
   Value account_fields;
   Value region;
   Value vpc;
@@ -122,27 +114,28 @@ bool model_accepts(const Value& entry) {
 // The first column, in the model's order, whose value the model refuses: the row's values replace
 // valid stand-ins one column at a time, so the first refusal is that column's. The model's rules
 // concern one field each, so this finds the column the model's own message is about.
-std::optional<std::string> refused_column(const RowEntry& entry) {
+std::optional<WorkbookColumn> refused_column(const RowEntry& entry) {
   Value account = {{"account_id", std::string(ACCOUNT_NUMBER_DIGITS, '0')},
                    {"account_name", "account"}};
   Value region = "us-east-1";
   Value vpc = {{"vpc_id", "vpc-00000000"}};
-  const auto take = [](Value& target, const Value& source, const std::string& field) {
+  const auto take = [](Value& target, const Value& source, WorkbookColumn column) {
+    const std::string field = header_of(column);
     const auto found = source.find(field);
     if (found != source.end())
       target[field] = *found;
     else
       target.erase(field);
   };
-  for (const auto& field : ACCOUNT_INFO_FIELDS) {
-    take(account, entry.account_fields, field);
-    if (!model_accepts(account_entry(account, region, vpc))) return field;
+  for (const WorkbookColumn column : ACCOUNT_INFO_FIELDS) {
+    take(account, entry.account_fields, column);
+    if (!model_accepts(account_entry(account, region, vpc))) return column;
   }
   region = entry.region;
-  if (!model_accepts(account_entry(account, region, vpc))) return "region";
-  for (const auto& field : VPC_FIELDS) {
-    take(vpc, entry.vpc, field);
-    if (!model_accepts(account_entry(account, region, vpc))) return field;
+  if (!model_accepts(account_entry(account, region, vpc))) return WorkbookColumn::region;
+  for (const WorkbookColumn column : VPC_FIELDS) {
+    take(vpc, entry.vpc, column);
+    if (!model_accepts(account_entry(account, region, vpc))) return column;
   }
   return std::nullopt;
 }
@@ -155,10 +148,10 @@ std::optional<std::string> refused_column(const RowEntry& entry) {
       (void)ovra::AccountInfo(account_entry(entry.account_fields, entry.region, entry.vpc));
     } catch (const ovra::ValidationError& row_error) {
       const auto column = refused_column(entry);
-      std::string message = (column ? cell_label(*entry.row, *column) : row_label(*entry.row)) +
+      std::string message = (column ? cell_label(entry.row, *column) : row_label(entry.row)) +
                             ": " + row_error.what();
-      if (column && is_empty_cell(read_cell(*entry.row, *column))) {
-        const std::string hint = empty_cell_hint(*entry.row, *column);
+      if (column && is_empty_cell(entry.row.cell(*column))) {
+        const std::string hint = empty_cell_hint(entry.row, *column);
         if (!hint.empty()) message += "; " + hint;
       }
       throw ovra::ValidationError(message);
@@ -166,7 +159,7 @@ std::optional<std::string> refused_column(const RowEntry& entry) {
   }
   std::string numbers;
   for (const auto& entry : rows)
-    numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.row->row_number);
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.row.row_number());
   throw ovra::ValidationError("rows " + numbers + ": " + error.what());
 }
 
@@ -179,7 +172,8 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row,
                        const Value& row_info, const WorkbookRow& row) {
   if (row_info == account_info) return;
   std::string differences;
-  for (const auto& field : ACCOUNT_INFO_FIELDS) {
+  for (const WorkbookColumn column : ACCOUNT_INFO_FIELDS) {
+    const std::string field = header_of(column);
     const auto first = account_info.find(field);
     const auto other = row_info.find(field);
     const bool first_present = first != account_info.end();
@@ -193,18 +187,20 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row,
   const std::string account = account_id != account_info.end() && account_id->is_string()
                                   ? account_id->get<std::string>()
                                   : shown_value(account_info, "account_id");
-  std::string message = "account " + account + ": rows " + std::to_string(first_row.row_number) +
-                        " and " + std::to_string(row.row_number) + " differ in " + differences +
+  std::string message = "account " + account + ": rows " + std::to_string(first_row.row_number()) +
+                        " and " + std::to_string(row.row_number()) + " differ in " + differences +
                         "; every row of an account must repeat the same account columns";
   // A cell left empty in one of the rows is most often a merged cell or a word read as empty.
-  for (const auto& field : ACCOUNT_INFO_FIELDS) {
+  for (const WorkbookColumn column : ACCOUNT_INFO_FIELDS) {
+    const std::string field = header_of(column);
     const bool first_present = account_info.contains(field);
     const bool other_present = row_info.contains(field);
     if (first_present == other_present) continue;
-    const std::string hint = empty_cell_hint(first_present ? row : first_row, field);
+    const WorkbookRow& emptied = first_present ? row : first_row;
+    const std::string hint = empty_cell_hint(emptied, column);
     if (!hint.empty()) {
-      message += "; row " + std::to_string((first_present ? row : first_row).row_number) +
-                 ", column " + field + ": " + hint;
+      message += "; row " + std::to_string(emptied.row_number()) + ", column " + field + ": " +
+                 hint;
       break;
     }
   }
@@ -213,42 +209,96 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row,
 
 // A copied row would give the migration the same VPC twice.
 void refuse_repeated_vpcs(const Value& account_id, const Value& region,
-                          const std::vector<const WorkbookRow*>& records) {
-  std::unordered_map<std::string, const WorkbookRow*> first_rows;
-  for (const WorkbookRow* record : records) {
-    const Value& vpc_id = read_cell(*record, "vpc_id");
+                          const std::vector<RowEntry>& entries, std::size_t begin,
+                          std::size_t end) {
+  std::unordered_map<std::string, std::uint32_t> first_rows;
+  for (std::size_t index = begin; index < end; ++index) {
+    const WorkbookRow& record = entries[index].row;
+    const Value vpc_id = record.cell(WorkbookColumn::vpc_id);
     if (is_empty_cell(vpc_id)) continue;
-    const auto [first, added] = first_rows.try_emplace(vpc_id.dump(), record);
+    const auto [first, added] = first_rows.try_emplace(vpc_id.dump(), record.row_number());
     if (added) continue;
     const auto text = [](const Value& value) {
       return value.is_string() ? value.get<std::string>() : value.dump();
     };
     throw AssertionError(
         "account " + text(account_id) + ", region " + text(region) + ": VPC " + text(vpc_id) +
-        " stands in rows " + std::to_string(first->second->row_number) + " and " +
-        std::to_string(record->row_number) + "; a VPC may have one row only, so remove the copy");
+        " stands in rows " + std::to_string(first->second) + " and " +
+        std::to_string(record.row_number()) + "; a VPC may have one row only, so remove the copy");
   }
 }
 
-struct RegionRecords {
-  Value region;
-  std::vector<const WorkbookRow*> records;
-};
-
-struct AccountRecords {
-  std::vector<RegionRecords> regions;
+// The rows of one account, region by region, each region's in sheet order.
+struct AccountRows {
+  Value account_id;
+  std::vector<Value> regions;
+  std::vector<std::vector<std::size_t>> rows;
   std::unordered_map<std::string, std::size_t> region_index;
 };
+
+bool debugging() { return logger().is_enabled_for(log::DEBUG); }
+
+Value logged_row(const WorkbookRow& row) {
+  Value cells = Value::object();
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (row.sheet_has(entry.column)) cells[std::string(entry.header)] = row.cell(entry.column);
+  return Value{{"row", row.row_number()}, {"cells", std::move(cells)}};
+}
+
+// Grouping: account and region keys compare as exact values, in order of first appearance.
+std::vector<AccountRows> grouped_rows(const WorkbookSheet& sheet) {
+  const bool debug = debugging();
+  std::vector<AccountRows> accounts;
+  std::unordered_map<std::string, std::size_t> account_index;
+  for (std::size_t index = 0; index < sheet.size(); ++index) {
+    const WorkbookRow record = sheet.row(index);
+    if (debug) logger().debug("Record:\n{}", log::Readable{logged_row(record)});
+    Value account_id = record.cell(WorkbookColumn::account_id);
+    Value region = record.cell(WorkbookColumn::region);
+    const auto [account_at, new_account] =
+        account_index.try_emplace(account_id.dump(), accounts.size());
+    if (new_account) accounts.push_back(AccountRows{std::move(account_id), {}, {}, {}});
+    AccountRows& account = accounts[account_at->second];
+    const auto [region_at, new_region] =
+        account.region_index.try_emplace(region.dump(), account.regions.size());
+    if (new_region) {
+      account.regions.push_back(std::move(region));
+      account.rows.emplace_back();
+    }
+    account.rows[region_at->second].push_back(index);
+  }
+  return accounts;
+}
+
+// The account's entry from its checked rows, in the order the rows were read.
+Value account_document(const std::vector<RowEntry>& entries, const AccountRows& account,
+                       const Value& account_info, bool debug) {
+  Value document = account_info;
+  Value regions = Value::array();
+  std::size_t next = 0;
+  for (std::size_t region = 0; region < account.regions.size(); ++region) {
+    Value region_data = Value::object();
+    region_data["region"] = account.regions[region];
+    region_data["vpcs"] = Value::array();
+    for (std::size_t count = 0; count < account.rows[region].size(); ++count)
+      region_data["vpcs"].push_back(entries[next++].vpc);
+    if (debug) logger().debug("Region Data:\n{}", log::Readable{region_data});
+    regions.push_back(std::move(region_data));
+  }
+  document["regions"] = std::move(regions);
+  if (debug) logger().debug("Account Data:\n{}", log::Readable{document});
+  return document;
+}
 
 }  // namespace
 
 Value _get_account_info(const WorkbookRow& record) {
   Value account_info = Value::object();
-  for (const auto& field : ACCOUNT_INFO_FIELDS) {
-    const Value& cell = read_cell(record, field);
+  for (const WorkbookColumn column : ACCOUNT_INFO_FIELDS) {
+    const Value cell = record.cell(column);
     if (is_empty_cell(cell)) continue;
-    if (field == "account_id") check_account_number_digits(record, cell);
-    account_info[field] = formatted(record, field, cell);
+    if (column == WorkbookColumn::account_id) check_account_number_digits(record, cell);
+    account_info[header_of(column)] = formatted(record, column, cell);
   }
   return account_info;
 }
@@ -256,11 +306,11 @@ Value _get_account_info(const WorkbookRow& record) {
 Value _get_vpc_data(const WorkbookRow& record, const Value& ovra_config) {
   const bool keep_gateway_names = configure_gw_name(ovra_config);
   Value vpc_data = Value::object();
-  for (const auto& field : VPC_FIELDS) {
-    const Value& cell = read_cell(record, field);
+  for (const WorkbookColumn column : VPC_FIELDS) {
+    const Value cell = record.cell(column);
     // The gateway subnet stays in the entry even when empty: the migration then picks one.
-    if (is_empty_cell(cell) && field != "hvn_cidr") continue;
-    vpc_data[field] = formatted(record, field, cell);
+    if (is_empty_cell(cell) && column != WorkbookColumn::hvn_cidr) continue;
+    vpc_data[header_of(column)] = formatted(record, column, cell);
   }
   if (!keep_gateway_names) {
     vpc_data.erase("spoke_gw_name");
@@ -269,69 +319,55 @@ Value _get_vpc_data(const WorkbookRow& record, const Value& ovra_config) {
   return vpc_data;
 }
 
-Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
-                                      const Value& discovery_config) {
-  check_cells(vpc_data);
-  // Grouping: account and region keys compare as exact values, in order of first appearance.
-  std::vector<std::pair<Value, AccountRecords>> account_record_map;
-  std::unordered_map<std::string, std::size_t> account_index;
-  for (const auto& record : vpc_data) {
-    logger().debug("Record:\n{}",
-                   log::Readable{Value{{"row", record.row_number}, {"cells", record.record}}});
-    const Value& account_id = read_cell(record, "account_id");
-    const Value& region = read_cell(record, "region");
-    const auto [account_at, new_account] =
-        account_index.try_emplace(account_id.dump(), account_record_map.size());
-    if (new_account) account_record_map.emplace_back(account_id, AccountRecords{});
-    AccountRecords& region_records = account_record_map[account_at->second].second;
-    const auto [region_at, new_region] =
-        region_records.region_index.try_emplace(region.dump(), region_records.regions.size());
-    if (new_region) region_records.regions.push_back(RegionRecords{region, {}});
-    region_records.regions[region_at->second].records.push_back(&record);
-  }
-
-  Value accounts = Value::array();
-  for (const auto& [account_id, region_records] : account_record_map) {
-    Value account_info = Value::object();
-    const WorkbookRow* account_info_row = nullptr;
-    Value regions = Value::array();
-    std::vector<RowEntry> row_entries;
-    for (const auto& [region, records] : region_records.regions) {
-      refuse_repeated_vpcs(account_id, region, records);
-      Value region_data = Value::object();
-      region_data["region"] = region;
-      region_data["vpcs"] = Value::array();
-      Value& region_vpcs = region_data["vpcs"];
-      for (const WorkbookRow* record : records) {
-        logger().debug("Parsing VPC Record:\n{}", log::Readable{Value{{"row", record->row_number},
-                                                                      {"cells", record->record}}});
-        Value row_info = _get_account_info(*record);
-        if (account_info.empty()) {
-          account_info = row_info;
-          account_info_row = record;
-        } else {
-          check_consistency(account_info, *account_info_row, row_info, *record);
-        }
-        Value vpc = _get_vpc_data(*record, discovery_config);
-        const auto hpe = row_info.find("hpe");
-        check_gateway_subnet(*record,
-                             hpe != row_info.end() && hpe->is_boolean() && hpe->get<bool>());
-        logger().debug("VPC Data:\n{}", log::Readable{vpc});
-        region_vpcs.push_back(vpc);
-        row_entries.push_back(RowEntry{record, std::move(row_info), region, std::move(vpc)});
+void generate_discovery_account_info(const WorkbookSheet& sheet, const Value& discovery_config,
+                                     serializers::ListExport& accounts) {
+  check_cells(sheet);
+  const bool debug = debugging();
+  for (const AccountRows& account : grouped_rows(sheet)) {
+    // Each row formatted as it stands alone, in the account's order of regions and rows.
+    std::vector<RowEntry> entries;
+    for (std::size_t region = 0; region < account.regions.size(); ++region) {
+      for (const std::size_t index : account.rows[region]) {
+        const WorkbookRow record = sheet.row(index);
+        if (debug)
+          logger().debug("Parsing VPC Record:\n{}", log::Readable{logged_row(record)});
+        Value row_info = _get_account_info(record);
+        Value vpc = _get_vpc_data(record, discovery_config);
+        if (debug) logger().debug("VPC Data:\n{}", log::Readable{vpc});
+        entries.push_back(
+            RowEntry{record, std::move(row_info), account.regions[region], std::move(vpc)});
       }
-      logger().debug("Region Data:\n{}", log::Readable{region_data});
-      regions.push_back(std::move(region_data));
     }
-    account_info["regions"] = std::move(regions);
-    logger().debug("Account Data:\n{}", log::Readable{account_info});
+
+    // The account's rows checked together before the account is built.
+    Value account_info = Value::object();
+    std::optional<WorkbookRow> account_info_row;
+    std::size_t begin = 0;
+    for (std::size_t region = 0; region < account.regions.size(); ++region) {
+      const std::size_t end = begin + account.rows[region].size();
+      refuse_repeated_vpcs(account.account_id, account.regions[region], entries, begin, end);
+      for (std::size_t index = begin; index < end; ++index) {
+        const RowEntry& entry = entries[index];
+        if (account_info.empty()) {
+          account_info = entry.account_fields;
+          account_info_row = entry.row;
+        } else {
+          check_consistency(account_info, *account_info_row, entry.account_fields, entry.row);
+        }
+        const auto hpe = entry.account_fields.find("hpe");
+        check_gateway_subnet(entry.row, hpe != entry.account_fields.end() && hpe->is_boolean() &&
+                                            hpe->get<bool>());
+      }
+      begin = end;
+    }
+
+    const Value document = account_document(entries, account, account_info, debug);
     try {
-      accounts.push_back(ovra::AccountInfo(account_info).to_document());
+      accounts.append(ovra::AccountInfo(document).to_document());
     } catch (const ovra::ValidationError& error) {
-      refuse_account(error, row_entries);
+      refuse_account(error, entries);
     }
   }
-  return Value{{"account_info", std::move(accounts)}};
 }
 
 }  // namespace generator::convert

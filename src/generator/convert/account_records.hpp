@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "generator/common/aws_names.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/common/serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_checks.hpp"
+#include "generator/convert/workbook_sheet.hpp"
 
 namespace generator::convert {
 
@@ -19,23 +20,26 @@ namespace generator::convert {
 inline const std::string NULL_CELL;
 
 /// The account columns, in the order they are read.
-inline const std::vector<std::string> ACCOUNT_INFO_FIELDS = workbook_headers(
+inline const std::vector<WorkbookColumn> ACCOUNT_INFO_FIELDS = workbook_columns(
     [](const WorkbookColumnEntry& entry) { return entry.read_as == ReadAs::account_field; });
 
 /// The VPC columns, in the order they are read.
-inline const std::vector<std::string> VPC_FIELDS = workbook_headers(
+inline const std::vector<WorkbookColumn> VPC_FIELDS = workbook_columns(
     [](const WorkbookColumnEntry& entry) { return entry.read_as == ReadAs::vpc_field; });
 
-/// Groups `vpc_data` by account_id and region (exact values, first appearance decides the order),
-/// builds one entry per account (account fields from its first row, regions, VPCs) and passes each
-/// through the migration model; returns {"account_info": [accounts]}. `discovery_config` is the
-/// template mapping or null; its config -> configure_gw_name decides whether gateway names are
-/// kept. The cells are checked first (check_cells) and every gateway subnet against its VPC
-/// (check_gateway_subnet). KeyError for a missing column, AssertionError when rows of one account
-/// disagree on account fields or one VPC has two rows in the same account and region,
-/// ValueError/TypeError for an unreadable cell, ovra::ValidationError when the model refuses.
-Value generate_discovery_account_info(const std::vector<WorkbookRow>& vpc_data,
-                                      const Value& discovery_config = {});
+/// Groups the rows of `sheet` by account_id and region (exact values, first appearance decides
+/// the order), builds one entry per account (account fields from its first row, regions, VPCs),
+/// passes each through the migration model and hands it to `accounts` as soon as it is complete,
+/// so that the accounts of a workbook of any size are never held together. `discovery_config` is
+/// the template mapping or null; its config -> configure_gw_name decides whether gateway names are
+/// kept. The cells are checked first (check_cells); then, account by account, the rows of the
+/// account before it is built (a VPC in two rows of one region, account columns that differ, the
+/// gateway subnets against their VPCs with check_gateway_subnet). KeyError for a missing column,
+/// AssertionError when rows of one account disagree on account fields or one VPC has two rows in
+/// the same account and region, ValueError/TypeError for an unreadable cell,
+/// ovra::ValidationError when the model refuses.
+void generate_discovery_account_info(const WorkbookSheet& sheet, const Value& discovery_config,
+                                     serializers::ListExport& accounts);
 
 /// The non-empty account fields of one row, formatted; errors name the row and column.
 Value _get_account_info(const WorkbookRow& record);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "generator/cli/cli.hpp"
@@ -11,7 +12,6 @@
 #include "generator/common/serializers/export/export.hpp"
 #include "generator/common/serializers/load/load.hpp"
 #include "generator/common/serializers/serializers.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/account_records.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "generator/log/log.hpp"
@@ -58,18 +58,35 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
   return parser;
 }
 
-// A cell as text, except a date, which stays a date so that it can be refused as one: its text
-// form is not what the cell shows.
-serializers::Document text_unless_date(const serializers::Document& cell) {
-  return serializers::is_date(cell) ? cell : serializers::to_text(cell);
-}
-
-Value rendered_rows(const std::vector<WorkbookRow>& rows) {
+Value rendered_rows(const WorkbookSheet& sheet) {
   Value rendering = Value::array();
-  for (const auto& row : rows)
-    rendering.push_back(Value{{"row", row.row_number}, {"cells", row.record}});
+  for (std::size_t index = 0; index < sheet.size(); ++index) {
+    const WorkbookRow row = sheet.row(index);
+    Value cells = Value::object();
+    for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+      if (sheet.has(entry.column)) cells[std::string(entry.header)] = row.cell(entry.column);
+    rendering.push_back(Value{{"row", row.row_number()}, {"cells", std::move(cells)}});
+  }
   return rendering;
 }
+
+// Hands each account on and, for the debug message that shows the whole document, keeps a copy.
+class LoggedAccounts : public serializers::ListExport {
+ public:
+  LoggedAccounts(serializers::ListExport& accounts, const Value& discovery_config, bool logging)
+      : accounts_(accounts), logged_("account_info", discovery_config), logging_(logging) {}
+  void append(const Value& item) override {
+    accounts_.append(item);
+    if (logging_) logged_.append(item);
+  }
+  void finish() override {}
+  [[nodiscard]] Value document() const { return logged_.document(); }
+
+ private:
+  serializers::ListExport& accounts_;
+  serializers::CollectedList logged_;
+  bool logging_;
+};
 
 // The lock files that LibreOffice and Excel keep beside a workbook while it is open.
 std::vector<std::filesystem::path> lock_files_of(const std::filesystem::path& workbook) {
@@ -105,36 +122,28 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 
 }  // namespace
 
-// Account numbers keep their leading zeros, and a name made only of digits (an account named after
-// its number, a gateway "0123") stays the text the operator sees instead of turning into a number.
-serializers::Converters text_columns() {
-  serializers::Converters converters;
-  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-    if (entry.kind == CellKind::text) converters.emplace(entry.header, &text_unless_date);
-  return converters;
-}
-
-Value discovery_document(const std::vector<WorkbookRow>& rows, Value discovery_config,
-                         const std::string& template_path, std::source_location caller) {
+void discovery_document(const WorkbookSheet& sheet, const Value& discovery_config,
+                        const std::string& template_path, serializers::ListExport& accounts,
+                        std::source_location caller) {
   logger().info(caller, "Parsing discovery account information");
-  Value account_info = generate_discovery_account_info(rows, discovery_config);
-
   // An empty template document reads as null, which has no place for the accounts.
   if (!discovery_config.is_object()) {
     throw TypeError("template " + template_path + " holds " +
                     serializers::kind_name(discovery_config) +
                     ", not a mapping to put account_info in");
   }
-  discovery_config["account_info"] = std::move(account_info["account_info"]);
-  logger().debug(caller, "Generated DiscoveryConfig:\n{}", log::Readable{discovery_config});
+  LoggedAccounts logged(accounts, discovery_config, logger().is_enabled_for(log::DEBUG));
+  generate_discovery_account_info(sheet, discovery_config, logged);
+  logger().debug(caller, "Generated DiscoveryConfig:\n{}", log::Readable{logged.document()});
 
+  Value sections = discovery_config;
+  sections["account_info"] = Value::array();
   try {
-    _validate_discovery_config(discovery_config);
+    _validate_discovery_config(sections);
   } catch (const ovra::ValidationError& error) {
     // The accounts passed the model one by one, so what it refuses now comes from the template.
     throw ovra::ValidationError("template " + template_path + ": " + error.what());
   }
-  return discovery_config;
 }
 
 void _validate_discovery_config(const Value& discovery_config) {
@@ -171,18 +180,21 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 
   logger().info("Loading VPC data from {}", excel_path);
   check_not_open_elsewhere(excel_path);
-  const serializers::NumberedSheet sheet =
-      serializers::load_numbered_records_from_xlsx(excel_path, text_columns());
+  const WorkbookSheet sheet = WorkbookSheet::read(excel_path);
   check_sheet(sheet, excel_path);
-  const std::vector<WorkbookRow>& vpc_data = sheet.records;
-  logger().debug("Loaded data from excel:\n{}", log::Readable{rendered_rows(vpc_data)});
+  if (logger().is_enabled_for(log::DEBUG))
+    logger().debug("Loaded data from excel:\n{}", log::Readable{rendered_rows(sheet)});
 
   logger().info("Reading discovery configuration template: {}", template_path);
-  Value discovery_config = serializers::load_from_path(template_path);
+  const Value discovery_config = serializers::load_from_path(template_path);
 
-  const Value document = discovery_document(vpc_data, std::move(discovery_config), template_path);
+  // Each account is written to the output's temporary file as it is built; the file takes the
+  // output's name only once the whole document has passed.
+  const std::unique_ptr<serializers::ListExport> accounts = serializers::open_list_export(
+      yaml_path, "account_info", discovery_config.is_object() ? discovery_config : Value::object());
+  discovery_document(sheet, discovery_config, template_path, *accounts);
   logger().info("Exporting accounts to discovery file: {}", yaml_path);
-  serializers::export_to_path(document, yaml_path);
+  accounts->finish();
 }
 
 }  // namespace generator::convert

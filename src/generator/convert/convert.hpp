@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "generator/common/serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
+#include "generator/convert/workbook_sheet.hpp"
 
 namespace generator::convert {
 
@@ -18,23 +19,21 @@ namespace generator::convert {
 /// help and --version. Errors pass to the caller.
 void main(const std::vector<std::string>& args, const std::string& program_name);
 
-/// The conversions of the workbook's columns that are read as text whatever a spreadsheet made of
-/// them.
-serializers::Converters text_columns();
+/// The discovery document that convert writes: the accounts of `sheet` (already past check_sheet)
+/// put into `discovery_config`, the template read from `template_path`, each account checked by
+/// the migration model and handed to `accounts` (a list export under "account_info" framed by the
+/// template) as soon as it is built, then the template itself checked. The caller finishes
+/// `accounts` once this returns. The errors of generate_discovery_account_info name the row and
+/// column; TypeError for a template that is not a mapping and ovra::ValidationError for one the
+/// model refuses name `template_path`. Its messages are issued in the name of `caller`, the run's
+/// step that builds the document.
+void discovery_document(const WorkbookSheet& sheet, const Value& discovery_config,
+                        const std::string& template_path, serializers::ListExport& accounts,
+                        std::source_location caller = std::source_location::current());
 
-/// The discovery document that convert writes: the accounts of `rows` (the first sheet's rows,
-/// already past check_sheet) put into `discovery_config`, the template read from `template_path`,
-/// and the whole checked by the migration model. The errors of generate_discovery_account_info
-/// name the row and column; TypeError for a template that is not a mapping and
-/// ovra::ValidationError for one the model refuses name `template_path`. Its messages are issued in
-/// the name of `caller`, the run's step that builds the document.
-[[nodiscard]] Value discovery_document(
-    const std::vector<serializers::NumberedRecord>& rows, Value discovery_config,
-    const std::string& template_path,
-    std::source_location caller = std::source_location::current());
-
-/// Checks the complete discovery configuration with the migration model; ovra::ValidationError when
-/// the model refuses it.
+/// Checks the discovery configuration with the migration model: the template's sections, and
+/// the accounts it holds (convert hands it the template with no accounts, each account having
+/// been checked as it was built); ovra::ValidationError when the model refuses it.
 void _validate_discovery_config(const Value& discovery_config);
 
 /// The kind name of errors that are not the generator's own but can end a conversion (the migration

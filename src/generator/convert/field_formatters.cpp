@@ -201,6 +201,8 @@ std::string shown_cell(const Value& cell) {
   if (cell.is_boolean()) return cell.get<bool>() ? "TRUE" : "FALSE";
   if (serializers::is_date(cell)) {
     std::string date = serializers::date_text(cell);
+    // A time of day alone has no date in front ("10:10:10").
+    if (date.find('-') == std::string::npos) return "the time " + date;
     // A date without a time of day is shown as a spreadsheet shows it: the date alone.
     constexpr std::string_view MIDNIGHT = " 00:00:00";
     if (std::string_view(date).ends_with(MIDNIGHT)) date.resize(date.size() - MIDNIGHT.size());

@@ -48,7 +48,7 @@ CellKind cell_kind(const std::string& column);
 std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell);
 
 /// A cell value as a message shows it: a text in double quotes, a date as its date (and time, when
-/// it has one), a number or boolean as a spreadsheet shows it.
+/// it has one), a time of day as that time, a number or boolean as a spreadsheet shows it.
 std::string shown_cell(const Value& cell);
 
 }  // namespace generator::convert

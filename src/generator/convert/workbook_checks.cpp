@@ -7,8 +7,8 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/common/gateway_size.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/convert/account_records.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/log/log.hpp"
 
@@ -61,27 +61,30 @@ std::vector<std::string> split_blocks(const std::string& text) {
 
 }  // namespace
 
-std::string row_label(const WorkbookRow& row) { return "row " + std::to_string(row.row_number); }
-
-std::string cell_label(const WorkbookRow& row, const std::string& column) {
-  return row_label(row) + ", column " + column;
+std::string row_label(const WorkbookRow& row) {
+  return "row " + std::to_string(row.row_number());
 }
 
-void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook) {
-  const std::string sheet_name = "sheet '" + sheet.name + "' of " + workbook;
+std::string cell_label(const WorkbookRow& row, WorkbookColumn column) {
+  return row_label(row) + ", column " + header_of(column);
+}
+
+void check_sheet(const WorkbookSheet& sheet, const std::string& workbook) {
+  const std::string sheet_name = "sheet '" + sheet.name() + "' of " + workbook;
+  const std::vector<std::string>& headers = sheet.headers();
   std::vector<std::string> missing;
   std::size_t found = 0;
   for (const WorkbookColumnEntry& listed : WORKBOOK_COLUMN_TABLE) {
     const std::string column(listed.header);
-    const auto header = std::find(sheet.headers.begin(), sheet.headers.end(), column);
-    if (header != sheet.headers.end()) {
+    const auto header = std::find(headers.begin(), headers.end(), column);
+    if (header != headers.end()) {
       ++found;
       // The reader tells a repeated header apart as "domain.1": which of the two cells counts
       // would be a guess.
       std::vector<std::string> columns{serializers::column_name(
-          static_cast<std::size_t>(header - sheet.headers.begin()) + 1)};
-      for (std::size_t index = 0; index < sheet.headers.size(); ++index) {
-        const std::string_view other = sheet.headers[index];
+          static_cast<std::size_t>(header - headers.begin()) + 1)};
+      for (std::size_t index = 0; index < headers.size(); ++index) {
+        const std::string_view other = headers[index];
         if (other.starts_with(column + ".") &&
             other.find_first_not_of("0123456789", column.size() + 1) == std::string_view::npos &&
             other.size() > column.size() + 1)
@@ -97,7 +100,7 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
     // A workbook without the VPCs' blocks converts as one whose blocks are empty.
     if (listed.read_as == ReadAs::blocks_check) continue;
     std::string entry = column;
-    for (const auto& other : sheet.headers) {
+    for (const auto& other : headers) {
       if (other != column && header_key(other) == column) {
         entry += " (row 1 has \"" + other + "\")";
         break;
@@ -117,45 +120,45 @@ void check_sheet(const serializers::NumberedSheet& sheet, const std::string& wor
                    "generate writes it");
   }
   const std::string blocks = header_of(WorkbookColumn::vpc_cidrs);
-  if (std::find(sheet.headers.begin(), sheet.headers.end(), blocks) == sheet.headers.end()) {
+  if (std::find(headers.begin(), headers.end(), blocks) == headers.end()) {
     logger().warning(
         "{} has no column {}: the gateway subnets (hvn_cidr) are not checked against the VPCs' "
         "address blocks",
         sheet_name, blocks);
   }
-  if (sheet.records.empty()) {
+  if (sheet.size() == 0) {
     logger().warning("{} has no rows under its header row: the discovery file gets no accounts",
                      sheet_name);
   }
 }
 
-void check_cells(const std::vector<WorkbookRow>& rows) {
-  for (const auto& row : rows) {
-    for (const auto& column : WORKBOOK_COLUMNS) {
-      const auto missing = row.read_as_missing.find(column);
-      if (missing != row.read_as_missing.end()) {
-        if (missing->second.error_cell) {
+void check_cells(const WorkbookSheet& sheet) {
+  for (std::size_t index = 0; index < sheet.size(); ++index) {
+    const WorkbookRow row = sheet.row(index);
+    for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE) {
+      const WorkbookColumn column = entry.column;
+      if (!sheet.has(column)) continue;
+      if (const auto missing = row.read_as_missing(column)) {
+        if (missing->error_cell) {
           throw ValueError(cell_label(row, column) + ": the cell shows the error " +
-                           missing->second.text +
-                           "; type the value itself, or leave the cell empty");
+                           missing->text + "; type the value itself, or leave the cell empty");
         }
         logger().warning(
             "{}: \"{}\" is read as an empty cell (a word that stands for a missing value)",
-            cell_label(row, column), missing->second.text);
+            cell_label(row, column), missing->text);
         continue;
       }
-      const auto cell = row.record.find(column);
-      if (cell == row.record.end()) continue;
-      if (serializers::is_date(*cell)) {
-        throw ValueError(cell_label(row, column) + ": the cell holds " + shown_cell(*cell) +
+      const Value cell = row.cell(column);
+      if (serializers::is_date(cell)) {
+        throw ValueError(cell_label(row, column) + ": the cell holds " + shown_cell(cell) +
                          ", not text; a spreadsheet program turns some typed texts into dates: "
                          "format the cell as text and type the value again");
       }
-      const auto doubts = doubtful_readings(column, *cell);
+      const auto doubts = doubtful_readings(header_of(column), cell);
       if (!doubts.empty()) {
         logger().warning("{} ({}): {}; kept as read ({})", cell_label(row, column),
-                         shown_cell(*cell), joined(doubts),
-                         cell_kind(column) == CellKind::tags
+                         shown_cell(cell), joined(doubts),
+                         entry.kind == CellKind::tags
                              ? "tags are key=value pairs separated by commas"
                              : "list items are separated by a comma and one blank");
       }
@@ -164,36 +167,37 @@ void check_cells(const std::vector<WorkbookRow>& rows) {
 }
 
 void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
-  const auto hvn_cell = row.record.find("hvn_cidr");
-  const auto blocks_cell = row.record.find("vpc_cidrs");
-  if (hvn_cell == row.record.end() || !hvn_cell->is_string() || blocks_cell == row.record.end())
+  if (!row.sheet_has(WorkbookColumn::hvn_cidr) || !row.sheet_has(WorkbookColumn::vpc_cidrs))
     return;
+  const Value hvn_cell = row.cell(WorkbookColumn::hvn_cidr);
+  const Value blocks_cell = row.cell(WorkbookColumn::vpc_cidrs);
+  if (!hvn_cell.is_string()) return;
   std::optional<ipv4::Network> subnet;
   try {
-    subnet = ipv4::Network::parse(hvn_cell->get_ref<const std::string&>());
+    subnet = ipv4::Network::parse(hvn_cell.get_ref<const std::string&>());
   } catch (const ipv4::InvalidNetwork&) {
     return;  // the migration model refuses it with its own words
   }
   const std::string blocks_text =
-      blocks_cell->is_string() ? blocks_cell->get<std::string>() : std::string();
+      blocks_cell.is_string() ? blocks_cell.get<std::string>() : std::string();
   const std::vector<std::string> block_texts = split_blocks(blocks_text);
   if (block_texts.empty()) {
     logger().warning(
         "{}: {} is not checked against the VPC's address blocks, as column vpc_cidrs is empty",
-        cell_label(row, "hvn_cidr"), subnet->to_string());
+        cell_label(row, WorkbookColumn::hvn_cidr), subnet->to_string());
   } else {
     bool contained = false;
     for (const auto& text : block_texts) {
       try {
         contained = contained || ipv4::Network::parse(text).contains(*subnet);
       } catch (const ipv4::InvalidNetwork&) {
-        throw ValueError(cell_label(row, "vpc_cidrs") + ": \"" + text +
+        throw ValueError(cell_label(row, WorkbookColumn::vpc_cidrs) + ": \"" + text +
                          "\" is not an IPv4 network such as 10.0.0.0/16; the column holds the "
                          "VPC's address blocks as generate found them, separated by commas");
       }
     }
     if (!contained) {
-      throw ValueError(cell_label(row, "hvn_cidr") + ": " + subnet->to_string() +
+      throw ValueError(cell_label(row, WorkbookColumn::hvn_cidr) + ": " + subnet->to_string() +
                        " lies in none of the VPC's address blocks (column vpc_cidrs: " +
                        blocks_text + "); the gateway subnet must lie inside one of them");
     }
@@ -201,22 +205,17 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
   const int wanted = gateway_prefix_length(hpe ? Hpe::enabled : Hpe::disabled);
   if (subnet->prefix_length() != wanted) {
     logger().warning("{}: {} is a /{} subnet, but hpe {}, which asks for a /{}",
-                     cell_label(row, "hvn_cidr"), subnet->to_string(), subnet->prefix_length(),
+                     cell_label(row, WorkbookColumn::hvn_cidr), subnet->to_string(), subnet->prefix_length(),
                      hpe ? "is true" : "is false or empty", wanted);
   }
 }
 
-std::string empty_cell_hint(const WorkbookRow& row, const std::string& column) {
-  const auto missing = row.read_as_missing.find(column);
-  if (missing != row.read_as_missing.end()) {
-    return "the cell holds \"" + missing->second.text + "\", which is read as an empty cell";
-  }
-  const bool account_column =
-      column == "account_id" || std::find(ACCOUNT_INFO_FIELDS.begin(), ACCOUNT_INFO_FIELDS.end(),
-                                          column) != ACCOUNT_INFO_FIELDS.end();
-  if (!account_column) return "";
-  return "a merged cell keeps its value in its first row only: if cells of column " + column +
-         " are merged, unmerge them and repeat the value in every row";
+std::string empty_cell_hint(const WorkbookRow& row, WorkbookColumn column) {
+  if (const auto missing = row.read_as_missing(column))
+    return "the cell holds \"" + missing->text + "\", which is read as an empty cell";
+  if (table_entry(column).read_as != ReadAs::account_field) return "";
+  return "a merged cell keeps its value in its first row only: if cells of column " +
+         header_of(column) + " are merged, unmerge them and repeat the value in every row";
 }
 
 }  // namespace generator::convert

@@ -8,28 +8,26 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/common/workbook_layout.hpp"
+#include "generator/convert/workbook_sheet.hpp"
 
 namespace generator::convert {
-
-/// One workbook row: its record and the row number the spreadsheet shows for it.
-using WorkbookRow = serializers::NumberedRecord;
 
 /// "row N": how a message names a row of the sheet.
 [[nodiscard]] std::string row_label(const WorkbookRow& row);
 /// "row N, column C": how a message names one cell of the sheet.
-[[nodiscard]] std::string cell_label(const WorkbookRow& row, const std::string& column);
+[[nodiscard]] std::string cell_label(const WorkbookRow& row, WorkbookColumn column);
 
 /// Refuses a sheet whose header row lacks any of WORKBOOK_COLUMNS: KeyError naming the sheet of
 /// `workbook`, the missing columns and the headers that nearly match them ("Domain", "encrypt ").
 /// Warns when the sheet has no rows under its header row.
-void check_sheet(const serializers::NumberedSheet& sheet, const std::string& workbook);
+void check_sheet(const WorkbookSheet& sheet, const std::string& workbook);
 
-/// Goes over the cells of WORKBOOK_COLUMNS in every row: ValueError for an error cell or a date,
-/// naming row, column and what the cell shows; one warning per cell whose text is read as an
-/// empty cell, and one per list or tag cell that reads into items the operator may not have meant.
-void check_cells(const std::vector<WorkbookRow>& rows);
+/// Goes over the cells of WORKBOOK_COLUMNS in every row: ValueError for an error cell, a date or
+/// a time, naming row, column and what the cell shows; one warning per cell whose text is read as
+/// an empty cell, and one per list or tag cell that reads into items the operator may not have
+/// meant.
+void check_cells(const WorkbookSheet& sheet);
 
 /// The row's gateway subnet (hvn_cidr) against the VPC's own blocks (vpc_cidrs): ValueError when
 /// it lies in none of them or vpc_cidrs is unreadable; a warning when its prefix length is not the
@@ -39,6 +37,6 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe);
 
 /// What a model refusal of `column` in `row` should add when the cell is empty: the text that was
 /// read as an empty cell, or for an account column a hint at merged cells; "" otherwise.
-std::string empty_cell_hint(const WorkbookRow& row, const std::string& column);
+std::string empty_cell_hint(const WorkbookRow& row, WorkbookColumn column);
 
 }  // namespace generator::convert

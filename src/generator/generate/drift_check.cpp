@@ -8,6 +8,7 @@
 #include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/log/log.hpp"
+#include "ovra/config.hpp"
 
 namespace generator::generate {
 
@@ -57,7 +58,9 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 }  // namespace
 
 DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule)
-    : path_(file.path), document_(file.document), accounts_(file.accounts), rule_(rule) {}
+    : file_(file), accounts_(file.accounts), rule_(std::move(rule)) {
+  for (const FileAccount& account : accounts_) account_index_.emplace(account.account_id, &account);
+}
 
 void DriftCheck::report(Kind kind, bool blocks, int level, std::string message) {
   logger().log(level, "{}", message);
@@ -83,16 +86,15 @@ std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord&
 
 void DriftCheck::account_scanned(const AccountRecord& account) {
   accounts_seen_.insert(account.account_id);
-  const auto expected = std::find_if(
-      accounts_.begin(), accounts_.end(),
-      [&](const FileAccount& entry) { return entry.account_id == account.account_id; });
+  const auto indexed = account_index_.find(account.account_id);
+  const FileAccount* expected = indexed == account_index_.end() ? nullptr : indexed->second;
   if (!account.entered) {
-    if (expected != accounts_.end())
+    if (expected != nullptr)
       report_unscanned("account " + account.account_id, account.skip_reason, vpc_count(*expected));
     return;
   }
 
-  if (expected != accounts_.end()) {
+  if (expected != nullptr) {
     for (const FileRegion& region : expected->regions) {
       const auto found =
           std::find_if(account.regions.begin(), account.regions.end(),
@@ -110,7 +112,7 @@ void DriftCheck::account_scanned(const AccountRecord& account) {
   for (const RegionRecord& found : account.regions) {
     if (found.failed()) continue;
     const bool named =
-        expected != accounts_.end() &&
+        expected != nullptr &&
         std::any_of(expected->regions.begin(), expected->regions.end(),
                     [&](const FileRegion& region) { return region.region == found.region; });
     if (!named) report_new_vpcs(account.account_id, found, nullptr);
@@ -237,7 +239,7 @@ void DriftCheck::finish() {
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
       "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
       "empty with room now, {} unchecked; {}; {}",
-      plural(file_vpcs, "VPC", "VPCs"), path_, fitting_vpcs_, count(Kind::overlaps_subnet),
+      plural(file_vpcs, "VPC", "VPCs"), file_.path, fitting_vpcs_, count(Kind::overlaps_subnet),
       // Only a configuration with reserved ranges can meet them; others keep their line as it was.
       rule_.reserved.empty()
           ? std::string()
@@ -253,31 +255,44 @@ bool DriftCheck::blocks_migration() const {
                      [](const DriftFinding& finding) { return finding.blocks; });
 }
 
-Json DriftCheck::refreshed_document() const {
-  Json document = document_;
-  for (Json& account : document.at("account_info")) {
-    const std::string& account_id = account.at("account_id").get_ref<const std::string&>();
-    for (Json& region : account.at("regions")) {
-      const std::string& region_name = region.at("region").get_ref<const std::string&>();
-      for (Json& vpc : region.at("vpcs")) {
-        const auto found = replacements_.find(
-            {account_id, region_name, vpc.at("vpc_id").get_ref<const std::string&>()});
-        if (found == replacements_.end()) continue;
-        if (vpc.contains("hvn_cidr")) {
-          vpc["hvn_cidr"] = found->second;
-          continue;
-        }
-        // An entry without the key gets it where the migration model puts it: after vpc_id.
-        Json rebuilt = Json::object();
-        for (auto& [key, value] : vpc.items()) {
-          rebuilt[key] = std::move(value);
-          if (key == "vpc_id") rebuilt["hvn_cidr"] = found->second;
-        }
-        vpc = std::move(rebuilt);
+Json DriftCheck::refreshed_account(Json account, const FileAccount& kept) const {
+  for (std::size_t region_at = 0; region_at < kept.regions.size(); ++region_at) {
+    const FileRegion& region = kept.regions[region_at];
+    Json& vpcs = account.at("regions").at(region_at).at("vpcs");
+    for (std::size_t vpc_at = 0; vpc_at < region.vpcs.size(); ++vpc_at) {
+      const auto found =
+          replacements_.find({kept.account_id, region.region, region.vpcs[vpc_at].vpc_id});
+      if (found == replacements_.end()) continue;
+      Json& vpc = vpcs.at(vpc_at);
+      if (vpc.contains("hvn_cidr")) {
+        vpc["hvn_cidr"] = found->second;
+        continue;
       }
+      // An entry without the key gets it where the migration model puts it: after vpc_id.
+      Json rebuilt = Json::object();
+      for (auto& [key, value] : vpc.items()) {
+        rebuilt[key] = std::move(value);
+        if (key == "vpc_id") rebuilt["hvn_cidr"] = found->second;
+      }
+      vpc = std::move(rebuilt);
     }
   }
-  return document;
+  try {
+    (void)ovra::AccountInfo(account);
+  } catch (const ovra::ValidationError& error) {
+    throw ovra::ValidationError("the refreshed discovery file of " + file_.path.string() + ": " +
+                                error.what());
+  }
+  return account;
+}
+
+void DriftCheck::write_refreshed(const std::filesystem::path& target) const {
+  const std::unique_ptr<serializers::ListExport> accounts =
+      serializers::open_list_export(target, "account_info", file_.sections);
+  copy_discovery_accounts(
+      file_, [&](Json entry, const FileAccount& kept) { return refreshed_account(entry, kept); },
+      *accounts);
+  accounts->finish();
 }
 
 }  // namespace generator::generate

@@ -4,15 +4,18 @@
 // names. Per VPC of the file it finds gateway subnets that now overlap a subnet or a reserved
 // range or lie outside the VPC's blocks, VPCs that are gone, empty gateway subnets where there is room now, and accounts or
 // regions that could not be scanned; per scanned region, the VPCs that the file lacks. It logs one
-// line per finding and a summary, and gives the file back with blocked or empty gateway subnets
-// chosen anew.
+// line per finding and a summary, and writes the file anew with blocked or empty gateway subnets
+// chosen anew. It keeps only the file's compact record and the choices it replaces, never the
+// file's document: the refreshed file is written from a second reading of the file.
 
 #include <cstddef>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "generator/generate/discovery_file.hpp"
@@ -42,7 +45,7 @@ struct DriftFinding {
 /// Compares a discovery file with the scan's records, account by account.
 class DriftCheck : public ScanOutput {
  public:
-  /// A check of `file`, whose scan chooses gateway subnets by `rule`.
+  /// A check of `file` (which must outlive it), whose scan chooses gateway subnets by `rule`.
   DriftCheck(const DiscoveryFile& file, GatewayRule rule);
 
   [[nodiscard]] bool needs_subnets() const override { return true; }
@@ -57,9 +60,11 @@ class DriftCheck : public ScanOutput {
   [[nodiscard]] const std::vector<DriftFinding>& findings() const noexcept { return findings_; }
   /// Whether any finding blocks the migration.
   [[nodiscard]] bool blocks_migration() const;
-  /// The file's document with every blocked or empty gateway subnet replaced by the rule's choice
-  /// (when the choice differs); everything else as read.
-  [[nodiscard]] nlohmann::ordered_json refreshed_document() const;
+  /// Writes the file anew to `target` (by its extension, all or nothing), account by account:
+  /// every blocked or empty gateway subnet replaced by the rule's choice (when the choice
+  /// differs), everything else as read; each account is checked by the migration model again
+  /// (ovra::ValidationError naming the file), and the errors of copy_discovery_accounts.
+  void write_refreshed(const std::filesystem::path& target) const;
 
  private:
   using VpcKey = std::tuple<std::string, std::string, std::string>;  // account, region, VPC
@@ -73,10 +78,13 @@ class DriftCheck : public ScanOutput {
   void report_unscanned(const std::string& place, const std::string& why, std::size_t vpcs);
   void report(DriftFinding::Kind kind, bool blocks, int level, std::string message);
   [[nodiscard]] std::string rule_choice(const FileAccount& account, const VpcRecord& vpc) const;
+  [[nodiscard]] nlohmann::ordered_json refreshed_account(nlohmann::ordered_json entry,
+                                                         const FileAccount& account) const;
 
-  std::filesystem::path path_;
-  nlohmann::ordered_json document_;
-  std::vector<FileAccount> accounts_;
+  const DiscoveryFile& file_;
+  const std::vector<FileAccount>& accounts_;
+  // Each account of the file by its number, for the scan's accounts as they arrive.
+  std::unordered_map<std::string_view, const FileAccount*> account_index_;
   GatewayRule rule_;
   std::set<std::string> accounts_seen_;
   std::map<VpcKey, std::string> replacements_;

@@ -289,11 +289,10 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
 
   bool blocked = false;
   if (check) {
-    const Verification verification = verification_of(*check, *verified);
-    blocked = verification.blocks_migration;
+    blocked = verification_of(*check).blocks_migration;
     if (files.refreshed) {
       logger().info("Exporting refreshed discovery file: {}", *files.refreshed);
-      serializers::export_to_path(verification.refreshed, *files.refreshed);
+      check->write_refreshed(*files.refreshed);
     }
   }
   finish_files(estate_files, tally);

@@ -1,11 +1,8 @@
 #pragma once
 
-// The outcome of the verify pass: whether the checked discovery file blocks the migration, and
-// the file refreshed from the scan, checked by the migration model before it is written.
+// The outcome of the verify pass: whether the checked discovery file blocks the migration (the
+// file refreshed from the scan is written by DriftCheck::write_refreshed).
 
-#include <nlohmann/json.hpp>
-
-#include "generator/generate/discovery_file.hpp"
 #include "generator/generate/drift_check.hpp"
 
 namespace generator::generate {
@@ -14,12 +11,10 @@ namespace generator::generate {
 struct Verification {
   /// Whether something blocks the migration with the file as it stands.
   bool blocks_migration = false;
-  /// The file with every blocked or empty gateway subnet chosen anew, everything else as read.
-  nlohmann::ordered_json refreshed;
 };
 
-/// The outcome of `check` of `file` once the scan is over (see DriftCheck): its summary logged,
-/// and the refreshed file, which the migration model checks (ovra::ValidationError naming `file`).
-[[nodiscard]] Verification verification_of(DriftCheck& check, const DiscoveryFile& file);
+/// The outcome of `check` once the scan is over (see DriftCheck): its summary logged, and whether
+/// the file blocks the migration (its refreshed form is DriftCheck::write_refreshed).
+[[nodiscard]] Verification verification_of(DriftCheck& check);
 
 }  // namespace generator::generate

@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "generator/common/errors.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "ovra/config.hpp"
 
 namespace generator::convert {
@@ -11,9 +14,15 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// A workbook row as generate writes it: all twenty columns, account columns filled.
-WorkbookRow row(std::size_t row_number, const std::string& account_id, const std::string& region,
-                const std::string& vpc_id, const Value& changes = Value::object()) {
+// A workbook row as generate writes it (all twenty columns, account columns filled), with the
+// number it is to stand at.
+struct Row {
+  std::size_t row_number;
+  Value record;
+};
+
+Row row(std::size_t row_number, const std::string& account_id, const std::string& region,
+        const std::string& vpc_id, const Value& changes = Value::object()) {
   Value record = {
       {"account_id", account_id},
       {"account_name", "Prod"},
@@ -37,7 +46,35 @@ WorkbookRow row(std::size_t row_number, const std::string& account_id, const std
       {"transit_gw_name", ""},
   };
   for (const auto& [column, value] : changes.items()) record[column] = value;
-  return WorkbookRow{row_number, record};
+  return Row{row_number, record};
+}
+
+// The rows written as a workbook with the product's writer (empty rows in the gaps between their
+// numbers) and read back as convert reads it.
+WorkbookSheet sheet_of(const std::vector<Row>& rows) {
+  const auto path = std::filesystem::path(TEST_SCRATCH_DIR) / "account_records" /
+                    (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                     ".xlsx");
+  std::filesystem::create_directories(path.parent_path());
+  Value records = Value::array();
+  for (const Row& entry : rows) {
+    while (records.size() + 2 < entry.row_number) {
+      Value empty = entry.record;
+      for (auto& [column, value] : empty.items()) value = "";
+      records.push_back(std::move(empty));
+    }
+    records.push_back(entry.record);
+  }
+  if (records.empty()) records.push_back(row(2, "", "", "").record);
+  serializers::export_to_xlsx(records, path);
+  return WorkbookSheet::read(path);
+}
+
+// The accounts convert makes of the rows, as {"account_info": [...]}.
+Value accounts_of(const std::vector<Row>& rows, const Value& discovery_config = {}) {
+  serializers::CollectedList accounts("account_info");
+  generate_discovery_account_info(sheet_of(rows), discovery_config, accounts);
+  return accounts.document();
 }
 
 const std::string ACCOUNT_A = "012345678901";
@@ -69,14 +106,14 @@ std::string message_of(Action action) {
 }
 
 TEST(AccountRecords, RowsAreGatheredUnderTheirAccountAndRegionInOrderOfFirstAppearance) {
-  const std::vector<WorkbookRow> rows{
+  const std::vector<Row> rows{
       row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
       row(3, ACCOUNT_B, "eu-west-1", "vpc-0000000b"),
       row(4, ACCOUNT_A, "us-west-2", "vpc-0000000c"),
       row(5, ACCOUNT_A, "us-east-1", "vpc-0000000d"),
       row(7, ACCOUNT_A, "us-east-1", "vpc-0000000e"),
   };
-  const Value result = generate_discovery_account_info(rows);
+  const Value result = accounts_of(rows);
   ASSERT_EQ(result.size(), 1u);
   EXPECT_EQ(account_ids(result), (std::vector<std::string>{ACCOUNT_A, ACCOUNT_B}));
   const Value& regions = result["account_info"][0]["regions"];
@@ -92,7 +129,7 @@ TEST(AccountRecords, RowsAreGatheredUnderTheirAccountAndRegionInOrderOfFirstAppe
 
 TEST(AccountRecords, AccountEntryHoldsFormattedNonEmptyFieldsInModelOrder) {
   const Value result =
-      generate_discovery_account_info({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a",
+      accounts_of({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a",
                                            {{"managed_tgw", "Yes"},
                                             {"filter_cidrs", "['10.0.0.0/8', '192.168.0.0/16']"},
                                             {"spoke_gw_size", "t3.small"},
@@ -130,14 +167,21 @@ TEST(AccountRecords, AccountEntryHoldsFormattedNonEmptyFieldsInModelOrder) {
 }
 
 TEST(AccountRecords, EmptySheetGivesNoAccounts) {
-  EXPECT_EQ(generate_discovery_account_info({}), (Value{{"account_info", Value::array()}}));
+  const WorkbookSheet sheet = sheet_of({row(2, "", "", "", {{"role_name", ""}, {"account_name", ""},
+                                                             {"hpe", ""}, {"spoke_gw_name", ""},
+                                                             {"vpc_cidrs", ""}, {"hvn_cidr", ""}})});
+  EXPECT_EQ(sheet.size(), 0u) << "a row without a filled cell is no row";
+  serializers::CollectedList accounts("account_info");
+  generate_discovery_account_info(sheet, Value(), accounts);
+  EXPECT_EQ(accounts.document(), (Value{{"account_info", Value::array()}}));
 }
 
 TEST(AccountRecords, TemplateDecidesWhetherGatewayNamesAreKept) {
-  const WorkbookRow named =
+  const Row named =
       row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a", {{"transit_gw_name", "transit-1"}});
+  const WorkbookSheet sheet = sheet_of({named});
   const auto names_kept = [&](const Value& template_mapping) {
-    const Value vpc = _get_vpc_data(named, template_mapping);
+    const Value vpc = _get_vpc_data(sheet.row(0), template_mapping);
     EXPECT_EQ(vpc.contains("spoke_gw_name"), vpc.contains("transit_gw_name"));
     return vpc.contains("spoke_gw_name");
   };
@@ -148,16 +192,16 @@ TEST(AccountRecords, TemplateDecidesWhetherGatewayNamesAreKept) {
   EXPECT_TRUE(names_kept(Value{{"config", {{"configure_gw_name", true}}}}));
   EXPECT_FALSE(names_kept(Value{{"config", {{"configure_gw_name", false}}}}));
   EXPECT_FALSE(names_kept(Value{{"config", {{"configure_gw_name", 0}}}}));
-  EXPECT_THROW(_get_vpc_data(named, Value{{"config", nullptr}}), TypeError);
+  EXPECT_THROW(_get_vpc_data(sheet.row(0), Value{{"config", nullptr}}), TypeError);
 
   const Value result =
-      generate_discovery_account_info({named}, Value{{"config", {{"configure_gw_name", false}}}});
+      accounts_of({named}, Value{{"config", {{"configure_gw_name", false}}}});
   EXPECT_FALSE(result["account_info"][0]["regions"][0]["vpcs"][0].contains("spoke_gw_name"));
 }
 
 TEST(AccountRecords, RowsOfOneAccountThatDisagreeNameAccountRowsAndFields) {
   const std::string message = message_of<AssertionError>([] {
-    (void)generate_discovery_account_info({
+    (void)accounts_of({
         row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
         row(3, ACCOUNT_B, "us-east-1", "vpc-0000000b"),
         row(6, ACCOUNT_A, "us-west-2", "vpc-0000000c", {{"hpe", true}, {"role_name", "other"}}),
@@ -170,7 +214,7 @@ TEST(AccountRecords, RowsOfOneAccountThatDisagreeNameAccountRowsAndFields) {
       "account columns");
 
   const std::string emptied = message_of<AssertionError>([] {
-    (void)generate_discovery_account_info(
+    (void)accounts_of(
         {row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a", {{"hpe", ""}}),
          row(3, ACCOUNT_A, "us-east-1", "vpc-0000000b")});
   });
@@ -179,32 +223,32 @@ TEST(AccountRecords, RowsOfOneAccountThatDisagreeNameAccountRowsAndFields) {
 
 TEST(AccountRecords, UnreadableCellsNameRowAndColumn) {
   const auto failing = [](const Value& changes) {
-    return std::vector<WorkbookRow>{row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
-                                    row(9, ACCOUNT_A, "us-east-1", "vpc-0000000b", changes)};
+    return std::vector<Row>{row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
+                            row(9, ACCOUNT_A, "us-east-1", "vpc-0000000b", changes)};
   };
   EXPECT_THAT(message_of<ValueError>([&] {
-                (void)generate_discovery_account_info(failing({{"encrypt", "maybe"}}));
+                (void)accounts_of(failing({{"encrypt", "maybe"}}));
               }),
               HasSubstr("row 9, column encrypt: \"maybe\" is not a yes/no value"));
   EXPECT_THAT(message_of<ValueError>([&] {
-                (void)generate_discovery_account_info(failing({{"spoke_gw_tags", "a=1,b"}}));
+                (void)accounts_of(failing({{"spoke_gw_tags", "a=1,b"}}));
               }),
               HasSubstr("row 9, column spoke_gw_tags: tag \"b\""));
   EXPECT_THAT(message_of<TypeError>([&] {
-                (void)generate_discovery_account_info(failing({{"gw_zones", 3}}));
+                (void)accounts_of(failing({{"gw_zones", 3}}));
               }),
               HasSubstr("row 9, column gw_zones: expected a list"));
 
-  std::vector<WorkbookRow> without_column = failing(Value::object());
-  without_column[1].record.erase("spoke_routes");
-  EXPECT_THAT(message_of<KeyError>([&] { (void)generate_discovery_account_info(without_column); }),
-              HasSubstr("row 9, column spoke_routes: the workbook has no such column"));
+  std::vector<Row> without_column = failing(Value::object());
+  for (Row& entry : without_column) entry.record.erase("spoke_routes");
+  EXPECT_THAT(message_of<KeyError>([&] { (void)accounts_of(without_column); }),
+              HasSubstr("row 2, column spoke_routes: the workbook has no such column"));
 }
 
 TEST(AccountRecords, ModelRefusalsNameTheFirstRowAndColumnTheModelRefuses) {
   const auto refusal = [](const Value& changes) {
     return message_of<ovra::ValidationError>([&] {
-      (void)generate_discovery_account_info(
+      (void)accounts_of(
           {row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
            row(4, ACCOUNT_B, "us-east-1", "vpc-0000000b"),
            row(5, ACCOUNT_B, "us-east-1", "vpc-0000000c", changes)});
@@ -225,7 +269,7 @@ TEST(AccountRecords, ModelRefusalsNameTheFirstRowAndColumnTheModelRefuses) {
 
   // Account columns are the same in every row of an account, so its first row is named.
   const std::string unnamed = message_of<ovra::ValidationError>([] {
-    (void)generate_discovery_account_info(
+    (void)accounts_of(
         {row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
          row(3, ACCOUNT_B, "us-east-1", "vpc-0000000b", {{"account_name", ""}}),
          row(4, ACCOUNT_B, "us-east-1", "vpc-0000000c", {{"account_name", ""}})});
@@ -234,19 +278,19 @@ TEST(AccountRecords, ModelRefusalsNameTheFirstRowAndColumnTheModelRefuses) {
       unnamed,
       HasSubstr("row 3, column account_name: account '123456789012': account_name: missing"));
 
-  const Value sized = generate_discovery_account_info(
+  const Value sized = accounts_of(
       {row(8, ACCOUNT_A, "us-east-1", "vpc-0000000a", {{"spoke_gw_size", 3}})});
   EXPECT_EQ(sized["account_info"][0]["spoke_gw_size"], 3)
       << "a number cell is passed on as a number";
 
   const std::string without_account = message_of<ovra::ValidationError>(
-      [] { (void)generate_discovery_account_info({row(6, "", "", "")}); });
+      [] { (void)accounts_of({row(6, "", "", "")}); });
   EXPECT_THAT(without_account, HasSubstr("row 6, column account_id: "));
 }
 
 TEST(AccountRecords, AccountNumbersThatLostLeadingZerosAreRefusedNotChanged) {
   const std::string message = message_of<ValueError>([] {
-    (void)generate_discovery_account_info({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
+    (void)accounts_of({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
                                            row(3, "12345678901", "us-east-1", "vpc-0000000b")});
   });
   EXPECT_THAT(
@@ -255,12 +299,12 @@ TEST(AccountRecords, AccountNumbersThatLostLeadingZerosAreRefusedNotChanged) {
   EXPECT_THAT(message, HasSubstr("(012345678901 if only zeros were lost)"));
 
   EXPECT_THAT(message_of<ovra::ValidationError>([] {
-                (void)generate_discovery_account_info(
+                (void)accounts_of(
                     {row(2, "1234567890123", "us-east-1", "vpc-0000000a")});
               }),
               HasSubstr("row 2, column account_id: "));
   EXPECT_THAT(message_of<ovra::ValidationError>([] {
-                (void)generate_discovery_account_info(
+                (void)accounts_of(
                     {row(2, "01234567890x", "us-east-1", "vpc-0000000a")});
               }),
               HasSubstr("row 2, column account_id: "));
@@ -269,7 +313,7 @@ TEST(AccountRecords, AccountNumbersThatLostLeadingZerosAreRefusedNotChanged) {
 TEST(AccountRecords, RegionsAreNotTrimmedSoABlankMakesAnotherRegion) {
   EXPECT_THAT(
       message_of<ovra::ValidationError>([] {
-        (void)generate_discovery_account_info({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
+        (void)accounts_of({row(2, ACCOUNT_A, "us-east-1", "vpc-0000000a"),
                                                row(3, ACCOUNT_A, "us-east-1 ", "vpc-0000000b")});
       }),
       HasSubstr("row 3, column region: account '012345678901', region 'us-east-1 '"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "generator/common/errors.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 namespace {
@@ -71,6 +72,14 @@ TEST(FieldFormatters, CoverTheBooleanListAndTagColumns) {
             (std::vector<std::string>{"encrypt", "filter_cidrs", "gw_zones", "hpe", "inspection",
                                       "managed_tgw", "spoke_gw_tags", "spoke_routes"}));
   EXPECT_EQ(FIELD_FORMATTERS().at("encrypt")(Value("no")), Value(false));
+}
+
+TEST(ShownCell, DatesAndTimesAreShownAsTheSpreadsheetShowsThem) {
+  EXPECT_EQ(shown_cell(serializers::make_date("2024-05-01 00:00:00")), "the date 2024-05-01");
+  EXPECT_EQ(shown_cell(serializers::make_date("2024-05-01 13:45:00")),
+            "the date 2024-05-01 13:45:00");
+  EXPECT_EQ(shown_cell(serializers::make_date("10:10:10")), "the time 10:10:10");
+  EXPECT_EQ(shown_cell(Value(3)), "the number 3");
 }
 
 }  // namespace

@@ -435,12 +435,12 @@ TEST_F(DiscoveryPasses, AScanThatReachedNothingFailsAndAPartialOneIsCounted) {
 TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRegionsAndAccounts) {
   config_.account_ids = {ALPHA};
   config_.aws_regions = {"us-east-1"};
-  const DiscoveryFile file = read_discovery_document(Json::parse(R"({"account_info": [
+  const DiscoveryFile file = read_discovery_text(R"({"account_info": [
     {"account_id": "111111111111", "regions": [{"region": "eu-west-1", "vpcs": [
       {"vpc_id": "vpc-00000003", "hvn_cidr": "10.2.0.0/27"}]}]},
     {"account_id": "222222222222", "regions": [{"region": "us-east-1", "vpcs": [
-      {"vpc_id": "vpc-00000004", "hvn_cidr": "10.3.0.0/27"}]}]}]})"),
-                                                     "checked.yaml");
+      {"vpc_id": "vpc-00000004", "hvn_cidr": "10.3.0.0/27"}]}]}]})",
+                                                 "checked.yaml");
   serializers::CollectedList accounts("account_info");
   DiscoveryFileOutput discovery(config_.defaults, accounts);
   DriftCheck check(file, gateway_rule(config_));
@@ -455,7 +455,7 @@ TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRe
   EXPECT_EQ(document["account_info"][0]["regions"][0]["region"], "us-east-1");
   EXPECT_EQ((std::vector<std::size_t>{tally.accounts, tally.regions}),
             (std::vector<std::size_t>{1, 1}));
-  const Verification verification = verification_of(check, file);
+  const Verification verification = verification_of(check);
   EXPECT_FALSE(verification.blocks_migration);
   EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";
   EXPECT_EQ(services_.calls.vpc_page_sizes.size(), 3u) << "each region of either part once";

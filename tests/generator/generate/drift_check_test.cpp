@@ -62,6 +62,13 @@ class DriftCheckTest : public ::testing::Test {
     return path;
   }
 
+  // The refreshed file the check writes, as read back.
+  Json refreshed(const DriftCheck& check) {
+    const fs::path path = folder_ / "refreshed.yaml";
+    check.write_refreshed(path);
+    return serializers::load_from_path(path);
+  }
+
   static std::vector<Kind> kinds(const DriftCheck& check) {
     std::vector<Kind> result;
     for (const auto& finding : check.findings()) result.push_back(finding.kind);
@@ -148,12 +155,12 @@ account_info:
   EXPECT_EQ(blocking, (std::vector<bool>{true, true, false, true, false, true, true, true}));
   EXPECT_TRUE(check.blocks_migration());
 
-  Json expected = file.document;
+  Json expected = serializers::load_from_path(file.path);
   Json& vpcs = expected["account_info"][0]["regions"][0]["vpcs"];
   vpcs[1]["hvn_cidr"] = "10.1.1.0/27";
   vpcs[2]["hvn_cidr"] = "10.2.0.0/27";
   vpcs[3]["hvn_cidr"] = "10.3.0.0/27";
-  EXPECT_EQ(check.refreshed_document(), expected);
+  EXPECT_EQ(refreshed(check), expected);
 }
 
 TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
@@ -178,8 +185,8 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
   sized.account_scanned(alpha);
   sized.finish();
   ASSERT_EQ(kinds(sized), (std::vector<Kind>{Kind::overlaps_subnet, Kind::empty_with_room}));
-  const Json refreshed = sized.refreshed_document();
-  const Json& vpcs = refreshed["account_info"][0]["regions"][0]["vpcs"];
+  const Json sized_file = refreshed(sized);
+  const Json& vpcs = sized_file["account_info"][0]["regions"][0]["vpcs"];
   EXPECT_EQ(vpcs[0]["hvn_cidr"], "10.0.0.128/25");
   // A new key stands where the migration model puts it.
   EXPECT_EQ(vpcs[1], Json::parse(R"({"vpc_id": "vpc-0000000b", "hvn_cidr": "10.1.0.128/25"})"));
@@ -189,8 +196,7 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
   adding.finish();
   ASSERT_EQ(kinds(adding), std::vector<Kind>{Kind::overlaps_subnet});
   EXPECT_NE(adding.findings()[0].message.find("add_vpc_cidr is set"), std::string::npos);
-  EXPECT_EQ(adding.refreshed_document()["account_info"][0]["regions"][0]["vpcs"][0]["hvn_cidr"],
-            "");
+  EXPECT_EQ(refreshed(adding)["account_info"][0]["regions"][0]["vpcs"][0]["hvn_cidr"], "");
 
   alpha.regions[0].vpcs[0].subnets.clear();
   DriftCheck clean(file, GatewayRule{Hpe::enabled, true});
@@ -209,7 +215,19 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
             "account 111111111111, region us-east-1, VPC vpc-0000000a: hvn_cidr 10.0.0.0/25 "
             "overlaps reserved_cidrs 10.0.0.64/26; the rule would now pick 10.0.0.128/25");
   EXPECT_TRUE(reserving.blocks_migration());
-  EXPECT_EQ(clean.refreshed_document(), file.document);
+  EXPECT_EQ(refreshed(clean), serializers::load_from_path(file.path));
+
+  // A file changed between the check and the writing of its refreshed form is not written.
+  const fs::path before = write(R"(account_info:
+  - account_id: "111111111111"
+    regions: [{region: "us-east-1", vpcs: [{vpc_id: "vpc-0000000a", hvn_cidr: "10.0.0.0/25"}]}]
+)");
+  const DiscoveryFile changing = read_discovery_file(before);
+  std::ofstream(before) << "account_info: []\n";
+  DriftCheck late(changing, GatewayRule{Hpe::enabled, true});
+  late.finish();
+  EXPECT_THROW(late.write_refreshed(folder_ / "late.yaml"), ValueError);
+  EXPECT_FALSE(fs::exists(folder_ / "late.yaml"));
 }
 
 TEST_F(DriftCheckTest, ReadingRefusesMalformedFilesNamingFileAndEntry) {
@@ -243,6 +261,14 @@ TEST_F(DriftCheckTest, ReadingRefusesMalformedFilesNamingFileAndEntry) {
                       "unquoted numbers with a leading 0 are read as octal"),
             std::string::npos);
   EXPECT_THROW((void)read_discovery_file(folder_ / "missing.yaml"), FileNotFoundError);
+  EXPECT_NE(refusal("account_info:\n  - {account_id: \"111111111111\", regions: []}\n"
+                    "  - {account_id: \"222222222222\", regions: [], colour: red}\n")
+                .find("account '222222222222': colour: unknown field"),
+            std::string::npos)
+      << "each account is checked as it is read";
+  EXPECT_NE(refusal("account_info: []\nsection: 1\n").find("section: unknown field"),
+            std::string::npos);
+  EXPECT_THROW((void)read_discovery_file(folder_), OSError) << "a folder is no discovery file";
 }
 
 }  // namespace

@@ -11,6 +11,9 @@ from support.controller_stand_in import ControllerStandIn
 from support.moto import MotoEstateTestCase
 
 ACCOUNT = "111111111111"
+# Accounts whose VPCs carry thousands of gateway tags, so that a file of a few VPCs is larger than
+# a YAML file read whole may be.
+TAGGED = ("222222222222", "333333333333")
 ROLE = "Discovery"
 REGION = "us-east-1"
 PASSWORD = "verify-pass"
@@ -28,6 +31,11 @@ class VerifyAgainstMoto(MotoEstateTestCase):
         moto.add_subnet(ACCOUNT, REGION, cls.taken, "10.0.0.0/25")
         cls.edited = moto.add_vpc(ACCOUNT, REGION, "10.1.0.0/24", name="edited by hand")
         cls.deleted = moto.add_vpc(ACCOUNT, REGION, "10.2.0.0/24")
+        cls.tagged = {}
+        for account in TAGGED:
+            moto.add_account(account, ROLE)
+            moto.remove_default_vpcs(account, REGION)
+            cls.tagged[account] = [moto.add_vpc(account, REGION, f"10.{index}.0.0/24") for index in range(2)]
         # The estate changes during the test, so signature checks stay off: the seeding client must
         # keep writing into it.
 
@@ -54,6 +62,31 @@ class VerifyAgainstMoto(MotoEstateTestCase):
     def vpc_entries(self, path):
         account = yaml.safe_load(path.read_text())["account_info"][0]
         return {vpc["vpc_id"]: vpc for vpc in account["regions"][0]["vpcs"]}
+
+    def test_a_file_larger_than_a_yaml_file_read_whole_is_checked_and_refreshed(self):
+        padding = "-".join(["padding"] * 120)
+        tags = "".join(f"              - {{key: k{index:04d}, value: v{index:04d}-{padding}}}\n"
+                       for index in range(2500))
+        text = "account_info:\n"
+        for account in TAGGED:
+            text += f'  - account_id: "{account}"\n    account_name: tagged\n    regions:\n' \
+                    f"      - region: {REGION}\n        vpcs:\n"
+            for index, vpc_id in enumerate(self.tagged[account]):
+                text += f"          - vpc_id: {vpc_id}\n            hvn_cidr: 10.{index}.0.0/27\n" \
+                        f"            spoke_gw_tags:\n{tags}"
+        text += "config:\n  configure_gw_name: true\n"
+        big = self.scratch / "big.yaml"
+        big.write_text(text)
+        self.assertGreater(big.stat().st_size, 9 << 20)
+
+        refreshed = self.scratch / "refreshed.yaml"
+        result = self.generate("--verify", big, "-d", refreshed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"generator.generate:INFO Checked 4 VPCs of {big}: 4 fit, 0 overlap a subnet, 0 outside their "
+                      "blocks, 0 gone, 0 empty with room now, 0 unchecked; 0 new VPCs; nothing blocks the migration\n",
+                      result.stderr)
+        self.assertEqual(yaml.load(refreshed.read_text(), Loader=yaml.CSafeLoader),
+                         yaml.load(text, Loader=yaml.CSafeLoader))
 
     def test_verify_names_each_change_and_the_refreshed_file_keeps_free_choices(self):
         discovery = self.scratch / "discovery.yaml"

@@ -82,8 +82,8 @@ namespace {
 // For formats that cannot be written item by item: the list is gathered and written whole.
 class GatheredListExport : public ListExport {
  public:
-  GatheredListExport(std::filesystem::path path, std::string key)
-      : path_(std::move(path)), items_(std::move(key)) {}
+  GatheredListExport(std::filesystem::path path, std::string key, Document frame)
+      : path_(std::move(path)), items_(std::move(key), std::move(frame)) {}
   void append(const Document& item) override { items_.append(item); }
   void finish() override { export_to_path(items_.document(), path_); }
 
@@ -94,10 +94,11 @@ class GatheredListExport : public ListExport {
 
 }  // namespace
 
-std::unique_ptr<ListExport> open_list_export(const std::filesystem::path& path, std::string key) {
+std::unique_ptr<ListExport> open_list_export(const std::filesystem::path& path, std::string key,
+                                             Document frame) {
   if (const ListExporter exporter = Exporters::guess_list_exporter(path))
-    return exporter(path, std::move(key));
-  return std::make_unique<GatheredListExport>(path, std::move(key));
+    return exporter(path, std::move(key), std::move(frame));
+  return std::make_unique<GatheredListExport>(path, std::move(key), std::move(frame));
 }
 
 ExportDecorator register_exporter(FileExtensions file_exts, ExportedData writes) {

@@ -27,10 +27,12 @@ class ListExport {
   virtual void finish() = 0;
 };
 
-/// Opens a list export into the file at `path` under `key`; nothing is written there before
-/// `finish`, and a failure to write is reported by `finish` (as export_to_path would report it).
+/// Opens a list export into the file at `path` under `key` of the mapping `frame` (in the key's
+/// place when the frame has it, else after its entries; the frame's own value there is not
+/// written); nothing is written there before `finish`, and a failure to write is reported by
+/// `finish` (as export_to_path would report it).
 using ListExporter = std::unique_ptr<ListExport> (*)(const std::filesystem::path& path,
-                                                     std::string key);
+                                                     std::string key, Document frame);
 
 /// Enters an exporter under the extensions it was made for and returns the very same exporter.
 using ExportDecorator = std::function<Exporter(Exporter)>;
@@ -79,21 +81,30 @@ ExportDecorator register_exporter(FileExtensions file_exts,
 /// The items of a list export gathered in memory.
 class CollectedList : public ListExport {
  public:
-  explicit CollectedList(std::string key) : key_(std::move(key)) {}
+  /// A list under `key` of the mapping `frame`, placed as a ListExporter places it.
+  explicit CollectedList(std::string key, Document frame = Document::object())
+      : key_(std::move(key)), frame_(std::move(frame)) {}
   void append(const Document& item) override { items_.push_back(item); }
   void finish() override {}
-  /// The document {key: [items]} of everything appended.
-  [[nodiscard]] Document document() const { return Document{{key_, items_}}; }
+  /// The frame with everything appended under the key.
+  [[nodiscard]] Document document() const {
+    Document whole = frame_;
+    whole[key_] = items_;
+    return whole;
+  }
 
  private:
   std::string key_;
+  Document frame_;
   Document items_ = Document::array();
 };
 
-/// A list export into `path` by the format its extension selects: written item by item where the
-/// format can, else gathered and written with the document exporter at `finish`.
+/// A list export into `path` by the format its extension selects, under `key` of the mapping
+/// `frame` (see ListExporter): written item by item where the format can, else gathered and
+/// written with the document exporter at `finish`.
 [[nodiscard]] std::unique_ptr<ListExport> open_list_export(const std::filesystem::path& path,
-                                                           std::string key);
+                                                           std::string key,
+                                                           Document frame = Document::object());
 
 /// Writes a mapping with the exporter its extension selects; anything but a mapping is refused
 /// with TypeError before the path is looked at.

@@ -85,19 +85,28 @@ constexpr std::int64_t MILLISECONDS_PER_DAY = 86'400'000;
 
 }  // namespace
 
-bool is_date_format_id(unsigned format_id) {
-  return (format_id >= 14 && format_id <= 22) || (format_id >= 27 && format_id <= 36) ||
-         (format_id >= 45 && format_id <= 47) || (format_id >= 50 && format_id <= 58);
+NumberShown shown_by_format_id(unsigned format_id) {
+  // 18 to 21 are h:mm AM/PM, h:mm:ss AM/PM, h:mm and h:mm:ss; 45 and 47 mm:ss and mmss.0.
+  if ((format_id >= 18 && format_id <= 21) || format_id == 45 || format_id == 47)
+    return NumberShown::time_of_day;
+  if ((format_id >= 14 && format_id <= 22) || (format_id >= 27 && format_id <= 36) ||
+      (format_id >= 45 && format_id <= 47) || (format_id >= 50 && format_id <= 58))
+    return NumberShown::date;
+  return NumberShown::number;
 }
 
-bool is_date_format_code(std::string_view format_code) {
+NumberShown shown_by_format_code(std::string_view format_code) {
   bool quoted = false;
+  bool day_or_year = false;
+  bool hour_or_second = false;
+  bool month_or_minute = false;
   for (std::size_t i = 0; i < format_code.size(); ++i) {
     const char c = format_code[i];
     if (quoted) {
       quoted = c != '"';
       continue;
     }
+    if (c == ';') break;  // only the first section decides
     switch (c) {
       case '"':
         quoted = true;
@@ -110,30 +119,36 @@ bool is_date_format_code(std::string_view format_code) {
       case '[': {
         // [Red], [$-409] are decoration; [h], [mm], [ss] are elapsed-time fields.
         const auto close = format_code.find(']', i);
-        if (close == std::string_view::npos) return false;
+        if (close == std::string_view::npos) return NumberShown::number;
         const auto inside = format_code.substr(i + 1, close - i - 1);
         if (!inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos)
-          return true;
+          return NumberShown::date;
         i = close;
         continue;
       }
-      case ';':
-        return false;  // only the first section decides
       default:
         break;
     }
     switch (std::tolower(static_cast<unsigned char>(c))) {
       case 'd':
-      case 'm':
       case 'y':
+        day_or_year = true;
+        break;
       case 'h':
       case 's':
-        return true;
+        hour_or_second = true;
+        break;
+      case 'm':
+        month_or_minute = true;
+        break;
       default:
         break;
     }
   }
-  return false;
+  // Beside hours or seconds, "m" is the minutes; alone it is the month.
+  if (day_or_year) return NumberShown::date;
+  if (hour_or_second) return NumberShown::time_of_day;
+  return month_or_minute ? NumberShown::date : NumberShown::number;
 }
 
 std::optional<std::string> serial_to_date_text(double serial, DateSystem system) {
@@ -180,7 +195,18 @@ std::optional<std::string> iso_to_date_text(std::string_view iso) {
   return std::nullopt;
 }
 
+std::optional<std::string> iso_to_time_text(std::string_view iso) {
+  if (!iso.empty() && (iso.back() == 'Z' || iso.back() == 'z')) iso.remove_suffix(1);
+  if (!iso.empty() && (iso.front() == 'T' || iso.front() == 't')) iso.remove_prefix(1);
+  if (valid_time_part(iso)) return std::string(iso);
+  // A time without seconds ("10:10").
+  if (iso.size() == 5 && valid_time_part(std::string(iso) + ":00"))
+    return std::string(iso) + ":00";
+  return std::nullopt;
+}
+
 bool is_date_text(std::string_view text) {
+  if (valid_time_part(text)) return true;
   if (text.size() < 10 || !valid_date_part(text.substr(0, 10))) return false;
   return text.size() == 10 || (text[10] == ' ' && valid_time_part(text.substr(11)));
 }

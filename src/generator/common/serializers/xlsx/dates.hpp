@@ -1,6 +1,7 @@
 #pragma once
 
-// Dates in workbooks: number formats that show a date, serial day numbers and ISO date cells.
+// Dates in workbooks: number formats that show a date or a time of day, serial day numbers and
+// ISO date and time cells.
 
 #include <optional>
 #include <string>
@@ -11,12 +12,22 @@ namespace generator::serializers::xlsx_detail {
 /// Which day the serial number 0 stands for.
 enum class DateSystem { FROM_1900, FROM_1904 };
 
-/// Whether the built-in number format `format_id` shows a date or a time.
-bool is_date_format_id(unsigned format_id);
+/// What a number format makes of a cell's number.
+enum class NumberShown {
+  /// The number itself.
+  number,
+  /// A date, or a date and time (also elapsed times such as [h]:mm, as a spreadsheet keeps them).
+  date,
+  /// The time of day alone: the format has hour, minute or second fields and no day or year.
+  time_of_day,
+};
 
-/// Whether the custom number format `format_code` shows a date or a time (it uses day, month, year,
-/// hour or second fields outside quoted text, escapes and colour brackets).
-bool is_date_format_code(std::string_view format_code);
+/// What the built-in number format `format_id` shows.
+NumberShown shown_by_format_id(unsigned format_id);
+
+/// What the custom number format `format_code` shows, by the fields it uses outside quoted text,
+/// escapes and colour brackets (the first section decides).
+NumberShown shown_by_format_code(std::string_view format_code);
 
 /// "YYYY-MM-DD HH:MM:SS[.fff]" of a serial day number, or nothing when it lies outside the years
 /// a spreadsheet can show.
@@ -26,7 +37,12 @@ std::optional<std::string> serial_to_date_text(double serial, DateSystem system)
 /// nothing when the text is not such a date.
 std::optional<std::string> iso_to_date_text(std::string_view iso);
 
-/// Whether `text` has the form "YYYY-MM-DD" optionally followed by " HH:MM:SS" and a fraction.
+/// "HH:MM:SS[.fff]" of an ISO 8601 time of day alone ("10:10:10", "T10:10", "10:10:10.5Z"), or
+/// nothing when the text is not such a time.
+std::optional<std::string> iso_to_time_text(std::string_view iso);
+
+/// Whether `text` has the form "YYYY-MM-DD" optionally followed by " HH:MM:SS" and a fraction, or
+/// is a time of day alone, "HH:MM:SS" with an optional fraction.
 bool is_date_text(std::string_view text);
 
 }  // namespace generator::serializers::xlsx_detail

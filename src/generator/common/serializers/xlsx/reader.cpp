@@ -19,6 +19,30 @@ namespace {
 // Relationship parts and small parts (workbook, styles) are read with this bound.
 constexpr std::uint64_t MAX_SMALL_PART_BYTES = 16u << 20;
 
+// The length of "YYYY-MM-DD" in a date text.
+constexpr std::size_t DATE_PART_LENGTH = 10;
+
+// The shared strings, held in one text with the end of each, since a workbook of a million rows
+// may have millions of them.
+class SharedStrings {
+ public:
+  void add(std::string_view text) {
+    text_ += text;
+    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+  }
+  [[nodiscard]] std::size_t size() const noexcept { return ends_.size(); }
+  [[nodiscard]] std::string_view at(std::size_t index) const {
+    const std::uint32_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_).substr(begin, ends_[index] - begin);
+  }
+
+ private:
+  // The texts are parts of the part's own bytes, so their ends fit in 32 bits.
+  static_assert(MAX_SHARED_STRINGS_PART_BYTES < (std::uint64_t{1} << 32));
+  std::string text_;
+  std::vector<std::uint32_t> ends_;
+};
+
 struct Relationship {
   std::string id;
   std::string type;
@@ -102,14 +126,15 @@ class WorkbookReader : public XmlHandler {
   int depth_ = 0;
 };
 
-// Which cell formats show a date, by their index in the cell formats of the styles part.
+// What each cell format shows of a number (itself, a date, a time of day), by its index in the
+// cell formats of the styles part.
 class StylesReader : public XmlHandler {
  public:
   void start(const XmlName& name, const XmlAttributes& attributes) override {
     if (name.is_spreadsheet("numFmt")) {
       const auto id = attributes.get({}, "numFmtId");
       const auto code = attributes.get({}, "formatCode");
-      if (id && code) custom_formats_[std::string(*id)] = is_date_format_code(*code);
+      if (id && code) custom_formats_[std::string(*id)] = shown_by_format_code(*code);
     } else if (name.is_spreadsheet("cellXfs")) {
       in_cell_formats_ = true;
     } else if (in_cell_formats_ && name.is_spreadsheet("xf")) {
@@ -122,26 +147,27 @@ class StylesReader : public XmlHandler {
   void text(std::string_view) override {}
 
   // Resolved after the whole part is read: number formats may follow the cell formats.
-  [[nodiscard]] std::vector<bool> date_styles() const {
-    std::vector<bool> dates;
-    dates.reserve(format_ids_.size());
+  [[nodiscard]] std::vector<NumberShown> shown_by_style() const {
+    std::vector<NumberShown> shown;
+    shown.reserve(format_ids_.size());
     for (const auto& id : format_ids_) {
       const auto custom = custom_formats_.find(id);
       if (custom != custom_formats_.end()) {
-        dates.push_back(custom->second);
+        shown.push_back(custom->second);
         continue;
       }
       unsigned number = 0;
       const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
-      dates.push_back(error == std::errc() && end == id.data() + id.size() &&
-                      is_date_format_id(number));
+      shown.push_back(error == std::errc() && end == id.data() + id.size()
+                          ? shown_by_format_id(number)
+                          : NumberShown::number);
     }
-    return dates;
+    return shown;
   }
 
  private:
   bool in_cell_formats_ = false;
-  std::map<std::string, bool> custom_formats_;
+  std::map<std::string, NumberShown> custom_formats_;
   std::vector<std::string> format_ids_;
 };
 
@@ -203,9 +229,9 @@ class SharedStringsReader : public XmlHandler {
 
   void start(const XmlName& name, const XmlAttributes&) override {
     if (name.is_spreadsheet("si")) {
-      if (strings.size() >= MAX_TABLE_CELLS) {
+      if (strings.size() >= MAX_SHARED_STRINGS) {
         throw XLSXError("workbook " + quoted(workbook_) + " has more than " +
-                        std::to_string(MAX_TABLE_CELLS) + " shared strings");
+                        std::to_string(MAX_SHARED_STRINGS) + " shared strings");
       }
       in_item_ = true;
     } else if (in_item_) {
@@ -214,7 +240,7 @@ class SharedStringsReader : public XmlHandler {
   }
   void end(const XmlName& name) override {
     if (name.is_spreadsheet("si")) {
-      strings.push_back(collector_.take());
+      strings.add(collector_.take());
       in_item_ = false;
     } else if (in_item_) {
       collector_.end(name);
@@ -224,7 +250,7 @@ class SharedStringsReader : public XmlHandler {
     if (in_item_) collector_.text(characters);
   }
 
-  std::vector<std::string> strings;
+  SharedStrings strings;
 
  private:
   const std::filesystem::path& workbook_;
@@ -267,16 +293,19 @@ Document number_value(double number) {
   return number;
 }
 
+// Hands the filled cells over row by row: a row is the run of cells that share a row number, so
+// only one row is held at a time, and rows must come in the order of their numbers.
 class SheetReader : public XmlHandler {
  public:
-  SheetReader(const std::filesystem::path& workbook, std::string part,
-              const std::vector<std::string>& shared, const std::vector<bool>& date_styles,
-              DateSystem date_system)
+  SheetReader(const std::filesystem::path& workbook, std::string part, const SharedStrings& shared,
+              const std::vector<NumberShown>& shown_by_style, DateSystem date_system,
+              SheetRows& rows)
       : workbook_(workbook),
         part_(std::move(part)),
         shared_(shared),
-        date_styles_(date_styles),
+        shown_by_style_(shown_by_style),
         date_system_(date_system),
+        rows_(rows),
         inline_text_([this] { fail_too_long(); }) {}
 
   void start(const XmlName& name, const XmlAttributes& attributes) override {
@@ -319,7 +348,10 @@ class SheetReader : public XmlHandler {
         inline_text_.end(name);
       return;
     }
-    if (name.is_spreadsheet("sheetData")) in_sheet_data_ = false;
+    if (name.is_spreadsheet("sheetData")) {
+      in_sheet_data_ = false;
+      hand_over_row();
+    }
   }
 
   void text(std::string_view characters) override {
@@ -331,7 +363,9 @@ class SheetReader : public XmlHandler {
     }
   }
 
-  std::vector<RawCell> cells;
+  // The row still held when the part ends without closing its sheet data (malformed XML ends
+  // the parse before this).
+  void finish() { hand_over_row(); }
 
  private:
   [[noreturn]] void fail(const std::string& what) const {
@@ -364,27 +398,45 @@ class SheetReader : public XmlHandler {
     const auto style = attributes.get({}, "s");
     const auto style_index =
         style ? parse_whole<std::size_t>(*style) : std::optional<std::size_t>(0);
-    is_date_style_ =
-        style_index && *style_index < date_styles_.size() && date_styles_[*style_index];
+    shown_ = style_index && *style_index < shown_by_style_.size()
+                 ? shown_by_style_[*style_index]
+                 : NumberShown::number;
   }
 
   void finish_cell() {
     in_cell_ = in_value_ = in_inline_ = false;
     std::optional<Document> value = cell_value();
     if (!value) return;
-    if (value->is_string()) {
-      text_bytes_ += value->get_ref<const std::string&>().size();
-      if (text_bytes_ > MAX_TABLE_TEXT_BYTES) {
-        fail("the sheet holds more than " + std::to_string(MAX_TABLE_TEXT_BYTES) +
-             " bytes of text");
+    if (held_.empty() || cell_row_ != held_row_) {
+      if (cell_row_ <= handed_over_row_ || (!held_.empty() && cell_row_ < held_row_)) {
+        fail("cell " + cell_name() + " comes after row " +
+             std::to_string(std::max(held_row_, handed_over_row_)) +
+             "; the rows of a sheet must come in the order of their numbers");
       }
-    }
-    if (cells.size() >= MAX_TABLE_CELLS) {
-      fail("the sheet holds more than " + std::to_string(MAX_TABLE_CELLS) + " filled cells");
+      hand_over_row();
+      held_row_ = cell_row_;
     }
     std::optional<std::string> error;
     if (type_ == "e") error = std::string(trimmed(value_text_));
-    cells.push_back({cell_row_, cell_column_, std::move(*value), std::move(error)});
+    held_.push_back({cell_row_, cell_column_, std::move(*value), std::move(error)});
+  }
+
+  void hand_over_row() {
+    if (held_.empty()) return;
+    // A cell written twice keeps its last value.
+    std::stable_sort(held_.begin(), held_.end(),
+                     [](const SheetCell& a, const SheetCell& b) { return a.column < b.column; });
+    std::size_t kept = 0;
+    for (std::size_t index = 0; index < held_.size(); ++index) {
+      if (kept > 0 && held_[kept - 1].column == held_[index].column)
+        held_[kept - 1] = std::move(held_[index]);
+      else if (kept++ != index)
+        held_[kept - 1] = std::move(held_[index]);
+    }
+    held_.resize(kept);
+    rows_.row(held_row_, held_);
+    handed_over_row_ = held_row_;
+    held_.clear();
   }
 
   // The raw value of the finished cell, or nothing when it is empty.
@@ -399,7 +451,7 @@ class SheetReader : public XmlHandler {
              std::string(trimmed(value_text_)) + "', but the workbook has " +
              std::to_string(shared_.size()));
       }
-      return non_empty_text(shared_[*index]);
+      return non_empty_text(std::string(shared_.at(*index)));
     }
     if (type_ == "b") {
       const auto flag = trimmed(value_text_);
@@ -411,6 +463,7 @@ class SheetReader : public XmlHandler {
     if (type_ == "d") {
       const auto text = trimmed(value_text_);
       if (auto date = iso_to_date_text(text)) return make_date(*date);
+      if (auto time = iso_to_time_text(text)) return make_date(*time);
       return Document(std::string(text));
     }
     if (type_ != "n") fail("cell " + cell_name() + " has the unknown type '" + type_ + "'");
@@ -418,8 +471,12 @@ class SheetReader : public XmlHandler {
     if (!number)
       fail("cell " + cell_name() + " holds an unreadable number '" +
            std::string(trimmed(value_text_)) + "'");
-    if (is_date_style_) {
-      if (auto date = serial_to_date_text(*number, date_system_)) return make_date(*date);
+    if (shown_ != NumberShown::number) {
+      if (auto date = serial_to_date_text(*number, date_system_)) {
+        // A time format shows the time of day alone, whatever day the number stands for.
+        return make_date(shown_ == NumberShown::time_of_day ? date->substr(DATE_PART_LENGTH + 1)
+                                                            : *date);
+      }
     }
     return number_value(*number);
   }
@@ -431,9 +488,10 @@ class SheetReader : public XmlHandler {
 
   const std::filesystem::path& workbook_;
   std::string part_;
-  const std::vector<std::string>& shared_;
-  const std::vector<bool>& date_styles_;
+  const SharedStrings& shared_;
+  const std::vector<NumberShown>& shown_by_style_;
   DateSystem date_system_;
+  SheetRows& rows_;
 
   bool in_sheet_data_ = false;
   std::uint32_t row_ = 0;
@@ -445,10 +503,13 @@ class SheetReader : public XmlHandler {
   std::uint32_t cell_row_ = 0;
   std::uint32_t cell_column_ = 0;
   std::string type_;
-  bool is_date_style_ = false;
+  NumberShown shown_ = NumberShown::number;
   std::string value_text_;
   RichTextCollector inline_text_;
-  std::size_t text_bytes_ = 0;
+
+  std::vector<SheetCell> held_;
+  std::uint32_t held_row_ = 0;
+  std::uint32_t handed_over_row_ = 0;
 };
 
 int hex_digit(char c) {
@@ -477,6 +538,8 @@ std::string percent_decoded(std::string_view text) {
 std::string resolve_target(const std::string& source_part, const std::string& target,
                            const std::filesystem::path& workbook) {
   std::string decoded = percent_decoded(target);
+  // Some writers put a backslash for the slash, in targets as in part names.
+  std::replace(decoded.begin(), decoded.end(), '\\', '/');
   std::string joined;
   if (!decoded.empty() && decoded.front() == '/') {
     joined = decoded.substr(1);
@@ -531,12 +594,7 @@ std::pair<std::uint32_t, std::uint32_t> parse_cell_reference(
   return {static_cast<std::uint32_t>(column), *row};
 }
 
-RawSheet read_first_sheet(const std::filesystem::path& path) {
-  const Archive archive(path);
-  return read_first_sheet(archive);
-}
-
-RawSheet read_first_sheet(const Archive& archive) {
+void read_first_sheet(const Archive& archive, SheetRows& rows) {
   const std::filesystem::path& path = archive.path();
   const auto not_a_workbook = [&](const std::string& why) {
     return XLSXError(quoted(path) + " is not a workbook: " + why);
@@ -578,39 +636,71 @@ RawSheet read_first_sheet(const Archive& archive) {
                     " for its sheet '" + first->name + "'");
   }
 
-  std::vector<std::string> shared_strings;
-  std::vector<bool> date_styles;
+  SharedStrings shared_strings;
+  std::vector<NumberShown> shown_by_style;
   for (const auto& relationship : relationships) {
     if (has_type(relationship, "sharedStrings") && archive.has(relationship.target)) {
       SharedStringsReader reader(path, relationship.target);
-      parse_part(archive, relationship.target, MAX_PART_BYTES, reader);
+      parse_part(archive, relationship.target, MAX_SHARED_STRINGS_PART_BYTES, reader);
       shared_strings = std::move(reader.strings);
     } else if (has_type(relationship, "styles") && archive.has(relationship.target)) {
       StylesReader reader;
       parse_part(archive, relationship.target, MAX_SMALL_PART_BYTES, reader);
-      date_styles = reader.date_styles();
+      shown_by_style = reader.shown_by_style();
     }
   }
 
-  SheetReader sheet(path, sheet_relationship->target, shared_strings, date_styles,
-                    workbook.date_system);
-  parse_part(archive, sheet_relationship->target, MAX_PART_BYTES, sheet);
+  rows.sheet(first->name);
+  SheetReader sheet(path, sheet_relationship->target, shared_strings, shown_by_style,
+                    workbook.date_system, rows);
+  parse_part(archive, sheet_relationship->target, MAX_SHEET_PART_BYTES, sheet);
+  sheet.finish();
+}
 
-  // A cell written twice keeps its last value.
-  auto& cells = sheet.cells;
-  std::stable_sort(cells.begin(), cells.end(), [](const RawCell& a, const RawCell& b) {
-    return a.row != b.row ? a.row < b.row : a.column < b.column;
-  });
-  std::vector<RawCell> unique;
-  unique.reserve(cells.size());
-  for (auto& cell : cells) {
-    if (!unique.empty() && unique.back().row == cell.row && unique.back().column == cell.column) {
-      unique.back() = std::move(cell);
-    } else {
-      unique.push_back(std::move(cell));
+namespace {
+
+// The filled cells of the whole sheet, for the table that load_from_xlsx builds and holds.
+class WholeSheet : public SheetRows {
+ public:
+  explicit WholeSheet(const std::filesystem::path& workbook) : workbook_(workbook) {}
+
+  void sheet(std::string_view name) override { whole.name = name; }
+
+  void row(std::uint32_t, std::vector<SheetCell>& cells) override {
+    for (SheetCell& cell : cells) {
+      if (cell.value.is_string()) {
+        text_bytes_ += cell.value.get_ref<const std::string&>().size();
+        if (text_bytes_ > MAX_TABLE_TEXT_BYTES) {
+          throw XLSXError("the first sheet of workbook " + quoted(workbook_) + " holds more than " +
+                          std::to_string(MAX_TABLE_TEXT_BYTES) + " bytes of text");
+        }
+      }
+      if (whole.cells.size() >= MAX_TABLE_CELLS) {
+        throw XLSXError("the first sheet of workbook " + quoted(workbook_) + " holds more than " +
+                        std::to_string(MAX_TABLE_CELLS) + " filled cells");
+      }
+      whole.cells.push_back(std::move(cell));
     }
   }
-  return {first->name, std::move(unique)};
+
+  RawSheet whole;
+
+ private:
+  const std::filesystem::path& workbook_;
+  std::size_t text_bytes_ = 0;
+};
+
+}  // namespace
+
+RawSheet read_first_sheet(const std::filesystem::path& path) {
+  const Archive archive(path);
+  return read_first_sheet(archive);
+}
+
+RawSheet read_first_sheet(const Archive& archive) {
+  WholeSheet sheet(archive.path());
+  read_first_sheet(archive, sheet);
+  return std::move(sheet.whole);
 }
 
 }  // namespace generator::serializers::xlsx_detail

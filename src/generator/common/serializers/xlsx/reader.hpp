@@ -1,6 +1,6 @@
 #pragma once
 
-// Reading the first worksheet of a workbook package into its filled cells.
+// Reading the first worksheet of a workbook package: row by row, or into all its filled cells.
 
 #include <cstdint>
 #include <filesystem>
@@ -10,25 +10,22 @@
 
 #include "generator/common/serializers/document.hpp"
 #include "generator/common/serializers/xlsx/archive.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 
 namespace generator::serializers::xlsx_detail {
-
-/// One filled cell: its 1-based row and column and its raw value (a text, a boolean, an integer, a
-/// float, a date node, or null for an error cell, whose error is then kept in `error`).
-struct RawCell {
-  std::uint32_t row;
-  std::uint32_t column;
-  Document value;
-  std::optional<std::string> error = std::nullopt;
-};
 
 /// The filled cells of the first worksheet, ordered by row and then column, one per position.
 struct RawSheet {
   std::string name;
-  std::vector<RawCell> cells;
+  std::vector<SheetCell> cells;
 };
 
-/// Reads the first worksheet, by the workbook's sheet order, of the workbook at `path`. Errors as
+/// Hands the first worksheet, by the workbook's sheet order, of `archive` to `rows` row by row
+/// (see SheetRows). Errors as load_from_xlsx describes; a cell that comes after a row of a higher
+/// number is refused.
+void read_first_sheet(const Archive& archive, SheetRows& rows);
+
+/// All the filled cells of the first worksheet of the workbook at `path`. Errors as
 /// load_from_xlsx describes; a sheet with more than MAX_TABLE_CELLS filled cells or more than
 /// MAX_TABLE_TEXT_BYTES of text is refused.
 RawSheet read_first_sheet(const std::filesystem::path& path);

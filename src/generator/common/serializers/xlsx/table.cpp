@@ -37,74 +37,12 @@ std::optional<Document> number_of(const Document& value) {
   return std::nullopt;
 }
 
-// Column typing for a column without a conversion; `values` has the missing ones as null.
-void type_column(std::vector<Document>& values) {
-  bool any_missing = false;
-  bool all_numbers = true;
-  bool all_booleans = true;
-  bool any_fraction = false;
-  for (auto& value : values) {
-    if (value.is_null()) {
-      any_missing = true;
-      continue;
-    }
-    if (all_numbers) {
-      const auto number = number_of(value);
-      if (!number)
-        all_numbers = false;
-      else if (number->is_number_float())
-        any_fraction = true;
-    }
-    if (all_booleans && !boolean_of(value)) all_booleans = false;
-    if (!all_numbers && !all_booleans) return;
-  }
-  if (all_numbers) {
-    for (auto& value : values) {
-      if (value.is_null()) continue;
-      Document number = *number_of(value);
-      if (any_fraction || any_missing) number = number.get<double>();
-      value = std::move(number);
-    }
-  } else if (all_booleans) {
-    for (auto& value : values) {
-      if (!value.is_null()) value = *boolean_of(value);
-    }
-  }
-}
-
 std::string header_text(const Document& value) {
   if (value.is_null()) return "";
   return to_text(value).get<std::string>();
 }
 
-std::vector<std::string> headers_of(const RawSheet& sheet, std::size_t column_count) {
-  std::vector<std::string> headers(column_count);
-  for (const auto& cell : sheet.cells) {
-    if (cell.row != 1) break;
-    headers[cell.column - 1] = header_text(cell.value);
-  }
-  std::unordered_set<std::string> seen;
-  for (std::size_t index = 0; index < headers.size(); ++index) {
-    auto& header = headers[index];
-    if (header.empty()) header = "Unnamed: " + std::to_string(index);
-    if (seen.insert(header).second) continue;
-    for (std::size_t suffix = 1;; ++suffix) {
-      std::string candidate = header + "." + std::to_string(suffix);
-      if (seen.insert(candidate).second) {
-        header = std::move(candidate);
-        break;
-      }
-    }
-  }
-  return headers;
-}
-
 }  // namespace
-
-bool is_missing(const Document& value) {
-  return value.is_null() || (value.is_string() &&
-                             is_one_of(value.get_ref<const std::string&>(), MISSING_VALUE_MARKERS));
-}
 
 std::optional<Document> decimal_number(std::string_view text) {
   std::size_t position = 0;
@@ -149,66 +87,48 @@ std::optional<Document> decimal_number(std::string_view text) {
   return Document(number);
 }
 
-std::vector<std::uint32_t> record_row_numbers(const RawSheet& sheet) {
+Document build_table(const RawSheet& sheet, const Converters& converters,
+                     const std::filesystem::path& workbook) {
+  std::size_t column_count = 0;
+  for (const auto& cell : sheet.cells)
+    column_count = std::max<std::size_t>(column_count, cell.column);
   std::vector<std::uint32_t> record_rows;
   for (const auto& cell : sheet.cells) {
     if (cell.row > 1 && (record_rows.empty() || record_rows.back() != cell.row))
       record_rows.push_back(cell.row);
   }
-  return record_rows;
-}
-
-Document build_table(const RawSheet& sheet, const Converters& converters,
-                     const std::filesystem::path& workbook, TableNotes* notes) {
-  std::size_t column_count = 0;
-  for (const auto& cell : sheet.cells)
-    column_count = std::max<std::size_t>(column_count, cell.column);
-  const std::vector<std::uint32_t> record_rows = record_row_numbers(sheet);
   if (column_count != 0 && record_rows.size() > MAX_TABLE_CELLS / column_count) {
     throw XLSXError("the first sheet of workbook " + quoted(workbook) + " spans " +
                     std::to_string(record_rows.size()) + " rows of " +
                     std::to_string(column_count) + " columns, more than " +
                     std::to_string(MAX_TABLE_CELLS) + " cells");
   }
-  const std::vector<std::string> headers = headers_of(sheet, column_count);
+  std::size_t header_end = 0;
+  while (header_end < sheet.cells.size() && sheet.cells[header_end].row == 1) ++header_end;
+  const std::vector<std::string> headers =
+      table_headers(std::span(sheet.cells).first(header_end), column_count);
 
   // Column by column, an empty cell being the empty text.
   std::vector<std::vector<Document>> columns(column_count,
                                              std::vector<Document>(record_rows.size(), ""));
-  if (notes != nullptr) {
-    notes->headers = headers;
-    notes->read_as_missing.assign(record_rows.size(), MissingCells{});
-  }
   std::size_t record = 0;
   for (const auto& cell : sheet.cells) {
     if (cell.row == 1) continue;
     while (record_rows[record] != cell.row) ++record;
     columns[cell.column - 1][record] = cell.value;
-    if (notes != nullptr && cell.error) {
-      notes->read_as_missing[record].insert_or_assign(headers[cell.column - 1],
-                                                      MissingCell{*cell.error, true});
-    }
   }
 
   for (std::size_t column = 0; column < column_count; ++column) {
     auto& values = columns[column];
     const auto converter = converters.find(headers[column]);
-    if (converter != converters.end()) {
-      for (auto& value : values) {
-        if (!value.is_null()) value = converter->second(value);
-      }
-    }
-    for (std::size_t index = 0; index < values.size(); ++index) {
-      auto& value = values[index];
-      if (!is_missing(value)) continue;
-      if (notes != nullptr && value.is_string() && !value.get_ref<const std::string&>().empty()) {
-        notes->read_as_missing[index].insert_or_assign(
-            headers[column], MissingCell{value.get<std::string>(), false});
-      }
-      value = nullptr;
-    }
-    if (converter == converters.end()) type_column(values);
+    ColumnTyping typing;
     for (auto& value : values) {
+      if (!value.is_null() && converter != converters.end()) value = converter->second(value);
+      if (is_missing(value)) value = nullptr;
+      typing.see(value);
+    }
+    for (auto& value : values) {
+      if (converter == converters.end()) value = typing.typed(std::move(value));
       if (value.is_null()) value = "";
     }
   }
@@ -228,27 +148,84 @@ Document build_table(const RawSheet& sheet, const Converters& converters,
   return records;
 }
 
-std::string render_table(const Document& records) {
-  std::string text;
-  if (records.empty()) return "(no records)";
-  bool first = true;
+std::string rendered_line(const std::vector<std::string>& texts) {
   // Cells are whatever the workbook's author typed: a line break or an escape sequence in one is
   // shown escaped, so that it can neither start a row of its own nor steer the terminal.
-  for (const auto& [header, value] : records.front().items()) {
-    text += (first ? "" : " | ") + untrusted::printable(header);
-    first = false;
-  }
+  std::string line;
+  for (std::size_t index = 0; index < texts.size(); ++index)
+    line += (index == 0 ? "" : " | ") + untrusted::printable(texts[index]);
+  return line;
+}
+
+std::string render_table(const Document& records) {
+  if (records.empty()) return "(no records)";
+  std::vector<std::string> texts;
+  for (const auto& [header, value] : records.front().items()) texts.push_back(header);
+  std::string text = rendered_line(texts);
   for (const auto& row : records) {
-    text += '\n';
-    first = true;
-    for (const auto& [header, value] : row.items()) {
-      text += first ? "" : " | ";
-      text += untrusted::printable(value.is_string() ? value.get<std::string>()
-                                                     : to_text(value).get<std::string>());
-      first = false;
-    }
+    texts.clear();
+    for (const auto& [header, value] : row.items())
+      texts.push_back(value.is_string() ? value.get<std::string>()
+                                        : to_text(value).get<std::string>());
+    text += '\n' + rendered_line(texts);
   }
   return text;
 }
 
 }  // namespace generator::serializers::xlsx_detail
+
+namespace generator::serializers {
+
+bool is_missing(const Document& value) {
+  return value.is_null() || (value.is_string() &&
+                             xlsx_detail::is_one_of(value.get_ref<const std::string&>(), MISSING_VALUE_MARKERS));
+}
+
+void ColumnTyping::see(const Document& value) {
+  if (value.is_null()) {
+    any_missing_ = true;
+    return;
+  }
+  if (all_numbers_) {
+    const auto number = xlsx_detail::number_of(value);
+    if (!number)
+      all_numbers_ = false;
+    else if (number->is_number_float())
+      any_fraction_ = true;
+  }
+  if (all_booleans_ && !xlsx_detail::boolean_of(value)) all_booleans_ = false;
+}
+
+Document ColumnTyping::typed(Document value) const {
+  if (value.is_null()) return value;
+  if (all_numbers_) {
+    Document number = *xlsx_detail::number_of(value);
+    if (any_fraction_ || any_missing_) number = number.get<double>();
+    return number;
+  }
+  if (all_booleans_) return *xlsx_detail::boolean_of(value);
+  return value;
+}
+
+std::vector<std::string> table_headers(std::span<const SheetCell> header_cells,
+                                       std::size_t column_count) {
+  std::vector<std::string> headers(column_count);
+  for (const auto& cell : header_cells)
+    if (cell.column <= column_count) headers[cell.column - 1] = xlsx_detail::header_text(cell.value);
+  std::unordered_set<std::string> seen;
+  for (std::size_t index = 0; index < headers.size(); ++index) {
+    auto& header = headers[index];
+    if (header.empty()) header = "Unnamed: " + std::to_string(index);
+    if (seen.insert(header).second) continue;
+    for (std::size_t suffix = 1;; ++suffix) {
+      std::string candidate = header + "." + std::to_string(suffix);
+      if (seen.insert(candidate).second) {
+        header = std::move(candidate);
+        break;
+      }
+    }
+  }
+  return headers;
+}
+
+}  // namespace generator::serializers

@@ -120,35 +120,54 @@ Document load_from_xlsx(const std::filesystem::path& path) {
 
 namespace {
 
-// Named as the loader is, since its debug message is the loader's own.
-NumberedSheet load_from_xlsx(const xlsx_detail::Archive& archive, const Converters& converters) {
-  auto& log = log::get_logger("generator.common.serializers.xlsx");
-  const auto sheet = xlsx_detail::read_first_sheet(archive);
-  xlsx_detail::TableNotes notes;
-  Document records = xlsx_detail::build_table(sheet, converters, archive.path(), &notes);
-  if (log.is_enabled_for(log::DEBUG))
-    log.debug("Loaded dataframe from excel:\n{}", xlsx_detail::render_table(records));
-  const std::vector<std::uint32_t> row_numbers = xlsx_detail::record_row_numbers(sheet);
-  NumberedSheet numbered{sheet.name, std::move(notes.headers), {}};
-  numbered.records.reserve(row_numbers.size());
-  for (std::size_t index = 0; index < row_numbers.size(); ++index) {
-    numbered.records.push_back(NumberedRecord{row_numbers[index], std::move(records[index]),
-                                              std::move(notes.read_as_missing[index])});
+// Hands the rows on and, at debug level, keeps a line of each as read for the one message that
+// shows the sheet.
+class LoggedRows : public SheetRows {
+ public:
+  explicit LoggedRows(SheetRows& rows)
+      : rows_(rows), logging_(log::get_logger("generator.common.serializers.xlsx")
+                                  .is_enabled_for(log::DEBUG)) {}
+
+  void sheet(std::string_view name) override { rows_.sheet(name); }
+
+  void row(std::uint32_t row_number, std::vector<SheetCell>& cells) override {
+    if (logging_) {
+      std::vector<std::string> texts;
+      for (const SheetCell& cell : cells) {
+        texts.resize(cell.column - 1);
+        texts.push_back(cell.error ? *cell.error : to_text(cell.value).get<std::string>());
+      }
+      rendering_ += (rendering_.empty() ? "" : "\n") + std::to_string(row_number) + ": " +
+                    xlsx_detail::rendered_line(texts);
+    }
+    rows_.row(row_number, cells);
   }
-  return numbered;
+
+  [[nodiscard]] const std::string& rendering() const noexcept { return rendering_; }
+
+ private:
+  SheetRows& rows_;
+  bool logging_;
+  std::string rendering_;
+};
+
+// Named as the loader is, since its debug message is the loader's own.
+void load_from_xlsx(const xlsx_detail::Archive& archive, SheetRows& rows) {
+  LoggedRows logged(rows);
+  xlsx_detail::read_first_sheet(archive, logged);
+  log::get_logger("generator.common.serializers.xlsx")
+      .debug("Loaded dataframe from excel:\n{}", logged.rendering());
 }
 
 }  // namespace
 
-NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
-                                              const Converters& converters) {
-  return load_from_xlsx(xlsx_detail::Archive(path), converters);
+void load_from_xlsx(const std::filesystem::path& path, SheetRows& rows) {
+  load_from_xlsx(xlsx_detail::Archive(path), rows);
 }
 
-NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
-                                                    const std::filesystem::path& name,
-                                                    const Converters& converters) {
-  return load_from_xlsx(xlsx_detail::Archive(workbook, name), converters);
+void load_from_xlsx_bytes(std::string_view workbook, const std::filesystem::path& name,
+                          SheetRows& rows) {
+  load_from_xlsx(xlsx_detail::Archive(workbook, name), rows);
 }
 
 void register_xlsx_serializers() {

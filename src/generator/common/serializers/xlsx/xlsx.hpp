@@ -9,13 +9,16 @@
 //
 // Reading: our own reader on libzip and expat. It follows the package relationships to the first
 // sheet of the workbook, whatever its name, and reads shared, inline and formula strings, booleans,
-// numbers, dates (by the cell's number format or an ISO date cell) and error cells. A workbook is
-// untrusted input: every part is bounded in size, document type declarations are refused, and the
-// table is bounded in cells and text, so a hostile file ends in an XLSXError naming the file.
+// numbers, dates and times of day (by the cell's number format or an ISO date or time cell) and
+// error cells. The sheet is read as a stream, one row at a time: a reader of its own (SheetRows)
+// keeps what it needs of each row, and load_from_xlsx keeps the whole table. A workbook is
+// untrusted input: every part is bounded in size, document type declarations are refused, the
+// shared strings are bounded in number and the table in cells and text, so a hostile file ends in
+// an XLSXError naming the file.
 //
 // Dates are read as the same date-or-timestamp node the YAML module uses (a binary node with the
 // subtype DATE_SUBTYPE holding the text "YYYY-MM-DD HH:MM:SS"), so a date read here is written to
-// YAML as a plain timestamp.
+// YAML as a plain timestamp. A time of day alone is such a node holding "HH:MM:SS".
 //
 // A completely empty row between filled rows gives no record.
 
@@ -24,6 +27,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +52,16 @@ inline const std::vector<std::string> MISSING_VALUE_MARKERS{
 /// Binary subtype of a date or timestamp node ("ts"), the same marker the YAML module uses.
 inline constexpr std::uint64_t DATE_SUBTYPE = 0x7473;
 
-/// Most bytes one part of a workbook (a sheet, the shared strings) may hold once uncompressed.
-inline constexpr std::uint64_t MAX_PART_BYTES = 128u << 20;
+/// Most bytes the sheet's part may hold once uncompressed: it is read as a stream, so this bounds
+/// the time a reading takes (a sheet of a million rows of twenty cells takes about 1.3 GB).
+inline constexpr std::uint64_t MAX_SHEET_PART_BYTES = std::uint64_t{4} << 30;
+
+/// Most bytes the shared strings' part may hold once uncompressed; the strings are held while the
+/// sheet is read.
+inline constexpr std::uint64_t MAX_SHARED_STRINGS_PART_BYTES = 512u << 20;
+
+/// Most shared strings a workbook may have.
+inline constexpr std::size_t MAX_SHARED_STRINGS = 16'777'216;
 
 /// Most cells a table read from a workbook may hold (records times columns).
 inline constexpr std::size_t MAX_TABLE_CELLS = 2'000'000;
@@ -69,6 +82,28 @@ class XLSXError : public ValueError {
  public:
   using ValueError::ValueError;
   [[nodiscard]] const char* kind() const noexcept override { return "XLSXError"; }
+};
+
+/// Whether a value read from a cell counts as missing: an error cell (null) or a text that is one
+/// of MISSING_VALUE_MARKERS.
+bool is_missing(const Document& value);
+
+/// The typing of one column that has no conversion: every value is seen first (`see`), then each
+/// is typed by what they all allow (`typed`): numbers when all are numbers or decimal texts
+/// (floats as soon as one has a fraction or one is missing), else booleans when all are booleans
+/// or the words True/False in three spellings, else each as it is.
+class ColumnTyping {
+ public:
+  /// Notes one value of the column; null stands for a missing one.
+  void see(const Document& value);
+  /// `value` as the column's typing makes it; null (missing) stays null.
+  [[nodiscard]] Document typed(Document value) const;
+
+ private:
+  bool any_missing_ = false;
+  bool all_numbers_ = true;
+  bool all_booleans_ = true;
+  bool any_fraction_ = false;
 };
 
 /// A conversion applied to every cell value of one column while a workbook is read.
@@ -103,46 +138,41 @@ Document load_from_xlsx(const std::filesystem::path& path, const Converters& con
 /// load_from_xlsx without conversions; the loader entered in the registry.
 Document load_from_xlsx(const std::filesystem::path& path);
 
-/// A cell that was read as a missing value although it was not empty.
-struct MissingCell {
-  /// The error the cell shows ("#DIV/0!") or the missing-value marker it holds ("NA").
-  std::string text;
-  /// True for an error cell, false for a marker text.
-  bool error_cell;
-
-  friend bool operator==(const MissingCell&, const MissingCell&) = default;
+/// One filled cell of a sheet: its 1-based row and column and its raw value (a text, a boolean, an
+/// integer, a float, a date node, or null for an error cell, whose error is then kept in `error`).
+struct SheetCell {
+  std::uint32_t row;
+  std::uint32_t column;
+  Document value;
+  std::optional<std::string> error = std::nullopt;
 };
 
-/// Column header -> what a cell of that column held before it was read as missing.
-using MissingCells = std::map<std::string, MissingCell, std::less<>>;
-
-/// One record of a sheet with the number the spreadsheet shows for its row.
-struct NumberedRecord {
-  std::size_t row_number;
-  Document record;
-  /// The cells of the record that are "" only because they held an error or a marker text.
-  MissingCells read_as_missing = {};
+/// What a reader of a sheet does with its rows as they are read.
+class SheetRows {
+ public:
+  virtual ~SheetRows() = default;
+  /// The sheet's name as the spreadsheet shows it on its tab; called once, before any row.
+  virtual void sheet(std::string_view name) = 0;
+  /// One row that holds at least one filled cell, rows in the order of their numbers: its cells
+  /// in column order, one per column (a cell written twice keeps its last value). The cells may
+  /// be moved from.
+  virtual void row(std::uint32_t row_number, std::vector<SheetCell>& cells) = 0;
 };
 
-/// The first sheet of a workbook as numbered records.
-struct NumberedSheet {
-  /// The sheet's name as the spreadsheet shows it on its tab.
-  std::string name;
-  /// The column headers, as the records use them (an empty header cell gives "Unnamed: <index>").
-  std::vector<std::string> headers;
-  std::vector<NumberedRecord> records;
-};
+/// The headers of a table whose header row holds `header_cells` (row 1's cells, in column order)
+/// and which spans `column_count` columns: an empty header cell gives "Unnamed: <index>", a
+/// repeated header gets ".1", ".2" appended.
+std::vector<std::string> table_headers(std::span<const SheetCell> header_cells,
+                                       std::size_t column_count);
 
-/// The records of load_from_xlsx, each with its sheet row number (2 for the row under the headers)
-/// and the cells read as missing, so that a reader of the records can name the row a value came
-/// from and say what a cell held; together with the sheet's name and headers.
-NumberedSheet load_numbered_records_from_xlsx(const std::filesystem::path& path,
-                                              const Converters& converters);
+/// Reads the first sheet of the workbook at `path` into `rows`, holding one row at a time; errors
+/// as load_from_xlsx, and whatever `rows` throws. At debug level the rows are also logged, as
+/// read, once the sheet is over.
+void load_from_xlsx(const std::filesystem::path& path, SheetRows& rows);
 
 /// The same for a workbook held in memory; `name` stands for it in messages.
-NumberedSheet load_numbered_records_from_xlsx_bytes(std::string_view workbook,
-                                                    const std::filesystem::path& name,
-                                                    const Converters& converters);
+void load_from_xlsx_bytes(std::string_view workbook, const std::filesystem::path& name,
+                          SheetRows& rows);
 
 /// Writes the list of row records `data` as a new one-sheet workbook at `path`, all or nothing.
 /// TypeError for anything but a list of mappings, IndexError for an empty list, ValueError naming

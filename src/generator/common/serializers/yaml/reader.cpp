@@ -1,9 +1,13 @@
+#include <unistd.h>
 #include <yaml.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -20,6 +24,44 @@ using yaml_scalars::PlainKind;
 
 constexpr std::string_view TAG_PREFIX = "tag:yaml.org,2002:";
 
+[[noreturn]] void throw_too_large(const std::filesystem::path& path, std::uint64_t max_bytes,
+                                  const std::string& what) {
+  throw ValueError("Cannot read " + path.string() + ": it is larger than " +
+                   std::to_string(max_bytes >> 20) + " MiB, the limit of " + what);
+}
+
+// Where a streamed reading takes its bytes from: a file read from its start, counted against
+// the file's bound as they come.
+struct FileInput {
+  int descriptor;
+  const std::filesystem::path& path;
+  std::uint64_t max_bytes;
+  std::string what;
+  std::uint64_t read = 0;
+  std::exception_ptr failure;
+};
+
+int read_file_input(void* data, unsigned char* buffer, std::size_t size, std::size_t* size_read) {
+  auto& input = *static_cast<FileInput*>(data);
+  for (;;) {
+    const ssize_t count = ::read(input.descriptor, buffer, size);
+    if (count < 0 && errno == EINTR) continue;
+    try {
+      if (count < 0) {
+        throw OSError("Cannot read " + input.path.string() + ": " + std::strerror(errno));
+      }
+      input.read += static_cast<std::uint64_t>(count);
+      if (input.read > input.max_bytes) throw_too_large(input.path, input.max_bytes, input.what);
+    } catch (...) {
+      // libyaml is C: the failure is kept and rethrown once it has returned.
+      input.failure = std::current_exception();
+      return 0;
+    }
+    *size_read = static_cast<std::size_t>(count);
+    return 1;
+  }
+}
+
 class Parser {
  public:
   Parser(std::string_view text, const std::string& source_name) : source_(source_name) {
@@ -27,6 +69,11 @@ class Parser {
       throw YAMLError(source_ + ": cannot start the YAML reader");
     yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()),
                                  text.size());
+  }
+  Parser(FileInput& input, const std::string& source_name) : source_(source_name), input_(&input) {
+    if (yaml_parser_initialize(&parser_) == 0)
+      throw YAMLError(source_ + ": cannot start the YAML reader");
+    yaml_parser_set_input(&parser_, &read_file_input, &input);
   }
   ~Parser() { yaml_parser_delete(&parser_); }
   Parser(const Parser&) = delete;
@@ -48,6 +95,7 @@ class Parser {
 
  private:
   [[noreturn]] void fail_with_parser_error() const {
+    if (input_ != nullptr && input_->failure) std::rethrow_exception(input_->failure);
     const std::string problem = parser_.problem != nullptr ? parser_.problem : "malformed YAML";
     if (parser_.error == YAML_READER_ERROR) {
       throw YAMLError(source_ + ": byte " + std::to_string(parser_.problem_offset) + ": " +
@@ -65,6 +113,7 @@ class Parser {
   }
 
   std::string source_;
+  FileInput* input_ = nullptr;
   yaml_parser_t parser_{};
 };
 
@@ -101,6 +150,8 @@ struct Node {
 
 struct Frame {
   bool is_mapping = false;
+  // The list whose items a streamed reading hands over instead of keeping.
+  bool streamed = false;
   Document value;
   std::string anchor;
   std::size_t nodes = 1;
@@ -117,12 +168,17 @@ struct Frame {
 class Builder {
  public:
   Builder(Parser& parser, IntegerSpellings* spellings) : parser_(parser), spellings_(spellings) {}
+  // A builder that hands the items of the list under the top mapping's `key` to `on_item`.
+  Builder(Parser& parser, std::string_view key, const ListItemHandler& on_item)
+      : parser_(parser), spellings_(nullptr), streamed_key_(key), on_item_(&on_item) {}
 
   Document read_document() {
     for (;;) {
       Event event;
       parser_.next(event.event);
       const yaml_event_t& e = event.event;
+      check_held(e);
+      node_end_ = e.end_mark.index;
       switch (e.type) {
         case YAML_SCALAR_EVENT:
           add(scalar(e));
@@ -148,7 +204,22 @@ class Builder {
     }
   }
 
+  // Whether the items of the streamed list were handed over as they were read.
+  [[nodiscard]] bool streamed() const noexcept { return streamed_; }
+
  private:
+  // What is held whole at once (the document, less the items of a streamed list already handed
+  // over) spans at most MAX_FILE_BYTES of the text, whatever the size of the file.
+  void check_held(const yaml_event_t& e) {
+    if (e.end_mark.index - released_ <= MAX_FILE_BYTES) return;
+    parser_.fail(e.start_mark, "more than " + std::to_string(MAX_FILE_BYTES >> 20) +
+                                   " MiB of the text would be held at once (the document" +
+                                   (streamed_key_.empty() ? std::string()
+                                                          : " less the items of " +
+                                                                std::string(streamed_key_)) +
+                                   "); refusing to read further");
+  }
+
   void check_collection_tag(const yaml_event_t& e, bool is_mapping) {
     const yaml_char_t* raw = is_mapping ? e.data.mapping_start.tag : e.data.sequence_start.tag;
     const std::string tag = text_of(raw);
@@ -170,6 +241,9 @@ class Builder {
     }
     Frame frame;
     frame.is_mapping = is_mapping;
+    frame.streamed = !is_mapping && on_item_ != nullptr && !streamed_ && stack_.size() == 1 &&
+                     stack_.front().is_mapping && stack_.front().key == streamed_key_;
+    if (frame.streamed) streamed_ = true;
     frame.value = is_mapping ? Document::object() : Document::array();
     frame.anchor = text_of(is_mapping ? e.data.mapping_start.anchor : e.data.sequence_start.anchor);
     if (!frame.anchor.empty()) start_anchor(frame.anchor, e.start_mark);
@@ -330,6 +404,16 @@ class Builder {
 
   void finish_anchor(const std::string& name, const Node& node) {
     open_anchors_.erase(name);
+    // Anchored nodes are kept for aliases to the end of the document, past a streamed list's
+    // items too: they share the budget of what aliases may copy.
+    anchored_nodes_ += node.nodes;
+    anchored_bytes_ += node.bytes;
+    if (anchored_nodes_ > MAX_ALIAS_EXPANSION_NODES || anchored_bytes_ > MAX_ALIAS_EXPANSION_BYTES) {
+      parser_.fail(node.mark, "anchors hold more than " +
+                                  std::to_string(MAX_ALIAS_EXPANSION_NODES) + " nodes or " +
+                                  std::to_string(MAX_ALIAS_EXPANSION_BYTES >> 20) +
+                                  " MiB of text; refusing to read further");
+    }
     Node stored = node;
     stored.is_merge_key = false;
     anchors_.emplace(name, std::move(stored));
@@ -362,6 +446,11 @@ class Builder {
       return;
     }
     Frame& parent = stack_.back();
+    if (parent.streamed) {
+      (*on_item_)(std::move(node.value));
+      released_ = node_end_;
+      return;
+    }
     parent.nodes += node.nodes;
     parent.bytes += node.bytes;
     if (!parent.is_mapping) {
@@ -395,6 +484,15 @@ class Builder {
   std::unordered_set<std::string> open_anchors_;
   std::size_t expanded_nodes_ = 0;
   std::size_t expanded_bytes_ = 0;
+  std::size_t anchored_nodes_ = 0;
+  std::size_t anchored_bytes_ = 0;
+  std::string_view streamed_key_;
+  const ListItemHandler* on_item_ = nullptr;
+  bool streamed_ = false;
+  // Where the text held so far begins (after the items handed over), and where the current
+  // event ends.
+  std::size_t released_ = 0;
+  std::size_t node_end_ = 0;
 };
 
 }  // namespace
@@ -404,10 +502,69 @@ std::string read_yaml_file(const std::filesystem::path& path) {
   if (!file) throw FileNotFoundError("No such file: " + path.string());
   std::optional<std::string> contents = file->read_up_to(MAX_FILE_BYTES);
   if (!contents) {
-    throw ValueError("Cannot read " + path.string() + ": it is larger than " +
-                     std::to_string(MAX_FILE_BYTES >> 20) + " MiB, the limit of a YAML file");
+    throw_too_large(path, MAX_FILE_BYTES, "a YAML file");
   }
   return std::move(*contents);
+}
+
+YamlFile::YamlFile(std::filesystem::path path, std::uint64_t max_bytes, std::string what)
+    : path_(std::move(path)), max_bytes_(max_bytes), what_(std::move(what)) {
+  // Without blocking: a FIFO that nobody writes would otherwise hold the open for ever.
+  std::optional<base::files::InputFile> file = base::files::InputFile::open_if_present(path_);
+  if (!file) throw FileNotFoundError("No such file: " + path_.string());
+  descriptor_ = file->release();
+}
+
+YamlFile::~YamlFile() { ::close(descriptor_); }
+
+namespace {
+
+// The document of `parser` with the items of the list under `key` handed to `on_item`; a list
+// that reached the document otherwise (through an alias or a merge key) is handed over whole at
+// the end.
+Document stream_list(Parser& parser, const std::string& source_name, std::string_view key,
+                     const ListItemHandler& on_item) {
+  Event stream_start;
+  parser.next(stream_start.event);
+  Event first;
+  parser.next(first.event);
+  if (first.event.type == YAML_STREAM_END_EVENT) return nullptr;
+  Builder builder(parser, key, on_item);
+  Document document = builder.read_document();
+  Event after;
+  parser.next(after.event);
+  if (after.event.type != YAML_STREAM_END_EVENT) {
+    parser.fail(after.event.start_mark, "expected a single document, but found another document");
+  }
+  if (!document.is_object() && !document.is_null()) {
+    throw TypeError("Expected a mapping at the top of " + source_name + ", got " +
+                    kind_name(document));
+  }
+  if (!builder.streamed() && document.is_object()) {
+    const auto list = document.find(key);
+    if (list != document.end() && list->is_array()) {
+      Document items = std::exchange(*list, Document::array());
+      for (Document& item : items) on_item(std::move(item));
+    }
+  }
+  return document;
+}
+
+}  // namespace
+
+Document stream_yaml_list(const YamlFile& file, std::string_view key,
+                          const ListItemHandler& on_item) {
+  if (::lseek(file.descriptor_, 0, SEEK_SET) != 0)
+    throw OSError("Cannot read " + file.path_.string() + ": " + std::strerror(errno));
+  FileInput input{file.descriptor_, file.path_, file.max_bytes_, file.what_, 0, nullptr};
+  Parser parser(input, file.path_.string());
+  return stream_list(parser, file.path_.string(), key, on_item);
+}
+
+Document stream_yaml_list_text(std::string_view text, const std::string& source_name,
+                               std::string_view key, const ListItemHandler& on_item) {
+  Parser parser(text, source_name);
+  return stream_list(parser, source_name, key, on_item);
 }
 
 Document parse_yaml(std::string_view text, const std::string& source_name,

@@ -139,6 +139,14 @@ class Writer {
     compact_value(item, column, depth + 1);
   }
 
+  // The entries of a top-level mapping, as document() writes them within the whole mapping;
+  // nothing for an empty one.
+  void entries(const Document& mapping) {
+    if (mapping.empty()) return;
+    enter(1);
+    mapping_entries(mapping, 0, false, 1);
+  }
+
   void document(const Document& data) {
     if (data.is_object() && !data.empty()) {
       enter(1);
@@ -285,8 +293,18 @@ class Writer {
 // finish, so that it ends the run where writing the whole file would have, not amid the scan.
 class YamlListFile : public ListExport {
  public:
-  YamlListFile(std::filesystem::path path, std::string key)
-      : path_(std::move(path)), key_(std::move(key)) {}
+  YamlListFile(std::filesystem::path path, std::string key, Document frame)
+      : path_(std::move(path)), key_(std::move(key)), frame_(std::move(frame)) {
+    if (!frame_.is_object())
+      throw TypeError(std::string("a list is written into a mapping, not ") + kind_name(frame_));
+    bool after = false;
+    for (auto& [entry_key, value] : frame_.items()) {
+      if (entry_key == key_)
+        after = true;
+      else
+        (after ? after_ : before_)[entry_key] = value;
+    }
+  }
 
   void append(const Document& item) override {
     if (failure_) return;
@@ -294,6 +312,7 @@ class YamlListFile : public ListExport {
       Writer writer;
       if (!file_) {
         file_.emplace(path_);
+        writer.entries(before_);
         writer.list_key(key_);
       }
       writer.list_item(item);
@@ -307,15 +326,24 @@ class YamlListFile : public ListExport {
   void finish() override {
     if (failure_) std::rethrow_exception(failure_);
     if (file_) {
+      Writer writer;
+      writer.entries(after_);
+      file_->append(writer.take());
       file_->commit();
       return;
     }
-    base::files::write_text_atomically(path_, dump_yaml(Document{{key_, Document::array()}}));
+    Document whole = frame_;
+    whole[key_] = Document::array();
+    base::files::write_text_atomically(path_, dump_yaml(whole));
   }
 
  private:
   std::filesystem::path path_;
   std::string key_;
+  Document frame_;
+  // The frame's entries before and after the list's key.
+  Document before_ = Document::object();
+  Document after_ = Document::object();
   std::optional<base::files::AtomicFileWriter> file_;
   std::exception_ptr failure_;
 };
@@ -323,8 +351,8 @@ class YamlListFile : public ListExport {
 }  // namespace
 
 std::unique_ptr<ListExport> export_list_to_yaml(const std::filesystem::path& path,
-                                                std::string key) {
-  return std::make_unique<YamlListFile>(path, std::move(key));
+                                                std::string key, Document frame) {
+  return std::make_unique<YamlListFile>(path, std::move(key), std::move(frame));
 }
 
 std::string dump_yaml(const Document& data) {

@@ -79,6 +79,49 @@ Document parse_yaml(std::string_view text, const std::string& source_name,
 /// device) an OSError, found without waiting on it.
 std::string read_yaml_file(const std::filesystem::path& path);
 
+/// What a streamed reading does with each item of its list as soon as the item is read.
+using ListItemHandler = std::function<void(Document item)>;
+
+class YamlFile;
+
+/// Reads the YAML file from its start, one document that is a mapping (or empty: null), as
+/// parse_yaml reads it, except that the items of the list under `key` are handed to `on_item` as
+/// they are read and not kept: what is held at once (the document, less the items handed over)
+/// spans at most MAX_FILE_BYTES of the file, so a file of any size up to the file's bound can be
+/// read. Returns the mapping with an empty list under `key` (when the document has the key); a
+/// top level that is not a mapping is a TypeError, a file beyond its bound a ValueError naming
+/// the bound. Can be called again for another reading of the same file.
+Document stream_yaml_list(const YamlFile& file, std::string_view key,
+                          const ListItemHandler& on_item);
+
+/// The same for a YAML text; `source_name` names it in error messages.
+Document stream_yaml_list_text(std::string_view text, const std::string& source_name,
+                               std::string_view key, const ListItemHandler& on_item);
+
+/// A YAML file opened for streamed readings (stream_yaml_list), each from its start. The file is
+/// opened without blocking and must be a regular file: a FIFO or a device is refused by name.
+class YamlFile {
+ public:
+  /// Opens `path`, whose readings may take at most `max_bytes`; `what` names the kind of file in
+  /// the message that refuses a larger one ("a discovery file"). FileNotFoundError for a missing
+  /// file, OSError for one that cannot be read or is not a regular file.
+  YamlFile(std::filesystem::path path, std::uint64_t max_bytes, std::string what);
+  ~YamlFile();
+  YamlFile(const YamlFile&) = delete;
+  YamlFile& operator=(const YamlFile&) = delete;
+
+  /// The path it was opened from, for messages.
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+
+ private:
+  friend Document stream_yaml_list(const YamlFile& file, std::string_view key,
+                                   const ListItemHandler& on_item);
+  std::filesystem::path path_;
+  std::uint64_t max_bytes_;
+  std::string what_;
+  int descriptor_ = -1;
+};
+
 /// Reads the YAML file at `path`: a mapping, or null for an empty document; any other top level is
 /// a TypeError, a missing file a FileNotFoundError, an unreadable one an OSError.
 Document load_from_yaml(const std::filesystem::path& path);
@@ -95,10 +138,12 @@ std::string dump_yaml(const Document& data);
 /// mapping, before the file is touched).
 void export_to_yaml(const Document& data, const std::filesystem::path& path);
 
-/// A list export writing {key: [item, ...]} to `path` item by item, in the layout dump_yaml gives
-/// the whole document, all or nothing (see serializers::ListExport).
+/// A list export writing the mapping `frame` with [item, ...] under `key` to `path` item by item,
+/// in the layout dump_yaml gives the whole document, all or nothing (see serializers::ListExport
+/// and ListExporter).
 std::unique_ptr<ListExport> export_list_to_yaml(const std::filesystem::path& path,
-                                                std::string key);
+                                                std::string key,
+                                                Document frame = Document::object());
 
 /// Enters load_from_yaml, export_to_yaml and export_list_to_yaml in the two registries under YAML_EXTS; a second call
 /// fails with LoaderError.

@@ -69,6 +69,37 @@ TEST(XlsxHostile, MissingFileDirectoryAndNonWorkbooks) {
   expect_refused(folder / "document.xlsx", "its main part is not a spreadsheet");
 }
 
+TEST(XlsxHostile, PackagesThatAreNoZipArchiveOrNameAPartTwiceSayWhy) {
+  const auto folder = scratch();
+  // A workbook saved with a password is an encrypted package inside a compound file; so is a
+  // workbook of Excel 97-2003, without the encrypted package.
+  write_bytes(folder / "locked.xlsx",
+              xlsx_test::compound_file({u"EncryptionInfo", u"EncryptedPackage"}));
+  expect_refused(folder / "locked.xlsx", "is password-protected: save it without a password first");
+  write_bytes(folder / "old.xlsx", xlsx_test::compound_file({u"Workbook"}));
+  expect_refused(folder / "old.xlsx", "is not a workbook: it is an older binary file");
+
+  // Two entries of one name (here with a control character in it): the second entry's name is
+  // made the first's in the archive's bytes.
+  auto parts = workbook_parts("");
+  parts.push_back({"xl/dup\x01" "a.xml", "<x/>"});
+  parts.push_back({"xl/dup\x01" "b.xml", "<x/>"});
+  write_zip(folder / "twice.xlsx", parts);
+  std::string bytes = read_bytes(folder / "twice.xlsx");
+  const std::string second = "xl/dup\x01" "b.xml";
+  for (std::size_t at = bytes.find(second); at != std::string::npos; at = bytes.find(second, at))
+    bytes.replace(at, second.size(), "xl/dup\x01" "a.xml");
+  write_bytes(folder / "twice.xlsx", bytes);
+  try {
+    load_from_xlsx(folder / "twice.xlsx");
+    ADD_FAILURE() << "no error for a part named twice";
+  } catch (const XLSXError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "'" + (folder / "twice.xlsx").string() +
+                  "' is not a readable workbook: it holds the part 'xl/dup\\x01a.xml' twice");
+  }
+}
+
 TEST(XlsxHostile, TruncatedAndCorruptArchives) {
   const auto folder = scratch();
   const std::string whole = read_bytes(FIXTURES / "libreoffice.xlsx");
@@ -138,6 +169,16 @@ TEST(XlsxHostile, SparseSheetsCannotBlowUpTheTable) {
   }
   write_zip(folder / "sparse.xlsx", workbook_parts(rows));
   expect_refused(folder / "sparse.xlsx", "cells");
+}
+
+TEST(XlsxHostile, RowsOutOfOrderAreRefused) {
+  const auto folder = scratch();
+  write_zip(folder / "backwards.xlsx",
+            workbook_parts("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+                           "<row r=\"3\"><c r=\"A3\"><v>1</v></c></row>"
+                           "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row>"));
+  expect_refused(folder / "backwards.xlsx",
+                 "cell A2 comes after row 3; the rows of a sheet must come in the order");
 }
 
 TEST(XlsxHostile, PartsOutsideThePackageAreRefused) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "generator/common/serializers/xlsx/dates.hpp"
@@ -83,22 +84,26 @@ TEST(XlsxFixtures, WithoutConversionAccountNumbersBecomeNumbersAndLoseTheirZeros
   }
 }
 
-TEST(XlsxFixtures, NumberedRecordsCarryTheRowNumberTheSpreadsheetShows) {
+// The rows of a sheet as a reader of its own gets them, one at a time.
+struct CollectedRows : SheetRows {
+  std::string name;
+  std::vector<std::pair<std::uint32_t, std::vector<SheetCell>>> rows;
+  void sheet(std::string_view sheet_name) override { name = sheet_name; }
+  void row(std::uint32_t number, std::vector<SheetCell>& cells) override {
+    rows.emplace_back(number, cells);
+  }
+};
+
+TEST(XlsxFixtures, RowsAreHandedOverWithTheNumberTheSpreadsheetShows) {
   for (const char* name : {"openpyxl.xlsx", "libreoffice.xlsx"}) {
-    const auto numbered = load_numbered_records_from_xlsx(FIXTURES / name, account_id_as_text());
-    std::vector<std::size_t> rows;
-    Document records = Document::array();
-    for (const auto& [row_number, record, read_as_missing] : numbered.records) {
-      rows.push_back(row_number);
-      records.push_back(record);
-    }
-    EXPECT_EQ(rows, (std::vector<std::size_t>{2, 4, 5}))
-        << name << ": row 3 is empty and gives no record";
-    EXPECT_EQ(records, load_from_xlsx(FIXTURES / name, account_id_as_text())) << name;
-    EXPECT_EQ(numbered.headers.size(), 10u) << name;
-    EXPECT_EQ(numbered.records[0].read_as_missing, (MissingCells{{"note", {"NULL", false}}}))
-        << name << ": the marker text is kept beside the record";
-    EXPECT_TRUE(numbered.records[1].read_as_missing.empty()) << name << ": an empty cell is not";
+    CollectedRows collected;
+    load_from_xlsx(FIXTURES / name, collected);
+    std::vector<std::uint32_t> numbers;
+    for (const auto& [number, cells] : collected.rows) numbers.push_back(number);
+    EXPECT_EQ(numbers, (std::vector<std::uint32_t>{1, 2, 4, 5}))
+        << name << ": row 3 is empty and is not handed over";
+    EXPECT_EQ(collected.rows[0].second.size(), 10u) << name;
+    EXPECT_EQ(collected.rows[1].second.back().value, "NULL") << name << ": cells as read";
   }
 }
 
@@ -131,25 +136,31 @@ TEST_F(XlsxCrafted, SharedStringRunsAreJoinedAndPhoneticRunsSkipped) {
   EXPECT_EQ(records[0]["escaped"], "a\rb_x0041_ \U0001F600 \u00e9");
 }
 
-TEST_F(XlsxCrafted, NumberedRecordsFollowGapsAndAnErrorCellAloneStillMakesARow) {
+TEST_F(XlsxCrafted, RowsFollowGapsAndAnErrorCellAloneStillMakesARow) {
   const auto path = write(
       workbook_parts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>name</t></is></c></row>)"
                      R"(<row r="3"><c r="A3" t="inlineStr"><is><t>first</t></is></c></row>)"
                      R"(<row r="9"><c r="A9" t="e"><v>#N/A</v></c></row>)"
-                     R"(<row r="1000"><c r="A1000" t="inlineStr"><is><t>last</t></is></c></row>)",
+                     R"(<row r="1000"><c r="B1000"><v>2</v></c><c r="A1000" t="inlineStr"><is><t>last</t></is></c>)"
+                     R"(<c r="B1000"><v>3</v></c></row>)",
                      ""));
-  const auto sheet = load_numbered_records_from_xlsx(path, {});
-  const auto& numbered = sheet.records;
-  ASSERT_EQ(numbered.size(), 3u);
-  EXPECT_EQ(numbered[0].row_number, 3u);
-  EXPECT_EQ(numbered[0].record, (Document{{"name", "first"}}));
-  EXPECT_EQ(numbered[1].row_number, 9u);
-  EXPECT_EQ(numbered[1].record, (Document{{"name", ""}}));
-  EXPECT_EQ(numbered[1].read_as_missing, (MissingCells{{"name", {"#N/A", true}}}))
-      << "the error the cell shows is kept beside the record";
-  EXPECT_EQ(numbered[2].row_number, 1000u);
-  EXPECT_EQ(numbered[2].record, (Document{{"name", "last"}}));
-  EXPECT_EQ(sheet.headers, (std::vector<std::string>{"name"}));
+  CollectedRows collected;
+  load_from_xlsx(path, collected);
+  EXPECT_EQ(collected.name, "Data");
+  ASSERT_EQ(collected.rows.size(), 4u);
+  EXPECT_EQ(collected.rows[1].first, 3u);
+  EXPECT_EQ(collected.rows[2].first, 9u);
+  ASSERT_EQ(collected.rows[2].second.size(), 1u);
+  EXPECT_TRUE(collected.rows[2].second[0].value.is_null());
+  EXPECT_EQ(collected.rows[2].second[0].error, "#N/A") << "the error the cell shows is kept";
+  EXPECT_EQ(collected.rows[3].first, 1000u);
+  const auto& last = collected.rows[3].second;
+  ASSERT_EQ(last.size(), 2u) << "in column order, a cell written twice once";
+  EXPECT_EQ(last[0].value, "last");
+  EXPECT_EQ(last[1].value, 3) << "a cell written twice keeps its last value";
+  EXPECT_EQ(load_from_xlsx(path), (Document{{{"name", "first"}, {"Unnamed: 1", ""}},
+                                           {{"name", ""}, {"Unnamed: 1", ""}},
+                                           {{"name", "last"}, {"Unnamed: 1", 3.0}}}));
 }
 
 TEST_F(XlsxCrafted, EveryCellType) {
@@ -157,14 +168,16 @@ TEST_F(XlsxCrafted, EveryCellType) {
       R"(<row r="1"><c r="A1" t="inlineStr"><is><r><t>in</t></r><r><t>line</t></r></is></c>)"
       R"(<c r="B1" t="inlineStr"><is><t>formula</t></is></c><c r="C1" t="inlineStr"><is><t>error</t></is></c>)"
       R"(<c r="D1" t="inlineStr"><is><t>iso</t></is></c><c r="E1" t="inlineStr"><is><t>serial</t></is></c>)"
-      R"(<c r="F1" t="inlineStr"><is><t>custom</t></is></c><c r="G1" t="inlineStr"><is><t>plain</t></is></c></row>)"
+      R"(<c r="F1" t="inlineStr"><is><t>custom</t></is></c><c r="G1" t="inlineStr"><is><t>plain</t></is></c>)"
+      R"(<c r="H1" t="inlineStr"><is><t>iso time</t></is></c><c r="I1" t="inlineStr"><is><t>clock</t></is></c></row>)"
       R"(<row r="2"><c r="A2" t="inlineStr"><is><t>x</t></is></c><c r="B2" t="str"><f>CONCAT("a","b")</f><v>ab</v></c>)"
       R"(<c r="C2" t="e"><f>1/0</f><v>#DIV/0!</v></c><c r="D2" t="d"><v>2024-02-29T08:30:00Z</v></c>)"
-      R"(<c r="E2" s="1"><v>45351.25</v></c><c r="F2" s="2"><v>1</v></c><c r="G2" s="3"><v>1.5E+3</v></c></row>)",
+      R"(<c r="E2" s="1"><v>45351.25</v></c><c r="F2" s="2"><v>1</v></c><c r="G2" s="3"><v>1.5E+3</v></c>)"
+      R"(<c r="H2" t="d"><v>10:10:10</v></c><c r="I2" s="4"><v>45351.4237268519</v></c></row>)",
       "",
-      R"(<numFmts count="2"><numFmt numFmtId="164" formatCode="[$-409]d\-mmm\-yy;@"/>)"
-      R"(<numFmt numFmtId="165" formatCode="&quot;days: &quot;0.00"/></numFmts>)"
-      R"(<cellXfs count="4"><xf numFmtId="0"/><xf numFmtId="22"/><xf numFmtId="164"/><xf numFmtId="165"/></cellXfs>)"));
+      R"(<numFmts count="3"><numFmt numFmtId="164" formatCode="[$-409]d\-mmm\-yy;@"/>)"
+      R"(<numFmt numFmtId="165" formatCode="&quot;days: &quot;0.00"/><numFmt numFmtId="166" formatCode="hh:mm:ss"/></numFmts>)"
+      R"(<cellXfs count="5"><xf numFmtId="0"/><xf numFmtId="22"/><xf numFmtId="164"/><xf numFmtId="165"/><xf numFmtId="166"/></cellXfs>)"));
   const Document records = load_from_xlsx(path);
   ASSERT_EQ(records.size(), 1u);
   const Document& row = records[0];
@@ -178,6 +191,19 @@ TEST_F(XlsxCrafted, EveryCellType) {
   ASSERT_TRUE(is_date(row["custom"]));
   EXPECT_EQ(date_text(row["custom"]), "1900-01-01 00:00:00");
   EXPECT_EQ(row["plain"], 1500) << "a quoted word in a number format does not make it a date";
+  ASSERT_TRUE(is_date(row["iso time"]));
+  EXPECT_EQ(date_text(row["iso time"]), "10:10:10") << "an ISO time alone is the time it shows";
+  ASSERT_TRUE(is_date(row["clock"]));
+  EXPECT_EQ(date_text(row["clock"]), "10:10:10") << "a time format shows the time of day alone";
+}
+
+TEST_F(XlsxCrafted, PartNamesWithBackslashesReadAsWithSlashes) {
+  auto parts = workbook_parts(
+      R"(<row r="1"><c r="A1" t="s"><v>0</v></c></row><row r="2"><c r="A2"><v>7</v></c></row>)",
+      "<si><t>count</t></si>");
+  for (auto& part : parts)
+    if (part.name.starts_with("xl/")) std::replace(part.name.begin(), part.name.end(), '/', '\\');
+  EXPECT_EQ(load_from_xlsx(write(parts)), (Document{{{"count", 7}}}));
 }
 
 TEST_F(XlsxCrafted, Dates1904AndTheYear1900Leap) {
@@ -331,15 +357,21 @@ TEST(XlsxPackage, TargetsResolveRelativeAndAbsolute) {
   EXPECT_THROW(resolve_target("xl/workbook.xml", "../../etc/passwd", "t"), XLSXError);
 }
 
-TEST(XlsxPackage, DateFormatCodes) {
-  using xlsx_detail::is_date_format_code;
-  EXPECT_TRUE(is_date_format_code("yyyy\\-mm\\-dd"));
-  EXPECT_TRUE(is_date_format_code("[h]:mm"));
-  EXPECT_TRUE(is_date_format_code("[$-F800]dddd, mmmm dd, yyyy"));
-  EXPECT_FALSE(is_date_format_code("General"));
-  EXPECT_FALSE(is_date_format_code("\"TRUE\";\"TRUE\";\"FALSE\""));
-  EXPECT_FALSE(is_date_format_code("[Red]#,##0.00_);\\(#,##0.00\\)"));
-  EXPECT_FALSE(is_date_format_code("0.00\\m"));
+TEST(XlsxPackage, WhatNumberFormatsShow) {
+  using xlsx_detail::NumberShown;
+  using xlsx_detail::shown_by_format_code;
+  EXPECT_EQ(shown_by_format_code("yyyy\\-mm\\-dd"), NumberShown::date);
+  EXPECT_EQ(shown_by_format_code("[h]:mm"), NumberShown::date) << "elapsed time";
+  EXPECT_EQ(shown_by_format_code("[$-F800]dddd, mmmm dd, yyyy"), NumberShown::date);
+  EXPECT_EQ(shown_by_format_code("mmm"), NumberShown::date) << "m alone is the month";
+  EXPECT_EQ(shown_by_format_code("[$-F400]h:mm:ss\\ AM/PM"), NumberShown::time_of_day);
+  EXPECT_EQ(shown_by_format_code("mm:ss.0"), NumberShown::time_of_day);
+  EXPECT_EQ(shown_by_format_code("General"), NumberShown::number);
+  EXPECT_EQ(shown_by_format_code("\"TRUE\";\"TRUE\";\"FALSE\""), NumberShown::number);
+  EXPECT_EQ(shown_by_format_code("[Red]#,##0.00_);\\(#,##0.00\\)"), NumberShown::number);
+  EXPECT_EQ(shown_by_format_code("0.00\\m"), NumberShown::number);
+  EXPECT_EQ(xlsx_detail::shown_by_format_id(21), NumberShown::time_of_day);
+  EXPECT_EQ(xlsx_detail::shown_by_format_id(22), NumberShown::date);
 }
 
 }  // namespace

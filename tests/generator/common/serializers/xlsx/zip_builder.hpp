@@ -25,6 +25,10 @@ std::vector<Part> workbook_parts(const std::string& sheet_data,
                                  const std::string& cell_formats = "",
                                  const std::string& workbook_properties = "");
 
+/// The bytes of a compound file (the container of password-protected and Excel 97-2003
+/// workbooks) whose root holds empty streams of the given names, as Excel lays one out.
+std::string compound_file(const std::vector<std::u16string>& stream_names);
+
 /// A fresh, empty scratch folder for one test.
 std::filesystem::path scratch_folder(const std::string& test_name);
 

@@ -189,6 +189,32 @@ TEST(YamlReader, EmptyDocumentsAreNullAndOtherTopLevelsComeBackAsTheyAre) {
             (Document{{"a", 1}}));
 }
 
+TEST(YamlReader, AStreamedListHandsItsItemsOverAndHoldsOnlyTheRest) {
+  std::vector<Document> items;
+  const ListItemHandler keep = [&](Document item) { items.push_back(std::move(item)); };
+  EXPECT_EQ(stream_yaml_list_text("a: 1\nlist:\n  - &x {n: 1}\n  - *x\nb: [2]\n", "s.yaml", "list",
+                                  keep),
+            (Document{{"a", 1}, {"list", Document::array()}, {"b", {2}}}))
+      << "the list's place is kept";
+  EXPECT_EQ(items, (std::vector<Document>{{{"n", 1}}, {{"n", 1}}}));
+  items.clear();
+  // A list that arrives through an alias is handed over once the document is read.
+  (void)stream_yaml_list_text("base: &l [1, 2]\nlist: *l\n", "s.yaml", "list", keep);
+  EXPECT_EQ(items, (std::vector<Document>{1, 2}));
+
+  // Many items beyond the bound of what is held at once are read; one item beyond it is not.
+  const std::string item = "  - \"" + std::string(1u << 20, 'x') + "\"\n";
+  std::string many = "list:\n";
+  for (int count = 0; count < 10; ++count) many += item;
+  std::size_t handed = 0;
+  (void)stream_yaml_list_text(many, "s.yaml", "list", [&](Document) { ++handed; });
+  EXPECT_EQ(handed, 10u);
+  EXPECT_THROW(parse_yaml(many, "s.yaml"), YAMLError) << "read whole, the same text is too much";
+  EXPECT_THROW((void)stream_yaml_list_text("other:\n" + many.substr(6), "s.yaml", "list", keep),
+               YAMLError);
+  EXPECT_THROW((void)stream_yaml_list_text("- 1\n", "s.yaml", "list", keep), TypeError);
+}
+
 TEST(YamlReader, HostileInputEndsQuicklyWithAClearError) {
   std::string bomb =
       "a: &a [\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\"]\n";

@@ -213,6 +213,22 @@ TEST_F(YamlExport, AListWrittenItemByItemIsTheWholeDocumentsFile) {
     previous = read(target);
     EXPECT_EQ(previous, dump_yaml(whole)) << count << " items";
   }
+  // Into a mapping: the list in the key's place, or after the mapping's entries.
+  for (const Document& frame :
+       {Document{{"before", 1}, {"account_info", "replaced"}, {"after", {{"a", true}}}},
+        Document{{"config", {{"configure_gw_name", false}}}}}) {
+    for (std::size_t count : {0, 2}) {
+      auto list = export_list_to_yaml(target, "account_info", frame);
+      Document whole = frame;
+      whole["account_info"] = Document::array();
+      for (std::size_t i = 0; i < count; ++i) {
+        list->append(items[i]);
+        whole["account_info"].push_back(items[i]);
+      }
+      list->finish();
+      EXPECT_EQ(read(target), dump_yaml(whole)) << frame.dump() << ", " << count << " items";
+    }
+  }
   const std::string finished = read(target);
   {
     auto dropped = export_list_to_yaml(target, "account_info");
