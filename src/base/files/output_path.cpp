@@ -90,6 +90,15 @@ Landing landing_of(const fs::path& path) {
   return landing;
 }
 
+// Whether the file or folder of `inner` lies somewhere inside the folder of `outer`.
+bool lies_in(const Landing& inner, const Landing& outer) {
+  std::error_code error;
+  const fs::path place = fs::weakly_canonical(inner.place, error);
+  const fs::path within = error ? inner.place : place;
+  const fs::path relative = within.lexically_relative(outer.place);
+  return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
 }  // namespace
 
 fs::path resolve_output_target(const fs::path& path) {
@@ -118,6 +127,38 @@ std::optional<std::string> output_path_problem(const fs::path& path) {
   return problem;
 }
 
+std::optional<std::string> output_folder_problem(const fs::path& path) {
+  fs::path target;
+  try {
+    target = resolve_output_target(path);
+  } catch (const OSError&) {
+    return std::strerror(ELOOP);
+  }
+  std::optional<std::string> problem;
+  struct stat status {};
+  if (target.empty()) {
+    problem = "no folder name was given";
+  } else if (::stat(target.c_str(), &status) == 0) {
+    if (!S_ISDIR(status.st_mode))
+      problem = "it is " + (S_ISREG(status.st_mode) ? std::string("a regular file")
+                                                     : kind_of(status.st_mode)) +
+                ", not a folder";
+  } else if (errno != ENOENT) {
+    problem = std::strerror(errno);
+  }
+  if (!problem) {
+    // The new folder is made beside it and renamed there.
+    const fs::path folder = folder_of(target);
+    if (::stat(folder.c_str(), &status) != 0)
+      problem = errno == ENOENT ? "the folder " + quoted(folder) + " does not exist"
+                                : "the folder " + quoted(folder) + ": " + std::strerror(errno);
+    else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+      problem = "the folder " + quoted(folder) + " is not writable: " + std::strerror(errno);
+  }
+  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
+  return problem;
+}
+
 void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
                            const std::vector<PlannedInput>& inputs) {
   // An input behind a loop of links cannot be read, so no output can replace it either.
@@ -132,21 +173,35 @@ void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
   std::vector<Landing> landings;
   for (const PlannedOutput& output : outputs) {
     const std::string named = "Cannot write " + output.option + " " + quoted(output.path) + ": ";
-    if (const auto problem = output_path_problem(output.path)) throw OSError(named + *problem);
+    const auto problem =
+        output.folder ? output_folder_problem(output.path) : output_path_problem(output.path);
+    if (problem) throw OSError(named + *problem);
     landings.push_back(landing_of(output.path));
     // Replacing a file the run still has to read would destroy the operator's own input.
     for (std::size_t index = 0; index < inputs.size(); ++index) {
-      if (!input_landings[index] || !landings.back().same_file_as(*input_landings[index])) continue;
+      if (!input_landings[index]) continue;
+      if (output.folder && lies_in(*input_landings[index], landings.back()))
+        throw ValueError(named + "it holds the file read by " + inputs[index].option + " " +
+                         quoted(inputs[index].path) +
+                         ", and it is replaced whole; an output must not replace an input");
+      if (!landings.back().same_file_as(*input_landings[index])) continue;
       throw ValueError(named + "it leads to the file read by " + inputs[index].option + " " +
                        quoted(inputs[index].path) + "; an output must not replace an input");
     }
     if (output.format_problem) {
-      if (const auto problem = output.format_problem(output.path))
-        throw ValueError(named + *problem);
+      if (const auto format_problem = output.format_problem(output.path))
+        throw ValueError(named + *format_problem);
     }
   }
   for (std::size_t later = 1; later < outputs.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      for (const auto& [inner, outer] : {std::pair{earlier, later}, std::pair{later, earlier}}) {
+        if (!outputs[outer].folder || !lies_in(landings[inner], landings[outer])) continue;
+        throw ValueError(outputs[inner].option + " " + quoted(outputs[inner].path) +
+                         " lies in the folder of " + outputs[outer].option + " " +
+                         quoted(outputs[outer].path) +
+                         ", which is replaced whole; each output needs a file of its own");
+      }
       if (!landings[earlier].same_file_as(landings[later])) continue;
       throw ValueError(outputs[earlier].option + " " + quoted(outputs[earlier].path) + " and " +
                        outputs[later].option + " " + quoted(outputs[later].path) +
