@@ -94,11 +94,6 @@ class PassScope {
 
 Hpe hpe_of(const config::Defaults& defaults) { return defaults.hpe ? Hpe::enabled : Hpe::disabled; }
 
-template <class T>
-Json value_or_null(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
 // The value of one of MIN_ACCOUNT_INFO_FIELDS, as the configuration holds it.
 Json default_member(const config::Defaults& defaults, const std::string& name) {
   if (name == "hpe") return defaults.hpe;
@@ -107,30 +102,6 @@ Json default_member(const config::Defaults& defaults, const std::string& name) {
   if (name == "spoke_gw_size") return value_or_null(defaults.spoke_gw_size);
   if (name == "role_name") return defaults.role_name;
   throw KeyError("no defaults member named " + name);
-}
-
-// A text member when it holds a non-empty text, otherwise the missing value.
-std::string text_or_null(const std::optional<std::string>& value) {
-  return value && !value->empty() ? *value : NULL_TEXT;
-}
-
-Json bool_or_null(const std::optional<bool>& value) {
-  return value ? Json(*value) : Json(NULL_TEXT);
-}
-
-Json list_or_null(const std::optional<std::vector<std::string>>& items) {
-  return items ? Json(*items) : Json(NULL_TEXT);
-}
-
-// The associated blocks of the VPC, the primary one included, in association order.
-std::string associated_cidrs(const VpcRecord& vpc) {
-  std::string joined;
-  for (const auto& block : vpc.blocks) {
-    if (!block.is_associated()) continue;
-    if (!joined.empty()) joined += ",";
-    joined += block.network.to_string();
-  }
-  return joined;
 }
 
 ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
@@ -213,80 +184,6 @@ Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
   entry["spoke_gw_name"] = vpc.gateway_name;
   entry["transit_gw_name"] = text_or_null(defaults_.transit_gw_name);
   return entry;
-}
-
-void WorkbookOutput::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
-                                 const VpcRecord& vpc) const {
-  if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Row Data:\n{}", log::Readable{row(account, region, vpc)});
-}
-
-void WorkbookOutput::account_scanned(const AccountRecord& account) {
-  for (const RegionRecord& region : account.regions) {
-    if (region.failed() && !first_failure_) first_failure_ = region.failure;
-    for (const VpcRecord& vpc : region.vpcs) rows_.push_back(row(account, region, vpc));
-  }
-}
-
-Json WorkbookOutput::rows() {
-  if (first_failure_) std::rethrow_exception(first_failure_);
-  return std::move(rows_);
-}
-
-Json WorkbookOutput::row(const AccountRecord& account, const RegionRecord& region,
-                         const VpcRecord& vpc) const {
-  Json row_data = Json::object();
-  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-    row_data[std::string(entry.header)] = cell(entry.column, account, region, vpc);
-  return row_data;
-}
-
-Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
-                          const RegionRecord& region, const VpcRecord& vpc) const {
-  switch (column) {
-    case WorkbookColumn::account_id:
-      return account.account_id;
-    case WorkbookColumn::account_name:
-      return value_or_null(account.account_name);
-    case WorkbookColumn::hpe:
-      // Without `hpe` in the file the gateway size is the operator's to choose: an empty cell
-      // rather than a FALSE that reads like a decision.
-      return defaults_.is_given("hpe") ? Json(defaults_.hpe) : Json(NULL_TEXT);
-    case WorkbookColumn::managed_tgw:
-      return bool_or_null(defaults_.managed_tgw);
-    case WorkbookColumn::filter_cidrs:
-      return list_or_null(defaults_.filter_cidrs);
-    case WorkbookColumn::spoke_gw_size:
-      return text_or_null(defaults_.spoke_gw_size);
-    case WorkbookColumn::role_name:
-      return defaults_.role_name;
-    case WorkbookColumn::region:
-      return region.region;
-    case WorkbookColumn::vpc_id:
-      return vpc.id;
-    case WorkbookColumn::vpc_cidrs:
-      return associated_cidrs(vpc);
-    case WorkbookColumn::hvn_cidr:
-      return vpc.gateway_subnet.text();
-    case WorkbookColumn::gw_zones:
-      return list_or_null(defaults_.gw_zones);
-    case WorkbookColumn::domain:
-      return text_or_null(defaults_.domain);
-    case WorkbookColumn::encrypt:
-      return bool_or_null(defaults_.encrypt);
-    case WorkbookColumn::inspection:
-      return bool_or_null(defaults_.inspection);
-    case WorkbookColumn::spoke_gw_name:
-      return vpc.gateway_name;
-    case WorkbookColumn::transit_gw_name:
-      return text_or_null(defaults_.transit_gw_name);
-    // Left for the operator to fill in.
-    case WorkbookColumn::spoke_gw_tags:
-    case WorkbookColumn::spoke_advertisement:
-    case WorkbookColumn::spoke_routes:
-      return NULL_TEXT;
-  }
-  throw ValueError("no workbook column numbered " + std::to_string(static_cast<int>(column)));
 }
 
 GatewayRule gateway_rule(const config::Config& config) {

@@ -22,6 +22,7 @@
 #include "generator/generate/discovery.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/status_line.hpp"
+#include "generator/generate/workbook_output.hpp"
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
 #include "ovra/config.hpp"
@@ -165,6 +166,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::unique_ptr<serializers::ListExport> discovery_accounts;
   std::optional<DiscoveryFileOutput> discovery;
   std::optional<AddressMap> map;
+  std::unique_ptr<serializers::ListExport> workbook_rows;
   std::optional<WorkbookOutput> workbook;
   ScanRequest request;
   if (files.discovery) {
@@ -181,7 +183,8 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   }
   if (files.excel) {
     logger().info("Generating Excel file: {}", *files.excel);
-    request.outputs.push_back(&workbook.emplace(config.defaults));
+    workbook_rows = serializers::open_xlsx_row_export(*files.excel);
+    request.outputs.push_back(&workbook.emplace(config.defaults, *workbook_rows));
     request.products.emplace_back("the workbook");
   }
   if (check) {
@@ -221,15 +224,14 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     written.push_back("Address map '" + *files.report + "'");
   }
   if (workbook) {
-    nlohmann::ordered_json rows;
     try {
-      rows = workbook->rows();
+      workbook->check_complete();
     } catch (...) {
       warn_if_incomplete();
       throw;
     }
     logger().info("Exporting accounts to discovery excel: {}", *files.excel);
-    serializers::export_to_xlsx(rows, *files.excel);
+    workbook->finish();
     written.push_back("Workbook '" + *files.excel + "'");
   }
   warn_if_incomplete();
