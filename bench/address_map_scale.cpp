@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   settings.generated_at = "synthetic estate";
   settings.controller = "controller.example";
   settings.accounts_configured = static_cast<std::size_t>(accounts);
-  AddressMap map(settings);
+  AddressMap map(settings, argv[1]);
   generator::generate::EstateOverlaps overlaps({});
 
   const auto start = std::chrono::steady_clock::now();
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     overlaps.account_scanned(account);
   }
   overlaps.finish();
-  map.write(argv[1], overlaps);
+  map.finish(overlaps);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d VPCs, %zu subnets: %ju bytes, built and written in %.2f s\n",

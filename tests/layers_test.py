@@ -37,6 +37,7 @@ RULES = [
       "generator/generate/address_map.hpp", "generator/generate/address_map.cpp",
       "generator/generate/address_map_assets.hpp", "generator/generate/address_map_assets.cpp",
       "generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp",
+      "generator/generate/address_map_cards.hpp", "generator/generate/address_map_cards.cpp",
       "generator/generate/workbook_output.hpp", "generator/generate/workbook_output.cpp",
       "generator/generate/entry_values.hpp",
       "generator/generate/drift_check.hpp", "generator/generate/drift_check.cpp",

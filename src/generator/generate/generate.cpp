@@ -129,7 +129,10 @@ void check_outputs(const Options& options, const config::Config& config) {
         {"--discovery", *options.discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
   if (options.excel) outputs.push_back({"--excel", *options.excel, {}});
-  if (options.report) outputs.push_back({"--report", *options.report, {}});
+  if (options.report) {
+    outputs.push_back({"--report", *options.report, {}});
+    outputs.push_back({"--report", AddressMap::folder_of(*options.report), {}, true});
+  }
   std::vector<base::files::PlannedInput> inputs;
   if (options.config_path) inputs.push_back({"--config", *options.config_path});
   if (options.verify) inputs.push_back({"--verify", *options.verify});
@@ -177,8 +180,8 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   }
   if (files.report) {
     logger().info("Generating address map: {}", *files.report);
-    request.outputs.push_back(
-        &map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now())));
+    request.outputs.push_back(&map.emplace(
+        AddressMapSettings::from_config(config, std::chrono::system_clock::now()), *files.report));
     request.products.emplace_back("the address map");
   }
   if (files.excel) {
@@ -220,7 +223,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   }
   if (map) {
     logger().info("Writing address map: {}", *files.report);
-    map->write(*files.report, *overlaps);
+    map->finish(*overlaps);
     written.push_back("Address map '" + *files.report + "'");
   }
   if (workbook) {
