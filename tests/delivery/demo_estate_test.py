@@ -86,7 +86,9 @@ class DemoEstateTest(harness.ScratchTestCase):
             self.assertEqual([a["account_id"] for a in converted["account_info"]], ["111111111111", "333333333333"])
         self.assertIn(str(self.scratch / "discovery.xlsx"), output)
         self.assertIn(str(self.scratch / "address-map.html"), output)
-        self.assertEqual((self.scratch / "address-map.html").read_text(encoding="utf-8").count('<article class="vpc'), 7)
+        # The map's first page leads to a page per account, in the folder named after it.
+        pages = (self.scratch / "address-map_files").glob("account-*.html")
+        self.assertEqual(sum(page.read_text(encoding="utf-8").count('<article class="vpc') for page in pages), 7)
         self.assertFalse((self.scratch / "demo.pids").exists())
 
     def test_interrupted_demo_stops_every_process_it_started(self):

@@ -199,6 +199,79 @@ TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess
     EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
     EXPECT_EQ(read(target), "precious\n");
   }
+  // A folder being written, with the files in it, goes the same way.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    ::alarm(30);
+    FolderReplacement folder(directory_ / "pages");
+    for (int page = 0; page < 300; ++page)
+      folder.write_file("page-" + std::to_string(page) + ".html", "half writ");
+    const char byte = 'x';
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  EXPECT_EQ(entries().size(), 2U);
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+// A folder of pages and the page that goes with it: both are replaced, or neither.
+TEST_F(AtomicFile, AFolderIsReplacedWholeWithItsPageOrNotAtAll) {
+  const fs::path folder = directory_ / "map_files";
+  const fs::path page = directory_ / "map.html";
+  fs::create_directory(folder);
+  write(folder / "old.html", "old\n");
+  write(page, "old page\n");
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("a.html", "first");
+    replacement.write_file("a.html", "second");
+    EXPECT_EQ(replacement.read_file("a.html"), "second");
+    AtomicFileWriter first_page(page);
+    first_page.append("new page\n");
+    EXPECT_THROW(replacement.commit([&] { throw std::runtime_error("the page failed"); }),
+                 std::runtime_error);
+  }
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
+  EXPECT_EQ(read(folder / "old.html"), "old\n");
+  EXPECT_EQ(read(page), "old page\n");
+
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("a.html", "new\n");
+    AtomicFileWriter first_page(page);
+    first_page.append("new page\n");
+    replacement.commit([&] { first_page.commit(); });
+  }
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
+  EXPECT_FALSE(fs::exists(folder / "old.html"));
+  EXPECT_EQ(read(folder / "a.html"), "new\n");
+  EXPECT_EQ(read(page), "new page\n");
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::others_read, fs::perms::others_read);
+
+  // Where none stood, the folder is created; a file in its place is refused before anything.
+  fs::remove_all(folder);
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("b.html", "b");
+    replacement.commit();
+  }
+  EXPECT_EQ(read(folder / "b.html"), "b");
+  fs::remove_all(folder);
+  write(folder, "a file\n");
+  EXPECT_THROW(FolderReplacement{folder}, OSError);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
 }
 
 // A file size limit makes write() fail part-way, like a full disk.
