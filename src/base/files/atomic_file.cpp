@@ -90,9 +90,8 @@ void replace_file_atomically(
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& target, FileAccess access)
-    : target_(target), destination_(checked_destination(target)), access_(access) {
-  temporary_ = std::make_unique<TemporaryFile>(destination_);
-  descriptor_ = ::open(temporary_->path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    : target_(target), replacement_(target, access) {
+  descriptor_ = ::open(replacement_.temporary().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (descriptor_ < 0) fail("Cannot write", target_, errno);
 }
 
@@ -117,9 +116,9 @@ void AtomicFileWriter::append(std::string_view text) {
 void AtomicFileWriter::commit() {
   if (descriptor_ < 0) throw OSError("Cannot write " + target_.string() + ": already committed",
                                      "already committed");
-  const int descriptor = std::exchange(descriptor_, -1);
-  flush_and_close(descriptor, target_);
-  put_in_place(*temporary_, target_, destination_, access_);
+  // The replacement flushes the file to disk through a descriptor of its own.
+  if (::close(std::exchange(descriptor_, -1)) != 0) fail("Cannot write", target_, errno);
+  replacement_.commit();
 }
 
 FolderReplacement::FolderReplacement(const std::filesystem::path& target) : target_(target) {

@@ -75,9 +75,7 @@ class AtomicFileWriter {
 
  private:
   std::filesystem::path target_;
-  std::filesystem::path destination_;
-  FileAccess access_;
-  std::unique_ptr<TemporaryFile> temporary_;
+  FileReplacement replacement_;
   int descriptor_ = -1;
 };
 

@@ -40,11 +40,19 @@ std::string kind_of(mode_t mode) {
   return "a special file";
 }
 
-std::optional<std::string> target_problem(const fs::path& target) {
-  if (target.empty()) return "no file name was given";
+// What an output may replace: a regular file, or for a folder written whole a folder.
+enum class OutputKind { file, folder };
+
+std::optional<std::string> target_problem(const fs::path& target, OutputKind kind) {
+  const bool folder_output = kind == OutputKind::folder;
+  if (target.empty()) return folder_output ? "no folder name was given" : "no file name was given";
   struct stat status {};
   if (::stat(target.c_str(), &status) == 0) {
-    if (!S_ISREG(status.st_mode))
+    if (folder_output && !S_ISDIR(status.st_mode))
+      return "it is " +
+             (S_ISREG(status.st_mode) ? std::string("a regular file") : kind_of(status.st_mode)) +
+             ", not a folder";
+    if (!folder_output && !S_ISREG(status.st_mode))
       return "it is " + kind_of(status.st_mode) + ", not a regular file";
   } else if (errno != ENOENT) {
     return std::strerror(errno);
@@ -55,10 +63,23 @@ std::optional<std::string> target_problem(const fs::path& target) {
     return "the folder " + quoted(folder) + ": " + std::strerror(errno);
   }
   if (!S_ISDIR(status.st_mode)) return quoted(folder) + " is not a folder";
-  // The temporary file is created in the folder and renamed there.
+  // The temporary file or folder is created in the folder and renamed there.
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return "the folder " + quoted(folder) + " is not writable: " + std::strerror(errno);
   return std::nullopt;
+}
+
+// The problem of the output that `path` leads to, naming where a link leads.
+std::optional<std::string> output_problem(const fs::path& path, OutputKind kind) {
+  fs::path target;
+  try {
+    target = resolve_output_target(path);
+  } catch (const OSError&) {
+    return std::strerror(ELOOP);
+  }
+  auto problem = target_problem(target, kind);
+  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
+  return problem;
 }
 
 // Where an output lands, so that two names of one file compare equal: the real folder and the
@@ -116,47 +137,11 @@ fs::path resolve_output_target(const fs::path& path) {
 }
 
 std::optional<std::string> output_path_problem(const fs::path& path) {
-  fs::path target;
-  try {
-    target = resolve_output_target(path);
-  } catch (const OSError&) {
-    return std::strerror(ELOOP);
-  }
-  auto problem = target_problem(target);
-  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
-  return problem;
+  return output_problem(path, OutputKind::file);
 }
 
 std::optional<std::string> output_folder_problem(const fs::path& path) {
-  fs::path target;
-  try {
-    target = resolve_output_target(path);
-  } catch (const OSError&) {
-    return std::strerror(ELOOP);
-  }
-  std::optional<std::string> problem;
-  struct stat status {};
-  if (target.empty()) {
-    problem = "no folder name was given";
-  } else if (::stat(target.c_str(), &status) == 0) {
-    if (!S_ISDIR(status.st_mode))
-      problem = "it is " + (S_ISREG(status.st_mode) ? std::string("a regular file")
-                                                     : kind_of(status.st_mode)) +
-                ", not a folder";
-  } else if (errno != ENOENT) {
-    problem = std::strerror(errno);
-  }
-  if (!problem) {
-    // The new folder is made beside it and renamed there.
-    const fs::path folder = folder_of(target);
-    if (::stat(folder.c_str(), &status) != 0)
-      problem = errno == ENOENT ? "the folder " + quoted(folder) + " does not exist"
-                                : "the folder " + quoted(folder) + ": " + std::strerror(errno);
-    else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-      problem = "the folder " + quoted(folder) + " is not writable: " + std::strerror(errno);
-  }
-  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
-  return problem;
+  return output_problem(path, OutputKind::folder);
 }
 
 void check_planned_outputs(const std::vector<PlannedOutput>& outputs,

@@ -328,6 +328,9 @@ void AddressMap::account_scanned(const AccountRecord& account) {
   }
   ++accounts_entered_;
   row.page = account_page(account.account_id);
+  // An account listed twice is scanned twice; each scan keeps a page of its own.
+  for (std::size_t again = 2; !page_names_.insert(row.page).second; ++again)
+    row.page = account_page(account.account_id + "-" + std::to_string(again));
   for (const RegionRecord& region : account.regions) {
     const auto [found, added] = region_rows_.try_emplace(region.region, regions_.size());
     if (added) regions_.push_back({region.region});
@@ -590,7 +593,7 @@ std::string AddressMap::first_page(const EstateOverlaps& overlaps) const {
          summary(overlaps) + overlaps_section(place, overlaps) +
          "<section id=\"find\"><h2>Find a VPC</h2><form id=\"filter\" class=\"filter\" "
          "role=\"search\" hidden data-folder=\"" +
-         escape_html(folder) + "\" data-pieces=\"" + std::to_string(search_pieces_) +
+         escape_html(folder_of(page_).filename().string()) + "\" data-pieces=\"" + std::to_string(search_pieces_) +
          "\"><input type=\"search\" id=\"q\" placeholder=\"VPC id or name, account, region or "
          "block\" aria-label=\"Search\"><label><input type=\"checkbox\" id=\"noroom\"> only VPCs "
          "with no room</label><span id=\"shown\"></span></form><ol id=\"results\" "

@@ -44,6 +44,7 @@ details.region{margin-left:1.2rem}
 table.index{border-collapse:collapse;font-size:.9rem}
 table.index th,table.index td{border-bottom:1px solid #ccc;padding:.15rem .6rem;text-align:left;vertical-align:top}
 table.index td:nth-child(n+3):not(:last-child){text-align:right}
+table.index td.nm{white-space:pre}
 ol.results{font-size:.9rem;padding-left:2.2rem}
 ol.results li{margin:.15rem 0}
 .blk{margin:.35rem 0 0;font-size:.85rem}

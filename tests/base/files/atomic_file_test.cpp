@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -165,64 +166,64 @@ TEST_F(AtomicFile, ALinkHasTheFileItLeadsToReplacedAndStaysALink) {
   EXPECT_EQ(fs::read_symlink(directory_ / "link.yaml"), "real/out.yaml");
 }
 
-// The writer stops half-way in a child process, which is then stopped by the signal; the child
-// gives up by itself (SIGALRM) should the signal never come.
+// Runs `write` in a child process, which tells when it has written half (`half_done`) and waits
+// there until `signal_number` stops it; `check_half_way` runs meanwhile. The child gives up by
+// itself (SIGALRM) should the signal never come. True when the signal stopped it.
+bool stopped_half_way(int signal_number, const std::function<void(const std::function<void()>&)>& write,
+                      const std::function<void()>& check_half_way) {
+  int ready[2];
+  if (::pipe(ready) != 0) return false;
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::close(ready[0]);
+    ::alarm(30);
+    write([&] {
+      const char byte = 'x';
+      if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+      for (;;) ::pause();
+    });
+    ::_exit(4);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const ssize_t got = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  EXPECT_EQ(got, 1);
+  check_half_way();
+  ::kill(child, signal_number);
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return false;
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal_number;
+}
+
 TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess) {
   const fs::path target = directory_ / "out.yaml";
   write(target, "precious\n");
   for (const int signal_number : {SIGINT, SIGTERM}) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(ready[0]);
-      ::alarm(30);
-      replace_file_atomically(target, [&](const fs::path& temporary) {
-        write(temporary, "half writ");
-        const char byte = 'x';
-        if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
-        for (;;) ::pause();
-      });
-      ::_exit(4);
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    const ssize_t got = ::read(ready[0], &byte, 1);
-    ::close(ready[0]);
-    EXPECT_EQ(got, 1);
-    EXPECT_EQ(entries().size(), 2U);  // the temporary file stands beside the target
-    ::kill(child, signal_number);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_TRUE(stopped_half_way(
+        signal_number,
+        [&](const std::function<void()>& half_done) {
+          replace_file_atomically(target, [&](const fs::path& temporary) {
+            write(temporary, "half writ");
+            half_done();
+          });
+        },
+        // The temporary file stands beside the target.
+        [&] { EXPECT_EQ(entries().size(), 2U); }));
     EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
     EXPECT_EQ(read(target), "precious\n");
   }
   // A folder being written, with the files in it, goes the same way.
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(ready[0]);
-    ::alarm(30);
-    FolderReplacement folder(directory_ / "pages");
-    for (int page = 0; page < 300; ++page)
-      folder.write_file("page-" + std::to_string(page) + ".html", "half writ");
-    const char byte = 'x';
-    if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
-    for (;;) ::pause();
-  }
-  ::close(ready[1]);
-  char byte = 0;
-  EXPECT_EQ(::read(ready[0], &byte, 1), 1);
-  ::close(ready[0]);
-  EXPECT_EQ(entries().size(), 2U);
-  ::kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(stopped_half_way(
+      SIGTERM,
+      [&](const std::function<void()>& half_done) {
+        FolderReplacement folder(directory_ / "pages");
+        for (int page = 0; page < 300; ++page)
+          folder.write_file("page-" + std::to_string(page) + ".html", "half writ");
+        half_done();
+      },
+      [&] { EXPECT_EQ(entries().size(), 2U); }));
   EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
 }
 

@@ -906,6 +906,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                          r"^ScanError: .*\): the discovery file and the address map were not written and existing "
                          r"ones are left as they were$")
         self.assertFalse(report.exists())
+        self.assertEqual(list(self.scratch.glob(".map*")) + list(self.scratch.glob("map*")), [],
+                         "neither the map's folder nor its temporary one")
         self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
     def test_password_and_mfa_prompts_at_the_terminal_stand_on_lines_of_their_own_and_are_asked_once(self):
