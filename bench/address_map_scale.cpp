@@ -67,7 +67,7 @@ VpcRecord synthetic_vpc(int account, int region, int v, int subnets, bool sparse
 VpcRecord organisation_vpc(int account, int region, int v, int subnets) {
   const auto network = [](const std::string& text) { return ipv4::Network::parse(text); };
   VpcRecord vpc;
-  vpc.id = "vpc-" + std::to_string(100000000000LL * 100 + account * 1700LL + region * 100 + v);
+  vpc.id = "vpc-" + std::to_string(100000000000LL * 100 + account * 1700LL + region * 100 + v + 1);
   const std::string net = v < 0 ? "172.31." : "10." + std::to_string(v) + ".0.";
   vpc.is_default = v < 0;
   vpc.primary = network(v < 0 ? "172.31.0.0/16" : net + "0/24");

@@ -134,7 +134,7 @@ def scale_runs(bin_dir, work, accounts, regions, jobs, runs):
         listed = vpc_entries(discovery)
         first_page = report.stat().st_size / 1e6 if report.exists() else 0
         row("scale: -d -e -r", accounts, regions, jobs, "100, 20 per s", measured, ideal, stats["throttled"],
-            f"{len(listed)} of {vpcs} VPCs; first page {first_page:.1f} MB")
+            f"{len(listed)} of {vpcs} VPCs; first page {first_page:.2f} MB")
         statuses.append(measured[0])
 
         if "convert" in runs:

@@ -22,6 +22,9 @@ namespace {
 // How many VPCs one file of the search's data holds: about two megabytes.
 constexpr std::size_t VPCS_PER_SEARCH_PIECE = 20'000;
 
+// How many accounts each table of the first page's list holds.
+constexpr std::size_t ACCOUNTS_PER_TABLE = 500;
+
 // The shared blocks the first page lists; the others stand on pages of their own, this many each.
 constexpr std::size_t GROUPS_ON_FIRST_PAGE = 100;
 constexpr std::size_t GROUPS_PER_PAGE = 500;
@@ -539,36 +542,47 @@ std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
 }
 
 std::string AddressMap::accounts_section() const {
-  const Place place{false, url_segment(folder_of(page_).filename().string()), ""};
-  std::string html =
-      "<section id=\"accounts\"><h2>Accounts</h2><table class=\"index\"><thead><tr>"
-      "<th>Account</th><th>Name</th><th>Regions scanned</th><th>VPCs</th><th>No room</th>"
-      "<th>Overlapping</th><th>Notes</th></tr></thead><tbody>\n";
-  for (const AccountRow& account : accounts_) {
-    const std::string id = "<code>" + escape_html(account.id) + "</code>";
-    html += "<tr><td>";
-    html += account.page.empty() ? id
-                                 : "<a href=\"" +
-                                       escape_html(place.to_folder_page(url_segment(account.page))) +
-                                       "\">" + id + "</a>";
-    html += "</td><td class=\"nm\">" +
-            (account.name ? escape_html(*account.name) : "<i>not listed on the controller</i>") +
-            "</td>";
-    if (!account.skip_reason.empty()) {
-      html += "<td></td><td></td><td></td><td></td><td><span class=\"badge b-skipped\">SKIPPED"
-              "</span> " +
-              escape_html(account.skip_reason) + "</td></tr>\n";
-      continue;
-    }
-    html += "<td>" + grouped(account.regions) + "</td><td>" + grouped(account.vpcs) + "</td><td>" +
-            grouped(account.vpcs_without_room) + "</td><td>" + grouped(account.vpcs_overlapping) +
-            "</td><td>";
-    if (account.regions_failed > 0)
-      html += "<span class=\"badge b-failed\">SCAN FAILED</span> " +
-              plural(account.regions_failed, "region", "regions");
-    html += "</td></tr>\n";
+  const std::string folder = url_segment(folder_of(page_).filename().string());
+  std::string html = "<section id=\"accounts\"><h2>Accounts</h2>";
+  for (std::size_t first = 0; first < accounts_.size(); first += ACCOUNTS_PER_TABLE) {
+    const std::size_t end = std::min(accounts_.size(), first + ACCOUNTS_PER_TABLE);
+    // Only the first table is laid out when the page opens: ten thousand rows would take seconds.
+    html += std::string("<details class=\"accounts\"") + (first == 0 ? " open" : "") +
+            "><summary>Accounts " + grouped(first + 1) + " to " + grouped(end) + ": <code>" +
+            escape_html(accounts_[first].id) + "</code> to <code>" +
+            escape_html(accounts_[end - 1].id) +
+            "</code></summary><table class=\"index\"><thead><tr><th>Account</th><th>Name</th>"
+            "<th>Regions scanned</th><th>VPCs</th><th>No room</th><th>Overlapping</th>"
+            "<th>Notes</th></tr></thead><tbody>\n";
+    for (std::size_t index = first; index < end; ++index)
+      html += account_row(folder, accounts_[index]);
+    html += "</tbody></table></details>\n";
   }
-  return html + "</tbody></table></section>\n";
+  return html + "</section>\n";
+}
+
+std::string AddressMap::account_row(const std::string& folder, const AccountRow& account) {
+  const std::string id = "<code>" + escape_html(account.id) + "</code>";
+  std::string html = "<tr><td>";
+  html += account.page.empty() ? id
+                               : "<a href=\"" +
+                                     escape_html(folder + "/" + url_segment(account.page)) +
+                                     "\">" + id + "</a>";
+  html += "</td><td class=\"nm\">" +
+          (account.name ? escape_html(*account.name) : "<i>not listed on the controller</i>") +
+          "</td>";
+  if (!account.skip_reason.empty())
+    return html +
+           "<td></td><td></td><td></td><td></td><td><span class=\"badge b-skipped\">SKIPPED"
+           "</span> " +
+           escape_html(account.skip_reason) + "</td></tr>\n";
+  html += "<td>" + grouped(account.regions) + "</td><td>" + grouped(account.vpcs) + "</td><td>" +
+          grouped(account.vpcs_without_room) + "</td><td>" + grouped(account.vpcs_overlapping) +
+          "</td><td>";
+  if (account.regions_failed > 0)
+    html += "<span class=\"badge b-failed\">SCAN FAILED</span> " +
+            plural(account.regions_failed, "region", "regions");
+  return html + "</td></tr>\n";
 }
 
 std::string AddressMap::regions_section() const {

@@ -116,6 +116,8 @@ class AddressMap : public ScanOutput {
   [[nodiscard]] std::string first_page(const EstateOverlaps& overlaps) const;
   [[nodiscard]] std::string summary(const EstateOverlaps& overlaps) const;
   [[nodiscard]] std::string accounts_section() const;
+  [[nodiscard]] static std::string account_row(const std::string& folder,
+                                               const AccountRow& account);
   [[nodiscard]] std::string regions_section() const;
 
   AddressMapSettings settings_;

@@ -41,7 +41,7 @@ details.region{margin-left:1.2rem}
 .vpc dd,.nm,summary h2{white-space:pre-wrap}
 .badge{display:inline-block;font-weight:700;border:1px solid #000;padding:0 .3rem;line-height:1.3;margin:.1rem 0;vertical-align:baseline}
 .nav{margin:0 0 .4rem}
-table.index{border-collapse:collapse;font-size:.9rem}
+table.index{border-collapse:collapse;font-size:.9rem;margin:.2rem 0 .4rem 1.2rem}
 table.index th,table.index td{border-bottom:1px solid #ccc;padding:.15rem .6rem;text-align:left;vertical-align:top}
 table.index td:nth-child(n+3):not(:last-child){text-align:right}
 table.index td.nm{white-space:pre}
