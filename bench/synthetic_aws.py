@@ -1,9 +1,11 @@
 """A synthetic AWS endpoint for benchmarks of whole organisations: STS AssumeRole and EC2
 DescribeRegions, DescribeVpcs and DescribeSubnets for any number of accounts, each region of each
-account with the same deterministic VPCs and subnets, every answer held back a fixed time, and a
-token bucket per account and region that answers RequestLimitExceeded when it is empty (as EC2
-throttles). Signatures are not checked; the account is read from the access key (AssumeRole hands
-out "ASIA" + the account number) and the region from the signature's scope.
+account with the VPCs every real account has (AWS's default VPC: 172.31.0.0/16 with three /20
+subnets, isDefault true) and the same deterministic VPCs and subnets besides, each VPC and subnet
+with an id of its own, every answer held back a fixed time, and a token bucket per account and
+region that answers RequestLimitExceeded when it is empty (as EC2 throttles). Signatures are not
+checked; the account is read from the access key (AssumeRole hands out "ASIA" + the account
+number) and the region from the signature's scope.
 
     with SyntheticAws(delay=0.25, bucket=(100, 20)) as aws:
         run generate with AWS_ENDPOINT_URL=aws.url
@@ -29,19 +31,29 @@ THROTTLED = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><C
              b'<Message>Request limit exceeded.</Message></Error></Errors><RequestID>synthetic</RequestID></Response>')
 
 
-def vpcs_of(vpcs_per_region):
-    """The VPCs of every region of every account: (id, primary block, [subnet blocks])."""
-    return [(f"vpc-{n:017x}", f"10.{n}.0.0/24", [f"10.{n}.0.{32 * s}/27" for s in range(3)])
-            for n in range(vpcs_per_region)]
+DEFAULT_VPC = ("172.31.0.0/16", ["172.31.0.0/20", "172.31.16.0/20", "172.31.32.0/20"])
+
+
+def vpcs_of(vpcs_per_region, default_vpc=True):
+    """The VPCs of every region of every account: (is default, primary block, [subnet blocks])."""
+    made = [(False, f"10.{n}.0.0/24", [f"10.{n}.0.{32 * s}/27" for s in range(3)]) for n in range(vpcs_per_region)]
+    return ([(True, *DEFAULT_VPC)] if default_vpc else []) + made
+
+
+def vpc_id(account, region, n):
+    """The id of VPC `n` of an account's region: 17 hexadecimal digits, as AWS gives them, and unique."""
+    region_number = REGIONS.index(region) if region in REGIONS else len(REGIONS)
+    return f"vpc-{(int(account or 0) * 32 + region_number) * 64 + n:017x}"
 
 
 class SyntheticAws:
     """`delay`: seconds before every answer; `bucket`: (capacity, refill per second) per account and
-    region, or None for no throttling; `vpcs`: VPCs per region of every account."""
+    region, or None for no throttling; `vpcs`: VPCs per region of every account besides its default
+    VPC (`default_vpc`)."""
 
-    def __init__(self, delay=0.25, bucket=(100, 20), vpcs=2):
+    def __init__(self, delay=0.25, bucket=(100, 20), vpcs=2, default_vpc=True):
         self.delay, self.bucket = delay, bucket
-        self.vpcs = vpcs_of(vpcs)
+        self.vpcs = vpcs_of(vpcs, default_vpc)
         self._buckets = {}
         self._counts = Counter()
         self._throttled = 0
@@ -50,28 +62,29 @@ class SyntheticAws:
         self._thread = None
         self._server = None
         self.url = None
-        self._vpc_answer = self._render_vpcs().encode()
-        self._subnet_answer = self._render_subnets().encode()
 
     # -- answers ---------------------------------------------------------------------------------
 
-    def _render_vpcs(self):
-        items = "".join(
-            f"<item><vpcId>{vpc}</vpcId><ownerId>000000000000</ownerId><state>available</state>"
-            f"<cidrBlock>{block}</cidrBlock><cidrBlockAssociationSet><item><cidrBlock>{block}</cidrBlock>"
-            f"<associationId>a-{vpc}</associationId><cidrBlockState><state>associated</state></cidrBlockState>"
-            f"</item></cidrBlockAssociationSet><isDefault>false</isDefault><tagSet><item><key>Name</key>"
-            f"<value>spoke {vpc[-4:]}</value></item></tagSet></item>"
-            for vpc, block, _ in self.vpcs)
+    def _render_vpcs(self, account, region):
+        items = []
+        for n, (default, block, _) in enumerate(self.vpcs):
+            vpc = vpc_id(account, region, n)
+            name = "" if default else f"<tagSet><item><key>Name</key><value>spoke {n}</value></item></tagSet>"
+            items.append(
+                f"<item><vpcId>{vpc}</vpcId><ownerId>{account}</ownerId><state>available</state>"
+                f"<cidrBlock>{block}</cidrBlock><cidrBlockAssociationSet><item><cidrBlock>{block}</cidrBlock>"
+                f"<associationId>a-{vpc}</associationId><cidrBlockState><state>associated</state></cidrBlockState>"
+                f"</item></cidrBlockAssociationSet><isDefault>{'true' if default else 'false'}</isDefault>{name}</item>")
         return (f'<?xml version="1.0" encoding="UTF-8"?><DescribeVpcsResponse xmlns="{EC2_NS}">'
-                f"<requestId>r</requestId><vpcSet>{items}</vpcSet></DescribeVpcsResponse>")
+                f"<requestId>r</requestId><vpcSet>{''.join(items)}</vpcSet></DescribeVpcsResponse>").encode()
 
-    def _render_subnets(self):
+    def _render_subnets(self, account, region):
         items = "".join(
-            f"<item><subnetId>subnet-{vpc[4:]}{s}</subnetId><vpcId>{vpc}</vpcId><cidrBlock>{block}</cidrBlock></item>"
-            for vpc, _, blocks in self.vpcs for s, block in enumerate(blocks))
+            f"<item><subnetId>subnet-{vpc_id(account, region, n)[4:]}{s}</subnetId>"
+            f"<vpcId>{vpc_id(account, region, n)}</vpcId><cidrBlock>{block}</cidrBlock></item>"
+            for n, (_, _, blocks) in enumerate(self.vpcs) for s, block in enumerate(blocks))
         return (f'<?xml version="1.0" encoding="UTF-8"?><DescribeSubnetsResponse xmlns="{EC2_NS}">'
-                f"<requestId>r</requestId><subnetSet>{items}</subnetSet></DescribeSubnetsResponse>")
+                f"<requestId>r</requestId><subnetSet>{items}</subnetSet></DescribeSubnetsResponse>").encode()
 
     @staticmethod
     def _assume_role(fields):
@@ -109,10 +122,11 @@ class SyntheticAws:
                 return 503, THROTTLED
         if action == "AssumeRole":
             return 200, self._assume_role(fields)
+        account = key.decode()[4:] if key.startswith(b"ASIA") else ""
         if action == "DescribeVpcs":
-            return 200, self._vpc_answer
+            return 200, self._render_vpcs(account, region.decode())
         if action == "DescribeSubnets":
-            return 200, self._subnet_answer
+            return 200, self._render_subnets(account, region.decode())
         if action == "DescribeRegions":
             return 200, self._regions()
         return 400, b"<Response><Errors><Error><Code>InvalidAction</Code><Message>not synthetic</Message></Error></Errors></Response>"

@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -63,6 +64,9 @@ RESERVED_CIDRS = ["10.30.0.32/27"]
 # The data centre's network.
 EXTERNAL_CIDRS = ["192.168.0.0/16"]
 
+# The folder of the address map's account pages, beside its first page.
+MAP_FOLDER = "address-map_files"
+
 # What each file of the output folder is, for the list at the end; files not named here are listed
 # without a word, so that the list holds every file the demo left.
 FILES = {
@@ -70,6 +74,7 @@ FILES = {
     "discovery.yaml": "discovery file",
     "discovery.xlsx": "discovery workbook",
     "address-map.html": "address map: open it in a browser",
+    "address-map_files": "the address map's page of each account and the data of its search",
     "converted.yaml": "workbook converted back",
     "controller/controller-accounts.json": "the account list the controller stand-in served",
     "controller/controller-cert.pem": "the controller stand-in's self-signed certificate",
@@ -189,9 +194,12 @@ def run_program(program, args, env, cwd):
 
 
 def print_files(out):
-    """Every file in `out`, those of FILES first in its order, each with what it is."""
-    left = sorted(str(path.relative_to(out)) for path in out.rglob("*")
-                  if path.is_file() and path.name != "demo.pids")
+    """Every file in `out`, those of FILES first in its order, each with what it is; the address
+    map's folder as one entry."""
+    pages = out / MAP_FOLDER
+    left = sorted([str(path.relative_to(out)) for path in out.rglob("*")
+                   if path.is_file() and path.name != "demo.pids" and pages not in path.parents] +
+                  ([MAP_FOLDER] if pages.is_dir() else []))
     for name in [name for name in FILES if name in left] + [name for name in left if name not in FILES]:
         print(f"  {out / name}" + (f"   ({FILES[name]})" if name in FILES else ""))
 
@@ -206,6 +214,7 @@ def main(argv=None):
     for stale in ("discovery.yaml", "discovery.xlsx", "address-map.html", "converted.yaml",
                   "controller/controller-requests.jsonl"):
         (out / stale).unlink(missing_ok=True)
+    shutil.rmtree(out / MAP_FOLDER, ignore_errors=True)
 
     signal.signal(signal.SIGTERM, _stop_on_signal)
     signal.signal(signal.SIGINT, _stop_on_signal)

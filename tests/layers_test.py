@@ -31,12 +31,15 @@ RULES = [
     # The migration model: the document tree, ipv4 and the AWS name forms only.
     ("ovra", ["ovra"], (), ("ovra/", "generator/common/ipv4/", "generator/common/aws_names.hpp")),
     # The rules and outputs that work on the scan's typed records, never on AWS or the controller.
-    ("gateway subnet, gateway name, address map, drift check",
+    ("gateway subnet, gateway name, address map, workbook rows, drift check",
      ["generator/generate/gateway_subnet.hpp", "generator/generate/gateway_subnet.cpp",
       "generator/generate/gateway_name.hpp", "generator/generate/gateway_name.cpp",
       "generator/generate/address_map.hpp", "generator/generate/address_map.cpp",
       "generator/generate/address_map_assets.hpp", "generator/generate/address_map_assets.cpp",
       "generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp",
+      "generator/generate/address_map_cards.hpp", "generator/generate/address_map_cards.cpp",
+      "generator/generate/workbook_output.hpp", "generator/generate/workbook_output.cpp",
+      "generator/generate/entry_values.hpp",
       "generator/generate/drift_check.hpp", "generator/generate/drift_check.cpp",
       "generator/generate/discovery_file.hpp", "generator/generate/discovery_file.cpp",
       "generator/generate/scan_records.hpp"],

@@ -255,6 +255,10 @@ class GenerateCommandLine(harness.ScratchTestCase):
         (self.scratch / "link.xlsx").symlink_to("old.yaml")
         (self.scratch / "settings.xlsx").symlink_to("config.yaml")
         os.link(self.scratch / "old.yaml", self.scratch / "copy.yaml")
+        # The address map's pages go to a folder named after it, which is replaced whole.
+        (self.scratch / "taken_files").write_text("not a folder\n")
+        (self.scratch / "held_files").mkdir()
+        (self.scratch / "held_files" / "old.yaml").write_text("account_info: []\n")
         cases = {
             "directory": (["-d", "folder"],
                           "OSError: Cannot write --discovery 'folder': it is a directory, not a regular file"),
@@ -280,6 +284,16 @@ class GenerateCommandLine(harness.ScratchTestCase):
             "same file through a link": (["-d", "old.yaml", "-e", "link.xlsx"],
                                          "ValueError: --discovery 'old.yaml' and --excel 'link.xlsx' name the same "
                                          "file; each output needs a file of its own"),
+            "the map's folder is a file": (["-r", "taken.html"], "OSError: Cannot write --report 'taken_files': it "
+                                                                 "is a regular file, not a folder"),
+            "the verified file in the map's folder": (
+                ["--verify", "held_files/old.yaml", "-r", "held.html"],
+                "ValueError: Cannot write --report 'held_files': it holds the file read by --verify "
+                "'held_files/old.yaml', and it is replaced whole; an output must not replace an input"),
+            "an output in the map's folder": (
+                ["-d", "held_files/d.yaml", "-r", "held.html"],
+                "ValueError: --discovery 'held_files/d.yaml' lies in the folder of --report 'held_files', which is "
+                "replaced whole; each output needs a file of its own"),
         }
         for name, (args, message) in cases.items():
             with self.subTest(name):
@@ -290,7 +304,9 @@ class GenerateCommandLine(harness.ScratchTestCase):
         self.assertEqual((self.scratch / "old.yaml").read_text(), "account_info: []\n")
         self.assertEqual(config.read_text(), VALID_CONFIG.replace("ip: 127.0.0.1", f"ip: 127.0.0.1:{port}"))
         self.assertEqual(sorted(p.name for p in self.scratch.iterdir()),
-                         ["config.yaml", "copy.yaml", "folder", "link.xlsx", "node.xlsx", "old.yaml", "settings.xlsx"])
+                         ["config.yaml", "copy.yaml", "folder", "held_files", "link.xlsx", "node.xlsx", "old.yaml",
+                          "settings.xlsx", "taken_files"])
+        self.assertEqual(os.listdir(self.scratch / "held_files"), ["old.yaml"])
 
 
 class HostileController(harness.ScratchTestCase):

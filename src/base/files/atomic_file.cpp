@@ -62,22 +62,36 @@ std::filesystem::path checked_destination(const std::filesystem::path& target) {
 
 }  // namespace
 
+FileReplacement::FileReplacement(const std::filesystem::path& target, FileAccess access)
+    : target_(target),
+      destination_(checked_destination(target)),
+      access_(access),
+      temporary_(std::make_unique<TemporaryFile>(destination_)) {}
+
+FileReplacement::~FileReplacement() = default;
+
+const std::filesystem::path& FileReplacement::temporary() const { return temporary_->path(); }
+
+void FileReplacement::commit() {
+  if (std::exchange(committed_, true))
+    throw OSError("Cannot write " + target_.string() + ": already committed", "already committed");
+  const int written = ::open(temporary_->path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (written < 0) fail("Cannot write", target_, errno);
+  flush_and_close(written, target_);
+  put_in_place(*temporary_, target_, destination_, access_);
+}
+
 void replace_file_atomically(
     const std::filesystem::path& target,
     const std::function<void(const std::filesystem::path& temporary)>& write, FileAccess access) {
-  const std::filesystem::path destination = checked_destination(target);
-  TemporaryFile temporary(destination);
-  write(temporary.path());
-  const int written = ::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC);
-  if (written < 0) fail("Cannot write", target, errno);
-  flush_and_close(written, target);
-  put_in_place(temporary, target, destination, access);
+  FileReplacement replacement(target, access);
+  write(replacement.temporary());
+  replacement.commit();
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& target, FileAccess access)
-    : target_(target), destination_(checked_destination(target)), access_(access) {
-  temporary_ = std::make_unique<TemporaryFile>(destination_);
-  descriptor_ = ::open(temporary_->path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    : target_(target), replacement_(target, access) {
+  descriptor_ = ::open(replacement_.temporary().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (descriptor_ < 0) fail("Cannot write", target_, errno);
 }
 
@@ -102,9 +116,79 @@ void AtomicFileWriter::append(std::string_view text) {
 void AtomicFileWriter::commit() {
   if (descriptor_ < 0) throw OSError("Cannot write " + target_.string() + ": already committed",
                                      "already committed");
-  const int descriptor = std::exchange(descriptor_, -1);
-  flush_and_close(descriptor, target_);
-  put_in_place(*temporary_, target_, destination_, access_);
+  // The replacement flushes the file to disk through a descriptor of its own.
+  if (::close(std::exchange(descriptor_, -1)) != 0) fail("Cannot write", target_, errno);
+  replacement_.commit();
+}
+
+FolderReplacement::FolderReplacement(const std::filesystem::path& target) : target_(target) {
+  if (const auto problem = output_folder_problem(target))
+    throw OSError("Cannot write " + target.string() + ": " + *problem, *problem);
+  temporary_ = std::make_unique<TemporaryFolder>(resolve_output_target(target));
+  // mkdtemp makes a folder for its owner alone; the pages are for whoever may read the page.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::chmod(temporary_->path().c_str(), 0777 & ~mask) != 0) fail("Cannot write", target, errno);
+}
+
+FolderReplacement::~FolderReplacement() = default;
+
+void FolderReplacement::write_file(const std::string& name, std::string_view text) {
+  const std::filesystem::path shown = target_ / name;
+  const std::filesystem::path path = temporary_->path() / name;
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) fail("Cannot write", shown, errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t count = ::write(descriptor, text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      const int error = errno;
+      ::close(descriptor);
+      fail("Cannot write", shown, error);
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  if (::close(descriptor) != 0) fail("Cannot write", shown, errno);
+}
+
+std::string FolderReplacement::read_file(const std::string& name) const {
+  const std::filesystem::path shown = target_ / name;
+  const int descriptor = ::open((temporary_->path() / name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) fail("Cannot read", shown, errno);
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      const int error = errno;
+      ::close(descriptor);
+      fail("Cannot read", shown, error);
+    }
+    if (count == 0) break;
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(descriptor);
+  return text;
+}
+
+void FolderReplacement::commit(const std::function<void()>& then) {
+  // One flush of the file system for every file of the folder, rather than one per file.
+  const int folder = ::open(temporary_->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) fail("Cannot write", target_, errno);
+  const int synced = ::syncfs(folder);
+  const int sync_error = errno;
+  ::close(folder);
+  if (synced != 0) fail("Cannot write", target_, sync_error);
+  temporary_->swap_with_target();
+  if (!then) return;
+  try {
+    then();
+  } catch (...) {
+    temporary_->swap_back();
+    throw;
+  }
 }
 
 void write_text_atomically(const std::filesystem::path& target, std::string_view contents,

@@ -32,11 +32,19 @@ fs::path folder_of(const fs::path& path) {
   return path.has_parent_path() ? path.parent_path() : ".";
 }
 
-std::optional<std::string> target_problem(const fs::path& target) {
-  if (target.empty()) return "no file name was given";
+// What an output may replace: a regular file, or for a folder written whole a folder.
+enum class OutputKind { file, folder };
+
+std::optional<std::string> target_problem(const fs::path& target, OutputKind kind) {
+  const bool folder_output = kind == OutputKind::folder;
+  if (target.empty()) return folder_output ? "no folder name was given" : "no file name was given";
   struct stat status {};
   if (::stat(target.c_str(), &status) == 0) {
-    if (!S_ISREG(status.st_mode)) return not_a_regular_file(status.st_mode);
+    if (folder_output && !S_ISDIR(status.st_mode))
+      return "it is " +
+             (S_ISREG(status.st_mode) ? std::string("a regular file") : file_kind_name(status.st_mode)) +
+             ", not a folder";
+    if (!folder_output && !S_ISREG(status.st_mode)) return not_a_regular_file(status.st_mode);
   } else if (errno != ENOENT) {
     return std::strerror(errno);
   }
@@ -46,10 +54,23 @@ std::optional<std::string> target_problem(const fs::path& target) {
     return "the folder " + quoted(folder) + ": " + std::strerror(errno);
   }
   if (!S_ISDIR(status.st_mode)) return quoted(folder) + " is not a folder";
-  // The temporary file is created in the folder and renamed there.
+  // The temporary file or folder is created in the folder and renamed there.
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return "the folder " + quoted(folder) + " is not writable: " + std::strerror(errno);
   return std::nullopt;
+}
+
+// The problem of the output that `path` leads to, naming where a link leads.
+std::optional<std::string> output_problem(const fs::path& path, OutputKind kind) {
+  fs::path target;
+  try {
+    target = resolve_output_target(path);
+  } catch (const OSError&) {
+    return std::strerror(ELOOP);
+  }
+  auto problem = target_problem(target, kind);
+  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
+  return problem;
 }
 
 // Where an output lands, so that two names of one file compare equal: the real folder and the
@@ -81,6 +102,15 @@ Landing landing_of(const fs::path& path) {
   return landing;
 }
 
+// Whether the file or folder of `inner` lies somewhere inside the folder of `outer`.
+bool lies_in(const Landing& inner, const Landing& outer) {
+  std::error_code error;
+  const fs::path place = fs::weakly_canonical(inner.place, error);
+  const fs::path within = error ? inner.place : place;
+  const fs::path relative = within.lexically_relative(outer.place);
+  return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
 }  // namespace
 
 fs::path resolve_output_target(const fs::path& path) {
@@ -98,15 +128,11 @@ fs::path resolve_output_target(const fs::path& path) {
 }
 
 std::optional<std::string> output_path_problem(const fs::path& path) {
-  fs::path target;
-  try {
-    target = resolve_output_target(path);
-  } catch (const OSError&) {
-    return std::strerror(ELOOP);
-  }
-  auto problem = target_problem(target);
-  if (problem && target != path) *problem += " (the link leads to " + quoted(target) + ")";
-  return problem;
+  return output_problem(path, OutputKind::file);
+}
+
+std::optional<std::string> output_folder_problem(const fs::path& path) {
+  return output_problem(path, OutputKind::folder);
 }
 
 void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
@@ -123,21 +149,35 @@ void check_planned_outputs(const std::vector<PlannedOutput>& outputs,
   std::vector<Landing> landings;
   for (const PlannedOutput& output : outputs) {
     const std::string named = "Cannot write " + output.option + " " + quoted(output.path) + ": ";
-    if (const auto problem = output_path_problem(output.path)) throw OSError(named + *problem);
+    const auto problem =
+        output.folder ? output_folder_problem(output.path) : output_path_problem(output.path);
+    if (problem) throw OSError(named + *problem);
     landings.push_back(landing_of(output.path));
     // Replacing a file the run still has to read would destroy the operator's own input.
     for (std::size_t index = 0; index < inputs.size(); ++index) {
-      if (!input_landings[index] || !landings.back().same_file_as(*input_landings[index])) continue;
+      if (!input_landings[index]) continue;
+      if (output.folder && lies_in(*input_landings[index], landings.back()))
+        throw ValueError(named + "it holds the file read by " + inputs[index].option + " " +
+                         quoted(inputs[index].path) +
+                         ", and it is replaced whole; an output must not replace an input");
+      if (!landings.back().same_file_as(*input_landings[index])) continue;
       throw ValueError(named + "it leads to the file read by " + inputs[index].option + " " +
                        quoted(inputs[index].path) + "; an output must not replace an input");
     }
     if (output.format_problem) {
-      if (const auto problem = output.format_problem(output.path))
-        throw ValueError(named + *problem);
+      if (const auto format_problem = output.format_problem(output.path))
+        throw ValueError(named + *format_problem);
     }
   }
   for (std::size_t later = 1; later < outputs.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      for (const auto& [inner, outer] : {std::pair{earlier, later}, std::pair{later, earlier}}) {
+        if (!outputs[outer].folder || !lies_in(landings[inner], landings[outer])) continue;
+        throw ValueError(outputs[inner].option + " " + quoted(outputs[inner].path) +
+                         " lies in the folder of " + outputs[outer].option + " " +
+                         quoted(outputs[outer].path) +
+                         ", which is replaced whole; each output needs a file of its own");
+      }
       if (!landings[earlier].same_file_as(landings[later])) continue;
       throw ValueError(outputs[earlier].option + " " + quoted(outputs[earlier].path) + " and " +
                        outputs[later].option + " " + quoted(outputs[later].path) +

@@ -1,7 +1,11 @@
 #include "base/files/temporary_file.hpp"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -24,6 +29,7 @@ namespace {
 // blocked (a fault cannot wait).
 struct Slot {
   volatile std::sig_atomic_t in_use;
+  volatile std::sig_atomic_t is_folder;
   std::array<char, PATH_MAX> path;
 };
 constexpr std::size_t SLOT_COUNT = 8;
@@ -33,9 +39,42 @@ std::size_t slots_in_use = 0;
 std::array<struct sigaction, NSIG> previous_actions{};
 std::array<bool, NSIG> installed{};
 
+// Removes a folder of files (no folders inside) with calls a signal handler may make: the
+// directory's entries read with the system call itself, as readdir may allocate.
+void remove_flat_folder(const char* path) {
+  const int folder = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    alignas(8) static char entries[4096];
+    // Entries removed while the folder is read may be skipped, so it is read again from the
+    // start until a reading removes nothing.
+    for (bool removed = true; removed;) {
+      removed = false;
+      ::lseek(folder, 0, SEEK_SET);
+      for (;;) {
+        const long count = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
+        if (count <= 0) break;
+        for (long offset = 0; offset < count;) {
+          const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+          const char* name = entry->d_name;
+          const bool dots =
+              name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+          if (!dots && ::unlinkat(folder, name, 0) == 0) removed = true;
+          offset += entry->d_reclen;
+        }
+      }
+    }
+    ::close(folder);
+  }
+  ::rmdir(path);
+}
+
 extern "C" void remove_temporary_files(int signal_number, siginfo_t* info, void* /*context*/) {
   for (const Slot& slot : slots) {
-    if (slot.in_use != 0) ::unlink(slot.path.data());
+    if (slot.in_use == 0) continue;
+    if (slot.is_folder != 0)
+      remove_flat_folder(slot.path.data());
+    else
+      ::unlink(slot.path.data());
   }
   ::sigaction(signal_number, &previous_actions[static_cast<std::size_t>(signal_number)], nullptr);
   // A fault recurs as soon as the handler returns, and meets its previous handling then (a core
@@ -117,25 +156,35 @@ std::string temporary_pattern(const std::filesystem::path& target) {
   return folder + "." + name + std::string(SUFFIX);
 }
 
-}  // namespace
 
-TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(target) {
-  const std::string pattern = temporary_pattern(target);
+// Takes a free slot for a new temporary file or folder made from `pattern` ("...XXXXXX"); the
+// caller holds the signals back.
+std::size_t take_slot(const std::string& pattern, bool folder, const std::filesystem::path& target) {
   if (pattern.size() >= PATH_MAX) fail("Cannot write", target, ENAMETOOLONG);
-
-  const SignalsHeldBack held_back;
   std::size_t free_slot = 0;
   while (free_slot < SLOT_COUNT && slots[free_slot].in_use != 0) ++free_slot;
   if (free_slot == SLOT_COUNT) fail("Cannot write", target, EMFILE);
   Slot& slot = slots[free_slot];
   std::memcpy(slot.path.data(), pattern.c_str(), pattern.size() + 1);
-  const int descriptor = ::mkstemp(slot.path.data());
-  if (descriptor < 0) fail("Cannot write", target, errno);
-  ::close(descriptor);
+  if (folder) {
+    if (::mkdtemp(slot.path.data()) == nullptr) fail("Cannot write", target, errno);
+  } else {
+    const int descriptor = ::mkstemp(slot.path.data());
+    if (descriptor < 0) fail("Cannot write", target, errno);
+    ::close(descriptor);
+  }
+  slot.is_folder = folder ? 1 : 0;
   slot.in_use = 1;
   if (++slots_in_use == 1) install_handlers();
-  slot_ = free_slot;
-  path_ = slot.path.data();
+  return free_slot;
+}
+
+}  // namespace
+
+TemporaryFile::TemporaryFile(const std::filesystem::path& target) : target_(target) {
+  const SignalsHeldBack held_back;
+  slot_ = take_slot(temporary_pattern(target), false, target);
+  path_ = slots[slot_].path.data();
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -150,6 +199,38 @@ void TemporaryFile::rename_over_target() {
   if (::rename(path_.c_str(), target_.c_str()) != 0) fail("Cannot replace", target_, errno);
   renamed_ = true;
   release(slot_);
+}
+
+TemporaryFolder::TemporaryFolder(const std::filesystem::path& target) : target_(target) {
+  const SignalsHeldBack held_back;
+  slot_ = take_slot(temporary_pattern(target), true, target);
+  path_ = slots[slot_].path.data();
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  // Whatever stands at the temporary path now: the new folder when it never took the target's
+  // place, or the previous one after it did.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+  const SignalsHeldBack held_back;
+  release(slot_);
+}
+
+void TemporaryFolder::swap_with_target() {
+  const SignalsHeldBack held_back;
+  struct stat status {};
+  target_existed_ = ::lstat(target_.c_str(), &status) == 0;
+  const unsigned flags = target_existed_ ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), flags) != 0)
+    fail("Cannot replace", target_, errno);
+}
+
+void TemporaryFolder::swap_back() {
+  const SignalsHeldBack held_back;
+  const int done = target_existed_ ? ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD,
+                                                 target_.c_str(), RENAME_EXCHANGE)
+                                   : ::rename(target_.c_str(), path_.c_str());
+  if (done != 0) fail("Cannot put back", target_, errno);
 }
 
 }  // namespace base::files

@@ -32,4 +32,34 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
+/// A new empty temporary folder beside a target folder, for a folder of files written all or
+/// nothing; it and what stands in it are removed when it is dropped, and also when SIGINT, SIGTERM
+/// or SIGHUP stops the process (the signal handler removes the files directly in it and then the
+/// folder).
+class TemporaryFolder {
+ public:
+  /// Creates ".<name>.tmp-XXXXXX" in the target's folder; fails with OSError naming the target.
+  explicit TemporaryFolder(const std::filesystem::path& target);
+  /// Removes whatever stands at the temporary path: the new folder, or after swap_with_target the
+  /// one it replaced.
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  /// Where the temporary folder is.
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+
+  /// Puts the folder in the target's place in one step; a folder that stood there takes the
+  /// temporary path instead. Fails with OSError naming the target.
+  void swap_with_target();
+  /// Undoes swap_with_target: the previous folder (or none) stands at the target again.
+  void swap_back();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path path_;
+  std::size_t slot_;
+  bool target_existed_ = false;
+};
+
 }  // namespace base::files

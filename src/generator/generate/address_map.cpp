@@ -1,18 +1,17 @@
 #include "generator/generate/address_map.hpp"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <array>
 #include <ctime>
-#include <optional>
-#include <unordered_map>
+#include <nlohmann/json.hpp>
+#include <span>
 
 #include "base/files/atomic_file.hpp"
+#include "base/hex/hex.hpp"
 #include "base/text/html.hpp"
 #include "generator/common/gateway_size.hpp"
 #include "generator/generate/address_map_assets.hpp"
-#include "generator/generate/address_map_geometry.hpp"
+#include "generator/generate/address_map_cards.hpp"
 
 namespace generator::generate {
 
@@ -20,163 +19,267 @@ using base::text::escape_html;
 
 namespace {
 
-// A count with thousands separators ("65,536").
-std::string grouped(std::uint64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
+// How many VPCs one file of the search's data holds: about two megabytes.
+constexpr std::size_t VPCS_PER_SEARCH_PIECE = 20'000;
 
-std::string plural(std::uint64_t count, std::string_view one, std::string_view many) {
-  return grouped(count) + " " + std::string(count == 1 ? one : many);
-}
+// How many accounts each table of the first page's list holds.
+constexpr std::size_t ACCOUNTS_PER_TABLE = 500;
 
-// A share of the block in per cent for an SVG length: at most three decimals, no trailing zeros.
-std::string percent(std::uint64_t part, std::uint64_t whole) {
-  std::string text =
-      fmt::format("{:.3f}", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
-  text.erase(text.find_last_not_of('0') + 1);
-  if (text.back() == '.') text.pop_back();
-  return text + "%";
-}
-
-// The network that is exactly the run of addresses from `first` to `last`, if there is one.
-std::optional<ipv4::Network> as_network(std::uint32_t first, std::uint32_t last) {
-  const std::uint64_t size = std::uint64_t{last} - first + 1;
-  if ((size & (size - 1)) != 0 || first % size != 0) return std::nullopt;
-  int prefix = 32;
-  for (std::uint64_t rest = size; rest > 1; rest >>= 1) --prefix;
-  return ipv4::Network(first, prefix);
-}
-
-// A run of addresses as CIDR text when it is exactly one network, else as a range.
-std::string range_text(std::uint32_t first, std::uint32_t last) {
-  if (const auto network = as_network(first, last)) return network->to_string();
-  return ipv4::format_address(first) + " – " + ipv4::format_address(last);
-}
-
-
-// The tooltip of a piece: what it is and its addresses; a merged run names its first subnets.
-std::string piece_title(const BarPiece& piece) {
-  const std::string range = range_text(piece.first, piece.last);
-  switch (piece.kind) {
-    case PieceKind::gateway:
-      return "gateway subnet " + range;
-    case PieceKind::reserved:
-      return "reserved " + range + " (reserved_cidrs)";
-    case PieceKind::free:
-      if (as_network(piece.first, piece.last)) return "free " + range;
-      return "free " + range + " (" +
-             plural(std::uint64_t{piece.last} - piece.first + 1, "address", "addresses") + ")";
-    case PieceKind::used:
-      break;
-  }
-  if (piece.subnets.size() == 1 && piece.subnets.front().first_address() == piece.first &&
-      piece.subnets.front().last_address() == piece.last)
-    return range;
-  if (piece.subnets.empty()) return "used " + range;  // the rest of a run the gateway cut
-  constexpr std::size_t NAMED = 8;
-  std::string title = plural(piece.subnets.size(), "subnet", "subnets");
-  title.append(" ").append(range).append(":");
-  for (std::size_t i = 0; i < piece.subnets.size() && i < NAMED; ++i)
-    title.append(" ").append(piece.subnets[i].to_string());
-  if (piece.subnets.size() > NAMED)
-    title.append(" and ").append(grouped(piece.subnets.size() - NAMED)).append(" more");
-  return title;
-}
-
-// The class attribute of a piece's rectangle; used space, by far the most pieces, takes the bar's
-// default look and needs none.
-const char* piece_class(PieceKind kind) {
-  switch (kind) {
-    case PieceKind::used:
-      return "";
-    case PieceKind::free:
-      return " class=\"f\"";
-    case PieceKind::gateway:
-      return " class=\"g\"";
-    case PieceKind::reserved:
-      return " class=\"r\"";
-  }
-  return "";
-}
-
-// The key of a VPC among the cards: its account, region and id.
-std::string card_key(const std::string& account_id, const std::string& region,
-                     const std::string& vpc_id) {
-  return account_id + '\n' + region + '\n' + vpc_id;
-}
-
-// The element id of a VPC's card, as an attribute value; a link to it is "#" and the same text.
-std::string card_id(const std::string& account_id, const std::string& region,
-                    const std::string& vpc_id) {
-  return escape_html("vpc-" + account_id + "-" + region + "-" + vpc_id);
-}
-
-std::string card_link(const VpcPlace& vpc) {
-  return "<a href=\"#" + card_id(vpc.account_id, vpc.region, vpc.vpc_id) + "\"><code>" +
-         escape_html(vpc.vpc_id) + "</code></a> (account <code>" + escape_html(vpc.account_id) +
-         "</code>, " + escape_html(vpc.region) + ")";
-}
-
-std::string code_list(const std::vector<ipv4::Network>& networks) {
-  std::string text;
-  for (const auto& network : networks)
-    text += (text.empty() ? "<code>" : ", <code>") + network.to_string() + "</code>";
-  return text;
-}
+// The shared blocks the first page lists; the others stand on pages of their own, this many each.
+constexpr std::size_t GROUPS_ON_FIRST_PAGE = 100;
+constexpr std::size_t GROUPS_PER_PAGE = 500;
+// Of each shared block, the blocks inside it listed, and of each block the VPCs named; the rest
+// are counted, and the search finds the VPCs of a block. With these bounds the first page stays
+// a few megabytes however much overlaps.
+constexpr std::size_t NODES_LISTED = 10;
+constexpr std::size_t VPCS_LISTED = 20;
 
 // Groups with more VPCs than this start folded, so that a few thousand default VPCs sharing
 // 172.31.0.0/16 do not push every other group out of sight.
 constexpr std::size_t GROUP_SHOWN_OPEN = 30;
 
-// Every block that two or more VPCs meet in, with the blocks inside it as a nested list, each
-// block with the VPCs that hold it, linked to their cards. Every overlapping VPC is named once per
-// block of its that overlaps, which stays as long as the cards however many pairs there are.
-std::string overlaps_section(const EstateOverlaps& overlaps) {
+// The search data's flags of a VPC.
+constexpr std::uint32_t NO_ROOM_FLAG = 1;
+constexpr std::uint32_t DEFAULT_FLAG = 2;
+
+// A text as one segment of a relative address: everything but letters, digits and "-._~"
+// percent-encoded.
+std::string url_segment(std::string_view text) {
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      encoded += c;
+    } else {
+      constexpr std::string_view DIGITS = "0123456789ABCDEF";
+      encoded += '%';
+      encoded += DIGITS[byte >> 4];
+      encoded += DIGITS[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+// The file name of an account's page: its number, or for anything but digits the number's bytes
+// in hexadecimal, so that every account has a name of its own that is safe on any file system.
+std::string account_page(std::string_view account_id) {
+  const bool digits = !account_id.empty() && account_id.size() <= 32 &&
+                      std::all_of(account_id.begin(), account_id.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
+  if (digits) return "account-" + std::string(account_id) + ".html";
+  return "account-x" +
+         base::hex::lower_hex(std::span(reinterpret_cast<const unsigned char*>(account_id.data()),
+                                        account_id.size())) +
+         ".html";
+}
+
+// Where a page of the map stands: the first page, or a page in the folder. Links between them
+// differ by where they start.
+struct Place {
+  bool in_folder;
+  std::string folder;      // the folder's name as a relative address
+  std::string first_page;  // the first page's name as a relative address
+
+  [[nodiscard]] std::string to_folder_page(std::string_view name) const {
+    return in_folder ? std::string(name) : folder + "/" + std::string(name);
+  }
+  [[nodiscard]] std::string to_first_page(std::string_view fragment) const {
+    return (in_folder ? "../" + first_page : std::string()) + "#" + std::string(fragment);
+  }
+};
+
+// The page a shared block is listed on (0 for the first page) and the link to its entry.
+std::size_t group_page(std::size_t group) {
+  return group < GROUPS_ON_FIRST_PAGE ? 0 : 1 + (group - GROUPS_ON_FIRST_PAGE) / GROUPS_PER_PAGE;
+}
+
+std::string overlaps_page_name(std::size_t page) {
+  return "overlaps-" + std::to_string(page) + ".html";
+}
+
+std::string group_link(const Place& place, std::size_t group) {
+  const std::string fragment = "overlap-" + std::to_string(group);
+  const std::size_t page = group_page(group);
+  if (page == 0) return place.to_first_page(fragment);
+  return place.to_folder_page(overlaps_page_name(page)) + "#" + fragment;
+}
+
+// The first page's search for `text`.
+std::string search_link(const Place& place, std::string_view text) {
+  return place.to_first_page("q=" + url_segment(text));
+}
+
+std::string card_link(const Place& place, const VpcPlace& vpc) {
+  return "<a href=\"" +
+         escape_html(place.to_folder_page(url_segment(account_page(vpc.account_id)))) + "#" +
+         card_id(vpc.account_id, vpc.region, vpc.vpc_id) + "\"><code>" +
+         escape_html(vpc.vpc_id) + "</code></a> (account <code>" + escape_html(vpc.account_id) +
+         "</code>, " + escape_html(vpc.region) + ")";
+}
+
+// The head of a page of the map, its pattern definitions and the start of its body.
+std::string page_start(const std::string& title, const std::string& policy) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+         "<meta http-equiv=\"Content-Security-Policy\" content=\"" +
+         policy +
+         "\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>" +
+         title + "</title>\n<style>" + std::string(map_style()) +
+         "</style></head><body>\n"
+         "<svg class=\"defs\" aria-hidden=\"true\"><defs><pattern id=\"hatch\" width=\"6\" "
+         "height=\"6\" patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect "
+         "width=\"6\" height=\"6\" fill=\"#e69f00\"/><rect width=\"2.5\" height=\"6\" "
+         "fill=\"#000\"/></pattern><pattern id=\"resv\" width=\"4\" height=\"4\" "
+         "patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" fill=\"#cc79a7\"/><rect "
+         "width=\"4\" height=\"1.5\" fill=\"#fff\"/></pattern></defs></svg>\n";
+}
+
+// Every mark a page of the map may show, with what it means, under a heading of its own.
+std::string legend(int gateway_prefix) {
+  const std::string prefix = "/" + std::to_string(gateway_prefix);
+  return "<section class=\"legend-section\" id=\"legend\"><h2>Legend</h2><div class=\"legend\">"
+         "<span><svg class=\"k\"><rect width=\"100%\" height=\"100%\"/></svg>existing subnets "
+         "(adjacent ones as one run)</span>"
+         "<span><svg class=\"k\"><rect class=\"f\" width=\"100%\" height=\"100%\"/></svg>free "
+         "space</span>"
+         "<span><svg class=\"k\"><rect class=\"g\" width=\"100%\" height=\"100%\"/><line "
+         "class=\"gm\" x1=\"50%\" x2=\"50%\" y1=\"0\" y2=\"100%\"/></svg>proposed gateway subnet "
+         "(hatched, a black line through it)</span>"
+         "<span><svg class=\"k\"><rect class=\"r\" width=\"100%\" height=\"100%\"/></svg>reserved "
+         "range (reserved_cidrs)</span>"
+         "<span><span class=\"badge b-noroom\">NO ROOM</span> no free " +
+         prefix +
+         " in any associated block (the card's border dashed)</span>"
+         "<span><span class=\"badge b-overlaps\">OVERLAPS</span> shares addresses with other "
+         "VPCs</span>"
+         "<span><span class=\"badge b-external\">EXTERNAL</span> shares addresses with an "
+         "external range (external_cidrs)</span>"
+         "<span><span class=\"badge b-skipped\">SKIPPED</span> the account's role could not be "
+         "assumed</span>"
+         "<span><span class=\"badge b-failed\">SCAN FAILED</span> the region's VPCs could not be "
+         "listed</span>"
+         "<span>Bars are to scale; hover a piece for its addresses.</span></div></section>\n";
+}
+
+// A shared block's entry: the block, the blocks inside it as a nested list, each with (the first
+// of) the VPCs that hold it, linked to their cards.
+std::string group_entry(const Place& place, const EstateOverlaps& overlaps, std::size_t index) {
+  const std::vector<ipv4::NestedNetwork>& group = overlaps.overlaps().groups[index];
+  std::vector<std::size_t> members;
+  for (const auto& node : group)
+    members.insert(members.end(), node.owners.begin(), node.owners.end());
+  std::sort(members.begin(), members.end());
+  members.erase(std::unique(members.begin(), members.end()), members.end());
+  std::string html = "<details id=\"overlap-" + std::to_string(index) + "\"" +
+                     (members.size() <= GROUP_SHOWN_OPEN ? " open" : "") + "><summary><code>" +
+                     group.front().network.to_string() + "</code> · " +
+                     plural(members.size(), "VPC", "VPCs") + "</summary><ul class=\"tree\">";
+  int depth = 0;
+  const std::size_t listed = std::min(group.size(), NODES_LISTED);
+  for (std::size_t i = 0; i < listed; ++i) {
+    const ipv4::NestedNetwork& node = group[i];
+    // One level deeper opens a list inside the item before; shallower closes as many.
+    if (i > 0 && node.depth > depth) {
+      html += "<ul class=\"tree\">";
+    } else if (i > 0) {
+      html += "</li>";
+      for (int level = depth; level > node.depth; --level) html += "</ul></li>";
+    }
+    depth = node.depth;
+    const std::string block = node.network.to_string();
+    html += "<li><code>" + block + "</code>: ";
+    for (std::size_t k = 0; k < node.owners.size() && k < VPCS_LISTED; ++k)
+      html += (k ? ", " : "") + card_link(place, overlaps.vpc(node.owners[k]));
+    if (node.owners.size() > VPCS_LISTED)
+      html += ", <a class=\"more\" href=\"" + escape_html(search_link(place, block)) + "\">and " +
+              grouped(node.owners.size() - VPCS_LISTED) + " more</a>";
+  }
+  html += "</li>";
+  for (int level = depth; level > 0; --level) html += "</ul></li>";
+  if (group.size() > listed)
+    html += "<li class=\"more\">and " +
+            plural(group.size() - listed, "more block", "more blocks") +
+            " inside it (each card names its own)</li>";
+  return html + "</ul></details>\n";
+}
+
+// The first page's Overlaps section: the count, the first shared blocks and the pages of the rest.
+std::string overlaps_section(const Place& place, const EstateOverlaps& overlaps) {
   const ipv4::Overlaps& found = overlaps.overlaps();
   std::string html = "<section class=\"ovl-groups\" id=\"overlaps\"><h2>Overlaps</h2>";
-  if (found.owners.empty()) return html + "<p>No two VPCs share addresses.</p></section>\n";
-  html += "<p>" + plural(found.owners.size(), "VPC shares", "VPCs share") +
-          " addresses with other VPCs, in " + plural(found.pair_count, "pair", "pairs") +
+  if (overlaps.shared_count() == 0)
+    return html + "<p>No two VPCs share addresses.</p></section>\n";
+  html += "<p>" + plural(overlaps.shared_count(), "VPC shares", "VPCs share") +
+          " addresses with other VPCs, in " + plural(found.pair_count, "pair", "pairs") + ", in " +
+          plural(found.groups.size(), "shared block", "shared blocks") +
           ". Each entry is a block that two or more VPCs meet in, with the blocks inside it "
           "listed beneath it. A VPC overlaps the other VPCs of its block, those of the blocks "
           "its block lies in and those of the blocks inside its block; blocks side by side do "
           "not overlap each other.</p>";
-  for (std::size_t index = 0; index < found.groups.size(); ++index) {
-    const std::vector<ipv4::NestedNetwork>& group = found.groups[index];
-    std::vector<std::size_t> members;
-    for (const auto& node : group) members.insert(members.end(), node.owners.begin(), node.owners.end());
-    std::sort(members.begin(), members.end());
-    members.erase(std::unique(members.begin(), members.end()), members.end());
-    html += "<details id=\"overlap-" + std::to_string(index) + "\"" +
-            (members.size() <= GROUP_SHOWN_OPEN ? " open" : "") + "><summary><code>" +
-            group.front().network.to_string() + "</code> · " +
-            plural(members.size(), "VPC", "VPCs") + "</summary><ul class=\"tree\">";
-    int depth = 0;
-    for (std::size_t i = 0; i < group.size(); ++i) {
-      const ipv4::NestedNetwork& node = group[i];
-      // One level deeper opens a list inside the item before; shallower closes as many.
-      if (i > 0 && node.depth > depth) {
-        html += "<ul class=\"tree\">";
-      } else if (i > 0) {
-        html += "</li>";
-        for (int level = depth; level > node.depth; --level) html += "</ul></li>";
-      }
-      depth = node.depth;
-      html += "<li><code>" + node.network.to_string() + "</code>: ";
-      for (std::size_t k = 0; k < node.owners.size(); ++k)
-        html += (k ? ", " : "") + card_link(overlaps.vpcs()[node.owners[k]]);
-    }
-    html += "</li>";
-    for (int level = depth; level > 0; --level) html += "</ul></li>";
-    html += "</ul></details>\n";
+  const std::size_t shown = std::min(found.groups.size(), GROUPS_ON_FIRST_PAGE);
+  for (std::size_t index = 0; index < shown; ++index) html += group_entry(place, overlaps, index);
+  if (found.groups.size() > shown) {
+    html += "<p class=\"more\">" +
+            plural(found.groups.size() - shown, "more shared block is", "more shared blocks are") +
+            " listed on further pages:";
+    for (std::size_t page = 1; page <= group_page(found.groups.size() - 1); ++page)
+      html += " <a href=\"" + escape_html(place.to_folder_page(overlaps_page_name(page))) +
+              "\">" + std::to_string(page) + "</a>";
+    html += "</p>";
   }
   return html + "</section>\n";
+}
+
+// The marks of the `index`th VPC: each block it shares with other VPCs (linked to its entry) and
+// each block over external ranges.
+std::string marks_of(const Place& place, const EstateOverlaps& overlaps,
+                     const std::optional<SharedVpc>& shared,
+                     std::span<const ExternalOverlap> external) {
+  std::string marks;
+  if (shared) {
+    const auto& groups = overlaps.overlaps().groups;
+    std::string blocks;
+    for (const ipv4::Network& network : shared->networks) {
+      // The groups are ascending and disjoint: the last that starts at or before the block holds it.
+      const auto after = std::upper_bound(
+          groups.begin(), groups.end(), network.first_address(),
+          [](std::uint32_t address, const std::vector<ipv4::NestedNetwork>& group) {
+            return address < group.front().network.first_address();
+          });
+      const auto group = static_cast<std::size_t>(after - groups.begin() - 1);
+      blocks += std::string(blocks.empty() ? "" : ", ") + "<a href=\"" +
+                escape_html(group_link(place, group)) + "\"><code>" + network.to_string() +
+                "</code></a>";
+    }
+    marks += "<p class=\"extra\"><span class=\"badge b-overlaps\">OVERLAPS</span> " + blocks +
+             " shares addresses with " +
+             plural(shared->other_count, "other VPC", "other VPCs") + "</p>";
+  }
+  if (!external.empty()) {
+    std::string text;
+    for (std::size_t i = 0; i < external.size();) {
+      const ipv4::Network block = external[i].block;
+      std::vector<ipv4::Network> ranges;
+      for (; i < external.size() && external[i].block == block; ++i)
+        ranges.push_back(overlaps.external()[external[i].range]);
+      text += std::string(text.empty() ? "" : "; ") + "<code>" + block.to_string() +
+              "</code> shares addresses with " +
+              (ranges.size() == 1 ? "the external range " : "the external ranges ") +
+              code_list(ranges);
+    }
+    marks += "<p class=\"extra\"><span class=\"badge b-external\">EXTERNAL</span> " + text + "</p>";
+  }
+  return marks;
+}
+
+// A field of a line of the search's data: tabs and line breaks would end it early.
+std::string search_field(std::string_view text) {
+  std::string field(text);
+  std::replace_if(
+      field.begin(), field.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
+      ' ');
+  return field;
 }
 
 }  // namespace
@@ -202,206 +305,186 @@ AddressMapSettings AddressMapSettings::from_config(
   settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
   settings.reserved = config.reserved_cidrs;
   settings.accounts_configured = config.account_ids.size();
+  settings.regions_configured = config.aws_regions;
   return settings;
 }
 
-AddressMap::AddressMap(AddressMapSettings settings) : settings_(std::move(settings)) {}
+std::filesystem::path AddressMap::folder_of(const std::filesystem::path& page) {
+  return page.parent_path() / (page.stem().string() + "_files");
+}
+
+AddressMap::AddressMap(AddressMapSettings settings, std::filesystem::path page)
+    : settings_(std::move(settings)),
+      page_(std::move(page)),
+      folder_(std::make_unique<base::files::FolderReplacement>(folder_of(page_))) {}
+
+AddressMap::~AddressMap() = default;
 
 void AddressMap::account_scanned(const AccountRecord& account) {
-  const std::string id = escape_html(account.account_id);
-  const std::string name = account.account_name ? escape_html(*account.account_name) : "";
-  body_ += "<details class=\"account\" open><summary><h2>Account <code>" + id + "</code>";
-  if (!name.empty()) body_ += " " + name;
-  body_ += "</h2>";
-  if (!account.account_name) body_ += " (not listed on the controller)";
+  AccountRow& row = accounts_.emplace_back();
+  row.id = account.account_id;
+  row.name = account.account_name;
   if (!account.entered) {
-    body_ += " <span class=\"badge\">SKIPPED</span></summary><p class=\"note failed\">" +
-             escape_html(account.skip_reason) + "</p></details>\n";
-    skipped_.push_back("<code>" + id + "</code>: " + escape_html(account.skip_reason));
+    row.skip_reason = account.skip_reason;
+    ++skipped_;
     return;
   }
   ++accounts_entered_;
-  std::size_t vpcs = 0;
-  for (const auto& region : account.regions) vpcs += region.vpcs.size();
-  body_ += " · " + plural(account.regions.size(), "region", "regions") + ", " +
-           plural(vpcs, "VPC", "VPCs") + "</summary>\n";
-  for (const auto& region : account.regions) draw_region(account, region);
-  body_ += "</details>\n";
+  row.page = account_page(account.account_id);
+  // An account listed twice is scanned twice; each scan keeps a page of its own.
+  for (std::size_t again = 2; !page_names_.insert(row.page).second; ++again)
+    row.page = account_page(account.account_id + "-" + std::to_string(again));
+  for (const RegionRecord& region : account.regions) {
+    const auto [found, added] = region_rows_.try_emplace(region.region, regions_.size());
+    if (added) regions_.push_back({region.region});
+    RegionRow& region_row = regions_[found->second];
+    ++region_row.scanned;
+    if (region.failed()) ++region_row.failed;
+    region_row.vpcs += region.vpcs.size();
+    for (const VpcRecord& vpc : region.vpcs)
+      if (vpc.gateway_subnet.no_room()) ++region_row.vpcs_without_room;
+  }
+
+  const AccountSection section =
+      draw_account(account, settings_.gateway_prefix, settings_.reserved);
+  const std::string title = "Account " + escape_html(account.account_id) + " · Address map " +
+                            escape_html(settings_.generated_at);
+  const Place place{true, "", url_segment(page_.filename().string())};
+  std::string page = page_start(title, account_page_content_security_policy()) +
+                     "<p class=\"nav\"><a href=\"" + escape_html(place.to_first_page("accounts")) +
+                     "\">Address map</a> of the scan of " + escape_html(settings_.generated_at) +
+                     "</p>\n" + legend(settings_.gateway_prefix) +
+                     "<form id=\"filter\" class=\"filter\" role=\"search\" hidden><input "
+                     "type=\"search\" id=\"q\" placeholder=\"region, VPC id or name\" "
+                     "aria-label=\"Search\"><label><input type=\"checkbox\" id=\"noroom\"> only "
+                     "VPCs with no room</label><span id=\"shown\"></span></form>\n<main>\n";
+  const auto offset = static_cast<std::uint32_t>(page.size());
+  page += section.html + "</main>\n<script>" + std::string(map_script()) +
+          "</script></body></html>\n";
+  for (const std::uint32_t mark : section.mark_offsets) row.mark_offsets.push_back(offset + mark);
+  folder_->write_file(row.page, page);
+
+  row.regions = account.regions.size();
+  row.regions_failed = section.regions_failed;
+  row.vpcs = section.vpcs;
+  row.vpcs_without_room = section.vpcs_without_room;
+  regions_scanned_ += account.regions.size();
+  regions_failed_ += section.regions_failed;
+  vpcs_ += section.vpcs;
+  vpcs_without_room_ += section.vpcs_without_room;
+  default_vpcs_ += section.default_vpcs;
+  keep_for_search(account, row.page);
 }
 
-void AddressMap::draw_region(const AccountRecord& account, const RegionRecord& region) {
-  ++regions_scanned_;
-  body_ += "<details class=\"region\" open><summary><h3>" + escape_html(region.region) + "</h3>";
-  if (region.failed()) {
-    ++regions_failed_;
-    body_ += " <span class=\"badge\">SCAN FAILED</span></summary><p class=\"note failed\">" +
-             escape_html(region.failure_message) + "</p></details>\n";
-    return;
+// Each VPC is one line of tab-separated fields (account, its name, region, VPC id, Name tag,
+// gateway name, blocks), searched as one text; its page and flags go beside the text as numbers.
+void AddressMap::keep_for_search(const AccountRecord& account, const std::string& page) {
+  bool page_listed = false;
+  for (const RegionRecord& region : account.regions) {
+    for (const VpcRecord& vpc : region.vpcs) {
+      if (!page_listed) {
+        search_pages_.push_back(page);
+        page_listed = true;
+      }
+      std::string blocks;
+      for (const BlockRecord& block : vpc.blocks)
+        if (block.is_associated())
+          blocks += (blocks.empty() ? "" : " ") + block.network.to_string();
+      if (search_lines_ > 0) search_text_ += '\n';
+      search_text_ += search_field(account.account_id) + '\t' +
+                      search_field(account.account_name.value_or("")) + '\t' +
+                      search_field(region.region) + '\t' + search_field(vpc.id) + '\t' +
+                      search_field(vpc.name().value_or("")) + '\t' +
+                      search_field(vpc.gateway_name) + '\t' + blocks;
+      search_meta_.push_back(static_cast<std::uint32_t>(search_pages_.size() - 1));
+      search_meta_.push_back((vpc.gateway_subnet.no_room() ? NO_ROOM_FLAG : 0) |
+                             (vpc.is_default ? DEFAULT_FLAG : 0));
+      ++search_lines_;
+    }
   }
-  body_ += " · " + plural(region.vpcs.size(), "VPC", "VPCs") + "</summary>\n";
-  if (region.vpcs.empty()) {
-    body_ += "<p class=\"note\">No VPCs.</p></details>\n";
-    return;
-  }
-  body_ += "<div class=\"vpcs\">\n";
-  for (const auto& vpc : region.vpcs) draw_vpc(account, region, vpc);
-  body_ += "</div></details>\n";
+  // A piece holds whole accounts, so that each names its accounts' pages once.
+  if (search_lines_ >= VPCS_PER_SEARCH_PIECE) write_search_piece();
 }
 
-void AddressMap::draw_vpc(const AccountRecord& account, const RegionRecord& region,
-                          const VpcRecord& vpc) {
-  ++vpcs_;
-  const bool no_room = vpc.gateway_subnet.no_room();
-  if (no_room) ++vpcs_without_room_;
-  const std::optional<std::string> name = vpc.name();
-
-  std::string search =
-      account.account_id + " " + region.region + " " + vpc.id + " " + vpc.gateway_name;
-  if (account.account_name) search += " " + *account.account_name;
-  if (name) search += " " + *name;
-
-  body_ += std::string("<article class=\"vpc") + (no_room ? " noroom" : "") + "\" id=\"" +
-           card_id(account.account_id, region.region, vpc.id) + "\" data-vpc=\"" +
-           escape_html(vpc.id) + "\" data-search=\"" + escape_html(search) + "\"><h4><code>" +
-           escape_html(vpc.id) + "</code> " +
-           (name ? escape_html(*name) : std::string("<i>no Name tag</i>")) + "</h4><dl>";
-  body_ += "<dt>Gateway name</dt><dd class=\"gw-name\">" + escape_html(vpc.gateway_name) + "</dd>";
-  body_ += "<dt>Gateway subnet</dt><dd class=\"gw-subnet\">";
-  if (no_room)
-    body_ += "<span class=\"badge\">NO ROOM</span> no free /" +
-             std::to_string(settings_.gateway_prefix) + " in any associated block";
-  else if (!vpc.gateway_subnet.network)
-    body_ += "none proposed: each VPC gets a new block (add_vpc_cidr)";
-  else
-    body_ += "<code>" + vpc.gateway_subnet.text() + "</code>";
-  body_ += "</dd></dl>";
-  // The overlaps are known only once the whole estate is scanned.
-  marks_.push_back({body_.size(), card_key(account.account_id, region.region, vpc.id)});
-
-  std::vector<ipv4::Network> subnets;
-  std::size_t without_ipv4 = 0;
-  for (const auto& subnet : vpc.subnets) {
-    if (subnet.network)
-      subnets.push_back(*subnet.network);
-    else
-      ++without_ipv4;
-  }
-  const std::optional<ipv4::Network>& gateway = vpc.gateway_subnet.network;
-
-  std::vector<std::string> not_drawn;
-  for (const auto& block_record : vpc.blocks) {
-    const ipv4::Network* block = &block_record.network;
-    if (!block_record.is_associated()) {
-      not_drawn.push_back("<code>" + block->to_string() + "</code> (" +
-                          escape_html(block_record.state) + ")");
-      continue;
-    }
-    const std::vector<BarPiece> pieces =
-        bar_pieces(*block, subnets, gateway ? &*gateway : nullptr, settings_.reserved);
-    std::uint64_t used = 0;
-    std::size_t count = 0;
-    for (const auto& piece : pieces) {
-      if (piece.kind == PieceKind::used) used += std::uint64_t{piece.last} - piece.first + 1;
-      count += piece.subnets.size();
-    }
-    body_ += "<p class=\"blk\"><code>" + block->to_string() + "</code>" +
-             (*block == vpc.primary ? " primary" : "") + " · " +
-             plural(count, "subnet", "subnets") + " · " +
-             fmt::format("{:.1f}",
-                         100.0 * static_cast<double>(used) / static_cast<double>(block->size())) +
-             " % used</p><svg class=\"bar\" aria-hidden=\"true\">";
-    for (const auto& piece : pieces) {
-      body_ += std::string("<rect") + piece_class(piece.kind) + " x=\"" +
-               percent(piece.first - block->first_address(), block->size()) + "\" width=\"" +
-               percent(std::uint64_t{piece.last} - piece.first + 1, block->size()) +
-               "\" height=\"100%\"><title>" + piece_title(piece) + "</title></rect>";
-    }
-    // A /27 in a /16 is a third of a pixel wide; a line through its middle keeps it in sight.
-    for (const auto& piece : pieces) {
-      if (piece.kind != PieceKind::gateway) continue;
-      const std::string middle = percent(
-          2 * (std::uint64_t{piece.first} - block->first_address()) + piece.last - piece.first + 1,
-          2 * block->size());
-      body_ += "<line class=\"gm\" x1=\"" + middle + "\" x2=\"" + middle +
-               "\" y1=\"0\" y2=\"100%\"><title>" + piece_title(piece) + "</title></line>";
-    }
-    body_ += "</svg>";
-  }
-  if (!not_drawn.empty()) {
-    body_ += "<p class=\"extra\">Not associated, not drawn:";
-    for (std::size_t i = 0; i < not_drawn.size(); ++i) body_ += (i ? ", " : " ") + not_drawn[i];
-    body_ += "</p>";
-  }
-  if (without_ipv4 > 0)
-    body_ += "<p class=\"extra\">" + plural(without_ipv4, "subnet", "subnets") +
-             " without an IPv4 block</p>";
-  body_ += "</article>\n";
+void AddressMap::write_search_piece() {
+  if (search_lines_ == 0) return;
+  const nlohmann::json piece = {{"pages", search_pages_}, {"text", search_text_},
+                                {"meta", search_meta_}};
+  // ASCII only, with anything that is not UTF-8 replaced: the file is read as a script.
+  folder_->write_file("vpcs-" + std::to_string(++search_pieces_) + ".js",
+                      "addressMap.add(" +
+                          piece.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) +
+                          ");\n");
+  search_pages_.clear();
+  search_text_.clear();
+  search_meta_.clear();
+  search_lines_ = 0;
 }
 
-std::string AddressMap::body_with_marks(const EstateOverlaps& overlaps) const {
-  const std::vector<VpcPlace>& vpcs = overlaps.vpcs();
+void AddressMap::mark_cards(const EstateOverlaps& overlaps) {
+  if (overlaps.vpc_count() != vpcs_)
+    throw std::logic_error("the address map and the overlap check saw different scans");
+  const Place place{true, "", url_segment(page_.filename().string())};
+  const auto& external = overlaps.external_overlaps();
+  std::size_t next_shared = 0;
+  std::size_t next_external = 0;
+  std::size_t vpc = 0;
+  for (AccountRow& row : accounts_) {
+    // The page is read only once one of its cards has a mark.
+    std::string drawn;
+    std::string marked;
+    std::size_t copied = 0;
+    for (const std::uint32_t offset : row.mark_offsets) {
+      std::optional<SharedVpc> shared;
+      if (next_shared < overlaps.shared_count() && overlaps.shared(next_shared).vpc == vpc) {
+        shared = overlaps.shared(next_shared++);
+        ++row.vpcs_overlapping;
+      }
+      const std::size_t first_external = next_external;
+      while (next_external < external.size() && external[next_external].vpc == vpc)
+        ++next_external;
+      ++vpc;
+      if (!shared && first_external == next_external) continue;
+      if (drawn.empty()) drawn = folder_->read_file(row.page);
+      marked.append(drawn, copied, offset - copied);
+      marked += marks_of(place, overlaps, shared,
+                         std::span(external).subspan(first_external, next_external - first_external));
+      copied = offset;
+    }
+    if (drawn.empty()) continue;
+    marked.append(drawn, copied);
+    folder_->write_file(row.page, marked);
+  }
+}
+
+void AddressMap::write_overlap_pages(const EstateOverlaps& overlaps) {
   const auto& groups = overlaps.overlaps().groups;
-  std::unordered_map<std::string, std::string> mark_of;
-  for (const ipv4::OwnerOverlaps& found : overlaps.overlaps().owners) {
-    std::string blocks;
-    for (const ipv4::Network& network : found.networks) {
-      // The groups are ascending and disjoint: the last that starts at or before the block holds it.
-      const auto after = std::upper_bound(
-          groups.begin(), groups.end(), network.first_address(),
-          [](std::uint32_t address, const std::vector<ipv4::NestedNetwork>& group) {
-            return address < group.front().network.first_address();
-          });
-      blocks += std::string(blocks.empty() ? "" : ", ") + "<a href=\"#overlap-" +
-                std::to_string(after - groups.begin() - 1) + "\"><code>" + network.to_string() +
-                "</code></a>";
-    }
-    const VpcPlace& vpc = vpcs[found.owner];
-    mark_of[card_key(vpc.account_id, vpc.region, vpc.vpc_id)] +=
-        "<p class=\"extra\"><span class=\"badge\">OVERLAPS</span> " + blocks +
-        " shares addresses with " + plural(found.other_count, "other VPC", "other VPCs") + "</p>";
+  if (groups.size() <= GROUPS_ON_FIRST_PAGE) return;
+  const Place place{true, "", url_segment(page_.filename().string())};
+  for (std::size_t page = 1; page <= group_page(groups.size() - 1); ++page) {
+    const std::size_t first = GROUPS_ON_FIRST_PAGE + (page - 1) * GROUPS_PER_PAGE;
+    const std::size_t end = std::min(groups.size(), first + GROUPS_PER_PAGE);
+    std::string html =
+        page_start("Overlaps " + std::to_string(page) + " · Address map " +
+                       escape_html(settings_.generated_at),
+                   static_page_content_security_policy()) +
+        "<p class=\"nav\"><a href=\"" + escape_html(place.to_first_page("overlaps")) +
+        "\">Address map</a> of the scan of " + escape_html(settings_.generated_at) +
+        "</p>\n<section class=\"ovl-groups\"><h2>Overlaps: shared blocks " + grouped(first + 1) +
+        " to " + grouped(end) + " of " + grouped(groups.size()) + "</h2>";
+    for (std::size_t index = first; index < end; ++index)
+      html += group_entry(place, overlaps, index);
+    folder_->write_file(overlaps_page_name(page),
+                        html + "</section>\n" + legend(settings_.gateway_prefix) +
+                            "</body></html>\n");
   }
-  for (const ExternalOverlap& found : overlaps.external_overlaps()) {
-    std::string text;
-    for (const auto& [block, ranges] : found.blocks)
-      text += std::string(text.empty() ? "" : "; ") + "<code>" + block.to_string() +
-              "</code> shares addresses with " + (ranges.size() == 1 ? "the external range " : "the external ranges ") +
-              code_list(ranges);
-    const VpcPlace& vpc = vpcs[found.vpc];
-    mark_of[card_key(vpc.account_id, vpc.region, vpc.vpc_id)] +=
-        "<p class=\"extra\"><span class=\"badge\">EXTERNAL</span> " + text + "</p>";
-  }
-  std::string body;
-  std::size_t copied = 0;
-  for (const MarkPoint& mark : marks_) {
-    const auto found = mark_of.find(mark.key);
-    if (found == mark_of.end()) continue;
-    body.append(body_, copied, mark.offset - copied);
-    body += found->second;
-    copied = mark.offset;
-  }
-  body.append(body_, copied);
-  return body;
 }
 
-std::string AddressMap::page(const EstateOverlaps& overlaps) const {
+std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
   const std::string prefix = "/" + std::to_string(settings_.gateway_prefix);
-  std::string page =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"" +
-      map_content_security_policy() + "\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>Address map " +
-      escape_html(settings_.generated_at) + "</title>\n<style>" + std::string(map_style()) +
-      "</style></head><body>\n"
-      "<svg class=\"defs\" aria-hidden=\"true\"><defs><pattern id=\"hatch\" width=\"6\" "
-      "height=\"6\" patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect "
-      "width=\"6\" height=\"6\" fill=\"#e69f00\"/><rect width=\"2.5\" height=\"6\" "
-      "fill=\"#000\"/></pattern><pattern id=\"resv\" width=\"4\" height=\"4\" "
-      "patternUnits=\"userSpaceOnUse\"><rect width=\"4\" height=\"4\" fill=\"#cc79a7\"/><rect "
-      "width=\"4\" height=\"1.5\" fill=\"#fff\"/></pattern></defs></svg>\n"
-      "<header><h1>Address map</h1><dl class=\"summary\">";
-  const auto row = [&page](std::string_view term, const std::string& value) {
-    page += "<dt>" + std::string(term) + "</dt><dd>" + value + "</dd>";
+  std::string html = "<header><h1>Address map</h1><dl class=\"summary\">";
+  const auto row = [&html](std::string_view term, const std::string& value) {
+    html += "<dt>" + std::string(term) + "</dt><dd>" + value + "</dd>";
   };
   row("Scanned", escape_html(settings_.generated_at));
   row("Controller", "<code>" + escape_html(settings_.controller) + "</code>");
@@ -416,69 +499,131 @@ std::string AddressMap::page(const EstateOverlaps& overlaps) const {
   row("Filtered CIDRs", filters.empty() ? "none" : filters);
   row("Reserved ranges", settings_.reserved.empty() ? "none" : code_list(settings_.reserved));
   std::string external;
-  for (const ipv4::Network& range : overlaps.external()) {
-    const auto over = std::count_if(
-        overlaps.external_overlaps().begin(), overlaps.external_overlaps().end(),
-        [&](const ExternalOverlap& found) {
-          return std::any_of(found.blocks.begin(), found.blocks.end(), [&](const auto& block) {
-            return std::find(block.second.begin(), block.second.end(), range) != block.second.end();
-          });
-        });
-    external += std::string(external.empty() ? "" : ", ") + "<code>" + range.to_string() +
-                "</code> (" + plural(static_cast<std::uint64_t>(over), "VPC", "VPCs") +
-                " over it)";
-  }
+  for (std::size_t range = 0; range < overlaps.external().size(); ++range)
+    external += std::string(external.empty() ? "" : ", ") + "<code>" +
+                overlaps.external()[range].to_string() + "</code> (" +
+                plural(overlaps.vpcs_over_external()[range], "VPC", "VPCs") + " over it)";
   row("External ranges", external.empty() ? "none" : external);
   row("Accounts", grouped(settings_.accounts_configured) + " configured, " +
-                      grouped(accounts_entered_) + " entered, " + grouped(skipped_.size()) +
+                      grouped(accounts_entered_) + " entered, " + grouped(skipped_) +
                       " skipped");
-  std::string regions = grouped(regions_scanned_);
+  std::string configured;
+  for (const auto& region : settings_.regions_configured)
+    configured += (configured.empty() ? ": " : ", ") + escape_html(region);
+  row("Regions configured", settings_.regions_configured.empty()
+                                ? std::string("none: the regions enabled for each account")
+                                : grouped(settings_.regions_configured.size()) + configured);
+  std::string scanned = grouped(regions_scanned_);
   if (regions_failed_ > 0)
-    regions += ", of which " + grouped(regions_failed_) + " could not be scanned";
-  row("Regions", regions);
-  row("VPCs", grouped(vpcs_));
+    scanned += ", of which " + grouped(regions_failed_) + " could not be scanned";
+  row("Account-regions scanned", scanned);
+  row("VPCs", grouped(vpcs_) + (default_vpcs_ > 0 ? ", of which " +
+                                                         plural(default_vpcs_, "default VPC",
+                                                                "default VPCs")
+                                                   : ""));
   row("VPCs with no room",
       settings_.add_vpc_cidr ? "not checked (add_vpc_cidr)" : grouped(vpcs_without_room_));
-  const ipv4::Overlaps& found = overlaps.overlaps();
-  row("VPCs that overlap", found.owners.empty()
+  row("VPCs that overlap", overlaps.shared_count() == 0
                                ? "none"
-                               : "<a href=\"#overlaps\">" + grouped(found.owners.size()) +
-                                     ", in " + plural(found.pair_count, "pair", "pairs") + "</a>");
-  page += "</dl>";
-  if (!skipped_.empty()) {
-    page += "<p>Skipped accounts:</p><ul>";
-    for (const auto& skipped : skipped_) page += "<li>" + skipped + "</li>";
-    page += "</ul>";
+                               : "<a href=\"#overlaps\">" + grouped(overlaps.shared_count()) +
+                                     ", in " +
+                                     plural(overlaps.overlaps().pair_count, "pair", "pairs") +
+                                     "</a>");
+  html += "</dl>";
+  if (skipped_ > 0) {
+    html += "<p>Skipped accounts:</p><ul>";
+    for (const AccountRow& account : accounts_)
+      if (!account.skip_reason.empty())
+        html += "<li><code>" + escape_html(account.id) + "</code>: " +
+                escape_html(account.skip_reason) + "</li>";
+    html += "</ul>";
   }
-  page += "</header>\n" + overlaps_section(overlaps);
-  page +=
-      "<div class=\"legend\">"
-      "<span><svg class=\"k\"><rect width=\"100%\" height=\"100%\"/></svg>existing subnets "
-      "(adjacent ones as one run)</span>"
-      "<span><svg class=\"k\"><rect class=\"f\" width=\"100%\" height=\"100%\"/></svg>free "
-      "space</span>"
-      "<span><svg class=\"k\"><rect class=\"g\" width=\"100%\" height=\"100%\"/><line "
-      "class=\"gm\" x1=\"50%\" x2=\"50%\" y1=\"0\" y2=\"100%\"/></svg>proposed gateway subnet "
-      "(hatched, a black line through it)</span>"
-      "<span><svg class=\"k\"><rect class=\"r\" width=\"100%\" height=\"100%\"/></svg>reserved "
-      "range (reserved_cidrs)</span>"
-      "<span><span class=\"badge\">NO ROOM</span> no free " +
-      prefix +
-      " in any associated block</span>"
-      "<span><span class=\"badge\">OVERLAPS</span> shares addresses with other VPCs; "
-      "<span class=\"badge\">EXTERNAL</span> with an external range</span>"
-      "<span>Bars are to scale; hover a piece for its addresses.</span></div>\n"
-      "<form id=\"filter\" class=\"filter\" role=\"search\" hidden><input type=\"search\" "
-      "id=\"q\" placeholder=\"account, region, VPC id or name\" aria-label=\"Search\">"
-      "<label><input type=\"checkbox\" id=\"noroom\"> only VPCs with no room</label>"
-      "<span id=\"shown\"></span></form>\n<main>\n";
-  page += body_with_marks(overlaps);
-  page += "</main>\n<script>" + std::string(map_script()) + "</script></body></html>\n";
-  return page;
+  return html + "</header>\n";
 }
 
-void AddressMap::write(const std::filesystem::path& path, const EstateOverlaps& overlaps) const {
-  base::files::write_text_atomically(path, page(overlaps));
+std::string AddressMap::accounts_section() const {
+  const std::string folder = url_segment(folder_of(page_).filename().string());
+  std::string html = "<section id=\"accounts\"><h2>Accounts</h2>";
+  for (std::size_t first = 0; first < accounts_.size(); first += ACCOUNTS_PER_TABLE) {
+    const std::size_t end = std::min(accounts_.size(), first + ACCOUNTS_PER_TABLE);
+    // Only the first table is laid out when the page opens: ten thousand rows would take seconds.
+    html += std::string("<details class=\"accounts\"") + (first == 0 ? " open" : "") +
+            "><summary>Accounts " + grouped(first + 1) + " to " + grouped(end) + ": <code>" +
+            escape_html(accounts_[first].id) + "</code> to <code>" +
+            escape_html(accounts_[end - 1].id) +
+            "</code></summary><table class=\"index\"><thead><tr><th>Account</th><th>Name</th>"
+            "<th>Regions scanned</th><th>VPCs</th><th>No room</th><th>Overlapping</th>"
+            "<th>Notes</th></tr></thead><tbody>\n";
+    for (std::size_t index = first; index < end; ++index)
+      html += account_row(folder, accounts_[index]);
+    html += "</tbody></table></details>\n";
+  }
+  return html + "</section>\n";
+}
+
+std::string AddressMap::account_row(const std::string& folder, const AccountRow& account) {
+  const std::string id = "<code>" + escape_html(account.id) + "</code>";
+  std::string html = "<tr><td>";
+  html += account.page.empty() ? id
+                               : "<a href=\"" +
+                                     escape_html(folder + "/" + url_segment(account.page)) +
+                                     "\">" + id + "</a>";
+  html += "</td><td class=\"nm\">" +
+          (account.name ? escape_html(*account.name) : "<i>not listed on the controller</i>") +
+          "</td>";
+  if (!account.skip_reason.empty())
+    return html +
+           "<td></td><td></td><td></td><td></td><td><span class=\"badge b-skipped\">SKIPPED"
+           "</span> " +
+           escape_html(account.skip_reason) + "</td></tr>\n";
+  html += "<td>" + grouped(account.regions) + "</td><td>" + grouped(account.vpcs) + "</td><td>" +
+          grouped(account.vpcs_without_room) + "</td><td>" + grouped(account.vpcs_overlapping) +
+          "</td><td>";
+  if (account.regions_failed > 0)
+    html += "<span class=\"badge b-failed\">SCAN FAILED</span> " +
+            plural(account.regions_failed, "region", "regions");
+  return html + "</td></tr>\n";
+}
+
+std::string AddressMap::regions_section() const {
+  const Place place{false, "", ""};
+  std::string html =
+      "<section id=\"regions\"><h2>Regions</h2><table class=\"index\"><thead><tr><th>Region</th>"
+      "<th>Accounts scanned</th><th>Could not be scanned</th><th>VPCs</th><th>No room</th></tr>"
+      "</thead><tbody>\n";
+  for (const RegionRow& region : regions_)
+    html += "<tr><td><a href=\"" + escape_html(search_link(place, region.name)) + "\">" +
+            escape_html(region.name) + "</a></td><td>" + grouped(region.scanned) + "</td><td>" +
+            grouped(region.failed) + "</td><td>" + grouped(region.vpcs) + "</td><td>" +
+            grouped(region.vpcs_without_room) + "</td></tr>\n";
+  return html + "</tbody></table></section>\n";
+}
+
+std::string AddressMap::first_page(const EstateOverlaps& overlaps) const {
+  const std::string folder = url_segment(folder_of(page_).filename().string());
+  const Place place{false, folder, ""};
+  return page_start("Address map " + escape_html(settings_.generated_at),
+                    first_page_content_security_policy()) +
+         summary(overlaps) + overlaps_section(place, overlaps) +
+         "<section id=\"find\"><h2>Find a VPC</h2><form id=\"filter\" class=\"filter\" "
+         "role=\"search\" hidden data-folder=\"" +
+         escape_html(folder_of(page_).filename().string()) + "\" data-pieces=\"" + std::to_string(search_pieces_) +
+         "\"><input type=\"search\" id=\"q\" placeholder=\"VPC id or name, account, region or "
+         "block\" aria-label=\"Search\"><label><input type=\"checkbox\" id=\"noroom\"> only VPCs "
+         "with no room</label><span id=\"shown\"></span></form><ol id=\"results\" "
+         "class=\"results\"></ol><button type=\"button\" id=\"more\" hidden>Show more</button>"
+         "</section>\n" +
+         accounts_section() + regions_section() + legend(settings_.gateway_prefix) + "<script>" +
+         std::string(first_page_script()) + "</script></body></html>\n";
+}
+
+void AddressMap::finish(const EstateOverlaps& overlaps) {
+  write_search_piece();
+  mark_cards(overlaps);
+  write_overlap_pages(overlaps);
+  base::files::AtomicFileWriter page(page_);
+  page.append(first_page(overlaps));
+  folder_->commit([&] { page.commit(); });
 }
 
 }  // namespace generator::generate

@@ -1,22 +1,35 @@
 #pragma once
 
-// The address map: one self-contained HTML page that draws every scanned VPC's address space to
-// scale (subnets, reserved ranges, free space, the proposed gateway subnet), with a summary of the
-// run, the VPCs that share addresses, a search box and a filter for VPCs without room. It fetches
-// nothing, runs only its own inline script and shows every card without script. The renderer:
-// the page's style, script and policy are in address_map_assets.hpp, the bars' geometry in
-// address_map_geometry.hpp.
+// The address map: a self-contained HTML page that opens with the run's summary and the blocks
+// that VPCs share, finds any VPC by id, name, account, region or block, and leads to one page per
+// account (in a folder named after the page) that draws every scanned VPC's address space to
+// scale (subnets, reserved ranges, free space, the proposed gateway subnet). The account pages are
+// written as the accounts arrive, so the map of any estate takes the memory of one account and of
+// a row per account; the first page stays a few megabytes however many VPCs there are, and the
+// search reads the estate's VPCs from the folder only when it is used. Nothing is fetched from
+// elsewhere, only the map's own scripts run, and every card shows without script. The renderer:
+// the pages' style, scripts and policies are in address_map_assets.hpp, the cards in
+// address_map_cards.hpp, the bars' geometry in address_map_geometry.hpp.
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
+
+namespace base::files {
+class FolderReplacement;
+}
 
 namespace generator::generate {
 
@@ -36,6 +49,8 @@ struct AddressMapSettings {
   std::vector<ipv4::Network> reserved;
   /// How many accounts the configuration names.
   std::size_t accounts_configured = 0;
+  /// The regions the configuration names; none when each account's enabled regions are scanned.
+  std::vector<std::string> regions_configured;
 
   /// The settings of a scan of `config` that ran at `scan_time`.
   [[nodiscard]] static AddressMapSettings from_config(
@@ -45,44 +60,86 @@ struct AddressMapSettings {
 /// The time as the page's summary shows it: "YYYY-MM-DD HH:MM:SS UTC".
 [[nodiscard]] std::string format_scan_time(std::chrono::system_clock::time_point time);
 
-/// The address map as an output of the scan: each account is drawn as it arrives, so the records
-/// need not be kept; `write` puts the summary and the overlaps in front, marks the cards of VPCs
-/// that overlap, and writes the page.
+/// The address map as an output of the scan: each account's page is written as the account
+/// arrives, so the records need not be kept; `finish` marks the cards of VPCs that overlap,
+/// writes the first page and puts it and its folder in place.
 class AddressMap : public ScanOutput {
  public:
-  explicit AddressMap(AddressMapSettings settings);
+  /// The folder of pages that belongs with the page at `page`: "<its name without extension>_files"
+  /// beside it, as browsers save a page with what it links to.
+  [[nodiscard]] static std::filesystem::path folder_of(const std::filesystem::path& page);
+
+  /// A map to be written at `page`; its folder's pages wait in a temporary folder beside it
+  /// until `finish` (OSError when none can be made there).
+  AddressMap(AddressMapSettings settings, std::filesystem::path page);
+  ~AddressMap() override;
+  AddressMap(const AddressMap&) = delete;
+  AddressMap& operator=(const AddressMap&) = delete;
 
   /// The map draws subnets, so it needs them.
   [[nodiscard]] bool needs_subnets() const override { return true; }
-  /// Draws the account's section (or its skip reason) and counts it for the summary.
+  /// Writes the page of an entered account and keeps the account's row for the first page.
   void account_scanned(const AccountRecord& account) override;
 
-  /// The whole page as it stands: summary, the `overlaps` found in the same scan (finished),
-  /// legend, filter and every account drawn so far.
-  [[nodiscard]] std::string page(const EstateOverlaps& overlaps) const;
-  /// Writes the page to `path` all or nothing.
-  void write(const std::filesystem::path& path, const EstateOverlaps& overlaps) const;
+  /// Marks the cards of the VPCs that `overlaps` (finished, from the same scan) found, writes the
+  /// first page and puts the page and its folder in place, all or nothing. Called once.
+  void finish(const EstateOverlaps& overlaps);
 
  private:
-  // Where a card's overlap mark goes once the overlaps are known: an offset in body_ and the VPC.
-  struct MarkPoint {
-    std::size_t offset;
-    std::string key;
+  // What the first page shows of an account.
+  struct AccountRow {
+    std::string id;
+    std::optional<std::string> name;
+    std::string skip_reason;  // empty for an entered account
+    std::string page;         // its page's file name in the folder, empty for a skipped account
+    std::size_t regions = 0;
+    std::size_t regions_failed = 0;
+    std::size_t vpcs = 0;
+    std::size_t vpcs_without_room = 0;
+    std::size_t vpcs_overlapping = 0;
+    // Where the marks of its VPCs go in its page, in scan order.
+    std::vector<std::uint32_t> mark_offsets;
+  };
+  // What the first page shows of a region, over every account.
+  struct RegionRow {
+    std::string name;
+    std::size_t scanned = 0;
+    std::size_t failed = 0;
+    std::size_t vpcs = 0;
+    std::size_t vpcs_without_room = 0;
   };
 
-  void draw_region(const AccountRecord& account, const RegionRecord& region);
-  void draw_vpc(const AccountRecord& account, const RegionRecord& region, const VpcRecord& vpc);
-  [[nodiscard]] std::string body_with_marks(const EstateOverlaps& overlaps) const;
+  void keep_for_search(const AccountRecord& account, const std::string& page);
+  void write_search_piece();
+  void mark_cards(const EstateOverlaps& overlaps);
+  void write_overlap_pages(const EstateOverlaps& overlaps);
+  [[nodiscard]] std::string first_page(const EstateOverlaps& overlaps) const;
+  [[nodiscard]] std::string summary(const EstateOverlaps& overlaps) const;
+  [[nodiscard]] std::string accounts_section() const;
+  [[nodiscard]] static std::string account_row(const std::string& folder,
+                                               const AccountRow& account);
+  [[nodiscard]] std::string regions_section() const;
 
   AddressMapSettings settings_;
-  std::string body_;
-  std::vector<MarkPoint> marks_;
-  std::vector<std::string> skipped_;  // "<account>: <reason>", as drawn in the summary
+  std::filesystem::path page_;
+  std::unique_ptr<base::files::FolderReplacement> folder_;
+  std::vector<AccountRow> accounts_;
+  std::vector<RegionRow> regions_;
+  std::unordered_map<std::string, std::size_t> region_rows_;
+  std::unordered_set<std::string> page_names_;
+  // The search's data not yet written: the account pages and the lines of its VPCs.
+  std::vector<std::string> search_pages_;
+  std::string search_text_;
+  std::vector<std::uint32_t> search_meta_;
+  std::size_t search_lines_ = 0;
+  std::size_t search_pieces_ = 0;
   std::size_t accounts_entered_ = 0;
+  std::size_t skipped_ = 0;
   std::size_t regions_scanned_ = 0;
   std::size_t regions_failed_ = 0;
   std::size_t vpcs_ = 0;
   std::size_t vpcs_without_room_ = 0;
+  std::size_t default_vpcs_ = 0;
 };
 
 }  // namespace generator::generate

@@ -1,9 +1,7 @@
 #include "generator/generate/discovery.hpp"
 
-#include <optional>
-#include <variant>
-
 #include "generator/common/errors.hpp"
+#include "generator/generate/entry_values.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -14,39 +12,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
-
-template <class T>
-Json value_or_null(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
-// A member of the defaults as a value of a document; `missing` for an optional one that holds none.
-template <class T>
-Json value_or(const T& value, const Json& /*missing*/) {
-  return value;
-}
-template <class T>
-Json value_or(const std::optional<T>& value, const Json& missing) {
-  return value ? Json(*value) : missing;
-}
-
-// The default's value when the file gives it, otherwise `missing`.
-Json given_or(const config::Defaults& defaults, const config::AccountDefaultEntry& entry,
-              const Json& missing) {
-  if (!defaults.is_given(entry.which)) return missing;
-  return std::visit([&](auto member) { return value_or(defaults.*member, missing); }, entry.member);
-}
-
-// The associated blocks of the VPC, the primary one included, in association order.
-std::string associated_cidrs(const VpcRecord& vpc) {
-  std::string joined;
-  for (const auto& block : vpc.blocks) {
-    if (!block.is_associated()) continue;
-    if (!joined.empty()) joined += ",";
-    joined += block.network.to_string();
-  }
-  return joined;
-}
 
 }  // namespace
 
@@ -114,71 +79,6 @@ Json DiscoveryFileOutput::vpc_entry(const VpcRecord& vpc) const {
       entry[std::string(copied.key)] = given_or(defaults_, copied, NULL_TEXT);
   }
   return entry;
-}
-
-void WorkbookOutput::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
-                                 const VpcRecord& vpc) const {
-  if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Row Data:\n{}", log::Readable{row(account, region, vpc)});
-}
-
-void WorkbookOutput::account_scanned(const AccountRecord& account) {
-  for (const RegionRecord& region : account.regions) {
-    if (region.failed() && !first_failure_) first_failure_ = region.failure;
-    for (const VpcRecord& vpc : region.vpcs) rows_.push_back(row(account, region, vpc));
-  }
-}
-
-Json WorkbookOutput::rows() {
-  if (first_failure_) std::rethrow_exception(first_failure_);
-  return std::move(rows_);
-}
-
-Json WorkbookOutput::row(const AccountRecord& account, const RegionRecord& region,
-                         const VpcRecord& vpc) const {
-  Json row_data = Json::object();
-  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-    row_data[std::string(entry.header)] = cell(entry.column, account, region, vpc);
-  return row_data;
-}
-
-Json WorkbookOutput::cell(WorkbookColumn column, const AccountRecord& account,
-                          const RegionRecord& region, const VpcRecord& vpc) const {
-  switch (column) {
-    case WorkbookColumn::account_id:
-      return account.account_id;
-    case WorkbookColumn::account_name:
-      return value_or_null(account.account_name);
-    case WorkbookColumn::hpe:
-    case WorkbookColumn::managed_tgw:
-    case WorkbookColumn::filter_cidrs:
-    case WorkbookColumn::spoke_gw_size:
-    case WorkbookColumn::role_name:
-    case WorkbookColumn::gw_zones:
-    case WorkbookColumn::domain:
-    case WorkbookColumn::encrypt:
-    case WorkbookColumn::inspection:
-    case WorkbookColumn::transit_gw_name:
-      // A default the file does not give is the operator's to choose: an empty cell rather than
-      // a value (a FALSE for hpe) that reads like a decision.
-      return given_or(defaults_, *config::default_shown_in(column), NULL_TEXT);
-    case WorkbookColumn::region:
-      return region.region;
-    case WorkbookColumn::vpc_id:
-      return vpc.id;
-    case WorkbookColumn::vpc_cidrs:
-      return associated_cidrs(vpc);
-    case WorkbookColumn::hvn_cidr:
-      return vpc.gateway_subnet.text();
-    case WorkbookColumn::spoke_gw_name:
-      return vpc.gateway_name;
-    // Left for the operator to fill in.
-    case WorkbookColumn::spoke_gw_tags:
-    case WorkbookColumn::spoke_advertisement:
-    case WorkbookColumn::spoke_routes:
-      return NULL_TEXT;
-  }
-  throw ValueError("no workbook column numbered " + std::to_string(static_cast<int>(column)));
 }
 
 }  // namespace generator::generate

@@ -24,6 +24,7 @@
 #include "generator/generate/estate_scan.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/generate/verification.hpp"
+#include "generator/generate/workbook_output.hpp"
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
 #include "ovra/config.hpp"
@@ -118,7 +119,10 @@ void check_outputs(const Options& options, const config::Config& config) {
         {"--discovery", *options.discovery, &serializers::Exporters::missing_exporter});
   // The workbook writer takes any file name: it is not chosen by the extension.
   if (options.excel) outputs.push_back({"--excel", *options.excel, {}});
-  if (options.report) outputs.push_back({"--report", *options.report, {}});
+  if (options.report) {
+    outputs.push_back({"--report", *options.report, {}});
+    outputs.push_back({"--report", AddressMap::folder_of(*options.report), {}, true});
+  }
   std::vector<base::files::PlannedInput> inputs;
   if (options.config_path) inputs.push_back({"--config", *options.config_path});
   if (options.verify) inputs.push_back({"--verify", *options.verify});
@@ -176,10 +180,11 @@ class RunAddressMap : public AddressMap {
  public:
   RunAddressMap(AddressMapSettings settings, const EstateOverlaps& overlaps, std::string path,
                 std::source_location run)
-      : AddressMap(std::move(settings)), overlaps_(overlaps), path_(std::move(path)), run_(run) {}
+      : AddressMap(std::move(settings), path), overlaps_(overlaps), path_(std::move(path)),
+        run_(run) {}
   void finish() override {
     logger().info(run_, "Writing address map: {}", path_);
-    write(path_, overlaps_);
+    AddressMap::finish(overlaps_);
   }
 
  private:
@@ -188,15 +193,17 @@ class RunAddressMap : public AddressMap {
   std::source_location run_;
 };
 
-// The workbook: its rows exported to the file, unless a failed region spoilt them.
+// The workbook: its rows went to the file as the accounts arrived; completed unless a failed
+// region spoilt them.
 class RunWorkbook : public WorkbookOutput {
  public:
-  RunWorkbook(const config::Defaults& defaults, std::string path, std::source_location run)
-      : WorkbookOutput(defaults), path_(std::move(path)), run_(run) {}
+  RunWorkbook(const config::Defaults& defaults, serializers::ListExport& rows, std::string path,
+              std::source_location run)
+      : WorkbookOutput(defaults, rows), path_(std::move(path)), run_(run) {}
   void finish() override {
-    const nlohmann::ordered_json workbook_rows = rows();
+    check_complete();
     logger().info(run_, "Exporting accounts to discovery excel: {}", path_);
-    serializers::export_to_xlsx(workbook_rows, path_);
+    WorkbookOutput::finish();
   }
 
  private:
@@ -251,6 +258,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::unique_ptr<serializers::ListExport> discovery_accounts;
   std::optional<RunDiscoveryFile> discovery;
   std::optional<RunAddressMap> map;
+  std::unique_ptr<serializers::ListExport> workbook_rows;
   std::optional<RunWorkbook> workbook;
   std::vector<RunFile> estate_files;
   ScanRequest request;
@@ -272,8 +280,9 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   }
   if (files.excel) {
     logger().info("Generating Excel file: {}", *files.excel);
-    estate_files.push_back(
-        {&workbook.emplace(config.defaults, *files.excel, run), "Workbook '" + *files.excel + "'"});
+    workbook_rows = serializers::open_xlsx_row_export(*files.excel);
+    estate_files.push_back({&workbook.emplace(config.defaults, *workbook_rows, *files.excel, run),
+                            "Workbook '" + *files.excel + "'"});
     request.products.emplace_back("the workbook");
   }
   for (const RunFile& file : estate_files) request.outputs.push_back(file.output);

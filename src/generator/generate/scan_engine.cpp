@@ -362,6 +362,7 @@ void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoverySe
 VpcRecord vpc_record(const aws::Vpc& vpc) {
   VpcRecord record;
   record.id = vpc.id;
+  record.is_default = vpc.is_default;
   record.primary = vpc_network(vpc.id, vpc.cidr_block);
   for (const auto& association : vpc.cidr_block_association_set)
     record.blocks.push_back(

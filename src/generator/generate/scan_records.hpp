@@ -66,6 +66,8 @@ struct VpcRecord {
   GatewaySubnet gateway_subnet;
   /// The proposed spoke gateway name.
   std::string gateway_name;
+  /// Whether AWS made it as the region's default VPC (EC2's isDefault).
+  bool is_default = false;
 
   /// The value of the "Name" tag, or nothing.
   [[nodiscard]] std::optional<std::string> name() const {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -165,43 +166,117 @@ TEST_F(AtomicFile, ALinkHasTheFileItLeadsToReplacedAndStaysALink) {
   EXPECT_EQ(fs::read_symlink(directory_ / "link.yaml"), "real/out.yaml");
 }
 
-// The writer stops half-way in a child process, which is then stopped by the signal; the child
-// gives up by itself (SIGALRM) should the signal never come. Every signal whose default action
-// ends the process tidies up first, those that dump a core too.
+// Runs `write` in a child process, which tells when it has written half (`half_done`) and waits
+// there until `signal_number` stops it (without a core dump); `check_half_way` runs meanwhile. The
+// child gives up by itself (SIGALRM) should the signal never come. True when the signal stopped it.
+bool stopped_half_way(int signal_number, const std::function<void(const std::function<void()>&)>& write,
+                      const std::function<void()>& check_half_way) {
+  int ready[2];
+  if (::pipe(ready) != 0) return false;
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::close(ready[0]);
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::alarm(30);
+    write([&] {
+      const char byte = 'x';
+      if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+      for (;;) ::pause();
+    });
+    ::_exit(4);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const ssize_t got = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  EXPECT_EQ(got, 1);
+  check_half_way();
+  ::kill(child, signal_number);
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return false;
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal_number;
+}
+
+// Every signal whose default action ends the process tidies up first, those that dump a core too.
 TEST_F(AtomicFile, AStoppingSignalRemovesTheTemporaryFileAndStillStopsTheProcess) {
   const fs::path target = directory_ / "out.yaml";
   write(target, "precious\n");
   for (const int signal_number : {SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGPIPE, SIGXFSZ, SIGRTMIN}) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(ready[0]);
-      const rlimit no_core{0, 0};
-      ::setrlimit(RLIMIT_CORE, &no_core);
-      ::alarm(30);
-      replace_file_atomically(target, [&](const fs::path& temporary) {
-        write(temporary, "half writ");
-        const char byte = 'x';
-        if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
-        for (;;) ::pause();
-      });
-      ::_exit(4);
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    const ssize_t got = ::read(ready[0], &byte, 1);
-    ::close(ready[0]);
-    EXPECT_EQ(got, 1) << signal_number;
-    EXPECT_EQ(entries().size(), 2U);  // the temporary file stands beside the target
-    ::kill(child, signal_number);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_TRUE(stopped_half_way(
+        signal_number,
+        [&](const std::function<void()>& half_done) {
+          replace_file_atomically(target, [&](const fs::path& temporary) {
+            write(temporary, "half writ");
+            half_done();
+          });
+        },
+        // The temporary file stands beside the target.
+        [&] { EXPECT_EQ(entries().size(), 2U); }))
+        << signal_number;
     EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"}) << signal_number;
     EXPECT_EQ(read(target), "precious\n");
   }
+  // A folder being written, with the files in it, goes the same way.
+  EXPECT_TRUE(stopped_half_way(
+      SIGTERM,
+      [&](const std::function<void()>& half_done) {
+        FolderReplacement folder(directory_ / "pages");
+        for (int page = 0; page < 300; ++page)
+          folder.write_file("page-" + std::to_string(page) + ".html", "half writ");
+        half_done();
+      },
+      [&] { EXPECT_EQ(entries().size(), 2U); }));
+  EXPECT_EQ(entries(), std::vector<std::string>{"out.yaml"});
+}
+
+// A folder of pages and the page that goes with it: both are replaced, or neither.
+TEST_F(AtomicFile, AFolderIsReplacedWholeWithItsPageOrNotAtAll) {
+  const fs::path folder = directory_ / "map_files";
+  const fs::path page = directory_ / "map.html";
+  fs::create_directory(folder);
+  write(folder / "old.html", "old\n");
+  write(page, "old page\n");
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("a.html", "first");
+    replacement.write_file("a.html", "second");
+    EXPECT_EQ(replacement.read_file("a.html"), "second");
+    AtomicFileWriter first_page(page);
+    first_page.append("new page\n");
+    EXPECT_THROW(replacement.commit([&] { throw std::runtime_error("the page failed"); }),
+                 std::runtime_error);
+  }
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
+  EXPECT_EQ(read(folder / "old.html"), "old\n");
+  EXPECT_EQ(read(page), "old page\n");
+
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("a.html", "new\n");
+    AtomicFileWriter first_page(page);
+    first_page.append("new page\n");
+    replacement.commit([&] { first_page.commit(); });
+  }
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
+  EXPECT_FALSE(fs::exists(folder / "old.html"));
+  EXPECT_EQ(read(folder / "a.html"), "new\n");
+  EXPECT_EQ(read(page), "new page\n");
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::others_read, fs::perms::others_read);
+
+  // Where none stood, the folder is created; a file in its place is refused before anything.
+  fs::remove_all(folder);
+  {
+    FolderReplacement replacement(folder);
+    replacement.write_file("b.html", "b");
+    replacement.commit();
+  }
+  EXPECT_EQ(read(folder / "b.html"), "b");
+  fs::remove_all(folder);
+  write(folder, "a file\n");
+  EXPECT_THROW(FolderReplacement{folder}, OSError);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"map.html", "map_files"}));
 }
 
 // A file size limit makes write() fail part-way, like a full disk.

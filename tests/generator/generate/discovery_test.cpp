@@ -13,6 +13,7 @@
 #include "generator/generate/estate_scan.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/generate/verification.hpp"
+#include "generator/generate/workbook_output.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 #include "support/log_capture.hpp"
@@ -187,7 +188,8 @@ class DiscoveryPasses : public ::testing::Test {
   Scanned scan(PassProgress& progress, std::size_t jobs = 1) {
     serializers::CollectedList accounts("account_info");
     DiscoveryFileOutput discovery(config_.defaults, accounts);
-    WorkbookOutput workbook(config_.defaults);
+    serializers::CollectedList rows("rows");
+    WorkbookOutput workbook(config_.defaults, rows);
     Scanned scanned;
     scanned.tally =
         scan_estate_once(config_, services_.account_list(config_), services_, progress, jobs,
@@ -195,7 +197,8 @@ class DiscoveryPasses : public ::testing::Test {
     discovery.finish();
     scanned.document = accounts.document();
     try {
-      scanned.rows = workbook.rows();
+      workbook.finish();
+      scanned.rows = rows.items();
     } catch (const aws::ServiceError& error) {
       scanned.rows = error.what();
     }
@@ -204,10 +207,12 @@ class DiscoveryPasses : public ::testing::Test {
   Scanned scan() { return scan(no_progress_); }
   // The rows of a run with --excel alone.
   Json workbook_alone() {
-    WorkbookOutput workbook(config_.defaults);
+    serializers::CollectedList rows("rows");
+    WorkbookOutput workbook(config_.defaults, rows);
     (void)scan_estate_once(config_, services_.account_list(config_), services_, no_progress_, 1,
                            {{&workbook}, {"the workbook"}});
-    return workbook.rows();
+    workbook.finish();
+    return rows.items();
   }
 
   [[nodiscard]] bool logged(const std::string& line) const { return capture_.count(line) > 0; }

@@ -20,7 +20,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import yaml
 
-from support import browser, harness
+from support import address_map, browser, harness
 from support.aws_proxy import AwsProxy
 from support.controller_stand_in import DEFAULT_ACCOUNTS, ControllerStandIn, certificate_fingerprint
 from support.moto import DEFAULT_ACCOUNT, MotoEstateTestCase, role_arn
@@ -426,8 +426,14 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                 if part != "docProps/core.xml":  # the time of writing
                     self.assertEqual(first.read(part), second.read(part), part)
         scan_time = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC")
-        self.assertEqual(scan_time.sub(b"TIME", m.read_bytes()),
-                         scan_time.sub(b"TIME", (self.scratch / "m1.html").read_bytes()))
+        first_pages = {"m": m, "m1": self.scratch / "m1.html"}
+        folders = {name: self.scratch / f"{name}_files" for name in first_pages}
+        self.assertEqual(sorted(p.name for p in folders["m"].iterdir()), sorted(p.name for p in folders["m1"].iterdir()))
+        for page in [None, *sorted(p.name for p in folders["m"].iterdir())]:
+            texts = [scan_time.sub(b"TIME", (folders[name] / page if page else first_pages[name]).read_bytes())
+                     .replace(name.encode() + b".html", b"PAGE").replace(name.encode() + b"_files", b"FOLDER")
+                     for name in first_pages]
+            self.assertEqual(texts[0], texts[1], page)
 
     def test_refused_vpc_listing_skips_regions_in_the_discovery_file_and_ends_the_workbook_pass(self):
         config = self.write_config(accounts=(DELTA, GAMMA))
@@ -659,7 +665,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual([(e["account_id"], [r["region"] for r in e["regions"]]) for e in entries],
                          [(ALPHA, ["us-gov-west-1"])])
 
-    def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_filters(self):
+    def test_address_map_shows_every_vpc_to_scale_with_remote_texts_inert_and_finds_them(self):
         config = self.write_config("filter_cidrs: [10.0.0.0/8]\n", accounts=(ALPHA, BETA, GAMMA, EPSILON))
         discovery, report = self.scratch / "d.yaml", self.scratch / "map.html"
         result = self.generate("-c", config, "-d", discovery, "-r", report)
@@ -667,16 +673,21 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual(len(self.controller.requests_for("login")), 1, "one scan feeds both files")
         in_file = [vpc["vpc_id"] for account in yaml.safe_load(discovery.read_text())["account_info"]
                    for region in account["regions"] for vpc in region["vpcs"]]
-        self.assertIn("default-src 'none'", report.read_text())
+        folder = self.scratch / "map_files"
+        for page in [report, *folder.glob("*.html")]:
+            self.assertIn("default-src 'none'", page.read_text(), page)
 
-        dom = browser.parse(browser.dump_dom(report))
-        cards = {card.attributes["data-vpc"]: card for card in dom.find_all("article", "vpc")}
+        # The first page leads to a page per entered account, which draws each of its VPCs.
+        shown = address_map.AddressMap(report)
+        self.assertEqual(sorted(shown.pages), sorted([ALPHA, GAMMA, EPSILON]))
+        cards = shown.cards
         self.assertEqual(sorted(cards), sorted(in_file))
         gateway_subnets = {vpc["vpc_id"]: vpc["hvn_cidr"] for vpcs in self.expected_vpcs().values() for vpc in vpcs}
         gateway_subnets.update({self.scripted: "10.9.0.128/27", self.imaged: "10.8.0.0/27"})
         for vpc_id, card in cards.items():
-            shown = card.find_all("dd", "gw-subnet")[0].text
-            self.assertEqual(shown, gateway_subnets[vpc_id] or "NO ROOM no free /27 in any associated block", vpc_id)
+            shown_subnet = card.find_all("dd", "gw-subnet")[0].text
+            self.assertEqual(shown_subnet, gateway_subnets[vpc_id] or "NO ROOM no free /27 in any associated block",
+                             vpc_id)
             self.assertEqual("noroom" in card.classes(), not gateway_subnets[vpc_id], vpc_id)
 
         def pieces(vpc_id):
@@ -690,33 +701,51 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                          ["10.1.0.0/26 primary · 1 subnet · 100.0 % used", "100.64.0.0/24 · 1 subnet · 12.5 % used"])
         self.assertIn("Not associated, not drawn: 100.65.0.0/24 (disassociated)", cards[self.gone].text)
         self.assertIn("1 subnet without an IPv4 block", cards[self.east].text)
+        self.assertEqual([badge.text for badge in cards[self.gone].find_all("span", "badge")], ["NO ROOM"])
 
-        # Remote texts are text: no element came from them, and the page's own script is the only one.
+        # Remote texts are text on every page: no element came from them, the page's own script is the
+        # only inline one, and the search adds only the folder's data.
         self.assertIn(SCRIPT_NAME, cards[self.scripted].find_all("h4")[0].text)
         self.assertIn(IMG_NAME, cards[self.imaged].find_all("h4")[0].text)
-        self.assertIn(HOSTILE_ACCOUNT_NAME, dom.text)
-        self.assertEqual(len(dom.find_all("script")), 1)
-        self.assertEqual(dom.find_all("img") + dom.find_all("b"), [])
-        self.assertTrue(dom.find_all("title")[0].text.startswith("Address map"))
-        header = dom.find_all("header")[0]
-        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertIn(HOSTILE_ACCOUNT_NAME, shown.first.text)
+        self.assertIn(HOSTILE_ACCOUNT_NAME, shown.pages[EPSILON].text)
+        for dom in [shown.first, *shown.pages.values()]:
+            self.assertEqual(len(dom.find_all("script")), 1)
+            self.assertEqual(dom.find_all("img") + dom.find_all("b"), [])
+            self.assertTrue(dom.find_all("title")[0].text.startswith(("Address map", "Account ")))
+            self.assertEqual([h.text for h in dom.find_all("h2") if h.text == "Legend"], ["Legend"])
+        summary = shown.summary()
         self.assertEqual(summary["Accounts"], "4 configured, 3 entered, 1 skipped")
+        self.assertEqual((summary["Regions configured"], summary["Account-regions scanned"]),
+                         ("2: us-east-1, eu-west-1", "6"))
         self.assertEqual((summary["VPCs"], summary["VPCs with no room"]), ("6", "1"))
         self.assertEqual((summary["Gateway subnet"], summary["Filtered CIDRs"]), ("/27", "10.0.0.0/8"))
-        self.assertIn(BETA, header.text)
+        self.assertIn(BETA, shown.first.find_all("header")[0].text)
+        rows = {row.find_all("td")[0].text: [cell.text for cell in row.find_all("td")[1:]]
+                for row in shown.section("accounts").find_all("tr")[1:]}
+        self.assertEqual(rows[ALPHA], ["prod-network", "2", "3", "1", "0", ""])
+        self.assertTrue(rows[BETA][-1].startswith("SKIPPED "), rows[BETA])
 
-        # The filter runs (admitted by the page's policy) from the address's fragment as from its inputs.
-        def visible(fragment):
-            dom = browser.parse(browser.dump_dom(report, fragment))
+        # The first page's search runs (admitted by its policy) from the address's fragment, over every
+        # account's VPCs read from the folder, and shows what it finds as text; an account page filters
+        # its own cards.
+        def found(fragment):
+            ids, texts, _, dom = address_map.found(report, fragment)
             self.assertNotIn("hidden", dom.find_all("form")[0].attributes, "the page's script ran")
-            return sorted(card.attributes["data-vpc"] for card in dom.find_all("article", "vpc")
-                          if "hidden" not in card.attributes), \
-                sorted(section.find_all("h2")[0].text for section in dom.find_all("details", "account")
-                       if "hidden" not in section.attributes)
-        self.assertEqual(visible("q=vpc%20EAST"), ([self.east], [f"Account {ALPHA} prod-network"]))
-        self.assertEqual(visible("noroom"), ([self.gone], [f"Account {ALPHA} prod-network"]))
-        self.assertEqual(visible("q=" + urllib.parse.quote("<SCRIPT>")), ([self.scripted], [f"Account {EPSILON} {HOSTILE_ACCOUNT_NAME}"]))
-        self.assertEqual(visible("q=core")[0], sorted([self.scripted, self.imaged]))
+            self.assertEqual(dom.find_all("img") + dom.find_all("b"), [])
+            self.assertEqual(sorted((s.attributes.get("src") for s in dom.find_all("script")), key=str),
+                             [None, "map_files/vpcs-1.js"])
+            return sorted(ids)
+        self.assertEqual(found("q=vpc%20EAST"), [self.east])
+        self.assertEqual(found("noroom"), [self.gone])
+        self.assertEqual(found("q=" + urllib.parse.quote("<SCRIPT>")), [self.scripted])
+        self.assertEqual(found("q=core"), sorted([self.scripted, self.imaged]))
+        self.assertEqual(found("q=100.64.0.0/24"), [self.full])
+        self.assertEqual(found("q=" + GAMMA), [self.gamma])
+        alpha_page = shown.account_links()[ALPHA]
+        filtered = browser.parse(browser.dump_dom(alpha_page, "q=vpc%20EAST"))
+        self.assertEqual([card.attributes["data-vpc"] for card in filtered.find_all("article", "vpc")
+                          if "hidden" not in card.attributes], [self.east])
 
         # Without the discovery file, the scan runs for the map alone.
         report.unlink()
@@ -726,6 +755,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertTrue(report.exists())
         self.assertEqual(discovery.stat().st_mtime_ns, written)
         self.assertEqual(sorted(self.scratch.glob("*.yaml")), sorted([config, discovery]))
+        self.assertEqual(sorted(p.name for p in self.scratch.glob("*map*")), ["map.html", "map_files"])
     def test_overlapping_vpcs_external_and_reserved_ranges_are_named_and_drawn(self):
         config = self.write_config(accounts=(ZETA, ETA))
         with config.open("a") as text:
@@ -743,32 +773,41 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual((gateway_subnets[self.planned], gateway_subnets[self.held]), ("10.60.0.64/27", ""))
         scan_order = list(places)
 
-        # Who overlaps whom, with the block each holds there; every other VPC overlaps nothing.
+        def in_scan_order(vpcs):
+            return sorted(vpcs, key=scan_order.index)
+
+        # Who overlaps whom, with the block each holds there; every other VPC overlaps nothing. The log
+        # sums it up first, then names each shared block (the largest first, with the VPCs the operator
+        # made first among its examples) and each external range that VPCs share addresses with.
         blocks = {self.shared_a: "10.50.0.0/16", self.shared_b: "10.50.0.0/16", self.inner: "10.50.128.0/17"}
         blocks.update({vpc: "172.31.0.0/16" for vpc in self.default_vpcs + self.labs})
-        groups = [[self.shared_a, self.shared_b, self.inner], self.default_vpcs + self.labs]
-        expected = []
-        for vpc in sorted(blocks, key=scan_order.index):
-            others = sorted((o for group in groups if vpc in group for o in group if o != vpc), key=scan_order.index)
-            named = ", ".join(f"{places[o]} {blocks[o]}" for o in others[:10])
-            more = f" and {len(others) - 10} more VPCs" if len(others) > 10 else ""
-            expected.append(f"generator.generate:WARNING VPC {places[vpc]}: {blocks[vpc]} shares addresses with {named}{more}")
-        expected.append("generator.generate:WARNING 16 VPCs share addresses with other VPCs (81 pairs); "
-                        "VPCs that overlap cannot be reached side by side")
-        expected.append(f"generator.generate:WARNING VPC {places[self.partner]}: 192.168.10.0/24 shares addresses "
-                        "with external_cidrs 192.168.0.0/16")
+
+        def examples(vpcs):
+            return ", ".join(f"{places[vpc]} {blocks[vpc]}" for vpc in vpcs[:3])
+        expected = [
+            "generator.generate:WARNING 16 VPCs share addresses with other VPCs (81 pairs); "
+            "VPCs that overlap cannot be reached side by side",
+            "generator.generate:WARNING 172.31.0.0/16 is shared by 13 VPCs in 2 accounts (4 of them default VPCs), "
+            f"e.g. {examples(in_scan_order(self.labs))}",
+            "generator.generate:WARNING 10.50.0.0/16 (with 1 block inside it) is shared by 3 VPCs in 2 accounts, "
+            f"e.g. {examples(in_scan_order([self.shared_a, self.shared_b, self.inner]))}",
+            "generator.generate:WARNING external_cidrs 192.168.0.0/16 shares addresses with 1 VPC in 1 account, "
+            f"e.g. {places[self.partner]} 192.168.10.0/24"]
         lines = result.stderr.splitlines()
-        first = next(i for i, line in enumerate(lines) if " shares addresses with " in line)
+        first = next(i for i, line in enumerate(lines) if "share addresses with other VPCs" in line)
         self.assertEqual(lines[first:first + len(expected)], expected)
+        self.assertEqual([line for line in lines if "WARNING VPC " in line], [], "each VPC is named with -v only")
         self.assertIn(f"generator.generate:WARNING Could not compute hvn_cidr for vpc '{self.held}': No available "
                       "subnets with prefix 27 outside the reserved ranges (reserved_cidrs 10.61.0.32/27)", lines)
-        self.assertEqual(sum(" shares addresses with " in line for line in lines), len(expected) - 1)
 
-        dom = browser.parse(browser.dump_dom(report))
-        cards = {card.attributes["data-vpc"]: card for card in dom.find_all("article", "vpc")}
+        shown = address_map.AddressMap(report)
+        cards = shown.cards
         card_ids = {card.attributes["id"]: vpc for vpc, card in cards.items()}
-        section = [s for s in dom.find_all("section") if s.attributes.get("id") == "overlaps"][0]
-        self.assertIn("16 VPCs share addresses with other VPCs, in 81 pairs", section.text)
+
+        def linked(anchor):
+            return card_ids[urllib.parse.unquote(anchor.attributes["href"].partition("#")[2])]
+        section = shown.section("overlaps")
+        self.assertIn("16 VPCs share addresses with other VPCs, in 81 pairs, in 2 shared blocks", section.text)
         entries = section.find_all("details")
         self.assertEqual([entry.find_all("summary")[0].text for entry in entries],
                          ["10.50.0.0/16 · 3 VPCs", "172.31.0.0/16 · 13 VPCs"])
@@ -776,12 +815,14 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         outer, nested = entries[0].find_all("li")
         self.assertIn(nested, outer.find_all("li"))
         self.assertTrue(nested.text.startswith("10.50.128.0/17: "))
-        self.assertEqual([card_ids[a.attributes["href"][1:]] for a in outer.find_all("a")],
-                         sorted([self.shared_a, self.shared_b], key=scan_order.index) + [self.inner])
-        self.assertEqual(sorted(card_ids[a.attributes["href"][1:]] for a in entries[1].find_all("a")),
-                         sorted(self.default_vpcs + self.labs))
+        self.assertEqual([linked(a) for a in outer.find_all("a")],
+                         in_scan_order([self.shared_a, self.shared_b]) + [self.inner])
+        self.assertEqual(sorted(linked(a) for a in entries[1].find_all("a")), sorted(self.default_vpcs + self.labs))
         self.assertIn("OVERLAPS 10.50.0.0/16 shares addresses with 2 other VPCs", cards[self.shared_a].text)
         self.assertIn("OVERLAPS 172.31.0.0/16 shares addresses with 12 other VPCs", cards[self.labs[0]].text)
+        mark = [p for p in cards[self.labs[0]].find_all("p", "extra") if "OVERLAPS" in p.text][0]
+        self.assertEqual(mark.find_all("a")[0].attributes["href"], "../map.html#overlap-1")
+        self.assertEqual([badge.classes() for badge in mark.find_all("span")], [["badge", "b-overlaps"]])
         self.assertIn("EXTERNAL 192.168.10.0/24 shares addresses with the external range 192.168.0.0/16",
                       cards[self.partner].text)
         marked = sorted(vpc for vpc, card in cards.items() if "OVERLAPS" in card.text or "EXTERNAL" in card.text)
@@ -789,10 +830,31 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertEqual([(rect.attributes.get("class", "u"), rect.text) for rect in cards[self.planned].find_all("rect")],
                          [("u", "10.60.0.0/27"), ("r", "reserved 10.60.0.32/27 (reserved_cidrs)"),
                           ("g", "gateway subnet 10.60.0.64/27"), ("f", "free 10.60.0.96 – 10.60.0.255 (160 addresses)")])
-        header = dom.find_all("header")[0]
-        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        summary = shown.summary()
         self.assertEqual((summary["Reserved ranges"], summary["External ranges"], summary["VPCs that overlap"]),
                          ("10.60.0.32/27, 10.61.0.32/27", "192.168.0.0/16 (1 VPC over it)", "16, in 81 pairs"))
+        self.assertEqual(summary["VPCs"], f"{len(places)}, of which 4 default VPCs")
+        # A block is found by the search the entries link to.
+        self.assertEqual(sorted(address_map.found(report, "q=10.50.128.0/17")[0]), [self.inner])
+
+        # With -v every VPC that shares addresses is named too, with the first of the others; default
+        # VPCs that overlap only one another are one line.
+        alone = self.generate("-v", "-c", self.write_config(accounts=(ZETA,)), "-d", discovery)
+        self.assertEqual(alone.returncode, 0, alone.stderr)
+        messages = [match.group(1) for match in re.finditer(r" WARNING generator\.generate:\w+ (.*)$", alone.stderr,
+                                                            re.MULTILINE)]
+        zeta_defaults = in_scan_order(self.default_vpcs[:2])
+        first = next(i for i, message in enumerate(messages) if "share addresses with other VPCs" in message)
+        self.assertEqual(messages[first:first + 7], [
+            "4 VPCs share addresses with other VPCs (2 pairs); VPCs that overlap cannot be reached side by side",
+            f"10.50.0.0/16 (with 1 block inside it) is shared by 2 VPCs in 1 account, "
+            f"e.g. {examples([self.shared_a, self.inner])}",
+            f"2 default VPCs share 172.31.0.0/16 in 1 account: they overlap only one another, e.g. "
+            f"{examples(zeta_defaults)}",
+            *[f"VPC {places[vpc]}: {blocks[vpc]} shares addresses with {places[other]} {blocks[other]}"
+              for vpc, other in sorted([(self.shared_a, self.inner), (self.inner, self.shared_a),
+                                        (zeta_defaults[0], zeta_defaults[1]), (zeta_defaults[1], zeta_defaults[0])],
+                                       key=lambda pair: scan_order.index(pair[0]))]])
 
     def test_aws_answers_that_are_not_aws_end_the_run_and_keep_the_old_file(self):
         config = self.write_config(accounts=(ALPHA,))
@@ -929,6 +991,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                          r"^ScanError: .*\): the discovery file and the address map were not written and existing "
                          r"ones are left as they were$")
         self.assertFalse(report.exists())
+        self.assertEqual(list(self.scratch.glob(".map*")) + list(self.scratch.glob("map*")), [],
+                         "neither the map's folder nor its temporary one")
         self.assertEqual(out.read_text(), OLD_DISCOVERY_FILE)
 
     def test_password_and_mfa_prompts_at_the_terminal_stand_on_lines_of_their_own_and_are_asked_once(self):

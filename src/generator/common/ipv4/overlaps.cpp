@@ -262,6 +262,16 @@ class PartnerFinder {
 }  // namespace
 
 Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_others) {
+  std::vector<OwnerOverlaps> owners;
+  Overlaps overlaps =
+      find_overlaps(std::move(networks), listed_others,
+                    [&](const OwnerOverlaps& found) { owners.push_back(found); });
+  overlaps.owners = std::move(owners);
+  return overlaps;
+}
+
+Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_others,
+                       const std::function<void(const OwnerOverlaps&)>& each_owner) {
   std::size_t owner_total = 0;
   for (const auto& entry : networks) owner_total = std::max(owner_total, entry.owner + 1);
   OwnersNetworks kept = keep_outer_networks(networks, owner_total);
@@ -272,10 +282,15 @@ Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_ot
   // One more than listed, because the owner itself is among the partners of its own nodes.
   PartnerFinder partners_of(forest, owner_total, listed_others + 1);
   std::uint64_t partner_sum = 0;
+  // One record, reused from owner to owner, so that its lists are not allocated anew each time.
+  OwnerOverlaps found;
   for (std::size_t owner = 0; owner < owner_total; ++owner) {
     const std::size_t first = kept.begin[owner];
     const std::size_t last = kept.begin[owner + 1];
-    OwnerOverlaps found{.owner = owner, .networks = {}, .others = {}, .other_count = 0};
+    found.owner = owner;
+    found.networks.clear();
+    found.others.clear();
+    found.other_count = 0;
     for (std::size_t i = first; i < last; ++i)
       if (forest.related[kept.node[i]] > 1) found.networks.push_back(kept.networks[i]);
     if (found.networks.empty()) continue;
@@ -296,7 +311,7 @@ Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_ot
         }
       }
     }
-    overlaps.owners.push_back(std::move(found));
+    each_owner(found);
   }
   overlaps.pair_count = partner_sum / 2;
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "generator/common/ipv4/ipv4_network.hpp"
@@ -61,5 +62,11 @@ struct Overlaps {
 /// is that of sorting the n networks plus, once per distinct network (or distinct set of networks
 /// of an owner that holds several), a walk over its ancestors (at most 32) and descendants.
 Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_others);
+
+/// find_overlaps for estates too large to hold every owner's findings at once: each owner that
+/// shares addresses is handed to `each_owner` in ascending order as it is found, and only the pair
+/// count and the groups are kept (`owners` stays empty).
+Overlaps find_overlaps(std::vector<OwnedNetwork> networks, std::size_t listed_others,
+                       const std::function<void(const OwnerOverlaps&)>& each_owner);
 
 }  // namespace ipv4

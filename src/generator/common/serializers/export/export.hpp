@@ -16,8 +16,9 @@ namespace generator::serializers {
 /// Writes the data (data first, path second) to one file.
 using Exporter = void (*)(const Document& data, const std::filesystem::path& path);
 
-/// A document {key: [item, ...]} handed over one item at a time, so that a long list need not be
-/// held whole; what it becomes (a file, a document in memory) is complete only after `finish`.
+/// A list handed over one item at a time, so that a long list need not be held whole: a document
+/// {key: [item, ...]} or the rows of a workbook; what it becomes (a file, a document in memory) is
+/// complete only after `finish`.
 class ListExport {
  public:
   virtual ~ListExport() = default;
@@ -92,6 +93,8 @@ class CollectedList : public ListExport {
     whole[key_] = items_;
     return whole;
   }
+  /// Everything appended, in order.
+  [[nodiscard]] const Document& items() const noexcept { return items_; }
 
  private:
   std::string key_;

@@ -5,7 +5,9 @@
 //
 // Writing: one sheet, a bold header row that stays frozen while scrolling, an autofilter over the
 // table, strings always as text cells (a text that starts with "=" is never a formula), booleans as
-// boolean cells, numbers as number cells, null and "" as empty cells, lists as ['a', 'b'].
+// boolean cells, numbers as number cells, null and "" as empty cells, lists as ['a', 'b']. Rows
+// are written as they come and held only while they are written, so every text stands inline in
+// its cell rather than in a table of shared strings (which would hold every text until the end).
 //
 // Reading: our own reader on libzip and expat. It follows the package relationships to the first
 // sheet of the workbook, whatever its name, and reads shared, inline and formula strings, booleans,
@@ -27,6 +29,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,6 +38,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
+#include "generator/common/serializers/export/export.hpp"
 
 namespace generator::serializers {
 
@@ -179,6 +183,14 @@ void load_from_xlsx_bytes(std::string_view workbook, const std::filesystem::path
 /// the row and column for a text that is not UTF-8 or too long for a cell; the file is not touched
 /// in any of these cases.
 void export_to_xlsx(const Document& data, const std::filesystem::path& path);
+
+/// A workbook at `path` written as its rows are handed over, each row held only while it is
+/// written: the first row record gives the columns (and their widths, as export_to_xlsx's first
+/// record does), each later one is written under them (ValueError for a key that is not among
+/// them, and as export_to_xlsx for its values). `finish` completes the workbook (IndexError when
+/// no row came); until then the rows wait in temporary files beside `path`, which is left as it
+/// was when the export is dropped or fails.
+[[nodiscard]] std::unique_ptr<ListExport> open_xlsx_row_export(const std::filesystem::path& path);
 
 /// Enters load_from_xlsx and export_to_xlsx in the two registries under XLSX_EXTS; a second call
 /// fails with LoaderError.

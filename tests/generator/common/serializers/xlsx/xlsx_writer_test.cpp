@@ -231,8 +231,25 @@ TEST(XlsxWriter, RefusedDataLeavesTheFileUntouched) {
   EXPECT_THROW(export_to_xlsx(Document::array({{{"long", std::string(32'768, 'x')}}}), path),
                ValueError);
 
+  // Rows handed over one by one: none, a column the first row does not have, or an export dropped
+  // before it is finished leave the file as it was too.
+  EXPECT_THROW(open_xlsx_row_export(path)->finish(), IndexError);
+  {
+    const auto rows = open_xlsx_row_export(path);
+    rows->append(discovery_rows()[0]);
+    EXPECT_THROW(rows->append(Document{{"account_id", "1"}, {"surprise", "x"}}), ValueError);
+    EXPECT_THROW(rows->append(Document::array()), TypeError);
+    rows->append(discovery_rows()[1]);
+  }
   EXPECT_EQ(read_bytes(path), before);
   EXPECT_EQ(files_in(folder), std::vector<std::string>{"kept.xlsx"});
+
+  // Finished, they make the workbook that export_to_xlsx makes of the same rows.
+  const auto rows = open_xlsx_row_export(folder / "streamed.xlsx");
+  for (const auto& row : discovery_rows()) rows->append(row);
+  rows->finish();
+  export_to_xlsx(discovery_rows(), folder / "whole.xlsx");
+  EXPECT_EQ(read_with_openpyxl(folder / "streamed.xlsx"), read_with_openpyxl(folder / "whole.xlsx"));
 }
 
 TEST(XlsxWriter, ReplacesAnExistingFileAndFailsOnAMissingFolder) {
