@@ -109,10 +109,11 @@ class DemoEstateTest(harness.ScratchTestCase):
         east, analytics, edge = (places[name] for name in ("Production_VPC_East-HVNGW",
                                                            "analytics_platform_with-HVNGW", "edge__ingress-HVNGW"))
         lines = output.splitlines()
-        for line in (f"VPC {east}: 100.64.0.0/22 shares addresses with {analytics} 100.64.1.0/24",
-                     f"VPC {analytics}: 100.64.1.0/24 shares addresses with {east} 100.64.0.0/22",
-                     "2 VPCs share addresses with other VPCs (1 pair); VPCs that overlap cannot be reached side by side",
-                     f"VPC {edge}: 192.168.0.0/24 shares addresses with external_cidrs 192.168.0.0/16"):
+        # At the default verbosity they are grouped by shared block and by external range, the summary first.
+        for line in ("2 VPCs share addresses with other VPCs (1 pair); VPCs that overlap cannot be reached side by side",
+                     f"100.64.0.0/22 (with 1 block inside it) is shared by 2 VPCs in 2 accounts, e.g. {east} "
+                     f"100.64.0.0/22, {analytics} 100.64.1.0/24",
+                     f"external_cidrs 192.168.0.0/16 shares addresses with 1 VPC in 1 account, e.g. {edge} 192.168.0.0/24"):
             self.assertIn("generator.generate:WARNING " + line, lines)
 
         self.assertTrue((self.scratch / "discovery.xlsx").stat().st_size > 0)
