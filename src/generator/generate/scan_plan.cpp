@@ -101,13 +101,39 @@ std::vector<std::string> planned_account_ids(const config::Config& config,
                    std::to_string(static_cast<int>(config.account_source)));
 }
 
+// Why the configuration's source of accounts gave none to scan; the lines above it in the log
+// count or name what was left out.
+std::string why_no_account(const config::Config& config,
+                           const ControllerAccounts& controller_accounts) {
+  switch (config.account_source) {
+    case config::AccountSource::listed:
+      return "account_ids lists no account";
+    case config::AccountSource::controller:
+      if (controller_accounts.left_out().empty()) return "the controller's account list is empty";
+      return "the controller's account list names no AWS account: its " +
+             std::to_string(controller_accounts.left_out().size()) +
+             " entries are left out (see the WARNING above)";
+    case config::AccountSource::organization:
+      return (config.organization.ous.empty()
+                  ? std::string("the organization holds")
+                  : "the organizational units " + comma_joined(config.organization.ous) + " hold") +
+             " no ACTIVE account outside exclude_account_ids";
+  }
+  return "the configuration names no account";
+}
+
 }  // namespace
 
 ScanPlan ScanPlan::from_config(const config::Config& config,
                                const ControllerAccounts& controller_accounts,
                                DiscoveryServices& services) {
+  const std::vector<std::string> account_ids =
+      planned_account_ids(config, controller_accounts, services);
+  if (account_ids.empty())
+    throw ScanError("Nothing to scan (" + why_no_account(config, controller_accounts) +
+                    "): no file was written and existing ones are left as they were");
   ScanPlan plan;
-  for (const std::string& account_id : planned_account_ids(config, controller_accounts, services)) {
+  for (const std::string& account_id : account_ids) {
     PlannedAccount account{account_id, controller_accounts.name_of(account_id), std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));

@@ -37,7 +37,8 @@ struct ScanPlan {
   /// regions (or, when none are configured, the regions enabled for each account). The accounts
   /// are the configuration's list, the controller's (controller_account_ids) or the
   /// organization's (organization_account_ids, read through `services`, with one WARNING naming
-  /// those the controller does not name).
+  /// those the controller does not name). ScanError, saying why, when that leaves no account: a
+  /// scan of nothing would replace good files with empty ones.
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
                                             const ControllerAccounts& controller_accounts,
                                             DiscoveryServices& services);

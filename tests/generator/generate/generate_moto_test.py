@@ -562,6 +562,21 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                       '{"account_name":"no number"}; 1 more give no account_name as text: their accounts are scanned '
                       f"without a name: {GAMMA}\n", result.stderr)
 
+        # A list without accounts is an error before anything is written: the files of an earlier run
+        # stay, and no temporary file is left beside them.
+        self.controller.accounts = []
+        discovery.write_text(OLD_DISCOVERY_FILE)
+        workbook = self.scratch / "w.xlsx"
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]),
+                               "-d", discovery, "-e", workbook)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ScanError: Nothing to scan (the controller's account list is empty): no file was written "
+                         "and existing ones are left as they were")
+        self.assertEqual(discovery.read_text(), OLD_DISCOVERY_FILE)
+        self.assertFalse(workbook.exists())
+        self.assertEqual([p.name for p in self.scratch.iterdir() if p.name.startswith(".")], [])
+
         # The whole organization (the operator's own management account included): ACTIVE accounts in
         # account-number order, the closed one left out.
         self.controller.accounts = [{"account_number": self.org_hub, "account_name": "hub"}]
