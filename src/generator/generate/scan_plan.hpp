@@ -75,6 +75,10 @@ class PlanScope : public ScanOutput {
   std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
 
+/// Appends to `regions` each region of `more` that it does not hold yet, in order: a region is
+/// scanned once however often it is named or listed.
+void add_new_regions(std::vector<std::string>& regions, const std::vector<std::string>& more);
+
 /// The accounts of the controller's list, in its order, each once; the entries left out and the
 /// accounts scanned without a name (ControllerAccounts) are named in one WARNING.
 [[nodiscard]] std::vector<std::string> controller_account_ids(
