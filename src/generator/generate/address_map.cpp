@@ -221,6 +221,7 @@ void AddressMap::account_scanned(const AccountRecord& account) {
     return;
   }
   ++accounts_entered_;
+  closed_regions_.add(account);
   std::size_t vpcs = 0;
   for (const auto& region : account.regions) vpcs += region.vpcs.size();
   body_ += " · " + plural(account.regions.size(), "region", "regions") + ", " +
@@ -436,6 +437,12 @@ std::string AddressMap::page(const EstateOverlaps& overlaps) const {
   if (regions_failed_ > 0)
     regions += ", of which " + grouped(regions_failed_) + " could not be scanned";
   row("Regions", regions);
+  // Closed regions hold nothing to draw, but a reader looking for a region needs to see why.
+  std::string closed;
+  for (const ClosedRegionCount::Entry& entry : closed_regions_.entries())
+    closed += std::string(closed.empty() ? "" : ", ") + "<code>" + escape_html(entry.region) +
+              "</code> (" + plural(entry.accounts, "account", "accounts") + ")";
+  row("Closed by a service control policy", closed.empty() ? "none" : closed);
   row("VPCs", grouped(vpcs_));
   row("VPCs with no room",
       settings_.add_vpc_cidr ? "not checked (add_vpc_cidr)" : grouped(vpcs_without_room_));
