@@ -1,5 +1,6 @@
 """A proxy in front of moto_server that makes AWS behave like a far-away, busy or hostile service:
-every answer waits a chosen time, chosen regions refuse their VPC listing, every n-th EC2 request is
+every answer waits a chosen time, chosen regions refuse their VPC listing (or are closed by a service
+control policy, as organizations close the regions they do not use), every n-th EC2 request is
 first answered with a throttling error, chosen listings page without end through a cycle of tokens,
 STS echoes the web identity token or the external ID it was sent in its refusal, and requests are
 counted by action (with the regions they were signed for, and the roles AssumeRole asked for).
@@ -33,6 +34,15 @@ REFUSAL = (b'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Cod
            b'<RequestID>proxy-refusal</RequestID></Response>')
 
 
+def _closed_region_refusal(action):
+    """EC2's refusal of a listing that a service control policy denies, as AWS words it."""
+    return (f'<?xml version="1.0" encoding="UTF-8"?><Response><Errors><Error><Code>UnauthorizedOperation</Code>'
+            f'<Message>You are not authorized to perform this operation. User: arn:aws:sts::000000000000:'
+            f'assumed-role/Discovery/session is not authorized to perform: ec2:{action} with an explicit deny '
+            f'in a service control policy. Encoded authorization failure message: proxy-encoded</Message>'
+            f'</Error></Errors><RequestID>proxy-closed</RequestID></Response>').encode()
+
+
 def _error_document(code, message):
     """A Query API error answer."""
     escaped = message.replace("&", "&amp;").replace("<", "&lt;")
@@ -43,6 +53,8 @@ def _error_document(code, message):
 class AwsProxy(harness.ThreadedServer):
     """`delay`: seconds before every answer; `region_delays`: seconds per signing region instead;
     `refuse_regions`: regions whose DescribeVpcs is refused (403 UnauthorizedOperation);
+    `closed_regions`: regions whose DescribeVpcs and DescribeSubnets are refused by an explicit deny in
+    a service control policy;
     `throttle_every`: every n-th EC2 request is answered RequestLimitExceeded once (0: never);
     `cycling_tokens`: {(region, "DescribeVpcs" or "DescribeSubnets"): [tokens]}, listings answered
     here with empty pages whose next token follows the request's own in that cycle, for ever;
@@ -53,12 +65,13 @@ class AwsProxy(harness.ThreadedServer):
     keeps one per account and region: an EC2 request that finds it empty is answered
     RequestLimitExceeded."""
 
-    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), throttle_every=0,
-                 cycling_tokens=None, echo_web_identity=False, external_id=None, bucket=None):
+    def __init__(self, target_url, delay=0.0, region_delays=None, refuse_regions=(), closed_regions=(),
+                 throttle_every=0, cycling_tokens=None, echo_web_identity=False, external_id=None, bucket=None):
         self.target = urllib.parse.urlsplit(target_url)
         self.delay = delay
         self.region_delays = dict(region_delays or {})
         self.refuse_regions = set(refuse_regions)
+        self.closed_regions = set(closed_regions)
         self.throttle_every = throttle_every
         self.cycling_tokens = dict(cycling_tokens or {})
         self.echo_web_identity = echo_web_identity
@@ -171,6 +184,8 @@ class AwsProxy(harness.ThreadedServer):
                     return 503, [("Content-Type", "text/xml")], THROTTLING
             if service == "ec2" and action == "DescribeVpcs" and region in self.refuse_regions:
                 return 403, [("Content-Type", "text/xml")], REFUSAL
+            if service == "ec2" and action in ("DescribeVpcs", "DescribeSubnets") and region in self.closed_regions:
+                return 403, [("Content-Type", "text/xml")], _closed_region_refusal(action)
             if action == "AssumeRole" and self.external_id is not None:
                 if parameters.get("ExternalId") != [self.external_id]:
                     given = parameters.get("ExternalId", [""])[0]

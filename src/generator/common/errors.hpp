@@ -35,8 +35,8 @@ GENERATOR_DECLARE_ERROR(LoaderError);
 GENERATOR_DECLARE_ERROR(ExporterError);
 /// The Halvane Controller refused the login or answered in a way the session cannot use.
 GENERATOR_DECLARE_ERROR(HalvaneError);
-/// A scan of the estate reached nothing an output could be made of (no account entered, or no
-/// region of one scanned), so no output was written.
+/// A scan of the estate had nothing to scan (no account in its plan) or reached nothing an output
+/// could be made of (no account entered, or no region of one scanned), so no output was written.
 GENERATOR_DECLARE_ERROR(ScanError);
 
 #undef GENERATOR_DECLARE_ERROR

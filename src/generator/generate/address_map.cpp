@@ -330,6 +330,7 @@ void AddressMap::account_scanned(const AccountRecord& account) {
     return;
   }
   ++accounts_entered_;
+  closed_regions_.add(account);
   row.page = account_page(account.account_id);
   // An account listed twice is scanned twice; each scan keeps a page of its own.
   for (std::size_t again = 2; !page_names_.insert(row.page).second; ++again)
@@ -517,6 +518,12 @@ std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
   if (regions_failed_ > 0)
     scanned += ", of which " + grouped(regions_failed_) + " could not be scanned";
   row("Account-regions scanned", scanned);
+  // Closed regions hold nothing to draw, but a reader looking for a region needs to see why.
+  std::string closed;
+  for (const ClosedRegionCount::Entry& entry : closed_regions_.entries())
+    closed += std::string(closed.empty() ? "" : ", ") + "<code>" + escape_html(entry.region) +
+              "</code> (" + plural(entry.accounts, "account", "accounts") + ")";
+  row("Closed by a service control policy", closed.empty() ? "none" : closed);
   row("VPCs", grouped(vpcs_) + (default_vpcs_ > 0 ? ", of which " +
                                                          plural(default_vpcs_, "default VPC",
                                                                 "default VPCs")

@@ -137,6 +137,7 @@ class AddressMap : public ScanOutput {
   std::size_t skipped_ = 0;
   std::size_t regions_scanned_ = 0;
   std::size_t regions_failed_ = 0;
+  ClosedRegionCount closed_regions_;
   std::size_t vpcs_ = 0;
   std::size_t vpcs_without_room_ = 0;
   std::size_t default_vpcs_ = 0;

@@ -75,6 +75,15 @@ void DriftCheck::report_unscanned(const std::string& place, const std::string& w
              plural(vpcs, "VPC", "VPCs") + " of the file unchecked");
 }
 
+void DriftCheck::report_closed(const std::string& place, const FileRegion& region) {
+  // Each VPC by name: the migration cannot reach it there, whatever its gateway subnet.
+  unchecked_vpcs_ += region.vpcs.size();
+  for (const FileVpc& vpc : region.vpcs)
+    report(Kind::in_closed_region, true, log::WARNING,
+           place + ", VPC " + vpc.vpc_id +
+               ": the region is now closed by a service control policy; the VPC is unchecked");
+}
+
 std::string DriftCheck::rule_choice(const FileAccount& account, const VpcRecord& vpc) const {
   if (rule_.add_vpc_cidr) return "";
   const Hpe hpe = account_hpe(account, rule_);
@@ -100,7 +109,11 @@ void DriftCheck::account_scanned(const AccountRecord& account) {
           std::find_if(account.regions.begin(), account.regions.end(),
                        [&](const RegionRecord& record) { return record.region == region.region; });
       const std::string place = place_of(account.account_id, region.region);
-      if (found == account.regions.end())
+      const bool closed = std::find(account.closed_regions.begin(), account.closed_regions.end(),
+                                    region.region) != account.closed_regions.end();
+      if (closed)
+        report_closed(place, region);
+      else if (found == account.regions.end())
         report_unscanned(place, "not in the scan", region.vpcs.size());
       else if (found->failed())
         report_unscanned(place, found->failure_message, region.vpcs.size());

@@ -32,6 +32,7 @@ struct DriftFinding {
     outside_blocks,   // the gateway subnet lies in none of the VPC's associated blocks
     vpc_gone,         // the VPC no longer exists
     not_scanned,      // an account or region of the file could not be scanned
+    in_closed_region,  // the VPC's region is now closed by a service control policy
     empty_with_room,  // the gateway subnet is empty although the VPC has room now
     new_vpc,          // a VPC of a scanned region that the file does not hold
   };
@@ -76,6 +77,7 @@ class DriftCheck : public ScanOutput {
   void report_new_vpcs(const std::string& account_id, const RegionRecord& found,
                        const FileRegion* expected);
   void report_unscanned(const std::string& place, const std::string& why, std::size_t vpcs);
+  void report_closed(const std::string& place, const FileRegion& region);
   void report(DriftFinding::Kind kind, bool blocks, int level, std::string message);
   [[nodiscard]] std::string rule_choice(const FileAccount& account, const VpcRecord& vpc) const;
   [[nodiscard]] nlohmann::ordered_json refreshed_account(nlohmann::ordered_json entry,

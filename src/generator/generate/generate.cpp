@@ -217,12 +217,14 @@ struct RunFile {
   std::string name;
 };
 
-// Finishes each file in turn, then logs the WARNING of each written one that is incomplete: last,
-// so that a file missing accounts or regions is not taken for a complete one. A file that cannot
-// be written ends the run after the WARNINGs of those written before it.
+// Finishes each file in turn, then names the regions closed to the scan and logs the WARNING of
+// each written file that is incomplete: last, so that a file missing accounts or regions is not
+// taken for a complete one. A file that cannot be written ends the run after the WARNINGs of
+// those written before it.
 void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
   std::vector<std::string> written;
-  const auto warn_if_incomplete = [&] {
+  const auto report_gaps = [&] {
+    tally.report_closed_regions();
     for (const std::string& name : written) tally.warn_if_incomplete(name);
   };
   try {
@@ -231,10 +233,10 @@ void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
       written.push_back(file.name);
     }
   } catch (...) {
-    warn_if_incomplete();
+    report_gaps();
     throw;
   }
-  warn_if_incomplete();
+  report_gaps();
 }
 
 // Logs in once and scans once for every file asked for, then writes them in turn: the refreshed

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "aws/errors.hpp"
 #include "aws/expiry.hpp"
@@ -59,6 +60,9 @@ struct AccountWork {
   bool entered_done = false;
   struct RegionWork {
     RegionRecord region;
+    // Set when the account's organization keeps the region closed: it goes to the account's
+    // closed regions rather than its regions.
+    bool closed = false;
     log::HeldMessages messages;
     std::exception_ptr fatal;
     bool done = false;
@@ -125,7 +129,10 @@ class Scan {
       for (auto& region : work.region_work) {
         wait_until([&] { return region.done; });
         release(region.messages, region.fatal);
-        scanned.regions.push_back(std::move(region.region));
+        if (region.closed)
+          scanned.closed_regions.push_back(std::move(region.region.region));
+        else
+          scanned.regions.push_back(std::move(region.region));
       }
       work.region_work.clear();
       for (ScanOutput* output : outputs_) output->account_scanned(scanned);
@@ -213,7 +220,7 @@ class Scan {
     {
       const log::HoldMessages hold(region->messages);
       try {
-        scan_region(services, work, region->region);
+        scan_region(services, work, *region);
       } catch (...) {
         region->fatal = std::current_exception();
       }
@@ -247,12 +254,12 @@ class Scan {
     if (planned.regions) {
       work.regions = *planned.regions;
     } else {
-      account.listed_regions = services.regions(*work.creds);
+      // A region that DescribeRegions names twice is one region: scanned twice, every VPC of it
+      // would overlap itself and stand twice in files that convert and --verify then refuse.
+      add_new_regions(account.listed_regions, services.regions(*work.creds));
       work.regions = account.listed_regions;
     }
-    for (const std::string& region : planned.more_regions)
-      if (std::find(work.regions.begin(), work.regions.end(), region) == work.regions.end())
-        work.regions.push_back(region);
+    add_new_regions(work.regions, planned.more_regions);
   }
 
   // The account's role credentials, renewed first when they are about to expire: a role session
@@ -270,16 +277,26 @@ class Scan {
     return *work.creds;
   }
 
-  void scan_region(DiscoveryServices& services, AccountWork& work, RegionRecord& region) {
+  void scan_region(DiscoveryServices& services, AccountWork& work,
+                   AccountWork::RegionWork& region_work) {
     const AccountRecord& account = work.account;
+    RegionRecord& region = region_work.region;
     progress_.region_started(region.region);
     const RegionEnd region_end(progress_);
     const std::unique_ptr<Ec2Handle> ec2 =
         services.ec2_handler(region.region, current_creds(services, work));
     RegionSubnets subnets(*ec2);
+    std::unordered_set<std::string> listed_ids;
     try {
       ec2->list_vpc_pages(VPC_PAGE_SIZE, [&](std::vector<aws::Vpc>& page) {
         for (const aws::Vpc& listed : page) {
+          // A VPC listed twice (the listing shifted between its pages) is one VPC: twice, it
+          // would overlap itself and stand twice in files that convert and --verify refuse.
+          if (!listed_ids.insert(listed.id).second) {
+            logger().debug(settings_.pass, "VPC {} of region '{}' was listed twice; taken once",
+                           listed.id, region.region);
+            continue;
+          }
           region.vpcs.push_back(scan_vpc(listed, subnets));
           for (const ScanOutput* output : outputs_)
             output->vpc_scanned(account, region, region.vpcs.back());
@@ -287,6 +304,16 @@ class Scan {
         }
       });
     } catch (const aws::ServiceError& error) {
+      if (error.denied_by_service_control_policy()) {
+        // Organizations deny the regions they do not use to every account they govern: such a
+        // region holds nothing to migrate, so it is neither an error nor a gap in any file. The
+        // run names each closed region once, after the scan.
+        logger().debug(settings_.pass, "Region '{}' is closed to account {}: {}", region.region,
+                       account.account_id, error_rendering(error));
+        region.vpcs.clear();
+        region_work.closed = true;
+        return;
+      }
       // AWS's message alone does not say which of many regions refused: an output that ends the
       // run on it names the place.
       const aws::ServiceError placed(

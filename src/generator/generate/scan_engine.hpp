@@ -80,10 +80,12 @@ class RegionSubnets {
 };
 
 /// Scans the plan and hands each account to every output, in plan order, once its regions are
-/// done. A region whose scan meets an AWS service error is handed over as failed (with a warning)
-/// while some output outlives failed regions (ScanOutput::outlives_failed_regions); otherwise it
-/// ends the scan, as every other error does: messages of everything before it in plan order are
-/// written, nothing after.
+/// done. A region that an explicit deny of a service control policy keeps closed goes to the
+/// account's closed regions. A region whose scan meets another AWS service error is handed over
+/// as failed (with a warning) while some output outlives failed regions
+/// (ScanOutput::outlives_failed_regions); otherwise it ends the scan, as every other error does:
+/// messages of everything before it in plan order are written, nothing after. A region or VPC
+/// that AWS lists twice is scanned once.
 void scan_estate(const ScanPlan& plan, const ScanSettings& settings, DiscoveryServices& services,
                  PassProgress& progress, const std::vector<ScanOutput*>& outputs);
 

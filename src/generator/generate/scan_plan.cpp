@@ -20,6 +20,12 @@ std::string comma_joined(const std::vector<std::string>& items) {
 
 }  // namespace
 
+void add_new_regions(std::vector<std::string>& regions, const std::vector<std::string>& more) {
+  for (const std::string& region : more)
+    if (std::find(regions.begin(), regions.end(), region) == regions.end())
+      regions.push_back(region);
+}
+
 std::vector<std::string> controller_account_ids(const ControllerAccounts& controller_accounts) {
   std::vector<std::string> ids;
   std::set<std::string> seen;
@@ -101,13 +107,39 @@ std::vector<std::string> planned_account_ids(const config::Config& config,
                    std::to_string(static_cast<int>(config.account_source)));
 }
 
+// Why the configuration's source of accounts gave none to scan; the lines above it in the log
+// count or name what was left out.
+std::string why_no_account(const config::Config& config,
+                           const ControllerAccounts& controller_accounts) {
+  switch (config.account_source) {
+    case config::AccountSource::listed:
+      return "account_ids lists no account";
+    case config::AccountSource::controller:
+      if (controller_accounts.left_out().empty()) return "the controller's account list is empty";
+      return "the controller's account list names no AWS account: its " +
+             std::to_string(controller_accounts.left_out().size()) +
+             " entries are left out (see the WARNING above)";
+    case config::AccountSource::organization:
+      return (config.organization.ous.empty()
+                  ? std::string("the organization holds")
+                  : "the organizational units " + comma_joined(config.organization.ous) + " hold") +
+             " no ACTIVE account outside exclude_account_ids";
+  }
+  return "the configuration names no account";
+}
+
 }  // namespace
 
 ScanPlan ScanPlan::from_config(const config::Config& config,
                                const ControllerAccounts& controller_accounts,
                                DiscoveryServices& services) {
+  const std::vector<std::string> account_ids =
+      planned_account_ids(config, controller_accounts, services);
+  if (account_ids.empty())
+    throw ScanError("Nothing to scan (" + why_no_account(config, controller_accounts) +
+                    "): no file was written and existing ones are left as they were");
   ScanPlan plan;
-  for (const std::string& account_id : planned_account_ids(config, controller_accounts, services)) {
+  for (const std::string& account_id : account_ids) {
     PlannedAccount account{account_id, controller_accounts.name_of(account_id), std::nullopt, {}};
     if (!config.aws_regions.empty()) account.regions = config.aws_regions;
     plan.accounts.push_back(std::move(account));
@@ -116,10 +148,6 @@ ScanPlan ScanPlan::from_config(const config::Config& config,
 }
 
 ScanPlan ScanPlan::joined(const ScanPlan& first, const ScanPlan& second) {
-  const auto add_new = [](std::vector<std::string>& to, const std::vector<std::string>& from) {
-    for (const std::string& item : from)
-      if (std::find(to.begin(), to.end(), item) == to.end()) to.push_back(item);
-  };
   ScanPlan plan = first;
   for (const PlannedAccount& other : second.accounts) {
     const auto same = std::find_if(
@@ -130,14 +158,14 @@ ScanPlan ScanPlan::joined(const ScanPlan& first, const ScanPlan& second) {
       continue;
     }
     if (same->regions && other.regions) {
-      add_new(*same->regions, *other.regions);
+      add_new_regions(*same->regions, *other.regions);
     } else {
       // The enabled regions come first, as in a scan of the plan without regions alone.
-      add_new(same->more_regions, same->regions.value_or(std::vector<std::string>{}));
-      add_new(same->more_regions, other.regions.value_or(std::vector<std::string>{}));
+      add_new_regions(same->more_regions, same->regions.value_or(std::vector<std::string>{}));
+      add_new_regions(same->more_regions, other.regions.value_or(std::vector<std::string>{}));
       same->regions.reset();
     }
-    add_new(same->more_regions, other.more_regions);
+    add_new_regions(same->more_regions, other.more_regions);
   }
   return plan;
 }
@@ -156,16 +184,18 @@ bool PlanScope::covers(const AccountRecord& account, const std::string& region) 
 
 void PlanScope::account_scanned(const AccountRecord& account) {
   if (!regions_.contains(account.account_id)) return;
+  const auto outside = [&](const std::string& region) { return !covers(account, region); };
+  const auto outside_region = [&](const RegionRecord& region) { return outside(region.region); };
   const bool all_covered =
-      std::all_of(account.regions.begin(), account.regions.end(),
-                  [&](const RegionRecord& region) { return covers(account, region.region); });
+      std::none_of(account.regions.begin(), account.regions.end(), outside_region) &&
+      std::none_of(account.closed_regions.begin(), account.closed_regions.end(), outside);
   if (all_covered) {
     output_.account_scanned(account);
     return;
   }
   AccountRecord own = account;
-  std::erase_if(own.regions,
-                [&](const RegionRecord& region) { return !covers(account, region.region); });
+  std::erase_if(own.regions, outside_region);
+  std::erase_if(own.closed_regions, outside);
   output_.account_scanned(own);
 }
 

@@ -37,7 +37,8 @@ struct ScanPlan {
   /// regions (or, when none are configured, the regions enabled for each account). The accounts
   /// are the configuration's list, the controller's (controller_account_ids) or the
   /// organization's (organization_account_ids, read through `services`, with one WARNING naming
-  /// those the controller does not name).
+  /// those the controller does not name). ScanError, saying why, when that leaves no account: a
+  /// scan of nothing would replace good files with empty ones.
   [[nodiscard]] static ScanPlan from_config(const config::Config& config,
                                             const ControllerAccounts& controller_accounts,
                                             DiscoveryServices& services);
@@ -73,6 +74,10 @@ class PlanScope : public ScanOutput {
   // Account -> its regions, or nothing for the regions listed as enabled.
   std::unordered_map<std::string, std::optional<std::vector<std::string>>> regions_;
 };
+
+/// Appends to `regions` each region of `more` that it does not hold yet, in order: a region is
+/// scanned once however often it is named or listed.
+void add_new_regions(std::vector<std::string>& regions, const std::vector<std::string>& more);
 
 /// The accounts of the controller's list, in its order, each once; the entries left out and the
 /// accounts scanned without a name (ControllerAccounts) are named in one WARNING.

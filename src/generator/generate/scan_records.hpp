@@ -5,6 +5,8 @@
 // to the outputs (discovery file, workbook, address map, drift check) in configuration order; each
 // output only turns them into its own form.
 
+#include <algorithm>
+#include <cstddef>
 #include <exception>
 #include <optional>
 #include <string>
@@ -101,8 +103,41 @@ struct AccountRecord {
   std::string skip_reason;
   /// The scanned regions in configuration order (or in DescribeRegions order).
   std::vector<RegionRecord> regions;
+  /// The regions closed to the account by its organization: their VPC or subnet listing was
+  /// refused by an explicit deny in a service control policy. In the same order, and never among
+  /// `regions`, so that every output leaves them out without asking.
+  std::vector<std::string> closed_regions;
   /// The regions listed as enabled for the account, when its plan named none of its own.
   std::vector<std::string> listed_regions;
+};
+
+/// The regions closed to the accounts of a scan, each with how many entered accounts it is closed
+/// to, in the order first met: what the end of the log and the address map's summary tell.
+class ClosedRegionCount {
+ public:
+  /// One region closed to some accounts.
+  struct Entry {
+    std::string region;
+    std::size_t accounts = 0;
+  };
+
+  /// Counts the regions closed to `account`.
+  void add(const AccountRecord& account) {
+    for (const std::string& region : account.closed_regions) {
+      const auto known = std::find_if(entries_.begin(), entries_.end(),
+                                      [&](const Entry& entry) { return entry.region == region; });
+      if (known == entries_.end())
+        entries_.push_back({region, 1});
+      else
+        ++known->accounts;
+    }
+  }
+  /// Every closed region so far.
+  [[nodiscard]] const std::vector<Entry>& entries() const noexcept { return entries_; }
+
+ private:
+  // A partition has a few dozen regions: a list searched in order keeps the first-met order.
+  std::vector<Entry> entries_;
 };
 
 /// An output of a scan. Every output has the same life: the engine calls `account_scanned` on the

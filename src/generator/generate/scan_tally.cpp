@@ -15,6 +15,7 @@ void ScanTally::account_scanned(const AccountRecord& account) {
   ++accounts;
   if (!account.entered) return;
   ++accounts_entered;
+  closed_regions.add(account);
   for (const RegionRecord& region : account.regions) {
     ++regions;
     if (region.failed()) ++regions_failed;
@@ -57,6 +58,14 @@ void ScanTally::warn_if_incomplete(const std::string& product) const {
                " regions could not be scanned";
   }
   logger().warning("{} is incomplete: {} (see the errors above)", product, skipped);
+}
+
+void ScanTally::report_closed_regions() const {
+  for (const ClosedRegionCount::Entry& closed : closed_regions.entries())
+    logger().info(
+        "Region '{}' is closed by a service control policy in {} of {} entered accounts; it is "
+        "left out of the files",
+        closed.region, closed.accounts, accounts_entered);
 }
 
 }  // namespace generator::generate

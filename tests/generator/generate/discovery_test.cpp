@@ -24,12 +24,14 @@ namespace {
 using Json = nlohmann::ordered_json;
 using config::AccountDefault;
 
-// One region's VPCs, served in pages; a region may refuse its VPC or its subnet listing.
+// One region's VPCs, served in pages; a region may refuse its VPC or its subnet listing, or its
+// organization may keep it closed.
 struct RegionEstate {
   std::vector<aws::Vpc> vpcs;
   std::map<std::string, std::vector<aws::Subnet>> subnets;  // by VPC id
   bool refuse_vpc_listing = false;
   bool refuse_subnet_listing = false;
+  bool closed_by_policy = false;
 };
 
 struct Calls {
@@ -46,6 +48,17 @@ aws::ServiceError refusal(const std::string& operation) {
                            403);
 }
 
+aws::ServiceError closed_region_refusal(const std::string& operation) {
+  return aws::ServiceError("UnauthorizedOperation",
+                           "You are not authorized to perform this operation. User: "
+                           "arn:aws:sts::111111111111:assumed-role/Discovery/s is not authorized "
+                           "to perform: ec2:" +
+                               operation +
+                               " with an explicit deny in a service control policy. Encoded "
+                               "authorization failure message: x",
+                           "req-2", operation, 403);
+}
+
 class RegionHandle : public Ec2Handle {
  public:
   RegionHandle(const RegionEstate& estate, Calls& calls) : estate_(estate), calls_(calls) {}
@@ -54,6 +67,7 @@ class RegionHandle : public Ec2Handle {
       const std::function<void(std::vector<aws::Vpc>& page)>& on_page) const override {
     calls_.vpc_page_sizes.push_back(page_size);
     if (estate_.refuse_vpc_listing) throw refusal("DescribeVpcs");
+    if (estate_.closed_by_policy) throw closed_region_refusal("DescribeVpcs");
     for (std::size_t start = 0; start < estate_.vpcs.size();
          start += static_cast<std::size_t>(page_size)) {
       const auto end = std::min(estate_.vpcs.size(), start + static_cast<std::size_t>(page_size));
@@ -321,6 +335,28 @@ TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileAndSpoilsTheWo
   } catch (const aws::ServiceError& error) {
     EXPECT_EQ(error.what(), scanned.rows.get<std::string>());
   }
+
+  // A region closed by a service control policy is no failure: left out of both, the workbook
+  // written (alone too), nothing counted as incomplete, and the closed region named once.
+  services_.accounts[ALPHA]["us-east-1"].refuse_subnet_listing = false;
+  services_.accounts[ALPHA]["us-east-1"].closed_by_policy = true;
+  config_.account_ids = {ALPHA, BETA};
+  capture_.clear();
+  const Scanned closed = scan();
+  ASSERT_EQ(closed.document["account_info"][0]["regions"].size(), 1u);
+  EXPECT_EQ(closed.document["account_info"][0]["regions"][0]["region"], "eu-west-1");
+  EXPECT_EQ(closed.document["account_info"][1]["regions"][0]["region"], "us-east-1")
+      << "open to the other account";
+  ASSERT_TRUE(closed.rows.is_array()) << closed.rows;
+  EXPECT_EQ(closed.rows.size(), 2u);
+  EXPECT_EQ(closed.rows, workbook_alone());
+  EXPECT_FALSE(closed.tally.incomplete());
+  EXPECT_EQ(closed.tally.regions, 3u);
+  closed.tally.report_closed_regions();
+  EXPECT_TRUE(logged("INFO report_closed_regions Region 'us-east-1' is closed by a service control "
+                     "policy in 1 of 2 entered accounts; it is left out of the files"));
+  for (const std::string& line : capture_.lines())
+    EXPECT_FALSE(line.starts_with("WARNING") || line.starts_with("ERROR")) << line;
 }
 
 TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubnets) {
@@ -337,10 +373,16 @@ TEST_F(DiscoveryPasses, AddVpcCidrLeavesTheGatewaySubnetEmptyWithoutListingSubne
   EXPECT_EQ(services_.calls.subnet_listings, 0);
 }
 
-TEST_F(DiscoveryPasses, WithoutConfiguredRegionsEachAccountsEnabledRegionsAreScanned) {
+TEST_F(DiscoveryPasses, WithoutConfiguredRegionsEachAccountsEnabledRegionsAreScannedOnce) {
   config_.aws_regions.clear();
-  services_.enabled_regions = {"eu-west-1"};
+  // What AWS lists twice is taken once: a region, and a VPC (on another page).
+  services_.enabled_regions = {"eu-west-1", "eu-west-1"};
+  auto& vpcs = services_.accounts[ALPHA]["eu-west-1"].vpcs;
+  for (int more = 0; more < VPC_PAGE_SIZE; ++more)
+    vpcs.push_back(make_vpc("vpc-" + std::to_string(10000000 + more), "10.9.0.0/24"));
+  vpcs.push_back(vpcs.front());
   const Json document = scan().document;
+  EXPECT_EQ(document["account_info"][0]["regions"][0]["vpcs"].size(), vpcs.size() - 1);
   EXPECT_EQ(services_.calls.region_listings, 2);
   ASSERT_EQ(document["account_info"].size(), 2u);
   EXPECT_EQ(document["account_info"][1]["account_name"], nullptr) << "unknown to the controller";

@@ -105,7 +105,7 @@ account_info:
   DriftCheck check(file, GatewayRule{Hpe::disabled, false});
   ASSERT_TRUE(check.needs_subnets());
 
-  AccountRecord alpha{ALPHA, "prod", true, "", {}, {}};
+  AccountRecord alpha{ALPHA, "prod", true, "", {}, {}, {}};
   RegionRecord east{"us-east-1", {}, nullptr, ""};
   // Touching the gateway subnet's boundary is no overlap; an IPv6-only subnet blocks nothing.
   east.vpcs.push_back(vpc("vpc-0000000a", {associated("10.0.0.0/24")},
@@ -127,7 +127,7 @@ account_info:
   alpha.regions.push_back(
       {"eu-west-1", {}, std::make_exception_ptr(std::runtime_error("no")), "AccessDenied"});
   check.account_scanned(alpha);
-  check.account_scanned({BETA, std::nullopt, false, "the role cannot be assumed", {}, {}});
+  check.account_scanned({BETA, std::nullopt, false, "the role cannot be assumed", {}, {}, {}});
   check.finish();
 
   EXPECT_EQ(kinds(check),
@@ -171,7 +171,7 @@ TEST_F(DriftCheckTest, AnAccountOfItsOwnSizeAndTheAddVpcCidrRule) {
       - region: "us-east-1"
         vpcs: [{vpc_id: "vpc-0000000a", hvn_cidr: "10.0.0.0/25"}, {vpc_id: "vpc-0000000b"}]
 )"));
-  AccountRecord alpha{ALPHA, std::nullopt, true, "", {}, {}};
+  AccountRecord alpha{ALPHA, std::nullopt, true, "", {}, {}, {}};
   // The records carry the scan's /27 choices; the account asks for /25 gateway subnets.
   alpha.regions.push_back({"us-east-1",
                            {vpc("vpc-0000000a", {associated("10.0.0.0/24")},

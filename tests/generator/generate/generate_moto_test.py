@@ -435,7 +435,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                      for name in first_pages]
             self.assertEqual(texts[0], texts[1], page)
 
-    def test_refused_vpc_listing_skips_regions_in_the_discovery_file_and_ends_the_workbook_pass(self):
+    def test_a_refused_region_ends_the_workbook_pass_and_a_closed_one_is_left_out_of_every_file(self):
         config = self.write_config(accounts=(DELTA, GAMMA))
         discovery = self.scratch / "discovery.yaml"
         result = self.generate("-c", config, "-d", discovery)
@@ -456,6 +456,36 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         self.assertRegex(result.stderr.splitlines()[-1],
                          r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the DescribeVpcs operation")
         self.assertFalse(workbook.exists())
+
+        # A region that the organization closes by a service control policy holds nothing to
+        # migrate: every file is written without it, complete, and the log names it once at the end.
+        report = self.scratch / "map.html"
+        checked = self.scratch / "checked.yaml"
+        checked.write_text(yaml.safe_dump({"account_info": [{"account_id": ALPHA, "regions": [
+            {"region": "eu-west-1", "vpcs": [{"vpc_id": self.gone, "hvn_cidr": ""}]}]}]}))
+        with AwsProxy(self.moto.url, closed_regions={"eu-west-1"}) as proxy:
+            closed = self.run_through(proxy, "-c", self.write_config(accounts=(ALPHA, GAMMA)),
+                                      "-d", discovery, "-e", workbook, "-r", report)
+            verified = self.run_through(proxy, "-c", config, "--verify", checked)
+        self.assertEqual(closed.returncode, 0, closed.stderr)
+        self.assertEqual([(a["account_id"], [r["region"] for r in a["regions"]])
+                          for a in yaml.safe_load(discovery.read_text())["account_info"]],
+                         [(ALPHA, ["us-east-1"]), (GAMMA, ["us-east-1"])])
+        self.assertEqual([(row[0], row[7]) for row in read_rows(workbook)[1:]], [(ALPHA, "us-east-1")] * 2)
+        for unwanted in (":ERROR", "Error occured", "incomplete"):
+            self.assertNotIn(unwanted, closed.stderr)
+        self.assertEqual(closed.stderr.splitlines()[-1],
+                         "generator.generate:INFO Region 'eu-west-1' is closed by a service control policy in 2 of 2 "
+                         "entered accounts; it is left out of the files")
+        header = browser.parse(browser.dump_dom(report)).find_all("header")[0]
+        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertEqual((summary["Regions"], summary["Closed by a service control policy"]),
+                         ("2", "eu-west-1 (2 accounts)"))
+        # The drift check names the file's VPC that now lies in a closed region: it cannot be migrated.
+        self.assertEqual(verified.returncode, 1, verified.stderr)
+        self.assertIn(f"generator.generate:WARNING account {ALPHA}, region eu-west-1, VPC {self.gone}: the region is "
+                      "now closed by a service control policy; the VPC is unchecked\n", verified.stderr)
+        self.assertIn("0 empty with room now, 1 unchecked; 0 new VPCs; the migration is blocked", verified.stderr)
 
     def run_through(self, proxy, *args):
         return self.generate(*args, env=self.environment(AWS_ENDPOINT_URL=proxy.url))
@@ -567,6 +597,21 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                       'account_number is not a 12-digit AWS account number in quotes: "azure", '
                       '{"account_name":"no number"}; 1 more give no account_name as text: their accounts are scanned '
                       f"without a name: {GAMMA}\n", result.stderr)
+
+        # A list without accounts is an error before anything is written: the files of an earlier run
+        # stay, and no temporary file is left beside them.
+        self.controller.accounts = []
+        discovery.write_text(OLD_DISCOVERY_FILE)
+        workbook = self.scratch / "w.xlsx"
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]),
+                               "-d", discovery, "-e", workbook)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.splitlines()[-1],
+                         "ScanError: Nothing to scan (the controller's account list is empty): no file was written "
+                         "and existing ones are left as they were")
+        self.assertEqual(discovery.read_text(), OLD_DISCOVERY_FILE)
+        self.assertFalse(workbook.exists())
+        self.assertEqual([p.name for p in self.scratch.iterdir() if p.name.startswith(".")], [])
 
         # The whole organization (the operator's own management account included): ACTIVE accounts in
         # account-number order, the closed one left out.
