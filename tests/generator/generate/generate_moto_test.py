@@ -479,7 +479,7 @@ class GenerateAgainstMoto(MotoEstateTestCase):
                          "entered accounts; it is left out of the files")
         header = browser.parse(browser.dump_dom(report)).find_all("header")[0]
         summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
-        self.assertEqual((summary["Regions"], summary["Closed by a service control policy"]),
+        self.assertEqual((summary["Account-regions scanned"], summary["Closed by a service control policy"]),
                          ("2", "eu-west-1 (2 accounts)"))
         # The drift check names the file's VPC that now lies in a closed region: it cannot be migrated.
         self.assertEqual(verified.returncode, 1, verified.stderr)
