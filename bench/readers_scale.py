@@ -43,7 +43,8 @@ def main(argv=None):
     for name, command, source in (
             ("convert", [binaries / "convert", "-q", "-e", "estate.xlsx", "-y", "converted.yaml"], "estate.xlsx"),
             ("--verify reader", [tool, "verify", "estate.yaml", "refreshed.yaml"], "estate.yaml")):
-        status, wall, cpu, peak = timed_run(command[0], command[1:], dict(os.environ), folder)
+        status, wall, cpu, peak, _ = timed_run(command[0], command[1:], dict(os.environ), folder,
+                                               name.strip("-").split()[0])
         size = (folder / source).stat().st_size / (1 << 20)
         print(f"| {name} | {source} ({options.accounts * 51} VPCs) | {size:.1f} | {status} | {wall:.1f} | {cpu:.1f} "
               f"| {peak:.1f} |", flush=True)
