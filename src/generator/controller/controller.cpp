@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
-#include <source_location>
 #include <utility>
 #include <vector>
 
@@ -206,7 +205,7 @@ struct TokenAttempt {
 // is.
 TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
                                const std::vector<std::string>& secrets,
-                               std::source_location where = std::source_location::current()) {
+                               log::Issuer where = log::Issuer()) {
   const ControllerRequest request{"get_api_token", "GET", v2_url};
   TokenAttempt attempt;
   std::optional<std::string>& api_token = attempt.api_token;
@@ -235,17 +234,17 @@ TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
                            "travel in the \"X-Access-Key\" header.");
       }
       api_token = std::move(taken);
-      logger().info(where, "Use controller login V2 api");
+      logger().info({where, "Use controller login V2 api"});
     } else {
-      logger().info(where, "Use controller login V1 api");
+      logger().info({where, "Use controller login V1 api"});
     }
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
     // The run goes on over V1, so the cause is indented under the message rather than shown in
     // the "Kind: message" form of the error that ends a run.
-    logger().error(where, "Failed to get V2 API token. Retry V1 login API.\n  {}",
-                     mask_text(error.what(), known));
+    logger().error({where, "Failed to get V2 API token. Retry V1 login API.\n  {}"},
+                   mask_text(error.what(), known));
   }
   return attempt;
 }

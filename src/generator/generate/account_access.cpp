@@ -1,7 +1,6 @@
 #include "generator/generate/account_access.hpp"
 
 #include <set>
-#include <source_location>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
@@ -148,9 +147,9 @@ RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
   // A refusal costs the operator one account, and the others are still scanned. An answer that
   // quotes the request back shows no external ID: the configuration holds it as a secret, which
   // every message masks.
-  const std::source_location here = std::source_location::current();
+  const log::Issuer here = log::Issuer();
   const auto refusal = [&](const aws::Error& error) {
-    logger().error(here, "{}", std::string(error.what()));
+    logger().error({here, "{}"}, std::string(error.what()));
     return RoleAssumption::refused(error.what());
   };
   try {

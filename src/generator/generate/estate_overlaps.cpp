@@ -116,7 +116,7 @@ void EstateOverlaps::finish() {
   });
   find_external_overlaps();
   // Every finding is issued in the name of this one step, wherever its line is made.
-  const std::source_location where = std::source_location::current();
+  const log::Issuer where = log::Issuer();
   log_summary(where);
   log_shared_blocks(where);
   log_external_ranges(where);
@@ -140,15 +140,15 @@ void EstateOverlaps::find_external_overlaps() {
   }
 }
 
-void EstateOverlaps::log_summary(std::source_location where) const {
+void EstateOverlaps::log_summary(log::Issuer where) const {
   if (shared_.empty()) return;
   logger().warning(
-      where,
-      "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side",
+      {where,
+       "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side"},
       count_of(shared_.size(), "VPC", "VPCs"), count_of(overlaps_.pair_count, "pair", "pairs"));
 }
 
-void EstateOverlaps::log_shared_blocks(std::source_location where) const {
+void EstateOverlaps::log_shared_blocks(log::Issuer where) const {
   const auto& groups = overlaps_.groups;
   std::vector<std::pair<std::size_t, std::size_t>> by_size;  // (VPCs, group), largest first
   std::vector<std::vector<Member>> members(groups.size());
@@ -180,7 +180,7 @@ void EstateOverlaps::log_shared_blocks(std::source_location where) const {
     const std::string block = groups[group].front().network.to_string();
     const std::string in_accounts = count_of(account_count, "account", "accounts");
     if (defaults == of_group.size()) {
-      logger().warning(where, "{} share {} in {}: they overlap only one another, e.g. {}",
+      logger().warning({where, "{} share {} in {}: they overlap only one another, e.g. {}"},
                        count_of(defaults, "default VPC", "default VPCs"), block, in_accounts,
                        examples);
       continue;
@@ -192,20 +192,20 @@ void EstateOverlaps::log_shared_blocks(std::source_location where) const {
     const std::string of_them =
         defaults == 0 ? ""
                       : " (" + std::to_string(defaults) + " of them default VPCs)";
-    logger().warning(where, "{} is shared by {} in {}{}, e.g. {}", shared,
+    logger().warning({where, "{} is shared by {} in {}{}, e.g. {}"}, shared,
                      count_of(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
   }
   if (by_size.size() > SHARED_BLOCKS_LOGGED) {
     logger().warning(
-        where,
-        "{} not named here: the address map (--report) lists every one, and -v names each VPC "
-        "that shares addresses",
+        {where,
+         "{} not named here: the address map (--report) lists every one, and -v names each VPC "
+         "that shares addresses"},
         count_of(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
                  "more shared blocks are"));
   }
 }
 
-void EstateOverlaps::log_external_ranges(std::source_location where) const {
+void EstateOverlaps::log_external_ranges(log::Issuer where) const {
   for (std::size_t range = 0; range < external_.size(); ++range) {
     if (vpcs_over_external_[range] == 0) continue;
     std::vector<std::uint32_t> accounts;
@@ -222,21 +222,21 @@ void EstateOverlaps::log_external_ranges(std::source_location where) const {
     std::sort(accounts.begin(), accounts.end());
     const auto account_count =
         static_cast<std::size_t>(std::unique(accounts.begin(), accounts.end()) - accounts.begin());
-    logger().warning(where, "external_cidrs {} shares addresses with {} in {}, e.g. {}",
+    logger().warning({where, "external_cidrs {} shares addresses with {} in {}, e.g. {}"},
                      external_[range].to_string(),
                      count_of(vpcs_over_external_[range], "VPC", "VPCs"),
                      count_of(account_count, "account", "accounts"), examples);
   }
 }
 
-void EstateOverlaps::log_every_vpc(std::source_location where) const {
+void EstateOverlaps::log_every_vpc(log::Issuer where) const {
   (void)ipv4::find_overlaps(owned_blocks(), OTHERS_NAMED, [&](const ipv4::OwnerOverlaps& found) {
     std::string others;
     for (const auto& [other, block] : found.others)
       others += (others.empty() ? "" : ", ") + place_text(other) + " " + block.to_string();
     if (found.other_count > found.others.size())
       others += " and " + count_of(found.other_count - found.others.size(), "more VPC", "more VPCs");
-    logger().warning(where, "VPC {}: {} shares addresses with {}", place_text(found.owner),
+    logger().warning({where, "VPC {}: {} shares addresses with {}"}, place_text(found.owner),
                      joined(found.networks), others);
   });
   for (std::size_t i = 0; i < external_overlaps_.size();) {
@@ -252,7 +252,7 @@ void EstateOverlaps::log_every_vpc(std::source_location where) const {
       text += (text.empty() ? "" : "; ") + block.to_string() +
               " shares addresses with external_cidrs " + joined(ranges);
     }
-    logger().warning(where, "VPC {}: {}", place_text(index), text);
+    logger().warning({where, "VPC {}: {}"}, place_text(index), text);
   }
 }
 

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +19,7 @@
 #include "generator/common/ipv4/ipv4_network.hpp"
 #include "generator/common/ipv4/overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::generate {
 
@@ -130,10 +130,10 @@ class EstateOverlaps : public ScanOutput {
   [[nodiscard]] std::string place_text(std::size_t index) const;
   [[nodiscard]] std::vector<ipv4::OwnedNetwork> owned_blocks() const;
   void find_external_overlaps();
-  void log_summary(std::source_location where) const;
-  void log_shared_blocks(std::source_location where) const;
-  void log_external_ranges(std::source_location where) const;
-  void log_every_vpc(std::source_location where) const;
+  void log_summary(log::Issuer where) const;
+  void log_shared_blocks(log::Issuer where) const;
+  void log_external_ranges(log::Issuer where) const;
+  void log_every_vpc(log::Issuer where) const;
 
   std::vector<ipv4::Network> external_;
   std::vector<std::string> accounts_;

@@ -1,7 +1,6 @@
 #include "generator/generate/estate_scan.hpp"
 
 #include <memory>
-#include <source_location>
 
 #include "aws/environment.hpp"
 #include "generator/generate/account_access.hpp"
@@ -30,8 +29,7 @@ class PassScope {
   PassProgress& progress_;
 };
 
-ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
-                           std::source_location pass) {
+ScanSettings scan_settings(const config::Config& config, std::size_t jobs, log::Issuer pass) {
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
@@ -47,7 +45,7 @@ ScanTally scan_estate_once(const config::Config& config,
                            const ControllerAccounts& controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
                            const ScanRequest& request) {
-  const std::source_location pass = std::source_location::current();
+  const log::Issuer pass = log::Issuer();
   const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
   const bool configured = !request.outputs.empty();
   services.resolve_own_credentials();

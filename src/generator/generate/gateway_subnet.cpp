@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <source_location>
 #include <utility>
 #include <vector>
 
@@ -60,21 +59,21 @@ std::optional<std::uint64_t> first_free_position(const std::vector<ipv4::Run>& r
 
 // Walks every candidate in address order with the per-candidate messages; only worth its cost
 // when those messages are written. The messages are issued in the name of the caller.
-std::vector<ipv4::Network> viable_candidates_logged(
-    const ipv4::Network& block, int prefix, const std::vector<ipv4::Run>& runs,
-    std::source_location issuer = std::source_location::current()) {
+std::vector<ipv4::Network> viable_candidates_logged(const ipv4::Network& block, int prefix,
+                                                    const std::vector<ipv4::Run>& runs,
+                                                    log::Issuer issuer = log::Issuer()) {
   std::vector<ipv4::Network> viable;
   const std::uint64_t count = block.subnet_count(prefix);
   std::size_t run_index = 0;
   for (std::uint64_t position = 0; position < count; ++position) {
     const ipv4::Network candidate = block.subnet_at(prefix, position);
-    logger().debug(issuer, "Checking candidate subnet: {}", candidate.to_string());
+    logger().debug({issuer, "Checking candidate subnet: {}"}, candidate.to_string());
     while (run_index < runs.size() && runs[run_index].last < position) ++run_index;
     const bool covered = run_index < runs.size() && runs[run_index].first <= position;
     if (covered) {
-      logger().debug(issuer, "Subnet '{}' overlaps with existing subnet.", candidate.to_string());
+      logger().debug({issuer, "Subnet '{}' overlaps with existing subnet."}, candidate.to_string());
     } else {
-      logger().debug(issuer, "Subnet '{}' is viable.", candidate.to_string());
+      logger().debug({issuer, "Subnet '{}' is viable."}, candidate.to_string());
       viable.push_back(candidate);
     }
   }

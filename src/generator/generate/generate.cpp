@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <source_location>
 
 #include "aws/errors.hpp"
 #include "base/files/output_path.hpp"
@@ -100,12 +99,12 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
 // hint names the program as it was started, so that it also works under an installed name.
 config::Config load_configuration(const std::optional<std::string>& config_path,
                                   const std::string& program_name,
-                                  std::source_location caller = std::source_location::current()) {
+                                  log::Issuer caller = log::Issuer()) {
   if (config_path && std::filesystem::exists(*config_path))
     return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
-  logger().error(caller, "Configuration file not found: {}", shown);
-  logger().error(caller, "You can generate an example file with '{} --example-config'",
+  logger().error({caller, "Configuration file not found: {}"}, shown);
+  logger().error({caller, "You can generate an example file with '{} --example-config'"},
                  program_name);
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
@@ -134,12 +133,12 @@ void check_outputs(const Options& options, const config::Config& config) {
 // Whether the command line asks for a file or a check; a configuration alone is read and checked
 // only, and the WARNING says what would make the run scan (issued in the name of main).
 bool asks_for_work(const Options& options, const std::string& config_path,
-                   std::source_location caller = std::source_location::current()) {
+                   log::Issuer caller = log::Issuer()) {
   if (options.discovery || options.excel || options.report || options.verify) return true;
-  logger().warning(caller,
-                   "Configuration '{}' read; nothing to scan for: add -d discovery.yaml "
-                   "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address "
-                   "map) or --verify discovery.yaml (check an earlier discovery file)",
+  logger().warning({caller,
+                    "Configuration '{}' read; nothing to scan for: add -d discovery.yaml "
+                    "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address "
+                    "map) or --verify discovery.yaml (check an earlier discovery file)"},
                    config_path);
   return false;
 }
@@ -163,34 +162,36 @@ struct RunFiles {
 class RunDiscoveryFile : public DiscoveryFileOutput {
  public:
   RunDiscoveryFile(const config::Defaults& defaults, serializers::ListExport& accounts,
-                   std::string path, std::source_location run)
+                   std::string path, log::Issuer run)
       : DiscoveryFileOutput(defaults, accounts), path_(std::move(path)), run_(run) {}
   void finish() override {
-    logger().info(run_, "Exporting accounts to discovery file: {}", path_);
+    logger().info({run_, "Exporting accounts to discovery file: {}"}, path_);
     DiscoveryFileOutput::finish();
   }
 
  private:
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // The address map: drawn as the accounts arrive, written with the overlaps the scan found.
 class RunAddressMap : public AddressMap {
  public:
   RunAddressMap(AddressMapSettings settings, const EstateOverlaps& overlaps, std::string path,
-                std::source_location run)
-      : AddressMap(std::move(settings), path), overlaps_(overlaps), path_(std::move(path)),
+                log::Issuer run)
+      : AddressMap(std::move(settings), path),
+        overlaps_(overlaps),
+        path_(std::move(path)),
         run_(run) {}
   void finish() override {
-    logger().info(run_, "Writing address map: {}", path_);
+    logger().info({run_, "Writing address map: {}"}, path_);
     AddressMap::finish(overlaps_);
   }
 
  private:
   const EstateOverlaps& overlaps_;
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // The workbook: its rows went to the file as the accounts arrived; completed unless a failed
@@ -198,17 +199,17 @@ class RunAddressMap : public AddressMap {
 class RunWorkbook : public WorkbookOutput {
  public:
   RunWorkbook(const config::Defaults& defaults, serializers::ListExport& rows, std::string path,
-              std::source_location run)
+              log::Issuer run)
       : WorkbookOutput(defaults, rows), path_(std::move(path)), run_(run) {}
   void finish() override {
     check_complete();
-    logger().info(run_, "Exporting accounts to discovery excel: {}", path_);
+    logger().info({run_, "Exporting accounts to discovery excel: {}"}, path_);
     WorkbookOutput::finish();
   }
 
  private:
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // A file of the run and how the WARNING of an incomplete one names it ("Discovery file 'x'").
@@ -246,7 +247,7 @@ void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
 // migration.
 bool scan_and_write(const config::Config& config, const RunFiles& files,
                     DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
-  const std::source_location run = std::source_location::current();
+  const log::Issuer run = log::Issuer();
   std::optional<DiscoveryFile> verified;
   std::optional<DriftCheck> check;
   if (files.verify) {

@@ -6,7 +6,6 @@
 // into their own documents.
 
 #include <cstddef>
-#include <source_location>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/scan_plan.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::generate {
 
@@ -57,7 +57,7 @@ struct ScanSettings {
   /// How many pieces of work (an account's role and regions, or one region) run at once.
   std::size_t jobs = 1;
   /// The function in whose name the scan's messages are issued (the pass that runs it).
-  std::source_location pass = std::source_location::current();
+  log::Issuer pass = log::Issuer();
 };
 
 /// The typed record of a VPC of EC2's listing, without its subnets.
