@@ -57,13 +57,13 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 
 }  // namespace
 
-DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule)
-    : file_(file), accounts_(file.accounts), rule_(std::move(rule)) {
+DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule, log::Issuer reporter)
+    : file_(file), accounts_(file.accounts), rule_(std::move(rule)), reporter_(reporter) {
   for (const FileAccount& account : accounts_) account_index_.emplace(account.account_id, &account);
 }
 
 void DriftCheck::report(Kind kind, bool blocks, int level, std::string message) {
-  logger().log(level, "{}", message);
+  logger().log(level, {reporter_, "{}"}, message);
   findings_.push_back({kind, blocks, std::move(message)});
 }
 
@@ -190,8 +190,9 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     // own choice is compared: computing another size here would warn about VPCs that are fine.
     if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
         found.gateway_subnet.network != gateway)
-      logger().info("{}: hvn_cidr {} is still free and kept (the rule alone would pick {})", place,
-                    expected.hvn_cidr, found.gateway_subnet.text());
+      logger().info(
+          {reporter_, "{}: hvn_cidr {} is still free and kept (the rule alone would pick {})"},
+          place, expected.hvn_cidr, found.gateway_subnet.text());
     return;
   }
 
@@ -250,8 +251,9 @@ void DriftCheck::finish() {
   const bool clean = findings_.empty();
   logger().log(
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
-      "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
-      "empty with room now, {} unchecked; {}; {}",
+      {reporter_,
+       "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
+       "empty with room now, {} unchecked; {}; {}"},
       plural(file_vpcs, "VPC", "VPCs"), file_.path, fitting_vpcs_, count(Kind::overlaps_subnet),
       // Only a configuration with reserved ranges can meet them; others keep their line as it was.
       rule_.reserved.empty()

@@ -50,8 +50,8 @@ std::vector<Member> members_of(const std::vector<ipv4::NestedNetwork>& group) {
 
 }  // namespace
 
-EstateOverlaps::EstateOverlaps(std::vector<ipv4::Network> external)
-    : external_(std::move(external)) {}
+EstateOverlaps::EstateOverlaps(std::vector<ipv4::Network> external, log::Issuer reporter)
+    : external_(std::move(external)), reporter_(reporter) {}
 
 void EstateOverlaps::account_scanned(const AccountRecord& account) {
   const std::uint32_t account_number = position(accounts_.size());
@@ -115,12 +115,10 @@ void EstateOverlaps::finish() {
     shared_.push_back({position(found.owner), position(shared_networks_.size()), found.other_count});
   });
   find_external_overlaps();
-  // Every finding is issued in the name of this one step, wherever its line is made.
-  const log::Issuer where = log::Issuer();
-  log_summary(where);
-  log_shared_blocks(where);
-  log_external_ranges(where);
-  if (logger().is_enabled_for(log::DEBUG)) log_every_vpc(where);
+  log_summary();
+  log_shared_blocks();
+  log_external_ranges();
+  if (logger().is_enabled_for(log::DEBUG)) log_every_vpc();
 }
 
 void EstateOverlaps::find_external_overlaps() {
@@ -140,15 +138,15 @@ void EstateOverlaps::find_external_overlaps() {
   }
 }
 
-void EstateOverlaps::log_summary(log::Issuer where) const {
+void EstateOverlaps::log_summary() const {
   if (shared_.empty()) return;
   logger().warning(
-      {where,
+      {reporter_,
        "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side"},
       count_of(shared_.size(), "VPC", "VPCs"), count_of(overlaps_.pair_count, "pair", "pairs"));
 }
 
-void EstateOverlaps::log_shared_blocks(log::Issuer where) const {
+void EstateOverlaps::log_shared_blocks() const {
   const auto& groups = overlaps_.groups;
   std::vector<std::pair<std::size_t, std::size_t>> by_size;  // (VPCs, group), largest first
   std::vector<std::vector<Member>> members(groups.size());
@@ -180,7 +178,7 @@ void EstateOverlaps::log_shared_blocks(log::Issuer where) const {
     const std::string block = groups[group].front().network.to_string();
     const std::string in_accounts = count_of(account_count, "account", "accounts");
     if (defaults == of_group.size()) {
-      logger().warning({where, "{} share {} in {}: they overlap only one another, e.g. {}"},
+      logger().warning({reporter_, "{} share {} in {}: they overlap only one another, e.g. {}"},
                        count_of(defaults, "default VPC", "default VPCs"), block, in_accounts,
                        examples);
       continue;
@@ -192,12 +190,12 @@ void EstateOverlaps::log_shared_blocks(log::Issuer where) const {
     const std::string of_them =
         defaults == 0 ? ""
                       : " (" + std::to_string(defaults) + " of them default VPCs)";
-    logger().warning({where, "{} is shared by {} in {}{}, e.g. {}"}, shared,
+    logger().warning({reporter_, "{} is shared by {} in {}{}, e.g. {}"}, shared,
                      count_of(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
   }
   if (by_size.size() > SHARED_BLOCKS_LOGGED) {
     logger().warning(
-        {where,
+        {reporter_,
          "{} not named here: the address map (--report) lists every one, and -v names each VPC "
          "that shares addresses"},
         count_of(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
@@ -205,7 +203,7 @@ void EstateOverlaps::log_shared_blocks(log::Issuer where) const {
   }
 }
 
-void EstateOverlaps::log_external_ranges(log::Issuer where) const {
+void EstateOverlaps::log_external_ranges() const {
   for (std::size_t range = 0; range < external_.size(); ++range) {
     if (vpcs_over_external_[range] == 0) continue;
     std::vector<std::uint32_t> accounts;
@@ -222,21 +220,21 @@ void EstateOverlaps::log_external_ranges(log::Issuer where) const {
     std::sort(accounts.begin(), accounts.end());
     const auto account_count =
         static_cast<std::size_t>(std::unique(accounts.begin(), accounts.end()) - accounts.begin());
-    logger().warning({where, "external_cidrs {} shares addresses with {} in {}, e.g. {}"},
+    logger().warning({reporter_, "external_cidrs {} shares addresses with {} in {}, e.g. {}"},
                      external_[range].to_string(),
                      count_of(vpcs_over_external_[range], "VPC", "VPCs"),
                      count_of(account_count, "account", "accounts"), examples);
   }
 }
 
-void EstateOverlaps::log_every_vpc(log::Issuer where) const {
+void EstateOverlaps::log_every_vpc() const {
   (void)ipv4::find_overlaps(owned_blocks(), OTHERS_NAMED, [&](const ipv4::OwnerOverlaps& found) {
     std::string others;
     for (const auto& [other, block] : found.others)
       others += (others.empty() ? "" : ", ") + place_text(other) + " " + block.to_string();
     if (found.other_count > found.others.size())
       others += " and " + count_of(found.other_count - found.others.size(), "more VPC", "more VPCs");
-    logger().warning({where, "VPC {}: {} shares addresses with {}"}, place_text(found.owner),
+    logger().warning({reporter_, "VPC {}: {} shares addresses with {}"}, place_text(found.owner),
                      joined(found.networks), others);
   });
   for (std::size_t i = 0; i < external_overlaps_.size();) {
@@ -252,7 +250,7 @@ void EstateOverlaps::log_every_vpc(log::Issuer where) const {
       text += (text.empty() ? "" : "; ") + block.to_string() +
               " shares addresses with external_cidrs " + joined(ranges);
     }
-    logger().warning({where, "VPC {}: {}"}, place_text(index), text);
+    logger().warning({reporter_, "VPC {}: {}"}, place_text(index), text);
   }
 }
 

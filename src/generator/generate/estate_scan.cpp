@@ -45,7 +45,6 @@ ScanTally scan_estate_once(const config::Config& config,
                            const ControllerAccounts& controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
                            const ScanRequest& request) {
-  const log::Issuer pass = log::Issuer();
   const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
   const bool configured = !request.outputs.empty();
   services.resolve_own_credentials();
@@ -79,7 +78,7 @@ ScanTally scan_estate_once(const config::Config& config,
   const ScanPlan plan = !verifying   ? planned
                         : configured ? ScanPlan::joined(planned, checked)
                                      : checked;
-  scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);
+  scan_estate(plan, scan_settings(config, jobs, request.pass), services, progress, outputs);
   // An empty file written over a good one would pass for a scan of an empty estate.
   if (configured) tally.require_something_reached(request.products);
   return tally;

@@ -21,6 +21,7 @@
 #include "generator/generate/discovery_services.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/estate_scan.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/generate/verification.hpp"
 #include "generator/generate/workbook_output.hpp"
@@ -240,24 +241,30 @@ void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
   report_gaps();
 }
 
+// The builder the one scan stands for in the log: the workbook's when it is the only file built,
+// else the discovery file's (whose scan the address map and --verify share).
+log::Issuer scan_step(const RunFiles& files) {
+  return files.excel && !files.discovery ? WORKBOOK_STEP : DISCOVERY_FILE_STEP;
+}
+
 // Logs in once and scans once for every file asked for, then writes them in turn: the refreshed
 // file of --verify, the discovery file and the address map (which leave a failed region out),
 // the workbook (not written then). A file written stays when a later one fails. A file to check
-// is read before anything is asked of the controller. True when the checked file blocks the
-// migration.
+// is read before anything is asked of the controller. The run's own messages are issued in the
+// name of the caller (main). True when the checked file blocks the migration.
 bool scan_and_write(const config::Config& config, const RunFiles& files,
-                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
-  const log::Issuer run = log::Issuer();
+                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                    log::Issuer run = log::Issuer()) {
   std::optional<DiscoveryFile> verified;
   std::optional<DriftCheck> check;
   if (files.verify) {
     verified.emplace(read_discovery_file(*files.verify));
-    logger().info("Verifying discovery file: {}", *files.verify);
-    check.emplace(*verified, gateway_rule(config));
+    logger().info({run, "Verifying discovery file: {}"}, *files.verify);
+    check.emplace(*verified, gateway_rule(config), run);
   }
   // Every scan of the configured estate names its overlaps, whichever files it is for.
   std::optional<EstateOverlaps> overlaps;
-  if (files.discovery || files.report || files.excel) overlaps.emplace(config.external_cidrs);
+  if (files.discovery || files.report || files.excel) overlaps.emplace(config.external_cidrs, run);
   std::unique_ptr<serializers::ListExport> discovery_accounts;
   std::optional<RunDiscoveryFile> discovery;
   std::optional<RunAddressMap> map;
@@ -265,8 +272,9 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::optional<RunWorkbook> workbook;
   std::vector<RunFile> estate_files;
   ScanRequest request;
+  request.pass = scan_step(files);
   if (files.discovery) {
-    logger().info("Generating minimal discovery file: {}", *files.discovery);
+    logger().info({run, "Generating minimal discovery file: {}"}, *files.discovery);
     discovery_accounts = serializers::open_list_export(*files.discovery, "account_info");
     estate_files.push_back(
         {&discovery.emplace(config.defaults, *discovery_accounts, *files.discovery, run),
@@ -274,7 +282,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.products.emplace_back("the discovery file");
   }
   if (files.report) {
-    logger().info("Generating address map: {}", *files.report);
+    logger().info({run, "Generating address map: {}"}, *files.report);
     estate_files.push_back(
         {&map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()),
                       *overlaps, *files.report, run),
@@ -282,7 +290,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.products.emplace_back("the address map");
   }
   if (files.excel) {
-    logger().info("Generating Excel file: {}", *files.excel);
+    logger().info({run, "Generating Excel file: {}"}, *files.excel);
     workbook_rows = serializers::open_xlsx_row_export(*files.excel);
     estate_files.push_back({&workbook.emplace(config.defaults, *workbook_rows, *files.excel, run),
                             "Workbook '" + *files.excel + "'"});
@@ -303,7 +311,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   if (check) {
     blocked = verification_of(*check).blocks_migration;
     if (files.refreshed) {
-      logger().info("Exporting refreshed discovery file: {}", *files.refreshed);
+      logger().info({run, "Exporting refreshed discovery file: {}"}, *files.refreshed);
       check->write_refreshed(*files.refreshed);
     }
   }
