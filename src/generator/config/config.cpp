@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/files/input_file.hpp"
+#include "base/text/ascii.hpp"
 #include "generator/common/aws_names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/serializers/document.hpp"
@@ -202,7 +203,7 @@ std::string certificate_fingerprint(const std::string& text, const std::string& 
       digits.clear();
       break;
     }
-    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    digits += base::text::lower_case(c);
   }
   if (digits.size() != 64) {
     checker.fail<ValueError>(key,

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 #include "untrusted/secrets.hpp"
@@ -28,15 +29,8 @@ constexpr std::array<std::string_view, 4> SECRET_MEMBERS = {"cid", "api_token", 
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-std::string lower_case(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered;
-}
-
 bool is_secret_member(std::string_view name) {
-  const std::string lowered = lower_case(name);
+  const std::string lowered = base::text::lower_case(name);
   return std::find(SECRET_MEMBERS.begin(), SECRET_MEMBERS.end(), lowered) != SECRET_MEMBERS.end();
 }
 

@@ -5,10 +5,11 @@
 #include <optional>
 #include <string_view>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/gateway_size.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/common/serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/log/log.hpp"
 
@@ -34,7 +35,7 @@ std::string header_key(std::string_view header) {
       ++at;
       continue;
     }
-    key += static_cast<char>(std::tolower(static_cast<unsigned char>(header[at])));
+    key += base::text::lower_case(header[at]);
   }
   const auto first = key.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 
 namespace generator::serializers {
@@ -11,10 +12,7 @@ std::string lower_extension(const std::filesystem::path& path) {
   const std::string name = path.filename().string();
   const auto dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
-  std::string extension = name.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
+  return base::text::lower_case(std::string_view(name).substr(dot));
 }
 
 std::vector<std::pair<std::string, Loader>>& Loaders::_registry() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/serializers/xlsx/xlsx.hpp"
 
 namespace generator::serializers::xlsx_detail {
@@ -129,7 +130,7 @@ NumberShown shown_by_format_code(std::string_view format_code) {
       default:
         break;
     }
-    switch (std::tolower(static_cast<unsigned char>(c))) {
+    switch (base::text::lower_case(c)) {
       case 'd':
       case 'y':
         day_or_year = true;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "base/text/ascii.hpp"
+
 namespace generator::serializers::yaml_scalars {
 
 namespace {
@@ -256,8 +258,7 @@ PlainKind classify_plain(std::string_view text) {
 }
 
 std::optional<bool> construct_bool(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = base::text::lower_case(text);
   if (lower == "yes" || lower == "true" || lower == "on") return true;
   if (lower == "no" || lower == "false" || lower == "off") return false;
   return std::nullopt;
@@ -307,7 +308,7 @@ std::optional<Document> construct_int(std::string_view text) {
 std::optional<double> construct_float(std::string_view text) {
   std::string cleaned;
   for (char c : text) {
-    if (c != '_') cleaned += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c != '_') cleaned += base::text::lower_case(c);
   }
   double sign = 1.0;
   std::string_view rest = cleaned;
