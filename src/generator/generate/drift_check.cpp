@@ -7,6 +7,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/common/ipv4/ipv4_network.hpp"
+#include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -49,10 +50,6 @@ std::string choice_phrase(const std::string& choice, const GatewayRule& rule, Hp
 Hpe account_hpe(const FileAccount& account, const GatewayRule& rule) {
   if (!account.hpe) return rule.hpe;
   return *account.hpe ? Hpe::enabled : Hpe::disabled;
-}
-
-std::string plural(std::size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 }  // namespace

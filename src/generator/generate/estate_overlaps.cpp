@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "generator/common/errors.hpp"
+#include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -16,10 +17,6 @@ std::string joined(const std::vector<ipv4::Network>& networks) {
   std::string text;
   for (const auto& network : networks) text += (text.empty() ? "" : ", ") + network.to_string();
   return text;
-}
-
-std::string count_of(std::uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // The tables hold their positions in 32 bits: four thousand million VPCs, ids or blocks.
@@ -143,7 +140,7 @@ void EstateOverlaps::log_summary() const {
   logger().warning(
       {reporter_,
        "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side"},
-      count_of(shared_.size(), "VPC", "VPCs"), count_of(overlaps_.pair_count, "pair", "pairs"));
+      plural(shared_.size(), "VPC", "VPCs"), plural(overlaps_.pair_count, "pair", "pairs"));
 }
 
 void EstateOverlaps::log_shared_blocks() const {
@@ -176,30 +173,29 @@ void EstateOverlaps::log_shared_blocks() const {
       examples += (i ? ", " : "") + place_text(of_group[i].vpc) + " " +
                   of_group[i].network.to_string();
     const std::string block = groups[group].front().network.to_string();
-    const std::string in_accounts = count_of(account_count, "account", "accounts");
+    const std::string in_accounts = plural(account_count, "account", "accounts");
     if (defaults == of_group.size()) {
       logger().warning({reporter_, "{} share {} in {}: they overlap only one another, e.g. {}"},
-                       count_of(defaults, "default VPC", "default VPCs"), block, in_accounts,
+                       plural(defaults, "default VPC", "default VPCs"), block, in_accounts,
                        examples);
       continue;
     }
     const std::size_t inside = groups[group].size() - 1;
     const std::string shared =
-        inside == 0 ? block
-                    : block + " (with " + count_of(inside, "block", "blocks") + " inside it)";
+        inside == 0 ? block : block + " (with " + plural(inside, "block", "blocks") + " inside it)";
     const std::string of_them =
         defaults == 0 ? ""
                       : " (" + std::to_string(defaults) + " of them default VPCs)";
     logger().warning({reporter_, "{} is shared by {} in {}{}, e.g. {}"}, shared,
-                     count_of(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
+                     plural(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
   }
   if (by_size.size() > SHARED_BLOCKS_LOGGED) {
     logger().warning(
         {reporter_,
          "{} not named here: the address map (--report) lists every one, and -v names each VPC "
          "that shares addresses"},
-        count_of(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
-                 "more shared blocks are"));
+        plural(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
+               "more shared blocks are"));
   }
 }
 
@@ -222,8 +218,8 @@ void EstateOverlaps::log_external_ranges() const {
         static_cast<std::size_t>(std::unique(accounts.begin(), accounts.end()) - accounts.begin());
     logger().warning({reporter_, "external_cidrs {} shares addresses with {} in {}, e.g. {}"},
                      external_[range].to_string(),
-                     count_of(vpcs_over_external_[range], "VPC", "VPCs"),
-                     count_of(account_count, "account", "accounts"), examples);
+                     plural(vpcs_over_external_[range], "VPC", "VPCs"),
+                     plural(account_count, "account", "accounts"), examples);
   }
 }
 
@@ -233,7 +229,7 @@ void EstateOverlaps::log_every_vpc() const {
     for (const auto& [other, block] : found.others)
       others += (others.empty() ? "" : ", ") + place_text(other) + " " + block.to_string();
     if (found.other_count > found.others.size())
-      others += " and " + count_of(found.other_count - found.others.size(), "more VPC", "more VPCs");
+      others += " and " + plural(found.other_count - found.others.size(), "more VPC", "more VPCs");
     logger().warning({reporter_, "VPC {}: {} shares addresses with {}"}, place_text(found.owner),
                      joined(found.networks), others);
   });
