@@ -303,10 +303,11 @@ AddressMapSettings AddressMapSettings::from_config(
   settings.generated_at = format_scan_time(scan_time);
   settings.controller = config.controller.ip;
   settings.gateway_prefix =
-      gateway_prefix_length(config.defaults.hpe ? Hpe::enabled : Hpe::disabled);
+      gateway_prefix_length(hpe_of(config.defaults.hpe));
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
   settings.reserved = config.reserved_cidrs;
+  settings.account_source = config.account_source;
   settings.accounts_configured = config.account_ids.size();
   settings.regions_configured = config.aws_regions;
   return settings;
@@ -509,8 +510,16 @@ std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
                 plural(overlaps.vpcs_over_external()[range], "VPC", "VPCs", Digits::grouped) +
                 " over it)";
   row("External ranges", external.empty() ? "none" : external);
-  row("Accounts", grouped(settings_.accounts_configured) + " configured, " +
-                      grouped(accounts_entered_) + " entered, " + grouped(skipped_) +
+  // The controller's and the organization's lists are known only to the plan: every account of
+  // them is handed over, entered or skipped.
+  const std::string planned =
+      settings_.account_source == config::AccountSource::listed
+          ? grouped(settings_.accounts_configured) + " configured"
+          : grouped(accounts_entered_ + skipped_) +
+                (settings_.account_source == config::AccountSource::controller
+                     ? " planned (from the controller's list)"
+                     : " planned (from the organization)");
+  row("Accounts", planned + ", " + grouped(accounts_entered_) + " entered, " + grouped(skipped_) +
                       " skipped");
   std::string configured;
   for (const auto& region : settings_.regions_configured)

@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
@@ -49,7 +49,7 @@ std::string choice_phrase(const std::string& choice, const GatewayRule& rule, Hp
 
 Hpe account_hpe(const FileAccount& account, const GatewayRule& rule) {
   if (!account.hpe) return rule.hpe;
-  return *account.hpe ? Hpe::enabled : Hpe::disabled;
+  return hpe_of(*account.hpe);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace generator::generate {
 
 GatewayRule gateway_rule(const config::Config& config) {
-  return GatewayRule{config.defaults.hpe ? Hpe::enabled : Hpe::disabled,
+  return GatewayRule{hpe_of(config.defaults.hpe),
                      config.defaults.add_vpc_cidr, config.reserved_cidrs};
 }
 

@@ -596,10 +596,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             {"account_number": GAMMA, "account_name": "gamma"}, {"account_number": 5, "account_name": "azure"},
             {"account_number": BETA, "account_name": "beta"}, {"account_number": GAMMA, "account_name": "again"},
             {"account_number": ALPHA, "account_name": "alpha"}]
-        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        report = self.scratch / "controller.html"
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]),
+                               "-d", discovery, "-r", report)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(scanned(), [GAMMA, ALPHA])
         self.assertIn(f"- Failed to assume role into account {BETA} -- skipped", result.stderr)
+        # The map counts the accounts the controller's list gave, as the configuration names none.
+        header = browser.parse(browser.dump_dom(report)).find_all("header")[0]
+        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertEqual(summary["Accounts"], "3 planned (from the controller's list), 2 entered, 1 skipped")
         self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
                       "a 12-digit AWS account number in quotes: 5", result.stderr)
 
