@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/serializers/export/export.hpp"
+#include "serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_sheet.hpp"
 #include "generator/log/log.hpp"

@@ -8,8 +8,8 @@
 
 #include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/document.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/document.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 

@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include "generator/convert/workbook_checks.hpp"
 
 #include <algorithm>
@@ -8,8 +10,8 @@
 #include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/gateway_size.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/log/log.hpp"
 
@@ -20,9 +22,7 @@ namespace {
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
 std::string joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
-  return text;
+  return fmt::format("{}", fmt::join(items, ", "));
 }
 
 // A header as an operator might have meant it: blanks at the edges (a no-break space included)
@@ -203,7 +203,7 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
                        blocks_text + "); the gateway subnet must lie inside one of them");
     }
   }
-  const int wanted = gateway_prefix_length(hpe ? Hpe::enabled : Hpe::disabled);
+  const int wanted = gateway_prefix_length(hpe_of(hpe));
   if (subnet->prefix_length() != wanted) {
     logger().warning("{}: {} is a /{} subnet, but hpe {}, which asks for a /{}",
                      cell_label(row, WorkbookColumn::hvn_cidr), subnet->to_string(), subnet->prefix_length(),

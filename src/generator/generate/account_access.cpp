@@ -6,7 +6,7 @@
 #include "aws/errors.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sts.hpp"
-#include "generator/common/aws_names.hpp"
+#include "aws/names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/controller/terminal.hpp"
@@ -72,7 +72,7 @@ ControllerAccounts ControllerAccounts::from_answer(const nlohmann::ordered_json&
     }
     // A number is refused rather than read: it has lost any leading zeros of the account's.
     const nlohmann::ordered_json& number = entry["account_number"];
-    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
+    if (!number.is_string() || !aws::is_account_number(number.get<std::string>())) {
       accounts.left_out_.push_back(number.dump());
       continue;
     }

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/counts.hpp"
 #include "generator/generate/scan_records.hpp"
 

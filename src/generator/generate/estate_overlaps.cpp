@@ -1,3 +1,6 @@
+#include <ranges>
+#include <fmt/format.h>
+
 #include "generator/generate/estate_overlaps.hpp"
 
 #include <algorithm>
@@ -14,9 +17,7 @@ namespace {
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 std::string joined(const std::vector<ipv4::Network>& networks) {
-  std::string text;
-  for (const auto& network : networks) text += (text.empty() ? "" : ", ") + network.to_string();
-  return text;
+  return fmt::format("{}", fmt::join(networks | std::views::transform(&ipv4::Network::to_string), ", "));
 }
 
 // The tables hold their positions in 32 bits: four thousand million VPCs, ids or blocks.

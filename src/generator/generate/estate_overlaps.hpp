@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/common/ipv4/overlaps.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "ipv4/overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
 #include "generator/log/log.hpp"
 

@@ -1,3 +1,6 @@
+#include <ranges>
+#include <fmt/format.h>
+
 #include "generator/generate/gateway_subnet.hpp"
 
 #include <cstdint>
@@ -5,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/common/ipv4/runs.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "ipv4/runs.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -147,9 +150,8 @@ std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
       if (range.overlaps(block)) in_the_way.push_back(range);
   }
   if (room_without_reserved) {
-    std::string ranges;
-    for (const ipv4::Network& range : in_the_way)
-      ranges += (ranges.empty() ? "" : ", ") + range.to_string();
+    const std::string ranges =
+        fmt::format("{}", fmt::join(in_the_way | std::views::transform(&ipv4::Network::to_string), ", "));
     logger().warning(
         "Could not compute hvn_cidr for vpc '{}': No available subnets with prefix {} outside "
         "the reserved ranges (reserved_cidrs {})",
