@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"

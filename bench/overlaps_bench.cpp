@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "generator/common/ipv4/overlaps.hpp"
+#include "ipv4/overlaps.hpp"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <iostream>
 #include <string>
 
-#include "generator/common/serializers/export/export.hpp"
-#include "generator/common/serializers/serializers.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/serializers.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/generate/drift_check.hpp"
 #include "ovra/config.hpp"
@@ -78,12 +78,12 @@ int make_workbook(int accounts, const std::string& path) {
       }
     }
   }
-  generator::serializers::export_to_xlsx(rows, path);
+  serializers::export_to_xlsx(rows, path);
   return 0;
 }
 
 int make_discovery(int accounts, const std::string& path) {
-  const auto list = generator::serializers::open_list_export(path, "account_info");
+  const auto list = serializers::open_list_export(path, "account_info");
   for (int account = 0; account < accounts; ++account) {
     Json regions = Json::array();
     for (int region = 0; region < REGIONS; ++region) {
@@ -118,7 +118,7 @@ int verify(const std::string& path, const std::string& refreshed) {
 
 int main(int argc, char** argv) {
   ovra::BaseModel::set_scope(ovra::Scope::discovery_only);
-  generator::serializers::start_serializers();
+  serializers::start_serializers();
   const std::string command = argc > 1 ? argv[1] : "";
   try {
     if (argc == 4 && command == "workbook") return make_workbook(std::stoi(argv[2]), argv[3]);

@@ -20,16 +20,18 @@ RULES = [
     ("untrusted", ["untrusted"], PRODUCT + ("http/", "aws/", "generator/"), None),
     ("http", ["http"], PRODUCT + ("aws/", "generator/"), None),
     ("aws", ["aws"], ("generator/",), None),
-    ("ipv4", ["generator/common/ipv4"], PRODUCT + ("http/", "aws/", "generator/log/", "generator/cli/"), None),
+    ("ipv4", ["ipv4"], (), ("ipv4/",)),
+    # The file formats and their registries: the base layer, what arrives from outside, the logger.
+    ("serializers", ["serializers"], (), ("serializers/", "base/", "untrusted/", "generator/log/")),
     ("log", ["generator/log"], PRODUCT + ("http/", "aws/", "generator/cli/"), None),
     ("cli", ["generator/cli"], PRODUCT + ("http/", "aws/"), None),
-    ("data files, serializers, shared headers",
-     ["generator/common/data", "generator/common/serializers",
-      "generator/common/errors.hpp", "generator/common/aws_names.hpp", "generator/common/gateway_size.hpp",
+    ("data files and the shared headers",
+     ["generator/common/data",
+      "generator/common/errors.hpp", "generator/common/gateway_size.hpp",
       "generator/common/workbook_layout.hpp"],
      PRODUCT + ("http/", "aws/", "generator/cli/"), None),
     # The migration model: the document tree, ipv4 and the AWS name forms only.
-    ("ovra", ["ovra"], (), ("ovra/", "generator/common/ipv4/", "generator/common/aws_names.hpp")),
+    ("ovra", ["ovra"], (), ("ovra/", "ipv4/", "aws/names.hpp")),
     # The rules and outputs that work on the scan's typed records, never on AWS or the controller.
     ("gateway subnet, gateway name, address map, workbook rows, drift check",
      ["generator/generate/gateway_subnet.hpp", "generator/generate/gateway_subnet.cpp",
@@ -60,7 +62,7 @@ RULES = [
     # The address map's parts know nothing of the scan or the page they are drawn in.
     ("address map's geometry",
      ["generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp"],
-     (), ("generator/generate/address_map_geometry.hpp", "generator/common/ipv4/")),
+     (), ("generator/generate/address_map_geometry.hpp", "ipv4/")),
     ("address map's assets",
      ["generator/generate/address_map_assets.hpp", "generator/generate/address_map_assets.cpp"],
      (), ("generator/generate/address_map_assets.hpp",)),

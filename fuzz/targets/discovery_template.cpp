@@ -4,17 +4,17 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/yaml/yaml.hpp"
+#include "serializers/yaml/yaml.hpp"
 #include "generator/generate/discovery_file.hpp"
 #include "ovra/config.hpp"
 
 namespace {
 
-void check_and_write(const generator::serializers::Document& document, ovra::Scope scope) {
+void check_and_write(const serializers::Document& document, ovra::Scope scope) {
   ovra::BaseModel::set_scope(scope);
   try {
     const ovra::DiscoveryConfig config = ovra::load_from_dict(document);
-    (void)generator::serializers::dump_yaml(config.to_document());
+    (void)serializers::dump_yaml(config.to_document());
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }
@@ -23,10 +23,10 @@ void check_and_write(const generator::serializers::Document& document, ovra::Sco
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  generator::serializers::Document document;
+  serializers::Document document;
   try {
     document =
-        generator::serializers::load_from_yaml_text(fuzz::as_text(data, size), "template.yaml");
+        serializers::load_from_yaml_text(fuzz::as_text(data, size), "template.yaml");
   } catch (const generator::Error&) {
     return 0;
   }
@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const auto file =
         generator::generate::read_discovery_text(fuzz::as_text(data, size), "discovery.yaml");
-    generator::serializers::CollectedList accounts("account_info", file.sections);
+    serializers::CollectedList accounts("account_info", file.sections);
     generator::generate::copy_discovery_accounts(
-        file, [](generator::serializers::Document entry, const auto&) { return entry; }, accounts);
+        file, [](serializers::Document entry, const auto&) { return entry; }, accounts);
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

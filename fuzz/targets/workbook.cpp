@@ -5,8 +5,8 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
-#include "generator/common/serializers/yaml/yaml.hpp"
+#include "serializers/xlsx/xlsx.hpp"
+#include "serializers/yaml/yaml.hpp"
 #include "generator/convert/convert.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "ovra/config.hpp"
@@ -19,22 +19,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes = fuzz::as_text(data, size);
   // The plain table, as the loader registry's reader makes it.
-  struct Ignored : generator::serializers::SheetRows {
+  struct Ignored : serializers::SheetRows {
     void sheet(std::string_view) override {}
-    void row(std::uint32_t, std::vector<generator::serializers::SheetCell>&) override {}
+    void row(std::uint32_t, std::vector<serializers::SheetCell>&) override {}
   } ignored;
   try {
-    generator::serializers::load_from_xlsx_bytes(bytes, "fuzz.xlsx", ignored);
+    serializers::load_from_xlsx_bytes(bytes, "fuzz.xlsx", ignored);
   } catch (const generator::Error&) {
     return 0;
   }
   try {
     const auto sheet = generator::convert::WorkbookSheet::read_bytes(bytes, "fuzz.xlsx");
     generator::convert::check_sheet(sheet, "fuzz.xlsx");
-    generator::serializers::CollectedList accounts("account_info");
-    generator::convert::discovery_document(sheet, generator::serializers::Document::object(),
+    serializers::CollectedList accounts("account_info");
+    generator::convert::discovery_document(sheet, serializers::Document::object(),
                                            "template.yaml", accounts);
-    (void)generator::serializers::dump_yaml(accounts.document());
+    (void)serializers::dump_yaml(accounts.document());
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {
   }

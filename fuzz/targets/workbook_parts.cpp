@@ -9,7 +9,7 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "generator/convert/convert.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "ovra/config.hpp"
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const auto sheet = generator::convert::WorkbookSheet::read_bytes(workbook, "fuzz.xlsx");
     generator::convert::check_sheet(sheet, "fuzz.xlsx");
-    generator::serializers::CollectedList accounts("account_info");
-    generator::convert::discovery_document(sheet, generator::serializers::Document::object(),
+    serializers::CollectedList accounts("account_info");
+    generator::convert::discovery_document(sheet, serializers::Document::object(),
                                            "template.yaml", accounts);
   } catch (const ovra::ValidationError&) {
   } catch (const generator::Error&) {

@@ -6,8 +6,9 @@
 #include <set>
 
 #include "aws/errors.hpp"
-#include "base/files/input_file.hpp"
 #include "aws/partitions.hpp"
+#include "base/files/input_file.hpp"
+#include "base/text/ascii.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -17,12 +18,6 @@ namespace {
 std::string upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
@@ -45,7 +40,7 @@ std::optional<std::string> choice_setting(const std::string& variable, const std
              config.config_file.string();
   }
   if (!value) return std::nullopt;
-  const std::string lowered = lower(*value);
+  const std::string lowered = base::text::lower_case(*value);
   if (std::find(choices.begin(), choices.end(), lowered) != choices.end()) return lowered;
   throw ClientError(origin + " must be " + choices.front() + " or " + choices.back() + ", not '" +
                     untrusted::printable(*value) + "'");

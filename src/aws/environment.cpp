@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "base/text/ascii.hpp"
+
 namespace aws {
 
 Environment Environment::process() {
@@ -33,10 +35,7 @@ std::optional<std::string> Environment::get(const std::string& name) const {
 bool Environment::is_true(const std::string& name) const {
   auto value = get(name);
   if (!value) return false;
-  std::string lowered = *value;
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered == "true";
+  return base::text::lower_case(*value) == "true";
 }
 
 }  // namespace aws

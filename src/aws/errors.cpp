@@ -4,6 +4,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "base/text/ascii.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace aws {
@@ -25,10 +26,8 @@ bool ServiceError::denied_by_service_control_policy() const {
       code_ != "AccessDeniedException") {
     return false;
   }
-  std::string message = message_;
-  std::transform(message.begin(), message.end(), message.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return message.find("with an explicit deny in a service control policy") != std::string::npos;
+  return base::text::lower_case(message_).find(
+             "with an explicit deny in a service control policy") != std::string::npos;
 }
 
 JsonErrorFields read_json_error_fields(std::string_view body) {

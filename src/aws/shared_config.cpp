@@ -6,6 +6,7 @@
 
 #include "aws/errors.hpp"
 #include "base/files/input_file.hpp"
+#include "base/text/ascii.hpp"
 
 namespace aws {
 
@@ -74,13 +75,6 @@ bool is_identifier(std::string_view name) {
     return std::isalnum(c) || std::string_view("_-/.%@:+").find(static_cast<char>(c)) !=
                                   std::string_view::npos;
   });
-}
-
-std::string lower_case(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered;
 }
 
 // The rest of `header` after `word` and at least one blank, trimmed; nothing when it does not
@@ -169,7 +163,7 @@ class ProfileFileReader {
       value_ = nullptr;
       return;
     }
-    value_ = &(*section_)[lower_case(key)];
+    value_ = &(*section_)[base::text::lower_case(key)];
     *value_ = trimmed(value);
     // A key without a value opens a block of sub-settings, each of them "name = value".
     sub_settings_ = value_->empty();
@@ -220,7 +214,7 @@ ProfileSettings sub_settings(const std::string& value) {
   while (std::getline(lines, line)) {
     const auto equals = line.find('=');
     if (equals == std::string::npos) continue;
-    settings[lower_case(trimmed(std::string_view(line).substr(0, equals)))] =
+    settings[base::text::lower_case(trimmed(std::string_view(line).substr(0, equals)))] =
         trimmed(std::string_view(line).substr(equals + 1));
   }
   return settings;

@@ -13,17 +13,11 @@
 
 #include "aws/errors.hpp"
 #include "base/hex/hex.hpp"
+#include "base/text/ascii.hpp"
 
 namespace aws::sigv4 {
 
 namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -83,7 +77,7 @@ UrlParts split_url(const std::string& url) {
   const auto scheme_end = url.find("://");
   if (scheme_end == std::string::npos) throw ClientError("not an absolute URL: " + url);
   UrlParts parts;
-  parts.scheme = lower(std::string_view(url).substr(0, scheme_end));
+  parts.scheme = base::text::lower_case(std::string_view(url).substr(0, scheme_end));
   if (parts.scheme != "http" && parts.scheme != "https")
     throw ClientError("not an http or https URL: " + url);
   const auto rest = std::string_view(url).substr(scheme_end + 3);
@@ -169,7 +163,7 @@ std::string canonical_request(const http::Request& request, std::string& signed_
   // Repeated headers are signed as one, their values joined by commas in the order given.
   std::map<std::string, std::string> headers;
   for (const auto& [name, value] : request.headers) {
-    const std::string key = lower(name);
+    const std::string key = base::text::lower_case(name);
     if (is_unsigned_header(key)) continue;
     auto [position, added] = headers.try_emplace(key, canonical_header_value(value));
     if (!added) position->second += "," + canonical_header_value(value);
@@ -221,7 +215,7 @@ void sign(http::Request& request, const Credentials& credentials, std::string_vi
   const std::string date_time = amz_date(time);
   const std::string date = date_time.substr(0, 8);
   std::erase_if(request.headers, [](const auto& header) {
-    const std::string name = lower(header.first);
+    const std::string name = base::text::lower_case(header.first);
     return name == "host" || name == "x-amz-date" || name == "x-amz-security-token" ||
            name == "authorization";
   });

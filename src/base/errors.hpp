@@ -37,4 +37,22 @@ class OSError : public Error {
   std::string reason_;
 };
 
+#define BASE_DECLARE_ERROR(Name)                                               \
+  class Name : public Error {                                                  \
+   public:                                                                     \
+    using Error::Error;                                                        \
+    [[nodiscard]] const char* kind() const noexcept override { return #Name; } \
+  }
+
+/// A value of the wrong type (a text where a list was expected, say).
+BASE_DECLARE_ERROR(TypeError);
+/// A required key or column is missing.
+BASE_DECLARE_ERROR(KeyError);
+/// An index out of range, or a sequence that had to hold at least one item and was empty.
+BASE_DECLARE_ERROR(IndexError);
+/// A file that had to exist does not.
+BASE_DECLARE_ERROR(FileNotFoundError);
+
+#undef BASE_DECLARE_ERROR
+
 }  // namespace base

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "base/hex/hex.hpp"
+#include "base/text/ascii.hpp"
 #include "untrusted/untrusted.hpp"
 
 namespace http {
@@ -51,13 +52,6 @@ std::size_t append_body(char* data, std::size_t size, std::size_t count, void* t
   }
   sink->body.append(data, length);
   return length;
-}
-
-std::string lower_case(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered;
 }
 
 // Called by OpenSSL in place of its chain check, during the handshake and so before a byte of the
@@ -151,9 +145,7 @@ std::size_t append_header(char* data, std::size_t size, std::size_t count, void*
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos) return size * count;
-  std::string name(line.substr(0, colon));
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string name = base::text::lower_case(line.substr(0, colon));
   std::string_view value = line.substr(colon + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
@@ -196,8 +188,11 @@ bool Cancellation::wait_for(std::chrono::milliseconds duration) const {
 
 CurlClient::CurlClient(TransportSettings settings, std::shared_ptr<const Cancellation> cancellation)
     : settings_(std::move(settings)),
-      certificate_check_(std::make_unique<CertificateCheck>(CertificateCheck{
-          settings_.tls_verification, lower_case(settings_.certificate_sha256), {}, {}})),
+      certificate_check_(std::make_unique<CertificateCheck>(
+          CertificateCheck{settings_.tls_verification,
+                           base::text::lower_case(settings_.certificate_sha256),
+                           {},
+                           {}})),
       cancellation_(std::move(cancellation)) {
   ensure_curl_initialised();
   handle_ = curl_easy_init();

@@ -1,3 +1,6 @@
+#include <ranges>
+#include <fmt/format.h>
+
 #include "ovra/config.hpp"
 
 #include <algorithm>
@@ -5,8 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "generator/common/aws_names.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "aws/names.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace ovra {
 
@@ -213,7 +216,7 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
     }
     case Kind::account_number: {
       const std::string& text = expect_text(value, where, name);
-      if (!generator::is_account_number(text))
+      if (!aws::is_account_number(text))
         refuse(where, name,
                "expected an account number of exactly 12 digits, got " + describe(value));
       return value;
@@ -222,7 +225,7 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
       if (expect_text(value, where, name).empty()) refuse(where, name, "must not be empty");
       return value;
     case Kind::region_name:
-      if (!generator::is_region_name(expect_text(value, where, name)))
+      if (!aws::is_region_name(expect_text(value, where, name)))
         refuse(where, name, "expected a region name such as us-east-1, got " + describe(value));
       return value;
     case Kind::vpc_identifier:
@@ -261,9 +264,7 @@ Json check_value(const Field& field, const Json& value, const Where& where, std:
 }
 
 std::string known_names(std::span<const Field> fields) {
-  std::string names;
-  for (const auto& field : fields) names += (names.empty() ? "" : ", ") + std::string(field.name);
-  return names;
+  return fmt::format("{}", fmt::join(fields | std::views::transform(&Field::name), ", "));
 }
 
 // Checks a mapping against a field table and returns the given fields in table order; `what`

@@ -13,7 +13,7 @@ import yaml
 from support import harness, workbook
 
 WRITE_WORKBOOK = sys.argv.pop(1) if len(sys.argv) > 1 else str(harness.program("write_workbook"))
-OPENPYXL_READER = harness.SOURCE_DIR / "tests/generator/common/serializers/xlsx/read_with_openpyxl.py"
+OPENPYXL_READER = harness.SOURCE_DIR / "tests/serializers/xlsx/read_with_openpyxl.py"
 # The discovery files convert wrote for estate_rows() before it read workbooks as a stream; what it
 # writes must stay the same to the byte.
 EXPECTED = harness.SOURCE_DIR / "tests/generator/convert/expected"

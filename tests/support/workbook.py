@@ -9,7 +9,7 @@ from xml.sax.saxutils import escape
 
 from support import harness
 
-READER = harness.SOURCE_DIR / "tests" / "generator" / "common" / "serializers" / "xlsx" / "read_with_openpyxl.py"
+READER = harness.SOURCE_DIR / "tests" / "serializers" / "xlsx" / "read_with_openpyxl.py"
 WRITER = harness.SOURCE_DIR / "tests" / "support" / "write_with_openpyxl.py"
 
 

@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include "generator/cli/argument_parser.hpp"
 
 #include <algorithm>
@@ -30,12 +32,7 @@ bool looks_like_option(std::string_view text) {
 }
 
 std::string join(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string out;
-  for (const auto& part : parts) {
-    if (!out.empty()) out += separator;
-    out += part;
-  }
-  return out;
+  return fmt::format("{}", fmt::join(parts, separator));
 }
 
 std::size_t text_width() {

@@ -4,13 +4,21 @@
 #include <string>
 
 #include "base/errors.hpp"
+#include "serializers/errors.hpp"
 
 namespace generator {
 
-// The root of the kinds, and those the base layer raises, are the base layer's own.
+// The root of the kinds, and the generic ones that the base layer and the file formats raise, are
+// the base layer's own; the registries' kinds are the serializers'.
 using base::Error;
+using base::FileNotFoundError;
+using base::IndexError;
+using base::KeyError;
 using base::OSError;
+using base::TypeError;
 using base::ValueError;
+using serializers::ExporterError;
+using serializers::LoaderError;
 
 #define GENERATOR_DECLARE_ERROR(Name)                                          \
   class Name : public Error {                                                  \
@@ -19,20 +27,8 @@ using base::ValueError;
     [[nodiscard]] const char* kind() const noexcept override { return #Name; } \
   }
 
-/// A value of the wrong type (a text where a list was expected, say).
-GENERATOR_DECLARE_ERROR(TypeError);
-/// A required key or column is missing.
-GENERATOR_DECLARE_ERROR(KeyError);
-/// An index out of range, or a sequence that had to hold at least one item and was empty.
-GENERATOR_DECLARE_ERROR(IndexError);
 /// A consistency check between records failed.
 GENERATOR_DECLARE_ERROR(AssertionError);
-/// A file that had to exist does not.
-GENERATOR_DECLARE_ERROR(FileNotFoundError);
-/// The loader registry could not register or pick a reader.
-GENERATOR_DECLARE_ERROR(LoaderError);
-/// The exporter registry could not register or pick a writer.
-GENERATOR_DECLARE_ERROR(ExporterError);
 /// The Halvane Controller refused the login or answered in a way the session cannot use.
 GENERATOR_DECLARE_ERROR(HalvaneError);
 /// A scan of the estate had nothing to scan (no account in its plan) or reached nothing an output

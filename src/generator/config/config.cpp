@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include "generator/config/config.hpp"
 
 #include <algorithm>
@@ -12,10 +14,11 @@
 #include <vector>
 
 #include "base/files/input_file.hpp"
-#include "generator/common/aws_names.hpp"
+#include "base/text/ascii.hpp"
+#include "aws/names.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/document.hpp"
-#include "generator/common/serializers/yaml/yaml.hpp"
+#include "serializers/document.hpp"
+#include "serializers/yaml/yaml.hpp"
 #include "untrusted/secrets.hpp"
 #include "untrusted/untrusted.hpp"
 
@@ -50,10 +53,8 @@ class Checker {
                            const std::vector<std::string_view>& allowed) const {
     for (const auto& [key, value] : mapping.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        std::string list;
-        for (const auto name : allowed) list += (list.empty() ? "" : ", ") + std::string(name);
         fail<ValueError>(where.empty() ? key : where + "." + key,
-                         "unknown key (expected one of: " + list + ")");
+                         fmt::format("unknown key (expected one of: {})", fmt::join(allowed, ", ")));
       }
     }
   }
@@ -129,7 +130,7 @@ std::string account_number(const Document& value, const std::string& key, const 
                    "or with a sign are read as numbers, so write account numbers in quotes, e.g. "
                    "\"012345678901\"");
     }
-    if (is_account_number(digits)) return digits;
+    if (aws::is_account_number(digits)) return digits;
     checker.fail<ValueError>(
         key, "read as the number " + digits +
                  ", which is not a 12-digit AWS account number; unquoted numbers with a "
@@ -140,13 +141,13 @@ std::string account_number(const Document& value, const std::string& key, const 
     checker.fail<TypeError>(key,
                             std::string("expected an account number, got ") + kind_name(value));
   const auto text = value.get<std::string>();
-  if (!is_account_number(text))
+  if (!aws::is_account_number(text))
     checker.fail<ValueError>(key, "\"" + text + "\" is not a 12-digit AWS account number");
   return text;
 }
 
 void check_region(const std::string& region, const std::string& key, const Checker& checker) {
-  if (!is_region_name(region)) {
+  if (!aws::is_region_name(region)) {
     checker.fail<ValueError>(key,
                              "\"" + region + "\" is not an AWS region name such as \"us-east-1\"");
   }
@@ -202,7 +203,7 @@ std::string certificate_fingerprint(const std::string& text, const std::string& 
       digits.clear();
       break;
     }
-    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    digits += base::text::lower_case(c);
   }
   if (digits.size() != 64) {
     checker.fail<ValueError>(key,

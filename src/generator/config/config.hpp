@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/config/account_defaults.hpp"
 
 namespace generator::config {

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
-#include <source_location>
 #include <utility>
 #include <vector>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/log/log.hpp"
 #include "untrusted/secrets.hpp"
@@ -29,15 +29,8 @@ constexpr std::array<std::string_view, 4> SECRET_MEMBERS = {"cid", "api_token", 
 
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
-std::string lower_case(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered;
-}
-
 bool is_secret_member(std::string_view name) {
-  const std::string lowered = lower_case(name);
+  const std::string lowered = base::text::lower_case(name);
   return std::find(SECRET_MEMBERS.begin(), SECRET_MEMBERS.end(), lowered) != SECRET_MEMBERS.end();
 }
 
@@ -206,7 +199,7 @@ struct TokenAttempt {
 // is.
 TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
                                const std::vector<std::string>& secrets,
-                               std::source_location where = std::source_location::current()) {
+                               log::Issuer where = log::Issuer()) {
   const ControllerRequest request{"get_api_token", "GET", v2_url};
   TokenAttempt attempt;
   std::optional<std::string>& api_token = attempt.api_token;
@@ -235,17 +228,17 @@ TokenAttempt request_api_token(http::Client& client, const std::string& v2_url,
                            "travel in the \"X-Access-Key\" header.");
       }
       api_token = std::move(taken);
-      logger().info(where, "Use controller login V2 api");
+      logger().info({where, "Use controller login V2 api"});
     } else {
-      logger().info(where, "Use controller login V1 api");
+      logger().info({where, "Use controller login V1 api"});
     }
   } catch (const std::exception& error) {
     std::vector<std::string> known = secrets;
     if (api_token) known.push_back(*api_token);
     // The run goes on over V1, so the cause is indented under the message rather than shown in
     // the "Kind: message" form of the error that ends a run.
-    logger().error(where, "Failed to get V2 API token. Retry V1 login API.\n  {}",
-                     mask_text(error.what(), known));
+    logger().error({where, "Failed to get V2 API token. Retry V1 login API.\n  {}"},
+                   mask_text(error.what(), known));
   }
   return attempt;
 }

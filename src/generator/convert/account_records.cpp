@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/document.hpp"
+#include "serializers/document.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -39,14 +39,14 @@ Value formatted(const WorkbookRow& record, WorkbookColumn column, const Value& c
 void check_account_number_digits(const WorkbookRow& record, const Value& account_id) {
   if (!account_id.is_string()) return;
   const auto& text = account_id.get_ref<const std::string&>();
-  if (!(text.empty() || is_all_digits(text)) || text.size() >= ACCOUNT_NUMBER_DIGITS) return;
-  const std::string padded = std::string(ACCOUNT_NUMBER_DIGITS - text.size(), '0') + text;
+  if (!(text.empty() || aws::is_all_digits(text)) || text.size() >= aws::ACCOUNT_NUMBER_DIGITS) return;
+  const std::string padded = std::string(aws::ACCOUNT_NUMBER_DIGITS - text.size(), '0') + text;
   throw ValueError(
       cell_label(record, WorkbookColumn::account_id) + ": account number " + text + " has " +
-      std::to_string(text.size()) + " digits, not " + std::to_string(ACCOUNT_NUMBER_DIGITS) +
+      std::to_string(text.size()) + " digits, not " + std::to_string(aws::ACCOUNT_NUMBER_DIGITS) +
       "; a spreadsheet that stores the column as numbers drops leading zeros. Format the column as "
       "text and write all " +
-      std::to_string(ACCOUNT_NUMBER_DIGITS) + " digits (" + padded + " if only zeros were lost)");
+      std::to_string(aws::ACCOUNT_NUMBER_DIGITS) + " digits (" + padded + " if only zeros were lost)");
 }
 
 // Truth of a template value, as an operator would read it: false, 0, "", an empty list or mapping
@@ -115,7 +115,7 @@ bool model_accepts(const Value& entry) {
 // valid stand-ins one column at a time, so the first refusal is that column's. The model's rules
 // concern one field each, so this finds the column the model's own message is about.
 std::optional<WorkbookColumn> refused_column(const RowEntry& entry) {
-  Value account = {{"account_id", std::string(ACCOUNT_NUMBER_DIGITS, '0')},
+  Value account = {{"account_id", std::string(aws::ACCOUNT_NUMBER_DIGITS, '0')},
                    {"account_name", "account"}};
   Value region = "us-east-1";
   Value vpc = {{"vpc_id", "vpc-00000000"}};

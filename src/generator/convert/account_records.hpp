@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/aws_names.hpp"
-#include "generator/common/serializers/export/export.hpp"
+#include "aws/names.hpp"
+#include "serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "generator/convert/workbook_sheet.hpp"

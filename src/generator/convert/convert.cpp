@@ -9,9 +9,9 @@
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
 #include "base/files/output_path.hpp"
-#include "generator/common/serializers/export/export.hpp"
-#include "generator/common/serializers/load/load.hpp"
-#include "generator/common/serializers/serializers.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/load/load.hpp"
+#include "serializers/serializers.hpp"
 #include "generator/convert/account_records.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "generator/log/log.hpp"
@@ -124,8 +124,8 @@ void check_not_open_elsewhere(const std::filesystem::path& workbook) {
 
 void discovery_document(const WorkbookSheet& sheet, const Value& discovery_config,
                         const std::string& template_path, serializers::ListExport& accounts,
-                        std::source_location caller) {
-  logger().info(caller, "Parsing discovery account information");
+                        log::Issuer caller) {
+  logger().info({caller, "Parsing discovery account information"});
   // An empty template document reads as null, which has no place for the accounts.
   if (!discovery_config.is_object()) {
     throw TypeError("template " + template_path + " holds " +
@@ -134,7 +134,7 @@ void discovery_document(const WorkbookSheet& sheet, const Value& discovery_confi
   }
   LoggedAccounts logged(accounts, discovery_config, logger().is_enabled_for(log::DEBUG));
   generate_discovery_account_info(sheet, discovery_config, logged);
-  logger().debug(caller, "Generated DiscoveryConfig:\n{}", log::Readable{logged.document()});
+  logger().debug({caller, "Generated DiscoveryConfig:\n{}"}, log::Readable{logged.document()});
 
   Value sections = discovery_config;
   sections["account_info"] = Value::array();

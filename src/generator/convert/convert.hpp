@@ -5,13 +5,13 @@
 
 #include <exception>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <vector>
 
-#include "generator/common/serializers/export/export.hpp"
+#include "serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_sheet.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::convert {
 
@@ -29,7 +29,7 @@ void main(const std::vector<std::string>& args, const std::string& program_name)
 /// step that builds the document.
 void discovery_document(const WorkbookSheet& sheet, const Value& discovery_config,
                         const std::string& template_path, serializers::ListExport& accounts,
-                        std::source_location caller = std::source_location::current());
+                        log::Issuer caller = log::Issuer());
 
 /// Checks the discovery configuration with the migration model: the template's sections, and
 /// the accounts it holds (convert hands it the template with no accounts, each account having

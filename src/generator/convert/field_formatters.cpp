@@ -6,9 +6,10 @@
 #include <optional>
 #include <string_view>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/document.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/document.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 
@@ -19,10 +20,7 @@ std::string lower_trimmed(std::string_view text) {
     text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
     text.remove_suffix(1);
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
+  return base::text::lower_case(text);
 }
 
 const std::string& require_text(const Value& cell, std::string_view expected) {

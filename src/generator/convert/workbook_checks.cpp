@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include "generator/convert/workbook_checks.hpp"
 
 #include <algorithm>
@@ -5,10 +7,11 @@
 #include <optional>
 #include <string_view>
 
+#include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/gateway_size.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/log/log.hpp"
 
@@ -19,9 +22,7 @@ namespace {
 log::Logger& logger() { return log::get_logger("generator.convert"); }
 
 std::string joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
-  return text;
+  return fmt::format("{}", fmt::join(items, ", "));
 }
 
 // A header as an operator might have meant it: blanks at the edges (a no-break space included)
@@ -34,7 +35,7 @@ std::string header_key(std::string_view header) {
       ++at;
       continue;
     }
-    key += static_cast<char>(std::tolower(static_cast<unsigned char>(header[at])));
+    key += base::text::lower_case(header[at]);
   }
   const auto first = key.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";
@@ -202,7 +203,7 @@ void check_gateway_subnet(const WorkbookRow& row, bool hpe) {
                        blocks_text + "); the gateway subnet must lie inside one of them");
     }
   }
-  const int wanted = gateway_prefix_length(hpe ? Hpe::enabled : Hpe::disabled);
+  const int wanted = gateway_prefix_length(hpe_of(hpe));
   if (subnet->prefix_length() != wanted) {
     logger().warning("{}: {} is a /{} subnet, but hpe {}, which asks for a /{}",
                      cell_label(row, WorkbookColumn::hvn_cidr), subnet->to_string(), subnet->prefix_length(),

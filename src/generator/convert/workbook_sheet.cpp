@@ -4,7 +4,7 @@
 #include <array>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 

@@ -1,13 +1,12 @@
 #include "generator/generate/account_access.hpp"
 
 #include <set>
-#include <source_location>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sts.hpp"
-#include "generator/common/aws_names.hpp"
+#include "aws/names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/controller/terminal.hpp"
@@ -73,7 +72,7 @@ ControllerAccounts ControllerAccounts::from_answer(const nlohmann::ordered_json&
     }
     // A number is refused rather than read: it has lost any leading zeros of the account's.
     const nlohmann::ordered_json& number = entry["account_number"];
-    if (!number.is_string() || !is_account_number(number.get<std::string>())) {
+    if (!number.is_string() || !aws::is_account_number(number.get<std::string>())) {
       accounts.left_out_.push_back(number.dump());
       continue;
     }
@@ -148,9 +147,9 @@ RoleAssumption get_temp_creds_for_account(const std::string& role_arn,
   // A refusal costs the operator one account, and the others are still scanned. An answer that
   // quotes the request back shows no external ID: the configuration holds it as a secret, which
   // every message masks.
-  const std::source_location here = std::source_location::current();
+  const log::Issuer here = log::Issuer();
   const auto refusal = [&](const aws::Error& error) {
-    logger().error(here, "{}", std::string(error.what()));
+    logger().error({here, "{}"}, std::string(error.what()));
     return RoleAssumption::refused(error.what());
   };
   try {

@@ -174,7 +174,8 @@ std::string group_entry(const Place& place, const EstateOverlaps& overlaps, std:
   std::string html = "<details id=\"overlap-" + std::to_string(index) + "\"" +
                      (members.size() <= GROUP_SHOWN_OPEN ? " open" : "") + "><summary><code>" +
                      group.front().network.to_string() + "</code> · " +
-                     plural(members.size(), "VPC", "VPCs") + "</summary><ul class=\"tree\">";
+                     plural(members.size(), "VPC", "VPCs", Digits::grouped) +
+                     "</summary><ul class=\"tree\">";
   int depth = 0;
   const std::size_t listed = std::min(group.size(), NODES_LISTED);
   for (std::size_t i = 0; i < listed; ++i) {
@@ -199,7 +200,7 @@ std::string group_entry(const Place& place, const EstateOverlaps& overlaps, std:
   for (int level = depth; level > 0; --level) html += "</ul></li>";
   if (group.size() > listed)
     html += "<li class=\"more\">and " +
-            plural(group.size() - listed, "more block", "more blocks") +
+            plural(group.size() - listed, "more block", "more blocks", Digits::grouped) +
             " inside it (each card names its own)</li>";
   return html + "</ul></details>\n";
 }
@@ -210,9 +211,10 @@ std::string overlaps_section(const Place& place, const EstateOverlaps& overlaps)
   std::string html = "<section class=\"ovl-groups\" id=\"overlaps\"><h2>Overlaps</h2>";
   if (overlaps.shared_count() == 0)
     return html + "<p>No two VPCs share addresses.</p></section>\n";
-  html += "<p>" + plural(overlaps.shared_count(), "VPC shares", "VPCs share") +
-          " addresses with other VPCs, in " + plural(found.pair_count, "pair", "pairs") + ", in " +
-          plural(found.groups.size(), "shared block", "shared blocks") +
+  html += "<p>" + plural(overlaps.shared_count(), "VPC shares", "VPCs share", Digits::grouped) +
+          " addresses with other VPCs, in " +
+          plural(found.pair_count, "pair", "pairs", Digits::grouped) + ", in " +
+          plural(found.groups.size(), "shared block", "shared blocks", Digits::grouped) +
           ". Each entry is a block that two or more VPCs meet in, with the blocks inside it "
           "listed beneath it. A VPC overlaps the other VPCs of its block, those of the blocks "
           "its block lies in and those of the blocks inside its block; blocks side by side do "
@@ -221,7 +223,8 @@ std::string overlaps_section(const Place& place, const EstateOverlaps& overlaps)
   for (std::size_t index = 0; index < shown; ++index) html += group_entry(place, overlaps, index);
   if (found.groups.size() > shown) {
     html += "<p class=\"more\">" +
-            plural(found.groups.size() - shown, "more shared block is", "more shared blocks are") +
+            plural(found.groups.size() - shown, "more shared block is", "more shared blocks are",
+                   Digits::grouped) +
             " listed on further pages:";
     for (std::size_t page = 1; page <= group_page(found.groups.size() - 1); ++page)
       html += " <a href=\"" + escape_html(place.to_folder_page(overlaps_page_name(page))) +
@@ -254,7 +257,7 @@ std::string marks_of(const Place& place, const EstateOverlaps& overlaps,
     }
     marks += "<p class=\"extra\"><span class=\"badge b-overlaps\">OVERLAPS</span> " + blocks +
              " shares addresses with " +
-             plural(shared->other_count, "other VPC", "other VPCs") + "</p>";
+             plural(shared->other_count, "other VPC", "other VPCs", Digits::grouped) + "</p>";
   }
   if (!external.empty()) {
     std::string text;
@@ -300,10 +303,11 @@ AddressMapSettings AddressMapSettings::from_config(
   settings.generated_at = format_scan_time(scan_time);
   settings.controller = config.controller.ip;
   settings.gateway_prefix =
-      gateway_prefix_length(config.defaults.hpe ? Hpe::enabled : Hpe::disabled);
+      gateway_prefix_length(hpe_of(config.defaults.hpe));
   settings.add_vpc_cidr = config.defaults.add_vpc_cidr;
   settings.filter_cidrs = config.defaults.filter_cidrs.value_or(std::vector<std::string>{});
   settings.reserved = config.reserved_cidrs;
+  settings.account_source = config.account_source;
   settings.accounts_configured = config.account_ids.size();
   settings.regions_configured = config.aws_regions;
   return settings;
@@ -503,10 +507,19 @@ std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
   for (std::size_t range = 0; range < overlaps.external().size(); ++range)
     external += std::string(external.empty() ? "" : ", ") + "<code>" +
                 overlaps.external()[range].to_string() + "</code> (" +
-                plural(overlaps.vpcs_over_external()[range], "VPC", "VPCs") + " over it)";
+                plural(overlaps.vpcs_over_external()[range], "VPC", "VPCs", Digits::grouped) +
+                " over it)";
   row("External ranges", external.empty() ? "none" : external);
-  row("Accounts", grouped(settings_.accounts_configured) + " configured, " +
-                      grouped(accounts_entered_) + " entered, " + grouped(skipped_) +
+  // The controller's and the organization's lists are known only to the plan: every account of
+  // them is handed over, entered or skipped.
+  const std::string planned =
+      settings_.account_source == config::AccountSource::listed
+          ? grouped(settings_.accounts_configured) + " configured"
+          : grouped(accounts_entered_ + skipped_) +
+                (settings_.account_source == config::AccountSource::controller
+                     ? " planned (from the controller's list)"
+                     : " planned (from the organization)");
+  row("Accounts", planned + ", " + grouped(accounts_entered_) + " entered, " + grouped(skipped_) +
                       " skipped");
   std::string configured;
   for (const auto& region : settings_.regions_configured)
@@ -522,20 +535,19 @@ std::string AddressMap::summary(const EstateOverlaps& overlaps) const {
   std::string closed;
   for (const ClosedRegionCount::Entry& entry : closed_regions_.entries())
     closed += std::string(closed.empty() ? "" : ", ") + "<code>" + escape_html(entry.region) +
-              "</code> (" + plural(entry.accounts, "account", "accounts") + ")";
+              "</code> (" + plural(entry.accounts, "account", "accounts", Digits::grouped) + ")";
   row("Closed by a service control policy", closed.empty() ? "none" : closed);
-  row("VPCs", grouped(vpcs_) + (default_vpcs_ > 0 ? ", of which " +
-                                                         plural(default_vpcs_, "default VPC",
-                                                                "default VPCs")
-                                                   : ""));
+  row("VPCs",
+      grouped(vpcs_) + (default_vpcs_ > 0 ? ", of which " + plural(default_vpcs_, "default VPC",
+                                                                   "default VPCs", Digits::grouped)
+                                          : ""));
   row("VPCs with no room",
       settings_.add_vpc_cidr ? "not checked (add_vpc_cidr)" : grouped(vpcs_without_room_));
-  row("VPCs that overlap", overlaps.shared_count() == 0
-                               ? "none"
-                               : "<a href=\"#overlaps\">" + grouped(overlaps.shared_count()) +
-                                     ", in " +
-                                     plural(overlaps.overlaps().pair_count, "pair", "pairs") +
-                                     "</a>");
+  row("VPCs that overlap",
+      overlaps.shared_count() == 0
+          ? "none"
+          : "<a href=\"#overlaps\">" + grouped(overlaps.shared_count()) + ", in " +
+                plural(overlaps.overlaps().pair_count, "pair", "pairs", Digits::grouped) + "</a>");
   html += "</dl>";
   if (skipped_ > 0) {
     html += "<p>Skipped accounts:</p><ul>";
@@ -588,7 +600,7 @@ std::string AddressMap::account_row(const std::string& folder, const AccountRow&
           "</td><td>";
   if (account.regions_failed > 0)
     html += "<span class=\"badge b-failed\">SCAN FAILED</span> " +
-            plural(account.regions_failed, "region", "regions");
+            plural(account.regions_failed, "region", "regions", Digits::grouped);
   return html + "</td></tr>\n";
 }
 

@@ -22,7 +22,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
@@ -47,7 +47,9 @@ struct AddressMapSettings {
   std::vector<std::string> filter_cidrs;
   /// The ranges no gateway subnet may use (reserved_cidrs), drawn in the bars.
   std::vector<ipv4::Network> reserved;
-  /// How many accounts the configuration names.
+  /// Where the accounts come from; with the configuration's own list, how many it names (the
+  /// controller's list and the organization's are counted as their accounts arrive).
+  config::AccountSource account_source = config::AccountSource::listed;
   std::size_t accounts_configured = 0;
   /// The regions the configuration names; none when each account's enabled regions are scanned.
   std::vector<std::string> regions_configured;

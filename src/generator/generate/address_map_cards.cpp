@@ -49,7 +49,9 @@ std::string piece_title(const BarPiece& piece) {
     case PieceKind::free:
       if (as_network(piece.first, piece.last)) return "free " + range;
       return "free " + range + " (" +
-             plural(std::uint64_t{piece.last} - piece.first + 1, "address", "addresses") + ")";
+             plural(std::uint64_t{piece.last} - piece.first + 1, "address", "addresses",
+                    Digits::grouped) +
+             ")";
     case PieceKind::used:
       break;
   }
@@ -58,7 +60,7 @@ std::string piece_title(const BarPiece& piece) {
     return range;
   if (piece.subnets.empty()) return "used " + range;  // the rest of a run the gateway cut
   constexpr std::size_t NAMED = 8;
-  std::string title = plural(piece.subnets.size(), "subnet", "subnets");
+  std::string title = plural(piece.subnets.size(), "subnet", "subnets", Digits::grouped);
   title.append(" ").append(range).append(":");
   for (std::size_t i = 0; i < piece.subnets.size() && i < NAMED; ++i)
     title.append(" ").append(piece.subnets[i].to_string());
@@ -109,7 +111,7 @@ void AccountDrawing::draw_region(const AccountRecord& account, const RegionRecor
              escape_html(region.failure_message) + "</p></details>\n";
     return;
   }
-  body_ += " · " + plural(region.vpcs.size(), "VPC", "VPCs") + "</summary>\n";
+  body_ += " · " + plural(region.vpcs.size(), "VPC", "VPCs", Digits::grouped) + "</summary>\n";
   if (region.vpcs.empty()) {
     body_ += "<p class=\"note\">No VPCs.</p></details>\n";
     return;
@@ -178,7 +180,7 @@ void AccountDrawing::draw_vpc(const AccountRecord& account, const RegionRecord& 
     }
     body_ += "<p class=\"blk\"><code>" + block->to_string() + "</code>" +
              (*block == vpc.primary ? " primary" : "") + " · " +
-             plural(count, "subnet", "subnets") + " · " +
+             plural(count, "subnet", "subnets", Digits::grouped) + " · " +
              fmt::format("{:.1f}",
                          100.0 * static_cast<double>(used) / static_cast<double>(block->size())) +
              " % used</p><svg class=\"bar\" aria-hidden=\"true\">";
@@ -205,26 +207,12 @@ void AccountDrawing::draw_vpc(const AccountRecord& account, const RegionRecord& 
     body_ += "</p>";
   }
   if (without_ipv4 > 0)
-    body_ += "<p class=\"extra\">" + plural(without_ipv4, "subnet", "subnets") +
+    body_ += "<p class=\"extra\">" + plural(without_ipv4, "subnet", "subnets", Digits::grouped) +
              " without an IPv4 block</p>";
   body_ += "</article>\n";
 }
 
 }  // namespace
-
-std::string grouped(std::uint64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
-
-std::string plural(std::uint64_t count, std::string_view one, std::string_view many) {
-  return grouped(count) + " " + std::string(count == 1 ? one : many);
-}
 
 std::string code_list(const std::vector<ipv4::Network>& networks) {
   std::string text;
@@ -252,8 +240,8 @@ AccountSection draw_account(const AccountRecord& account, int gateway_prefix,
   if (!account.account_name) body += " (not listed on the controller)";
   std::size_t vpcs = 0;
   for (const auto& region : account.regions) vpcs += region.vpcs.size();
-  body += " · " + plural(account.regions.size(), "region", "regions") + ", " +
-          plural(vpcs, "VPC", "VPCs") + "</summary>\n";
+  body += " · " + plural(account.regions.size(), "region", "regions", Digits::grouped) + ", " +
+          plural(vpcs, "VPC", "VPCs", Digits::grouped) + "</summary>\n";
   AccountDrawing drawing(section, gateway_prefix, reserved);
   for (const auto& region : account.regions) drawing.draw_region(account, region);
   body += "</details>\n";

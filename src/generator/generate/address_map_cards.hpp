@@ -3,7 +3,7 @@
 // The address map's drawing of one account: its section with a section per region and a card per
 // VPC (id, Name tag, gateway name and subnet, each associated block as a bar to scale), and the
 // place in each card where its overlap marks go once the whole estate is known. Also the few
-// ways of writing numbers and names that every page of the map shares.
+// ways of writing networks and names that every page of the map shares.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "generator/generate/counts.hpp"
 #include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {
-
-/// A count with thousands separators ("65,536").
-[[nodiscard]] std::string grouped(std::uint64_t number);
-
-/// A count and the noun that fits it ("1 VPC", "2,048 VPCs").
-[[nodiscard]] std::string plural(std::uint64_t count, std::string_view one, std::string_view many);
 
 /// The networks as a comma-separated list of <code> elements.
 [[nodiscard]] std::string code_list(const std::vector<ipv4::Network>& networks);

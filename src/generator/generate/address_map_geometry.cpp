@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "generator/common/ipv4/runs.hpp"
+#include "ipv4/runs.hpp"
 
 namespace generator::generate {
 

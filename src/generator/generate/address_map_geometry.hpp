@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate {
 

@@ -2,6 +2,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/generate/entry_values.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -16,18 +17,19 @@ log::Logger& logger() { return log::get_logger("generator.generate"); }
 }  // namespace
 
 void DiscoveryFileOutput::account_started(const AccountRecord& account) const {
-  logger().debug("Account Info data:\n{}", log::Readable{account_entry(account)});
+  logger().debug({DISCOVERY_FILE_STEP, "Account Info data:\n{}"},
+                 log::Readable{account_entry(account)});
 }
 
 void DiscoveryFileOutput::vpc_scanned(const AccountRecord&, const RegionRecord&,
                                       const VpcRecord& vpc) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("VPC Data:\n{}", log::Readable{vpc_entry(vpc)});
+    logger().debug({DISCOVERY_FILE_STEP, "VPC Data:\n{}"}, log::Readable{vpc_entry(vpc)});
 }
 
 void DiscoveryFileOutput::region_scanned(const AccountRecord&, const RegionRecord& region) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Region Data:\n{}", log::Readable{region_entry(region)});
+    logger().debug({DISCOVERY_FILE_STEP, "Region Data:\n{}"}, log::Readable{region_entry(region)});
 }
 
 void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
@@ -35,14 +37,14 @@ void DiscoveryFileOutput::account_scanned(const AccountRecord& account) {
   Json entry = account_entry(account);
   for (const RegionRecord& region : account.regions)
     if (!region.failed()) entry["regions"].push_back(region_entry(region));
-  logger().debug("Account Data:\n{}", log::Readable{entry});
+  logger().debug({DISCOVERY_FILE_STEP, "Account Data:\n{}"}, log::Readable{entry});
   Json checked = ovra::AccountInfo(entry).to_document();
   accounts_.append(checked);
   if (logger().is_enabled_for(log::DEBUG)) logged_accounts_.push_back(std::move(checked));
 }
 
 void DiscoveryFileOutput::finish() {
-  logger().debug("Accounts:\n{}", log::Readable{logged_accounts_});
+  logger().debug({DISCOVERY_FILE_STEP, "Accounts:\n{}"}, log::Readable{logged_accounts_});
   accounts_.finish();
 }
 

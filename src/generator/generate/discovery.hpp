@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/serializers/export/export.hpp"
+#include "serializers/export/export.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/scan_records.hpp"
 

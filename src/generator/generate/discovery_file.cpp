@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/yaml/yaml.hpp"
+#include "serializers/yaml/yaml.hpp"
 #include "ovra/config.hpp"
 
 namespace generator::generate {

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/common/serializers/export/export.hpp"
+#include "serializers/export/export.hpp"
 
-namespace generator::serializers {
+namespace serializers {
 class YamlFile;
 }
 

@@ -6,7 +6,8 @@
 #include <unordered_set>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
 
@@ -48,22 +49,18 @@ std::string choice_phrase(const std::string& choice, const GatewayRule& rule, Hp
 
 Hpe account_hpe(const FileAccount& account, const GatewayRule& rule) {
   if (!account.hpe) return rule.hpe;
-  return *account.hpe ? Hpe::enabled : Hpe::disabled;
-}
-
-std::string plural(std::size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
+  return hpe_of(*account.hpe);
 }
 
 }  // namespace
 
-DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule)
-    : file_(file), accounts_(file.accounts), rule_(std::move(rule)) {
+DriftCheck::DriftCheck(const DiscoveryFile& file, GatewayRule rule, log::Issuer reporter)
+    : file_(file), accounts_(file.accounts), rule_(std::move(rule)), reporter_(reporter) {
   for (const FileAccount& account : accounts_) account_index_.emplace(account.account_id, &account);
 }
 
 void DriftCheck::report(Kind kind, bool blocks, int level, std::string message) {
-  logger().log(level, "{}", message);
+  logger().log(level, {reporter_, "{}"}, message);
   findings_.push_back({kind, blocks, std::move(message)});
 }
 
@@ -190,8 +187,9 @@ void DriftCheck::compare_vpc(const FileAccount& account, const std::string& regi
     // own choice is compared: computing another size here would warn about VPCs that are fine.
     if (!rule_.add_vpc_cidr && account_hpe(account, rule_) == rule_.hpe &&
         found.gateway_subnet.network != gateway)
-      logger().info("{}: hvn_cidr {} is still free and kept (the rule alone would pick {})", place,
-                    expected.hvn_cidr, found.gateway_subnet.text());
+      logger().info(
+          {reporter_, "{}: hvn_cidr {} is still free and kept (the rule alone would pick {})"},
+          place, expected.hvn_cidr, found.gateway_subnet.text());
     return;
   }
 
@@ -250,8 +248,9 @@ void DriftCheck::finish() {
   const bool clean = findings_.empty();
   logger().log(
       blocked ? log::ERROR : (clean ? log::INFO : log::WARNING),
-      "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
-      "empty with room now, {} unchecked; {}; {}",
+      {reporter_,
+       "Checked {} of {}: {} fit, {} overlap a subnet, {}{} outside their blocks, {} gone, {} "
+       "empty with room now, {} unchecked; {}; {}"},
       plural(file_vpcs, "VPC", "VPCs"), file_.path, fitting_vpcs_, count(Kind::overlaps_subnet),
       // Only a configuration with reserved ranges can meet them; others keep their line as it was.
       rule_.reserved.empty()

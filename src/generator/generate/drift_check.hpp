@@ -21,6 +21,7 @@
 #include "generator/generate/discovery_file.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::generate {
 
@@ -46,8 +47,10 @@ struct DriftFinding {
 /// Compares a discovery file with the scan's records, account by account.
 class DriftCheck : public ScanOutput {
  public:
-  /// A check of `file` (which must outlive it), whose scan chooses gateway subnets by `rule`.
-  DriftCheck(const DiscoveryFile& file, GatewayRule rule);
+  /// A check of `file` (which must outlive it), whose scan chooses gateway subnets by `rule`;
+  /// its findings are logged as issued by `reporter` (the step that asks for the check; by
+  /// default the function that makes it).
+  DriftCheck(const DiscoveryFile& file, GatewayRule rule, log::Issuer reporter = log::Issuer());
 
   [[nodiscard]] bool needs_subnets() const override { return true; }
   /// Compares the file's entry of the account (if any) with what the scan found in it.
@@ -88,6 +91,7 @@ class DriftCheck : public ScanOutput {
   // Each account of the file by its number, for the scan's accounts as they arrive.
   std::unordered_map<std::string_view, const FileAccount*> account_index_;
   GatewayRule rule_;
+  log::Issuer reporter_;
   std::set<std::string> accounts_seen_;
   std::map<VpcKey, std::string> replacements_;
   std::vector<DriftFinding> findings_;

@@ -1,9 +1,13 @@
+#include <ranges>
+#include <fmt/format.h>
+
 #include "generator/generate/estate_overlaps.hpp"
 
 #include <algorithm>
 #include <limits>
 
 #include "generator/common/errors.hpp"
+#include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -13,13 +17,7 @@ namespace {
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 std::string joined(const std::vector<ipv4::Network>& networks) {
-  std::string text;
-  for (const auto& network : networks) text += (text.empty() ? "" : ", ") + network.to_string();
-  return text;
-}
-
-std::string count_of(std::uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
+  return fmt::format("{}", fmt::join(networks | std::views::transform(&ipv4::Network::to_string), ", "));
 }
 
 // The tables hold their positions in 32 bits: four thousand million VPCs, ids or blocks.
@@ -50,8 +48,8 @@ std::vector<Member> members_of(const std::vector<ipv4::NestedNetwork>& group) {
 
 }  // namespace
 
-EstateOverlaps::EstateOverlaps(std::vector<ipv4::Network> external)
-    : external_(std::move(external)) {}
+EstateOverlaps::EstateOverlaps(std::vector<ipv4::Network> external, log::Issuer reporter)
+    : external_(std::move(external)), reporter_(reporter) {}
 
 void EstateOverlaps::account_scanned(const AccountRecord& account) {
   const std::uint32_t account_number = position(accounts_.size());
@@ -115,12 +113,10 @@ void EstateOverlaps::finish() {
     shared_.push_back({position(found.owner), position(shared_networks_.size()), found.other_count});
   });
   find_external_overlaps();
-  // Every finding is issued in the name of this one step, wherever its line is made.
-  const std::source_location where = std::source_location::current();
-  log_summary(where);
-  log_shared_blocks(where);
-  log_external_ranges(where);
-  if (logger().is_enabled_for(log::DEBUG)) log_every_vpc(where);
+  log_summary();
+  log_shared_blocks();
+  log_external_ranges();
+  if (logger().is_enabled_for(log::DEBUG)) log_every_vpc();
 }
 
 void EstateOverlaps::find_external_overlaps() {
@@ -140,15 +136,15 @@ void EstateOverlaps::find_external_overlaps() {
   }
 }
 
-void EstateOverlaps::log_summary(std::source_location where) const {
+void EstateOverlaps::log_summary() const {
   if (shared_.empty()) return;
   logger().warning(
-      where,
-      "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side",
-      count_of(shared_.size(), "VPC", "VPCs"), count_of(overlaps_.pair_count, "pair", "pairs"));
+      {reporter_,
+       "{} share addresses with other VPCs ({}); VPCs that overlap cannot be reached side by side"},
+      plural(shared_.size(), "VPC", "VPCs"), plural(overlaps_.pair_count, "pair", "pairs"));
 }
 
-void EstateOverlaps::log_shared_blocks(std::source_location where) const {
+void EstateOverlaps::log_shared_blocks() const {
   const auto& groups = overlaps_.groups;
   std::vector<std::pair<std::size_t, std::size_t>> by_size;  // (VPCs, group), largest first
   std::vector<std::vector<Member>> members(groups.size());
@@ -178,34 +174,33 @@ void EstateOverlaps::log_shared_blocks(std::source_location where) const {
       examples += (i ? ", " : "") + place_text(of_group[i].vpc) + " " +
                   of_group[i].network.to_string();
     const std::string block = groups[group].front().network.to_string();
-    const std::string in_accounts = count_of(account_count, "account", "accounts");
+    const std::string in_accounts = plural(account_count, "account", "accounts");
     if (defaults == of_group.size()) {
-      logger().warning(where, "{} share {} in {}: they overlap only one another, e.g. {}",
-                       count_of(defaults, "default VPC", "default VPCs"), block, in_accounts,
+      logger().warning({reporter_, "{} share {} in {}: they overlap only one another, e.g. {}"},
+                       plural(defaults, "default VPC", "default VPCs"), block, in_accounts,
                        examples);
       continue;
     }
     const std::size_t inside = groups[group].size() - 1;
     const std::string shared =
-        inside == 0 ? block
-                    : block + " (with " + count_of(inside, "block", "blocks") + " inside it)";
+        inside == 0 ? block : block + " (with " + plural(inside, "block", "blocks") + " inside it)";
     const std::string of_them =
         defaults == 0 ? ""
                       : " (" + std::to_string(defaults) + " of them default VPCs)";
-    logger().warning(where, "{} is shared by {} in {}{}, e.g. {}", shared,
-                     count_of(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
+    logger().warning({reporter_, "{} is shared by {} in {}{}, e.g. {}"}, shared,
+                     plural(of_group.size(), "VPC", "VPCs"), in_accounts, of_them, examples);
   }
   if (by_size.size() > SHARED_BLOCKS_LOGGED) {
     logger().warning(
-        where,
-        "{} not named here: the address map (--report) lists every one, and -v names each VPC "
-        "that shares addresses",
-        count_of(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
-                 "more shared blocks are"));
+        {reporter_,
+         "{} not named here: the address map (--report) lists every one, and -v names each VPC "
+         "that shares addresses"},
+        plural(by_size.size() - SHARED_BLOCKS_LOGGED, "more shared block is",
+               "more shared blocks are"));
   }
 }
 
-void EstateOverlaps::log_external_ranges(std::source_location where) const {
+void EstateOverlaps::log_external_ranges() const {
   for (std::size_t range = 0; range < external_.size(); ++range) {
     if (vpcs_over_external_[range] == 0) continue;
     std::vector<std::uint32_t> accounts;
@@ -222,21 +217,21 @@ void EstateOverlaps::log_external_ranges(std::source_location where) const {
     std::sort(accounts.begin(), accounts.end());
     const auto account_count =
         static_cast<std::size_t>(std::unique(accounts.begin(), accounts.end()) - accounts.begin());
-    logger().warning(where, "external_cidrs {} shares addresses with {} in {}, e.g. {}",
+    logger().warning({reporter_, "external_cidrs {} shares addresses with {} in {}, e.g. {}"},
                      external_[range].to_string(),
-                     count_of(vpcs_over_external_[range], "VPC", "VPCs"),
-                     count_of(account_count, "account", "accounts"), examples);
+                     plural(vpcs_over_external_[range], "VPC", "VPCs"),
+                     plural(account_count, "account", "accounts"), examples);
   }
 }
 
-void EstateOverlaps::log_every_vpc(std::source_location where) const {
+void EstateOverlaps::log_every_vpc() const {
   (void)ipv4::find_overlaps(owned_blocks(), OTHERS_NAMED, [&](const ipv4::OwnerOverlaps& found) {
     std::string others;
     for (const auto& [other, block] : found.others)
       others += (others.empty() ? "" : ", ") + place_text(other) + " " + block.to_string();
     if (found.other_count > found.others.size())
-      others += " and " + count_of(found.other_count - found.others.size(), "more VPC", "more VPCs");
-    logger().warning(where, "VPC {}: {} shares addresses with {}", place_text(found.owner),
+      others += " and " + plural(found.other_count - found.others.size(), "more VPC", "more VPCs");
+    logger().warning({reporter_, "VPC {}: {} shares addresses with {}"}, place_text(found.owner),
                      joined(found.networks), others);
   });
   for (std::size_t i = 0; i < external_overlaps_.size();) {
@@ -252,7 +247,7 @@ void EstateOverlaps::log_every_vpc(std::source_location where) const {
       text += (text.empty() ? "" : "; ") + block.to_string() +
               " shares addresses with external_cidrs " + joined(ranges);
     }
-    logger().warning(where, "VPC {}: {}", place_text(index), text);
+    logger().warning({reporter_, "VPC {}: {}"}, place_text(index), text);
   }
 }
 

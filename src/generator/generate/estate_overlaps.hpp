@@ -10,16 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/common/ipv4/overlaps.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "ipv4/overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::generate {
 
@@ -67,8 +67,10 @@ struct ExternalOverlap {
 /// addresses with others and with the external ranges.
 class EstateOverlaps : public ScanOutput {
  public:
-  /// Overlaps among the scanned VPCs and with `external` (external_cidrs).
-  explicit EstateOverlaps(std::vector<ipv4::Network> external);
+  /// Overlaps among the scanned VPCs and with `external` (external_cidrs), logged as issued by
+  /// `reporter` (the step that asks for them; by default the function that makes the output).
+  explicit EstateOverlaps(std::vector<ipv4::Network> external,
+                          log::Issuer reporter = log::Issuer());
 
   /// The overlaps go with whatever the other outputs of the scan make of a failed region; they
   /// never keep a scan going that no other output needs.
@@ -130,12 +132,13 @@ class EstateOverlaps : public ScanOutput {
   [[nodiscard]] std::string place_text(std::size_t index) const;
   [[nodiscard]] std::vector<ipv4::OwnedNetwork> owned_blocks() const;
   void find_external_overlaps();
-  void log_summary(std::source_location where) const;
-  void log_shared_blocks(std::source_location where) const;
-  void log_external_ranges(std::source_location where) const;
-  void log_every_vpc(std::source_location where) const;
+  void log_summary() const;
+  void log_shared_blocks() const;
+  void log_external_ranges() const;
+  void log_every_vpc() const;
 
   std::vector<ipv4::Network> external_;
+  log::Issuer reporter_;
   std::vector<std::string> accounts_;
   std::vector<std::string> regions_;
   std::unordered_map<std::string, std::uint32_t> region_numbers_;

@@ -1,7 +1,6 @@
 #include "generator/generate/estate_scan.hpp"
 
 #include <memory>
-#include <source_location>
 
 #include "aws/environment.hpp"
 #include "generator/generate/account_access.hpp"
@@ -10,7 +9,7 @@
 namespace generator::generate {
 
 GatewayRule gateway_rule(const config::Config& config) {
-  return GatewayRule{config.defaults.hpe ? Hpe::enabled : Hpe::disabled,
+  return GatewayRule{hpe_of(config.defaults.hpe),
                      config.defaults.add_vpc_cidr, config.reserved_cidrs};
 }
 
@@ -30,8 +29,7 @@ class PassScope {
   PassProgress& progress_;
 };
 
-ScanSettings scan_settings(const config::Config& config, std::size_t jobs,
-                           std::source_location pass) {
+ScanSettings scan_settings(const config::Config& config, std::size_t jobs, log::Issuer pass) {
   ScanSettings settings;
   settings.jobs = jobs;
   settings.role_name = config.defaults.role_name;
@@ -47,7 +45,6 @@ ScanTally scan_estate_once(const config::Config& config,
                            const ControllerAccounts& controller_accounts,
                            DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
                            const ScanRequest& request) {
-  const std::source_location pass = std::source_location::current();
   const bool verifying = request.verified != nullptr && request.drift_check != nullptr;
   const bool configured = !request.outputs.empty();
   services.resolve_own_credentials();
@@ -81,7 +78,7 @@ ScanTally scan_estate_once(const config::Config& config,
   const ScanPlan plan = !verifying   ? planned
                         : configured ? ScanPlan::joined(planned, checked)
                                      : checked;
-  scan_estate(plan, scan_settings(config, jobs, pass), services, progress, outputs);
+  scan_estate(plan, scan_settings(config, jobs, request.pass), services, progress, outputs);
   // An empty file written over a good one would pass for a scan of an empty estate.
   if (configured) tally.require_something_reached(request.products);
   return tally;

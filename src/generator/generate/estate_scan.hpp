@@ -11,6 +11,7 @@
 #include "generator/generate/discovery_file.hpp"
 #include "generator/generate/discovery_services.hpp"
 #include "generator/generate/drift_check.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/generate/scan_engine.hpp"
 #include "generator/generate/scan_tally.hpp"
 
@@ -26,6 +27,8 @@ struct ScanRequest {
   /// With --verify: the file whose accounts and regions are scanned too, and its drift check.
   const DiscoveryFile* verified = nullptr;
   DriftCheck* drift_check = nullptr;
+  /// The builder whose step the scan stands for (ScanSettings::pass).
+  log::Issuer pass = DISCOVERY_FILE_STEP;
 };
 
 /// The rule by which the scan of `config` chooses gateway subnets, which the drift check applies.

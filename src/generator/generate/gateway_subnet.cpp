@@ -1,13 +1,15 @@
+#include <ranges>
+#include <fmt/format.h>
+
 #include "generator/generate/gateway_subnet.hpp"
 
 #include <cstdint>
 #include <optional>
-#include <source_location>
 #include <utility>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
-#include "generator/common/ipv4/runs.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "ipv4/runs.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -60,21 +62,21 @@ std::optional<std::uint64_t> first_free_position(const std::vector<ipv4::Run>& r
 
 // Walks every candidate in address order with the per-candidate messages; only worth its cost
 // when those messages are written. The messages are issued in the name of the caller.
-std::vector<ipv4::Network> viable_candidates_logged(
-    const ipv4::Network& block, int prefix, const std::vector<ipv4::Run>& runs,
-    std::source_location issuer = std::source_location::current()) {
+std::vector<ipv4::Network> viable_candidates_logged(const ipv4::Network& block, int prefix,
+                                                    const std::vector<ipv4::Run>& runs,
+                                                    log::Issuer issuer = log::Issuer()) {
   std::vector<ipv4::Network> viable;
   const std::uint64_t count = block.subnet_count(prefix);
   std::size_t run_index = 0;
   for (std::uint64_t position = 0; position < count; ++position) {
     const ipv4::Network candidate = block.subnet_at(prefix, position);
-    logger().debug(issuer, "Checking candidate subnet: {}", candidate.to_string());
+    logger().debug({issuer, "Checking candidate subnet: {}"}, candidate.to_string());
     while (run_index < runs.size() && runs[run_index].last < position) ++run_index;
     const bool covered = run_index < runs.size() && runs[run_index].first <= position;
     if (covered) {
-      logger().debug(issuer, "Subnet '{}' overlaps with existing subnet.", candidate.to_string());
+      logger().debug({issuer, "Subnet '{}' overlaps with existing subnet."}, candidate.to_string());
     } else {
-      logger().debug(issuer, "Subnet '{}' is viable.", candidate.to_string());
+      logger().debug({issuer, "Subnet '{}' is viable."}, candidate.to_string());
       viable.push_back(candidate);
     }
   }
@@ -148,9 +150,8 @@ std::optional<ipv4::Network> compute_hvn_cidr(const VpcRecord& vpc, Hpe hpe,
       if (range.overlaps(block)) in_the_way.push_back(range);
   }
   if (room_without_reserved) {
-    std::string ranges;
-    for (const ipv4::Network& range : in_the_way)
-      ranges += (ranges.empty() ? "" : ", ") + range.to_string();
+    const std::string ranges =
+        fmt::format("{}", fmt::join(in_the_way | std::views::transform(&ipv4::Network::to_string), ", "));
     logger().warning(
         "Could not compute hvn_cidr for vpc '{}': No available subnets with prefix {} outside "
         "the reserved ranges (reserved_cidrs {})",

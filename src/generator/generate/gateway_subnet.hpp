@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "generator/common/gateway_size.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/scan_records.hpp"
 
 namespace generator::generate {

@@ -6,22 +6,22 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <source_location>
 
 #include "aws/errors.hpp"
 #include "base/files/output_path.hpp"
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/export/export.hpp"
-#include "generator/common/serializers/serializers.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/serializers.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
 #include "generator/generate/discovery_services.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/estate_scan.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/generate/status_line.hpp"
 #include "generator/generate/verification.hpp"
 #include "generator/generate/workbook_output.hpp"
@@ -100,12 +100,12 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
 // hint names the program as it was started, so that it also works under an installed name.
 config::Config load_configuration(const std::optional<std::string>& config_path,
                                   const std::string& program_name,
-                                  std::source_location caller = std::source_location::current()) {
+                                  log::Issuer caller = log::Issuer()) {
   if (config_path && std::filesystem::exists(*config_path))
     return config::load_config(*config_path);
   const std::string shown = config_path.value_or("None");
-  logger().error(caller, "Configuration file not found: {}", shown);
-  logger().error(caller, "You can generate an example file with '{} --example-config'",
+  logger().error({caller, "Configuration file not found: {}"}, shown);
+  logger().error({caller, "You can generate an example file with '{} --example-config'"},
                  program_name);
   throw FileNotFoundError("Configuration file not found: " + shown);
 }
@@ -134,12 +134,12 @@ void check_outputs(const Options& options, const config::Config& config) {
 // Whether the command line asks for a file or a check; a configuration alone is read and checked
 // only, and the WARNING says what would make the run scan (issued in the name of main).
 bool asks_for_work(const Options& options, const std::string& config_path,
-                   std::source_location caller = std::source_location::current()) {
+                   log::Issuer caller = log::Issuer()) {
   if (options.discovery || options.excel || options.report || options.verify) return true;
-  logger().warning(caller,
-                   "Configuration '{}' read; nothing to scan for: add -d discovery.yaml "
-                   "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address "
-                   "map) or --verify discovery.yaml (check an earlier discovery file)",
+  logger().warning({caller,
+                    "Configuration '{}' read; nothing to scan for: add -d discovery.yaml "
+                    "(discovery file), -e discovery.xlsx (workbook), -r address-map.html (address "
+                    "map) or --verify discovery.yaml (check an earlier discovery file)"},
                    config_path);
   return false;
 }
@@ -163,34 +163,36 @@ struct RunFiles {
 class RunDiscoveryFile : public DiscoveryFileOutput {
  public:
   RunDiscoveryFile(const config::Defaults& defaults, serializers::ListExport& accounts,
-                   std::string path, std::source_location run)
+                   std::string path, log::Issuer run)
       : DiscoveryFileOutput(defaults, accounts), path_(std::move(path)), run_(run) {}
   void finish() override {
-    logger().info(run_, "Exporting accounts to discovery file: {}", path_);
+    logger().info({run_, "Exporting accounts to discovery file: {}"}, path_);
     DiscoveryFileOutput::finish();
   }
 
  private:
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // The address map: drawn as the accounts arrive, written with the overlaps the scan found.
 class RunAddressMap : public AddressMap {
  public:
   RunAddressMap(AddressMapSettings settings, const EstateOverlaps& overlaps, std::string path,
-                std::source_location run)
-      : AddressMap(std::move(settings), path), overlaps_(overlaps), path_(std::move(path)),
+                log::Issuer run)
+      : AddressMap(std::move(settings), path),
+        overlaps_(overlaps),
+        path_(std::move(path)),
         run_(run) {}
   void finish() override {
-    logger().info(run_, "Writing address map: {}", path_);
+    logger().info({run_, "Writing address map: {}"}, path_);
     AddressMap::finish(overlaps_);
   }
 
  private:
   const EstateOverlaps& overlaps_;
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // The workbook: its rows went to the file as the accounts arrived; completed unless a failed
@@ -198,17 +200,17 @@ class RunAddressMap : public AddressMap {
 class RunWorkbook : public WorkbookOutput {
  public:
   RunWorkbook(const config::Defaults& defaults, serializers::ListExport& rows, std::string path,
-              std::source_location run)
+              log::Issuer run)
       : WorkbookOutput(defaults, rows), path_(std::move(path)), run_(run) {}
   void finish() override {
     check_complete();
-    logger().info(run_, "Exporting accounts to discovery excel: {}", path_);
+    logger().info({run_, "Exporting accounts to discovery excel: {}"}, path_);
     WorkbookOutput::finish();
   }
 
  private:
   std::string path_;
-  std::source_location run_;
+  log::Issuer run_;
 };
 
 // A file of the run and how the WARNING of an incomplete one names it ("Discovery file 'x'").
@@ -239,24 +241,30 @@ void finish_files(const std::vector<RunFile>& files, const ScanTally& tally) {
   report_gaps();
 }
 
+// The builder the one scan stands for in the log: the workbook's when it is the only file built,
+// else the discovery file's (whose scan the address map and --verify share).
+log::Issuer scan_step(const RunFiles& files) {
+  return files.excel && !files.discovery ? WORKBOOK_STEP : DISCOVERY_FILE_STEP;
+}
+
 // Logs in once and scans once for every file asked for, then writes them in turn: the refreshed
 // file of --verify, the discovery file and the address map (which leave a failed region out),
 // the workbook (not written then). A file written stays when a later one fails. A file to check
-// is read before anything is asked of the controller. True when the checked file blocks the
-// migration.
+// is read before anything is asked of the controller. The run's own messages are issued in the
+// name of the caller (main). True when the checked file blocks the migration.
 bool scan_and_write(const config::Config& config, const RunFiles& files,
-                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs) {
-  const std::source_location run = std::source_location::current();
+                    DiscoveryServices& services, PassProgress& progress, std::size_t jobs,
+                    log::Issuer run = log::Issuer()) {
   std::optional<DiscoveryFile> verified;
   std::optional<DriftCheck> check;
   if (files.verify) {
     verified.emplace(read_discovery_file(*files.verify));
-    logger().info("Verifying discovery file: {}", *files.verify);
-    check.emplace(*verified, gateway_rule(config));
+    logger().info({run, "Verifying discovery file: {}"}, *files.verify);
+    check.emplace(*verified, gateway_rule(config), run);
   }
   // Every scan of the configured estate names its overlaps, whichever files it is for.
   std::optional<EstateOverlaps> overlaps;
-  if (files.discovery || files.report || files.excel) overlaps.emplace(config.external_cidrs);
+  if (files.discovery || files.report || files.excel) overlaps.emplace(config.external_cidrs, run);
   std::unique_ptr<serializers::ListExport> discovery_accounts;
   std::optional<RunDiscoveryFile> discovery;
   std::optional<RunAddressMap> map;
@@ -264,8 +272,9 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   std::optional<RunWorkbook> workbook;
   std::vector<RunFile> estate_files;
   ScanRequest request;
+  request.pass = scan_step(files);
   if (files.discovery) {
-    logger().info("Generating minimal discovery file: {}", *files.discovery);
+    logger().info({run, "Generating minimal discovery file: {}"}, *files.discovery);
     discovery_accounts = serializers::open_list_export(*files.discovery, "account_info");
     estate_files.push_back(
         {&discovery.emplace(config.defaults, *discovery_accounts, *files.discovery, run),
@@ -273,7 +282,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.products.emplace_back("the discovery file");
   }
   if (files.report) {
-    logger().info("Generating address map: {}", *files.report);
+    logger().info({run, "Generating address map: {}"}, *files.report);
     estate_files.push_back(
         {&map.emplace(AddressMapSettings::from_config(config, std::chrono::system_clock::now()),
                       *overlaps, *files.report, run),
@@ -281,7 +290,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
     request.products.emplace_back("the address map");
   }
   if (files.excel) {
-    logger().info("Generating Excel file: {}", *files.excel);
+    logger().info({run, "Generating Excel file: {}"}, *files.excel);
     workbook_rows = serializers::open_xlsx_row_export(*files.excel);
     estate_files.push_back({&workbook.emplace(config.defaults, *workbook_rows, *files.excel, run),
                             "Workbook '" + *files.excel + "'"});
@@ -302,7 +311,7 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
   if (check) {
     blocked = verification_of(*check).blocks_migration;
     if (files.refreshed) {
-      logger().info("Exporting refreshed discovery file: {}", *files.refreshed);
+      logger().info({run, "Exporting refreshed discovery file: {}"}, *files.refreshed);
       check->write_refreshed(*files.refreshed);
     }
   }

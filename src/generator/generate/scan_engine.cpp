@@ -235,7 +235,7 @@ class Scan {
     const PlannedAccount& planned = plan_.accounts[index];
     AccountRecord& account = work.account;
     progress_.account_started(index + 1, plan_.accounts.size(), planned.account_id);
-    logger().info(settings_.pass, "Discovering info for account {}", planned.account_id);
+    logger().info({settings_.pass, "Discovering info for account {}"}, planned.account_id);
     account.account_id = planned.account_id;
     account.account_name = planned.account_name;
     for (const ScanOutput* output : outputs_) output->account_started(account);
@@ -245,7 +245,7 @@ class Scan {
     // Only a refusal skips the account; a failure ends the scan from here.
     work.creds = role.credentials();
     if (!work.creds) {
-      logger().error(settings_.pass, "- Failed to assume role into account {} -- skipped",
+      logger().error({settings_.pass, "- Failed to assume role into account {} -- skipped"},
                      planned.account_id);
       account.skip_reason = role.refusal();
       return;
@@ -293,7 +293,7 @@ class Scan {
           // A VPC listed twice (the listing shifted between its pages) is one VPC: twice, it
           // would overlap itself and stand twice in files that convert and --verify refuse.
           if (!listed_ids.insert(listed.id).second) {
-            logger().debug(settings_.pass, "VPC {} of region '{}' was listed twice; taken once",
+            logger().debug({settings_.pass, "VPC {} of region '{}' was listed twice; taken once"},
                            listed.id, region.region);
             continue;
           }
@@ -308,7 +308,7 @@ class Scan {
         // Organizations deny the regions they do not use to every account they govern: such a
         // region holds nothing to migrate, so it is neither an error nor a gap in any file. The
         // run names each closed region once, after the scan.
-        logger().debug(settings_.pass, "Region '{}' is closed to account {}: {}", region.region,
+        logger().debug({settings_.pass, "Region '{}' is closed to account {}: {}"}, region.region,
                        account.account_id, error_rendering(error));
         region.vpcs.clear();
         region_work.closed = true;
@@ -323,9 +323,9 @@ class Scan {
       if (failed_region_ends_scan_) throw placed;
       // One refusing region (an opt-in region, a policy that denies it) must not cost the
       // operator the whole account; the region is handed over as failed and the scan goes on.
-      logger().warning(settings_.pass, "Error occured while scanning VPCs in region '{}'.",
+      logger().warning({settings_.pass, "Error occured while scanning VPCs in region '{}'."},
                        region.region);
-      logger().debug(settings_.pass, "Error encountered during '{}' region scan:\n{}",
+      logger().debug({settings_.pass, "Error encountered during '{}' region scan:\n{}"},
                      region.region, error_rendering(error));
       region.vpcs.clear();
       region.failure = std::make_exception_ptr(placed);

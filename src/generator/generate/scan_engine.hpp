@@ -6,7 +6,6 @@
 // into their own documents.
 
 #include <cstddef>
-#include <source_location>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,8 +14,10 @@
 #include "generator/generate/account_access.hpp"
 #include "generator/generate/discovery_services.hpp"
 #include "generator/generate/gateway_subnet.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/generate/scan_plan.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "generator/log/log.hpp"
 
 namespace generator::generate {
 
@@ -56,8 +57,8 @@ struct ScanSettings {
   GatewayRule gateway_rule;
   /// How many pieces of work (an account's role and regions, or one region) run at once.
   std::size_t jobs = 1;
-  /// The function in whose name the scan's messages are issued (the pass that runs it).
-  std::source_location pass = std::source_location::current();
+  /// The builder whose step the scan stands for, in whose name its messages are issued.
+  log::Issuer pass = DISCOVERY_FILE_STEP;
 };
 
 /// The typed record of a VPC of EC2's listing, without its subnets.

@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include "generator/generate/scan_plan.hpp"
 
 #include <algorithm>
@@ -13,9 +15,7 @@ namespace {
 log::Logger& logger() { return log::get_logger("generator.generate"); }
 
 std::string comma_joined(const std::vector<std::string>& items) {
-  std::string joined;
-  for (const std::string& item : items) joined += (joined.empty() ? "" : ", ") + item;
-  return joined;
+  return fmt::format("{}", fmt::join(items, ", "));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate {
 

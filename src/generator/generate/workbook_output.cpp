@@ -4,6 +4,7 @@
 
 #include "generator/common/errors.hpp"
 #include "generator/generate/entry_values.hpp"
+#include "generator/generate/run_steps.hpp"
 #include "generator/log/log.hpp"
 
 namespace generator::generate {
@@ -30,7 +31,7 @@ std::string associated_cidrs(const VpcRecord& vpc) {
 void WorkbookOutput::vpc_scanned(const AccountRecord& account, const RegionRecord& region,
                                  const VpcRecord& vpc) const {
   if (logger().is_enabled_for(log::DEBUG))
-    logger().debug("Row Data:\n{}", log::Readable{row(account, region, vpc)});
+    logger().debug({WORKBOOK_STEP, "Row Data:\n{}"}, log::Readable{row(account, region, vpc)});
 }
 
 void WorkbookOutput::account_scanned(const AccountRecord& account) {

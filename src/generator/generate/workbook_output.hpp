@@ -6,7 +6,7 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "generator/common/serializers/export/export.hpp"
+#include "serializers/export/export.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/scan_records.hpp"

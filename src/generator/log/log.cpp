@@ -165,45 +165,6 @@ std::string to_log_text(const nlohmann::json& value) {
   return to_log_text(nlohmann::ordered_json(value));
 }
 
-std::string bare_function_name(std::string_view signature) {
-  // The parameter list starts at the first '(' outside template brackets; the name is the
-  // identifier just before it, after the last scope separator.
-  int depth = 0;
-  std::size_t open = std::string_view::npos;
-  for (std::size_t i = 0; i < signature.size(); ++i) {
-    const char c = signature[i];
-    if (c == '<')
-      ++depth;
-    else if (c == '>' && depth > 0)
-      --depth;
-    else if (c == '(' && depth == 0) {
-      open = i;
-      break;
-    }
-  }
-  std::string_view head = signature.substr(0, open);
-  // Drop template arguments of the function itself ("f<int>").
-  if (!head.empty() && head.back() == '>') {
-    int nesting = 0;
-    for (std::size_t i = head.size(); i-- > 0;) {
-      if (head[i] == '>')
-        ++nesting;
-      else if (head[i] == '<' && --nesting == 0) {
-        head = head.substr(0, i);
-        break;
-      }
-    }
-  }
-  std::size_t start = head.size();
-  while (start > 0) {
-    const char c = head[start - 1];
-    if (c == ':' || c == ' ' || c == '*' || c == '&') break;
-    --start;
-  }
-  const std::string_view name = head.substr(start);
-  return name.empty() ? std::string(signature) : std::string(name);
-}
-
 Logger::Logger(std::string name, Logger* parent) : name_(std::move(name)), parent_(parent) {
   if (!parent_) level_ = WARNING;
 }
@@ -226,7 +187,7 @@ thread_local HeldMessages* held_messages = nullptr;
 
 }  // namespace
 
-void Logger::emit(int level, std::string_view format, const std::source_location& where,
+void Logger::emit(int level, std::string_view format, Issuer issuer,
                   const std::vector<std::string>& arguments) {
   // Arguments carry text from peers and files (a controller's reason, a workbook cell): their
   // control characters are escaped so that they cannot steer the terminal. Renderings of
@@ -238,7 +199,7 @@ void Logger::emit(int level, std::string_view format, const std::source_location
   for (const auto& argument : arguments)
     shown.push_back(untrusted::printable(untrusted::redact(argument), untrusted::LineBreaks::keep));
   // The format was checked against the arguments where the message was issued.
-  Record record{name_, level, bare_function_name(where.function_name()), current_clock()->now(),
+  Record record{name_, level, std::string(issuer.name()), current_clock()->now(),
                 untrusted::redact(fmt::vformat(format, shown))};
   if (held_messages != nullptr) {
     held_messages->held_.emplace_back(this, std::move(record));

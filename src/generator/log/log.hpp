@@ -11,7 +11,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -153,44 +152,54 @@ void message_has_not_one_field_per_argument();
 
 }  // namespace detail
 
+/// Who issues a message, as the debug layout's function-name field shows it: the function whose
+/// code issues it, unless a step done for another names that one (a helper of `main` issues its
+/// messages as `main`'s, the scan as the pass it stands for).
+class Issuer {
+ public:
+  /// `name` (a literal: it must outlive every message), or by default the function that makes
+  /// the issuer; as a default argument (`log::Issuer caller = log::Issuer()`), the caller.
+  // The compiler's own bare name of the function (GCC and Clang), so no signature is taken
+  // apart. In a lambda it is "operator()" and in a function template GCC adds the template's
+  // arguments: messages there are issued by the enclosing function's issuer.
+  constexpr explicit Issuer(std::string_view name = __builtin_FUNCTION()) noexcept : name_(name) {}
+  [[nodiscard]] constexpr std::string_view name() const noexcept { return name_; }
+
+ private:
+  std::string_view name_;
+};
+
 /// A message text checked at compile time against the arguments of the call: one "{}" per
-/// argument, filled in order ("{{" and "}}" are braces), and the place in the source that issued
-/// it.
+/// argument, filled in order ("{{" and "}}" are braces), and who issues it.
 template <class... Arguments>
 class FormatString {
  public:
+  /// The text, issued by the function where it stands.
   template <class Text>
   requires std::is_convertible_v<const Text&, std::string_view>
-  consteval FormatString(const Text& text,
-                         std::source_location where = std::source_location::current())
-      : text_(text), location_(where) {
+  consteval FormatString(const Text& text, std::string_view function = __builtin_FUNCTION())
+      : text_(text), issuer_(function) {
     // fmt refuses a field without an argument and a malformed field; an argument without a field
     // it lets pass, which here would be a value silently missing from the message.
     static_cast<void>(fmt::format_string<detail::Shown<Arguments>...>(text_));
     if (detail::replacement_fields(text_) != sizeof...(Arguments))
       detail::message_has_not_one_field_per_argument();
   }
+  /// The same text issued by `issuer`: `logger.info({caller, "Writing {}"}, path)`.
+  constexpr FormatString(Issuer issuer, const FormatString& format) noexcept
+      : text_(format.text_), issuer_(issuer) {}
 
   [[nodiscard]] std::string_view text() const noexcept { return text_; }
-  [[nodiscard]] const std::source_location& location() const noexcept { return location_; }
-  /// The same text, issued in the name of the function at `where`.
-  [[nodiscard]] FormatString issued_at(std::source_location where) const noexcept {
-    FormatString issued = *this;
-    issued.location_ = where;
-    return issued;
-  }
+  [[nodiscard]] Issuer issuer() const noexcept { return issuer_; }
 
  private:
   std::string_view text_;
-  std::source_location location_;
+  Issuer issuer_;
 };
 
 /// The format of a message with `Arguments`, as a parameter that a message text converts to.
 template <class... Arguments>
 using FormatFor = FormatString<std::type_identity_t<Arguments>...>;
-
-/// The bare name of the function in a compiler's function signature ("run" for "int a::run(int)").
-std::string bare_function_name(std::string_view signature);
 
 /// A named logger of the tree; module loggers have no level or handler of their own.
 class Logger {
@@ -217,59 +226,33 @@ class Logger {
   template <class... Arguments>
   void log(int level, FormatFor<Arguments...> format, const Arguments&... arguments) {
     if (!is_enabled_for(level)) return;
-    emit(level, format.text(), format.location(), {to_log_text(arguments)...});
+    emit(level, format.text(), format.issuer(), {to_log_text(arguments)...});
   }
-  /// The same at the named levels; given `where`, the message is issued in the name of the
-  /// function there (a step done for a caller).
+  /// The same at the named levels.
   template <class... Arguments>
   void debug(FormatFor<Arguments...> format, const Arguments&... arguments) {
     log(DEBUG, format, arguments...);
-  }
-  template <class... Arguments>
-  void debug(std::source_location where, FormatFor<Arguments...> format,
-             const Arguments&... arguments) {
-    log(DEBUG, format.issued_at(where), arguments...);
   }
   template <class... Arguments>
   void info(FormatFor<Arguments...> format, const Arguments&... arguments) {
     log(INFO, format, arguments...);
   }
   template <class... Arguments>
-  void info(std::source_location where, FormatFor<Arguments...> format,
-            const Arguments&... arguments) {
-    log(INFO, format.issued_at(where), arguments...);
-  }
-  template <class... Arguments>
   void warning(FormatFor<Arguments...> format, const Arguments&... arguments) {
     log(WARNING, format, arguments...);
-  }
-  template <class... Arguments>
-  void warning(std::source_location where, FormatFor<Arguments...> format,
-               const Arguments&... arguments) {
-    log(WARNING, format.issued_at(where), arguments...);
   }
   template <class... Arguments>
   void error(FormatFor<Arguments...> format, const Arguments&... arguments) {
     log(ERROR, format, arguments...);
   }
   template <class... Arguments>
-  void error(std::source_location where, FormatFor<Arguments...> format,
-             const Arguments&... arguments) {
-    log(ERROR, format.issued_at(where), arguments...);
-  }
-  template <class... Arguments>
   void critical(FormatFor<Arguments...> format, const Arguments&... arguments) {
     log(CRITICAL, format, arguments...);
-  }
-  template <class... Arguments>
-  void critical(std::source_location where, FormatFor<Arguments...> format,
-                const Arguments&... arguments) {
-    log(CRITICAL, format.issued_at(where), arguments...);
   }
 
  private:
   friend class HeldMessages;
-  void emit(int level, std::string_view format, const std::source_location& where,
+  void emit(int level, std::string_view format, Issuer issuer,
             const std::vector<std::string>& arguments);
   // Hands a record to the handlers of this logger and its ancestors.
   void dispatch(const Record& record);

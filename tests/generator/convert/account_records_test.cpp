@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 #include "ovra/config.hpp"
 
 namespace generator::convert {

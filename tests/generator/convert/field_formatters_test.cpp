@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 namespace {

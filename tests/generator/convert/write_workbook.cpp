@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "generator/common/serializers/xlsx/xlsx.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
   }
   try {
     std::ifstream input(argv[1]);
-    const auto rows = generator::serializers::Document::parse(input);
-    generator::serializers::export_to_xlsx(rows, argv[2]);
+    const auto rows = serializers::Document::parse(input);
+    serializers::export_to_xlsx(rows, argv[2]);
   } catch (const std::exception& error) {
     std::cerr << error.what() << '\n';
     return 1;

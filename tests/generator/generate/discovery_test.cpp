@@ -269,10 +269,11 @@ TEST_F(DiscoveryPasses, DiscoveryDocumentFollowsAccountsRegionsAndVpcsInOrder) {
   const auto count = [&](const std::string& line) {
     return static_cast<int>(capture_.count(line));
   };
-  EXPECT_EQ(count("ERROR scan_estate_once - Failed to assume role into account 222222222222 "
-                  "-- skipped"),
-            1);
-  EXPECT_EQ(count("INFO scan_estate_once Discovering info for account 111111111111"), 1);
+  EXPECT_EQ(
+      count("ERROR generate_min_discovery_yaml - Failed to assume role into account 222222222222 "
+            "-- skipped"),
+      1);
+  EXPECT_EQ(count("INFO generate_min_discovery_yaml Discovering info for account 111111111111"), 1);
   EXPECT_EQ(count("DEBUG _compute_hvn_cidr Subnet '10.0.0.128/27' is viable."), 1);
 }
 
@@ -313,12 +314,12 @@ TEST_F(DiscoveryPasses, ARefusingRegionIsLeftOutOfTheDiscoveryFileAndSpoilsTheWo
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0]["region"], "eu-west-1");
   EXPECT_TRUE(
-      logged("WARNING scan_estate_once Error occured while scanning VPCs in region "
+      logged("WARNING generate_min_discovery_yaml Error occured while scanning VPCs in region "
              "'us-east-1'."));
   EXPECT_TRUE(
       std::any_of(capture_.lines().begin(), capture_.lines().end(), [](const std::string& line) {
         return line.starts_with(
-                   "DEBUG scan_estate_once Error encountered during 'us-east-1' region "
+                   "DEBUG generate_min_discovery_yaml Error encountered during 'us-east-1' region "
                    "scan:\n") &&
                line.find("UnauthorizedOperation") != std::string::npos;
       }));
@@ -506,7 +507,9 @@ TEST_F(DiscoveryPasses, OneScanServesTheConfiguredEstateAndAFileThatNamesOtherRe
   EXPECT_FALSE(verification.blocks_migration);
   EXPECT_TRUE(check.findings().empty()) << "no VPC of the configured region is taken for a new one";
   EXPECT_EQ(services_.calls.vpc_page_sizes.size(), 3u) << "each region of either part once";
-  EXPECT_EQ(capture_.count("INFO scan_estate_once Discovering info for account 111111111111"), 1u);
+  EXPECT_EQ(
+      capture_.count("INFO generate_min_discovery_yaml Discovering info for account 111111111111"),
+      1u);
 }
 
 TEST_F(DiscoveryPasses, ManyJobsGiveTheSameDocumentsAndMessagesInTheSameOrder) {

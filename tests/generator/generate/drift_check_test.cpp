@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/serializers/serializers.hpp"
+#include "serializers/serializers.hpp"
 #include "ovra/config.hpp"
 
 namespace generator::generate {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "generator/common/errors.hpp"
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 #include "generator/log/log.hpp"

@@ -391,6 +391,23 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         for scan_message in (f"Discovering info for account {DELTA}\n",
                              f"- Failed to assume role into account {BETA} -- skipped\n"):
             self.assertEqual(result.stderr.count(scan_message), 1, scan_message)
+        # With -v each message names the step its reader knows: main, the builder of the discovery
+        # file (whose scan the others share), the workbook's builder for its rows.
+        steps = {}
+        for step, message in re.findall(r"^\S+ \S+ \w+ generator\.generate:(\w+) ([^:\n]+)", result.stderr,
+                                        re.MULTILINE):
+            steps.setdefault(message, set()).add(step)
+        for step, messages in {
+                "main": ["Generating minimal discovery file", "Generating address map", "Generating Excel file",
+                         "Exporting accounts to discovery file", "Writing address map"],
+                "generate_min_discovery_yaml": [
+                    f"Discovering info for account {ALPHA}", f"- Failed to assume role into account {BETA} -- skipped",
+                    "Error occured while scanning VPCs in region 'us-east-1'.", "Account Info data",
+                    "VPC Data", "Region Data", "Account Data", "Accounts"],
+                "generate_discovery_excel_data": ["Row Data"],
+                "get_role_arn": ["Role ARN"], "_compute_hvn_cidr": ["Checking candidate subnet"]}.items():
+            for message in messages:
+                self.assertEqual(steps.get(message), {step}, message)
         # The files that leave the failed region out are written and say so; the workbook is not.
         self.assertEqual(d.read_bytes(), (self.scratch / "alone.yaml").read_bytes())
         self.assertTrue(m.exists())
@@ -453,6 +470,8 @@ class GenerateAgainstMoto(MotoEstateTestCase):
         workbook = self.scratch / "discovery.xlsx"
         result = self.generate("-c", config, "-v", "-e", workbook)
         self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr, rf"INFO generator\.generate:generate_discovery_excel_data Discovering info "
+                                        rf"for account {DELTA}\n")
         self.assertRegex(result.stderr.splitlines()[-1],
                          r"^ClientError: An error occurred \(AccessDenied\w*\) when calling the DescribeVpcs operation")
         self.assertFalse(workbook.exists())
@@ -577,10 +596,16 @@ class GenerateAgainstMoto(MotoEstateTestCase):
             {"account_number": GAMMA, "account_name": "gamma"}, {"account_number": 5, "account_name": "azure"},
             {"account_number": BETA, "account_name": "beta"}, {"account_number": GAMMA, "account_name": "again"},
             {"account_number": ALPHA, "account_name": "alpha"}]
-        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]), "-d", discovery)
+        report = self.scratch / "controller.html"
+        result = self.generate("-c", self.write_config(accounts="controller", regions=["eu-west-1"]),
+                               "-d", discovery, "-r", report)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(scanned(), [GAMMA, ALPHA])
         self.assertIn(f"- Failed to assume role into account {BETA} -- skipped", result.stderr)
+        # The map counts the accounts the controller's list gave, as the configuration names none.
+        header = browser.parse(browser.dump_dom(report)).find_all("header")[0]
+        summary = {dt.text: dd.text for dt, dd in zip(header.find_all("dt"), header.find_all("dd"))}
+        self.assertEqual(summary["Accounts"], "3 planned (from the controller's list), 2 entered, 1 skipped")
         self.assertIn("WARNING 1 entries of the controller's account list are left out: their account_number is not "
                       "a 12-digit AWS account number in quotes: 5", result.stderr)
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 
 namespace generator::generate::testing {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "generator/common/ipv4/ipv4_network.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/scan_records.hpp"
 
 namespace generator::generate::testing {

@@ -128,15 +128,30 @@ TEST(Readable, DocumentsOverIndentedLinesWithDatesAsTheirText) {
       << "unprintable bytes stay bytes: " << text;
 }
 
-TEST(FunctionName, BareNameFromCompilerSignatures) {
-  EXPECT_EQ(bare_function_name("int main()"), "main");
-  EXPECT_EQ(
-      bare_function_name(
-          "void generator::generate::run(const std::vector<std::__cxx11::basic_string<char> >&)"),
-      "run");
-  EXPECT_EQ(bare_function_name("std::optional<std::map<int, int> > aws::assume_role(int)"),
-            "assume_role");
-  EXPECT_EQ(bare_function_name("T f<T>(T) [with T = int]"), "f");
+// The steps of a run, as the debug layout names them.
+void describe_regions(Issuer caller = Issuer()) {
+  get_logger("generator.generate").info({caller, "for the caller"});
+  get_logger("generator.generate").info("its own");
+}
+
+struct Pass {
+  Pass() { get_logger("generator.generate").info("made"); }
+  void run() const {
+    const Issuer here;
+    const auto each = [&] { get_logger("generator.generate").info({here, "in a lambda"}); };
+    each();
+    describe_regions();
+  }
+};
+
+TEST_F(LoggerTest, TheFunctionNameFieldIsTheIssuingFunctionOrTheStepItIssuesFor) {
+  capture->set_formatter(std::make_shared<Formatter>("{funcName} {message}"));
+  Pass().run();
+  get_logger("generator.generate").info({Issuer("generate_min_discovery_yaml"), "for a pass"});
+  EXPECT_EQ(capture->lines,
+            (std::vector<std::string>{"Pass made", "run in a lambda", "run for the caller",
+                                      "describe_regions its own",
+                                      "generate_min_discovery_yaml for a pass"}));
 }
 
 TEST(StandardError, EachMessageIsOneWriteWithTheStatusLineErasedBeforeAndDrawnAfter) {
