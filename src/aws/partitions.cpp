@@ -1,7 +1,8 @@
 #include "aws/partitions.hpp"
 
+#include <algorithm>
 #include <array>
-#include <regex>
+#include <string_view>
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
@@ -13,8 +14,9 @@ namespace {
 
 struct PartitionEntry {
   Partition partition;
-  // The form of its region names, and the names of its pseudo-regions.
-  std::regex regions;
+  // The leading words of its region names, each followed by a name and a number ("us-gov" in
+  // "us-gov-west-1"); the commercial partition has several.
+  std::vector<std::string_view> prefixes;
   std::string global_pseudo_region;
 };
 
@@ -22,31 +24,50 @@ struct PartitionEntry {
 const std::array<PartitionEntry, 8>& partition_table() {
   static const std::array<PartitionEntry, 8> table{{
       {{"aws", "amazonaws.com", "api.aws", true, true, "us-east-1"},
-       std::regex("^(us|eu|ap|sa|ca|me|af|il|mx)-\\w+-\\d+$"),
+       {"us", "eu", "ap", "sa", "ca", "me", "af", "il", "mx"},
        "aws-global"},
       {{"aws-cn", "amazonaws.com.cn", "api.amazonwebservices.com.cn", true, true, "cn-northwest-1"},
-       std::regex("^cn-\\w+-\\d+$"),
+       {"cn"},
        "aws-cn-global"},
       {{"aws-us-gov", "amazonaws.com", "api.aws", true, true, "us-gov-west-1"},
-       std::regex("^us-gov-\\w+-\\d+$"),
+       {"us-gov"},
        "aws-us-gov-global"},
       {{"aws-iso", "c2s.ic.gov", "c2s.ic.gov", true, false, "us-iso-east-1"},
-       std::regex("^us-iso-\\w+-\\d+$"),
+       {"us-iso"},
        "aws-iso-global"},
       {{"aws-iso-b", "sc2s.sgov.gov", "sc2s.sgov.gov", true, false, "us-isob-east-1"},
-       std::regex("^us-isob-\\w+-\\d+$"),
+       {"us-isob"},
        "aws-iso-b-global"},
       {{"aws-iso-e", "cloud.adc-e.uk", "cloud.adc-e.uk", true, false, "eu-isoe-west-1"},
-       std::regex("^eu-isoe-\\w+-\\d+$"),
+       {"eu-isoe"},
        "aws-iso-e-global"},
       {{"aws-iso-f", "csp.hci.ic.gov", "csp.hci.ic.gov", true, false, "us-isof-south-1"},
-       std::regex("^us-isof-\\w+-\\d+$"),
+       {"us-isof"},
        "aws-iso-f-global"},
       {{"aws-eusc", "amazonaws.eu", "amazonaws.eu", true, false, "eusc-de-east-1"},
-       std::regex("^eusc-(de)-\\w+-\\d+$"),
+       {"eusc-de"},
        "aws-eusc-global"},
   }};
   return table;
+}
+
+// Whether `region` is `prefix`, a dash, a name of letters, digits and underscores, a dash and a
+// number: the partitions' published pattern "^prefix-\w+-\d+$". Matched by hand: the standard
+// library's regex matcher recurses once per character and overflows the stack on a long value.
+bool has_form(std::string_view region, std::string_view prefix) {
+  if (!region.starts_with(prefix) || region.size() <= prefix.size() || region[prefix.size()] != '-')
+    return false;
+  const std::string_view rest = region.substr(prefix.size() + 1);
+  const std::size_t dash = rest.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash + 1 == rest.size()) return false;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto word = [&](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || digit(c) || c == '_';
+  };
+  const std::string_view name = rest.substr(0, dash);
+  const std::string_view number = rest.substr(dash + 1);
+  return std::all_of(name.begin(), name.end(), word) &&
+         std::all_of(number.begin(), number.end(), digit);
 }
 
 }  // namespace
@@ -57,7 +78,8 @@ const Partition& partition_of(const std::string& region) {
     if (region == entry.global_pseudo_region) return entry.partition;
   }
   for (const auto& entry : table) {
-    if (std::regex_match(region, entry.regions)) return entry.partition;
+    for (const std::string_view prefix : entry.prefixes)
+      if (has_form(region, prefix)) return entry.partition;
   }
   return table.front().partition;
 }
@@ -96,12 +118,6 @@ const Partition& partition_of_scan(const std::vector<std::string>& regions,
                       "): set AWS_REGION to a region of " + partition.id);
   }
   return partition;
-}
-
-std::string region_in_partition(const Partition& partition,
-                                const std::optional<std::string>& region) {
-  if (region && partition_of(*region).id == partition.id) return *region;
-  return partition.global_region;
 }
 
 }  // namespace aws

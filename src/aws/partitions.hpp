@@ -45,9 +45,4 @@ struct Partition {
                                                  const std::string& regions_setting,
                                                  const Environment& environment);
 
-/// `region` when it lies in `partition`, else the partition's global region: where a request for
-/// the partition goes when the operator's region is of no use to it.
-[[nodiscard]] std::string region_in_partition(const Partition& partition,
-                                              const std::optional<std::string>& region);
-
 }  // namespace aws

@@ -75,6 +75,10 @@ TEST(Endpoints, RegionalEndpointsFollowThePartitionOfTheRegion) {
             "https://ec2.us-iso-east-1.c2s.ic.gov");
   EXPECT_EQ(endpoint_of(Service::sts, "ap-east-1", {}).url, "https://sts.ap-east-1.amazonaws.com");
   EXPECT_EQ(endpoint_of(Service::sts, "cn-northwest-1", {}).signing_region, "cn-northwest-1");
+  // A region of any length is placed without exhausting the stack.
+  const std::string long_region = "us-gov-" + std::string(200000, 'w') + "-1";
+  EXPECT_EQ(endpoint_of(Service::ec2, long_region, {}).url,
+            "https://ec2." + long_region + ".amazonaws.com");
 }
 
 TEST(Endpoints, StsWithoutARegionUsesUsEast1sRegionalEndpointAndEc2NeedsOne) {
