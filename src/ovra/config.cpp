@@ -1,10 +1,9 @@
-#include <ranges>
-#include <fmt/format.h>
-
 #include "ovra/config.hpp"
 
 #include <algorithm>
 #include <array>
+#include <fmt/format.h>
+#include <ranges>
 #include <span>
 #include <string_view>
 
@@ -120,8 +119,7 @@ std::string describe(const Json& value) {
 }
 
 [[noreturn]] void refuse(const Where& where, std::string_view field, const std::string& why) {
-  std::string message;
-  for (const auto& step : where.steps) message += (message.empty() ? "" : ", ") + step;
+  std::string message = fmt::format("{}", fmt::join(where.steps, ", "));
   if (!field.empty()) message += (message.empty() ? "" : ": ") + std::string(field);
   message += (message.empty() ? "" : ": ") + why;
   throw ValidationError(message);

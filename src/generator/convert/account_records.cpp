@@ -1,14 +1,16 @@
 #include "generator/convert/account_records.hpp"
 
 #include <algorithm>
+#include <fmt/format.h>
 #include <optional>
+#include <ranges>
 #include <unordered_map>
 #include <vector>
 
 #include "generator/common/errors.hpp"
-#include "serializers/document.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
+#include "serializers/document.hpp"
 
 namespace generator::convert {
 
@@ -157,10 +159,10 @@ std::optional<WorkbookColumn> refused_column(const RowEntry& entry) {
       throw ovra::ValidationError(message);
     }
   }
-  std::string numbers;
-  for (const auto& entry : rows)
-    numbers += (numbers.empty() ? "" : ", ") + std::to_string(entry.row.row_number());
-  throw ovra::ValidationError("rows " + numbers + ": " + error.what());
+  const auto number = [](const RowEntry& entry) { return entry.row.row_number(); };
+  throw ovra::ValidationError(fmt::format("rows {}: {}",
+                                          fmt::join(rows | std::views::transform(number), ", "),
+                                          error.what()));
 }
 
 std::string shown_value(const Value& fields, const std::string& field) {
@@ -199,8 +201,7 @@ void check_consistency(const Value& account_info, const WorkbookRow& first_row,
     const WorkbookRow& emptied = first_present ? row : first_row;
     const std::string hint = empty_cell_hint(emptied, column);
     if (!hint.empty()) {
-      message += "; row " + std::to_string(emptied.row_number()) + ", column " + field + ": " +
-                 hint;
+      message += "; " + cell_label(emptied, column) + ": " + hint;
       break;
     }
   }
@@ -237,13 +238,6 @@ struct AccountRows {
 };
 
 bool debugging() { return logger().is_enabled_for(log::DEBUG); }
-
-Value logged_row(const WorkbookRow& row) {
-  Value cells = Value::object();
-  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-    if (row.sheet_has(entry.column)) cells[std::string(entry.header)] = row.cell(entry.column);
-  return Value{{"row", row.row_number()}, {"cells", std::move(cells)}};
-}
 
 // Grouping: account and region keys compare as exact values, in order of first appearance.
 std::vector<AccountRows> grouped_rows(const WorkbookSheet& sheet) {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "aws/names.hpp"
-#include "serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "generator/convert/workbook_sheet.hpp"
+#include "serializers/export/export.hpp"
 
 namespace generator::convert {
 

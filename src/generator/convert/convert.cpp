@@ -5,17 +5,17 @@
 #include <memory>
 #include <optional>
 
+#include "base/files/output_path.hpp"
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "base/files/output_path.hpp"
-#include "serializers/export/export.hpp"
-#include "serializers/load/load.hpp"
-#include "serializers/serializers.hpp"
 #include "generator/convert/account_records.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "generator/log/log.hpp"
 #include "ovra/config.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/load/load.hpp"
+#include "serializers/serializers.hpp"
 
 namespace generator::convert {
 
@@ -60,13 +60,8 @@ cli::ArgumentParser build_parser(const std::string& program_name, Options& optio
 
 Value rendered_rows(const WorkbookSheet& sheet) {
   Value rendering = Value::array();
-  for (std::size_t index = 0; index < sheet.size(); ++index) {
-    const WorkbookRow row = sheet.row(index);
-    Value cells = Value::object();
-    for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-      if (sheet.has(entry.column)) cells[std::string(entry.header)] = row.cell(entry.column);
-    rendering.push_back(Value{{"row", row.row_number()}, {"cells", std::move(cells)}});
-  }
+  for (std::size_t index = 0; index < sheet.size(); ++index)
+    rendering.push_back(logged_row(sheet.row(index)));
   return rendering;
 }
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "serializers/export/export.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/convert/workbook_sheet.hpp"
 #include "generator/log/log.hpp"
+#include "serializers/export/export.hpp"
 
 namespace generator::convert {
 

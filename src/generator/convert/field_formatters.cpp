@@ -158,17 +158,10 @@ const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS() {
   return formatters;
 }
 
-CellKind cell_kind(const std::string& column) {
-  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
-    if (entry.header == column) return entry.kind;
-  return CellKind::text;
-}
-
-std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell) {
+std::vector<std::string> doubtful_readings(CellKind kind, const Value& cell) {
   if (!cell.is_string()) return {};
   const auto& text = cell.get_ref<const std::string&>();
   std::vector<std::string> doubts;
-  const CellKind kind = cell_kind(column);
   if (kind == CellKind::list) {
     for (const auto& item : list_items(text)) {
       const auto edges = blank_edges(item);

@@ -36,16 +36,12 @@ Value parse_spoke_gw_tags(const Value& tags_str);
 /// decides (booleans, lists, tags).
 const std::map<std::string, FieldFormatter>& FIELD_FORMATTERS();
 
-/// The cell kind of the workbook column headed `column`; text for a header the workbook does not
-/// have.
-CellKind cell_kind(const std::string& column);
-
-/// What the formatter of `column` reads from the text `cell` that the operator may well not have
-/// meant: a list item, tag key or tag value that begins or ends with a blank (space, tab, line
+/// What the formatter of a column of `kind` reads from the text `cell` that the operator may well
+/// not have meant: a list item, tag key or tag value that begins or ends with a blank (space, tab, line
 /// break, no-break space), a list item holding a comma that did not separate, an empty tag key.
 /// One phrase each, in cell order; nothing for other columns, other cells, or a cell the formatter
 /// refuses.
-std::vector<std::string> doubtful_readings(const std::string& column, const Value& cell);
+std::vector<std::string> doubtful_readings(CellKind kind, const Value& cell);
 
 /// A cell value as a message shows it: a text in double quotes, a date as its date (and time, when
 /// it has one), a time of day as that time, a number or boolean as a spreadsheet shows it.

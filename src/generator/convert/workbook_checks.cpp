@@ -1,19 +1,18 @@
-#include <fmt/format.h>
-
 #include "generator/convert/workbook_checks.hpp"
 
 #include <algorithm>
 #include <cctype>
+#include <fmt/format.h>
 #include <optional>
 #include <string_view>
 
 #include "base/text/ascii.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/common/gateway_size.hpp"
-#include "ipv4/ipv4_network.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "generator/convert/field_formatters.hpp"
 #include "generator/log/log.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 
@@ -61,14 +60,6 @@ std::vector<std::string> split_blocks(const std::string& text) {
 }
 
 }  // namespace
-
-std::string row_label(const WorkbookRow& row) {
-  return "row " + std::to_string(row.row_number());
-}
-
-std::string cell_label(const WorkbookRow& row, WorkbookColumn column) {
-  return row_label(row) + ", column " + header_of(column);
-}
 
 void check_sheet(const WorkbookSheet& sheet, const std::string& workbook) {
   const std::string sheet_name = "sheet '" + sheet.name() + "' of " + workbook;
@@ -155,7 +146,7 @@ void check_cells(const WorkbookSheet& sheet) {
                          ", not text; a spreadsheet program turns some typed texts into dates: "
                          "format the cell as text and type the value again");
       }
-      const auto doubts = doubtful_readings(header_of(column), cell);
+      const auto doubts = doubtful_readings(entry.kind, cell);
       if (!doubts.empty()) {
         logger().warning("{} ({}): {}; kept as read ({})", cell_label(row, column),
                          shown_cell(cell), joined(doubts),

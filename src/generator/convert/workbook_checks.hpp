@@ -13,11 +13,6 @@
 
 namespace generator::convert {
 
-/// "row N": how a message names a row of the sheet.
-[[nodiscard]] std::string row_label(const WorkbookRow& row);
-/// "row N, column C": how a message names one cell of the sheet.
-[[nodiscard]] std::string cell_label(const WorkbookRow& row, WorkbookColumn column);
-
 /// Refuses a sheet whose header row lacks any of WORKBOOK_COLUMNS: KeyError naming the sheet of
 /// `workbook`, the missing columns and the headers that nearly match them ("Domain", "encrypt ").
 /// Warns when the sheet has no rows under its header row.

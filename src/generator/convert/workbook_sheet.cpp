@@ -250,7 +250,7 @@ bool WorkbookRow::sheet_has(WorkbookColumn column) const { return sheet_->has(co
 
 Value WorkbookRow::cell(WorkbookColumn column) const {
   if (!sheet_has(column)) {
-    throw KeyError("row " + std::to_string(row_number()) + ", column " + header_of(column) +
+    throw KeyError(cell_label(*this, column) +
                    ": the workbook has no such column (its header row must name it)");
   }
   const WorkbookSheet::Contents& contents = *sheet_->contents_;
@@ -290,6 +290,21 @@ std::optional<MissingCell> WorkbookRow::read_as_missing(WorkbookColumn column) c
     return std::nullopt;
   return MissingCell{std::string(contents.text_of(stored)),
                      stored.kind == StoredCell::Kind::error};
+}
+
+std::string row_label(const WorkbookRow& row) {
+  return "row " + std::to_string(row.row_number());
+}
+
+std::string cell_label(const WorkbookRow& row, WorkbookColumn column) {
+  return row_label(row) + ", column " + header_of(column);
+}
+
+Value logged_row(const WorkbookRow& row) {
+  Value cells = Value::object();
+  for (const WorkbookColumnEntry& entry : WORKBOOK_COLUMN_TABLE)
+    if (row.sheet_has(entry.column)) cells[std::string(entry.header)] = row.cell(entry.column);
+  return Value{{"row", row.row_number()}, {"cells", std::move(cells)}};
 }
 
 }  // namespace generator::convert

@@ -55,6 +55,13 @@ class WorkbookRow {
   std::size_t index_;
 };
 
+/// "row N": how a message names a row of the sheet.
+[[nodiscard]] std::string row_label(const WorkbookRow& row);
+/// "row N, column C": how a message names one cell of the sheet.
+[[nodiscard]] std::string cell_label(const WorkbookRow& row, WorkbookColumn column);
+/// The row as the debug log shows it: its number and the cells of the columns the sheet has.
+[[nodiscard]] Value logged_row(const WorkbookRow& row);
+
 /// The sheet: its name, its header row and its rows.
 class WorkbookSheet {
  public:
