@@ -14,11 +14,11 @@
 #include <random>
 #include <string>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/gateway_subnet.hpp"
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 #include "generator/log/log.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "support/log_capture.hpp"
 
 namespace {

@@ -14,12 +14,12 @@
 #include <iostream>
 #include <string>
 
-#include "serializers/export/export.hpp"
-#include "serializers/serializers.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/generate/drift_check.hpp"
 #include "ovra/config.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/serializers.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace {
 

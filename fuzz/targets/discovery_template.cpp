@@ -4,9 +4,9 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "serializers/yaml/yaml.hpp"
 #include "generator/generate/discovery_file.hpp"
 #include "ovra/config.hpp"
+#include "serializers/yaml/yaml.hpp"
 
 namespace {
 

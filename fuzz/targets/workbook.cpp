@@ -5,11 +5,11 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "serializers/xlsx/xlsx.hpp"
-#include "serializers/yaml/yaml.hpp"
 #include "generator/convert/convert.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "ovra/config.hpp"
+#include "serializers/xlsx/xlsx.hpp"
+#include "serializers/yaml/yaml.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::log_everything_quietly();

@@ -9,10 +9,10 @@
 
 #include "fuzz_support.hpp"
 #include "generator/common/errors.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "generator/convert/convert.hpp"
 #include "generator/convert/workbook_checks.hpp"
 #include "ovra/config.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include <fmt/format.h>
-
 #include "generator/cli/argument_parser.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <fmt/format.h>
 #include <iostream>
 #include <sstream>
 

@@ -1,11 +1,10 @@
-#include <fmt/format.h>
-
 #include "generator/config/config.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <fmt/format.h>
 #include <functional>
 #include <regex>
 #include <string_view>
@@ -13,9 +12,9 @@
 #include <variant>
 #include <vector>
 
+#include "aws/names.hpp"
 #include "base/files/input_file.hpp"
 #include "base/text/ascii.hpp"
-#include "aws/names.hpp"
 #include "generator/common/errors.hpp"
 #include "serializers/document.hpp"
 #include "serializers/yaml/yaml.hpp"

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/config/account_defaults.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::config {
 

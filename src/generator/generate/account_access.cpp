@@ -4,9 +4,9 @@
 
 #include "aws/endpoints.hpp"
 #include "aws/errors.hpp"
+#include "aws/names.hpp"
 #include "aws/shared_config.hpp"
 #include "aws/sts.hpp"
-#include "aws/names.hpp"
 #include "generator/common/errors.hpp"
 #include "generator/controller/controller.hpp"
 #include "generator/controller/terminal.hpp"

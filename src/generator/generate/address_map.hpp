@@ -22,10 +22,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/estate_overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace base::files {
 class FolderReplacement;

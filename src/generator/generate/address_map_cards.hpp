@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/counts.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate {
 

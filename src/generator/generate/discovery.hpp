@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "serializers/export/export.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "serializers/export/export.hpp"
 
 namespace generator::generate {
 

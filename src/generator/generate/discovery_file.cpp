@@ -4,8 +4,8 @@
 #include <unordered_set>
 
 #include "generator/common/errors.hpp"
-#include "serializers/yaml/yaml.hpp"
 #include "ovra/config.hpp"
+#include "serializers/yaml/yaml.hpp"
 
 namespace generator::generate {
 

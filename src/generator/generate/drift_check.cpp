@@ -6,9 +6,9 @@
 #include <unordered_set>
 
 #include "generator/common/errors.hpp"
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/counts.hpp"
 #include "generator/log/log.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "ovra/config.hpp"
 
 namespace generator::generate {

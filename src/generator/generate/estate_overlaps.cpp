@@ -1,10 +1,9 @@
-#include <ranges>
-#include <fmt/format.h>
-
 #include "generator/generate/estate_overlaps.hpp"
 
 #include <algorithm>
+#include <fmt/format.h>
 #include <limits>
+#include <ranges>
 
 #include "generator/common/errors.hpp"
 #include "generator/generate/counts.hpp"

@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
-#include "ipv4/overlaps.hpp"
 #include "generator/generate/scan_records.hpp"
 #include "generator/log/log.hpp"
+#include "ipv4/ipv4_network.hpp"
+#include "ipv4/overlaps.hpp"
 
 namespace generator::generate {
 

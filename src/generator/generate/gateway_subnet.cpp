@@ -1,16 +1,15 @@
-#include <ranges>
-#include <fmt/format.h>
-
 #include "generator/generate/gateway_subnet.hpp"
 
 #include <cstdint>
+#include <fmt/format.h>
 #include <optional>
+#include <ranges>
 #include <utility>
 #include <vector>
 
+#include "generator/log/log.hpp"
 #include "ipv4/ipv4_network.hpp"
 #include "ipv4/runs.hpp"
-#include "generator/log/log.hpp"
 
 namespace generator::generate {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "generator/common/gateway_size.hpp"
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate {
 

@@ -12,9 +12,6 @@
 #include "generator/cli/cli.hpp"
 #include "generator/common/data/data_files.hpp"
 #include "generator/common/errors.hpp"
-#include "serializers/export/export.hpp"
-#include "serializers/serializers.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/address_map.hpp"
 #include "generator/generate/discovery.hpp"
@@ -28,6 +25,9 @@
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
 #include "ovra/config.hpp"
+#include "serializers/export/export.hpp"
+#include "serializers/serializers.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::generate {
 

@@ -1,8 +1,7 @@
-#include <fmt/format.h>
-
 #include "generator/generate/scan_plan.hpp"
 
 #include <algorithm>
+#include <fmt/format.h>
 #include <set>
 
 #include "generator/common/errors.hpp"

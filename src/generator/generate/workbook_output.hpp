@@ -6,10 +6,10 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "serializers/export/export.hpp"
 #include "generator/common/workbook_layout.hpp"
 #include "generator/config/config.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "serializers/export/export.hpp"
 
 namespace generator::generate {
 

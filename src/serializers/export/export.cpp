@@ -1,9 +1,8 @@
-#include <ranges>
-#include <fmt/format.h>
-
 #include "serializers/export/export.hpp"
 
 #include <algorithm>
+#include <fmt/format.h>
+#include <ranges>
 
 #include "serializers/errors.hpp"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/files/atomic_file.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "base/text/utf8.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace serializers {
 

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "generator/log/log.hpp"
 #include "serializers/export/export.hpp"
 #include "serializers/load/load.hpp"
 #include "serializers/xlsx/archive.hpp"
 #include "serializers/xlsx/dates.hpp"
 #include "serializers/xlsx/reader.hpp"
 #include "serializers/xlsx/table.hpp"
-#include "generator/log/log.hpp"
 
 namespace serializers {
 

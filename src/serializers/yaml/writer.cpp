@@ -2,12 +2,12 @@
 #include <optional>
 #include <string>
 
-#include "serializers/errors.hpp"
 #include "base/files/atomic_file.hpp"
+#include "base/text/utf8.hpp"
+#include "serializers/errors.hpp"
 #include "serializers/export/export.hpp"
 #include "serializers/yaml/scalars.hpp"
 #include "serializers/yaml/yaml.hpp"
-#include "base/text/utf8.hpp"
 
 namespace serializers {
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "serializers/errors.hpp"
 #include "serializers/document.hpp"
+#include "serializers/errors.hpp"
 #include "serializers/export/export.hpp"
 
 namespace serializers {

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "generator/common/errors.hpp"
-#include "serializers/xlsx/xlsx.hpp"
 #include "ovra/config.hpp"
+#include "serializers/xlsx/xlsx.hpp"
 
 namespace generator::convert {
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "generator/common/errors.hpp"
-#include "serializers/serializers.hpp"
 #include "ovra/config.hpp"
+#include "serializers/serializers.hpp"
 
 namespace generator::generate {
 namespace {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "generator/common/errors.hpp"
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/plain_scan.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
 #include "generator/log/log.hpp"
+#include "ipv4/ipv4_network.hpp"
 #include "support/log_capture.hpp"
 
 namespace generator::generate {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/vpc_stand_in.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate::testing {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "ipv4/ipv4_network.hpp"
 #include "generator/generate/scan_records.hpp"
+#include "ipv4/ipv4_network.hpp"
 
 namespace generator::generate::testing {
 
