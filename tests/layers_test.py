@@ -57,8 +57,8 @@ RULES = [
     ("scan engine and plan",
      ["generator/generate/scan_engine.hpp", "generator/generate/scan_engine.cpp",
       "generator/generate/scan_plan.hpp", "generator/generate/scan_plan.cpp"],
-     ("generator/controller/", "generator/generate/discovery.hpp", "generator/generate/estate_scan.hpp",
-      "generator/generate/verification.hpp"), None),
+     ("generator/controller/", "generator/generate/discovery.hpp", "generator/generate/estate_scan.hpp"),
+     None),
     # The address map's parts know nothing of the scan or the page they are drawn in.
     ("address map's geometry",
      ["generator/generate/address_map_geometry.hpp", "generator/generate/address_map_geometry.cpp"],

@@ -20,7 +20,6 @@
 #include "generator/generate/estate_scan.hpp"
 #include "generator/generate/run_steps.hpp"
 #include "generator/generate/status_line.hpp"
-#include "generator/generate/verification.hpp"
 #include "generator/generate/workbook_output.hpp"
 #include "generator/log/log.hpp"
 #include "http/http.hpp"
@@ -309,7 +308,8 @@ bool scan_and_write(const config::Config& config, const RunFiles& files,
 
   bool blocked = false;
   if (check) {
-    blocked = verification_of(*check).blocks_migration;
+    check->finish();
+    blocked = check->blocks_migration();
     if (files.refreshed) {
       logger().info({run, "Exporting refreshed discovery file: {}"}, *files.refreshed);
       check->write_refreshed(*files.refreshed);
