@@ -39,12 +39,20 @@ bool is_fault(const siginfo_t& info) noexcept {
   return is_fault_signal(info.si_signo) && info.si_code > 0;
 }
 
+const std::vector<int>& stop_requests() {
+  static const std::vector<int> signals = [] {
+    std::vector<int> numbers;
+    for (const int number : ending_signals())
+      if (!is_fault_signal(number)) numbers.push_back(number);
+    return numbers;
+  }();
+  return signals;
+}
+
 sigset_t stop_request_set() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int number : ending_signals()) {
-    if (!is_fault_signal(number)) sigaddset(&set, number);
-  }
+  for (const int number : stop_requests()) sigaddset(&set, number);
   return set;
 }
 

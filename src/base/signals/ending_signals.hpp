@@ -23,7 +23,11 @@ namespace base::signals {
 /// that restores the previous handling and returns hands it on. Async-signal-safe.
 [[nodiscard]] bool is_fault(const siginfo_t& info) noexcept;
 
-/// The signals of ending_signals() less the fault signals: those that ask the process to stop.
+/// The signals of ending_signals() less the fault signals: those that ask the process to stop, in
+/// ascending order.
+[[nodiscard]] const std::vector<int>& stop_requests();
+
+/// The same as a signal set.
 [[nodiscard]] sigset_t stop_request_set();
 
 }  // namespace base::signals

@@ -80,8 +80,7 @@ class SignalCatcher {
     sigemptyset(&catching.sa_mask);
     // The other threads' calls go on; the prompt's wait returns through the pipe.
     catching.sa_flags = SA_RESTART;
-    for (const int signal_number : base::signals::ending_signals()) {
-      if (base::signals::is_fault_signal(signal_number)) continue;
+    for (const int signal_number : base::signals::stop_requests()) {
       const auto index = static_cast<std::size_t>(signal_number);
       if (::sigaction(signal_number, nullptr, &previous_actions_[index]) != 0) continue;
       // A signal the process ignores (nohup, a background job) stays ignored.
@@ -90,7 +89,7 @@ class SignalCatcher {
     }
   }
   ~SignalCatcher() {
-    for (const int signal_number : base::signals::ending_signals()) {
+    for (const int signal_number : base::signals::stop_requests()) {
       const auto index = static_cast<std::size_t>(signal_number);
       if (installed_[index]) ::sigaction(signal_number, &previous_actions_[index], nullptr);
     }
