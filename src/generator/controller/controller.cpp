@@ -161,12 +161,9 @@ bool unanswered(const http::TransportError& error) {
          error.cause() == http::TransportError::Cause::other;
 }
 
-// The path of an API address, for a message that has named the controller's address already.
-std::string path_of(const std::string& url) {
-  const std::size_t host = url.find("://");
-  const std::size_t path = url.find('/', host == std::string::npos ? 0 : host + 3);
-  return path == std::string::npos ? url : url.substr(path);
-}
+// The paths of the two APIs on the controller's address.
+constexpr std::string_view V2_API_PATH = "/v2/api";
+constexpr std::string_view V1_API_PATH = "/v1/api";
 
 http::Response send_or_fail(http::Client& client, const ControllerRequest& request,
                             const Fields& fields, http::Headers extra_headers) {
@@ -285,8 +282,8 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   untrusted::hold_secret(password);
   std::vector<std::string> secrets{password};
 
-  const std::string v2_url = "https://" + ip + "/v2/api";
-  const std::string v1_url = "https://" + ip + "/v1/api";
+  const std::string v2_url = "https://" + ip + std::string(V2_API_PATH);
+  const std::string v1_url = "https://" + ip + std::string(V1_API_PATH);
   logger().debug("Controller API URL: '{}'", v2_url);
   logger().info("Logging in as {}", username);
 
@@ -309,12 +306,13 @@ nlohmann::ordered_json get_account_list(const config::Config& config, http::Clie
   } catch (const http::TransportError& error) {
     if (!token.unanswered_because || !unanswered(error))
       throw HalvaneError(transport_failure(login, error));
-    // Neither API answered: one line that names the controller once and what was tried.
+    // Neither API answered (so no token was taken, and the login went to V1): one line that
+    // names the controller once and what was tried.
     throw HalvaneError("The Halvane Controller at " + ip +
                        " did not answer: tried V2 (the get_api_token request, GET " +
-                       path_of(v2_url) + ": " + *token.unanswered_because +
+                       std::string(V2_API_PATH) + ": " + *token.unanswered_because +
                        "), then V1 (the login request, " + login.method + " " +
-                       path_of(login.url) + ": " + error.reason() + ")");
+                       std::string(V1_API_PATH) + ": " + error.reason() + ")");
   }
   const Json login_answer = decode(login_response, login);
   // The identifier is known before the answer is shown, so that the rendering can mask it wherever
