@@ -169,11 +169,6 @@ static_assert(detail::account_defaults_follow_their_enum(),
               "ACCOUNT_DEFAULT_TABLE holds every AccountDefault once, in the enum's order, each "
               "member of its kind and each column of its key");
 
-/// The table's entry of `which`.
-constexpr const AccountDefaultEntry& default_entry(AccountDefault which) {
-  return ACCOUNT_DEFAULT_TABLE[static_cast<std::size_t>(which)];
-}
-
 /// The default that `column` shows, or none for a column of the scan or of the operator.
 constexpr const AccountDefaultEntry* default_shown_in(WorkbookColumn column) {
   for (const AccountDefaultEntry& entry : ACCOUNT_DEFAULT_TABLE)

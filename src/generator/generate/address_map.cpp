@@ -335,10 +335,8 @@ void AddressMap::account_scanned(const AccountRecord& account) {
   }
   ++accounts_entered_;
   closed_regions_.add(account);
+  // The plan holds each account once, so its number names its page.
   row.page = account_page(account.account_id);
-  // An account listed twice is scanned twice; each scan keeps a page of its own.
-  for (std::size_t again = 2; !page_names_.insert(row.page).second; ++again)
-    row.page = account_page(account.account_id + "-" + std::to_string(again));
   for (const RegionRecord& region : account.regions) {
     const auto [found, added] = region_rows_.try_emplace(region.region, regions_.size());
     if (added) regions_.push_back({region.region});

@@ -19,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "generator/config/config.hpp"
@@ -128,7 +127,6 @@ class AddressMap : public ScanOutput {
   std::vector<AccountRow> accounts_;
   std::vector<RegionRow> regions_;
   std::unordered_map<std::string, std::size_t> region_rows_;
-  std::unordered_set<std::string> page_names_;
   // The search's data not yet written: the account pages and the lines of its VPCs.
   std::vector<std::string> search_pages_;
   std::string search_text_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/files/input_file.hpp"
+#include "base/text/ascii.hpp"
 #include "serializers/errors.hpp"
 #include "serializers/xlsx/compound_file.hpp"
 #include "serializers/xlsx/xlsx.hpp"
@@ -47,12 +48,7 @@ namespace {
 // writers put for the slash.
 std::string part_key(std::string_view name) {
   std::string key(name);
-  for (char& c : key) {
-    if (c == '\\')
-      c = '/';
-    else if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : key) c = c == '\\' ? '/' : base::text::lower_case(c);
   return key;
 }
 
